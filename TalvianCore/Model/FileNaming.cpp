@@ -1,0 +1,83 @@
+#include "FileNaming.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+
+namespace talvian {
+
+SourceMetadata SourceMetadata::read(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::fstatat(AT_FDCWD, path.c_str(), &info, 0) != 0) {
+        int code = errno != 0 ? errno : EIO;
+        throw std::system_error(code, std::generic_category());
+    }
+    SourceMetadata metadata;
+    metadata.bytes = static_cast<std::int64_t>(info.st_size);
+    metadata.modifiedAt =
+        static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1'000'000'000.0;
+    metadata.isRegularFile = (info.st_mode & S_IFMT) == S_IFREG;
+    return metadata;
+}
+
+std::int64_t fileBytes(const std::filesystem::path& path) {
+    try {
+        return SourceMetadata::read(path).bytes;
+    } catch (const std::system_error&) {
+        return 0;
+    }
+}
+
+static std::string lowercased(std::string text) {
+    for (auto& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::filesystem::path exportProjectURL(const std::filesystem::path& media) {
+    auto extension = media.extension().string();
+    if (lowercased(extension) == ".wav") return media.string() + ".quenlo.json";
+    auto withoutExtension = media;
+    withoutExtension.replace_extension();
+    return withoutExtension.string() + ".quenlo.json";
+}
+
+static bool pathExists(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;  // follows links: a dangling link is free
+}
+
+std::filesystem::path uniqueOutput(const std::filesystem::path& folder, const std::string& stem,
+                                   const std::string& ext) {
+    auto candidateFor = [&](const std::string& name) { return folder / (name + "." + ext); };
+    auto isReserved = [&](const std::filesystem::path& candidate) {
+        auto bare = candidate;
+        bare.replace_extension();
+        return pathExists(candidate) || pathExists(exportProjectURL(candidate)) ||
+               pathExists(bare.string() + ".quenlo.json");
+    };
+    auto candidate = candidateFor(stem);
+    for (long long counter = 2; isReserved(candidate); ++counter)
+        candidate = candidateFor(stem + "-" + std::to_string(counter));
+    return candidate;
+}
+
+std::string timeLabel(double seconds) {
+    if (!std::isfinite(seconds)) return "00:00.0";
+    if (seconds < 0) seconds = 0;
+    auto whole = static_cast<long long>(seconds);
+    double remainder = std::fmod(seconds, 60.0);
+    char buffer[64];
+    if (seconds < 3600) {
+        std::snprintf(buffer, sizeof buffer, "%02lld:%04.1f", whole / 60, remainder);
+    } else {
+        long long hours = whole / 3600;
+        std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%04.1f", hours, whole / 60 - hours * 60, remainder);
+    }
+    return buffer;
+}
+
+}  // namespace talvian
