@@ -45,9 +45,11 @@ std::filesystem::path exportProjectURL(const std::filesystem::path& media) {
     return withoutExtension.string() + ".quenlo.json";
 }
 
+// Any directory entry counts, a dangling symbolic link included: the final move never
+// replaces anything, so a name that merely looks free would fail only after a whole render.
 static bool pathExists(const std::filesystem::path& path) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;  // follows links: a dangling link is free
+    return ::lstat(path.c_str(), &info) == 0;
 }
 
 std::filesystem::path uniqueOutput(const std::filesystem::path& folder, const std::string& stem,

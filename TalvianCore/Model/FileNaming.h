@@ -28,7 +28,7 @@ std::int64_t fileBytes(const std::filesystem::path& path);
 std::filesystem::path exportProjectURL(const std::filesystem::path& media);
 
 // The first of "stem.ext", "stem-2.ext", "stem-3.ext" … in `folder` at which neither the
-// file, nor its export project, nor "stem….quenlo.json" exists (links followed).
+// file, nor its export project, nor "stem….quenlo.json" exists (any entry, dangling links too).
 std::filesystem::path uniqueOutput(const std::filesystem::path& folder, const std::string& stem,
                                    const std::string& ext);
 

@@ -37,7 +37,7 @@ TEST(UniqueOutput, SkipsTakenNamesAndProjectCompanions) {
     EXPECT_EQ(uniqueOutput(dir.path(), "c", "m4a"), dir / "c.m4a");
 
     std::filesystem::create_symlink(dir / "nowhere", dir / "d.mp4");
-    EXPECT_EQ(uniqueOutput(dir.path(), "d", "mp4"), dir / "d.mp4");  // a dangling link is free
+    EXPECT_EQ(uniqueOutput(dir.path(), "d", "mp4"), dir / "d-2.mp4");  // a dangling link still blocks the move
     std::filesystem::create_directory(dir / "e.m4a");
     EXPECT_EQ(uniqueOutput(dir.path(), "e", "m4a"), dir / "e-2.m4a");
 }
