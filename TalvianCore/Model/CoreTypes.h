@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -151,6 +152,10 @@ private:
 };
 using CancellationToken = std::shared_ptr<Cancellation>;
 inline CancellationToken makeCancellation() { return std::make_shared<Cancellation>(); }
+
+// Progress of a long operation: a fraction 0…1 and a step text ("解码原始音频"). Called on
+// the thread that runs the operation.
+using ProgressCallback = std::function<void(double fraction, const std::string& step)>;
 
 // The one cancellation sentence, for callers that build it themselves.
 std::string cancelledMessage();
