@@ -1,0 +1,119 @@
+#include "FileSystem.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "Localization.h"
+#include "Uuid.h"
+
+namespace talvian {
+
+std::string systemErrorText(int code) {
+    switch (code) {
+        case ENOENT: return L("文件或文件夹不存在");
+        case ENOTDIR: return L("路径中有一项不是文件夹");
+        case EISDIR: return L("这是一个文件夹");
+        case EACCES:
+        case EPERM: return L("没有访问权限");
+        case ENOSPC:
+        case EDQUOT: return L("磁盘空间不足");
+        case EROFS: return L("磁盘是只读的");
+        case EEXIST: return L("同名文件已存在");
+        case ENAMETOOLONG: return L("文件名太长");
+        case EMFILE:
+        case ENFILE: return L("打开的文件过多");
+        case EXDEV: return L("不能跨磁盘移动");
+        case ELOOP: return L("符号链接层级过多");
+        case EFBIG: return L("文件过大");
+        case EINTR: return L("操作被中断");
+        default: return L("读写出错（错误码 %d）", code);
+    }
+}
+
+MediaError fileError(std::string_view action, const std::filesystem::path& path, int code) {
+    return MediaError(L("无法%@“%@”：%@。", std::string(action), path.filename().string(), systemErrorText(code)));
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        reset();
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+int UniqueFd::reset() {
+    if (fd_ < 0) return 0;
+    int result = ::close(std::exchange(fd_, -1));
+    return result == 0 ? 0 : errno;
+}
+
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
+    auto temporary = target.parent_path() / ("." + target.filename().string() + "." + Uuid::random().string() + ".tmp");
+    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!fd) throw fileError(L("写入"), target, errno);
+    auto fail = [&](int code) {
+        fd.reset();
+        ::unlink(temporary.c_str());
+        return fileError(L("写入"), target, code);
+    };
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw fail(errno);
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd.get()) != 0) throw fail(errno);
+    if (int code = fd.reset(); code != 0) throw fail(code);
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        int code = errno;
+        ::unlink(temporary.c_str());
+        throw fileError(L("写入"), target, code);
+    }
+    // Make the rename itself durable.
+    UniqueFd folder(::open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder) ::fsync(folder.get());
+}
+
+void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0)
+        throw fileError(L("保存"), to, errno);
+}
+
+std::string readFileLimited(const std::filesystem::path& path, std::size_t limitBytes,
+                            const std::string& tooLargeMessage) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) throw fileError(L("读取"), path, errno);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) throw fileError(L("读取"), path, errno);
+    if ((info.st_mode & S_IFMT) != S_IFREG) throw fileError(L("读取"), path, EISDIR);
+    if (static_cast<std::uint64_t>(info.st_size) > limitBytes) throw MediaError(tooLargeMessage);
+    std::string bytes;
+    bytes.resize(limitBytes + 1);
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw fileError(L("读取"), path, errno);
+        }
+        if (n == 0) break;
+        filled += static_cast<std::size_t>(n);
+    }
+    // The file may have grown while it was read: never accept more than the limit.
+    if (filled > limitBytes) throw MediaError(tooLargeMessage);
+    bytes.resize(filled);
+    return bytes;
+}
+
+}  // namespace talvian

@@ -1,0 +1,52 @@
+#pragma once
+// File operations that never leave a partial file under a final name, and the
+// translation of errno into Chinese sentences (no system text reaches the user).
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "CoreTypes.h"
+
+namespace talvian {
+
+// Owns one file descriptor; closes it once.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+    // Closes now; returns the errno of close (0 when it succeeded or nothing was open).
+    int reset();
+
+private:
+    int fd_ = -1;
+};
+
+// A short Chinese clause for an errno ("磁盘空间不足", "没有访问权限" …).
+std::string systemErrorText(int code);
+// MediaError "无法<action>“<file name>”：<reason>。", e.g. action "写入".
+MediaError fileError(std::string_view action, const std::filesystem::path& path, int code);
+
+// Replaces `target` atomically: a temporary file in the same folder, fsync, rename.
+// A failure leaves `target` as it was and removes the temporary file. Throws MediaError.
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+// Moves `from` to `to` without ever replacing an existing `to` (renameat2 RENAME_NOREPLACE).
+// Throws MediaError; on EEXIST the text says the name is taken.
+void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Reads a whole regular file of at most `limitBytes` bytes; throws MediaError when it is
+// larger (the text given), missing or unreadable. Reads at most limitBytes + 1 bytes.
+std::string readFileLimited(const std::filesystem::path& path, std::size_t limitBytes,
+                            const std::string& tooLargeMessage);
+
+}  // namespace talvian
