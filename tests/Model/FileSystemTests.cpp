@@ -28,10 +28,12 @@ TEST(FileSystem, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
     EXPECT_EQ(readFile(dir / "a.json"), "new content");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 
-    ::chmod(dir.path().c_str(), 0500);
-    EXPECT_EQ(messageOf([&] { writeFileAtomically(dir / "a.json", "x"); }), "无法写入“a.json”：没有访问权限。");
-    ::chmod(dir.path().c_str(), 0700);
-    EXPECT_EQ(readFile(dir / "a.json"), "new content");
+    // A folder in the way of the target: the rename fails and the old target stays.
+    std::filesystem::create_directory(dir / "b.json");
+    EXPECT_EQ(messageOf([&] { writeFileAtomically(dir / "b.json", "x"); }), "无法写入“b.json”：这是一个文件夹。");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    EXPECT_EQ(messageOf([&] { writeFileAtomically(dir / "missing" / "c.json", "x"); }),
+              "无法写入“c.json”：文件或文件夹不存在。");
 }
 
 TEST(FileSystem, MoveNeverReplaces) {
