@@ -13,9 +13,6 @@ namespace {
 
 using nlohmann::json;
 
-// 2^63: the first double above every signed 64-bit value.
-constexpr double kInt64Bound = 9223372036854775808.0;
-
 [[noreturn]] void wrongType(const std::string& path) {
     throw MediaError(L("项目文件格式无效：“%@”的类型不对。", path.empty() ? L("顶层") : path));
 }
@@ -92,14 +89,10 @@ std::int64_t readInt64(const json& value, const std::string& path) {
                 return static_cast<std::int64_t>(unsignedValue);
             break;
         }
-        case json::value_t::number_float: {
-            // A whole number written with a fraction or exponent ("5.0") is still that integer.
-            double number = value.get<double>();
-            if (std::isfinite(number) && std::trunc(number) == number && number >= -kInt64Bound &&
-                number < kInt64Bound)
-                return static_cast<std::int64_t>(number);
+        // A number with a fraction or exponent is refused even when it looks whole: its double may
+        // be the rounding of a different text (2^63 + 1, 5.0000000000000001).
+        case json::value_t::number_float:
             break;
-        }
         default:
             wrongType(path);
     }

@@ -52,7 +52,7 @@ class ObjectReader {
     // Throws MediaError unless `value` is an object; `path` names it ("" for the document itself).
     ObjectReader(const nlohmann::json& value, std::string path);
 
-    // A whole number within signed 64 bits (5.0 passes; 5.5, 1e30 and 2^63 do not).
+    // An integer literal within signed 64 bits (5.5, 5.0, 1e30 and 2^63 are refused).
     std::int64_t int64(std::string_view key) const;
     // A finite number (integers included).
     double number(std::string_view key) const;
