@@ -217,6 +217,22 @@ TEST(ProjectJson, DecodingRefusesMalformedText) {
                          text.substr(0, 40));
 }
 
+TEST(ProjectJson, NestedObjectsAreReadWithTheSameRules) {
+    // A writer that nests the project in its own document reads it back through fromJson.
+    CutProject project = minimalProject();
+    json document = ProjectJson::toJson(project);
+    EXPECT_EQ(ProjectJson::fromJson(document), project);
+    document["waveform"][1] = kNaN;
+    expectMediaError([&] { ProjectJson::fromJson(document, "entries[0].project"); },
+                     "项目文件格式无效：“entries[0].project.waveform[1]”不是有效的数值。", "NaN in memory");
+
+    // Deep nesting is refused as a wrong type, not by exhausting the stack.
+    std::string deep =
+        R"({"version": 1, "source": )" + std::string(200'000, '[') + std::string(200'000, ']') + "}";
+    expectMediaError([&] { ProjectJson::decode(deep); }, "项目文件格式无效：“source”的类型不对。",
+                     "deep nesting");
+}
+
 TEST(ProjectJson, EncodingRefusesWhatTheReaderWouldRefuse) {
     struct Case {
         const char* label;
