@@ -1,9 +1,10 @@
 #include "CutMath.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
+
+#include "NumberText.h"
 
 namespace talvian {
 
@@ -24,16 +25,6 @@ bool isSpace(char c) {
 
 bool isNumberChar(char c) {
     return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
-}
-
-// The whole text as a decimal number in the C locale; absent when any part does not parse.
-std::optional<double> parseWholeNumber(std::string_view text) {
-    // from_chars takes no leading plus sign; a decimal reader does, once.
-    if (text.size() > 1 && text[0] == '+' && text[1] != '+' && text[1] != '-') text.remove_prefix(1);
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
 }
 
 struct SilenceEvent {
@@ -65,7 +56,7 @@ std::vector<SilenceEvent> silenceEvents(std::string_view text) {
             ++position;
             continue;
         }
-        if (auto value = parseWholeNumber(text.substr(numberStart, cursor - numberStart));
+        if (auto value = parseDecimal(text.substr(numberStart, cursor - numberStart));
             value && std::isfinite(*value))
             events.push_back({isStart, *value});
         position = cursor;

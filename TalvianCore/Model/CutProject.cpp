@@ -1,7 +1,6 @@
 #include "CutProject.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <string_view>
 #include <system_error>
@@ -10,6 +9,7 @@
 #include "FileNaming.h"
 #include "FileSystem.h"
 #include "Localization.h"
+#include "NumberText.h"
 
 namespace talvian {
 
@@ -30,11 +30,8 @@ bool isLowercaseDigest(std::string_view text) {
 
 // "%.1f" with a point, then every "-" as the minus sign U+2212.
 std::string thresholdText(double value) {
-    char buffer[64];
-    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
-    std::string text = error == std::errc() ? std::string(buffer, end) : std::string("0.0");
     std::string result;
-    for (char c : text) {
+    for (char c : fixedDecimal(value, 1)) {
         if (c == '-')
             result += "\u2212";
         else
