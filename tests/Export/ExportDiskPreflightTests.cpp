@@ -209,6 +209,14 @@ TEST(ExportDiskPreflight, ProjectCheckMeasuresTheOutputFolderWhereTheWorkFilesAr
     ASSERT_EQ(tokens.size(), 1u);
     EXPECT_EQ(tokens[0], token);
 
+    // The refusal the user reads for a realistic shortfall.
+    volumes.free["/out/new"] = 500'000'000;
+    auto shortfall =
+        ExportDiskPreflight::check(audioProject(), "/out/new", token, stereo48k(), volumes.reader());
+    ASSERT_TRUE(shortfall);
+    EXPECT_EQ(shortfall->message(),
+              "输出磁盘空间不足，还需 237.3 MB。请释放空间或更换输出位置后重试，当前剪辑已保留。");
+
     volumes.free["/out/new"] = 737'280'000;
     EXPECT_EQ(ExportDiskPreflight::check(audioProject(), "/out/new", token, stereo48k(), volumes.reader()),
               std::nullopt);
