@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <limits>
 
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Model/NumberText.h"
 
 namespace talvian {
 
@@ -102,18 +102,12 @@ std::string byteCountText(std::int64_t bytes) {
     static constexpr Unit kUnits[] = {{"KB", 0}, {"MB", 1}, {"GB", 2}, {"TB", 2}, {"PB", 2}, {"EB", 2}};
     double value = static_cast<double>(bytes) / kUnit;
     std::size_t unit = 0;
-    char buffer[64];
-    std::string number;
-    for (;;) {
-        auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed,
-                                          kUnits[unit].decimals);
-        number.assign(buffer, error == std::errc() ? end : buffer);
-        // A value that rounds up to 1000 is shown in the next unit ("1 MB", not "1000 KB").
-        double rounded = 0;
-        std::from_chars(number.data(), number.data() + number.size(), rounded);
-        if (rounded < kUnit || unit + 1 == std::size(kUnits)) break;
+    std::string number = fixedDecimal(value, kUnits[unit].decimals);
+    // A value that rounds up to 1000 is shown in the next unit ("1 MB", not "1000 KB").
+    while (parseDecimal(number).value_or(0) >= kUnit && unit + 1 < std::size(kUnits)) {
         value /= kUnit;
         ++unit;
+        number = fixedDecimal(value, kUnits[unit].decimals);
     }
     if (number.find('.') != std::string::npos) {
         while (number.back() == '0') number.pop_back();
@@ -164,7 +158,7 @@ std::optional<DiskSpaceShortfall> check(const std::optional<ExportSpaceEstimate>
                           available);
 }
 
-std::optional<DiskSpaceShortfall> check(const ExportPreflightInput& project,
+std::optional<DiskSpaceShortfall> check(const CutProject& project, bool copiesOriginal,
                                         const std::filesystem::path& outputFolder,
                                         const CancellationToken& cancellation,
                                         const PreflightAudioReader& readAudio,
@@ -173,7 +167,7 @@ std::optional<DiskSpaceShortfall> check(const ExportPreflightInput& project,
         auto stream = readAudio(project.source, cancellation);
         const auto& info = project.info;
         double sourceDuration = info.duration;
-        double keptDuration = std::max(0.0, sourceDuration - project.removedDuration);
+        double keptDuration = std::max(0.0, sourceDuration - project.removedDuration());
         std::optional<double> videoBitrate;
         if (info.hasVideo) {
             double bitrate = static_cast<double>(info.width) * static_cast<double>(info.height) *
@@ -181,7 +175,7 @@ std::optional<DiskSpaceShortfall> check(const ExportPreflightInput& project,
             videoBitrate = std::clamp(bitrate, kMinimumVideoBitrate, kMaximumVideoBitrate);
         }
         std::optional<std::int64_t> copyBytes;
-        if (project.copiesOriginal) copyBytes = info.bytes;
+        if (copiesOriginal) copyBytes = info.bytes;
         auto estimate = ExportSpaceEstimate::make(sourceDuration, keptDuration, stream.sampleRate,
                                                   stream.channels, videoBitrate, copyBytes);
         if (!estimate) return std::nullopt;

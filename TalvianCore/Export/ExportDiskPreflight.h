@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Model/CoreTypes.h"
+#include "Model/CutProject.h"
 
 namespace talvian {
 
@@ -45,15 +46,6 @@ std::string byteCountText(std::int64_t bytes);
 // Free bytes of the volume holding a path; may throw.
 using FreeSpaceReader = std::function<std::int64_t(const std::filesystem::path&)>;
 
-// What the check needs of a review project and its source; the caller derives it from
-// the project (its removed duration and whether the export would copy the source).
-struct ExportPreflightInput {
-    std::filesystem::path source;
-    MediaInfo info;               // duration, picture size and rate, bytes of the source
-    double removedDuration = 0;   // seconds removed by the project's cuts
-    bool copiesOriginal = false;  // the export would copy the source unchanged
-};
-
 // Sample rate and channel count of a file's first audio stream.
 struct PreflightAudioStream {
     std::int64_t sampleRate = 0;
@@ -73,11 +65,13 @@ std::filesystem::path existingAncestor(const std::filesystem::path& path);
 // Throws MediaError when the volume cannot be read.
 std::int64_t availableBytes(const std::filesystem::path& path);
 
-// The check the controller runs off the main thread. Every work file of an export (decoded
-// and joined PCM, the hidden work file, the video work folder) is written beside the output
-// and counted in `outputBytes`, so only the output folder's volume is measured. The token
-// is polled only by `readAudio`. Never throws.
-std::optional<DiskSpaceShortfall> check(const ExportPreflightInput& project,
+// The check the controller runs off the main thread, on the project's source, removed
+// duration and media facts. `copiesOriginal`: the export would copy the source unchanged
+// (the export driver's copy rule for the chosen format). Every work file of an export
+// (decoded and joined PCM, the hidden work file, the video work folder) is written beside
+// the output and counted in `outputBytes`, so only the output folder's volume is measured.
+// The token is polled only by `readAudio`. Never throws.
+std::optional<DiskSpaceShortfall> check(const CutProject& project, bool copiesOriginal,
                                         const std::filesystem::path& outputFolder,
                                         const CancellationToken& cancellation,
                                         const PreflightAudioReader& readAudio,

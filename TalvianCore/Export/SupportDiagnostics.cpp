@@ -12,6 +12,7 @@
 
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Model/NumberText.h"
 
 namespace talvian {
 
@@ -197,11 +198,9 @@ bool isReportedCodec(std::string_view name) {
 // non-finite values.
 std::string decimal(double value) {
     if (!std::isfinite(value) || value < 0) return std::string(kMissing);
-    value += 0.0;      // −0 prints as 0.000
-    char buffer[400];  // the largest finite double has 309 integer digits
-    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
-    if (error != std::errc()) return std::string(kMissing);
-    return std::string(buffer, end);
+    value += 0.0;  // −0 prints as 0.000
+    auto text = fixedDecimal(value, 3);
+    return text.empty() ? std::string(kMissing) : text;
 }
 
 std::string line(std::string_view label, std::string_view value) {

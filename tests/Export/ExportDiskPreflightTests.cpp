@@ -176,16 +176,16 @@ TEST(ExportDiskPreflight, ReadsTheFreeSpaceOfTheRealVolume) {
     EXPECT_NEAR(measured, expected, 256.0 * 1024 * 1024);
 }
 
-// Plain inputs of the project check: a 600 s recording with 100 s removed.
-ExportPreflightInput audioProject() {
-    ExportPreflightInput input;
-    input.source = "/media/talk.m4a";
-    input.info.duration = 600;
-    input.info.hasAudio = true;
-    input.info.audioTracks = 1;
-    input.info.bytes = 9'600'000;
-    input.removedDuration = 100;
-    return input;
+// A 600 s recording with 100 s removed (two overlapping pauses count once).
+CutProject audioProject() {
+    CutProject project;
+    project.source = "/media/talk.m4a";
+    project.info.duration = 600;
+    project.info.hasAudio = true;
+    project.info.audioTracks = 1;
+    project.info.bytes = 9'600'000;
+    project.cuts = {CutRegion(10, 60, true), CutRegion(50, 110, true), CutRegion(200, 300, false)};
+    return project;
 }
 
 PreflightAudioReader stereo48k(std::vector<CancellationToken>* tokens = nullptr) {
@@ -202,9 +202,9 @@ TEST(ExportDiskPreflight, ProjectCheckMeasuresTheOutputFolderWhereTheWorkFilesAr
     volumes.free["/out/new"] = 737'279'999;
     // The temporary folder would be far too small, but nothing of the export goes there.
     volumes.free[std::filesystem::temp_directory_path()] = 0;
-    EXPECT_EQ(
-        ExportDiskPreflight::check(audioProject(), "/out/new", token, stereo48k(&tokens), volumes.reader()),
-        (DiskSpaceShortfall{Location::output, 1}));
+    EXPECT_EQ(ExportDiskPreflight::check(audioProject(), false, "/out/new", token, stereo48k(&tokens),
+                                         volumes.reader()),
+              (DiskSpaceShortfall{Location::output, 1}));
     EXPECT_EQ(volumes.asked, std::vector<std::filesystem::path>{"/out/new"});
     ASSERT_EQ(tokens.size(), 1u);
     EXPECT_EQ(tokens[0], token);
@@ -212,14 +212,15 @@ TEST(ExportDiskPreflight, ProjectCheckMeasuresTheOutputFolderWhereTheWorkFilesAr
     // The refusal the user reads for a realistic shortfall.
     volumes.free["/out/new"] = 500'000'000;
     auto shortfall =
-        ExportDiskPreflight::check(audioProject(), "/out/new", token, stereo48k(), volumes.reader());
+        ExportDiskPreflight::check(audioProject(), false, "/out/new", token, stereo48k(), volumes.reader());
     ASSERT_TRUE(shortfall);
     EXPECT_EQ(shortfall->message(),
               "输出磁盘空间不足，还需 237.3 MB。请释放空间或更换输出位置后重试，当前剪辑已保留。");
 
     volumes.free["/out/new"] = 737'280'000;
-    EXPECT_EQ(ExportDiskPreflight::check(audioProject(), "/out/new", token, stereo48k(), volumes.reader()),
-              std::nullopt);
+    EXPECT_EQ(
+        ExportDiskPreflight::check(audioProject(), false, "/out/new", token, stereo48k(), volumes.reader()),
+        std::nullopt);
 }
 
 TEST(ExportDiskPreflight, ProjectCheckCostsPictureAndCopyLikeTheExport) {
@@ -248,13 +249,12 @@ TEST(ExportDiskPreflight, ProjectCheckCostsPictureAndCopyLikeTheExport) {
         input.info.width = c.width;
         input.info.height = c.height;
         input.info.frameRate = c.frameRate;
-        input.copiesOriginal = c.copies;
-        if (c.copies) input.removedDuration = 0;
+        if (c.copies) input.cuts.clear();
         FakeVolumes volumes;
         volumes.free["/out"] = c.expectedOutputBytes - 10;
-        EXPECT_EQ(
-            ExportDiskPreflight::check(input, "/out", makeCancellation(), stereo48k(), volumes.reader()),
-            (DiskSpaceShortfall{Location::output, 10}))
+        EXPECT_EQ(ExportDiskPreflight::check(input, c.copies, "/out", makeCancellation(), stereo48k(),
+                                             volumes.reader()),
+                  (DiskSpaceShortfall{Location::output, 10}))
             << c.name;
     }
 }
@@ -266,28 +266,32 @@ TEST(ExportDiskPreflight, ProjectCheckLetsTheExportGoAheadWhenAFigureIsMissing) 
     auto unreadable = [](const std::filesystem::path&, const CancellationToken&) -> PreflightAudioStream {
         throw MediaError("无法读取音频的采样率或声道。");
     };
-    EXPECT_EQ(ExportDiskPreflight::check(audioProject(), "/out", token, unreadable, volumes.reader()),
+    EXPECT_EQ(ExportDiskPreflight::check(audioProject(), false, "/out", token, unreadable, volumes.reader()),
               std::nullopt);
     EXPECT_TRUE(volumes.asked.empty());
 
     struct Case {
         const char* name;
-        void (*change)(ExportPreflightInput&);
+        void (*change)(CutProject&);
         PreflightAudioStream stream;
+        bool copies = false;
     };
     const Case cases[] = {
-        {"invalid channel count", [](ExportPreflightInput&) {}, {48000, 0}},
-        {"everything removed", [](ExportPreflightInput& p) { p.removedDuration = 600; }, {48000, 2}},
-        {"removed beyond the duration", [](ExportPreflightInput& p) { p.removedDuration = 700; }, {48000, 2}},
-        {"zero duration", [](ExportPreflightInput& p) { p.info.duration = 0; }, {48000, 2}},
+        {"invalid channel count", [](CutProject&) {}, {48000, 0}},
+        {"everything removed", [](CutProject& p) { p.cuts = {CutRegion(0, 600, true)}; }, {48000, 2}},
+        {"removed beyond the duration",
+         [](CutProject& p) { p.cuts = {CutRegion(-5, 700, true)}; },
+         {48000, 2}},
+        {"zero duration", [](CutProject& p) { p.info.duration = 0; }, {48000, 2}},
         {"copy of unknown size",
-         [](ExportPreflightInput& p) {
-             p.copiesOriginal = true;
+         [](CutProject& p) {
+             p.cuts.clear();
              p.info.bytes = 0;
          },
-         {48000, 2}},
+         {48000, 2},
+         true},
         {"frame rate not a number",
-         [](ExportPreflightInput& p) {
+         [](CutProject& p) {
              p.info.hasVideo = true;
              p.info.frameRate = kNaN;
          },
@@ -298,12 +302,14 @@ TEST(ExportDiskPreflight, ProjectCheckLetsTheExportGoAheadWhenAFigureIsMissing) 
         c.change(input);
         auto stream = c.stream;
         auto reader = [stream](const std::filesystem::path&, const CancellationToken&) { return stream; };
-        EXPECT_EQ(ExportDiskPreflight::check(input, "/out", token, reader, volumes.reader()), std::nullopt)
+        EXPECT_EQ(ExportDiskPreflight::check(input, c.copies, "/out", token, reader, volumes.reader()),
+                  std::nullopt)
             << c.name;
     }
 
     // An output volume that cannot be measured is no refusal either.
-    EXPECT_EQ(ExportDiskPreflight::check(audioProject(), "/unmeasured", token, stereo48k(), volumes.reader()),
+    EXPECT_EQ(ExportDiskPreflight::check(audioProject(), false, "/unmeasured", token, stereo48k(),
+                                         volumes.reader()),
               std::nullopt);
 }
 
