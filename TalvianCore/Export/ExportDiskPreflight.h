@@ -57,8 +57,8 @@ using PreflightAudioReader =
 
 namespace ExportDiskPreflight {
 
-// The nearest existing ancestor of an absolute, normalised path ("/" at worst): a folder
-// that does not exist yet is measured on the volume that will hold it.
+// The nearest existing ancestor of a path, made absolute and normalised first ("/" at
+// worst): a folder that does not exist yet is measured on the volume that will hold it.
 std::filesystem::path existingAncestor(const std::filesystem::path& path);
 
 // Free bytes (available to this user) of the volume holding `path`, which need not exist.
