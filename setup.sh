@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl-dev
   libmpv-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
-  nlohmann-json3-dev libssl-dev
+  nlohmann-json3-dev libssl-dev libicu-dev
   libgtest-dev libgmock-dev googletest
   fonts-noto-cjk espeak-ng sox libsox-fmt-all xvfb xauth libxml2-utils
 )

@@ -1,0 +1,96 @@
+#pragma once
+// The application's service settings from Resources/Info.json, and the plain-text
+// diagnostics report a user can send to support. Nothing private (paths, file names,
+// free-form error texts) ever reaches the report.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Model/CoreTypes.h"
+
+namespace talvian {
+
+// Service settings of the application, each absent unless its key qualifies. Pure.
+struct AppServiceConfiguration {
+    std::optional<std::string> feedURL;     // "SUFeedURL": an https address with a host
+    std::optional<std::string> publicKey;   // "SUPublicEDKey", trimmed
+    std::optional<std::string> supportURL;  // "TalvianSupportEmail" as "mailto:<address>"
+    std::optional<std::string> guideURL;    // "TalvianGuideURL": an https address with a host
+
+    AppServiceConfiguration() = default;
+    // `info` is the Info dictionary; anything but a JSON object counts as empty. Never fails.
+    explicit AppServiceConfiguration(const nlohmann::json& info);
+
+    // Both the feed and its signing key are present.
+    bool updatesEnabled() const { return feedURL && publicKey; }
+    // Calls the factory only when updates are enabled.
+    template <class Factory>
+    auto makeUpdater(Factory&& factory) const -> std::optional<std::invoke_result_t<Factory>> {
+        if (!updatesEnabled()) return std::nullopt;
+        return std::forward<Factory>(factory)();
+    }
+    bool operator==(const AppServiceConfiguration&) const = default;
+};
+
+// The Info dictionary of the application (`resourcesFolder()/Info.json` by default); an
+// empty object when the file is missing, unreadable, too large or not a JSON object.
+nlohmann::json readInfoDictionary(const std::filesystem::path& path);
+nlohmann::json readInfoDictionary();
+
+// Media facts of the current source as the report shows them.
+struct DiagnosticMedia {
+    double duration = 0;  // seconds
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    double frameRate = 0;             // frames per second
+    std::vector<std::string> codecs;  // ffprobe codec names, stream order
+    std::optional<std::int64_t> channels;
+
+    DiagnosticMedia() = default;
+    DiagnosticMedia(const MediaInfo& info, std::vector<std::string> codecs,
+                    std::optional<std::int64_t> channels);
+    bool operator==(const DiagnosticMedia&) const = default;
+};
+
+// Operating-system version as three numbers (the Linux kernel's major.minor.patch).
+struct OperatingSystemVersion {
+    std::int64_t major = 0;
+    std::int64_t minor = 0;
+    std::int64_t patch = 0;
+    bool operator==(const OperatingSystemVersion&) const = default;
+};
+
+namespace SupportDiagnostics {
+
+// The report, one "Label: value" line each, ending with a line feed; six lines, plus five
+// media lines when `media` is given. Values that do not qualify show as "—". Pure.
+std::string text(std::string_view version, std::string_view build, const OperatingSystemVersion& system,
+                 std::string_view chip, std::string_view language,
+                 const std::optional<std::string>& lastError, const std::optional<DiagnosticMedia>& media);
+
+// Seven known user messages unchanged, "—" for nothing, a privacy text for anything else.
+std::string privateError(const std::optional<std::string>& text);
+
+// "6.1.0-18-amd64" → 6.1.0: only the leading numbers of a kernel release, missing ones 0,
+// so no local version suffix (which may name the machine) reaches the report.
+OperatingSystemVersion kernelVersion(std::string_view release);
+// The first "model name" of a /proc/cpuinfo text, white space collapsed; empty when absent.
+std::string modelName(std::string_view cpuinfo);
+
+// The running kernel's version (uname). Any thread.
+OperatingSystemVersion systemVersion();
+// The processor's model name from /proc/cpuinfo, else the machine name uname reports
+// ("x86_64", "aarch64"). Any thread.
+std::string processorName();
+
+}  // namespace SupportDiagnostics
+
+}  // namespace talvian
