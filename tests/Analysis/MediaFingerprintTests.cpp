@@ -7,22 +7,15 @@
 #include <fstream>
 #include <vector>
 
+#include "ProjectFixtures.h"
 #include "TestSupport.h"
 
 namespace talvian {
 namespace {
 
+using test::messageOf;
 using test::TempDir;
 using test::writeFile;
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "";
-}
 
 // What coreutils says about the same file: the reference digest.
 std::string sha256sumOf(const std::filesystem::path& file, const TempDir& dir) {
