@@ -116,4 +116,21 @@ std::string readFileLimited(const std::filesystem::path& path, std::size_t limit
     return bytes;
 }
 
+std::filesystem::path resolvedPath(const std::filesystem::path& path) {
+    std::error_code error;
+    auto resolved = std::filesystem::weakly_canonical(path, error);
+    if (!error) return resolved;
+    // A link loop or an unreadable folder: keep the spelling; the next metadata read reports it.
+    auto absolute = std::filesystem::absolute(path, error);
+    return (error ? path : absolute).lexically_normal();
+}
+
+SourceMetadata readMetadata(const std::filesystem::path& path) {
+    try {
+        return SourceMetadata::read(path);
+    } catch (const std::system_error& error) {
+        throw fileError(L("读取"), path, error.code().value());
+    }
+}
+
 }  // namespace talvian

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "CoreTypes.h"
+#include "FileNaming.h"
 
 namespace talvian {
 
@@ -48,5 +49,12 @@ void moveNoReplace(const std::filesystem::path& from, const std::filesystem::pat
 // larger (the text given), missing or unreadable. Reads at most limitBytes + 1 bytes.
 std::string readFileLimited(const std::filesystem::path& path, std::size_t limitBytes,
                             const std::string& tooLargeMessage);
+
+// `path` made absolute with every symbolic link in its existing part resolved and "." and
+// ".." removed; a part that does not exist is only tidied. Never throws.
+std::filesystem::path resolvedPath(const std::filesystem::path& path);
+
+// SourceMetadata::read, with a failure as MediaError "无法读取“<file name>”：<reason>。".
+SourceMetadata readMetadata(const std::filesystem::path& path);
 
 }  // namespace talvian

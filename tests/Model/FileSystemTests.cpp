@@ -51,9 +51,46 @@ TEST(FileSystem, ReadLimitedRefusesLargerFiles) {
     writeFile(dir / "ten", "0123456789");
     EXPECT_EQ(readFileLimited(dir / "ten", 10, "太大"), "0123456789");
     EXPECT_EQ(messageOf([&] { readFileLimited(dir / "ten", 9, "太大"); }), "太大");
+    // A file that holds more than its size said when it was opened (one that grows while it is
+    // read) is refused as well; /proc reports its files as empty.
+    EXPECT_EQ(messageOf([&] { readFileLimited("/proc/self/status", 9, "太大"); }), "太大");
     EXPECT_EQ(messageOf([&] { readFileLimited(dir / "none", 9, "太大"); }), "无法读取“none”：文件或文件夹不存在。");
     EXPECT_EQ(messageOf([&] { readFileLimited(dir.path(), 9, "太大"); }),
               "无法读取“" + dir.path().filename().string() + "”：这是一个文件夹。");
+}
+
+TEST(FileSystem, ResolvedPathFollowsLinksAndTidiesTheRest) {
+    TempDir dir;
+    auto real = std::filesystem::canonical(dir.path());
+    std::filesystem::create_directory(real / "folder");
+    writeFile(real / "folder" / "file.mov", "x");
+    std::filesystem::create_symlink(real / "folder" / "file.mov", real / "link.mov");
+    std::filesystem::create_directory_symlink(real / "folder", real / "folderLink");
+    std::filesystem::create_symlink(real / "loop", real / "loop");
+
+    struct Case {
+        std::filesystem::path input;
+        std::filesystem::path expected;
+    };
+    for (const auto& [input, expected] : std::vector<Case>{
+             {real / "link.mov", real / "folder" / "file.mov"},
+             {real / "folderLink" / "." / "file.mov", real / "folder" / "file.mov"},
+             {real / "folder" / ".." / "link.mov", real / "folder" / "file.mov"},
+             {real / "folderLink" / "new" / ".." / "later.json", real / "folder" / "later.json"},
+             {real / "loop" / "x", real / "loop" / "x"},
+         }) {
+        SCOPED_TRACE(input);
+        EXPECT_EQ(resolvedPath(input), expected);
+    }
+}
+
+TEST(FileSystem, MetadataFailuresAreChineseSentences) {
+    TempDir dir;
+    writeFile(dir / "file", "abc");
+    EXPECT_EQ(readMetadata(dir / "file").bytes, 3);
+    EXPECT_EQ(messageOf([&] { readMetadata(dir / "none.mov"); }), "无法读取“none.mov”：文件或文件夹不存在。");
+    EXPECT_EQ(messageOf([&] { readMetadata(dir / "file" / "inner.mov"); }),
+              "无法读取“inner.mov”：路径中有一项不是文件夹。");
 }
 
 }  // namespace

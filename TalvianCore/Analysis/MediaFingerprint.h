@@ -1,0 +1,28 @@
+#pragma once
+// Content identity of a file: a streamed SHA-256 digest.
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "Model/CoreTypes.h"
+
+namespace talvian {
+
+// Share of the file read so far, 0…1; called on the hashing thread.
+using FractionCallback = std::function<void(double fraction)>;
+
+namespace MediaFingerprint {
+
+// Chunks are read and hashed one at a time; a file is never loaded whole.
+inline constexpr std::size_t kChunkBytes = 1'048'576;
+
+// SHA-256 of the whole file as 64 lower-case hexadecimal digits. The token is read at the
+// start, after every chunk and at the end (MediaError "任务已取消，原文件未改动。");
+// progress follows every non-empty chunk, so an empty file reports nothing. Open and
+// read failures throw MediaError with a Chinese sentence. Any thread; blocking.
+std::string sha256(const std::filesystem::path& file, const Cancellation& cancellation,
+                   const FractionCallback& progress = {});
+
+}  // namespace MediaFingerprint
+}  // namespace talvian
