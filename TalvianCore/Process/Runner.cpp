@@ -1,0 +1,335 @@
+#include "Runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/pidfd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "Model/FileSystem.h"
+#include "Model/Localization.h"
+#include "Model/Uuid.h"
+#include "OutputText.h"
+
+extern char** environ;
+
+namespace talvian {
+
+ProcessTimeout::ProcessTimeout()
+    : message_(L("读取媒体信息超时。请重新选择原素材后再试；已有剪辑已保留。")) {}
+
+namespace Runner {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// ---- Registry of live children -------------------------------------------------------
+
+// pid → whether the application asked it to stop. A pid is in the map from its spawn until
+// just before it is reaped, so a signal sent under the lock never reaches a reused pid.
+struct Registry {
+    std::mutex lock;
+    std::map<pid_t, bool> children;
+};
+
+Registry& registry() {
+    static Registry instance;
+    return instance;
+}
+
+bool stopRequestedByApplication(pid_t pid) {
+    auto& r = registry();
+    std::lock_guard guard(r.lock);
+    auto found = r.children.find(pid);
+    return found != r.children.end() && found->second;
+}
+
+// ---- The run's private folder ----------------------------------------------------------
+
+MediaError folderError(int code) {
+    return MediaError(L("无法创建处理用的临时文件夹：%@。", systemErrorText(code)));
+}
+
+MediaError captureFileError(int code) {
+    return MediaError(L("无法创建处理用的临时文件：%@。", systemErrorText(code)));
+}
+
+// Keeps descriptors the child gets as 0, 1 and 2 clear of those numbers, so that setting
+// up one standard stream never overwrites the source of another (a parent started with a
+// standard stream closed).
+UniqueFd aboveStandardStreams(UniqueFd fd) {
+    if (!fd || fd.get() > STDERR_FILENO) return fd;
+    UniqueFd moved(::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+    if (!moved) throw captureFileError(errno);
+    return moved;
+}
+
+class RunFolder {
+  public:
+    RunFolder() {
+        std::error_code error;
+        auto base = std::filesystem::temp_directory_path(error);
+        if (error) throw folderError(error.value());
+        std::filesystem::create_directories(base, error);
+        if (error) throw folderError(error.value());
+        path_ = base / ("TalvianProcess-" + Uuid::random().string());
+        // mkdir fails on anything already there, a planted link included.
+        if (::mkdir(path_.c_str(), 0700) != 0) throw folderError(errno);
+        folder_ = UniqueFd(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+        if (!folder_) {
+            int code = errno;
+            remove();
+            throw folderError(code);
+        }
+    }
+    ~RunFolder() { remove(); }
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+
+    UniqueFd createFile(const char* name) const {
+        UniqueFd fd(
+            ::openat(folder_.get(), name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!fd) throw captureFileError(errno);
+        return aboveStandardStreams(std::move(fd));
+    }
+
+    // The whole file; empty on any failure.
+    std::string read(const char* name) const {
+        std::string bytes;
+        UniqueFd fd(::openat(folder_.get(), name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (!fd) return bytes;
+        struct stat info {};
+        if (::fstat(fd.get(), &info) == 0 && info.st_size > 0)
+            bytes.reserve(static_cast<std::size_t>(info.st_size));
+        char buffer[65536];
+        for (;;) {
+            ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return {};
+            if (n == 0) break;
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+        return bytes;
+    }
+
+  private:
+    void remove() {
+        folder_.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+
+    std::filesystem::path path_;
+    UniqueFd folder_;
+};
+
+// ---- The child -------------------------------------------------------------------------
+
+struct SpawnActions {
+    posix_spawn_file_actions_t value;
+    SpawnActions() { posix_spawn_file_actions_init(&value); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&value); }
+};
+
+struct SpawnAttributes {
+    posix_spawnattr_t value;
+    SpawnAttributes() { posix_spawnattr_init(&value); }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&value); }
+};
+
+// A launched child until it is reaped. Destroying it unreaped (an exception from a callback)
+// kills its whole process group and reaps it, so no child outlives its run.
+class Child {
+  public:
+    Child(const std::filesystem::path& executable, const std::vector<std::string>& arguments, int input,
+          int output, int error) {
+        SpawnActions actions;
+        SpawnAttributes attributes;
+        int code = posix_spawn_file_actions_adddup2(&actions.value, input, STDIN_FILENO);
+        if (code == 0) code = posix_spawn_file_actions_adddup2(&actions.value, output, STDOUT_FILENO);
+        if (code == 0) code = posix_spawn_file_actions_adddup2(&actions.value, error, STDERR_FILENO);
+        // Descriptors a library opened without O_CLOEXEC are not handed on either.
+        if (code == 0) code = posix_spawn_file_actions_addclosefrom_np(&actions.value, STDERR_FILENO + 1);
+
+        // Default dispositions and an empty mask: a SIGPIPE the application ignores, or a
+        // signal a thread blocks, must not change how ffmpeg behaves. Its own process group
+        // lets a stop reach anything the child starts.
+        sigset_t none, all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        sigdelset(&all, SIGKILL);
+        sigdelset(&all, SIGSTOP);
+        if (code == 0) code = posix_spawnattr_setsigmask(&attributes.value, &none);
+        if (code == 0) code = posix_spawnattr_setsigdefault(&attributes.value, &all);
+        if (code == 0) code = posix_spawnattr_setpgroup(&attributes.value, 0);
+        if (code == 0)
+            code = posix_spawnattr_setflags(
+                &attributes.value, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+
+        std::vector<std::string> argumentTexts;
+        argumentTexts.reserve(arguments.size() + 1);
+        argumentTexts.push_back(executable.string());
+        argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& text : argumentTexts) argv.push_back(text.data());
+        argv.push_back(nullptr);
+
+        if (code == 0) {
+            // Spawning under the registry's lock: stopAllChildren never misses a child that
+            // exists but is not listed yet.
+            auto& r = registry();
+            std::lock_guard guard(r.lock);
+            code = posix_spawn(&pid_, executable.c_str(), &actions.value, &attributes.value, argv.data(),
+                               environ);
+            if (code == 0) r.children.emplace(pid_, false);
+        }
+        if (code != 0) throw fileError(L("启动"), executable, code);
+        // Lets the wait between polls end as soon as the child exits; without it (an old
+        // kernel) the poll simply sleeps.
+        exitNotice_ = UniqueFd(static_cast<int>(::pidfd_open(pid_, 0)));
+    }
+
+    ~Child() {
+        if (reaped_) return;
+        signalGroup(SIGKILL);
+        reap();
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // Running means not yet exited; the exited child stays unreaped (a zombie keeps its pid
+    // and its group from being reused while they are still signalled).
+    bool isRunning() const {
+        for (;;) {
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+                return info.si_pid == 0;
+            if (errno != EINTR) return false;  // ECHILD: someone else reaped it
+        }
+    }
+
+    // Sends to the child and everything in its process group.
+    void signalGroup(int signal) const { ::kill(-pid_, signal); }
+
+    // Sleeps one poll interval, waking early when the child exits.
+    void waitOnePoll() const {
+        if (exitNotice_) {
+            pollfd entry{exitNotice_.get(), POLLIN, 0};
+            if (::poll(&entry, 1, static_cast<int>(kPollInterval.count())) >= 0 || errno == EINTR) return;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+
+    // Waits for the exit and removes the child from the registry; returns the exit code,
+    // the signal number when a signal ended it, or −1 when the status is unknown.
+    int reap() {
+        {
+            auto& r = registry();
+            std::lock_guard guard(r.lock);
+            r.children.erase(pid_);
+        }
+        reaped_ = true;
+        int status = 0;
+        for (;;) {
+            if (::waitpid(pid_, &status, 0) == pid_) break;
+            if (errno != EINTR) return -1;
+        }
+        if (WIFEXITED(status)) return WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) return WTERMSIG(status);
+        return -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    UniqueFd exitNotice_;
+};
+
+bool isCancelled(const CancellationToken& cancellation) {
+    return cancellation && cancellation->isCancelled();
+}
+
+}  // namespace
+
+ProcessResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                  const CancellationToken& cancellation, std::optional<double> timeoutSeconds,
+                  const LaunchCallback& onLaunch, const TickCallback& tick) {
+    if (isCancelled(cancellation)) throw MediaError(cancelledMessage());
+    if (timeoutSeconds && !(std::isfinite(*timeoutSeconds) && *timeoutSeconds > 0))
+        throw MediaError(L("读取时限必须是正数。"));
+
+    RunFolder folder;
+    UniqueFd output = folder.createFile("stdout");
+    UniqueFd error = folder.createFile("stderr");
+    UniqueFd input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!input) throw captureFileError(errno);
+    input = aboveStandardStreams(std::move(input));
+
+    Child child(executable, arguments, input.get(), output.get(), error.get());
+    const auto t0 = Clock::now();
+    if (onLaunch) onLaunch(static_cast<std::int32_t>(child.pid()));
+
+    bool stopRequested = false;
+    bool timedOut = false;
+    Clock::time_point stopAt;
+    while (child.isRunning()) {
+        const auto now = Clock::now();
+        const double elapsed = std::chrono::duration<double>(now - t0).count();
+        if (!stopRequested) {
+            const bool timeReached = timeoutSeconds && elapsed >= *timeoutSeconds;
+            if (isCancelled(cancellation) || timeReached || stopRequestedByApplication(child.pid())) {
+                // Read again: a cancel that races the time limit still wins.
+                timedOut = timeReached && !isCancelled(cancellation);
+                child.signalGroup(SIGTERM);
+                stopRequested = true;
+                stopAt = now;
+            }
+        } else if (std::chrono::duration<double>(now - stopAt).count() > kKillGraceSeconds) {
+            child.signalGroup(SIGKILL);
+        }
+        if (tick) tick();
+        child.waitOnePoll();
+    }
+    // The leader has exited but may have left processes in its group behind.
+    if (stopRequested || stopRequestedByApplication(child.pid())) child.signalGroup(SIGKILL);
+    const int status = child.reap();
+    output.reset();
+    error.reset();
+
+    if (isCancelled(cancellation)) throw MediaError(cancelledMessage());
+    if (timedOut) throw ProcessTimeout();
+    std::string errorText = decodeLossy(folder.read("stderr"));
+    if (status != 0) throw MediaError(L("处理未完成：\n%@", lastCharacters(errorText, kErrorTailCharacters)));
+    return ProcessResult{folder.read("stdout"), std::move(errorText)};
+}
+
+std::size_t liveChildCount() {
+    auto& r = registry();
+    std::lock_guard guard(r.lock);
+    return r.children.size();
+}
+
+std::size_t stopAllChildren() {
+    auto& r = registry();
+    std::lock_guard guard(r.lock);
+    for (auto& [pid, asked] : r.children) {
+        asked = true;
+        ::kill(-pid, SIGTERM);
+    }
+    return r.children.size();
+}
+
+}  // namespace Runner
+}  // namespace talvian

@@ -1,0 +1,78 @@
+#pragma once
+// Runs one child process (ffmpeg, ffprobe) to completion under a cancellation token and
+// an optional time limit, and keeps the registry of live children the application stops
+// when it quits.
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Model/CoreTypes.h"
+
+namespace talvian {
+
+// The captured output of a run that ended with status 0.
+struct ProcessResult {
+    std::string stdout;  // the child's standard output, byte for byte
+    std::string stderr;  // its standard error as UTF-8, ill-formed bytes replaced by U+FFFD
+    bool operator==(const ProcessResult&) const = default;
+};
+
+// A run reached its time limit before it ended or was cancelled. Callers recognise it by
+// its type; message() is the localised "读取媒体信息超时。…" sentence.
+class ProcessTimeout : public std::exception {
+  public:
+    ProcessTimeout();
+    const std::string& message() const { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+  private:
+    std::string message_;
+};
+
+namespace Runner {
+
+// Arbitrary but fixed by the behaviour: how often a running child is looked at, and how
+// long a child asked to stop (SIGTERM) gets before SIGKILL.
+inline constexpr std::chrono::milliseconds kPollInterval{120};
+inline constexpr double kKillGraceSeconds = 2.0;
+// Characters of standard error kept in the message of a failed run.
+inline constexpr std::size_t kErrorTailCharacters = 1400;
+
+using LaunchCallback = std::function<void(std::int32_t processID)>;
+using TickCallback = std::function<void()>;
+
+// Runs `executable` with `arguments` (argv[1…], no shell) and blocks the calling thread
+// until it has ended; standard input is the null device, standard output and error go to
+// files in a private folder ("TalvianProcess-<UUID>", mode 0700, in the system temporary
+// folder) that is removed on every way out. The child inherits the environment, the
+// working folder and its three standard streams only; it runs in its own process group.
+// `onLaunch` gets the process ID once after the launch; `tick` is called once per poll
+// while the child runs (not at all for a child that ended before the first poll); both on
+// the calling thread. A null token is never cancelled.
+// Throws, in this order of judgement: MediaError cancelledMessage() (token cancelled before
+// the start or by the check after exit), MediaError "读取时限必须是正数。" (timeout not finite
+// or ≤ 0), MediaError for a folder, capture file or launch failure, ProcessTimeout, MediaError
+// "处理未完成：\n<last 1400 characters of standard error>" for a non-zero status.
+// Whatever the outcome, the child and every process of its group have ended when this
+// returns or throws after a stop was requested.
+ProcessResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                  const CancellationToken& cancellation, std::optional<double> timeoutSeconds = std::nullopt,
+                  const LaunchCallback& onLaunch = {}, const TickCallback& tick = {});
+
+// Children started by run that have not been reaped yet, over all threads.
+std::size_t liveChildCount();
+
+// For the application's quit path: sends SIGTERM to every live child's process group and
+// makes each of their runs escalate to SIGKILL as for a cancellation (a run stopped this
+// way and not cancelled fails with its "处理未完成：…" text). Returns how many were asked.
+// Does not wait; any thread.
+std::size_t stopAllChildren();
+
+}  // namespace Runner
+}  // namespace talvian
