@@ -4,8 +4,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,8 +195,9 @@ class Child {
         }
         if (code != 0) throw fileError(L("启动"), executable, code);
         // Lets the wait between polls end as soon as the child exits; without it (an old
-        // kernel) the poll simply sleeps.
-        exitNotice_ = UniqueFd(static_cast<int>(::pidfd_open(pid_, 0)));
+        // kernel) the poll simply sleeps. The raw call: glibc 2.36's <sys/pidfd.h> lacks C
+        // linkage for C++.
+        exitNotice_ = UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
     }
 
     ~Child() {
