@@ -1,0 +1,282 @@
+#include "Process/MediaProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "Process/Runner.h"
+#include "TestSupport.h"
+
+namespace talvian {
+namespace {
+
+using test::makeMedia;
+using test::TempDir;
+using test::writeFile;
+
+const std::string kNoDuration = "文件没有可读取的时长，可能已损坏或不是音视频。";
+const std::string kNoAudioFormat = "无法读取音频的采样率或声道。";
+const std::string kUnreadable = "无法读取媒体信息。";
+
+std::string messageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const MediaError& error) {
+        return error.message();
+    }
+    return "";
+}
+
+// ---- Real ffprobe on generated media ---------------------------------------------------
+
+TEST(MediaProbe, ReadsTheFactsOfGeneratedMedia) {
+    TempDir dir;
+    makeMedia("-f lavfi -i color=c=red:size=64x64:duration=1 -frames:v 1", dir / "cover.png");
+    const std::string sine = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 ";
+    const std::string picture = "-f lavfi -i testsrc=size=160x120:rate=25:duration=1 ";
+    struct Case {
+        std::string file;
+        std::string arguments;
+        double duration;
+        MediaInfo expected;  // duration compared with a tolerance, bytes from the file
+        std::optional<AudioStreamInfo> audio;
+    };
+    const Case cases[] = {
+        {"video and audio.mp4", picture + sine + "-c:v libx264 -preset ultrafast -c:a aac -shortest", 1.0,
+         MediaInfo{0, 160, 120, true, true, 1, 0, 25.0}, AudioStreamInfo(48000, 1)},
+        {"audio only.wav", "-f lavfi -i sine=sample_rate=44100:duration=0.5 -ac 2", 0.5,
+         MediaInfo{0, 0, 0, false, true, 1, 0, 30.0}, AudioStreamInfo(44100, 2)},
+        {"cover art.mp3",
+         "-f lavfi -i sine=sample_rate=44100:duration=1 -i '" + (dir / "cover.png").string() +
+             "' -map 0 -map 1 -c:a libmp3lame -c:v png -disposition:v attached_pic",
+         1.0, MediaInfo{0, 0, 0, false, true, 1, 0, 30.0}, AudioStreamInfo(44100, 1)},
+        {"two audio tracks.m4a",
+         "-f lavfi -i sine=f=300:sample_rate=22050:d=1 -f lavfi -i sine=f=500:d=1 -map 0 -map 1 -c:a aac",
+         1.0, MediaInfo{0, 0, 0, false, true, 2, 0, 30.0}, AudioStreamInfo(22050, 1)},
+        {"no audio.mp4", picture + "-c:v libx264 -preset ultrafast", 1.0,
+         MediaInfo{0, 160, 120, true, false, 0, 0, 25.0}, std::nullopt},
+        {"带 空格 'single' \"double\" 录音.m4a", "-f lavfi -i sine=sample_rate=16000:duration=0.5 -c:a aac",
+         0.5, MediaInfo{0, 0, 0, false, true, 1, 0, 30.0}, AudioStreamInfo(16000, 1)},
+    };
+    for (const auto& c : cases) {
+        const auto file = dir / c.file;
+        makeMedia(c.arguments, file);
+        auto info = Runner::probe(file, makeCancellation());
+        EXPECT_NEAR(info.duration, c.duration, 0.06) << c.file;
+        auto expected = c.expected;
+        expected.duration = info.duration;
+        expected.bytes = static_cast<std::int64_t>(std::filesystem::file_size(file));
+        EXPECT_EQ(info, expected) << c.file;
+        if (c.audio)
+            EXPECT_EQ(AudioStreamInfo::read(file, makeCancellation()), *c.audio) << c.file;
+        else
+            EXPECT_EQ(messageOf([&] { AudioStreamInfo::read(file, makeCancellation()); }), kNoAudioFormat)
+                << c.file;
+    }
+}
+
+TEST(MediaProbe, FilesFfprobeCannotReadFailWithItsReport) {
+    TempDir dir;
+    const auto text = dir / "笔记 'notes'.txt";
+    writeFile(text, "hello, not media\n");
+    const auto missing = dir / "missing.mp4";
+    struct Case {
+        std::filesystem::path file;
+        std::string message;
+    };
+    const Case cases[] = {
+        {text, "处理未完成：\n" + text.string() + ": Invalid data found when processing input\n"},
+        {missing, "处理未完成：\n" + missing.string() + ": No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(messageOf([&] { Runner::probe(c.file, makeCancellation()); }), c.message);
+        EXPECT_EQ(messageOf([&] { AudioStreamInfo::read(c.file, makeCancellation()); }), c.message);
+    }
+    auto cancelled = makeCancellation();
+    cancelled->cancel();
+    EXPECT_EQ(messageOf([&] { Runner::probe(text, cancelled); }), "任务已取消，原文件未改动。");
+    EXPECT_EQ(messageOf([&] { AudioStreamInfo::read(text, cancelled); }), "任务已取消，原文件未改动。");
+}
+
+// ---- Judging ffprobe's answer ------------------------------------------------------------
+
+TEST(MediaProbe, DurationCoversTheLongestStreamOfAVideo) {
+    struct Case {
+        const char* name;
+        std::string json;
+        double duration;
+    };
+    const Case cases[] = {
+        {"audio starting late outlasts the container",
+         R"({"format":{"duration":"10.2"},"streams":[
+              {"codec_type":"video","start_time":"0.0","duration":"10.0"},
+              {"codec_type":"audio","start_time":"0.5","duration":"10.0"}]})",
+         10.5},
+        {"container longer than its streams", R"({"format":{"duration":"12.0"},"streams":[
+              {"codec_type":"video","start_time":"0.0","duration":"10.0"}]})",
+         12.0},
+        {"no container duration: the video stream's", R"({"format":{},"streams":[
+              {"codec_type":"video","duration":"7.25"}]})",
+         7.25},
+        {"container duration not a number: the video stream's", R"({"format":{"duration":"N/A"},"streams":[
+              {"codec_type":"video","duration":"3.5"}]})",
+         3.5},
+        {"stream ends that do not count", R"({"format":{"duration":"4.0"},"streams":[
+              {"codec_type":"video","start_time":"0.0","duration":"4.0"},
+              {"codec_type":"audio","start_time":"inf","duration":"9.0"},
+              {"codec_type":"audio","start_time":"1.0","duration":"-9.0"},
+              {"codec_type":"audio","start_time":"1.0","duration":"N/A"},
+              {"codec_type":"subtitle","start_time":"0.0","duration":"99.0"}]})",
+         4.0},
+        {"audio only keeps the container's", R"({"format":{"duration":"2.0"},"streams":[
+              {"codec_type":"audio","start_time":"0.5","duration":"2.0"}]})",
+         2.0},
+        {"cover picture does not make a video, but its end counts once one exists",
+         R"({"format":{"duration":"2.0"},"streams":[
+              {"codec_type":"video","disposition":{"attached_pic":1},"start_time":"0","duration":"5.0"},
+              {"codec_type":"video","start_time":"0","duration":"2.0"}]})",
+         5.0},
+    };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(Runner::mediaInfoFromProbeOutput(c.json, 0).duration, c.duration) << c.name;
+}
+
+TEST(MediaProbe, FindsTheRealVideoStreamAndCountsAudio) {
+    struct Case {
+        const char* name;
+        std::string streams;
+        bool hasVideo;
+        std::int64_t width, height, audioTracks;
+        double frameRate;
+    };
+    const Case cases[] = {
+        {"cover art only", R"([{"codec_type":"audio"},
+            {"codec_type":"video","width":600,"height":600,"avg_frame_rate":"90000/1","disposition":{"attached_pic":1}}])",
+         false, 0, 0, 1, 30},
+        {"cover before the real video",
+         R"([{"codec_type":"video","width":600,"height":600,"disposition":{"attached_pic":1}},
+            {"codec_type":"video","width":1920,"height":1080,"avg_frame_rate":"30000/1001","disposition":{"attached_pic":0}}])",
+         true, 1920, 1080, 0, 30000.0 / 1001},
+        {"attached_pic that is not an integer counts as video",
+         R"([{"codec_type":"video","width":8,"height":6,"disposition":{"attached_pic":"1"}}])", true, 8, 6, 0,
+         30},
+        {"disposition that is not an object counts as video",
+         R"([{"codec_type":"video","width":8,"height":6,"disposition":[1]}])", true, 8, 6, 0, 30},
+        {"two audio tracks", R"([{"codec_type":"audio"},{"codec_type":"audio"},{"codec_type":"data"}])",
+         false, 0, 0, 2, 30},
+        {"missing size", R"([{"codec_type":"video","avg_frame_rate":"25/1"}])", true, 0, 0, 0, 25},
+        {"size that is not an integer", R"([{"codec_type":"video","width":"640","height":480.5}])", true, 0,
+         0, 0, 30},
+        {"a list with something else than objects counts as empty",
+         R"([{"codec_type":"audio"},{"codec_type":"video","width":8,"height":6},3])", false, 0, 0, 0, 30},
+        {"streams that are not a list", R"({"codec_type":"audio"})", false, 0, 0, 0, 30},
+        {"codec_type that is not text", R"([{"codec_type":1},{"codec_type":["audio"]}])", false, 0, 0, 0, 30},
+    };
+    for (const auto& c : cases) {
+        auto info = Runner::mediaInfoFromProbeOutput(
+            R"({"format":{"duration":"1.5"},"streams":)" + c.streams + "}", 1234);
+        EXPECT_EQ(info.hasVideo, c.hasVideo) << c.name;
+        EXPECT_EQ(info.width, c.width) << c.name;
+        EXPECT_EQ(info.height, c.height) << c.name;
+        EXPECT_EQ(info.audioTracks, c.audioTracks) << c.name;
+        EXPECT_EQ(info.hasAudio, c.audioTracks > 0) << c.name;
+        EXPECT_DOUBLE_EQ(info.frameRate, c.frameRate) << c.name;
+        EXPECT_EQ(info.bytes, 1234) << c.name;
+    }
+    // No streams at all is no error: the caller decides.
+    EXPECT_EQ(Runner::mediaInfoFromProbeOutput(R"({"format":{"duration":"3"}})", 0),
+              (MediaInfo{3.0, 0, 0, false, false, 0, 0, 30.0}));
+}
+
+TEST(MediaProbe, FrameRateFromText) {
+    struct Case {
+        const char* text;
+        double rate;
+    };
+    const Case cases[] = {
+        {"25/1", 25},
+        {"30000/1001", 30000.0 / 1001},
+        {"0/0", 30},
+        {"abc", 30},
+        {"", 30},
+        {"25", 30},
+        {"/25//2/", 12.5},
+        {"x/50/2", 25},
+        {"50/x/2", 25},
+        {"1/2/3", 30},
+        {"25/0", 30},
+        {"25/-1", 30},
+        // A rate of 0, a negative or an infinite one would break every frame computation
+        // after it, so they fall back as well.
+        {"0/1", 30},
+        {"-25/1", 30},
+        {"inf/1", 30},
+        {"1e400/1", 30},
+    };
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(Runner::frameRateFromText(c.text), c.rate) << c.text;
+}
+
+TEST(MediaProbe, AnswersWithoutADurationOrObjectAreRefused) {
+    struct Case {
+        const char* json;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"[]", kUnreadable},
+        {R"("text")", kUnreadable},
+        {"{\n\n}", kNoDuration},  // ffprobe's answer for a file it could not open
+        {"not json at all", kUnreadable},
+        {R"({"format":{"duration":"0.0"}})", kNoDuration},
+        {R"({"format":{"duration":"-1"}})", kNoDuration},
+        {R"({"format":{"duration":"nan"}})", kNoDuration},
+        {R"({"format":{"duration":"inf"}})", kNoDuration},
+        {R"({"format":{"duration":2.5}})", kNoDuration},  // a number, not text
+        {R"({"format":{"duration":" 2.5"}})", kNoDuration},
+        {R"({"format":"x","streams":[{"codec_type":"audio","duration":"4"}]})", kNoDuration},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(messageOf([&] { Runner::mediaInfoFromProbeOutput(c.json, 0); }), c.message) << c.json;
+}
+
+TEST(MediaProbe, AudioStreamAnswerMustBeInRange) {
+    struct Case {
+        const char* json;
+        std::optional<AudioStreamInfo> expected;
+    };
+    const Case cases[] = {
+        {R"({"streams":[{"sample_rate":"48000","channels":2}]})", AudioStreamInfo(48000, 2)},
+        {R"({"streams":[{"sample_rate":"+44100","channels":1}]})", AudioStreamInfo(44100, 1)},
+        {R"({"streams":[{"sample_rate":"1","channels":64}]})", AudioStreamInfo(1, 64)},
+        {R"({"streams":[{"sample_rate":"768000","channels":1}]})", AudioStreamInfo(768000, 1)},
+        {R"({"streams":[{"sample_rate":"0","channels":2}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"768001","channels":2}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"-44100","channels":2}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"44.1k","channels":2}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"44100.0","channels":2}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":" 44100","channels":2}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"++44100","channels":2}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"99999999999999999999","channels":2}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":44100,"channels":2}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"44100","channels":0}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"44100","channels":65}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"44100","channels":"2"}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"44100","channels":2.0}]})", std::nullopt},
+        {R"({"streams":[{"sample_rate":"44100"}]})", std::nullopt},
+        {R"({"streams":[]})", std::nullopt},  // a file without audio
+        {R"({"streams":[3,{"sample_rate":"44100","channels":2}]})", std::nullopt},
+        {R"({"streams":{"sample_rate":"44100","channels":2}})", std::nullopt},
+        {R"([{"sample_rate":"44100","channels":2}])", std::nullopt},
+        {"not json", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        if (c.expected)
+            EXPECT_EQ(AudioStreamInfo::fromProbeOutput(c.json), *c.expected) << c.json;
+        else
+            EXPECT_EQ(messageOf([&] { AudioStreamInfo::fromProbeOutput(c.json); }), kNoAudioFormat) << c.json;
+    }
+    EXPECT_EQ(messageOf([] { AudioStreamInfo(44100, 65); }), kNoAudioFormat);
+    EXPECT_EQ(messageOf([] { AudioStreamInfo(0, 2); }), kNoAudioFormat);
+}
+
+}  // namespace
+}  // namespace talvian
