@@ -6,22 +6,15 @@
 
 #include "Model/CoreTypes.h"
 #include "Model/Localization.h"
+#include "ProjectFixtures.h"
 #include "TestSupport.h"
 
 namespace talvian {
 namespace {
 
+using test::messageOf;
 using test::TempDir;
 using test::writeFile;
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "";
-}
 
 void writeTool(const std::filesystem::path& path, mode_t mode) {
     std::filesystem::create_directories(path.parent_path());

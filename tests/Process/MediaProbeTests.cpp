@@ -5,27 +5,20 @@
 #include <cmath>
 
 #include "Process/Runner.h"
+#include "ProjectFixtures.h"
 #include "TestSupport.h"
 
 namespace talvian {
 namespace {
 
 using test::makeMedia;
+using test::messageOf;
 using test::TempDir;
 using test::writeFile;
 
 const std::string kNoDuration = "文件没有可读取的时长，可能已损坏或不是音视频。";
 const std::string kNoAudioFormat = "无法读取音频的采样率或声道。";
 const std::string kUnreadable = "无法读取媒体信息。";
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "";
-}
 
 // ---- Real ffprobe on generated media ---------------------------------------------------
 

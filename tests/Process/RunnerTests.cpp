@@ -249,6 +249,12 @@ TEST(Runner, EachRunHasAPrivateFolderThatNoOutcomeLeavesBehind) {
          Outcome::mediaError, "无法启动“missing-tool”：文件或文件夹不存在。"},
         {"not executable", [&] { return Runner::run(dir / "not-executable", {}, makeCancellation()); },
          Outcome::mediaError, "无法启动“not-executable”：没有访问权限。"},
+        {"launch callback throws",
+         [&] {
+             return Runner::run(slow, {}, makeCancellation(), std::nullopt,
+                                [](std::int32_t) { throw std::runtime_error("callback failed"); });
+         },
+         Outcome::otherError, "callback failed"},
     };
     for (const auto& c : cases) {
         auto caught = runCatching(c.run);
