@@ -401,7 +401,8 @@ TEST(Runner, CancellationWinsOverTimeLimitAndSuccessfulExit) {
 TEST(Runner, ChildIgnoringTerminationIsKilledAfterTheGracePeriod) {
     TempDir dir;
     // The ignored SIGTERM is inherited by the sleep too.
-    auto script = writeScript(dir, "stubborn", "trap '' TERM\nsleep 30");
+    auto script = writeScript(
+        dir, "stubborn", "trap '' TERM\nsleep 30 & echo $! > " + (dir / "grandchild").string() + "; wait");
     auto token = makeCancellation();
     std::int32_t child = 0;
     Clock::time_point cancelledAt;
@@ -419,6 +420,9 @@ TEST(Runner, ChildIgnoringTerminationIsKilledAfterTheGracePeriod) {
     EXPECT_EQ(caught.message, "任务已取消，原文件未改动。");
     EXPECT_GE(waited, Runner::kKillGraceSeconds);  // never killed before the grace period
     EXPECT_EQ(::kill(child, 0), -1);
+    pid_t grandchild = readPid(dir / "grandchild");
+    ASSERT_GT(grandchild, 0);
+    EXPECT_TRUE(waitUntilEnded(grandchild));
     EXPECT_EQ(Runner::liveChildCount(), 0u);
 }
 
