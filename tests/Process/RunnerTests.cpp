@@ -177,7 +177,8 @@ TEST(Runner, ChildInheritsOnlyItsStandardStreamsAndDefaultSignals) {
 
     auto result = Runner::run("/bin/sh",
                               {"-c",
-                               "ls /proc/$$/fd | tr '\\n' ' '; echo; readlink /proc/$$/fd/0; "
+                               // A plain command: a pipeline here would show the shell's own pipe.
+                               "ls -m /proc/$$/fd; readlink /proc/$$/fd/0; "
                                "grep -E '^Sig(Blk|Ign)' /proc/$$/status | cut -f2; "
                                "test \"$(cut -d' ' -f5 /proc/$$/stat)\" = $$ && echo own-group"},
                               makeCancellation());
@@ -192,7 +193,7 @@ TEST(Runner, ChildInheritsOnlyItsStandardStreamsAndDefaultSignals) {
     std::getline(lines, blockedMask);
     std::getline(lines, ignoredMask);
     std::getline(lines, group);
-    EXPECT_EQ(descriptors, "0 1 2 ");
+    EXPECT_EQ(descriptors, "0, 1, 2");
     EXPECT_EQ(input, "/dev/null");
     EXPECT_EQ(std::stoull(blockedMask, nullptr, 16), 0u);
     // glibc's posix_spawn leaves its two internal signals (32 and 33) ignored; they are not
@@ -368,17 +369,20 @@ TEST(Runner, TimeLimitStopsTheChildAndEverythingItStarted) {
 
 TEST(Runner, CancellationWinsOverTimeLimitAndSuccessfulExit) {
     TempDir dir;
-    // Asked to stop (time limit), it notes the request and then ends with status 0 a moment
-    // later; the test cancels in between.
+    // Asked to stop (time limit), it notes the request and ends with status 0 once the test,
+    // having cancelled, lets it go.
     auto marker = dir / "asked-to-stop";
+    auto go = dir / "go";
     auto script = writeScript(dir, "graceful",
-                              "trap 'touch " + marker.string() +
-                                  "; sleep 0.3; exit 0' TERM\n"
+                              "trap 'touch " + marker.string() + "; while [ ! -e " + go.string() +
+                                  " ]; do sleep 0.02; done; exit 0' TERM\n"
                                   "while :; do sleep 0.05; done");
     auto token = makeCancellation();
     auto caught = runCatching([&] {
         return Runner::run(script, {}, token, 0.2, {}, [&] {
-            if (std::filesystem::exists(marker)) token->cancel();
+            if (!std::filesystem::exists(marker)) return;
+            token->cancel();
+            writeFile(go, "");
         });
     });
     EXPECT_TRUE(std::filesystem::exists(marker));
@@ -429,18 +433,20 @@ TEST(Runner, ChildIgnoringTerminationIsKilledAfterTheGracePeriod) {
 TEST(Runner, StopAllChildrenEndsEveryLiveRun) {
     TempDir dir;
     auto polite = writeScript(dir, "polite", "sleep 30");
-    auto stubborn = writeScript(dir, "stubborn", "trap '' TERM\nsleep 30");
+    auto ready = dir / "ready";
+    auto stubborn = writeScript(dir, "stubborn", "trap '' TERM\ntouch " + ready.string() + "\nsleep 30");
     auto first = std::async(std::launch::async, [&] {
         return runCatching([&] { return Runner::run(polite, {}, makeCancellation()); });
     });
     auto second = std::async(std::launch::async, [&] {
         return runCatching([&] { return Runner::run(stubborn, {}, makeCancellation(), 60.0); });
     });
+    // Both launched, and the stubborn one has set its trap: only SIGKILL can end it now.
     const auto deadline = Clock::now() + kDeadline;
-    while (Runner::liveChildCount() < 2 && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+    while ((Runner::liveChildCount() < 2 || !std::filesystem::exists(ready)) && Clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
     ASSERT_EQ(Runner::liveChildCount(), 2u);
-    // The stubborn script must have set its trap before it is asked.
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(std::filesystem::exists(ready));
 
     EXPECT_EQ(Runner::stopAllChildren(), 2u);
     ASSERT_EQ(first.wait_for(kDeadline), std::future_status::ready);
