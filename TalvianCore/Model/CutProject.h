@@ -55,7 +55,7 @@ struct CutProject {
 
     // `sourceSHA256` or `packagedSource` present: a moved source can be found by its digest.
     bool canRelocateSource() const { return sourceSHA256 || packagedSource; }
-    // `base` plus 4 when options.paddingRight is present (the spec's version(forBase:)).
+    // `base` plus 4 when options.paddingRight is present.
     std::int64_t versionForBase(std::int64_t base) const;
 
     // Seconds removed: the merged `remove` cuts inside 0 … info.duration (overlaps count once).

@@ -54,7 +54,7 @@ int UniqueFd::reset() {
     return result == 0 ? 0 : errno;
 }
 
-void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes, Durability durability) {
     auto temporary = target.parent_path() / ("." + target.filename().string() + "." + Uuid::random().string() + ".tmp");
     UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!fd) throw fileError(L("写入"), target, errno);
@@ -72,13 +72,14 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
         }
         written += static_cast<std::size_t>(n);
     }
-    if (::fsync(fd.get()) != 0) throw fail(errno);
+    if (durability == Durability::synced && ::fsync(fd.get()) != 0) throw fail(errno);
     if (int code = fd.reset(); code != 0) throw fail(code);
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         int code = errno;
         ::unlink(temporary.c_str());
         throw fileError(L("写入"), target, code);
     }
+    if (durability != Durability::synced) return;
     // Make the rename itself durable.
     UniqueFd folder(::open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
                            O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -37,9 +37,16 @@ std::string systemErrorText(int code);
 // MediaError "无法<action>“<file name>”：<reason>。", e.g. action "写入".
 MediaError fileError(std::string_view action, const std::filesystem::path& path, int code);
 
-// Replaces `target` atomically: a temporary file in the same folder, fsync, rename.
+// How hard an atomic replacement works to survive a power failure. `synced` flushes the
+// file and its folder (Save, diagnostics). `renameOnly` skips both flushes: the file the
+// session backup rewrites on every edit needs atomicity against crashes of the program, and
+// ext4 already writes the data of a file replaced by rename before the rename itself.
+enum class Durability { synced, renameOnly };
+
+// Replaces `target` atomically: a temporary file in the same folder, (fsync,) rename.
 // A failure leaves `target` as it was and removes the temporary file. Throws MediaError.
-void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
+                         Durability durability = Durability::synced);
 
 // Moves `from` to `to` without ever replacing an existing `to` (renameat2 RENAME_NOREPLACE).
 // Throws MediaError; on EEXIST the text says the name is taken.

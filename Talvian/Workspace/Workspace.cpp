@@ -1,0 +1,257 @@
+#include "Workspace.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <cmath>
+
+#include "Export/SupportDiagnostics.h"
+#include "Model/Localization.h"
+
+namespace fs = std::filesystem;
+
+namespace talvian {
+
+namespace {
+
+// Two settings count as equal when they differ by at most this (rounding of sliders).
+constexpr double kOptionTolerance = 1e-12;
+// Runner calls block a pool thread for a child's whole life.
+constexpr int kMaxBackgroundThreads = 64;
+
+bool sameSetting(double a, double b) {
+    return std::fabs(a - b) <= kOptionTolerance;
+}
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\n\r\f\v");
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(" \t\n\r\f\v");
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+const char* rawValue(ReviewOrder order) {
+    return order == ReviewOrder::chronological ? "chronological" : "longestFirst";
+}
+
+std::optional<ReviewOrder> reviewOrderFromRaw(std::string_view raw) {
+    if (raw == "chronological") return ReviewOrder::chronological;
+    if (raw == "longestFirst") return ReviewOrder::longestFirst;
+    return std::nullopt;
+}
+
+std::string ProcessingFailure::message(const std::string& text) {
+    const std::string prefix = L("处理未完成：\n");
+    if (!text.starts_with(prefix)) return text;
+    const std::string rest = text.substr(prefix.size());
+    // Both line ends count: a child's last words may come with "\r\n" or a bare "\r".
+    std::size_t begin = 0;
+    while (begin <= rest.size()) {
+        const auto end = rest.find_first_of("\r\n", begin);
+        const std::string line =
+            trimmed(rest.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+        if (line == "Exiting normally, received signal 15." || line == "Exiting normally, received signal 2.")
+            return L("处理被中断。原片和已有剪辑已保留，可稍后重试。");
+        if (end == std::string::npos) break;
+        begin = end + 1;
+    }
+    return L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。");
+}
+
+Workspace::Workspace(std::optional<fs::path> sessionBackupURL, std::vector<std::string> arguments,
+                     Analyzer analyzer, QObject* parent)
+    : QObject(parent), analyzer_(std::move(analyzer)), sessionBackupURL_(std::move(sessionBackupURL)) {
+    pool_.setMaxThreadCount(kMaxBackgroundThreads);
+    cutStatus_ = L("导入一段口播，先看看哪些停顿可以省去。");
+    detectionPreviewTimer_.setSingleShot(true);
+
+    // Output folder: Downloads/"Talvian 输出", the saved setting over it, "--output" over both.
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    outputFolder_ = fs::path(downloads.toStdString()) / L("Talvian 输出");
+    const QSettings settings("Talvian", "Talvian");
+    const QString saved = settings.value("talvian.outputFolder").toString();
+    if (!saved.isEmpty()) outputFolder_ = fs::path(saved.toStdString());
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--output") {
+            if (i + 1 < arguments.size()) outputFolder_ = fs::path(arguments[i + 1]);
+            break;
+        }
+    }
+
+    if (sessionBackupURL_) {
+        try {
+            sessionBackupWriter_ = std::make_unique<SessionBackup>(*sessionBackupURL_);
+            recentSessions_ = sessionBackupWriter_->recentSessions();
+            sessionBackupIssue_ = sessionBackupWriter_->historyIssue();
+        } catch (const MediaError& error) {
+            sessionBackupIssue_ = error.message();
+        } catch (...) {
+            sessionBackupIssue_ = L("本机备份不可写，请先保存项目。");
+        }
+        try {
+            if (auto last = SessionBackup::project(*sessionBackupURL_))
+                sessionBackupName_ = fs::path(last->source).filename().string();
+        } catch (...) {
+            sessionBackupIssue_ = L("上次备份无法读取。原文件已保留，可打开已保存的项目。");
+        }
+    }
+}
+
+Workspace::~Workspace() {
+    detectionPreviewTimer_.stop();
+    detectionPreviewCancellation_->cancel();
+    // Jobs finish on their own; their completions find this object gone and do nothing.
+    pool_.waitForDone();
+}
+
+// ---- Setters and assignment rules
+
+void Workspace::setNotice(std::optional<std::string> value) {
+    publish(notice_, std::move(value));
+}
+void Workspace::setStudioOverlayPresented(bool value) {
+    publish(studioOverlayPresented_, value);
+}
+void Workspace::setAudioOutputFormat(AudioOutputFormat value) {
+    publish(audioOutputFormat_, value);
+}
+void Workspace::setPreviewCuts(bool value) {
+    publish(previewCuts_, value);
+}
+
+void Workspace::setCutBusy(bool value) {
+    publish(cutBusy_, value);
+    if (value) publish(audioHandoffInfoPresented_, false);
+}
+
+void Workspace::setCutOptions(const CutOptions& value) {
+    if (value == cutOptions_) return;
+    const CutOptions old = cutOptions_;
+    publish(cutOptions_, value);
+    if (!applyingOptionHistory_) recordOptions(old);
+    publish(audioHandoffInfoPresented_, false);
+    publish(boundaryDrag_, std::optional<WaveformBoundaryDrag>());
+    stopAudition(true);
+}
+
+void Workspace::setProject(std::optional<CutProject> value) {
+    publish(project_, std::move(value));
+    publish(audioHandoffInfoPresented_, false);
+    backupCurrentProject();
+    refreshPreviewCutBoundaries();
+}
+
+void Workspace::setSource(std::optional<fs::path> value) {
+    publish(source_, std::move(value));
+    publish(audioHandoffInfoPresented_, false);
+    cancelExportAudioInfo();
+}
+
+void Workspace::setReviewID(std::optional<Uuid> value) {
+    const bool changedValue = value != reviewID_;
+    publish(reviewID_, std::move(value));
+    if (changedValue) revealWaveformReview();
+}
+
+void Workspace::setManualStart(const std::string& value) {
+    const bool changedText = value != manualStart_;
+    publish(manualStart_, value);
+    if (changedText && auditionIsManual_) stopAudition(true);
+}
+
+void Workspace::setManualEnd(const std::string& value) {
+    const bool changedText = value != manualEnd_;
+    publish(manualEnd_, value);
+    if (changedText && auditionIsManual_) stopAudition(true);
+}
+
+// ---- Derived state
+
+bool Workspace::needsAnalysis() const {
+    if (!project_) return true;
+    const CutOptions& analysed = project_->options;
+    if (analysed.mode != cutOptions_.mode) return true;
+    if (!sameSetting(analysed.thresholdDB, cutOptions_.thresholdDB) ||
+        !sameSetting(analysed.minimumSilence, cutOptions_.minimumSilence) ||
+        !sameSetting(analysed.padding, cutOptions_.padding))
+        return true;
+    return analysed.paddingRight != cutOptions_.paddingRight;
+}
+
+// ---- Job pattern
+
+void Workspace::runInBackground(std::function<void()> work) {
+    pool_.start(std::move(work));
+}
+
+void Workspace::postToMain(std::function<void(Workspace&)> step) {
+    QPointer<Workspace> self(this);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self, step = std::move(step)] {
+            if (self) step(*self);
+        },
+        Qt::QueuedConnection);
+}
+
+ProgressCallback Workspace::jobProgress(const CancellationToken& token) {
+    return [this, token](double fraction, const std::string& step) {
+        postToMain([token, fraction, step](Workspace& workspace) {
+            if (workspace.cutCancellation_ != token || !workspace.cutBusy_ || token->isCancelled()) return;
+            workspace.setCutProgress(fraction);
+            workspace.setCutStatus(step);
+        });
+    };
+}
+
+void Workspace::cancelCut() {
+    cutCancellation_->cancel();
+    if (sourceCheckActive_) {
+        cutCancellation_ = makeCancellation();
+        sourceCheckActive_ = false;
+        setCutBusy(false);
+        setCutProgress(0);
+        setCutStatus(L("已取消原片核对，当前剪辑与项目文件未改动。"));
+    }
+}
+
+void Workspace::cutFailed(const std::string& text) {
+    const std::string message = ProcessingFailure::message(text);
+    lastDiagnosticError_ = SupportDiagnostics::privateError(message);
+    setCutBusy(false);
+    setCutStatus(message);
+    setNotice(message);
+}
+
+// ---- Hooks of the player, audition and waveform
+
+void Workspace::stopAudition(bool /*returnToSource*/) {
+    // No audition player exists yet: only the flags that guards read are reset.
+    if (auditionID_ || auditionLoading_ || auditionIsDraft_ || auditionIsManual_ || auditionIsFull_) {
+        publish(auditionID_, std::optional<Uuid>());
+        publish(auditionLoading_, false);
+        publish(auditionIsDraft_, false);
+        publish(auditionIsManual_, false);
+        publish(auditionIsFull_, false);
+    }
+}
+
+void Workspace::pausePlayer() {
+    publish(isPlaying_, false);
+}
+
+void Workspace::installPlayer(const fs::path& /*url*/, double /*position*/) {
+    publish(previewReady_, false);
+}
+
+void Workspace::seek(double /*seconds*/, bool /*play*/) {}
+
+void Workspace::audition(const CutRegion& region) {
+    setReviewID(region.id);
+}
+
+}  // namespace talvian

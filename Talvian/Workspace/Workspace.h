@@ -1,0 +1,323 @@
+#pragma once
+// The one controller of the application: it holds every piece of state the window shows
+// and runs every user operation. Main thread only; background work comes back through
+// queued calls and is applied only while its token or generation is current.
+//
+// Published properties are getters plus the one `changed()` signal; every assignment goes
+// through a setter that runs the property's assignment rule.
+
+#include <QObject>
+#include <QPointer>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Model/CoreTypes.h"
+#include "Model/CutAdjustment.h"
+#include "Model/CutMath.h"
+#include "Model/CutProject.h"
+#include "SessionBackup.h"
+#include "WorkspaceWindow.h"
+
+namespace talvian {
+
+// The order of the review list.
+enum class ReviewOrder { chronological, longestFirst };
+inline constexpr ReviewOrder kAllReviewOrders[] = {ReviewOrder::chronological, ReviewOrder::longestFirst};
+const char* rawValue(ReviewOrder order);
+std::optional<ReviewOrder> reviewOrderFromRaw(std::string_view raw);
+
+// The visible source range of the waveform (seconds).
+struct WaveformWindow {
+    double start = 0;
+    double end = 0;
+    bool operator==(const WaveformWindow&) const = default;
+};
+
+// A boundary of the reviewed pause being dragged on the waveform.
+struct WaveformBoundaryDrag {
+    Uuid id;
+    CutBoundary edge = CutBoundary::start;
+    bool operator==(const WaveformBoundaryDrag&) const = default;
+};
+
+namespace ProcessingFailure {
+// A failed job's error text → the user message (interrupted children, incomplete processing).
+std::string message(const std::string& text);
+}  // namespace ProcessingFailure
+
+class Workspace : public QObject {
+    Q_OBJECT
+
+  public:
+    // The analysis a job runs (VevazAvezud::analyze in the application); any thread.
+    using Analyzer = std::function<CutProject(const std::filesystem::path&, const CutOptions&,
+                                              const CancellationToken&, const ProgressCallback&)>;
+
+    // sessionBackupURL: the last-session file (SessionBackup::defaultURL() in the
+    // application); nullopt disables the backup. `arguments` are the launch arguments
+    // ("--output <folder>"). Starts no task.
+    explicit Workspace(std::optional<std::filesystem::path> sessionBackupURL,
+                       std::vector<std::string> arguments = {}, Analyzer analyzer = {},
+                       QObject* parent = nullptr);
+    // Without an analyzer (a controller that only reads the backup) analyses fail at once.
+    ~Workspace() override;
+
+    void setWindow(WorkspaceWindow* window) { window_ = window; }
+    // The debounce of the detection preview (400 ms); tests shorten it.
+    void setDetectionPreviewDelay(std::chrono::milliseconds delay) { detectionPreviewDelay_ = delay; }
+
+    // ---- Job state
+    bool cutBusy() const { return cutBusy_; }
+    double cutProgress() const { return cutProgress_; }
+    const std::string& cutStatus() const { return cutStatus_; }
+    const std::optional<std::string>& notice() const { return notice_; }
+    void setNotice(std::optional<std::string> value);
+    const std::optional<std::string>& lastDiagnosticError() const { return lastDiagnosticError_; }
+    bool studioOverlayPresented() const { return studioOverlayPresented_; }
+    void setStudioOverlayPresented(bool value);
+    // True without a project, or while the settings differ from the analysed ones.
+    bool needsAnalysis() const;
+    // Asks the running job to stop.
+    void cancelCut();
+    // The shared failure path of jobs.
+    void cutFailed(const std::string& text);
+
+    // ---- Source, project and outputs
+    const std::optional<std::filesystem::path>& source() const { return source_; }
+    const std::optional<CutProject>& project() const { return project_; }
+    const std::optional<std::filesystem::path>& cutOutput() const { return cutOutput_; }
+    const std::filesystem::path& outputFolder() const { return outputFolder_; }
+    AudioOutputFormat audioOutputFormat() const { return audioOutputFormat_; }
+    void setAudioOutputFormat(AudioOutputFormat value);
+    bool audioHandoffInfoPresented() const { return audioHandoffInfoPresented_; }
+    const std::optional<std::string>& sourceReadIssue() const { return sourceReadIssue_; }
+    bool previewCuts() const { return previewCuts_; }
+    void setPreviewCuts(bool value);
+    bool previewReady() const { return previewReady_; }
+    bool isPlaying() const { return isPlaying_; }
+
+    // ---- Import and analysis
+    void importFiles();
+    void sample();
+    void loadSource(const std::filesystem::path& url, bool analyzeImmediately);
+    void analyze();
+    void restoreAnalyzedOptions();
+
+    // ---- Detection settings, preview and settings history
+    const CutOptions& cutOptions() const { return cutOptions_; }
+    void setCutOptions(const CutOptions& value);
+    const std::optional<CutProject>& detectionPreview() const { return detectionPreview_; }
+    bool detectionCalculating() const { return detectionCalculating_; }
+    const std::optional<std::string>& detectionPreviewIssue() const { return detectionPreviewIssue_; }
+    void previewDetection(const CutOptions& options);
+    bool applyDetectionPreview(const CutOptions& options);
+    void cancelDetectionPreview();
+    bool canUndoOptions() const { return !cutBusy_ && !optionPast_.empty(); }
+    bool canRedoOptions() const { return !cutBusy_ && !optionFuture_.empty(); }
+
+    // ---- Cut editing and undo
+    const CutHistory& cutHistory() const { return cutHistory_; }
+    void toggleCut(const Uuid& id);
+    void toggleReviewCut();
+    void toggleSelectedCuts();
+    void setAllCuts(bool remove);
+    bool applyBatch(bool remove);
+    // Moves both edges of one region; false when the edit rules refused it.
+    bool adjustCut(const Uuid& id, double start, double end);
+    void undoInContext();
+    void redoInContext();
+    void undoCut();
+    void redoCut();
+    bool canUndoCut() const;
+    bool canRedoCut() const;
+
+    // ---- Review order, navigation and batch selection
+    ReviewOrder reviewOrder() const { return reviewOrder_; }
+    const std::optional<Uuid>& reviewID() const { return reviewID_; }
+    bool batchMode() const { return batchMode_; }
+    const std::set<Uuid>& batchIDs() const { return batchIDs_; }
+    const std::optional<Uuid>& batchAnchor() const { return batchAnchor_; }
+    std::vector<CutRegion> reviewCuts() const;
+    std::optional<std::size_t> reviewIndex() const;
+    std::optional<CutRegion> reviewCut() const;
+    bool canReview() const;
+    bool canReviewNext() const;
+    bool canSelectBatch() const;
+    bool canApplyBatch() const;
+    bool canKeepBatch() const;
+    bool canDeleteBatch() const;
+    void setReviewOrder(ReviewOrder order);
+    void moveReview(int step);
+    void rewindReview();
+    void selectCutRow(const Uuid& id, bool additive, bool extend);
+    void toggleBatchCut(const Uuid& id, bool extend);
+    void beginBatchSelection();
+    void selectAllBatch();
+    void clearBatchSelection();
+    void resetBatchSelection();
+
+    // ---- Manual ranges
+    const std::string& manualStart() const { return manualStart_; }
+    const std::string& manualEnd() const { return manualEnd_; }
+    void setManualStart(const std::string& value);
+    void setManualEnd(const std::string& value);
+    static std::optional<double> manualSeconds(const std::string& text);
+    static std::optional<std::string> manualRangeIssue(const std::string& start, const std::string& end,
+                                                       const CutProject& project);
+    std::optional<std::string> manualCutIssue() const;
+    std::string manualCutHint() const;
+    bool canAddManualCut() const;
+    // True when the range was added to the cut list.
+    bool addManualCut(const std::string& start, const std::string& end);
+    void resetManualMarks();
+
+    // ---- Session backup and recent sessions
+    const std::optional<std::string>& sessionBackupName() const { return sessionBackupName_; }
+    const std::optional<std::string>& sessionBackupIssue() const { return sessionBackupIssue_; }
+    bool sessionBackupSaved() const { return sessionBackupSaved_; }
+    const std::vector<RecentSession>& recentSessions() const { return recentSessions_; }
+    const std::optional<std::filesystem::path>& sessionBackupURL() const { return sessionBackupURL_; }
+    void backupCurrentProject();
+
+    // ---- Waveform and boundary drag (the state other operations reset)
+    const std::optional<WaveformWindow>& waveformWindow() const { return waveformWindow_; }
+    const std::optional<WaveformBoundaryDrag>& boundaryDrag() const { return boundaryDrag_; }
+
+    // ---- Audition flags read by the guards
+    bool auditionLoading() const { return auditionLoading_; }
+    bool auditionIsDraft() const { return auditionIsDraft_; }
+    bool auditionIsManual() const { return auditionIsManual_; }
+
+  signals:
+    // Any published property changed.
+    void changed();
+
+  private:
+    template <class T>
+    void publish(T& member, T value) {
+        member = std::move(value);
+        emit changed();
+    }
+
+    // Property setters with their assignment rules.
+    void setCutBusy(bool value);
+    void setProject(std::optional<CutProject> value);
+    void setSource(std::optional<std::filesystem::path> value);
+    void setReviewID(std::optional<Uuid> value);
+    void setCutStatus(std::string value) { publish(cutStatus_, std::move(value)); }
+    void setCutProgress(double value) { publish(cutProgress_, value); }
+
+    // Job pattern: a background call whose completion comes back to the main thread only
+    // while this object exists.
+    void runInBackground(std::function<void()> work);
+    void postToMain(std::function<void(Workspace&)> step);
+    // The job's progress reporter: applied only while `token` is the current, running job.
+    ProgressCallback jobProgress(const CancellationToken& token);
+
+    // Analysis completions.
+    void didAnalyze(CutProject result, const CancellationToken& token);
+    void analysisFailed(std::exception_ptr error, const CancellationToken& token);
+    void recordOptions(const CutOptions& before);
+    void stepOptionHistory(bool undo);
+
+    // The single edit path of the cut list; false when nothing was changed.
+    bool applyCuts(std::vector<CutRegion> list);
+    void reconcileReview();
+
+    // Hooks of the player, audition and waveform; they act on what exists.
+    void stopAudition(bool returnToSource);
+    void pausePlayer();
+    void installPlayer(const std::filesystem::path& url, double position);
+    void seek(double seconds, bool play);
+    void audition(const CutRegion& region);
+    void revealWaveformReview() {}
+    void reloadWaveformDetail() {}
+    void refreshPreviewCutBoundaries() {}
+    void cancelExportAudioInfo() {}
+
+    WorkspaceWindow* window_ = nullptr;
+    Analyzer analyzer_;
+    QThreadPool pool_;
+
+    // Detection preview.
+    std::optional<CutProject> detectionPreview_;
+    bool detectionCalculating_ = false;
+    std::optional<std::string> detectionPreviewIssue_;
+    QTimer detectionPreviewTimer_;
+    std::chrono::milliseconds detectionPreviewDelay_{400};
+    CancellationToken detectionPreviewCancellation_ = makeCancellation();
+    Uuid detectionPreviewGeneration_ = Uuid::random();
+
+    // Job state.
+    bool cutBusy_ = false;
+    bool studioOverlayPresented_ = false;
+    double cutProgress_ = 0;
+    std::string cutStatus_;
+    CancellationToken cutCancellation_ = makeCancellation();
+    bool sourceCheckActive_ = false;  // a source check runs (set by the project loader)
+
+    // Detection settings and their history.
+    CutOptions cutOptions_;
+    std::vector<CutOptions> optionPast_;
+    std::vector<CutOptions> optionFuture_;
+    bool applyingOptionHistory_ = false;
+
+    // Project and session backup.
+    std::optional<CutProject> project_;
+    std::optional<std::string> sessionBackupName_;
+    std::optional<std::string> sessionBackupIssue_;
+    bool sessionBackupSaved_ = false;
+    std::vector<RecentSession> recentSessions_;
+    std::optional<std::filesystem::path> sessionBackupURL_;
+    std::unique_ptr<SessionBackup> sessionBackupWriter_;
+    bool sessionNeedsArchive_ = false;
+
+    // Source and outputs.
+    std::optional<std::filesystem::path> source_;
+    std::optional<std::filesystem::path> cutOutput_;
+    std::filesystem::path outputFolder_;
+    AudioOutputFormat audioOutputFormat_ = AudioOutputFormat::m4a;
+    bool audioHandoffInfoPresented_ = false;
+
+    // Preview.
+    bool previewCuts_ = false;
+    bool previewReady_ = false;
+    bool isPlaying_ = false;
+    std::optional<std::string> sourceReadIssue_;
+
+    // Manual range texts.
+    std::string manualStart_ = "0";
+    std::string manualEnd_ = "1";
+
+    // Review and batch selection.
+    std::optional<Uuid> reviewID_;
+    bool batchMode_ = false;
+    std::set<Uuid> batchIDs_;
+    std::optional<Uuid> batchAnchor_;
+    ReviewOrder reviewOrder_ = ReviewOrder::chronological;
+
+    // Audition flags.
+    std::optional<Uuid> auditionID_;
+    bool auditionLoading_ = false;
+    bool auditionIsDraft_ = false;
+    bool auditionIsManual_ = false;
+    bool auditionIsFull_ = false;
+
+    // Waveform, drag, history, notices.
+    std::optional<WaveformWindow> waveformWindow_;
+    std::optional<WaveformBoundaryDrag> boundaryDrag_;
+    CutHistory cutHistory_;
+    std::optional<std::string> notice_;
+    std::optional<std::string> lastDiagnosticError_;
+};
+
+}  // namespace talvian

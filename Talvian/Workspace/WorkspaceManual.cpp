@@ -1,0 +1,140 @@
+// Manual ranges: stretches the user types (or takes from the player) and deletes.
+
+#include <algorithm>
+#include <cmath>
+
+#include "Model/Localization.h"
+#include "Model/NumberText.h"
+#include "Workspace.h"
+
+namespace talvian {
+
+namespace {
+
+// Shortest manual range, seconds; a hair above the edit rule's 0.08 s so rounding cannot pass it.
+constexpr double kManualMinimumLength = 0.080000001;
+constexpr double kSameRangeTolerance = 1e-9;
+
+bool digitsOnly(const std::string& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string trimmedText(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\n\r\f\v");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t\n\r\f\v") - first + 1);
+}
+
+}  // namespace
+
+std::optional<double> Workspace::manualSeconds(const std::string& input) {
+    std::string text = trimmedText(input);
+    const std::string fullWidthColon = "：";
+    for (auto at = text.find(fullWidthColon); at != std::string::npos; at = text.find(fullWidthColon, at))
+        text.replace(at, fullWidthColon.size(), ":");
+    std::vector<std::string> parts;
+    std::size_t begin = 0;
+    while (true) {
+        const auto colon = text.find(':', begin);
+        parts.push_back(text.substr(begin, colon == std::string::npos ? std::string::npos : colon - begin));
+        if (colon == std::string::npos) break;
+        begin = colon + 1;
+    }
+    if (parts.size() == 1) {
+        const auto value = parseDecimal(parts[0]);
+        if (!value || !std::isfinite(*value)) return std::nullopt;
+        return value;
+    }
+    if (parts.size() > 3) return std::nullopt;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+        if (!digitsOnly(parts[i])) return std::nullopt;
+    const std::string& last = parts.back();
+    const auto point = last.find('.');
+    if (point == std::string::npos) {
+        if (!digitsOnly(last)) return std::nullopt;
+    } else if (!digitsOnly(last.substr(0, point)) || !digitsOnly(last.substr(point + 1))) {
+        return std::nullopt;
+    }
+    const double seconds = *parseDecimal(last);
+    if (seconds < 0 || seconds >= 60) return std::nullopt;
+    double result = 0;
+    if (parts.size() == 2) {
+        result = *parseDecimal(parts[0]) * 60 + seconds;
+    } else {
+        const double minutes = *parseDecimal(parts[1]);
+        if (minutes >= 60) return std::nullopt;
+        result = *parseDecimal(parts[0]) * 3600 + minutes * 60 + seconds;
+    }
+    if (!std::isfinite(result)) return std::nullopt;
+    return result;
+}
+
+std::optional<std::string> Workspace::manualRangeIssue(const std::string& startText,
+                                                       const std::string& endText,
+                                                       const CutProject& project) {
+    const auto start = manualSeconds(startText);
+    const auto end = manualSeconds(endText);
+    if (!start || !end) return L("填写秒数或分:秒");
+    const double duration = project.info.duration;
+    if (!std::isfinite(duration) || *start < 0 || *end > duration) return L("时间须在原片范围内");
+    if (!(*end - *start > kManualMinimumLength)) return L("区间需长于0.08秒");
+    for (const auto& region : project.cuts)
+        if (region.remove && std::fabs(region.start - *start) <= kSameRangeTolerance &&
+            std::fabs(region.end - *end) <= kSameRangeTolerance)
+            return L("此区间已添加");
+    return std::nullopt;
+}
+
+std::optional<std::string> Workspace::manualCutIssue() const {
+    if (!project_) return std::nullopt;
+    return manualRangeIssue(manualStart_, manualEnd_, *project_);
+}
+
+std::string Workspace::manualCutHint() const {
+    if (auto issue = manualCutIssue()) return *issue;
+    const auto start = manualSeconds(manualStart_);
+    const auto end = manualSeconds(manualEnd_);
+    if (!project_ || !start || !end) return L("添加后才会删除");
+    std::vector<CutRegion> removed;
+    for (const auto& region : project_->cuts)
+        if (region.remove) removed.push_back(region);
+    removed.emplace_back(*start, *end, true);
+    double total = 0;
+    for (const auto& region : CutMath::merged(removed, project_->info.duration))
+        total += std::max(0.0, region.end - region.start);
+    const double extra = std::max(0.0, total - project_->removedDuration());
+    return L("区间 %@ 秒 · 添加后预计多删 %@ 秒", fixedDecimal(*end - *start, 2), fixedDecimal(extra, 2));
+}
+
+bool Workspace::canAddManualCut() const {
+    return !cutBusy_ && !needsAnalysis() && !boundaryDrag_ && (!auditionIsDraft_ || auditionIsManual_) &&
+           project_ && !manualCutIssue();
+}
+
+bool Workspace::addManualCut(const std::string& startText, const std::string& endText) {
+    if (cutBusy_ || needsAnalysis() || boundaryDrag_ || (auditionIsDraft_ && !auditionIsManual_) || !project_)
+        return false;
+    if (auto issue = manualRangeIssue(startText, endText, *project_)) {
+        setNotice(*issue == L("此区间已添加") ? *issue : *issue + L("，再添加删除区间。"));
+        return false;
+    }
+    const CutRegion region(*manualSeconds(startText), *manualSeconds(endText), true);
+    pausePlayer();
+    auto list = project_->cuts;
+    list.push_back(region);
+    std::stable_sort(list.begin(), list.end(),
+                     [](const CutRegion& a, const CutRegion& b) { return a.start < b.start; });
+    // Only an edit that really happened selects the range and says so.
+    if (!applyCuts(std::move(list))) return false;
+    setReviewID(region.id);
+    setCutStatus(L("已添加手动删除区间，可撤销或试听。"));
+    return true;
+}
+
+void Workspace::resetManualMarks() {
+    setManualStart("0");
+    setManualEnd("1");
+}
+
+}  // namespace talvian

@@ -1,0 +1,104 @@
+// edit-latency: the time of one edit of the controller (the edit, its undo record and the
+// session-backup rewrite), of one undo and of toggling all pauses, for projects of 1,000 and
+// 9,999 pauses, with a real session backup in a temporary folder.
+//
+// Usage: edit-latency [ROUNDS]   (default 200 rounds per measurement)
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Model/FileNaming.h"
+#include "Workspace/Workspace.h"
+
+using namespace talvian;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Figures {
+    double median = 0;
+    double maximum = 0;
+};
+
+Figures summarise(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    return {samples[samples.size() / 2], samples.back()};
+}
+
+CutProject makeProject(const fs::path& source, int pauses) {
+    CutProject project;
+    project.version = 1;
+    project.source = source.string();
+    const auto metadata = SourceMetadata::read(source);
+    project.sourceBytes = metadata.bytes;
+    project.modifiedAt = metadata.modifiedAt;
+    project.info.duration = pauses * 2.0 + 1;
+    project.info.hasAudio = true;
+    project.info.audioTracks = 1;
+    for (int i = 0; i < pauses; ++i) project.cuts.emplace_back(i * 2.0 + 0.5, i * 2.0 + 1.5, true);
+    project.waveform.assign(320, 0.4);
+    return project;
+}
+
+void measure(int pauses, int rounds, const fs::path& folder) {
+    const fs::path source = folder / ("talk-" + std::to_string(pauses) + ".wav");
+    std::ofstream(source) << "x";
+    const CutProject project = makeProject(source, pauses);
+    Workspace workspace(folder / ("Recovery-" + std::to_string(pauses)) / "last-session.quenlo.json", {},
+                        [project](const fs::path&, const CutOptions&, const CancellationToken&,
+                                  const ProgressCallback&) { return project; });
+    workspace.loadSource(source, true);
+    while (workspace.cutBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!workspace.project() || !workspace.sessionBackupSaved()) {
+        std::fprintf(stderr, "the project was not installed and backed up\n");
+        std::exit(1);
+    }
+    std::vector<double> edits, undos, toggles;
+    QElapsedTimer clock;
+    for (int round = 0; round < rounds; ++round) {
+        const Uuid id = workspace.project()->cuts[static_cast<std::size_t>(round * 7919 % pauses)].id;
+        clock.start();
+        workspace.toggleCut(id);
+        edits.push_back(clock.nsecsElapsed() / 1e6);
+        clock.start();
+        workspace.undoCut();
+        undos.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    for (int round = 0; round < std::max(rounds / 10, 5); ++round) {
+        clock.start();
+        workspace.setAllCuts(round % 2 == 0 ? false : true);
+        toggles.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    const auto edit = summarise(edits), undo = summarise(undos), toggle = summarise(toggles);
+    std::printf(
+        "%5d pauses  edit median %6.2f ms max %6.2f ms | undo median %6.2f ms max %6.2f ms | "
+        "toggle all median %6.2f ms max %6.2f ms\n",
+        pauses, edit.median, edit.maximum, undo.median, undo.maximum, toggle.median, toggle.maximum);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
+    char pattern[] = "/tmp/talvian-edit-latency-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (!made) return 1;
+    const fs::path folder(made);
+    std::printf("targets: 1,000 pauses median <= 5 ms, max <= 16 ms; 9,999 pauses median <= 40 ms\n");
+    measure(1000, rounds, folder);
+    measure(9999, rounds, folder);
+    fs::remove_all(folder);
+    return 0;
+}

@@ -1,0 +1,151 @@
+#pragma once
+// Shared pieces of the controller tests: a window that answers the controller, an analysis
+// that the test scripts, and waits with deadlines.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "Model/FileNaming.h"
+#include "TestSupport.h"
+#include "Workspace/Workspace.h"
+
+namespace talvian::test {
+
+// Runs the event loop until `done` holds or the deadline passes; returns `done()`.
+inline bool waitUntil(const std::function<bool()>& done, int milliseconds = 20000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+class TestWindow : public WorkspaceWindow {
+  public:
+    std::optional<std::filesystem::path> chosen;
+    bool keepsFocus = false;
+    bool editingText = false;
+    int textUndos = 0;
+    int textRedos = 0;
+
+    std::optional<std::filesystem::path> chooseMediaFile(const std::string&) override { return chosen; }
+    bool endTextEditing() override { return !keepsFocus; }
+    bool undoTextEditing() override { return editingText && ++textUndos; }
+    bool redoTextEditing() override { return editingText && ++textRedos; }
+};
+
+// A project of the file at `path` as an analysis in fixed mode would produce it.
+inline CutProject makeProject(const std::filesystem::path& path, double duration, std::vector<CutRegion> cuts,
+                              const CutOptions& options = CutOptions()) {
+    CutProject project;
+    project.version = options.paddingRight ? 5 : (options.mode == DetectionMode::fixed ? 1 : 2);
+    project.source = path.string();
+    const auto metadata = SourceMetadata::read(path);
+    project.sourceBytes = metadata.bytes;
+    project.modifiedAt = metadata.modifiedAt;
+    project.info.duration = duration;
+    project.info.hasAudio = true;
+    project.info.audioTracks = 1;
+    project.options = options;
+    project.cuts = std::move(cuts);
+    project.waveform = std::vector<double>(320, 0.5);
+    return project;
+}
+
+// An analysis whose results the test decides. With `hold` set, each call blocks until
+// release() so that a test can act while the job runs; it reports progress first.
+class ScriptedAnalysis {
+  public:
+    std::function<std::vector<CutRegion>(const CutOptions&)> cuts = [](const CutOptions&) {
+        return std::vector<CutRegion>{CutRegion(1, 2, true), CutRegion(4, 5.5, true),
+                                      CutRegion(7, 7.5, true)};
+    };
+    double duration = 10;
+    bool hold = false;
+    std::optional<std::string> failure;
+    bool timeout = false;
+
+    Workspace::Analyzer analyzer() {
+        return [this](const std::filesystem::path& url, const CutOptions& options,
+                      const CancellationToken& token, const ProgressCallback& progress) {
+            {
+                std::lock_guard guard(lock_);
+                calls_.push_back(options);
+            }
+            progress(0.5, "解码原始音频");
+            if (hold) {
+                std::unique_lock guard(lock_);
+                wake_.wait(guard, [this] { return released_; });
+                released_ = false;
+            }
+            if (failure) throw MediaError(*failure);
+            token->check();
+            return makeProject(url, duration, cuts(options), options);
+        };
+    }
+
+    void release() {
+        std::lock_guard guard(lock_);
+        released_ = true;
+        wake_.notify_all();
+    }
+    std::vector<CutOptions> calls() {
+        std::lock_guard guard(lock_);
+        return calls_;
+    }
+
+  private:
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool released_ = false;
+    std::vector<CutOptions> calls_;
+};
+
+// A controller with a backup folder, a source file and a scripted analysis.
+class WorkspaceTest : public ::testing::Test {
+  protected:
+    TempDir folder;
+    std::filesystem::path backupURL = folder / "Recovery/last-session.quenlo.json";
+    std::filesystem::path sourceA = folder / "a.wav";
+    std::filesystem::path sourceB = folder / "b.wav";
+    ScriptedAnalysis analysis;
+    TestWindow window;
+    std::unique_ptr<Workspace> workspace;
+
+    void SetUp() override {
+        writeFile(sourceA, "a");
+        writeFile(sourceB, "b");
+        workspace = makeWorkspace();
+    }
+    void TearDown() override {
+        analysis.hold = false;
+        analysis.release();
+    }
+
+    std::unique_ptr<Workspace> makeWorkspace() {
+        auto made = std::make_unique<Workspace>(backupURL, std::vector<std::string>{}, analysis.analyzer());
+        made->setWindow(&window);
+        made->setDetectionPreviewDelay(std::chrono::milliseconds(30));
+        return made;
+    }
+
+    // Loads a source and waits for the analysis to be installed.
+    void open(const std::filesystem::path& source) {
+        workspace->loadSource(source, true);
+        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        ASSERT_TRUE(workspace->project());
+    }
+    std::vector<Uuid> ids() const {
+        std::vector<Uuid> list;
+        for (const auto& region : workspace->project()->cuts) list.push_back(region.id);
+        return list;
+    }
+};
+
+}  // namespace talvian::test

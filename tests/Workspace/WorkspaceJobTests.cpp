@@ -1,0 +1,118 @@
+#include "WorkspaceFixture.h"
+
+#include "Model/Localization.h"
+
+using namespace talvian;
+using namespace talvian::test;
+
+TEST(ProcessingFailure, MapsInterruptedAndIncompleteChildrenAndPassesSentences) {
+    const std::string interrupted = "处理被中断。原片和已有剪辑已保留，可稍后重试。";
+    const std::string incomplete =
+        "处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。";
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"处理未完成：\n  Exiting normally, received signal 2.  \n", interrupted},
+        {"处理未完成：\nframe=1\nExiting normally, received signal 15.", interrupted},
+        {"处理未完成：\nframe=1\r Exiting normally, received signal 15.\r", interrupted},
+        {"处理未完成：\nConversion failed!", incomplete},
+        {"处理未完成：\n", incomplete},
+        {"任务已取消，原文件未改动。", "任务已取消，原文件未改动。"},
+        {"Exiting normally, received signal 2.", "Exiting normally, received signal 2."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ProcessingFailure::message(c.text), c.expected) << c.text;
+}
+
+TEST_F(WorkspaceTest, StartsIdleWithTheWelcomeTextAndNoSession) {
+    EXPECT_FALSE(workspace->cutBusy());
+    EXPECT_EQ(workspace->cutStatus(), "导入一段口播，先看看哪些停顿可以省去。");
+    EXPECT_TRUE(workspace->needsAnalysis());
+    EXPECT_FALSE(workspace->sessionBackupName());
+    EXPECT_FALSE(workspace->sessionBackupIssue());
+    EXPECT_TRUE(workspace->recentSessions().empty());
+    EXPECT_EQ(workspace->manualStart(), "0");
+    EXPECT_EQ(workspace->manualEnd(), "1");
+}
+
+TEST(WorkspaceSettings, OutputFolderComesFromTheFirstOutputArgument) {
+    TempDir folder;
+    const auto made = [](std::vector<std::string> arguments) {
+        return Workspace(std::nullopt, std::move(arguments)).outputFolder();
+    };
+    EXPECT_EQ(made({"Talvian", "--output", "/tmp/x", "--output", "/tmp/y"}), "/tmp/x");
+    EXPECT_EQ(made({"Talvian", "--output"}).filename(), "Talvian 输出");
+    EXPECT_EQ(made({}).filename(), "Talvian 输出");
+    Workspace withoutBackup(std::nullopt);
+    EXPECT_FALSE(withoutBackup.sessionBackupIssue());
+    EXPECT_TRUE(withoutBackup.recentSessions().empty());
+}
+
+TEST_F(WorkspaceTest, NeedsAnalysisComparesSettingsWithTheAnalysedOnes) {
+    open(sourceA);
+    EXPECT_FALSE(workspace->needsAnalysis());
+    CutOptions options = workspace->cutOptions();
+    options.padding += 1e-13;
+    workspace->setCutOptions(options);
+    EXPECT_FALSE(workspace->needsAnalysis());
+    options.padding += 1e-11;
+    workspace->setCutOptions(options);
+    EXPECT_TRUE(workspace->needsAnalysis());
+    workspace->restoreAnalyzedOptions();
+    EXPECT_FALSE(workspace->needsAnalysis());
+    options = workspace->cutOptions();
+    options.paddingRight = 0.3;
+    workspace->setCutOptions(options);
+    EXPECT_TRUE(workspace->needsAnalysis());
+}
+
+TEST_F(WorkspaceTest, ASecondJobIsRefusedWhileTheFirstRuns) {
+    analysis.hold = true;
+    workspace->loadSource(sourceA, true);
+    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(waitUntil([&] { return workspace->cutProgress() == 0.5; }));
+    EXPECT_EQ(workspace->cutStatus(), "解码原始音频");
+
+    workspace->loadSource(sourceB, true);
+    EXPECT_EQ(workspace->notice(), "请等待当前任务完成，或先取消任务。");
+    EXPECT_EQ(workspace->source(), sourceA);
+    workspace->analyze();
+    workspace->sample();
+    EXPECT_EQ(analysis.calls().size(), 1u);
+
+    analysis.release();
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(workspace->project());
+    EXPECT_EQ(workspace->project()->source, sourceA.string());
+    EXPECT_EQ(workspace->cutProgress(), 1.0);
+    EXPECT_EQ(workspace->cutStatus(), "找到 3 段停顿。先试听，再决定保留或删除。");
+}
+
+TEST_F(WorkspaceTest, CancelDuringAnalysisStaysBusyUntilTheAnalysisReportsBack) {
+    analysis.hold = true;
+    workspace->loadSource(sourceA, true);
+    ASSERT_TRUE(waitUntil([&] { return workspace->cutProgress() == 0.5; }));
+    workspace->cancelCut();
+    EXPECT_TRUE(workspace->cutBusy());
+    analysis.release();
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    EXPECT_EQ(workspace->cutStatus(), "任务已取消，原文件未改动。");
+    EXPECT_EQ(workspace->notice(), "任务已取消，原文件未改动。");
+    EXPECT_FALSE(workspace->project());
+    EXPECT_EQ(workspace->cutProgress(), 0);
+}
+
+TEST_F(WorkspaceTest, FailuresReachStatusAndNoticeAndKeepTheProject) {
+    open(sourceA);
+    const auto before = *workspace->project();
+    analysis.failure = "处理未完成：\nExiting normally, received signal 15.";
+    CutOptions options = workspace->cutOptions();
+    options.thresholdDB = -40;
+    workspace->setCutOptions(options);
+    workspace->analyze();
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    EXPECT_EQ(workspace->notice(), "处理被中断。原片和已有剪辑已保留，可稍后重试。");
+    EXPECT_EQ(workspace->cutStatus(), "处理被中断。原片和已有剪辑已保留，可稍后重试。");
+    EXPECT_EQ(workspace->project(), before);
+}
