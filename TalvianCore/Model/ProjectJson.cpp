@@ -295,7 +295,7 @@ CutProject fromJson(const json& value, const std::string& path) {
 std::string encode(const CutProject& project, Style style) {
     try {
         project.validateStructure();
-        return dump(toJson(project), style);
+        return style == Style::compact ? encodeCompactDocument(project) : dump(toJson(project), style);
     } catch (const MediaError& error) {
         throw MediaError(L("无法写入剪辑项目：%@", error.message()));
     }

@@ -25,6 +25,9 @@ enum class Style { pretty, compact };
 // The project's document bytes. Runs validateStructure() first, so nothing is written that the
 // reader would refuse; throws MediaError "无法写入剪辑项目：<reason>" on any failure.
 std::string encode(const CutProject& project, Style style = Style::pretty);
+// The compact document written directly (no JSON tree), without validation: the session
+// backup rewrites it after every edit. The tree writer's compact document, numbers shortest.
+std::string encodeCompactDocument(const CutProject& project);
 // A project from document bytes, strictly (missing or null required keys, wrong types, inexact
 // integers, unknown modes, malformed UUIDs and JSON refused). Does not validate the structure.
 CutProject decode(std::string_view bytes);
