@@ -112,7 +112,12 @@ void FakePlayer::seek(double seconds, SeekCompletion completion) {
     }
     seekPending_ = true;
     pendingSeek_ = std::move(completion);
-    if (!holdSeeks_) completeSeeks(true);
+    const std::uint64_t generation = ++seekGeneration_;
+    // Lands a moment later, so that a seek right after it still replaces it.
+    if (!holdSeeks_)
+        post([this, generation] {
+            if (seekPending_ && generation == seekGeneration_) completeSeeks(true);
+        });
 }
 
 std::unique_ptr<Player> FakePlayerFactory::keep(std::unique_ptr<FakePlayer> player) {

@@ -37,7 +37,7 @@ class FakePlayer : public Player {
     // observers in between fire, the end of the item pauses the player and reports it, and
     // every periodic observer is called once with the new time.
     void advance(double wallSeconds);
-    // Held seeks stay pending until completeSeeks(); otherwise each completes at once.
+    // Held seeks stay pending until completeSeeks(); otherwise each lands from the event loop.
     void setHoldSeeks(bool hold) { holdSeeks_ = hold; }
     // Completes the pending seek (earlier ones were already reported unfinished).
     void completeSeeks(bool finished);
@@ -77,6 +77,7 @@ class FakePlayer : public Player {
     bool holdSeeks_ = false;
     SeekCompletion pendingSeek_;
     bool seekPending_ = false;
+    std::uint64_t seekGeneration_ = 0;
     std::vector<double> seekLog_;
     int playCount_ = 0;
     int pauseCount_ = 0;
