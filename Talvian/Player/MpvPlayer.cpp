@@ -249,7 +249,8 @@ void MpvPlayer::setDefaultRate(float rate) {
 void MpvPlayer::setVolume(float volume) {
     volume_ = std::clamp(volume, 0.0f, 1.0f);
     if (handle_) {
-        double percent = 100.0 * volume_;
+        // mpv's volume scale is cubic (gain = (percent/100)³); ours is the linear gain.
+        double percent = 100.0 * std::cbrt(static_cast<double>(volume_));
         mpv_set_property_async(handle_.get(), kUntrackedReply, "volume", MPV_FORMAT_DOUBLE, &percent);
     }
     scheduleReports();

@@ -32,7 +32,8 @@ class MpvAuditionContent : public ::testing::Test {
     }
 
     // Plays the timeline from `startSeconds` to its end and returns the samples played.
-    std::vector<float> play(const AuditionTimeline& timeline, double startSeconds = 0) {
+    std::vector<float> play(const AuditionTimeline& timeline, double startSeconds = 0,
+                            const std::function<void(Player&)>& prepare = {}) {
         const auto output = folder / ("played-" + std::to_string(++runs) + ".raw");
         MpvSettings settings;
         settings.audioOutput = "pcm";
@@ -49,6 +50,7 @@ class MpvAuditionContent : public ::testing::Test {
         EXPECT_EQ(player.status(), PlayerItemStatus::readyToPlay);
         if (startSeconds > 0) player.seek(startSeconds, [&](bool finished) { positioned = finished; });
         EXPECT_TRUE(test::waitUntil([&] { return positioned; }));
+        if (prepare) prepare(player);
         player.play();
         EXPECT_TRUE(test::waitUntil([&] { return ended; }, 30));
         std::string bytes = test::readFile(output);
@@ -120,6 +122,24 @@ TEST_F(MpvAuditionContent, ExactSeekKeepsTheRampsOnPlaybackTime) {
     expectSamples(samples, plan, timeline, 1.25);
     ASSERT_FALSE(samples.empty());
     EXPECT_NEAR(samples.front(), 2.25 / 8, 1e-6);
+}
+
+TEST_F(MpvAuditionContent, VolumeIsALinearGainAndMuteSilences) {
+    AuditionPlan plan = AuditionPlan::forCut(CutRegion(2, 2.5, true), {}, 4, AuditionMode::original, 0.5);
+    AuditionTimeline timeline = AuditionComposer::timeline(source, plan);
+    struct Case {
+        float volume;
+        bool muted;
+        double gain;
+    };
+    for (const Case c : {Case{0.5f, false, 0.5}, Case{0.25f, false, 0.25}, Case{1.0f, true, 0.0}}) {
+        std::vector<float> samples = play(timeline, 0, [&](Player& player) {
+            player.setVolume(c.volume);
+            player.setMuted(c.muted);
+        });
+        ASSERT_GT(samples.size(), 24000u);
+        EXPECT_NEAR(samples[24000], (1.5 + 0.5) / 8 * c.gain, 1e-5) << c.volume << " " << c.muted;
+    }
 }
 
 }  // namespace
