@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <functional>
 
@@ -14,9 +15,12 @@ inline bool waitUntil(const std::function<bool()>& done, double deadlineSeconds 
                       const std::function<void()>& step = {}) {
     QElapsedTimer clock;
     clock.start();
+    // Wakes the loop at least this often, without spinning the processor in between.
+    QTimer tick;
+    tick.start(5);
     while (!done()) {
         if (clock.elapsed() > deadlineSeconds * 1000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (step) step();
     }
     return true;
