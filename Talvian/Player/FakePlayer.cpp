@@ -30,8 +30,9 @@ void FakePlayer::failLoading() {
 void FakePlayer::advance(double wallSeconds) {
     if (status_ != PlayerItemStatus::readyToPlay || !(wallSeconds > 0)) return;
     const double before = time_;
+    const bool playing = rate_ > 0;
     bool ended = false;
-    if (rate_ > 0) {
+    if (playing) {
         time_ += wallSeconds * rate_;
         if (duration_ && time_ >= *duration_) {
             time_ = *duration_;
@@ -43,7 +44,7 @@ void FakePlayer::advance(double wallSeconds) {
     const double now = time_;
     if (now > before) post([this, before, now] { fireBoundaries(before, now); });
     if (ended) post([this] { emit reachedEnd(); });
-    post([this, now] { firePeriodicObservers(now); });
+    if (playing) post([this, now] { firePeriodicObservers(now); });
 }
 
 void FakePlayer::completeSeeks(bool finished) {

@@ -35,7 +35,7 @@ class FakePlayer : public Player {
     void failLoading();
     // Plays for `wallSeconds`: the time moves by wallSeconds × rate (if playing), boundary
     // observers in between fire, the end of the item pauses the player and reports it, and
-    // every periodic observer is called once with the new time.
+    // while playing every periodic observer is called once with the new time.
     void advance(double wallSeconds);
     // Held seeks stay pending until completeSeeks(); otherwise each lands from the event loop.
     void setHoldSeeks(bool hold) { holdSeeks_ = hold; }

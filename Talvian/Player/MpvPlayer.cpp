@@ -81,6 +81,8 @@ MpvPlayer::~MpvPlayer() {
 
 void MpvPlayer::start(const std::string& address,
                       const std::vector<std::pair<std::string, std::string>>& itemOptions) {
+    hasItem_ = true;
+    // Refuses (null) unless LC_NUMERIC is "C"; the item then fails like any unplayable one.
     handle_.reset(mpv_create());
     if (!handle_) return fail();
     mpv_handle* mpv = handle_.get();

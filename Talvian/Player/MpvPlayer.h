@@ -47,7 +47,7 @@ class MpvPlayer : public Player {
     MpvPlayer(const AuditionTimeline& timeline, MpvSettings settings = {});
     ~MpvPlayer() override;
 
-    bool hasItem() const override { return handle_ != nullptr; }
+    bool hasItem() const override { return hasItem_; }
     PlayerItemStatus status() const override { return status_; }
     std::optional<double> duration() const override { return duration_; }
     void play() override;
@@ -106,6 +106,7 @@ class MpvPlayer : public Player {
     std::unique_ptr<mpv_render_context, RenderDeleter> render_;
     std::atomic<bool> drainPosted_ = false;  // set by any thread, cleared on the main thread
 
+    bool hasItem_ = false;
     PlayerItemStatus status_ = PlayerItemStatus::unknown;
     bool loaded_ = false;
     std::optional<double> duration_;

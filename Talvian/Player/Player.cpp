@@ -59,6 +59,8 @@ void Player::deliverReports() {
     QPointer<Player> alive(this);
     if (now.status != before.status) emit statusChanged();
     if (alive && now.rate != before.rate) emit rateChanged();
+    // Periodic observers also hear when playback starts or stops, so a paused clock is current.
+    if (alive && (now.rate > 0) != (before.rate > 0)) firePeriodicObservers(currentTime());
     if (alive && now.defaultRate != before.defaultRate) emit defaultRateChanged();
     if (alive && now.volume != before.volume) emit volumeChanged();
     if (alive && now.muted != before.muted) emit mutedChanged();

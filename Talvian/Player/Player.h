@@ -64,7 +64,8 @@ class Player : public QObject {
     virtual void seek(double seconds, SeekCompletion completion = {}) = 0;
 
     // --- Observers. Callbacks run on the main thread; remove them before their captures die.
-    // Every `intervalSeconds` of playing (and once after each completed seek), with the time.
+    // Every `intervalSeconds` of playing (and once after each completed seek and
+    // whenever playback starts or stops), with the time.
     ObserverID addPeriodicTimeObserver(double intervalSeconds, std::function<void(double seconds)> callback);
     // When normal playback crosses one of `times` (seconds); seeks cross nothing.
     ObserverID addBoundaryTimeObserver(std::vector<double> times, std::function<void()> callback);

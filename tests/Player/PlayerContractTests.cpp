@@ -219,6 +219,17 @@ TEST_P(PlayerContract, ExactSeeksOnTheSixtyThousandthGrid) {
     }
 }
 
+TEST_P(PlayerContract, SeekBeforeReadyLandsOnceReady) {
+    auto player = rig->make(tone());
+    std::optional<bool> finished;
+    player->seek(1.5, [&](bool done) { finished = done; });
+    EXPECT_EQ(player->currentTime(), 1.5);
+    ASSERT_TRUE(wait(*player, [&] { return finished.has_value(); }));
+    EXPECT_TRUE(*finished);
+    ASSERT_TRUE(wait(*player, [&] { return player->status() == PlayerItemStatus::readyToPlay; }));
+    EXPECT_NEAR(player->currentTime(), 1.5, kPositionTolerance);
+}
+
 TEST_P(PlayerContract, ALaterSeekReplacesAnEarlierOne) {
     auto player = readyPlayer();
     std::vector<std::pair<int, bool>> completions;
@@ -236,6 +247,11 @@ TEST_P(PlayerContract, PeriodicObserverTicksWhilePlaying) {
     player->play();
     ASSERT_TRUE(wait(*player, [&] { return ticks.size() >= 3 && ticks.back() > 0.1; }));
     EXPECT_TRUE(std::is_sorted(ticks.begin(), ticks.end()));
+    // Stopping is heard too, with the time where it stopped.
+    player->pause();
+    const auto beforePause = ticks.size();
+    ASSERT_TRUE(wait(*player, [&] { return ticks.size() > beforePause; }));
+    EXPECT_NEAR(ticks.back(), player->currentTime(), 0.05);
     player->removeTimeObserver(id);
     const auto count = ticks.size();
     test::spin(0.15, [&] { rig->step(*player); });
