@@ -96,7 +96,6 @@ void MpvPlayer::start(const std::string& address,
         mpv_set_option_string(mpv, name.c_str(), value.c_str());
     if (mpv_initialize(mpv) < 0) return fail();
 
-    mpv_observe_property(mpv, 0, "duration", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv, 0, "eof-reached", MPV_FORMAT_FLAG);
 
@@ -150,10 +149,16 @@ void MpvPlayer::handle(const mpv_event& event) {
         case MPV_EVENT_PLAYBACK_RESTART:
             if (status_ == PlayerItemStatus::unknown && loaded_) {
                 // The first restart after loading: decoders are up, the item can play.
-                double seconds = 0;
-                if (mpv_get_property(handle_.get(), "duration", MPV_FORMAT_DOUBLE, &seconds) >= 0 &&
-                    std::isfinite(seconds))
-                    duration_ = seconds;
+                // Paused where the file's time stamps begin (nothing has seeked yet); the
+                // item ends its length after that.
+                double start = 0;
+                if (mpv_get_property(handle_.get(), "time-pos", MPV_FORMAT_DOUBLE, &start) >= 0 &&
+                    std::isfinite(start))
+                    time_ = start;
+                double length = 0;
+                if (mpv_get_property(handle_.get(), "duration", MPV_FORMAT_DOUBLE, &length) >= 0 &&
+                    std::isfinite(length))
+                    duration_ = std::max(time_, 0.0) + length;
                 status_ = PlayerItemStatus::readyToPlay;
                 scheduleReports();
                 if (seek_) issueSeek();  // asked for before the item was ready
@@ -179,9 +184,7 @@ void MpvPlayer::handle(const mpv_event& event) {
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* property = static_cast<const mpv_event_property*>(event.data);
             const std::string_view name = property->name;
-            if (name == "duration" && property->format == MPV_FORMAT_DOUBLE) {
-                duration_ = *static_cast<const double*>(property->data);
-            } else if (name == "time-pos" && property->format == MPV_FORMAT_DOUBLE && !seek_) {
+            if (name == "time-pos" && property->format == MPV_FORMAT_DOUBLE && !seek_) {
                 time_ = *static_cast<const double*>(property->data);
             } else if (name == "eof-reached" && property->format == MPV_FORMAT_FLAG) {
                 const bool reached = *static_cast<const int*>(property->data) != 0;

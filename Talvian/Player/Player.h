@@ -37,7 +37,9 @@ class Player : public QObject {
     // False for the empty player that stands in before any source is loaded.
     virtual bool hasItem() const = 0;
     virtual PlayerItemStatus status() const = 0;
-    // Seconds; absent until the item is ready.
+    // Seconds: where the item ends on the player's clock, absent until it is ready. The clock
+    // is the file's own time stamps, so this is the length for items that start at 0 (every
+    // audition, most files) and start + length for a file whose stamps begin later.
     virtual std::optional<double> duration() const = 0;
 
     // --- Playback. rate 0 is paused; play() runs at defaultRate; the end of the item pauses.

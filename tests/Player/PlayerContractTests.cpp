@@ -293,6 +293,32 @@ TEST_P(PlayerContract, EndPausesAndReportsOnce) {
     ASSERT_TRUE(wait(*player, [&] { return player->currentTime() > 0.05; }));
 }
 
+// The player's clock is the file's own time stamps, the clock the analysis reports in.
+TEST(MpvPlayerClock, KeepsTheFilesStartTime) {
+    TempDir folder;
+    test::makeMedia("-f lavfi -i sine=d=1 -c:a mp2 -output_ts_offset 10 -f mpegts", folder / "late.ts");
+    MpvSettings settings;
+    settings.audioOutput = "null";
+    MpvPlayer player(folder / "late.ts", settings);
+    ASSERT_TRUE(test::waitUntil([&] { return player.status() == PlayerItemStatus::readyToPlay; }));
+    // ffprobe gives this file a start of about 11.39 s (offset plus the muxer's delay).
+    const double start = player.currentTime();
+    EXPECT_GT(start, 10);
+    EXPECT_LT(start, 12);
+    ASSERT_TRUE(player.duration().has_value());
+    EXPECT_NEAR(*player.duration() - start, 1.0, 0.05);
+    // Seeks and the end are on the same clock.
+    bool landed = false;
+    player.seek(start + 0.5, [&](bool finished) { landed = finished; });
+    ASSERT_TRUE(test::waitUntil([&] { return landed; }));
+    EXPECT_NEAR(player.currentTime(), start + 0.5, 0.001);
+    bool ended = false;
+    QObject::connect(&player, &Player::reachedEnd, [&] { ended = true; });
+    player.play();
+    ASSERT_TRUE(test::waitUntil([&] { return ended; }));
+    EXPECT_NEAR(player.currentTime(), *player.duration(), 0.001);
+}
+
 INSTANTIATE_TEST_SUITE_P(Players, PlayerContract,
                          ::testing::Values(RigMaker{"Mpv", [] { return std::make_unique<MpvRig>(); }},
                                            RigMaker{"Fake", [] { return std::make_unique<FakeRig>(); }}),
