@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Model/CutMath.h"
 #include "Model/Localization.h"
 
 namespace talvian {
@@ -13,37 +14,6 @@ namespace {
 constexpr double kMinimumPieceSeconds = 0.001;
 // A cut may end this far past the probed duration (container rounding).
 constexpr double kEndSlackSeconds = 0.01;
-// Removed ranges closer than this are one range; kept gaps shorter than this are dropped.
-constexpr double kJoinToleranceSeconds = 0.001;
-
-// The stretches the cut keeps, in source order (the same arithmetic the export uses).
-std::vector<CutRegion> keptRanges(const std::vector<CutRegion>& cuts, double duration) {
-    std::vector<CutRegion> removed;
-    for (const auto& cut : cuts) {
-        if (!cut.remove || !std::isfinite(cut.start) || !std::isfinite(cut.end) || !(cut.start < cut.end))
-            continue;
-        double start = std::max(cut.start, 0.0);
-        double end = std::min(cut.end, duration);
-        if (end > start) removed.emplace_back(start, end, true);
-    }
-    std::stable_sort(removed.begin(), removed.end(),
-                     [](const CutRegion& a, const CutRegion& b) { return a.start < b.start; });
-    std::vector<CutRegion> merged;
-    for (const auto& range : removed) {
-        if (merged.empty() || range.start > merged.back().end + kJoinToleranceSeconds)
-            merged.push_back(range);
-        else
-            merged.back().end = std::max(merged.back().end, range.end);
-    }
-    std::vector<CutRegion> kept;
-    double cursor = 0;
-    for (const auto& range : merged) {
-        if (range.start > cursor + kJoinToleranceSeconds) kept.emplace_back(cursor, range.start, false);
-        cursor = std::max(cursor, range.end);
-    }
-    if (duration > cursor + kJoinToleranceSeconds) kept.emplace_back(cursor, duration, false);
-    return kept;
-}
 
 double sanitized(double seconds) {
     return std::isfinite(seconds) && seconds > 0 ? seconds : 0;
@@ -74,7 +44,7 @@ AuditionPlan AuditionPlan::forCut(const CutRegion& cut, const std::vector<CutReg
     plan.sourceStart = std::max(cut.start - contextSeconds, 0.0);
     plan.sourceEnd = std::min(cut.end + contextSeconds, durationSeconds);
     const std::vector<CutRegion> material =
-        mode == AuditionMode::edited ? keptRanges(cuts, durationSeconds)
+        mode == AuditionMode::edited ? CutMath::kept(cuts, durationSeconds)
                                      : std::vector<CutRegion>{CutRegion(0, durationSeconds, false)};
     for (const auto& region : material) {
         double start = std::max(region.start, plan.sourceStart);
@@ -91,7 +61,7 @@ AuditionPlan AuditionPlan::forFullEdit(const std::vector<CutRegion>& cuts, doubl
     plan.mode = AuditionMode::edited;
     plan.sourceStart = 0;
     plan.sourceEnd = durationSeconds;
-    plan.segments = keptRanges(cuts, durationSeconds);
+    plan.segments = CutMath::kept(cuts, durationSeconds);
     if (plan.segments.empty()) throw MediaError(L("没有保留内容可供预览。"));
     return plan;
 }

@@ -2,22 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include "ProjectFixtures.h"
+
 #include "TestSupport.h"
 
 namespace talvian {
 namespace {
 
+using test::messageOf;
+
 using test::makeMedia;
 using test::TempDir;
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "";
-}
 
 AuditionPlan planOf(AuditionMode mode, std::vector<std::pair<double, double>> bounds) {
     AuditionPlan plan;

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include "ProjectFixtures.h"
+
 #include <cmath>
 #include <limits>
 #include <set>
 
 namespace talvian {
 namespace {
+
+using test::messageOf;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
@@ -18,15 +22,6 @@ Bounds boundsOf(const AuditionPlan& plan) {
     Bounds bounds;
     for (const auto& segment : plan.segments) bounds.emplace_back(segment.start, segment.end);
     return bounds;
-}
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "";
 }
 
 TEST(AuditionMode, RawValues) {
