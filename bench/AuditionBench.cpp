@@ -63,7 +63,8 @@ Measure measure(const std::function<std::unique_ptr<Player>()>& make, double pla
     const double cpuBefore = processorSeconds();
     clock.restart();
     runUntil([] { return false; }, playSeconds);
-    result.processorShare = (processorSeconds() - cpuBefore) / (static_cast<double>(clock.nsecsElapsed()) / 1e9);
+    result.processorShare =
+        (processorSeconds() - cpuBefore) / (static_cast<double>(clock.nsecsElapsed()) / 1e9);
     return result;
 }
 
@@ -104,7 +105,8 @@ int main(int argc, char** argv) {
         playSeconds);
     AuditionTimeline unramped = timeline;
     unramped.ramps.clear();
-    const Measure joined = measure([&] { return std::make_unique<MpvPlayer>(unramped, settings); }, playSeconds);
+    const Measure joined =
+        measure([&] { return std::make_unique<MpvPlayer>(unramped, settings); }, playSeconds);
 
     std::printf("segments %zu, ramps %zu\n", timeline.segments.size(), timeline.ramps.size());
     std::printf("plain file:          ready %.3f s, processor %.2f %% of a core\n", plain.readySeconds,

@@ -72,6 +72,9 @@ struct RigMaker {
     const char* name;
     std::function<std::unique_ptr<Rig>()> make;
 };
+void PrintTo(const RigMaker& maker, std::ostream* out) {
+    *out << maker.name;
+}
 
 class PlayerContract : public ::testing::TestWithParam<RigMaker> {
   protected:
