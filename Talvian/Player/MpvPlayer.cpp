@@ -96,7 +96,6 @@ void MpvPlayer::start(const std::string& address,
         mpv_set_option_string(mpv, name.c_str(), value.c_str());
     if (mpv_initialize(mpv) < 0) return fail();
 
-    mpv_observe_property(mpv, 0, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv, 0, "eof-reached", MPV_FORMAT_FLAG);
 
     if (settings_.videoFrames) {
@@ -184,10 +183,14 @@ void MpvPlayer::handle(const mpv_event& event) {
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* property = static_cast<const mpv_event_property*>(event.data);
             const std::string_view name = property->name;
-            if (name == "time-pos" && property->format == MPV_FORMAT_DOUBLE && !seek_) {
-                time_ = *static_cast<const double*>(property->data);
-            } else if (name == "eof-reached" && property->format == MPV_FORMAT_FLAG) {
-                const bool reached = *static_cast<const int*>(property->data) != 0;
+            if (name == "eof-reached" && property->format == MPV_FORMAT_FLAG) {
+                // Observed values are snapshots that may predate a seek made since; only the
+                // player's state now counts.
+                int reachedNow = 0;
+                const bool reached =
+                    *static_cast<const int*>(property->data) != 0 &&
+                    mpv_get_property(handle_.get(), "eof-reached", MPV_FORMAT_FLAG, &reachedNow) >= 0 &&
+                    reachedNow;
                 if (reached && !seek_ && !atEnd_ && status_ == PlayerItemStatus::readyToPlay) {
                     // mpv pauses itself at the end (keep-open); the position is the item's end.
                     atEnd_ = true;
@@ -268,7 +271,16 @@ void MpvPlayer::setMuted(bool muted) {
 }
 
 double MpvPlayer::currentTime() const {
-    return seek_ ? seek_->target : time_;
+    if (seek_) return seek_->target;
+    if (atEnd_ && duration_) return *duration_;
+    // Asked of the player itself: observed positions are snapshots that can arrive after a
+    // seek has moved on, and a stale one would cross boundaries that were never played.
+    double seconds = 0;
+    if (status_ == PlayerItemStatus::readyToPlay &&
+        mpv_get_property(handle_.get(), "time-pos", MPV_FORMAT_DOUBLE, &seconds) >= 0 &&
+        std::isfinite(seconds))
+        time_ = seconds;
+    return time_;
 }
 
 void MpvPlayer::seek(double seconds, SeekCompletion completion) {
@@ -361,7 +373,7 @@ void MpvPlayer::boundaryTick() {
         return;
     }
     if (rate() <= 0) return;
-    const double now = time_;
+    const double now = currentTime();
     const std::optional<double> from = boundaryFrom_;
     boundaryFrom_ = now;
     if (from && now > *from) fireBoundaries(*from, now);

@@ -116,7 +116,7 @@ class MpvPlayer : public Player {
     float volume_ = 1;
     bool muted_ = false;
     bool atEnd_ = false;
-    double time_ = 0;  // last reported time-pos
+    mutable double time_ = 0;  // the last position read from mpv
     std::optional<PendingSeek> seek_;
     std::uint64_t nextReplyID_ = 1;
 
