@@ -1,0 +1,112 @@
+#include "Export/AuditionComposer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "Model/Localization.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace talvian {
+namespace {
+
+// Segment edges of an edited audition fade over a quarter of the segment, at most this
+// long: the same rule as the fades of the exported sound, so the audition sounds like it.
+constexpr double kMaximumRampSeconds = 0.008;
+constexpr double kRampShareOfSegment = 0.25;
+
+struct InputCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+using InputPointer = std::unique_ptr<AVFormatContext, InputCloser>;
+
+struct Tracks {
+    bool hasAudio = false;
+    bool hasVideo = false;
+};
+
+Tracks readTracks(const std::filesystem::path& source) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, source.c_str(), nullptr, nullptr) < 0)
+        throw MediaError(L("无法读取这份素材的音视频轨道。"));
+    InputPointer input(raw);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0)
+        throw MediaError(L("无法读取这份素材的音视频轨道。"));
+    Tracks tracks;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* stream = input->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) tracks.hasAudio = true;
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            tracks.hasVideo = true;
+    }
+    return tracks;
+}
+
+void checkCancelled(const CancellationToken& cancellation) {
+    if (cancellation) cancellation->check();
+}
+
+}  // namespace
+
+std::int64_t auditionTicks(double seconds) {
+    if (!std::isfinite(seconds) || seconds <= 0) return 0;
+    return std::llround(seconds * kAuditionTimescale);
+}
+
+double AuditionTimeline::durationSeconds() const {
+    std::int64_t total = 0;
+    for (const auto& segment : segments) total += segment.lengthTicks;
+    return auditionSeconds(total);
+}
+
+double AuditionTimeline::gainAt(double timelineSeconds) const {
+    for (const auto& ramp : ramps) {
+        double start = auditionSeconds(ramp.startTicks);
+        double length = auditionSeconds(ramp.lengthTicks);
+        if (timelineSeconds >= start && timelineSeconds < start + length)
+            return ramp.fromGain + (ramp.toGain - ramp.fromGain) * (timelineSeconds - start) / length;
+    }
+    return 1;
+}
+
+namespace AuditionComposer {
+
+AuditionTimeline layout(const std::filesystem::path& source, const AuditionPlan& plan, bool hasVideo,
+                        const CancellationToken& cancellation) {
+    AuditionTimeline timeline;
+    timeline.source = source;
+    timeline.mode = plan.mode;
+    timeline.hasVideo = hasVideo;
+    std::int64_t cursor = 0;
+    for (const auto& region : plan.segments) {
+        checkCancelled(cancellation);
+        const std::int64_t start = auditionTicks(region.start);
+        const std::int64_t length = auditionTicks(region.end - region.start);
+        timeline.segments.push_back({start, length, cursor});
+        if (plan.mode == AuditionMode::edited) {
+            const std::int64_t ramp = std::llround(std::min(kRampShareOfSegment * static_cast<double>(length),
+                                                            kMaximumRampSeconds * kAuditionTimescale));
+            if (ramp > 0) {
+                timeline.ramps.push_back({cursor, ramp, 0.0, 1.0});
+                timeline.ramps.push_back({cursor + length - ramp, ramp, 1.0, 0.0});
+            }
+        }
+        cursor += length;
+    }
+    return timeline;
+}
+
+AuditionTimeline timeline(const std::filesystem::path& source, const AuditionPlan& plan,
+                          const CancellationToken& cancellation) {
+    const Tracks tracks = readTracks(source);
+    checkCancelled(cancellation);
+    if (!tracks.hasAudio) throw MediaError(L("素材没有可播放的音轨。"));
+    return layout(source, plan, tracks.hasVideo, cancellation);
+}
+
+}  // namespace AuditionComposer
+}  // namespace talvian
