@@ -58,7 +58,7 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     -detect_leaks=1 \
     -print_final_stats=1 \
     -artifact_prefix="$out/artifacts/" \
-    "$@" 2>&1 | tee "$out/fuzz.log" | grep -v -E '^#[0-9]+[[:space:]]+(NEW|REDUCE)'
+    "$@" 2>&1 | tee "$out/fuzz.log" | grep -v -E '^#[0-9]+[[:space:]]+(NEW|REDUCE)|^[[:space:]]+NEW_FUNC'
 status=${PIPESTATUS[0]}
 set -e
 
