@@ -1,0 +1,141 @@
+#include "MediaTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <fstream>
+
+#include "TestSupport.h"
+
+namespace talvian::test {
+
+std::string commandOutput(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        ADD_FAILURE() << "cannot run " << command;
+        return output;
+    }
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    int status = ::pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+    return output;
+}
+
+nlohmann::json probeStreams(const std::filesystem::path& file) {
+    return nlohmann::json::parse(
+        commandOutput("ffprobe -v error -show_format -show_streams -of json " + shellQuote(file.string())));
+}
+
+nlohmann::json probePackets(const std::filesystem::path& file, const std::string& type) {
+    auto json = nlohmann::json::parse(commandOutput("ffprobe -v error -select_streams " + type +
+                                                    ":0 -show_entries packet=pts,dts,duration,size,flags "
+                                                    "-of json " +
+                                                    shellQuote(file.string())));
+    return json.value("packets", nlohmann::json::array());
+}
+
+nlohmann::json firstStreamOf(const nlohmann::json& probe, const std::string& codecType) {
+    for (const auto& stream : probe.value("streams", nlohmann::json::array()))
+        if (stream.value("codec_type", "") == codecType) return stream;
+    return nullptr;
+}
+
+std::int64_t timescaleOf(const nlohmann::json& stream) {
+    std::string base = stream.value("time_base", "");
+    EXPECT_EQ(base.rfind("1/", 0), 0u) << base;
+    return std::stoll(base.substr(2));
+}
+
+namespace {
+
+std::uint64_t bigEndian(const std::string& bytes, std::size_t offset, std::size_t length) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < length; ++i)
+        value = value << 8 | static_cast<unsigned char>(bytes[offset + i]);
+    return value;
+}
+
+// Calls visit(type, payloadOffset, end) for each box in [offset, end).
+template <class Visit>
+void eachBox(const std::string& bytes, std::size_t offset, std::size_t end, Visit visit) {
+    while (offset + 8 <= end) {
+        std::uint64_t size = bigEndian(bytes, offset, 4);
+        std::size_t header = 8;
+        if (size == 1) {
+            size = bigEndian(bytes, offset + 8, 8);
+            header = 16;
+        } else if (size == 0) {
+            size = end - offset;
+        }
+        if (size < header || offset + size > end) return;
+        visit(bytes.substr(offset + 4, 4), offset + header, offset + size);
+        offset += size;
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> topLevelBoxes(const std::filesystem::path& file) {
+    std::string bytes = readFile(file);
+    std::vector<std::string> types;
+    eachBox(bytes, 0, bytes.size(),
+            [&](const std::string& type, std::size_t, std::size_t) { types.push_back(type); });
+    return types;
+}
+
+std::optional<std::uint32_t> movieTimescale(const std::filesystem::path& file) {
+    std::string bytes = readFile(file);
+    std::optional<std::uint32_t> result;
+    eachBox(bytes, 0, bytes.size(), [&](const std::string& type, std::size_t payload, std::size_t end) {
+        if (type != "moov") return;
+        eachBox(bytes, payload, end, [&](const std::string& inner, std::size_t p, std::size_t) {
+            if (inner != "mvhd") return;
+            bool version1 = bytes[p] == 1;
+            result = static_cast<std::uint32_t>(bigEndian(bytes, p + (version1 ? 20 : 12), 4));
+        });
+    });
+    return result;
+}
+
+void makeVideo(const std::filesystem::path& file, const std::string& rate, double seconds, int sampleRate,
+               const std::string& extraOutputArguments) {
+    std::string length = std::to_string(seconds);
+    makeMedia("-f lavfi -i testsrc=size=160x120:rate=" + rate + ":duration=" + length +
+                  " -f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(sampleRate) +
+                  ":duration=" + length + " -c:v libx264 -preset ultrafast -c:a aac " + extraOutputArguments,
+              file);
+}
+
+void makeLateVideo(const std::filesystem::path& file, double offset, double seconds) {
+    auto picture = file.parent_path() / ("late-picture-" + file.filename().string());
+    auto sound = file.parent_path() / ("late-sound-" + file.filename().string() + ".m4a");
+    makeSilentVideo(picture, seconds);
+    makeSound(sound, seconds);
+    makeMedia("-itsoffset " + std::to_string(offset) + " -i " + shellQuote(picture.string()) + " -i " +
+                  shellQuote(sound.string()) + " -c copy",
+              file);
+}
+
+void makeVideoWithLongerSound(const std::filesystem::path& file, double videoSeconds, double audioSeconds) {
+    makeMedia("-f lavfi -i testsrc=size=160x120:rate=25:duration=" + std::to_string(videoSeconds) +
+                  " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=" +
+                  std::to_string(audioSeconds) + " -c:v libx264 -preset ultrafast -c:a aac",
+              file);
+}
+
+void makeSound(const std::filesystem::path& file, double seconds, int sampleRate) {
+    makeMedia("-f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(sampleRate) +
+                  ":duration=" + std::to_string(seconds) + " -c:a aac",
+              file);
+}
+
+void makeSilentVideo(const std::filesystem::path& file, double seconds) {
+    makeMedia("-f lavfi -i testsrc=size=160x120:rate=30000/1001:duration=" + std::to_string(seconds) +
+                  " -c:v libx264 -preset ultrafast -bf 0 -f mp4",
+              file);
+}
+
+}  // namespace talvian::test

@@ -1,0 +1,46 @@
+#pragma once
+// Helpers of the media-layer tests: small generated sources, ffprobe read-backs in JSON
+// and a reader of MPEG-4 box headers.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talvian::test {
+
+// Standard output of a shell command (fails the calling test when it exits non-zero).
+std::string commandOutput(const std::string& command);
+
+// `ffprobe -show_format -show_streams` of a file, as JSON.
+nlohmann::json probeStreams(const std::filesystem::path& file);
+// The packets of the first stream of a type ("v" or "a"), in file order, as JSON objects.
+nlohmann::json probePackets(const std::filesystem::path& file, const std::string& type);
+// The stream object of the first stream of a type, or null JSON.
+nlohmann::json firstStreamOf(const nlohmann::json& probe, const std::string& codecType);
+
+// A time base "1/T" as T.
+std::int64_t timescaleOf(const nlohmann::json& stream);
+
+// Top-level MPEG-4 boxes of a file, in order ("ftyp", "moov", "mdat" …).
+std::vector<std::string> topLevelBoxes(const std::filesystem::path& file);
+// The timescale in the movie header (mvhd), if the file has one.
+std::optional<std::uint32_t> movieTimescale(const std::filesystem::path& file);
+
+// Generators, all 160×120 testsrc pictures with an AAC sine (tiny and fast).
+// `rate` like "25" or "30000/1001"; audio at `sampleRate`.
+void makeVideo(const std::filesystem::path& file, const std::string& rate, double seconds, int sampleRate,
+               const std::string& extraOutputArguments = "");
+// A source whose first picture frame is at `offset` seconds (an empty edit), sound from 0.
+void makeLateVideo(const std::filesystem::path& file, double offset, double seconds);
+// A picture of `videoSeconds` and a sound of `audioSeconds` (sound running on after the picture).
+void makeVideoWithLongerSound(const std::filesystem::path& file, double videoSeconds, double audioSeconds);
+// An AAC-only file.
+void makeSound(const std::filesystem::path& file, double seconds, int sampleRate = 48000);
+// A picture-only file.
+void makeSilentVideo(const std::filesystem::path& file, double seconds);
+
+}  // namespace talvian::test
