@@ -111,11 +111,14 @@ class PictureEncoder {
             c.sample_aspect_ratio = {(*settings.pixelAspectRatio)[0], (*settings.pixelAspectRatio)[1]};
         if (file.context()->oformat->flags & AVFMT_GLOBALHEADER) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         c.thread_count = 0;
+        // The encoders' own statistics would drown the one line this writer prints.
         if (hevc) {
             std::string parameters = "bframes=0:keyint=" + std::to_string(c.gop_size) + ":log-level=error";
             if (av_opt_set(c.priv_data, "profile", "main10", 0) < 0 ||
                 av_opt_set(c.priv_data, "x265-params", parameters.c_str(), 0) < 0)
                 throw refuse();
+        } else if (av_opt_set(c.priv_data, "x264-params", "log=1", 0) < 0) {
+            throw refuse();
         }
         if (avcodec_open2(&c, codec, nullptr) < 0) throw refuse();
 

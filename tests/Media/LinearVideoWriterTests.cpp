@@ -1,0 +1,427 @@
+#include "Media/LinearVideoWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "MediaTestSupport.h"
+#include "Model/CoreTypes.h"
+#include "TestSupport.h"
+
+namespace talvian {
+namespace {
+
+using test::TempDir;
+
+std::vector<CutRegion> keptRanges(std::initializer_list<std::pair<double, double>> ranges) {
+    std::vector<CutRegion> kept;
+    for (auto [start, end] : ranges) kept.emplace_back(start, end, false);
+    return kept;
+}
+
+MediaInfo infoAt(double frameRate, double duration) {
+    MediaInfo info;
+    info.frameRate = frameRate;
+    info.duration = duration;
+    info.hasVideo = info.hasAudio = true;
+    return info;
+}
+
+std::string messageOf(auto&& call) {
+    try {
+        call();
+    } catch (const MediaError& error) {
+        return error.message();
+    }
+    return "(no error)";
+}
+
+// ---- The settings rule -------------------------------------------------------------
+
+TEST(LinearVideoWriterRules, BitRateAndKeyFrameInterval) {
+    struct Case {
+        std::int32_t width, height;
+        double frameRate;
+        double bitRate;
+        std::int64_t keyInterval;
+    };
+    const Case cases[] = {
+        {1920, 1080, 29.97, 15'536'448, 60}, {3840, 2160, 60, 40'000'000, 120},
+        {320, 240, 15, 1'000'000, 30},       {1920, 1080, 23.976, 12'429'158.4, 48},
+        {1920, 1080, 0, 1'000'000, 2},       {1920, 1080, std::nan(""), 1'000'000, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + "@" +
+                     std::to_string(c.frameRate));
+        EXPECT_NEAR(LinearVideoWriter::averageBitRate(c.width, c.height, c.frameRate), c.bitRate, 1e-6);
+        EXPECT_EQ(LinearVideoWriter::maxKeyFrameInterval(c.frameRate), c.keyInterval);
+    }
+}
+
+TEST(LinearVideoWriterRules, TrackTimescaleIsTheLeastCommonMultiple) {
+    EXPECT_EQ(LinearVideoWriter::trackTimescale(600, 48000), 48000);
+    EXPECT_EQ(LinearVideoWriter::trackTimescale(30000, 48000), 240000);
+    EXPECT_EQ(LinearVideoWriter::trackTimescale(90000, 44100), 4410000);
+    EXPECT_EQ(LinearVideoWriter::trackTimescale(10'000'000, 44100), 60'000'000);
+    EXPECT_EQ(LinearVideoWriter::trackTimescale(0, 44100), 44100);
+}
+
+TEST(LinearVideoWriterRules, CodecColourAndPixelAspect) {
+    constexpr int bt709 = 1, bt2020 = 9, bt2020nc = 9, pq = 16, hlg = 18;
+    struct Case {
+        const char* name;
+        PictureFormat format;
+        VideoCodec codec;
+        std::optional<std::array<int, 3>> colour;
+    };
+    auto format = [](int bits, std::optional<int> primaries, std::optional<int> transfer,
+                     std::optional<int> matrix) {
+        PictureFormat f;
+        f.width = 160;
+        f.height = 120;
+        f.bitsPerComponent = bits;
+        f.colourPrimaries = primaries;
+        f.transferCharacteristics = transfer;
+        f.matrixCoefficients = matrix;
+        return f;
+    };
+    const Case cases[] = {
+        {"8-bit BT.709", format(8, bt709, bt709, bt709), VideoCodec::h264, std::array{bt709, bt709, bt709}},
+        {"8-bit untagged", format(8, {}, {}, {}), VideoCodec::h264, std::nullopt},
+        {"10-bit BT.709", format(10, bt709, bt709, bt709), VideoCodec::hevc, std::array{bt709, bt709, bt709}},
+        {"8-bit PQ", format(8, bt2020, pq, bt2020nc), VideoCodec::hevc, std::array{bt2020, pq, bt2020nc}},
+        {"8-bit HLG", format(8, bt2020, hlg, bt2020nc), VideoCodec::hevc, std::array{bt2020, hlg, bt2020nc}},
+        {"no transfer tag", format(8, bt709, {}, bt709), VideoCodec::h264, std::nullopt},
+        {"only a transfer tag", format(8, {}, bt709, {}), VideoCodec::h264, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PictureSettings settings = LinearVideoWriter::settings(c.format, 25);
+        EXPECT_EQ(settings.codec, c.codec);
+        EXPECT_EQ(settings.colour, c.colour);
+        EXPECT_EQ(settings.width, 160);
+        EXPECT_EQ(settings.height, 120);
+    }
+
+    PictureFormat anamorphic = format(8, {}, {}, {});
+    anamorphic.pixelAspectRatio = std::array{4, 3};
+    EXPECT_EQ(LinearVideoWriter::settings(anamorphic, 25).pixelAspectRatio, (std::array{4, 3}));
+    for (auto broken : {std::array{4, 0}, std::array{-1, 1}, std::array{0, 3}}) {
+        anamorphic.pixelAspectRatio = broken;
+        EXPECT_EQ(messageOf([&] { LinearVideoWriter::settings(anamorphic, 25); }), "像素比例信息无效。");
+    }
+}
+
+// ---- Rendering generated sources ---------------------------------------------------
+
+struct Render {
+    MediaTime total;
+    std::string standardError;
+    std::vector<std::pair<double, std::string>> progress;
+};
+
+// The writer's own line among whatever the codec libraries log.
+std::vector<std::string> linearReadLines(const std::string& standardError) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < standardError.size()) {
+        std::size_t end = standardError.find('\n', start);
+        std::string line =
+            standardError.substr(start, end == std::string::npos ? std::string::npos : end - start + 1);
+        if (line.rfind("linear-read", 0) == 0) lines.push_back(line);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+Render render(const std::filesystem::path& source, const MediaInfo& info, const std::vector<CutRegion>& kept,
+              const std::filesystem::path& destination, CancellationToken token = makeCancellation()) {
+    Render result;
+    testing::internal::CaptureStderr();
+    try {
+        result.total = LinearVideoWriter::render(
+            source, info, kept, destination, token,
+            [&](double fraction, const std::string& step) { result.progress.emplace_back(fraction, step); });
+    } catch (...) {
+        result.standardError = testing::internal::GetCapturedStderr();
+        throw;
+    }
+    result.standardError = testing::internal::GetCapturedStderr();
+    return result;
+}
+
+// Packet times of the picture track as exact fractions of its timescale.
+struct PacketTime {
+    std::int64_t pts, duration;
+};
+
+std::vector<PacketTime> packetTimes(const std::filesystem::path& file) {
+    std::vector<PacketTime> times;
+    for (const auto& packet : test::probePackets(file, "v"))
+        times.push_back({packet.at("pts").get<std::int64_t>(), packet.value("duration", std::int64_t{-1})});
+    return times;
+}
+
+// Within the track every frame lasts until the next one starts.
+void expectNoGaps(const std::vector<PacketTime>& times) {
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_EQ(times[i].pts, times[i - 1].pts + times[i - 1].duration) << "packet " << i;
+}
+
+std::int64_t totalDuration(const std::vector<PacketTime>& times) {
+    std::int64_t sum = 0;
+    for (const auto& time : times) sum += time.duration;
+    return sum;
+}
+
+TEST(LinearVideoWriter, AFrameStartingBeforeTheSegmentIsShortenedAndTheFrameAtItsEndIsLeftOut) {
+    TempDir dir;
+    test::makeVideo(dir / "source.mp4", "25", 4, 48000);
+    Render r = render(dir / "source.mp4", infoAt(25, 4), keptRanges({{0.05, 1.0}}), dir / "picture.mp4");
+
+    EXPECT_EQ(r.total, MediaTime(45600, 48000));
+    EXPECT_EQ(r.total.timescale, 48000);
+    EXPECT_EQ(linearReadLines(r.standardError), std::vector<std::string>{"linear-read 100 appended 24\n"});
+    auto stream = test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video");
+    const std::int64_t T = test::timescaleOf(stream);
+    EXPECT_EQ(T, 192000);  // lcm(12 800, 48 000)
+    EXPECT_EQ(test::movieTimescale(dir / "picture.mp4"), 192000u);
+    EXPECT_EQ(stream.value("codec_name", ""), "h264");
+    EXPECT_EQ(stream.value("has_b_frames", -1), 0);
+
+    auto times = packetTimes(dir / "picture.mp4");
+    ASSERT_EQ(times.size(), 24u);
+    EXPECT_EQ(times[0].pts, 0);
+    EXPECT_EQ(times[0].duration * 100, 3 * T);  // [0.04, 0.08) kept from 0.05: 0.03 s
+    EXPECT_EQ(times[1].pts * 100, 3 * T);
+    EXPECT_EQ(times[1].duration * 100, 4 * T);
+    EXPECT_EQ(times.back().pts * 100, 91 * T);  // [0.96, 1.00) at 0.91 s
+    EXPECT_EQ(times.back().duration * 100, 4 * T);
+    expectNoGaps(times);
+    EXPECT_EQ(totalDuration(times) * 48000, 45600 * T);
+}
+
+TEST(LinearVideoWriter, AFrameOverlappingTwoSegmentsIsAppendedTwice) {
+    TempDir dir;
+    test::makeVideo(dir / "source.mp4", "25", 4, 48000);
+    Render r =
+        render(dir / "source.mp4", infoAt(25, 4), keptRanges({{0, 1.01}, {1.03, 2.0}}), dir / "picture.mp4");
+
+    EXPECT_EQ(r.total, MediaTime(95040, 48000));  // 1.01 s + 0.97 s
+    EXPECT_EQ(linearReadLines(r.standardError), std::vector<std::string>{"linear-read 100 appended 51\n"});
+    const std::int64_t T =
+        test::timescaleOf(test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video"));
+    auto times = packetTimes(dir / "picture.mp4");
+    ASSERT_EQ(times.size(), 51u);
+    // The frame [1.00, 1.04) at 1.00 s for 0.01 s (segment 0), at 1.01 s for 0.01 s (segment 1).
+    EXPECT_EQ(times[25].pts * 100, 100 * T);
+    EXPECT_EQ(times[25].duration * 100, 1 * T);
+    EXPECT_EQ(times[26].pts * 100, 101 * T);
+    EXPECT_EQ(times[26].duration * 100, 1 * T);
+    EXPECT_EQ(times[27].pts * 100, 102 * T);  // [1.04, 1.08) follows at 1.02 s
+    EXPECT_EQ(times[27].duration * 100, 4 * T);
+    expectNoGaps(times);
+    EXPECT_EQ(totalDuration(times) * 48000, 95040 * T);
+}
+
+TEST(LinearVideoWriter, NtscFramesOn44100HzAreCutOnTheSampleGrid) {
+    TempDir dir;
+    test::makeVideo(dir / "source.mp4", "30000/1001", 3, 44100);
+    Render r = render(dir / "source.mp4", infoAt(29.97, 3), keptRanges({{0.5, 1.5}, {2.0, 2.25}}),
+                      dir / "picture.mp4");
+
+    EXPECT_EQ(r.total, MediaTime(55125, 44100));  // 1.25 s
+    auto stream = test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video");
+    const std::int64_t T = test::timescaleOf(stream);
+    EXPECT_EQ(T, 4410000);  // lcm(30 000, 44 100)
+    auto times = packetTimes(dir / "picture.mp4");
+    // [0.5, 1.5): frames 14 … 44; [2.0, 2.25): frames 59 … 67.
+    ASSERT_EQ(times.size(), 31u + 9u);
+    EXPECT_EQ(linearReadLines(r.standardError), std::vector<std::string>{"linear-read 90 appended 40\n"});
+    EXPECT_EQ(times[0].duration, 2205);  // frame 14 ends at 0.5005 s: 0.0005 s kept
+    expectNoGaps(times);
+    EXPECT_EQ(totalDuration(times), T * 5 / 4);
+    EXPECT_EQ(stream.value("duration", ""), "1.250000");
+}
+
+TEST(LinearVideoWriter, TotalsOfKeptRanges) {
+    TempDir dir;
+    test::makeVideo(dir / "source.mp4", "25", 4, 48000);
+    Render r =
+        render(dir / "source.mp4", infoAt(25, 4), keptRanges({{0, 1.5}, {2.0, 3.25}}), dir / "picture.mp4");
+    EXPECT_EQ(r.total, MediaTime(132000, 48000));
+    EXPECT_EQ(r.total.timescale, 48000);
+    auto stream = test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video");
+    EXPECT_EQ(stream.value("duration", ""), "2.750000");
+}
+
+TEST(LinearVideoWriter, AFirstFrameAfterTheSegmentStartKeepsItsDistance) {
+    TempDir dir;
+    test::makeLateVideo(dir / "source.mp4", 0.033, 2);
+    auto source = test::firstStreamOf(test::probeStreams(dir / "source.mp4"), "video");
+    ASSERT_EQ(source.value("start_time", ""), "0.033000");
+
+    Render r = render(dir / "source.mp4", infoAt(29.97, 2.035), keptRanges({{0, 1.0}}), dir / "picture.mp4");
+    EXPECT_EQ(r.total, MediaTime(48000, 48000));
+    auto stream = test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video");
+    const std::int64_t T = test::timescaleOf(stream);
+    EXPECT_EQ(stream.value("start_time", ""), "0.033000");
+    auto times = packetTimes(dir / "picture.mp4");
+    ASSERT_FALSE(times.empty());
+    EXPECT_EQ(times[0].pts * 1000, 33 * T);
+    expectNoGaps(times);
+    // The track ends at the segment's end (ffprobe gives no duration for the last packet
+    // behind an edit list, so read the track's own extent).
+    EXPECT_EQ(stream.value("start_pts", 0) + stream.value("duration_ts", 0), T);
+}
+
+TEST(LinearVideoWriter, APictureEndingBeforeTheSegmentEndsStillCountsTheWholeSegment) {
+    TempDir dir;
+    test::makeVideoWithLongerSound(dir / "source.mp4", 2, 3);
+    Render r = render(dir / "source.mp4", infoAt(25, 3), keptRanges({{1.0, 3.0}}), dir / "picture.mp4");
+    EXPECT_EQ(r.total, MediaTime(96000, 48000));
+    EXPECT_EQ(linearReadLines(r.standardError), std::vector<std::string>{"linear-read 50 appended 25\n"});
+    auto stream = test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video");
+    EXPECT_EQ(stream.value("duration", ""), "1.000000");  // no picture after the source's picture ended
+
+    EXPECT_EQ(messageOf([&] {
+                  render(dir / "source.mp4", infoAt(25, 3), keptRanges({{2.5, 3.0}}), dir / "late.mp4");
+              }),
+              "保留区间中没有可导出的画面。");
+    EXPECT_FALSE(std::filesystem::exists(dir / "late.mp4"));
+}
+
+TEST(LinearVideoWriter, CodecProfileAndColourTagsReadBack) {
+    struct Case {
+        const char* name;
+        std::string encode;
+        const char* codec;
+        const char* profile;
+        const char* tag;
+        const char* pixelFormat;
+        const char* primaries;  // "" when the result must carry no colour tags
+        const char* transfer;
+        const char* matrix;
+    };
+    const std::string x265 = "-c:v libx265 -x265-params log-level=error -tag:v hvc1 ";
+    const Case cases[] = {
+        {"10-bit HEVC, BT.709",
+         x265 + "-pix_fmt yuv420p10le -color_primaries bt709 -color_trc bt709 -colorspace bt709", "hevc",
+         "Main 10", "hvc1", "yuv420p10le", "bt709", "bt709", "bt709"},
+        {"8-bit H.264, BT.709", "-color_primaries bt709 -color_trc bt709 -colorspace bt709", "h264", "High",
+         "avc1", "yuv420p", "bt709", "bt709", "bt709"},
+        {"8-bit PQ", "-color_primaries bt2020 -color_trc smpte2084 -colorspace bt2020nc", "hevc", "Main 10",
+         "hvc1", "yuv420p10le", "bt2020", "smpte2084", "bt2020nc"},
+        {"no transfer tag", "-color_primaries bt709 -colorspace bt709", "h264", "High", "avc1", "yuv420p", "",
+         "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        test::makeVideo(dir / "source.mp4", "25", 2, 48000, c.encode);
+        render(dir / "source.mp4", infoAt(25, 2), keptRanges({{0.2, 1.2}}), dir / "picture.mp4");
+        auto stream = test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video");
+        EXPECT_EQ(stream.value("codec_name", ""), c.codec);
+        EXPECT_EQ(stream.value("profile", ""), c.profile);
+        EXPECT_EQ(stream.value("codec_tag_string", ""), c.tag);
+        EXPECT_EQ(stream.value("pix_fmt", ""), c.pixelFormat);
+        EXPECT_EQ(stream.value("color_primaries", ""), c.primaries);
+        EXPECT_EQ(stream.value("color_transfer", ""), c.transfer);
+        EXPECT_EQ(stream.value("color_space", ""), c.matrix);
+        EXPECT_EQ(stream.value("duration", ""), "1.000000");
+    }
+}
+
+TEST(LinearVideoWriter, KeepsTheRotationOfAPortraitRecording) {
+    TempDir dir;
+    test::makeVideo(dir / "upright.mp4", "25", 2, 48000);
+    test::makeMedia(
+        "-i " + test::shellQuote((dir / "upright.mp4").string()) + " -c copy -metadata:s:v:0 rotate=90",
+        dir / "source.mp4");
+    render(dir / "source.mp4", infoAt(25, 2), keptRanges({{0, 1}}), dir / "picture.mp4");
+    auto rotation = [](const nlohmann::json& stream) {
+        for (const auto& data : stream.value("side_data_list", nlohmann::json::array()))
+            if (data.contains("rotation")) return data.at("rotation").get<int>();
+        return 0;
+    };
+    int source = rotation(test::firstStreamOf(test::probeStreams(dir / "source.mp4"), "video"));
+    ASSERT_NE(source, 0);
+    EXPECT_EQ(rotation(test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video")), source);
+}
+
+TEST(LinearVideoWriter, ReportsProgressByTheReadPositionAndEndsAtTheWritersShare) {
+    TempDir dir;
+    test::makeVideo(dir / "source.mp4", "25", 6, 48000);
+    // Reported against the project's duration: 100 s here, so 128 frames (5.12 s) give 0.034816.
+    Render r = render(dir / "source.mp4", infoAt(25, 100), keptRanges({{0, 6}}), dir / "picture.mp4");
+    ASSERT_EQ(r.progress.size(), 2u);
+    EXPECT_NEAR(r.progress[0].first, 0.034816, 1e-12);
+    EXPECT_EQ(r.progress[1].first, 0.68);
+    for (const auto& [fraction, step] : r.progress) EXPECT_EQ(step, "渲染剪后画面");
+}
+
+TEST(LinearVideoWriter, CancellationLeavesNothingBehind) {
+    TempDir dir;
+    test::makeVideo(dir / "source.mp4", "25", 6, 48000);
+
+    auto before = makeCancellation();
+    before->cancel();
+    EXPECT_EQ(messageOf([&] {
+                  render(dir / "source.mp4", infoAt(25, 6), keptRanges({{0, 6}}), dir / "a.mp4", before);
+              }),
+              "任务已取消，原文件未改动。");
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.mp4"));
+
+    // Cancelled in the middle of the frame loop (at the first progress report).
+    auto during = makeCancellation();
+    std::string standardError;
+    testing::internal::CaptureStderr();
+    std::string message = messageOf([&] {
+        LinearVideoWriter::render(dir / "source.mp4", infoAt(25, 6), keptRanges({{0, 6}}), dir / "b.mp4",
+                                  during, [&](double, const std::string&) { during->cancel(); });
+    });
+    standardError = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(message, "任务已取消，原文件未改动。");
+    EXPECT_TRUE(linearReadLines(standardError).empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "b.mp4"));
+    EXPECT_EQ(std::filesystem::directory_iterator(dir.path()) != std::filesystem::directory_iterator(), true);
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
+    EXPECT_EQ(files, 1u);  // only the source
+}
+
+TEST(LinearVideoWriter, Refusals) {
+    TempDir dir;
+    test::makeVideo(dir / "source.mp4", "25", 2, 48000);
+    test::makeSilentVideo(dir / "silent.mp4", 2);
+    test::makeSound(dir / "sound.m4a", 2);
+    test::writeFile(dir / "taken.mp4", "keep me");
+    struct Case {
+        const char* source;
+        std::vector<CutRegion> kept;
+        const char* destination;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"silent.mp4", keptRanges({{0, 1}}), "out.mp4", "无法读取画面或音轨。"},
+        {"sound.m4a", keptRanges({{0, 1}}), "out.mp4", "无法读取画面或音轨。"},
+        {"missing.mp4", keptRanges({{0, 1}}), "out.mp4", "无法打开“missing.mp4”：文件或文件夹不存在。"},
+        {"source.mp4", keptRanges({{2, 2}}), "out.mp4", "剪辑区间必须保留有效时长。"},
+        {"source.mp4", keptRanges({{0, 1}, {1.0, 1.00001}}), "out.mp4", "剪辑区间太短，无法导出。"},
+        {"source.mp4", keptRanges({{-0.001, 1}}), "out.mp4", "剪辑时间超出可处理范围。"},
+        {"source.mp4", {}, "out.mp4", "保留区间中没有可导出的画面。"},
+        {"source.mp4", keptRanges({{0, 1}}), "taken.mp4", "无法创建“taken.mp4”：同名文件已存在。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(messageOf([&] { render(dir / c.source, infoAt(25, 2), c.kept, dir / c.destination); }),
+                  c.message);
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.mp4"));
+    }
+    EXPECT_EQ(test::readFile(dir / "taken.mp4"), "keep me");
+}
+
+}  // namespace
+}  // namespace talvian
