@@ -28,15 +28,6 @@ MediaInfo infoAt(double frameRate, double duration) {
     return info;
 }
 
-std::string messageOf(auto&& call) {
-    try {
-        call();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "(no error)";
-}
-
 // ---- The settings rule -------------------------------------------------------------
 
 TEST(LinearVideoWriterRules, BitRateAndKeyFrameInterval) {
@@ -109,7 +100,8 @@ TEST(LinearVideoWriterRules, CodecColourAndPixelAspect) {
     EXPECT_EQ(LinearVideoWriter::settings(anamorphic, 25).pixelAspectRatio, (std::array{4, 3}));
     for (auto broken : {std::array{4, 0}, std::array{-1, 1}, std::array{0, 3}}) {
         anamorphic.pixelAspectRatio = broken;
-        EXPECT_EQ(messageOf([&] { LinearVideoWriter::settings(anamorphic, 25); }), "像素比例信息无效。");
+        EXPECT_EQ(test::messageOf([&] { LinearVideoWriter::settings(anamorphic, 25); }),
+                  "像素比例信息无效。");
     }
 }
 
@@ -286,7 +278,7 @@ TEST(LinearVideoWriter, APictureEndingBeforeTheSegmentEndsStillCountsTheWholeSeg
     auto stream = test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video");
     EXPECT_EQ(stream.value("duration", ""), "1.000000");  // no picture after the source's picture ended
 
-    EXPECT_EQ(messageOf([&] {
+    EXPECT_EQ(test::messageOf([&] {
                   render(dir / "source.mp4", infoAt(25, 3), keptRanges({{2.5, 3.0}}), dir / "late.mp4");
               }),
               "保留区间中没有可导出的画面。");
@@ -368,7 +360,7 @@ TEST(LinearVideoWriter, CancellationLeavesNothingBehind) {
 
     auto before = makeCancellation();
     before->cancel();
-    EXPECT_EQ(messageOf([&] {
+    EXPECT_EQ(test::messageOf([&] {
                   render(dir / "source.mp4", infoAt(25, 6), keptRanges({{0, 6}}), dir / "a.mp4", before);
               }),
               "任务已取消，原文件未改动。");
@@ -378,7 +370,7 @@ TEST(LinearVideoWriter, CancellationLeavesNothingBehind) {
     auto during = makeCancellation();
     std::string standardError;
     testing::internal::CaptureStderr();
-    std::string message = messageOf([&] {
+    std::string message = test::messageOf([&] {
         LinearVideoWriter::render(dir / "source.mp4", infoAt(25, 6), keptRanges({{0, 6}}), dir / "b.mp4",
                                   during, [&](double, const std::string&) { during->cancel(); });
     });
@@ -416,8 +408,9 @@ TEST(LinearVideoWriter, Refusals) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        EXPECT_EQ(messageOf([&] { render(dir / c.source, infoAt(25, 2), c.kept, dir / c.destination); }),
-                  c.message);
+        EXPECT_EQ(
+            test::messageOf([&] { render(dir / c.source, infoAt(25, 2), c.kept, dir / c.destination); }),
+            c.message);
         EXPECT_FALSE(std::filesystem::exists(dir / "out.mp4"));
     }
     EXPECT_EQ(test::readFile(dir / "taken.mp4"), "keep me");

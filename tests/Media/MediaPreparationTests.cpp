@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "MediaTestSupport.h"
+
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -21,15 +23,6 @@ struct Calls {
     std::atomic<int> operation{0};
     std::atomic<int> cancelLoading{0};
 };
-
-std::string messageOf(auto&& call) {
-    try {
-        call();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "(no error)";
-}
 
 bool waitUntil(auto condition) {
     auto deadline = std::chrono::steady_clock::now() + kCancelDeadline;
@@ -57,7 +50,7 @@ TEST(MediaPreparation, ReturnsTheValueAndStopsNothing) {
 
 TEST(MediaPreparation, PassesTheOperationsErrorAndStopsTheLoadOnce) {
     auto calls = std::make_shared<Calls>();
-    EXPECT_EQ(messageOf([&] {
+    EXPECT_EQ(test::messageOf([&] {
                   MediaPreparation::load<int>(
                       makeCancellation(), [calls] { ++calls->cancelLoading; },
                       []() -> int { throw MediaError("无法读取画面或音轨。"); });
@@ -70,7 +63,7 @@ TEST(MediaPreparation, ATokenSetBeforeTheCallStartsNothing) {
     auto token = makeCancellation();
     token->cancel();
     auto calls = std::make_shared<Calls>();
-    EXPECT_EQ(messageOf([&] {
+    EXPECT_EQ(test::messageOf([&] {
                   MediaPreparation::load<int>(
                       token, [calls] { ++calls->cancelLoading; },
                       [calls] {
@@ -90,7 +83,7 @@ TEST(MediaPreparation, ATokenSetDuringAStuckLoadFailsWithoutWaitingForIt) {
     auto release = std::make_shared<std::promise<void>>();
     auto released = release->get_future().share();
     auto result = std::async(std::launch::async, [&] {
-        return messageOf([&] {
+        return test::messageOf([&] {
             MediaPreparation::load<int>(
                 token, [calls] { ++calls->cancelLoading; },
                 [calls, released] {
@@ -111,7 +104,7 @@ TEST(MediaPreparation, ATokenSetDuringAStuckLoadFailsWithoutWaitingForIt) {
 TEST(MediaPreparation, AValueDeliveredAfterTheTokenWasSetIsDropped) {
     auto token = makeCancellation();
     auto calls = std::make_shared<Calls>();
-    EXPECT_EQ(messageOf([&] {
+    EXPECT_EQ(test::messageOf([&] {
                   MediaPreparation::load<int>(
                       token, [calls] { ++calls->cancelLoading; },
                       [token] {

@@ -10,7 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "Model/CoreTypes.h"
+
 namespace talvian::test {
+
+// The MediaError text a call throws, or "(no error)".
+std::string messageOf(auto&& call) {
+    try {
+        call();
+    } catch (const MediaError& error) {
+        return error.message();
+    }
+    return "(no error)";
+}
 
 // Standard output of a shell command (fails the calling test when it exits non-zero).
 std::string commandOutput(const std::string& command);

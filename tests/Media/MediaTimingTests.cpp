@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "MediaTestSupport.h"
+
 #include <cmath>
 #include <limits>
 
@@ -10,15 +12,6 @@
 
 namespace talvian {
 namespace {
-
-std::string messageOf(auto&& call) {
-    try {
-        call();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "(no error)";
-}
 
 TEST(MediaTiming, SampleTimescaleAcceptsOnlyIntegralRatesInRange) {
     struct Case {
@@ -44,7 +37,7 @@ TEST(MediaTiming, SampleTimescaleAcceptsOnlyIntegralRatesInRange) {
         if (c.expected)
             EXPECT_EQ(MediaTiming::sampleTimescale(c.rate), *c.expected);
         else
-            EXPECT_EQ(messageOf([&] { MediaTiming::sampleTimescale(c.rate); }), c.message);
+            EXPECT_EQ(test::messageOf([&] { MediaTiming::sampleTimescale(c.rate); }), c.message);
     }
 }
 
@@ -89,7 +82,7 @@ TEST(MediaTiming, RangeRefusalsInTheirOrder) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.start) + " … " + std::to_string(c.end));
-        EXPECT_EQ(messageOf([&] { MediaTiming::range(c.start, c.end, c.rate); }), c.message);
+        EXPECT_EQ(test::messageOf([&] { MediaTiming::range(c.start, c.end, c.rate); }), c.message);
     }
 }
 
