@@ -42,7 +42,8 @@ std::vector<std::string> topLevelBoxes(const std::filesystem::path& file);
 // The timescale in the movie header (mvhd), if the file has one.
 std::optional<std::uint32_t> movieTimescale(const std::filesystem::path& file);
 
-// Generators, all 160×120 testsrc pictures with an AAC sine (tiny and fast).
+// Generators, all 160×120 testsrc pictures with an AAC sine (tiny and fast). The H.264
+// of makeVideo has B-frames, so decoding order differs from presentation order.
 // `rate` like "25" or "30000/1001"; audio at `sampleRate`.
 void makeVideo(const std::filesystem::path& file, const std::string& rate, double seconds, int sampleRate,
                const std::string& extraOutputArguments = "");
