@@ -219,11 +219,15 @@ std::int32_t trackTimescale(std::int64_t naturalTimescale, std::int32_t sampleRa
     return static_cast<std::int32_t>(lcm);
 }
 
-PictureSettings settings(const PictureFormat& format, double frameRate) {
-    PictureSettings result;
+VideoCodec codec(const PictureFormat& format) {
     bool hdr =
         format.transferCharacteristics == kTransferPQ || format.transferCharacteristics == kTransferHLG;
-    result.codec = hdr || format.bitsPerComponent > 8 ? VideoCodec::hevc : VideoCodec::h264;
+    return hdr || format.bitsPerComponent > 8 ? VideoCodec::hevc : VideoCodec::h264;
+}
+
+PictureSettings settings(const PictureFormat& format, double frameRate) {
+    PictureSettings result;
+    result.codec = codec(format);
     result.width = format.width;
     result.height = format.height;
     result.averageBitRate = averageBitRate(format.width, format.height, frameRate);
@@ -274,12 +278,12 @@ MediaTime render(const std::filesystem::path& source, const MediaInfo& info,
     check(cancellation);
     PictureFormat format = pictureFormat(stream);
 
-    // 4. Reader, writer, encoder settings, track time base.
-    PictureSettings chosen = settings(format, info.frameRate);
-    bool hevc = chosen.codec == VideoCodec::hevc;
+    // 4. Reader, writer, encoder settings, track time base, in the order their failures rank.
+    bool hevc = codec(format) == VideoCodec::hevc;
     media::FrameReader reader(*picture->input, picture->videoIndex,
                               hevc ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P);
     media::OutputFile file(destination, *interrupt);
+    PictureSettings chosen = settings(format, info.frameRate);
     const std::int32_t timescale = trackTimescale(picture->naturalTimescale, picture->sampleTimescale);
     PictureEncoder encoder(chosen, timescale, stream, file);
 

@@ -60,9 +60,10 @@ double averageBitRate(std::int32_t width, std::int32_t height, double frameRate)
 std::int64_t maxKeyFrameInterval(double frameRate);
 // Track timescale: lcm(max(natural, 1), sampleRate), or 60 000 000 when that exceeds 32 bits.
 std::int32_t trackTimescale(std::int64_t naturalTimescale, std::int32_t sampleRate);
-// HEVC Main10 for deep (> 8 bits) or PQ/HLG pictures, H.264 otherwise; colour tags all or
-// none. Throws MediaError "像素比例信息无效。" for a stored ratio that is not two positive
-// numbers.
+// HEVC (Main10) for deep (> 8 bits) or PQ/HLG pictures, H.264 otherwise.
+VideoCodec codec(const PictureFormat& format);
+// The encoder settings: codec as above, colour tags all or none. Throws MediaError "像素比例信息无效。" for a
+// stored ratio that is not two positive numbers.
 PictureSettings settings(const PictureFormat& format, double frameRate);
 
 // Renders the kept ranges (seconds of source time, in the order given) of `source` into a

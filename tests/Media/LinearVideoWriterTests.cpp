@@ -390,6 +390,7 @@ TEST(LinearVideoWriter, Refusals) {
     test::makeSilentVideo(dir / "silent.mp4", 2);
     test::makeSound(dir / "sound.m4a", 2);
     test::writeFile(dir / "taken.mp4", "keep me");
+    test::writeFile(dir / "notes.mp4", "not a recording");
     struct Case {
         const char* source;
         std::vector<CutRegion> kept;
@@ -400,6 +401,7 @@ TEST(LinearVideoWriter, Refusals) {
         {"silent.mp4", keptRanges({{0, 1}}), "out.mp4", "无法读取画面或音轨。"},
         {"sound.m4a", keptRanges({{0, 1}}), "out.mp4", "无法读取画面或音轨。"},
         {"missing.mp4", keptRanges({{0, 1}}), "out.mp4", "无法打开“missing.mp4”：文件或文件夹不存在。"},
+        {"notes.mp4", keptRanges({{0, 1}}), "out.mp4", "无法打开“notes.mp4”：文件数据无效或已损坏。"},
         {"source.mp4", keptRanges({{2, 2}}), "out.mp4", "剪辑区间必须保留有效时长。"},
         {"source.mp4", keptRanges({{0, 1}, {1.0, 1.00001}}), "out.mp4", "剪辑区间太短，无法导出。"},
         {"source.mp4", keptRanges({{-0.001, 1}}), "out.mp4", "剪辑时间超出可处理范围。"},

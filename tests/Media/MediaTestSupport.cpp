@@ -104,8 +104,8 @@ void makeVideo(const std::filesystem::path& file, const std::string& rate, doubl
                const std::string& extraOutputArguments) {
     std::string length = std::to_string(seconds);
     makeMedia("-f lavfi -i testsrc=size=160x120:rate=" + rate + ":duration=" + length +
-                  " -f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(sampleRate) +
-                  ":duration=" + length + " -c:v libx264 -preset veryfast -bf 2 -c:a aac " + extraOutputArguments,
+                  " -f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(sampleRate) + ":duration=" +
+                  length + " -c:v libx264 -preset veryfast -bf 2 -c:a aac " + extraOutputArguments,
               file);
 }
 
