@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <vector>
 
 #include "MediaTestSupport.h"
@@ -382,6 +388,28 @@ TEST(LinearVideoWriter, CancellationLeavesNothingBehind) {
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
     EXPECT_EQ(files, 1u);  // only the source
+}
+
+TEST(LinearVideoWriter, ACancelledRenderDoesNotWaitForALoadStuckInTheSystem) {
+    TempDir dir;
+    // Opening a FIFO blocks until a writer comes: a load that never returns by itself.
+    ASSERT_EQ(::mkfifo((dir / "stuck.mp4").c_str(), 0600), 0);
+    auto token = makeCancellation();
+    auto result = std::async(std::launch::async, [&] {
+        return test::messageOf([&] {
+            LinearVideoWriter::render(dir / "stuck.mp4", infoAt(25, 2), keptRanges({{0, 1}}), dir / "out.mp4",
+                                      token, {});
+        });
+    });
+    EXPECT_EQ(result.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    token->cancel();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(result.get(), "任务已取消，原文件未改动。");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.mp4"));
+    // Let the abandoned open finish (end of file) so its thread ends; without a reader there
+    // is nothing to release.
+    int fd = ::open((dir / "stuck.mp4").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
 }
 
 TEST(LinearVideoWriter, Refusals) {
