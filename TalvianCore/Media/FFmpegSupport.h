@@ -57,6 +57,11 @@ MediaError ffmpegError(std::string_view action, int code);
 // Throws ffmpegError(action, code) when code < 0; returns code otherwise.
 int checked(int code, std::string_view action);
 
+// Throws the cancellation MediaError when the token (if any) is set.
+inline void checkCancelled(const CancellationToken& token) {
+    if (token) token->check();
+}
+
 // What FFmpeg's blocking I/O polls: the token, and an abort request of its own (the
 // cancel action of a load). Must outlive the contexts that point at it.
 class Interrupt {

@@ -196,10 +196,6 @@ MediaTime lastFrameEnd(const AVFrame& frame, const AVStream& stream) {
     return media::streamTime(start + stream.duration, stream.time_base);
 }
 
-void check(const CancellationToken& token) {
-    if (token) token->check();
-}
-
 }  // namespace
 
 double averageBitRate(std::int32_t width, std::int32_t height, double frameRate) {
@@ -251,7 +247,7 @@ MediaTime render(const std::filesystem::path& source, const MediaInfo& info,
         if (progress) progress(fraction, progressText());
     };
 
-    // 1. Open the source and read its facts, abandoned within 25 ms of a cancellation.
+    // Open the source and read its facts, abandoned within 25 ms of a cancellation.
     auto interrupt = std::make_shared<media::Interrupt>(cancellation);
     auto picture = MediaPreparation::load<std::shared_ptr<SourcePicture>>(
         cancellation, [interrupt] { interrupt->abort(); },
@@ -261,24 +257,24 @@ MediaTime render(const std::filesystem::path& source, const MediaInfo& info,
             loaded->input = media::openInput(source, *interrupt);
             loaded->videoIndex = media::firstStream(*loaded->input, AVMEDIA_TYPE_VIDEO);
             if (loaded->videoIndex < 0) throw MediaError(L("无法读取画面或音轨。"));
-            check(cancellation);
+            media::checkCancelled(cancellation);
             loaded->audioIndex = media::firstStream(*loaded->input, AVMEDIA_TYPE_AUDIO);
             if (loaded->audioIndex < 0) throw MediaError(L("无法读取画面或音轨。"));
-            check(cancellation);
+            media::checkCancelled(cancellation);
             int rate = loaded->input->streams[loaded->audioIndex]->codecpar->sample_rate;
             loaded->sampleTimescale =
                 MediaTiming::sampleTimescale(rate > 0 ? std::optional<double>(rate) : std::nullopt);
-            check(cancellation);
+            media::checkCancelled(cancellation);
             loaded->naturalTimescale = std::max(loaded->input->streams[loaded->videoIndex]->time_base.den, 1);
             return loaded;
         });
     AVStream& stream = *picture->input->streams[picture->videoIndex];
 
-    // 2.–3. The picture format decides the codec and the decoding pixel format.
-    check(cancellation);
+    // The picture format decides the codec and the decoding pixel format.
+    media::checkCancelled(cancellation);
     PictureFormat format = pictureFormat(stream);
 
-    // 4. Reader, writer, encoder settings, track time base, in the order their failures rank.
+    // Reader, writer, encoder settings, track time base, in the order their failures rank.
     bool hevc = codec(format) == VideoCodec::hevc;
     media::FrameReader reader(*picture->input, picture->videoIndex,
                               hevc ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P);
@@ -287,7 +283,7 @@ MediaTime render(const std::filesystem::path& source, const MediaInfo& info,
     const std::int32_t timescale = trackTimescale(picture->naturalTimescale, picture->sampleTimescale);
     PictureEncoder encoder(chosen, timescale, stream, file);
 
-    // 5. Kept segments on the sample grid and their places on the cut timeline.
+    // Kept segments on the sample grid and their places on the cut timeline.
     std::vector<Segment> segments;
     MediaTime total(0, picture->sampleTimescale);
     for (const CutRegion& region : kept) {
@@ -296,11 +292,11 @@ MediaTime render(const std::filesystem::path& source, const MediaInfo& info,
         total = total + range.duration();
     }
 
-    // 6.–7. Start.
-    check(cancellation);
+    // Start writing.
+    media::checkCancelled(cancellation);
     encoder.start();
 
-    // 8. Frame loop: the current frame lasts until the look-ahead frame starts.
+    // Frame loop: the current frame lasts until the look-ahead frame starts.
     std::size_t cursor = 0;
     MediaTime lastOutput = MediaTime::invalid();
     std::int64_t lastOutputPts = std::numeric_limits<std::int64_t>::min();
@@ -309,7 +305,7 @@ MediaTime render(const std::filesystem::path& source, const MediaInfo& info,
     const double duration = info.duration;
     media::Frame current = reader.next();
     while (current) {
-        check(cancellation);
+        media::checkCancelled(cancellation);
         media::Frame next = reader.next();
         MediaTime pts = media::streamTime(current->pts, stream.time_base);
         MediaTime frameEnd =
@@ -328,7 +324,7 @@ MediaTime render(const std::filesystem::path& source, const MediaInfo& info,
             // Rounding matters only on the fallback timescale; the encoder needs rising times.
             if ((lastOutput.isNumeric() && !(out > lastOutput)) || outPts <= lastOutputPts)
                 throw MediaError(L("剪后画面时间戳重复，未交付此结果。"));
-            check(cancellation);
+            media::checkCancelled(cancellation);
             std::int64_t outEnd = (out + (e - s)).convertedTo(timescale).value;
             encoder.append(*current, outPts, std::max<std::int64_t>(outEnd - outPts, 1));
             ++appendedCount;
@@ -344,15 +340,15 @@ MediaTime render(const std::filesystem::path& source, const MediaInfo& info,
         current = std::move(next);
     }
 
-    // 9. Finish.
-    check(cancellation);
+    // Finish: the one line of counts, the last progress, the trailer.
+    media::checkCancelled(cancellation);
     if (appendedCount < 1) throw MediaError(L("保留区间中没有可导出的画面。"));
     std::fprintf(stderr, "linear-read %lld appended %lld\n", static_cast<long long>(readCount),
                  static_cast<long long>(appendedCount));
     report(kProgressShare);
-    check(cancellation);
+    media::checkCancelled(cancellation);
     encoder.finish();
-    check(cancellation);
+    media::checkCancelled(cancellation);
     file.commit();
     return total;
 }

@@ -33,10 +33,6 @@ struct MuxInputs {
     int audioIndex = -1;
 };
 
-void check(const CancellationToken& token) {
-    if (token) token->check();
-}
-
 // One input's stream on its way into the result: packets in decode order up to the cut.
 class StreamCopy {
   public:
@@ -150,7 +146,7 @@ ProgressCallback soundProgress(ProgressCallback exportProgress) {
 void mux(const std::filesystem::path& picture, const std::filesystem::path& sound, MediaTime duration,
          const std::filesystem::path& destination, const CancellationToken& cancellation,
          const ProgressCallback& progress) {
-    check(cancellation);
+    media::checkCancelled(cancellation);
     auto interrupt = std::make_shared<media::Interrupt>(cancellation);
     auto inputs = MediaPreparation::load<std::shared_ptr<MuxInputs>>(
         cancellation, [interrupt] { interrupt->abort(); },
@@ -160,13 +156,13 @@ void mux(const std::filesystem::path& picture, const std::filesystem::path& soun
             loaded->picture = media::openInput(picture, *interrupt);
             loaded->videoIndex = media::firstStream(*loaded->picture, AVMEDIA_TYPE_VIDEO);
             if (loaded->videoIndex < 0) throw MediaError(L("无法读取导出画面或音轨。"));
-            check(cancellation);
+            media::checkCancelled(cancellation);
             loaded->sound = media::openInput(sound, *interrupt);
             loaded->audioIndex = media::firstStream(*loaded->sound, AVMEDIA_TYPE_AUDIO);
             if (loaded->audioIndex < 0) throw MediaError(L("无法读取导出画面或音轨。"));
             return loaded;
         });
-    check(cancellation);
+    media::checkCancelled(cancellation);
     if (!duration.isNumeric() || !(duration > MediaTime::zero()))
         throw MediaError(L("音画合并未完成，未交付此结果。"));
 
@@ -183,7 +179,7 @@ void mux(const std::filesystem::path& picture, const std::filesystem::path& soun
         if (progress) progress(kMuxProgressStart + kMuxProgressShare * fraction, text);
     };
     report(0);
-    check(cancellation);
+    media::checkCancelled(cancellation);
 
     AVDictionary* options = nullptr;
     // The movie's timescale follows the picture track, so edit lists stay exact.
@@ -201,7 +197,7 @@ void mux(const std::filesystem::path& picture, const std::filesystem::path& soun
     soundCopy.advance();
     double reported = 0;
     while (pictureCopy.pending() || soundCopy.pending()) {
-        check(cancellation);
+        media::checkCancelled(cancellation);
         bool takePicture = pictureCopy.pending() &&
                            (!soundCopy.pending() || pictureCopy.decodeTime() <= soundCopy.decodeTime());
         StreamCopy& next = takePicture ? pictureCopy : soundCopy;
@@ -213,9 +209,9 @@ void mux(const std::filesystem::path& picture, const std::filesystem::path& soun
         }
         next.advance();
     }
-    check(cancellation);
+    media::checkCancelled(cancellation);
     media::checked(av_write_trailer(&output), L("合并音画"));
-    check(cancellation);
+    media::checkCancelled(cancellation);
     file.commit();
 }
 
