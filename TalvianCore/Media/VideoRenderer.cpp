@@ -33,56 +33,43 @@ struct MuxInputs {
     int audioIndex = -1;
 };
 
-// One input's stream on its way into the result: packets in decode order up to the cut.
+// One input's stream on its way into the result: packets in decode order up to the cut,
+// one packet read ahead so the last one is known as last.
 class StreamCopy {
   public:
     StreamCopy(AVFormatContext& input, int index, AVStream& output, MediaTime end)
-        : input_(input), index_(index), output_(output), end_(end), packet_(media::makePacket()) {}
+        : input_(input),
+          index_(index),
+          output_(output),
+          end_(end),
+          packet_(media::makePacket()),
+          next_(media::makePacket()) {}
 
-    // Reads the next packet of the stream that starts before the end; false when none is left.
+    // Makes the next packet that starts before the cut pending; false when none is left.
     bool advance() {
-        pending_ = false;
-        while (!finished_) {
-            int code = av_read_frame(&input_, packet_.get());
-            if (code == AVERROR_EOF) {
-                finished_ = true;
-                break;
-            }
-            media::checked(code, L("读取导出画面或音轨"));
-            if (packet_->stream_index != index_) {
-                av_packet_unref(packet_.get());
-                continue;
-            }
-            AVRational base = input_.streams[index_]->time_base;
-            MediaTime dts = media::streamTime(packet_->dts, base);
-            MediaTime pts = media::streamTime(packet_->pts, base);
-            if (dts.isNumeric() && dts >= end_) {
-                // Decode order reached the cut: nothing later can be presented before it.
-                av_packet_unref(packet_.get());
-                finished_ = true;
-                break;
-            }
-            if (pts.isNumeric() && pts >= end_) {
-                av_packet_unref(packet_.get());
-                continue;
-            }
-            trim(pts, base);
-            pending_ = true;
-            return true;
+        if (!primed_) {
+            primed_ = true;
+            hasNext_ = read(*next_);
         }
-        return false;
+        pending_ = hasNext_;
+        if (!hasNext_) return false;
+        av_packet_unref(packet_.get());
+        av_packet_move_ref(packet_.get(), next_.get());
+        hasNext_ = read(*next_);
+        if (!hasNext_) completeLastDuration();
+        trim();
+        return true;
     }
 
     bool pending() const { return pending_; }
-    // The pending packet's decode time (seconds), for interleaving and progress.
+    // The pending packet's decode time, for interleaving and progress.
     MediaTime decodeTime() const {
-        AVRational base = input_.streams[index_]->time_base;
-        MediaTime dts = media::streamTime(packet_->dts, base);
-        return dts.isNumeric() ? dts : media::streamTime(packet_->pts, base);
+        MediaTime dts = media::streamTime(packet_->dts, base());
+        return dts.isNumeric() ? dts : media::streamTime(packet_->pts, base());
     }
 
     void write(AVFormatContext& output) {
-        av_packet_rescale_ts(packet_.get(), input_.streams[index_]->time_base, output_.time_base);
+        av_packet_rescale_ts(packet_.get(), base(), output_.time_base);
         packet_->stream_index = output_.index;
         packet_->pos = -1;
         int code = av_interleaved_write_frame(&output, packet_.get());
@@ -92,13 +79,53 @@ class StreamCopy {
     }
 
   private:
+    AVRational base() const { return input_.streams[index_]->time_base; }
+
+    bool read(AVPacket& packet) {
+        while (!finished_) {
+            int code = av_read_frame(&input_, &packet);
+            if (code == AVERROR_EOF) break;
+            media::checked(code, L("读取导出画面或音轨"));
+            if (packet.stream_index != index_) {
+                av_packet_unref(&packet);
+                continue;
+            }
+            MediaTime dts = media::streamTime(packet.dts, base());
+            MediaTime pts = media::streamTime(packet.pts, base());
+            if (dts.isNumeric() && dts >= end_) {
+                // Decode order reached the cut: nothing later can be presented before it.
+                av_packet_unref(&packet);
+                break;
+            }
+            if (pts.isNumeric() && pts >= end_) {
+                av_packet_unref(&packet);
+                continue;
+            }
+            return true;
+        }
+        finished_ = true;
+        return false;
+    }
+
+    // The demuxer gives no duration for the last sample behind an edit list; without one the
+    // muxer would drop the last frame's time from the track. It lasts to the stream's end.
+    void completeLastDuration() {
+        const AVStream& stream = *input_.streams[index_];
+        if (packet_->duration > 0 || packet_->pts == AV_NOPTS_VALUE || stream.duration == AV_NOPTS_VALUE)
+            return;
+        std::int64_t start = stream.start_time == AV_NOPTS_VALUE ? 0 : stream.start_time;
+        std::int64_t remaining = start + stream.duration - packet_->pts;
+        if (remaining > 0) packet_->duration = remaining;
+    }
+
     // A packet that runs past the cut ends at the cut.
-    void trim(MediaTime pts, AVRational base) {
-        if (!pts.isNumeric() || packet_->duration <= 0) return;
-        MediaTime packetEnd = media::streamTime(packet_->pts + packet_->duration, base);
+    void trim() {
+        MediaTime pts = media::streamTime(packet_->pts, base());
+        if (!pts.isNumeric() || packet_->duration <= 0 || base().num != 1) return;
+        MediaTime packetEnd = media::streamTime(packet_->pts + packet_->duration, base());
         if (!(packetEnd > end_)) return;
-        MediaTime remaining = (end_ - pts).convertedTo(base.den);
-        if (base.num == 1 && remaining.value > 0) packet_->duration = remaining.value;
+        MediaTime remaining = (end_ - pts).convertedTo(base().den);
+        if (remaining.value > 0) packet_->duration = remaining.value;
     }
 
     AVFormatContext& input_;
@@ -106,6 +133,9 @@ class StreamCopy {
     AVStream& output_;
     MediaTime end_;
     media::Packet packet_;
+    media::Packet next_;
+    bool primed_ = false;
+    bool hasNext_ = false;
     bool pending_ = false;
     bool finished_ = false;
 };

@@ -111,6 +111,45 @@ TEST(VideoRendererMux, KeepsTheHevcSampleEntryColourTagsAndRotation) {
     EXPECT_EQ(rotation, 90);
 }
 
+// The picture writer's output for a source and kept ranges, and a sound of `soundSeconds`.
+CutHalves halvesOf(const TempDir& dir, const std::filesystem::path& source, double sourceSeconds,
+                   std::vector<CutRegion> kept, double soundSeconds) {
+    MediaInfo info;
+    info.frameRate = 25;
+    info.duration = sourceSeconds;
+    testing::internal::CaptureStderr();
+    MediaTime duration =
+        LinearVideoWriter::render(source, info, kept, dir / "picture.mp4", makeCancellation(), {});
+    testing::internal::GetCapturedStderr();
+    test::makeSound(dir / "sound.m4a", soundSeconds);
+    return {dir / "picture.mp4", dir / "sound.m4a", duration};
+}
+
+TEST(VideoRendererMux, APictureStartingLateKeepsItsPlaceOnTheCutTimeline) {
+    TempDir dir;
+    test::makeLateVideo(dir / "source.mp4", 0.033, 2);
+    CutHalves halves = halvesOf(dir, dir / "source.mp4", 2.035, {CutRegion(0, 1, false)}, 1.3);
+    VideoRenderer::mux(halves.picture, halves.sound, halves.duration, dir / "joined.mp4", makeCancellation(),
+                       {});
+    auto probe = test::probeStreams(dir / "joined.mp4");
+    auto video = test::firstStreamOf(probe, "video");
+    EXPECT_EQ(video.value("start_time", ""), "0.033000");
+    EXPECT_EQ(video.value("start_pts", 0) + video.value("duration_ts", 0), test::timescaleOf(video));
+    EXPECT_EQ(test::firstStreamOf(probe, "audio").value("duration", ""), "1.000000");
+}
+
+TEST(VideoRendererMux, SoundRunsOnWhereThePictureEndedEarly) {
+    TempDir dir;
+    test::makeVideoWithLongerSound(dir / "source.mp4", 2, 3);
+    CutHalves halves = halvesOf(dir, dir / "source.mp4", 3, {CutRegion(1, 3, false)}, 2.3);
+    VideoRenderer::mux(halves.picture, halves.sound, halves.duration, dir / "joined.mp4", makeCancellation(),
+                       {});
+    auto probe = test::probeStreams(dir / "joined.mp4");
+    EXPECT_EQ(test::firstStreamOf(probe, "video").value("duration", ""), "1.000000");
+    EXPECT_EQ(test::firstStreamOf(probe, "audio").value("duration", ""), "2.000000");
+    EXPECT_EQ(probe.at("format").value("duration", ""), "2.000000");
+}
+
 TEST(VideoRendererMux, ProgressStartsAtTheMuxShareAndNeverReachesOne) {
     TempDir dir;
     CutHalves halves = makeHalves(dir);
