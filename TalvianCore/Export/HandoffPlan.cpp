@@ -1,8 +1,5 @@
 #include "HandoffPlan.h"
 
-#include <locale.h>
-#include <stdlib.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -10,6 +7,7 @@
 #include <optional>
 
 #include "Model/Localization.h"
+#include "Model/NumberText.h"
 
 namespace talvian {
 
@@ -35,17 +33,6 @@ std::optional<std::int64_t> parseInteger(std::string_view text) {
     std::int64_t value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
-// A whole text as a C-locale floating-point number ("inf" and "nan" included).
-std::optional<double> parseNumber(std::string_view text) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return std::nullopt;
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
-    std::string copy(text);
-    char* end = nullptr;
-    double value = strtod_l(copy.c_str(), &end, cLocale);
-    if (end != copy.c_str() + copy.size()) return std::nullopt;
     return value;
 }
 
@@ -253,7 +240,7 @@ HandoffStreams checkStreams(const nlohmann::json& report) {
         tags && tags->is_object() &&
         std::all_of(tags->begin(), tags->end(), [](const auto& v) { return v.is_string(); }))
         rotate = text(*tags, "rotate", "0");
-    if (auto angle = parseNumber(rotate); !angle || *angle != 0) rotated = true;
+    if (auto angle = parseDecimal(rotate); !angle || *angle != 0) rotated = true;
     if (rotated) refuse(L("带旋转标记的素材尚未验证工程交接。可先导出剪后文件。"));
 
     auto fieldOrder = text(video, "field_order", "progressive");
@@ -262,7 +249,7 @@ HandoffStreams checkStreams(const nlohmann::json& report) {
         refuse(L("非方形像素或隔行视频尚未验证工程交接。"));
 
     for (const auto* stream : {&video, &audio}) {
-        auto start = parseNumber(text(*stream, "start_time", "0"));
+        auto start = parseDecimal(text(*stream, "start_time", "0"));
         if (!start || !std::isfinite(*start) || !(std::fabs(*start) < kStartTolerance))
             refuse(L("音视频起始时间不为零，尚未验证工程交接。"));
     }
@@ -274,7 +261,7 @@ HandoffStreams checkStreams(const nlohmann::json& report) {
     std::vector<double> tickParts;
     for (auto piece : split(text(video, "time_base", ""), '/')) {
         if (piece.empty()) continue;
-        if (auto number = parseNumber(piece)) tickParts.push_back(*number);
+        if (auto number = parseDecimal(piece)) tickParts.push_back(*number);
     }
     if (tickParts.size() != 2 ||
         !std::all_of(tickParts.begin(), tickParts.end(), [](double v) { return std::isfinite(v) && v > 0; }))
@@ -289,7 +276,7 @@ std::int64_t checkFrameTimes(std::string_view packetTimes, const HandoffStreams&
     std::vector<double> times;
     for (auto line : lines(packetTimes)) {
         cancellation.check();
-        auto time = parseNumber(line);
+        auto time = parseDecimal(line);
         if (!time || !std::isfinite(*time)) refuse(L("视频帧时间不完整，尚不能交接。"));
         times.push_back(*time);
     }
@@ -311,7 +298,7 @@ HandoffMedia checkMedia(const nlohmann::json& report, const HandoffStreams& stre
     const auto* format = member(report, "format");
     const auto& formatObject = format && format->is_object() ? *format : kEmpty;
 
-    auto duration = parseNumber(text(formatObject, "duration", ""));
+    auto duration = parseDecimal(text(formatObject, "duration", ""));
     auto width = jsonInteger(streams.video, "width");
     auto height = jsonInteger(streams.video, "height");
     auto channels = jsonInteger(streams.audio, "channels");
