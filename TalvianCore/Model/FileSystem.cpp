@@ -14,6 +14,19 @@
 
 namespace talvian {
 
+int writeAll(int fd, std::string_view bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 std::string systemErrorText(int code) {
     switch (code) {
         case ENOENT: return L("文件或文件夹不存在");
@@ -63,15 +76,7 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
         ::unlink(temporary.c_str());
         return fileError(L("写入"), target, code);
     };
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw fail(errno);
-        }
-        written += static_cast<std::size_t>(n);
-    }
+    if (int code = writeAll(fd.get(), bytes); code != 0) throw fail(code);
     if (durability == Durability::synced && ::fsync(fd.get()) != 0) throw fail(errno);
     if (int code = fd.reset(); code != 0) throw fail(code);
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
@@ -84,6 +89,19 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
     UniqueFd folder(::open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
                            O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder) ::fsync(folder.get());
+}
+
+void writeNewFile(const std::filesystem::path& target, std::string_view bytes) {
+    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!fd) throw fileError(L("写入"), target, errno);
+    auto fail = [&](int code) {
+        fd.reset();
+        ::unlink(target.c_str());
+        return fileError(L("写入"), target, code);
+    };
+    if (int code = writeAll(fd.get(), bytes); code != 0) throw fail(code);
+    if (::fsync(fd.get()) != 0) throw fail(errno);
+    if (int code = fd.reset(); code != 0) throw fail(code);
 }
 
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -48,6 +48,15 @@ enum class Durability { synced, renameOnly };
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                          Durability durability = Durability::synced);
 
+// Writes every byte to an open descriptor, retrying after signals; returns the errno of a
+// failed write, else 0.
+int writeAll(int fd, std::string_view bytes);
+
+// Creates `target` with `bytes` and flushes it to disk; an existing entry of that name (a
+// dangling link too) makes it fail instead of being replaced. A failed write removes the
+// partial file it created. Throws MediaError.
+void writeNewFile(const std::filesystem::path& target, std::string_view bytes);
+
 // Moves `from` to `to` without ever replacing an existing `to` (renameat2 RENAME_NOREPLACE).
 // Throws MediaError; on EEXIST the text says the name is taken.
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);

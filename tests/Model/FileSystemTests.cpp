@@ -36,6 +36,19 @@ TEST(FileSystem, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
               "无法写入“c.json”：文件或文件夹不存在。");
 }
 
+TEST(FileSystem, NewFileNeverReplacesAnything) {
+    TempDir dir;
+    writeNewFile(dir / "manifest.json", "{}\n");
+    EXPECT_EQ(readFile(dir / "manifest.json"), "{}\n");
+    EXPECT_EQ(messageOf([&] { writeNewFile(dir / "manifest.json", "x"); }),
+              "无法写入“manifest.json”：同名文件已存在。");
+    EXPECT_EQ(readFile(dir / "manifest.json"), "{}\n");
+    // A dangling link is an entry too: nothing is created at its target.
+    std::filesystem::create_symlink(dir / "target.txt", dir / "link.txt");
+    EXPECT_EQ(messageOf([&] { writeNewFile(dir / "link.txt", "x"); }), "无法写入“link.txt”：同名文件已存在。");
+    EXPECT_FALSE(std::filesystem::exists(dir / "target.txt"));
+}
+
 TEST(FileSystem, MoveNeverReplaces) {
     TempDir dir;
     writeFile(dir / "work", "w");
