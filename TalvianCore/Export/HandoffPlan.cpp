@@ -6,8 +6,12 @@
 #include <numeric>
 #include <optional>
 
+#include "Model/CutMath.h"
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
+#include "Process/Dependencies.h"
+#include "Process/OutputText.h"
+#include "Process/Runner.h"
 
 namespace talvian {
 
@@ -24,17 +28,6 @@ constexpr double kMinimumCadenceTolerance = 0.000002;
 constexpr std::int64_t kCadenceCancellationStride = 4096;
 constexpr double kDurationTolerance = 0.02;
 constexpr double kTwoTo63 = 9223372036854775808.0;
-
-// A decimal integer with an optional sign; nothing else around it.
-std::optional<std::int64_t> parseInteger(std::string_view text) {
-    bool plus = !text.empty() && text.front() == '+';
-    if (plus) text.remove_prefix(1);
-    if (text.empty() || (plus && text.front() == '-')) return std::nullopt;
-    std::int64_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> pieces;
@@ -77,30 +70,6 @@ std::optional<std::int64_t> jsonInteger(const nlohmann::json& object, const char
     }
     if (value->is_number_integer()) return value->get<std::int64_t>();
     return std::nullopt;
-}
-
-bool isUtf8(std::string_view bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        auto c = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = c < 0x80           ? 1
-                             : (c >> 5) == 0x6  ? 2
-                             : (c >> 4) == 0xE  ? 3
-                             : (c >> 3) == 0x1E ? 4
-                                                : 0;
-        if (length == 0 || i + length > bytes.size()) return false;
-        std::uint32_t scalar = length == 1 ? c : c & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            scalar = (scalar << 6) | (next & 0x3F);
-        }
-        static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (scalar < kSmallest[length] || scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
 }
 
 // Lines of a text split at any line break, empty lines dropped.
@@ -200,6 +169,42 @@ std::vector<HandoffFrameRange> snap(const std::vector<CutRegion>& kept, const Ha
     return ranges;
 }
 
+EditorHandoffPlan prepare(const CutProject& project, const CancellationToken& cancellation) {
+    const auto token = cancellation ? cancellation : makeCancellation();
+    token->check();
+    project.validateSource();
+
+    auto streamsOutput =
+        Runner::run(Dependencies::require("ffprobe"),
+                    {"-v", "error", "-show_streams", "-show_format", "-of", "json", project.source}, token);
+    auto report = nlohmann::json::parse(streamsOutput.stdout, nullptr, false);
+    if (report.is_discarded()) refuse(L("无法读取工程交接所需的媒体信息。"));
+    auto streams = checkStreams(report);
+
+    auto packetsOutput = Runner::run(Dependencies::require("ffprobe"),
+                                     {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                      "packet=pts_time", "-of", "csv=p=0", project.source},
+                                     token);
+    auto sourceFrames = checkFrameTimes(packetsOutput.stdout, streams, *token);
+    auto media = checkMedia(report, streams, project.info.duration);
+
+    auto kept = CutMath::kept(project.cuts, project.info.duration);
+    auto ranges = snap(kept, streams.frameRate, sourceFrames);
+    project.validateSource();
+    token->check();
+
+    EditorHandoffPlan plan;
+    plan.frameRate = streams.frameRate;
+    plan.sourceFrames = sourceFrames;
+    plan.ranges = std::move(ranges);
+    for (const auto& region : kept) plan.requestedDuration += region.duration();
+    plan.width = media.width;
+    plan.height = media.height;
+    plan.channels = media.channels;
+    plan.sampleRate = media.sampleRate;
+    return plan;
+}
+
 HandoffStreams checkStreams(const nlohmann::json& report) {
     const auto* streams = member(report, "streams");
     if (!report.is_object() || report.empty() || !streams || !streams->is_array() ||
@@ -272,7 +277,7 @@ HandoffStreams checkStreams(const nlohmann::json& report) {
 
 std::int64_t checkFrameTimes(std::string_view packetTimes, const HandoffStreams& streams,
                              const Cancellation& cancellation) {
-    if (!isUtf8(packetTimes)) refuse(L("无法读取视频帧时间。"));
+    if (decodeLossy(packetTimes) != packetTimes) refuse(L("无法读取视频帧时间。"));
     std::vector<double> times;
     for (auto line : lines(packetTimes)) {
         cancellation.check();

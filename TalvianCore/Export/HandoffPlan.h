@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Model/CoreTypes.h"
+#include "Model/CutProject.h"
 
 namespace talvian {
 
@@ -21,6 +22,7 @@ struct HandoffFrameRate {
     std::int64_t numerator = 1;
     std::int64_t denominator = 1;
 
+    HandoffFrameRate() = default;  // 1/1, the smallest supported rate
     // Parses "30000/1001" as ffprobe prints rates; both parts 1 … 1,000,000,000 before
     // reduction. Throws MediaError "这份素材的帧率暂不支持工程交接。".
     explicit HandoffFrameRate(std::string_view text);
@@ -75,6 +77,11 @@ struct HandoffMedia {
 };
 
 namespace EditorHandoff {
+
+// Checks the project's source (ffprobe runs twice, no time limit) and plans its kept frames.
+// Throws the cancellation message, the source check's errors, the locator's and runner's
+// errors, or the refusal of the first check that fails. Background thread; blocking.
+EditorHandoffPlan prepare(const CutProject& project, const CancellationToken& cancellation);
 
 // Kept regions (ascending, as CutMath::kept gives them) as whole frames of a video with
 // `sourceFrames` frames: starts rounded down, ends up, then merged where they touch. An end

@@ -27,6 +27,17 @@ std::optional<double> parseDecimal(std::string_view text) {
     return value;
 }
 
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+    // from_chars takes a "-" but no "+".
+    const bool plus = !text.empty() && text.front() == '+';
+    if (plus) text.remove_prefix(1);
+    if (text.empty() || (plus && text.front() == '-')) return std::nullopt;
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
 std::string shortestDecimal(double value) {
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);

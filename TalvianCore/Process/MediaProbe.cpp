@@ -1,6 +1,5 @@
 #include "MediaProbe.h"
 
-#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -78,15 +77,6 @@ std::vector<const json*> streamsOf(const json& top) {
     return streams;
 }
 
-// A decimal integer text with an optional sign, nothing else.
-std::optional<std::int64_t> integerText(std::string_view text) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty() || text.front() == '+') return std::nullopt;
-    std::int64_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 }  // namespace
 
@@ -114,7 +104,7 @@ AudioStreamInfo AudioStreamInfo::fromProbeOutput(std::string_view text) {
     const json& first = streams->front();
     const json* rate = member(first, "sample_rate");
     if (!rate || !rate->is_string()) throw audioStreamError();
-    auto sampleRate = integerText(rate->get_ref<const std::string&>());
+    auto sampleRate = parseInteger(rate->get_ref<const std::string&>());
     auto channels = integer(member(first, "channels"));
     if (!sampleRate || !channels) throw audioStreamError();
     return AudioStreamInfo(*sampleRate, *channels);

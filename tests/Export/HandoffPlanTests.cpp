@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "Model/FileNaming.h"
+#include "Process/MediaProbe.h"
+#include "TestSupport.h"
+
 namespace talvian {
 namespace {
 
@@ -360,6 +364,117 @@ TEST(EditorHandoffChecks, CountsFramesAndRefusesGapsAndUnreadableTimes) {
     Cancellation cancelled;
     cancelled.cancel();
     EXPECT_EQ(refusal([&] { EditorHandoff::checkFrameTimes(packetTimes(5, 25), streams, cancelled); }),
+              "任务已取消，原文件未改动。");
+}
+
+// ---- The whole check on generated media ------------------------------------------------
+
+namespace fs = std::filesystem;
+
+// A short H.264 file tagged Rec. 709 with AAC sound, as a camera or screen recorder writes it.
+void makeVideo(const fs::path& file, const std::string& rate, const std::string& extra = "") {
+    test::makeMedia(
+        "-f lavfi -i testsrc2=size=160x120:rate=" + rate +
+            ":duration=3 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=3 -ac 2 "
+            "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 "
+            "-color_trc bt709 -color_range tv -c:a aac -shortest " +
+            extra,
+        file);
+}
+
+CutProject projectFor(const fs::path& source, std::vector<CutRegion> cuts = {}) {
+    CutProject project;
+    project.source = source.string();
+    auto metadata = SourceMetadata::read(source);
+    project.sourceBytes = metadata.bytes;
+    project.modifiedAt = metadata.modifiedAt;
+    project.info = Runner::probe(source, makeCancellation());
+    project.cuts = std::move(cuts);
+    return project;
+}
+
+TEST(EditorHandoffPrepare, PlansWholeFramesOfGeneratedMediaAtCommonRates) {
+    test::TempDir dir;
+    struct Case {
+        const char* rate;
+        std::int64_t frames;
+    };
+    for (auto c : std::vector<Case>{{"25/1", 75}, {"30000/1001", 90}, {"24000/1001", 72}}) {
+        SCOPED_TRACE(c.rate);
+        auto file = dir / (std::to_string(c.frames) + ".mp4");
+        makeVideo(file, c.rate);
+        auto project = projectFor(file, {{0.5, 1.0, true}, {1.7, 2.2, true}, {1.0, 1.2, false}});
+        auto plan = EditorHandoff::prepare(project, makeCancellation());
+
+        const HandoffFrameRate rate(c.rate);
+        EXPECT_EQ(plan.frameRate, rate);
+        EXPECT_EQ(plan.sourceFrames, c.frames);
+        EXPECT_EQ(plan.width, 160);
+        EXPECT_EQ(plan.height, 120);
+        EXPECT_EQ(plan.channels, 2);
+        EXPECT_EQ(plan.sampleRate, 48000);
+        EXPECT_NEAR(plan.requestedDuration, project.info.duration - 1.0, 1e-9);
+        // Kept: [0, 0.5], [1.0, 1.7], [2.2, end]; starts rounded down, ends up, the end at the last frame.
+        auto frame = [&](double seconds) { return seconds * rate.value(); };
+        ASSERT_EQ(plan.ranges.size(), 3u);
+        EXPECT_EQ(plan.ranges[0].start, 0);
+        EXPECT_EQ(plan.ranges[0].end, static_cast<std::int64_t>(std::ceil(frame(0.5) - 1e-8)));
+        EXPECT_EQ(plan.ranges[1].start, static_cast<std::int64_t>(std::floor(frame(1.0) + 1e-8)));
+        EXPECT_EQ(plan.ranges[1].end, static_cast<std::int64_t>(std::ceil(frame(1.7) - 1e-8)));
+        EXPECT_EQ(plan.ranges[2].start, static_cast<std::int64_t>(std::floor(frame(2.2) + 1e-8)));
+        EXPECT_EQ(plan.ranges[2].end, c.frames);
+        EXPECT_NEAR(plan.duration(), static_cast<double>(plan.outputFrames()) / rate.value(), 1e-12);
+    }
+}
+
+TEST(EditorHandoffPrepare, RefusesUnsuitableGeneratedMedia) {
+    test::TempDir dir;
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+        std::string message;
+    };
+    std::vector<Case> cases{
+        {"audio.m4a", [](const fs::path& f) { test::makeMedia("-f lavfi -i sine=duration=2 -c:a aac", f); },
+         kStreamsMessage},
+        {"untagged.mp4",
+         [](const fs::path& f) {
+             test::makeMedia(
+                 "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -f lavfi -i sine=duration=2 "
+                 "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest",
+                 f);
+         },
+         kColourMessage},
+        {"surround.mp4",
+         [](const fs::path& f) {
+             makeVideo(f, "25", "-af 'pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0' -ac 6");
+         },
+         kSurroundMessage},
+        {"dropped-frame.mp4",
+         [](const fs::path& f) {
+             makeVideo(f, "25", "-vf \"select='not(eq(n,40))'\" -fps_mode passthrough");
+         },
+         kVariableRateMessage},
+    };
+    for (const auto& c : cases) {
+        auto file = dir / c.name;
+        c.make(file);
+        auto project = projectFor(file);
+        EXPECT_EQ(refusal([&] { EditorHandoff::prepare(project, makeCancellation()); }), c.message) << c.name;
+    }
+
+    auto good = dir / "good.mp4";
+    makeVideo(good, "25");
+    auto everythingCut = projectFor(good, {{0, 3, true}});
+    EXPECT_EQ(refusal([&] { EditorHandoff::prepare(everythingCut, makeCancellation()); }),
+              kNothingKeptMessage);
+    auto changed = projectFor(good);
+    changed.sourceBytes += 1;
+    EXPECT_EQ(refusal([&] { EditorHandoff::prepare(changed, makeCancellation()); }),
+              "源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。");
+    auto token = makeCancellation();
+    token->cancel();
+    EXPECT_EQ(refusal([&] { EditorHandoff::prepare(projectFor(good), token); }),
               "任务已取消，原文件未改动。");
 }
 
