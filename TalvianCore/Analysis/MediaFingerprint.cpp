@@ -41,6 +41,34 @@ std::string hexadecimal(const unsigned char* bytes, unsigned int count) {
 
 }  // namespace
 
+struct Sha256::Context {
+    DigestContext digest{EVP_MD_CTX_new()};
+};
+
+Sha256::Sha256() : context_(std::make_unique<Context>()) {
+    if (!context_->digest || EVP_DigestInit_ex(context_->digest.get(), EVP_sha256(), nullptr) != 1)
+        throw digestError();
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::add(std::string_view bytes) {
+    if (EVP_DigestUpdate(context_->digest.get(), bytes.data(), bytes.size()) != 1) throw digestError();
+}
+
+std::string Sha256::finish() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context_->digest.get(), digest, &length) != 1) throw digestError();
+    return hexadecimal(digest, length);
+}
+
+std::string sha256(std::string_view bytes) {
+    Sha256 digest;
+    digest.add(bytes);
+    return digest.finish();
+}
+
 std::string sha256(const std::filesystem::path& file, const Cancellation& cancellation,
                    const FractionCallback& progress) {
     cancellation.check();
@@ -50,10 +78,8 @@ std::string sha256(const std::filesystem::path& file, const Cancellation& cancel
     double total = ::fstat(fd.get(), &info) == 0 ? std::max<double>(static_cast<double>(info.st_size), 1) : 1;
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    DigestContext context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) throw digestError();
-
-    std::vector<unsigned char> chunk(kChunkBytes);
+    Sha256 digest;
+    std::vector<char> chunk(kChunkBytes);
     double read = 0;
     for (;;) {
         ssize_t count = ::read(fd.get(), chunk.data(), chunk.size());
@@ -63,17 +89,12 @@ std::string sha256(const std::filesystem::path& file, const Cancellation& cancel
         }
         if (count == 0) break;
         cancellation.check();
-        if (EVP_DigestUpdate(context.get(), chunk.data(), static_cast<std::size_t>(count)) != 1)
-            throw digestError();
+        digest.add(std::string_view(chunk.data(), static_cast<std::size_t>(count)));
         read += static_cast<double>(count);
         if (progress) progress(std::min(read / total, 1.0));
     }
     cancellation.check();
-
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) throw digestError();
-    return hexadecimal(digest, length);
+    return digest.finish();
 }
 
 }  // namespace talvian::MediaFingerprint

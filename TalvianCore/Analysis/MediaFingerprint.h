@@ -3,7 +3,9 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "Model/CoreTypes.h"
 
@@ -13,6 +15,26 @@ namespace talvian {
 using FractionCallback = std::function<void(double fraction)>;
 
 namespace MediaFingerprint {
+
+// A SHA-256 fed piece by piece, for bytes that pass by anyway (a copy being written, a
+// text about to be written). Throws MediaError "无法计算文件校验值。" when OpenSSL fails.
+class Sha256 {
+  public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+    void add(std::string_view bytes);
+    // 64 lower-case hexadecimal digits; call once.
+    std::string finish();
+
+  private:
+    struct Context;
+    std::unique_ptr<Context> context_;
+};
+
+// SHA-256 of bytes in memory, as 64 lower-case hexadecimal digits.
+std::string sha256(std::string_view bytes);
 
 // Chunks are read and hashed one at a time; a file is never loaded whole.
 inline constexpr std::size_t kChunkBytes = 1'048'576;

@@ -1,7 +1,6 @@
 #include "HandoffPackage.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
@@ -156,46 +155,6 @@ std::string leadingCharacters(const std::string& text, std::size_t limit) {
         }
     }
     return text.substr(0, end);
-}
-
-// ---- Digests --------------------------------------------------------------------------
-
-struct DigestContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-// A SHA-256 fed piece by piece: the copy is hashed while it is written.
-class RunningDigest {
-  public:
-    RunningDigest() : context_(EVP_MD_CTX_new()) {
-        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) throw failure();
-    }
-    void add(std::string_view bytes) {
-        if (EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()) != 1) throw failure();
-    }
-    // 64 lower-case hexadecimal digits.
-    std::string finish() {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        if (EVP_DigestFinal_ex(context_.get(), digest, &length) != 1) throw failure();
-        static constexpr char kDigits[] = "0123456789abcdef";
-        std::string text;
-        for (unsigned int i = 0; i < length; ++i) {
-            text.push_back(kDigits[digest[i] >> 4]);
-            text.push_back(kDigits[digest[i] & 0x0F]);
-        }
-        return text;
-    }
-
-  private:
-    static MediaError failure() { return MediaError(L("无法计算文件校验值。")); }
-    std::unique_ptr<EVP_MD_CTX, DigestContextFree> context_;
-};
-
-std::string sha256Of(std::string_view bytes) {
-    RunningDigest digest;
-    digest.add(bytes);
-    return digest.finish();
 }
 
 // ---- Package files ----------------------------------------------------------------------
@@ -366,7 +325,7 @@ EditorHandoffResult exportPackage(const CutProject& project, const std::filesyst
             if (!output) throw MediaError(L("无法创建原片副本。"));
             UniqueFd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
             if (!input) throw fileError(L("读取"), source, errno);
-            RunningDigest digest;
+            MediaFingerprint::Sha256 digest;
             std::string chunk(kCopyChunkBytes, '\0');
             const double total = std::max<double>(static_cast<double>(before.bytes), 1);
             for (;;) {
@@ -418,8 +377,9 @@ EditorHandoffResult exportPackage(const CutProject& project, const std::filesyst
         packaged.sourceSHA256.reset();
         writeNewFile(folder / kProjectFile, ProjectJson::encode(packaged));
 
-        auto document = manifest(plan, packaged, std::string(kMediaFolder) + "/" + name, before.bytes,
-                                 copyDigest, timelineName, sha256Of(timeline));
+        auto document =
+            manifest(plan, packaged, std::string(kMediaFolder) + "/" + name, before.bytes, copyDigest,
+                     timelineName, MediaFingerprint::sha256(std::string_view(timeline)));
         writeNewFile(folder / kManifestFile, ProjectJson::dump(document, ProjectJson::Style::pretty));
         writeNewFile(folder / (L("导入说明") + ".txt"), instructions(timelineName));
         token->check();

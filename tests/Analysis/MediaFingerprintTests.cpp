@@ -62,6 +62,24 @@ TEST(MediaFingerprint, DigestsMatchKnownValuesAndSha256sum) {
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
+// Bytes fed in pieces give the digest of the whole, as the file digest does.
+TEST(MediaFingerprint, PiecewiseDigestEqualsTheWhole) {
+    EXPECT_EQ(MediaFingerprint::sha256(std::string_view("abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(MediaFingerprint::sha256(std::string_view()),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    std::string bytes(3'000'000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 % 251);
+    MediaFingerprint::Sha256 pieces;
+    for (std::size_t at = 0; at < bytes.size(); at += 65'537)
+        pieces.add(std::string_view(bytes).substr(at, 65'537));
+    test::TempDir dir;
+    test::writeFile(dir / "bytes", bytes);
+    auto whole = MediaFingerprint::sha256(dir / "bytes", Cancellation());
+    EXPECT_EQ(pieces.finish(), whole);
+    EXPECT_EQ(MediaFingerprint::sha256(std::string_view(bytes)), whole);
+}
+
 TEST(MediaFingerprint, ChangeInPlaceWithTheSameSizeIsDetected) {
     TempDir dir;
     Cancellation token;

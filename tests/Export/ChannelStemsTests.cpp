@@ -12,13 +12,17 @@
 #include <thread>
 #include <vector>
 
+#include "HandoffFixtures.h"
+#include "ProjectFixtures.h"
 #include "TestSupport.h"
 
 namespace talvian {
 namespace {
 
 using test::makeMedia;
+using test::messageOf;
 using test::readFile;
+using test::sha256sum;
 using test::shell;
 using test::shellQuote;
 using test::TempDir;
@@ -37,22 +41,6 @@ void makeSixChannels(const fs::path& file, const std::string& codec = "pcm_s16le
         "0.5*sin(2*PI*660*t)|0.6*sin(2*PI*770*t):s=48000:d=1.5' -c:a " +
             codec,
         file);
-}
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "(no error)";
-}
-
-// The file's SHA-256 as sha256sum prints it: an independent check of our digest.
-std::string sha256sum(const fs::path& file, const TempDir& dir) {
-    auto out = dir / "digest.txt";
-    EXPECT_EQ(shell("sha256sum " + shellQuote(file.string()) + " > " + shellQuote(out.string())), 0);
-    return readFile(out).substr(0, 64);
 }
 
 // Decoded samples as raw little-endian values of the given ffmpeg sample format.
@@ -128,7 +116,7 @@ TEST(ChannelStems, SplitsSixChannelsSampleExactWithManifestAndDigests) {
     auto manifest = nlohmann::json::parse(manifestText);
     EXPECT_EQ(manifest["schema"], 1);
     EXPECT_EQ(manifest["source"], (dir / "export" / "talk.wav").string());
-    EXPECT_EQ(manifest["source_sha256"], sha256sum(dir / "export" / "talk.wav", dir));
+    EXPECT_EQ(manifest["source_sha256"], sha256sum(dir / "export" / "talk.wav"));
     EXPECT_EQ(manifest["sample_rate"], kSampleRate);
     EXPECT_EQ(manifest["physical_channels"], 6);
     ASSERT_EQ(manifest["files"].size(), 6u);
@@ -138,7 +126,7 @@ TEST(ChannelStems, SplitsSixChannelsSampleExactWithManifestAndDigests) {
         EXPECT_EQ(file["physical_channel"], k);
         EXPECT_EQ(file["file"], ChannelStems::stemFileName(k));
         EXPECT_EQ(file["frames"], kSamples);
-        EXPECT_EQ(file["sha256"], sha256sum(folder / ChannelStems::stemFileName(k), dir));
+        EXPECT_EQ(file["sha256"], sha256sum(folder / ChannelStems::stemFileName(k)));
     }
 
     ASSERT_FALSE(progress.reports.empty());

@@ -9,30 +9,25 @@
 #include <string>
 #include <vector>
 
+#include "HandoffFixtures.h"
 #include "Model/FileNaming.h"
 #include "Model/ProjectJson.h"
-#include "Process/MediaProbe.h"
+#include "ProjectFixtures.h"
 #include "TestSupport.h"
 
 namespace talvian {
 namespace {
 
 namespace fs = std::filesystem;
-using test::makeMedia;
+using test::makeRec709Video;
+using test::messageOf;
+using test::probedProject;
 using test::readFile;
+using test::sha256sum;
 using test::shell;
 using test::shellQuote;
 using test::TempDir;
 using test::writeFile;
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "(no error)";
-}
 
 bool wellFormed(const std::string& xmlText, const TempDir& dir) {
     auto file = dir / "check.fcpxml";
@@ -42,12 +37,6 @@ bool wellFormed(const std::string& xmlText, const TempDir& dir) {
 
 bool wellFormedFile(const fs::path& file) {
     return shell("xmllint --noout " + shellQuote(file.string())) == 0;
-}
-
-std::string sha256sum(const fs::path& file, const TempDir& dir) {
-    auto out = dir / "digest.txt";
-    EXPECT_EQ(shell("sha256sum " + shellQuote(file.string()) + " > " + shellQuote(out.string())), 0);
-    return readFile(out).substr(0, 64);
 }
 
 TEST(EditorHandoffTimeline, FileNamesFollowTheSourceStem) {
@@ -161,26 +150,6 @@ TEST(EditorHandoffTimeline, StaysWellFormedXmlForAnyFileName) {
 
 // ---- Packages of generated media ----------------------------------------------------------
 
-void makeVideo(const fs::path& file, const std::string& rate, double seconds = 3) {
-    makeMedia(
-        "-f lavfi -i testsrc2=size=160x120:rate=" + rate + ":duration=" + std::to_string(seconds) +
-            " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=" + std::to_string(seconds) +
-            " -ac 2 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 "
-            "-color_trc bt709 -color_range tv -c:a aac -shortest",
-        file);
-}
-
-CutProject projectFor(const fs::path& source, std::vector<CutRegion> cuts = {}) {
-    CutProject project;
-    project.source = source.string();
-    auto metadata = SourceMetadata::read(source);
-    project.sourceBytes = metadata.bytes;
-    project.modifiedAt = metadata.modifiedAt;
-    project.info = Runner::probe(source, makeCancellation());
-    project.cuts = std::move(cuts);
-    return project;
-}
-
 struct Clip {
     std::string offset, start, duration;
 };
@@ -229,8 +198,8 @@ const std::string kInstructionsTemplate =
 TEST(EditorHandoffPackage, WritesAVerifiedPackageWithAWellFormedTimeline) {
     TempDir dir;
     const std::string name = "Talk & Q's\x01.mp4";
-    makeVideo(dir / name, "25");
-    auto project = projectFor(dir / name, {{0.5, 1.0, true}, {1.7, 2.2, true}});
+    makeRec709Video(dir / name, "25");
+    auto project = probedProject(dir / name, {{0.5, 1.0, true}, {1.7, 2.2, true}});
     const auto package = dir / "交接包";
     std::vector<std::pair<double, std::string>> reports;
     auto result = EditorHandoff::exportPackage(project, package, makeCancellation(),
@@ -254,8 +223,8 @@ TEST(EditorHandoffPackage, WritesAVerifiedPackageWithAWellFormedTimeline) {
 
     // The copy is byte for byte the source.
     const auto copy = package / "media" / name;
-    const auto digest = sha256sum(dir / name, dir);
-    EXPECT_EQ(sha256sum(copy, dir), digest);
+    const auto digest = sha256sum(dir / name);
+    EXPECT_EQ(sha256sum(copy), digest);
     EXPECT_EQ(readFile(copy), readFile(dir / name));
 
     EXPECT_TRUE(wellFormedFile(result.xmlURL));
@@ -283,7 +252,7 @@ TEST(EditorHandoffPackage, WritesAVerifiedPackageWithAWellFormedTimeline) {
     EXPECT_EQ(manifest["source_bytes"], project.sourceBytes);
     EXPECT_EQ(manifest["source_sha256"], digest);
     EXPECT_EQ(manifest["xml"], timelineName);
-    EXPECT_EQ(manifest["xml_sha256"], sha256sum(result.xmlURL, dir));
+    EXPECT_EQ(manifest["xml_sha256"], sha256sum(result.xmlURL));
 
     auto packaged = ProjectJson::decode(readFile(package / "review.quenlo.json"));
     EXPECT_EQ(packaged.version, 3);
@@ -314,9 +283,9 @@ TEST(EditorHandoffPackage, ClipsAreWholeFramesThatEndInsideTheMedia) {
         SCOPED_TRACE(rateText);
         const HandoffFrameRate rate(rateText);
         auto source = dir / ("rate " + std::to_string(rate.numerator) + ".mp4");
-        makeVideo(source, rateText);
+        makeRec709Video(source, rateText);
         // Cuts off frame boundaries; the last kept stretch runs to the end of the sound.
-        auto project = projectFor(source, {{0.31, 0.77, true}, {1.234, 1.5, true}, {2.01, 2.4, true}});
+        auto project = probedProject(source, {{0.31, 0.77, true}, {1.234, 1.5, true}, {2.01, 2.4, true}});
         auto result = EditorHandoff::exportPackage(
             project, dir / ("package " + std::to_string(rate.numerator)), makeCancellation());
         EXPECT_TRUE(wellFormedFile(result.xmlURL));
@@ -350,8 +319,8 @@ TEST(EditorHandoffPackage, ClipsAreWholeFramesThatEndInsideTheMedia) {
 
 TEST(EditorHandoffPackage, RefusesAnExistingDestinationWithoutTouchingIt) {
     TempDir dir;
-    makeVideo(dir / "talk.mp4", "25", 1);
-    auto project = projectFor(dir / "talk.mp4");
+    makeRec709Video(dir / "talk.mp4", "25", 1);
+    auto project = probedProject(dir / "talk.mp4");
     fs::create_directory(dir / "empty");
     writeFile(dir / "file", "mine");
     fs::create_symlink(dir / "nowhere", dir / "dangling");
@@ -365,7 +334,7 @@ TEST(EditorHandoffPackage, RefusesAnExistingDestinationWithoutTouchingIt) {
     EXPECT_FALSE(fs::exists(dir / "nowhere"));
 
     // A refusal of the check comes before any folder.
-    auto everythingCut = projectFor(dir / "talk.mp4", {{0, 1, true}});
+    auto everythingCut = probedProject(dir / "talk.mp4", {{0, 1, true}});
     EXPECT_EQ(
         messageOf([&] { EditorHandoff::exportPackage(everythingCut, dir / "new", makeCancellation()); }),
         "没有保留内容，请先恢复一段再导出。");
@@ -374,8 +343,8 @@ TEST(EditorHandoffPackage, RefusesAnExistingDestinationWithoutTouchingIt) {
 
 TEST(EditorHandoffPackage, LeavesNothingBehindWhenCancelledOrTheSourceChanges) {
     TempDir dir;
-    makeVideo(dir / "talk.mp4", "25", 1);
-    auto project = projectFor(dir / "talk.mp4");
+    makeRec709Video(dir / "talk.mp4", "25", 1);
+    auto project = probedProject(dir / "talk.mp4");
     struct Case {
         const char* when;  // the step during which it happens
         bool cancel;
@@ -405,9 +374,9 @@ TEST(EditorHandoffPackage, LeavesNothingBehindWhenCancelledOrTheSourceChanges) {
 TEST(EditorHandoffPackage, CopiesALinkedSourceUnderItsOwnNameAndKeepsRightPadding) {
     TempDir dir;
     fs::create_directory(dir / "recordings");
-    makeVideo(dir / "recordings" / "lecture.mp4", "30000/1001", 1);
+    makeRec709Video(dir / "recordings" / "lecture.mp4", "30000/1001", 1);
     fs::create_symlink(dir / "recordings" / "lecture.mp4", dir / "shortcut.mp4");
-    auto project = projectFor(dir / "shortcut.mp4", {{0.2, 0.5, true}});
+    auto project = probedProject(dir / "shortcut.mp4", {{0.2, 0.5, true}});
     project.options.paddingRight = 0.1;
     project.version = 5;
 

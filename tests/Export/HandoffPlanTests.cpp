@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "Model/FileNaming.h"
-#include "Process/MediaProbe.h"
+#include "HandoffFixtures.h"
+#include "ProjectFixtures.h"
 #include "TestSupport.h"
 
 namespace talvian {
 namespace {
 
 using nlohmann::json;
+using test::messageOf;
 
 const std::string kRateMessage = "这份素材的帧率暂不支持工程交接。";
 const std::string kTailMessage =
@@ -40,16 +41,6 @@ const std::string kMismatchMessage = "项目时长或音视频信息与原片不
 const std::string kSurroundMessage =
     "工程交接目前支持单声道或立体声音轨；环绕声尚未验证，不能静默混为双声道。";
 
-template <class Call>
-std::string refusal(Call&& call) {
-    try {
-        call();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "(no error)";
-}
-
 TEST(HandoffFrameRate, ReducesAcceptedRatesAndRefusesTheRest) {
     struct Case {
         const char* text;
@@ -70,7 +61,7 @@ TEST(HandoffFrameRate, ReducesAcceptedRatesAndRefusesTheRest) {
     EXPECT_DOUBLE_EQ(HandoffFrameRate("30000/1001").value(), 30000.0 / 1001.0);
     for (auto text : {"0/0", "30", "30/", "/1", "30/1/1", "121/1", "1/2", "1000000001/1", "", "/", "-30/-1",
                       "30/0", "+-30/1", "30.0/1", " 30/1", "30/1 ", "0x1E/1", "99999999999999999999/1"}) {
-        EXPECT_EQ(refusal([&] { HandoffFrameRate{text}; }), kRateMessage) << text;
+        EXPECT_EQ(messageOf([&] { HandoffFrameRate{text}; }), kRateMessage) << text;
     }
 }
 
@@ -92,8 +83,8 @@ TEST(HandoffFrameRate, WritesFrameCountsAsRationalTimes) {
         EXPECT_EQ(HandoffFrameRate(c.rate).time(c.frames), c.time) << c.rate << " " << c.frames;
     }
     HandoffFrameRate ntsc("30000/1001");
-    EXPECT_EQ(refusal([&] { ntsc.time(-1); }), "时间线包含无效帧位置。");
-    EXPECT_EQ(refusal([&] { ntsc.time(INT64_MAX / 1001 + 1); }), "素材时长超出可交接范围。");
+    EXPECT_EQ(messageOf([&] { ntsc.time(-1); }), "时间线包含无效帧位置。");
+    EXPECT_EQ(messageOf([&] { ntsc.time(INT64_MAX / 1001 + 1); }), "素材时长超出可交接范围。");
     EXPECT_NO_THROW(ntsc.time(INT64_MAX / 1001));
 }
 
@@ -122,11 +113,11 @@ TEST(EditorHandoffSnap, RoundsOutwardsAndMergesAfterRounding) {
          }) {
         EXPECT_EQ(EditorHandoff::snap(keep(c.kept), pal, 250), c.expected) << c.kept.front().first;
     }
-    EXPECT_EQ(refusal([&] { EditorHandoff::snap(keep({{0, 10.05}}), pal, 250); }), kTailMessage);
-    EXPECT_EQ(refusal([&] { EditorHandoff::snap(keep({{10.0, 10.02}}), pal, 250); }), kTailMessage);
-    EXPECT_EQ(refusal([&] { EditorHandoff::snap(keep({{-0.1, 1}}), pal, 250); }), kTailMessage);
-    EXPECT_EQ(refusal([&] { EditorHandoff::snap(keep({{NAN, 1}}), pal, 250); }), kTailMessage);
-    EXPECT_EQ(refusal([&] { EditorHandoff::snap({}, pal, 250); }), kNothingKeptMessage);
+    EXPECT_EQ(messageOf([&] { EditorHandoff::snap(keep({{0, 10.05}}), pal, 250); }), kTailMessage);
+    EXPECT_EQ(messageOf([&] { EditorHandoff::snap(keep({{10.0, 10.02}}), pal, 250); }), kTailMessage);
+    EXPECT_EQ(messageOf([&] { EditorHandoff::snap(keep({{-0.1, 1}}), pal, 250); }), kTailMessage);
+    EXPECT_EQ(messageOf([&] { EditorHandoff::snap(keep({{NAN, 1}}), pal, 250); }), kTailMessage);
+    EXPECT_EQ(messageOf([&] { EditorHandoff::snap({}, pal, 250); }), kNothingKeptMessage);
 }
 
 // At every supported kind of rate, a time on a frame boundary stays on it, every range
@@ -164,7 +155,7 @@ TEST(EditorHandoffSnap, KeepsWholeFramesInsideTheMediaAtCommonRates) {
         }
         EXPECT_EQ(ranges.back().end, frames);
         // More than one frame of sound past the picture is refused rather than clipped.
-        EXPECT_EQ(refusal([&] {
+        EXPECT_EQ(messageOf([&] {
                       EditorHandoff::snap(keep({{0, secondsOf(frames + 1) + 0.001}}), rate, frames);
                   }),
                   kTailMessage);
@@ -274,9 +265,7 @@ TEST(EditorHandoffChecks, RefusesEachUnverifiedKindOfStream) {
     for (const auto& c : cases) {
         auto report = goodReport();
         c.change(report);
-        EXPECT_EQ(refusal([&] { EditorHandoff::checkStreams(report); }),
-                  c.message.empty() ? "(no error)" : c.message)
-            << c.what;
+        EXPECT_EQ(messageOf([&] { EditorHandoff::checkStreams(report); }), c.message) << c.what;
     }
 }
 
@@ -306,8 +295,8 @@ TEST(EditorHandoffChecks, RefusesAReportThatNoLongerMatchesTheProject) {
         auto report = goodReport();
         c.change(report);
         auto streams = EditorHandoff::checkStreams(report);
-        EXPECT_EQ(refusal([&] { EditorHandoff::checkMedia(report, streams, c.projectDuration); }),
-                  c.message.empty() ? "(no error)" : c.message)
+        EXPECT_EQ(messageOf([&] { EditorHandoff::checkMedia(report, streams, c.projectDuration); }),
+                  c.message)
             << c.what;
     }
 }
@@ -345,7 +334,7 @@ TEST(EditorHandoffChecks, CountsFramesAndRefusesGapsAndUnreadableTimes) {
         {"empty", "\n\n", kNoFrames},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(refusal([&] { EditorHandoff::checkFrameTimes(c.output, streams, running); }), c.message)
+        EXPECT_EQ(messageOf([&] { EditorHandoff::checkFrameTimes(c.output, streams, running); }), c.message)
             << c.what;
 
     // A jitter within two ticks of the time base is no gap.
@@ -363,35 +352,13 @@ TEST(EditorHandoffChecks, CountsFramesAndRefusesGapsAndUnreadableTimes) {
 
     Cancellation cancelled;
     cancelled.cancel();
-    EXPECT_EQ(refusal([&] { EditorHandoff::checkFrameTimes(packetTimes(5, 25), streams, cancelled); }),
+    EXPECT_EQ(messageOf([&] { EditorHandoff::checkFrameTimes(packetTimes(5, 25), streams, cancelled); }),
               "任务已取消，原文件未改动。");
 }
 
 // ---- The whole check on generated media ------------------------------------------------
 
 namespace fs = std::filesystem;
-
-// A short H.264 file tagged Rec. 709 with AAC sound, as a camera or screen recorder writes it.
-void makeVideo(const fs::path& file, const std::string& rate, const std::string& extra = "") {
-    test::makeMedia(
-        "-f lavfi -i testsrc2=size=160x120:rate=" + rate +
-            ":duration=3 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=3 -ac 2 "
-            "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -colorspace bt709 -color_primaries bt709 "
-            "-color_trc bt709 -color_range tv -c:a aac -shortest " +
-            extra,
-        file);
-}
-
-CutProject projectFor(const fs::path& source, std::vector<CutRegion> cuts = {}) {
-    CutProject project;
-    project.source = source.string();
-    auto metadata = SourceMetadata::read(source);
-    project.sourceBytes = metadata.bytes;
-    project.modifiedAt = metadata.modifiedAt;
-    project.info = Runner::probe(source, makeCancellation());
-    project.cuts = std::move(cuts);
-    return project;
-}
 
 TEST(EditorHandoffPrepare, PlansWholeFramesOfGeneratedMediaAtCommonRates) {
     test::TempDir dir;
@@ -402,8 +369,8 @@ TEST(EditorHandoffPrepare, PlansWholeFramesOfGeneratedMediaAtCommonRates) {
     for (auto c : std::vector<Case>{{"25/1", 75}, {"30000/1001", 90}, {"24000/1001", 72}}) {
         SCOPED_TRACE(c.rate);
         auto file = dir / (std::to_string(c.frames) + ".mp4");
-        makeVideo(file, c.rate);
-        auto project = projectFor(file, {{0.5, 1.0, true}, {1.7, 2.2, true}, {1.0, 1.2, false}});
+        test::makeRec709Video(file, c.rate);
+        auto project = test::probedProject(file, {{0.5, 1.0, true}, {1.7, 2.2, true}, {1.0, 1.2, false}});
         auto plan = EditorHandoff::prepare(project, makeCancellation());
 
         const HandoffFrameRate rate(c.rate);
@@ -447,34 +414,35 @@ TEST(EditorHandoffPrepare, RefusesUnsuitableGeneratedMedia) {
          kColourMessage},
         {"surround.mp4",
          [](const fs::path& f) {
-             makeVideo(f, "25", "-af 'pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0' -ac 6");
+             test::makeRec709Video(f, "25", 3, "-af 'pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0' -ac 6");
          },
          kSurroundMessage},
         {"dropped-frame.mp4",
          [](const fs::path& f) {
-             makeVideo(f, "25", "-vf \"select='not(eq(n,40))'\" -fps_mode passthrough");
+             test::makeRec709Video(f, "25", 3, "-vf \"select='not(eq(n,40))'\" -fps_mode passthrough");
          },
          kVariableRateMessage},
     };
     for (const auto& c : cases) {
         auto file = dir / c.name;
         c.make(file);
-        auto project = projectFor(file);
-        EXPECT_EQ(refusal([&] { EditorHandoff::prepare(project, makeCancellation()); }), c.message) << c.name;
+        auto project = test::probedProject(file);
+        EXPECT_EQ(messageOf([&] { EditorHandoff::prepare(project, makeCancellation()); }), c.message)
+            << c.name;
     }
 
     auto good = dir / "good.mp4";
-    makeVideo(good, "25");
-    auto everythingCut = projectFor(good, {{0, 3, true}});
-    EXPECT_EQ(refusal([&] { EditorHandoff::prepare(everythingCut, makeCancellation()); }),
+    test::makeRec709Video(good, "25");
+    auto everythingCut = test::probedProject(good, {{0, 3, true}});
+    EXPECT_EQ(messageOf([&] { EditorHandoff::prepare(everythingCut, makeCancellation()); }),
               kNothingKeptMessage);
-    auto changed = projectFor(good);
+    auto changed = test::probedProject(good);
     changed.sourceBytes += 1;
-    EXPECT_EQ(refusal([&] { EditorHandoff::prepare(changed, makeCancellation()); }),
+    EXPECT_EQ(messageOf([&] { EditorHandoff::prepare(changed, makeCancellation()); }),
               "源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。");
     auto token = makeCancellation();
     token->cancel();
-    EXPECT_EQ(refusal([&] { EditorHandoff::prepare(projectFor(good), token); }),
+    EXPECT_EQ(messageOf([&] { EditorHandoff::prepare(test::probedProject(good), token); }),
               "任务已取消，原文件未改动。");
 }
 
