@@ -103,10 +103,13 @@ std::string stemFileName(int channel) {
     return L("声道") + suffix;
 }
 
-std::filesystem::path exportStems(const std::filesystem::path& input, const std::filesystem::path& folder,
+std::filesystem::path exportStems(const std::filesystem::path& input,
+                                  const std::filesystem::path& destination,
                                   const CancellationToken& cancellation, const ProgressCallback& progress) {
     const auto token = cancellation ? cancellation : makeCancellation();
-    if (!input.is_absolute() || !folder.is_absolute() || !folder.has_filename())
+    auto folder = destination.lexically_normal();
+    if (!folder.has_filename()) folder = folder.parent_path();  // a trailing "/"
+    if (!input.is_absolute() || !folder.is_absolute() || folder == folder.root_path())
         throw MediaError(L("请选择本机文件和输出位置。"));
     const auto source = resolvedPath(input);
 

@@ -81,7 +81,9 @@ TEST(ChannelStems, SplitsSixChannelsSampleExactWithManifestAndDigests) {
     const auto folder = dir / "talk 声道";
     Progress progress;
 
-    EXPECT_EQ(ChannelStems::exportStems(dir / "link.wav", folder, makeCancellation(), progress.callback()),
+    // A folder chosen with a trailing "/" is the same folder.
+    EXPECT_EQ(ChannelStems::exportStems(dir / "link.wav", folder.string() + "/", makeCancellation(),
+                                        progress.callback()),
               folder);
 
     struct stat info {};
@@ -153,6 +155,7 @@ TEST(ChannelStems, RefusesFilesThatNeedNoSplitBeforeWritingAnything) {
              {dir / "two-tracks.mkv", dir / "stems", "分声道需要恰好一条音轨；多音轨文件请分别处理。"},
              {"stereo.wav", dir / "stems", "请选择本机文件和输出位置。"},
              {dir / "stereo.wav", "stems", "请选择本机文件和输出位置。"},
+             {dir / "stereo.wav", "/", "请选择本机文件和输出位置。"},
          }) {
         EXPECT_EQ(messageOf([&] { ChannelStems::exportStems(c.input, c.folder, makeCancellation()); }),
                   c.message)
