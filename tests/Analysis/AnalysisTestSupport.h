@@ -1,12 +1,12 @@
 #pragma once
-// Helpers shared by the analysis tests: raw float PCM files and caught error texts.
+// Helpers shared by the analysis tests: raw float PCM files, signals and tokens.
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "Model/CoreTypes.h"
+#include "ProjectFixtures.h"  // messageOf
 #include "TestSupport.h"
 
 namespace talvian::test {
@@ -29,16 +29,6 @@ template <class T>
 std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-// The MediaError text the action throws, or "" when it throws nothing.
-inline std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const MediaError& error) {
-        return error.message();
-    }
-    return "";
 }
 
 inline CancellationToken cancelledToken() {
