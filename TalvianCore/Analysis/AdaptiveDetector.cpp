@@ -32,18 +32,13 @@ constexpr double kShortestCut = 0.08;
 // A run of exactly minimumSilence counts despite rounding of the frame times.
 constexpr double kLengthAllowance = 1e-9;
 
-// Mean power of the loudest channel over `frames` interleaved sample frames, in dB.
-double level(const std::byte* bytes, std::size_t frames, std::size_t divisor, int channelCount,
-             std::vector<double>& sums) {
-    std::fill(sums.begin(), sums.end(), 0.0);
-    for (std::size_t frame = 0; frame < frames; ++frame) {
-        const std::byte* sample = bytes + frame * static_cast<std::size_t>(channelCount) * 4;
-        for (int channel = 0; channel < channelCount; ++channel, sample += 4) {
-            double value = pcmSample(sample);
-            if (std::isfinite(value)) sums[static_cast<std::size_t>(channel)] += value * value;
-        }
-    }
-    double loudest = *std::max_element(sums.begin(), sums.end());
+// Mean power of the loudest channel over `frames` interleaved sample frames, in dB; non-finite
+// samples add nothing but still count in `divisor`.
+double level(const std::byte* bytes, std::size_t frames, std::size_t divisor, std::size_t channelCount) {
+    double loudest = 0;
+    for (std::size_t channel = 0; channel < channelCount; ++channel)
+        loudest =
+            std::max(loudest, sumOfSquares(bytes, frames, channelCount, channel, NonFiniteSamples::skip));
     double mean = loudest / static_cast<double>(divisor);
     return std::max(10.0 * std::log10(std::max(mean, kMinimumPower)), kFloorDB);
 }
@@ -60,17 +55,17 @@ std::vector<double> levels(const std::filesystem::path& pcm, const Cancellation&
                            int channelCount) {
     if (channelCount < 1 || channelCount > kMaximumChannels)
         throw MediaError(L("无法分析此音频的声道数量。"));
-    const std::size_t sampleFrameBytes = static_cast<std::size_t>(channelCount) * 4;
+    const auto channelsRead = static_cast<std::size_t>(channelCount);
+    const std::size_t sampleFrameBytes = channelsRead * 4;
     const std::size_t frameBytes = sampleFrameBytes * frameSamples;
     PcmChunkReader reader(pcm, frameBytes * kFramesPerRead, cancellation);
     std::vector<double> result;
-    std::vector<double> sums(static_cast<std::size_t>(channelCount));
     auto pending = forEachUnit(reader, frameBytes, [&](const std::byte* frame) {
-        result.push_back(level(frame, frameSamples, frameSamples, channelCount, sums));
+        result.push_back(level(frame, frameSamples, frameSamples, channelsRead));
     });
     // A short tail still has a level; stray bytes of an unfinished sample frame do not.
     std::size_t tailFrames = pending.size() / sampleFrameBytes;
-    if (tailFrames > 0) result.push_back(level(pending.data(), tailFrames, tailFrames, channelCount, sums));
+    if (tailFrames > 0) result.push_back(level(pending.data(), tailFrames, tailFrames, channelsRead));
     return result;
 }
 

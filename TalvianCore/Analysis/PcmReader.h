@@ -3,6 +3,7 @@
 // float, little-endian, no header. No file is ever held whole in memory.
 
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
@@ -62,6 +63,37 @@ inline float pcmSample(const std::byte* bytes) {
     float value;
     std::memcpy(&value, bytes, sizeof value);
     return value;
+}
+
+// What a sum of squares does with a sample that is not a finite number.
+enum class NonFiniteSamples {
+    poison,  // the sum becomes non-finite (a float squared in double never overflows, so a
+             // non-finite sum means exactly that some sample was not finite)
+    skip,    // the sample adds nothing
+};
+
+// The sum of the squares of channel `channel` over `frames` interleaved sample frames of
+// `channels` channels starting at `bytes`. Hot: four partial sums in registers, nothing stored
+// while the samples are read.
+inline double sumOfSquares(const std::byte* bytes, std::size_t frames, std::size_t channels,
+                           std::size_t channel, NonFiniteSamples nonFinite) {
+    const std::size_t stride = channels * 4;
+    const std::byte* sample = bytes + channel * 4;
+    auto square = [nonFinite](const std::byte* at) {
+        double value = pcmSample(at);
+        if (nonFinite == NonFiniteSamples::skip && !std::isfinite(value)) value = 0;
+        return value * value;
+    };
+    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    std::size_t frame = 0;
+    for (; frame + 4 <= frames; frame += 4, sample += 4 * stride) {
+        s0 += square(sample);
+        s1 += square(sample + stride);
+        s2 += square(sample + 2 * stride);
+        s3 += square(sample + 3 * stride);
+    }
+    for (; frame < frames; ++frame, sample += stride) s0 += square(sample);
+    return (s0 + s1) + (s2 + s3);
 }
 
 }  // namespace talvian

@@ -44,19 +44,14 @@ std::optional<double> referenceDB(const std::filesystem::path& pcm, int sampleRa
     PcmChunkReader reader(pcm, std::max(kReadBytes / windowBytes * windowBytes, windowBytes), cancellation);
 
     std::vector<double> values;
-    std::vector<double> sums(channelCount);
     auto measure = [&](const std::byte* bytes) {
-        std::fill(sums.begin(), sums.end(), 0.0);
-        const std::byte* sample = bytes;
-        for (std::size_t frame = 0; frame < window; ++frame) {
-            for (std::size_t channel = 0; channel < channelCount; ++channel, sample += 4) {
-                double value = pcmSample(sample);
-                if (!std::isfinite(value)) return;  // the whole window is unusable
-                sums[channel] += value * value;
-            }
+        double loudest = 0;
+        for (std::size_t channel = 0; channel < channelCount; ++channel) {
+            double sum = sumOfSquares(bytes, window, channelCount, channel, NonFiniteSamples::poison);
+            if (!std::isfinite(sum)) return;  // a window with any non-finite sample does not count
+            loudest = std::max(loudest, sum);
         }
-        values.push_back(
-            std::sqrt(*std::max_element(sums.begin(), sums.end()) / static_cast<double>(window)));
+        values.push_back(std::sqrt(loudest / static_cast<double>(window)));
     };
     forEachUnit(reader, windowBytes, measure);
     // A tail shorter than one window is ignored.
