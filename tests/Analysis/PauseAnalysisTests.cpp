@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -259,8 +260,11 @@ TEST(PauseAnalysis, QuietRecordingGuardLowersTheDefaultThreshold) {
     EXPECT_EQ(reports.back().fraction, 1.0);
     EXPECT_EQ(reports.back().step, "分析完成");
 
-    auto unguarded = VevazAvezud::analyze(dir / "quiet.wav", fixedOptions(-35.1), makeCancellation());
+    std::vector<std::string> steps;
+    auto unguarded = VevazAvezud::analyze(dir / "quiet.wav", fixedOptions(-35.1), makeCancellation(),
+                                          [&](double, const std::string& step) { steps.push_back(step); });
     EXPECT_FALSE(unguarded.effectiveThresholdDB);
+    EXPECT_EQ(std::count(steps.begin(), steps.end(), "正在测量录音响度"), 0);
     expectCuts(unguarded, {{0, 6.5}}, 1e-9);
 
     auto loud = VevazAvezud::analyze(dir / "loud.wav", fixedOptions(), makeCancellation());
