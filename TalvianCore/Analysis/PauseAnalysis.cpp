@@ -1,0 +1,241 @@
+#include "PauseAnalysis.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <regex>
+
+#include "AdaptiveDetector.h"
+#include "Model/CutMath.h"
+#include "Model/FileNaming.h"
+#include "Model/FileSystem.h"
+#include "Model/Localization.h"
+#include "Model/NumberText.h"
+#include "Model/Uuid.h"
+#include "PcmReader.h"
+#include "Process/Dependencies.h"
+#include "Process/MediaProbe.h"
+#include "Process/Runner.h"
+#include "QuietRecordingGuard.h"
+
+namespace talvian::VevazAvezud {
+
+namespace {
+
+constexpr std::size_t kWaveformReadBytes = 262144;
+// Peaks at or below this count as silence when the overview is scaled.
+constexpr double kWaveformScaleFloor = 0.0001;
+// The main decode's own progress stops here; the last tenth is detection and the overview.
+constexpr double kDecodeProgressLimit = 0.9;
+// Versions of a new project (plus the right-padding offset when paddingRight is set).
+constexpr std::int64_t kFixedVersion = CutProject::kBaseFixedPath;
+constexpr std::int64_t kAdaptiveVersion = CutProject::kBaseAnyModePath;
+
+// The analysis's private folder; removed with its contents when the call ends, whatever the
+// outcome (errors of the removal are ignored: nothing the user can act on).
+class TemporaryFolder {
+  public:
+    TemporaryFolder() {
+        std::error_code error;
+        auto base = std::filesystem::temp_directory_path(error);
+        if (!error) std::filesystem::create_directories(base, error);
+        if (error) throw fileError(L("创建"), base, error.value());
+        path_ = base / ("TalvianAnalysis-" + Uuid::random().string());
+        if (::mkdir(path_.c_str(), 0700) != 0) throw fileError(L("创建"), path_, errno);
+    }
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    std::filesystem::path operator/(const char* name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+MediaError changedDuringAnalysis() {
+    return MediaError(L("分析期间原素材发生了变化，本次结果已丢弃。请等文件保存完毕后重新分析。"));
+}
+
+}  // namespace
+
+std::vector<std::string> decodeArguments(const std::filesystem::path& source, const MediaInfo& info,
+                                         const CutOptions& options, double thresholdDB, int channels,
+                                         const std::filesystem::path& output) {
+    const bool adaptive = options.mode == DetectionMode::adaptive;
+    const int rate = adaptive ? kAdaptiveSampleRate : kFixedSampleRate;
+    std::vector<std::string> arguments{"-hide_banner", "-nostdin", "-y"};
+    if (info.hasVideo) arguments.push_back("-copyts");
+    arguments.insert(arguments.end(), {"-i", source.string(), "-map", "0:a:0", "-vn"});
+
+    std::vector<std::string> chain;
+    if (info.hasVideo) {
+        // With -copyts the audio keeps the container's times: resample onto a timeline that
+        // starts at 0 and pad or trim it to exactly the probed duration, so that pause times
+        // and waveform bins are media times.
+        chain.push_back("aresample=async=1:first_pts=0");
+        chain.push_back("apad=whole_dur=" + shortestDecimal(info.duration));
+        chain.push_back("atrim=duration=" + shortestDecimal(info.duration));
+    }
+    if (!adaptive)
+        chain.push_back("silencedetect=noise=" + shortestDecimal(thresholdDB) +
+                        "dB:d=" + shortestDecimal(options.minimumSilence));
+    if (info.hasVideo) chain.push_back("aresample=" + std::to_string(rate));
+    if (!chain.empty()) {
+        std::string joined;
+        for (const auto& filter : chain) joined += (joined.empty() ? "" : ",") + filter;
+        arguments.insert(arguments.end(), {"-af", joined});
+    }
+    arguments.insert(arguments.end(), {"-ac", std::to_string(channels), "-ar", std::to_string(rate), "-c:a",
+                                       "pcm_f32le", "-f", "f32le", output.string()});
+    return arguments;
+}
+
+std::string silencedetectReport(std::string_view standardError) {
+    static const std::regex kReportLine(
+        R"(\[silencedetect @ 0x[0-9a-fA-F]+\] silence_(start: [-+0-9.eE]+|end: [-+0-9.eE]+ \| silence_duration: [-+0-9.eE]+))");
+    static constexpr std::string_view kPrefix = "[silencedetect @ ";
+    std::string report;
+    // ffmpeg ends its statistics line with a carriage return; a report line can follow it.
+    std::size_t position = 0;
+    while (position < standardError.size()) {
+        std::size_t end = standardError.find_first_of("\r\n", position);
+        if (end == std::string_view::npos) end = standardError.size();
+        std::string_view line = standardError.substr(position, end - position);
+        if (line.starts_with(kPrefix) && std::regex_match(line.begin(), line.end(), kReportLine)) {
+            report += line;
+            report += '\n';
+        }
+        position = end + 1;
+    }
+    return report;
+}
+
+std::vector<double> waveform(const std::filesystem::path& pcm, int bins, int channels,
+                             const Cancellation& cancellation) {
+    if (bins < 1) return {};
+    if (channels < 1) throw MediaError(L("波形数据不完整，请重新分析。"));
+    const auto frameBytes = static_cast<std::size_t>(channels) * 4;
+    const auto binCount = static_cast<std::uint64_t>(bins);
+    const std::uint64_t frames = std::max<std::uint64_t>(
+        static_cast<std::uint64_t>(std::max<std::int64_t>(fileBytes(pcm), 0)) / frameBytes, 1);
+    std::vector<double> peaks(static_cast<std::size_t>(bins), 0.0);
+
+    PcmChunkReader reader(pcm, std::max(kWaveformReadBytes / frameBytes * frameBytes, frameBytes),
+                          cancellation);
+    std::uint64_t frame = 0;
+    for (auto chunk = reader.next(); !chunk.empty(); chunk = reader.next()) {
+        if (chunk.size() % frameBytes != 0) throw MediaError(L("波形数据不完整，请重新分析。"));
+        for (std::size_t offset = 0; offset < chunk.size(); offset += frameBytes, ++frame) {
+            auto bin = static_cast<std::size_t>(std::min(frame * binCount / frames, binCount - 1));
+            double& peak = peaks[bin];
+            for (std::size_t sample = 0; sample < frameBytes; sample += 4) {
+                double value = std::fabs(pcmSample(chunk.data() + offset + sample));
+                if (std::isfinite(value) && value > peak) peak = value;
+            }
+        }
+    }
+
+    double top = *std::max_element(peaks.begin(), peaks.end());
+    double scale = top <= kWaveformScaleFloor ? kWaveformScaleFloor : top;
+    for (double& value : peaks) value = std::min(std::sqrt(value / scale), 1.0);
+    return peaks;
+}
+
+CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& options,
+                   const CancellationToken& cancellation, const ProgressCallback& progress) {
+    const CancellationToken token = cancellation ? cancellation : makeCancellation();
+    auto report = [&](double fraction, const std::string& step) {
+        if (progress) progress(fraction, step);
+    };
+    options.validate();
+    report(0, L("正在读取媒体信息"));
+
+    std::error_code pathError;
+    const std::filesystem::path source = std::filesystem::absolute(sourcePath, pathError);
+    if (pathError) throw fileError(L("读取"), sourcePath, pathError.value());
+    // The identity is taken before anything reads the content and compared at the end: a
+    // project must never pair the pauses of one version of the file with another's identity.
+    const SourceMetadata before = readMetadata(source);
+
+    const MediaInfo info = Runner::probe(source, token);
+    if (!info.hasAudio) throw MediaError(L("此文件没有音轨，无法判断口播停顿。"));
+    if (info.audioTracks != 1)
+        throw MediaError(
+            L("此文件包含多条音轨，暂无法分析，以免切掉其他音轨里的内容。"
+              "请先在剪辑软件中导出包含所需声音的单条音轨副本，试听确认后再导入。"));
+    if (info.bytes != before.bytes) throw changedDuringAnalysis();
+    const AudioStreamInfo stream = AudioStreamInfo::read(source, token);
+    const bool adaptive = options.mode == DetectionMode::adaptive;
+    const int channels = static_cast<int>(std::max<std::int64_t>(stream.channels, 2));
+    const int rate = adaptive ? kAdaptiveSampleRate : kFixedSampleRate;
+    const double duration = info.duration;
+
+    TemporaryFolder folder;
+    const auto waveformPath = folder / "waveform.f32";
+
+    double threshold = options.thresholdDB;
+    std::optional<double> effectiveThresholdDB;
+    if (QuietRecordingGuard::applies(options)) {
+        report(0, L("正在测量录音响度"));
+        const auto loudnessPath = folder / "loudness.f32";
+        Runner::run(Dependencies::require("ffmpeg"),
+                    {"-v", "error", "-nostdin", "-y", "-i", source.string(), "-map", "0:a:0", "-vn", "-c:a",
+                     "pcm_f32le", "-f", "f32le", loudnessPath.string()},
+                    token);
+        auto reference = QuietRecordingGuard::referenceDB(loudnessPath, static_cast<int>(stream.sampleRate),
+                                                          static_cast<int>(stream.channels), *token);
+        // The full-rate decode can run to gigabytes; it is not needed any more.
+        std::error_code ignored;
+        std::filesystem::remove(loudnessPath, ignored);
+        threshold = QuietRecordingGuard::effectiveThreshold(options, reference);
+        effectiveThresholdDB = threshold;
+    }
+
+    const double expectedBytes = duration * rate * channels * 4;
+    const std::string decodeStep = L("分析音量与停顿");
+    auto decoded = Runner::run(
+        Dependencies::require("ffmpeg"),
+        decodeArguments(source, info, options, threshold, channels, waveformPath), token, std::nullopt, {},
+        [&] {
+            report(
+                std::min(static_cast<double>(fileBytes(waveformPath)) / expectedBytes, kDecodeProgressLimit),
+                decodeStep);
+        });
+
+    CutProject project;
+    if (adaptive) {
+        auto detection = AdaptiveDetector::detect(AdaptiveDetector::levels(waveformPath, *token, channels),
+                                                  duration, options);
+        project.cuts = std::move(detection.cuts);
+        project.diagnostics = std::move(detection.diagnostics);
+    } else {
+        // The minimum pause length was applied by the filter's "d=".
+        project.cuts = CutMath::parseSilences(silencedetectReport(decoded.stderr), duration, options.padding,
+                                              options.paddingRight);
+    }
+    decoded = {};
+    if (project.cuts.size() > CutProject::kMaximumCuts)
+        throw MediaError(L("检测到 %lld 处停顿，超过一个项目最多能保存的 9999 处。请加长最短停顿后重新分析。",
+                           static_cast<long long>(project.cuts.size())));
+
+    project.waveform = waveform(waveformPath, kWaveformBins, channels, *token);
+    const SourceMetadata after = readMetadata(source);
+    if (after.bytes != before.bytes || after.modifiedAt != before.modifiedAt) throw changedDuringAnalysis();
+    report(1.0, L("分析完成"));
+
+    project.source = source.string();
+    project.sourceBytes = info.bytes;
+    project.modifiedAt = after.modifiedAt;
+    project.info = info;
+    project.options = options;
+    project.effectiveThresholdDB = effectiveThresholdDB;
+    project.version = project.versionForBase(adaptive ? kAdaptiveVersion : kFixedVersion);
+    return project;
+}
+
+}  // namespace talvian::VevazAvezud
