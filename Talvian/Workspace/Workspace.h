@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "DetailWaveform.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutAdjustment.h"
 #include "Model/CutMath.h"
 #include "Model/CutProject.h"
-#include "DetailWaveform.h"
 #include "SessionBackup.h"
 #include "WaveformBoundaryDrag.h"
 #include "WaveformWindow.h"
