@@ -104,6 +104,8 @@ Workspace::Workspace(std::optional<fs::path> sessionBackupURL, std::vector<std::
 Workspace::~Workspace() {
     detectionPreviewTimer_.stop();
     detectionPreviewCancellation_->cancel();
+    waveformDetailTimer_.stop();
+    waveformCancellation_->cancel();
     // Jobs finish on their own; their completions find this object gone and do nothing.
     pool_.waitForDone();
 }
@@ -248,7 +250,9 @@ void Workspace::installPlayer(const fs::path& /*url*/, double /*position*/) {
     publish(previewReady_, false);
 }
 
-void Workspace::seek(double /*seconds*/, bool /*play*/) {}
+void Workspace::seek(double seconds, bool /*play*/) {
+    playheadSeconds_ = seconds;
+}
 
 void Workspace::audition(const CutRegion& region) {
     setReviewID(region.id);

@@ -20,11 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "DetailWaveform.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutAdjustment.h"
 #include "Model/CutMath.h"
 #include "Model/CutProject.h"
 #include "SessionBackup.h"
+#include "WaveformBoundaryDrag.h"
+#include "WaveformWindow.h"
 #include "WorkspaceWindow.h"
 
 namespace talvian {
@@ -34,20 +37,6 @@ enum class ReviewOrder { chronological, longestFirst };
 inline constexpr ReviewOrder kAllReviewOrders[] = {ReviewOrder::chronological, ReviewOrder::longestFirst};
 const char* rawValue(ReviewOrder order);
 std::optional<ReviewOrder> reviewOrderFromRaw(std::string_view raw);
-
-// The visible source range of the waveform (seconds).
-struct WaveformWindow {
-    double start = 0;
-    double end = 0;
-    bool operator==(const WaveformWindow&) const = default;
-};
-
-// A boundary of the reviewed pause being dragged on the waveform.
-struct WaveformBoundaryDrag {
-    Uuid id;
-    CutBoundary edge = CutBoundary::start;
-    bool operator==(const WaveformBoundaryDrag&) const = default;
-};
 
 namespace ProcessingFailure {
 // A failed job's error text → the user message (interrupted children, incomplete processing).
@@ -188,9 +177,56 @@ class Workspace : public QObject {
     const std::optional<std::filesystem::path>& sessionBackupURL() const { return sessionBackupURL_; }
     void backupCurrentProject();
 
-    // ---- Waveform and boundary drag (the state other operations reset)
+    // ==== Waveform: window, selection, boundary dragging, detail loader (WorkspaceWaveform.cpp,
+    //      WorkspaceBoundaryDrag.cpp). Main thread.
+    // The zoomed stretch; none = the whole file.
     const std::optional<WaveformWindow>& waveformWindow() const { return waveformWindow_; }
+    // waveformWindow, else [0, duration], or [0, 0] without a project.
+    WaveformWindow visibleWaveformWindow() const;
+    // Not busy, analysed, a project and no boundary drag: zoom, pan, focus, fit and clicks act.
+    bool canNavigateWaveform() const;
+    // Stores the window (one as long as the file counts as none) and reloads the detail when it
+    // changed. Needs a project.
+    void setWaveformWindow(std::optional<WaveformWindow> window);
+    // In: half the span, at most 60 s; out: double, the whole file from 60 s up. Centred on
+    // the reviewed pause, else on the playhead.
+    void zoomWaveform(bool inward);
+    // Half a window forward (+1) or back (-1); nothing with the whole file shown.
+    void panWaveform(int step);
+    // Frames the reviewed pause with 1.2 s either side, at least 12 s.
+    void focusWaveformReview();
+    void fitWaveform();
+    // Keeps the reviewed pause inside a zoomed window (run when reviewID changes).
+    void revealWaveformReview();
+    // A click on the waveform: stops playback, reviews the pause hit (or none) and seeks there.
+    void navigateWaveform(double seconds);
+    // A drag across the waveform: batch-selects every pause the range touches.
+    void selectWaveformRange(double from, double to);
+
+    // The live drag of an edge of the reviewed pause; a view abandons it with nullopt.
     const std::optional<WaveformBoundaryDrag>& boundaryDrag() const { return boundaryDrag_; }
+    void setBoundaryDrag(std::optional<WaveformBoundaryDrag> value);
+    // Not busy, analysed, a window of at most 60 s and a pause under review.
+    bool canAdjustWaveformBoundary() const;
+    void beginWaveformBoundary(const Uuid& id, CutBoundary edge);
+    // The handle's horizontal translation ÷ max(view width, 1); abandons the drag when the
+    // project changed under it.
+    void updateWaveformBoundary(double translationFraction);
+    // Applies the proposed edge as one undo step when the project still matches.
+    void finishWaveformBoundary();
+    // Moves one edge by 0.01 s (coarse: 0.1 s) in `direction` (+1/-1) under the drag's clamps;
+    // true only when the edit was applied (a refused edit changes neither project nor status).
+    bool nudgeWaveformBoundary(const Uuid& id, CutBoundary edge, int direction, bool coarse);
+
+    // The detail waveform of the current window.
+    const std::optional<WaveformSlice>& waveformDetail() const { return waveformDetail_; }
+    bool waveformLoading() const { return waveformLoading_; }
+    const std::optional<std::string>& waveformIssue() const { return waveformIssue_; }
+    // Restarts the detail load for the current window (after the delay); also the retry action.
+    void reloadWaveformDetail();
+    // The delay before a detail load starts (150 ms); tests shorten it.
+    void setWaveformDetailDelay(std::chrono::milliseconds delay) { waveformDetailDelay_ = delay; }
+    // ==== end of waveform
 
     // ---- Audition flags read by the guards
     bool auditionLoading() const { return auditionLoading_; }
@@ -239,8 +275,8 @@ class Workspace : public QObject {
     void installPlayer(const std::filesystem::path& url, double position);
     void seek(double seconds, bool play);
     void audition(const CutRegion& region);
-    void revealWaveformReview() {}
-    void reloadWaveformDetail() {}
+    // The playback clock's position, seconds.
+    double playbackPosition() const { return playheadSeconds_; }
     void refreshPreviewCutBoundaries() {}
     void cancelExportAudioInfo() {}
 
@@ -315,6 +351,16 @@ class Workspace : public QObject {
     // Waveform, drag, history, notices.
     std::optional<WaveformWindow> waveformWindow_;
     std::optional<WaveformBoundaryDrag> boundaryDrag_;
+    double playheadSeconds_ = 0;  // where the last seek put the playhead
+    // ==== Detail waveform loader.
+    std::optional<WaveformSlice> waveformDetail_;
+    bool waveformLoading_ = false;
+    std::optional<std::string> waveformIssue_;
+    QTimer waveformDetailTimer_;  // the delay before a load; a newer load stops it
+    std::chrono::milliseconds waveformDetailDelay_{150};
+    CancellationToken waveformCancellation_ = makeCancellation();
+    Uuid waveformGeneration_ = Uuid::random();
+    // ==== end of detail waveform loader
     CutHistory cutHistory_;
     std::optional<std::string> notice_;
     std::optional<std::string> lastDiagnosticError_;

@@ -1,0 +1,52 @@
+#pragma once
+// The detail waveform of a zoomed window: exactly that stretch of the source's first audio
+// track decoded by ffmpeg at 4000 Hz and reduced to 1024 peaks. No Qt; blocking.
+
+#include <cstdint>
+#include <vector>
+
+#include "Model/CoreTypes.h"
+#include "Model/CutProject.h"
+#include "Process/Runner.h"
+#include "WaveformWindow.h"
+
+namespace talvian {
+
+// The peaks of one window.
+struct WaveformSlice {
+    WaveformWindow window;        // exactly the requested window
+    std::vector<double> peaks;    // 1024 values in [0, 1], square-root-normalised bucket peaks
+    std::int64_t channels = 0;    // channels of the first audio track, 1…64
+    std::int64_t sampleRate = 0;  // the decoding rate, 4000
+    bool operator==(const WaveformSlice&) const = default;
+};
+
+namespace DetailWaveform {
+
+inline constexpr std::int64_t kSampleRate = 4000;
+inline constexpr std::size_t kBuckets = 1024;
+// Longest window that is loaded, seconds (60 s and rounding).
+inline constexpr double kLongestWindow = 60.00000001;
+// How far the window's end may lie past the project's duration (rounding of the window).
+inline constexpr double kEndTolerance = 1e-8;
+inline constexpr double kProbeTimeLimitSeconds = 12;
+inline constexpr double kDecodeTimeLimitSeconds = 20;
+// The resampler may deliver a little less than the trim asks for at the file's end.
+inline constexpr std::int64_t kToleratedShortfallFrames = 400;
+inline constexpr std::size_t kReadChunkBytes = 262144;
+// Peak level below which a stretch counts as silence and is scaled against this instead.
+inline constexpr double kSilenceFloor = 1e-4;
+
+// Decodes `window` of `project`'s source into 1024 peaks. Blocking; a background thread.
+// `onDecodeLaunch` gets the ffmpeg child's process ID. Works in a private folder
+// "TalvianWaveform-<UUID>" in the temporary folder, removed on every way out.
+// Throws MediaError: cancelledMessage(), "局部波形范围无效。", "无法读取局部波形的音轨。",
+// "局部波形时间超出可处理范围。", "局部波形范围过短。", "局部波形未读取完整。",
+// "局部波形长度与素材不符。", "局部波形数据不完整。", folder and file errors; the source
+// checks' MissingProjectSource / ChangedProjectSource; the runner's errors (ProcessTimeout).
+WaveformSlice load(const CutProject& project, const WaveformWindow& window,
+                   const CancellationToken& cancellation, const Runner::LaunchCallback& onDecodeLaunch = {});
+
+}  // namespace DetailWaveform
+
+}  // namespace talvian

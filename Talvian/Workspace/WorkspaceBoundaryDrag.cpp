@@ -1,0 +1,95 @@
+// Dragging and nudging the edges of the reviewed pause on the zoomed waveform. The edit
+// itself goes through adjustCut: one undo step per finished drag or per nudge.
+
+#include <algorithm>
+
+#include "Model/Localization.h"
+#include "Model/NumberText.h"
+#include "Workspace.h"
+
+namespace talvian {
+
+namespace {
+
+// Boundaries are adjusted only in a zoomed window (60 s and rounding).
+constexpr double kLongestAdjustableWindow = 60.00000001;
+constexpr double kFineNudgeSeconds = 0.01;
+constexpr double kCoarseNudgeSeconds = 0.1;
+
+const CutRegion* findRegion(const std::vector<CutRegion>& cuts, const Uuid& id) {
+    const auto found =
+        std::find_if(cuts.begin(), cuts.end(), [&id](const CutRegion& r) { return r.id == id; });
+    return found == cuts.end() ? nullptr : &*found;
+}
+
+}  // namespace
+
+void Workspace::setBoundaryDrag(std::optional<WaveformBoundaryDrag> value) {
+    publish(boundaryDrag_, std::move(value));
+}
+
+bool Workspace::canAdjustWaveformBoundary() const {
+    return !cutBusy_ && !needsAnalysis() && visibleWaveformWindow().length() <= kLongestAdjustableWindow &&
+           reviewCut().has_value();
+}
+
+void Workspace::beginWaveformBoundary(const Uuid& id, CutBoundary edge) {
+    if (boundaryDrag_ || !canAdjustWaveformBoundary() || !project_) return;
+    const CutRegion* region = findRegion(project_->cuts, id);
+    if (!region || reviewID_ != id || !(region->end - region->start > CutAdjustmentState::kMinimumLength))
+        return;
+    const CutRegion original = *region;
+    stopAudition(true);
+    pausePlayer();
+    setBoundaryDrag(WaveformBoundaryDrag{original, project_->cuts, project_->source, visibleWaveformWindow(),
+                                         project_->info.duration, edge, original});
+}
+
+void Workspace::updateWaveformBoundary(double translationFraction) {
+    if (!boundaryDrag_) return;
+    const WaveformBoundaryDrag& drag = *boundaryDrag_;
+    if (cutBusy_ || needsAnalysis() || !project_ || project_->source != drag.source ||
+        project_->info.duration != drag.duration || project_->cuts != drag.cutsBefore) {
+        setBoundaryDrag(std::nullopt);
+        return;
+    }
+    WaveformBoundaryDrag moved = drag;
+    moved.update(translationFraction);
+    setBoundaryDrag(std::move(moved));
+}
+
+void Workspace::finishWaveformBoundary() {
+    if (!boundaryDrag_) return;
+    const WaveformBoundaryDrag drag = *boundaryDrag_;
+    setBoundaryDrag(std::nullopt);
+    if (cutBusy_ || needsAnalysis() || !project_ || project_->source != drag.source ||
+        project_->info.duration != drag.duration || project_->cuts != drag.cutsBefore)
+        return;
+    if (drag.proposed == drag.original) return;
+    adjustCut(drag.original.id, drag.proposed.start, drag.proposed.end);
+}
+
+bool Workspace::nudgeWaveformBoundary(const Uuid& id, CutBoundary edge, int direction, bool coarse) {
+    if (boundaryDrag_ || !canAdjustWaveformBoundary() || (direction != 1 && direction != -1) ||
+        reviewID_ != id || !project_)
+        return false;
+    const CutRegion* region = findRegion(project_->cuts, id);
+    if (!region || !(region->end - region->start > CutAdjustmentState::kMinimumLength)) return false;
+    const WaveformWindow window = visibleWaveformWindow();
+    WaveformBoundaryDrag drag{*region, project_->cuts, project_->source, window, project_->info.duration,
+                              edge,    *region};
+    const double step = coarse ? kCoarseNudgeSeconds : kFineNudgeSeconds;
+    drag.update(step * direction / window.length());
+    if (drag.proposed == drag.original) return false;
+    stopAudition(true);
+    pausePlayer();
+    // A refused edit (a text field keeps the focus, bounds the edit rules reject) is not
+    // reported as a nudge: the status keeps saying what really happened.
+    if (!adjustCut(id, drag.proposed.start, drag.proposed.end)) return false;
+    const double moved = edge == CutBoundary::start ? drag.proposed.start : drag.proposed.end;
+    setCutStatus(L("已将%@微调至 %@ 秒，可用Ctrl+Z撤销。", edge == CutBoundary::start ? L("起点") : L("终点"),
+                   fixedDecimal(moved, 4)));
+    return true;
+}
+
+}  // namespace talvian

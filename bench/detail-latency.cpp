@@ -1,0 +1,138 @@
+// detail-latency: the time from a zoom into a 60 s window of a 60-minute recording until the
+// controller has installed the detail waveform (the 150 ms start delay included), for
+// windows at the start, in the middle and at the end; beside it the loader alone, and as the
+// reference the bare ffmpeg decode of the same 60 s with input seeking, measured in the
+// same run.
+//
+// Usage: detail-latency [ROUNDS]   (default 5 per position; generates its sources in /tmp)
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Model/FileNaming.h"
+#include "Model/NumberText.h"
+#include "Process/Dependencies.h"
+#include "Process/Runner.h"
+#include "Workspace/Workspace.h"
+
+using namespace talvian;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kSourceSeconds = 3600;
+constexpr double kWindowSeconds = 60;
+
+double median(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+double milliseconds(const QElapsedTimer& clock) {
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+// Speech-like: a voiced tone in bursts of about a second and a half with pauses between.
+void generate(const fs::path& output, const std::string& codec) {
+    const std::string expression = "0.3*sin(2*PI*170*t)*(0.6+0.4*sin(2*PI*3*t))*gt(sin(2*PI*0.31*t)+0.2\\,0)";
+    Runner::run(Dependencies::require("ffmpeg"),
+                {"-v", "error", "-y", "-f", "lavfi", "-i",
+                 "aevalsrc=exprs=" + expression + ":s=48000:d=" + shortestDecimal(kSourceSeconds), "-ac", "1",
+                 "-c:a", codec, output.string()},
+                nullptr);
+}
+
+CutProject makeProject(const fs::path& source) {
+    CutProject project;
+    project.version = 1;
+    project.source = source.string();
+    const auto metadata = SourceMetadata::read(source);
+    project.sourceBytes = metadata.bytes;
+    project.modifiedAt = metadata.modifiedAt;
+    project.info.duration = kSourceSeconds;
+    project.info.hasAudio = true;
+    project.info.audioTracks = 1;
+    project.waveform.assign(320, 0.4);
+    return project;
+}
+
+void measure(const char* label, const fs::path& source, int rounds, const fs::path& folder) {
+    const CutProject project = makeProject(source);
+    Workspace workspace(folder / (std::string("Recovery-") + label) / "last-session.quenlo.json", {},
+                        [project](const fs::path&, const CutOptions&, const CancellationToken&,
+                                  const ProgressCallback&) { return project; });
+    workspace.loadSource(source, true);
+    while (workspace.cutBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!workspace.project()) {
+        std::fprintf(stderr, "the project was not installed\n");
+        std::exit(1);
+    }
+    const std::pair<const char*, double> positions[] = {
+        {"start", 0}, {"middle", kSourceSeconds / 2}, {"end", kSourceSeconds}};
+    for (const auto& [name, centre] : positions) {
+        std::vector<double> zooms, loads, references;
+        const auto window = *WaveformWindow::centered(centre, kWindowSeconds, kSourceSeconds);
+        for (int round = 0; round < rounds; ++round) {
+            workspace.fitWaveform();
+            workspace.navigateWaveform(centre);
+            QElapsedTimer clock;
+            clock.start();
+            workspace.zoomWaveform(true);
+            while (!workspace.waveformDetail() && !workspace.waveformIssue())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            if (workspace.waveformIssue() || workspace.waveformDetail()->window != window) {
+                std::fprintf(stderr, "%s %s: the detail was not loaded\n", label, name);
+                std::exit(1);
+            }
+            zooms.push_back(milliseconds(clock));
+
+            clock.start();
+            DetailWaveform::load(project, window, makeCancellation());
+            loads.push_back(milliseconds(clock));
+
+            clock.start();
+            Runner::run(Dependencies::require("ffmpeg"),
+                        {"-v", "error", "-nostdin", "-ss", shortestDecimal(window.start), "-t",
+                         shortestDecimal(window.length()), "-i", source.string(), "-map", "0:a:0", "-af",
+                         "aresample=4000", "-f", "null", "-"},
+                        nullptr);
+            references.push_back(milliseconds(clock));
+        }
+        const double zoom = median(zooms);
+        const double reference = median(references);
+        std::printf(
+            "%-4s %-6s zoom→detail median %7.1f ms | loader alone %7.1f ms | seeking decode (reference) "
+            "%6.1f ms | ratio %5.1f\n",
+            label, name, zoom, median(loads), reference, zoom / reference);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    char pattern[] = "/tmp/talvian-detail-latency-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (!made) return 1;
+    const fs::path folder(made);
+    std::printf("60-minute mono sources, 60 s windows, %d rounds; target: zoom→detail median <= 250 ms\n",
+                rounds);
+    const fs::path wav = folder / "talk.wav";
+    const fs::path m4a = folder / "talk.m4a";
+    generate(wav, "pcm_s16le");
+    generate(m4a, "aac");
+    measure("wav", wav, rounds, folder);
+    measure("m4a", m4a, rounds, folder);
+    fs::remove_all(folder);
+    return 0;
+}

@@ -1,0 +1,310 @@
+#include <cstdlib>
+#include <limits>
+#include <numeric>
+#include <thread>
+
+#include "ProjectFixtures.h"
+#include "Workspace/DetailWaveform.h"
+#include "WorkspaceFixture.h"
+
+using namespace talvian;
+using namespace talvian::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Generated sources and a private temporary folder, so that a test sees every work folder
+// the loader leaves behind.
+class DetailTest : public ::testing::Test {
+  protected:
+    TempDir folder;
+    fs::path temporary = folder / "tmp";
+    std::string savedTemporary;
+
+    void SetUp() override {
+        fs::create_directories(temporary);
+        if (const char* value = std::getenv("TMPDIR")) savedTemporary = value;
+        ::setenv("TMPDIR", temporary.c_str(), 1);
+    }
+    void TearDown() override {
+        if (savedTemporary.empty())
+            ::unsetenv("TMPDIR");
+        else
+            ::setenv("TMPDIR", savedTemporary.c_str(), 1);
+    }
+    bool workFoldersLeft() const { return !fs::is_empty(temporary); }
+
+    // A 10 s source of steady levels (`expression` of t per channel, "|"-separated).
+    fs::path makeSource(const std::string& name, const std::string& expressions,
+                        const std::string& extra = "") {
+        const fs::path path = folder / name;
+        makeMedia("-f lavfi -i " + shellQuote("aevalsrc=exprs=" + expressions + ":s=8000:d=10") + " " + extra,
+                  path);
+        return path;
+    }
+    static CutProject project(const fs::path& source, double duration = 10, bool hasVideo = false) {
+        CutProject made = projectFor(source);
+        made.info.duration = duration;
+        made.info.hasVideo = hasVideo;
+        return made;
+    }
+};
+
+double mean(const std::vector<double>& values, std::size_t from, std::size_t to) {
+    return std::accumulate(values.begin() + static_cast<long>(from), values.begin() + static_cast<long>(to),
+                           0.0) /
+           static_cast<double>(to - from);
+}
+
+}  // namespace
+
+TEST_F(DetailTest, PeaksAreNormalisedToTheLoudestBucketOfTheWindow) {
+    // 0.5 for five seconds, then 0.125: a quarter of the level is half the height.
+    const auto source = makeSource("steps.wav", "'if(lt(t,5),0.5,0.125)'");
+    const auto slice = DetailWaveform::load(project(source), WaveformWindow{4, 6}, makeCancellation());
+    EXPECT_EQ(slice.window, (WaveformWindow{4, 6}));
+    EXPECT_EQ(slice.channels, 1);
+    EXPECT_EQ(slice.sampleRate, 4000);
+    ASSERT_EQ(slice.peaks.size(), 1024u);
+    for (double peak : slice.peaks) ASSERT_TRUE(peak >= 0 && peak <= 1);
+    EXPECT_EQ(*std::max_element(slice.peaks.begin(), slice.peaks.end()), 1.0);
+    // The resampler rings a little at the step; away from it the levels are plain.
+    EXPECT_NEAR(mean(slice.peaks, 50, 450), 1.0, 0.04);
+    EXPECT_NEAR(mean(slice.peaks, 600, 1000), 0.5, 0.03);
+    EXPECT_FALSE(workFoldersLeft());
+}
+
+TEST_F(DetailTest, AQuietStretchIsScaledAgainstTheSilenceFloor) {
+    const auto source = makeSource("quiet.wav", "'1e-5'", "-c:a pcm_f32le");
+    const auto slice = DetailWaveform::load(project(source), WaveformWindow{2, 4}, makeCancellation());
+    EXPECT_NEAR(mean(slice.peaks, 20, 1000), std::sqrt(1e-5 / 1e-4), 0.01);
+}
+
+TEST_F(DetailTest, EveryChannelFeedsTheSameBuckets) {
+    struct Case {
+        const char* name;
+        std::string expressions;
+        std::string layout;
+        std::int64_t channels;
+        double quietHalf;  // expected mean height of the second half
+    };
+    const Case cases[] = {
+        {"stereo", "'if(lt(t,5),0.5,0)|if(lt(t,5),0,0.25)'", "stereo", 2, std::sqrt(0.5)},
+        {"six channels", "'0|0|0|0|0|if(lt(t,5),0.5,0.125)'", "5.1", 6, 0.5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto source =
+            makeSource(std::string(c.name) + ".wav", c.expressions + ":channel_layout=" + c.layout);
+        const auto slice = DetailWaveform::load(project(source), WaveformWindow{4, 6}, makeCancellation());
+        EXPECT_EQ(slice.channels, c.channels);
+        EXPECT_NEAR(mean(slice.peaks, 50, 450), 1.0, 0.04);
+        EXPECT_NEAR(mean(slice.peaks, 600, 1000), c.quietHalf, 0.04);
+    }
+}
+
+TEST_F(DetailTest, WindowsAtTheFileEndsAndVideoSourcesLoad) {
+    const auto audio = makeSource("steps.wav", "'if(lt(t,5),0.5,0.125)'");
+    // The end of the window a little past the duration is rounding, not an error.
+    for (const auto& window : {WaveformWindow{0, 2}, WaveformWindow{8, 10 + 5e-9}, WaveformWindow{0, 10}}) {
+        const auto slice = DetailWaveform::load(project(audio), window, makeCancellation());
+        EXPECT_EQ(slice.window, window);
+        EXPECT_GT(mean(slice.peaks, 0, 1000), 0.3);
+    }
+    // A picture: the sound is placed on the container's time line and padded to the duration.
+    const fs::path video = folder / "talk.mp4";
+    makeMedia("-f lavfi -i testsrc=size=64x48:rate=5:duration=10 -f lavfi -i " +
+                  shellQuote("aevalsrc=exprs='if(lt(t,5),0.5,0.05)*sin(2*PI*200*t)':s=8000:d=10") +
+                  " -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest",
+              video);
+    for (const auto& window : {WaveformWindow{4, 6}, WaveformWindow{8, 10}}) {
+        const auto slice = DetailWaveform::load(project(video, 10, true), window, makeCancellation());
+        EXPECT_EQ(slice.channels, 1);
+        EXPECT_EQ(slice.peaks.size(), 1024u);
+        if (window.start == 4) {
+            EXPECT_GT(mean(slice.peaks, 50, 450), 2 * mean(slice.peaks, 600, 1000));
+        }
+    }
+    EXPECT_FALSE(workFoldersLeft());
+}
+
+TEST_F(DetailTest, RefusedWindowsAndUnusableSourcesHaveTheirOwnTexts) {
+    const auto source = makeSource("steps.wav", "'0.5'");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* name;
+        CutProject project;
+        WaveformWindow window;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"not finite", project(source), {nan, 5}, "局部波形范围无效。"},
+        {"negative", project(source), {-1, 5}, "局部波形范围无效。"},
+        {"past the duration", project(source), {8, 10 + 1e-6}, "局部波形范围无效。"},
+        {"empty", project(source), {5, 5}, "局部波形范围无效。"},
+        {"inverted", project(source), {6, 5}, "局部波形范围无效。"},
+        {"longer than 60 s", project(source, 100), {0, 60.5}, "局部波形范围无效。"},
+        {"shorter than a sample", project(source), {5.0000, 5.0001}, "局部波形范围过短。"},
+        {"beyond 64-bit sample positions",
+         project(source, 4e15),
+         {3e15, 3e15 + 1},
+         "局部波形时间超出可处理范围。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(messageOf([&] { DetailWaveform::load(c.project, c.window, makeCancellation()); }),
+                  c.expected);
+    }
+
+    const fs::path silentFilm = folder / "silent.mp4";
+    makeMedia("-f lavfi -i testsrc=size=64x48:rate=5:duration=10 -c:v libx264 -pix_fmt yuv420p", silentFilm);
+    EXPECT_EQ(messageOf([&] {
+                  DetailWaveform::load(project(silentFilm), {2, 4}, makeCancellation());
+              }),
+              "无法读取局部波形的音轨。");
+
+    const auto cancelled = makeCancellation();
+    cancelled->cancel();
+    EXPECT_EQ(messageOf([&] {
+                  DetailWaveform::load(project(source), {2, 4}, cancelled);
+              }),
+              "任务已取消，原文件未改动。");
+    EXPECT_FALSE(workFoldersLeft());
+}
+
+TEST_F(DetailTest, ASourceThatDisappearedOrChangedIsNotRead) {
+    const auto source = makeSource("steps.wav", "'0.5'");
+    const CutProject before = project(source);
+    changeByteInPlace(source, 100);
+    setModifiedAt(source, before.modifiedAt + 60);
+    EXPECT_EQ(messageOf([&] {
+                  DetailWaveform::load(before, {2, 4}, makeCancellation());
+              }),
+              messageOf([&] { before.validateSource(); }));
+    fs::remove(source);
+    const std::string missing = messageOf([&] { DetailWaveform::load(before, {2, 4}, makeCancellation()); });
+    EXPECT_NE(missing, "");
+    EXPECT_EQ(missing, messageOf([&] { before.validateSource(); }));
+    EXPECT_THROW(DetailWaveform::load(before, {2, 4}, makeCancellation()), MissingProjectSource);
+}
+
+TEST_F(DetailTest, CancellingARunningDecodeStopsItAndLeavesNothing) {
+    const auto source = makeSource("steps.wav", "'0.5'");
+    const auto token = makeCancellation();
+    std::int32_t launched = 0;
+    EXPECT_EQ(messageOf([&] {
+                  DetailWaveform::load(project(source), {2, 4}, token, [&](std::int32_t pid) {
+                      launched = pid;
+                      token->cancel();
+                  });
+              }),
+              "任务已取消，原文件未改动。");
+    EXPECT_GT(launched, 0);
+    EXPECT_EQ(Runner::liveChildCount(), 0u);
+    EXPECT_FALSE(workFoldersLeft());
+}
+
+namespace {
+
+// The controller on a real 130 s recording, with a private temporary folder.
+class DetailLoaderTest : public WorkspaceTest {
+  protected:
+    fs::path temporary = folder / "tmp";
+    fs::path talk = folder / "talk.wav";
+    std::vector<std::optional<WaveformWindow>> shown;  // every detail window ever published
+
+    void SetUp() override {
+        WorkspaceTest::SetUp();
+        fs::create_directories(temporary);
+        ::setenv("TMPDIR", temporary.c_str(), 1);
+        makeMedia("-f lavfi -i " + shellQuote("aevalsrc=exprs='0.3*sin(2*PI*150*t)':s=8000:d=130"), talk);
+        analysis.duration = 130;
+        analysis.cuts = [](const CutOptions&) { return std::vector<CutRegion>{CutRegion(50, 51, true)}; };
+        workspace->setWaveformDetailDelay(std::chrono::milliseconds(0));
+        open(talk);
+        QObject::connect(workspace.get(), &Workspace::changed, [this] {
+            const auto& detail = workspace->waveformDetail();
+            const std::optional<WaveformWindow> window =
+                detail ? std::optional<WaveformWindow>(detail->window) : std::nullopt;
+            if (window && (shown.empty() || shown.back() != window)) shown.push_back(window);
+        });
+    }
+    void TearDown() override {
+        WorkspaceTest::TearDown();
+        ::unsetenv("TMPDIR");
+    }
+    bool loaded() const { return workspace->waveformDetail().has_value(); }
+    bool idle() const { return Runner::liveChildCount() == 0 && fs::is_empty(temporary); }
+};
+
+}  // namespace
+
+TEST_F(DetailLoaderTest, AZoomedWindowOfAtMostSixtySecondsGetsItsDetail) {
+    EXPECT_FALSE(workspace->waveformLoading());  // the whole file uses the overview
+    workspace->zoomWaveform(true);
+    EXPECT_TRUE(workspace->waveformLoading());
+    ASSERT_TRUE(waitUntil([&] { return loaded(); }));
+    EXPECT_EQ(workspace->waveformDetail()->window, (WaveformWindow{0, 60}));  // around the playhead
+    EXPECT_EQ(workspace->waveformDetail()->peaks.size(), 1024u);
+    EXPECT_FALSE(workspace->waveformLoading());
+    EXPECT_EQ(workspace->waveformIssue(), std::nullopt);
+
+    workspace->setWaveformWindow(WaveformWindow{0, 60.5});  // too long: no load at all
+    EXPECT_FALSE(workspace->waveformLoading());
+    EXPECT_EQ(workspace->waveformDetail(), std::nullopt);
+    workspace->setWaveformWindow(WaveformWindow{70, 130});
+    ASSERT_TRUE(waitUntil([&] { return loaded(); }));
+    EXPECT_EQ(workspace->waveformDetail()->window, (WaveformWindow{70, 130}));
+    workspace->fitWaveform();
+    EXPECT_EQ(workspace->waveformDetail(), std::nullopt);
+    EXPECT_TRUE(waitUntil([&] { return idle(); }));
+}
+
+TEST_F(DetailLoaderTest, ABurstOfWindowChangesShowsOnlyTheLastWindow) {
+    workspace->setWaveformDetailDelay(std::chrono::milliseconds(150));
+    workspace->zoomWaveform(true);
+    workspace->zoomWaveform(true);
+    workspace->zoomWaveform(true);
+    const auto last = *workspace->waveformWindow();
+    ASSERT_TRUE(waitUntil([&] { return loaded(); }));
+    EXPECT_EQ(shown, (std::vector<std::optional<WaveformWindow>>{last}));
+}
+
+TEST_F(DetailLoaderTest, AResultOfASupersededWindowIsDropped) {
+    workspace->setWaveformWindow(WaveformWindow{10, 70});
+    ASSERT_TRUE(waitUntil([&] { return Runner::liveChildCount() > 0; }));
+    // The load runs on while this thread takes no events: its completion waits in the queue
+    // until the window has changed.
+    for (int i = 0; i < 500 && !idle(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    workspace->panWaveform(1);
+    ASSERT_TRUE(waitUntil([&] { return loaded(); }));
+    EXPECT_EQ(shown, (std::vector<std::optional<WaveformWindow>>{WaveformWindow{40, 100}}));
+}
+
+TEST_F(DetailLoaderTest, ACancelledLoadStopsItsChildAndPublishesNothing) {
+    workspace->setWaveformWindow(WaveformWindow{10, 70});
+    ASSERT_TRUE(waitUntil([&] { return Runner::liveChildCount() > 0; }));
+    workspace->fitWaveform();
+    EXPECT_FALSE(workspace->waveformLoading());
+    ASSERT_TRUE(waitUntil([&] { return idle(); }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(workspace->waveformIssue(), std::nullopt);
+    EXPECT_FALSE(workspace->waveformLoading());
+}
+
+TEST_F(DetailLoaderTest, ASourceThatDisappearedLeavesTheOverviewWithAnIssue) {
+    fs::remove(talk);
+    workspace->zoomWaveform(true);
+    ASSERT_TRUE(waitUntil([&] { return workspace->waveformIssue().has_value(); }));
+    EXPECT_EQ(workspace->waveformIssue(), "局部波形未能加载。");
+    EXPECT_FALSE(workspace->waveformLoading());
+    EXPECT_EQ(workspace->waveformDetail(), std::nullopt);
+    // The retry starts over and fails the same way; a new window clears the issue first.
+    workspace->reloadWaveformDetail();
+    EXPECT_EQ(workspace->waveformIssue(), std::nullopt);
+    EXPECT_TRUE(workspace->waveformLoading());
+    ASSERT_TRUE(waitUntil([&] { return workspace->waveformIssue().has_value(); }));
+    EXPECT_TRUE(waitUntil([&] { return idle(); }));
+}
