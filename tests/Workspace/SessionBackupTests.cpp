@@ -265,7 +265,7 @@ TEST_F(WorkspaceTest, ALockHeldByAnotherProcessIsReportedAtStartAndAtEveryBackup
                 return true;
             }
         },
-        10000));
+        30000));
     workspace = makeWorkspace();
     EXPECT_EQ(workspace->sessionBackupIssue(), "另一应用实例正在使用本机备份，请先保存当前项目。");
     open(sourceA);
