@@ -264,6 +264,7 @@ class Workspace : public QObject {
     void analysisFailed(std::exception_ptr error, const CancellationToken& token);
     void recordOptions(const CutOptions& before);
     void stepOptionHistory(bool undo);
+    void stepCutHistory(bool undo);
 
     // The single edit path of the cut list; false when nothing was changed.
     bool applyCuts(std::vector<CutRegion> list);

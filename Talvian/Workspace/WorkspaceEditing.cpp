@@ -118,27 +118,14 @@ bool Workspace::canRedoCut() const {
     return !cutBusy_ && !needsAnalysis() && cutHistory_.canRedo();
 }
 
-void Workspace::undoCut() {
-    publish(boundaryDrag_, std::optional<WaveformBoundaryDrag>());
-    if (!canUndoCut() || !project_) return;
-    auto restored = cutHistory_.undo(project_->cuts);
-    if (!restored) return;
-    emit changed();
-    optionPast_.clear();
-    optionFuture_.clear();
-    stopAudition(true);
-    CutProject edited = *project_;
-    edited.cuts = std::move(*restored);
-    setProject(std::move(edited));
-    reconcileReview();
-    publish(cutOutput_, std::optional<std::filesystem::path>());
-    setCutStatus(L("已撤销上一步剪辑。"));
-}
+void Workspace::undoCut() { stepCutHistory(true); }
 
-void Workspace::redoCut() {
+void Workspace::redoCut() { stepCutHistory(false); }
+
+void Workspace::stepCutHistory(bool undo) {
     publish(boundaryDrag_, std::optional<WaveformBoundaryDrag>());
-    if (!canRedoCut() || !project_) return;
-    auto restored = cutHistory_.redo(project_->cuts);
+    if (!(undo ? canUndoCut() : canRedoCut()) || !project_) return;
+    auto restored = undo ? cutHistory_.undo(project_->cuts) : cutHistory_.redo(project_->cuts);
     if (!restored) return;
     emit changed();
     optionPast_.clear();
@@ -149,7 +136,7 @@ void Workspace::redoCut() {
     setProject(std::move(edited));
     reconcileReview();
     publish(cutOutput_, std::optional<std::filesystem::path>());
-    setCutStatus(L("已重做剪辑。"));
+    setCutStatus(undo ? L("已撤销上一步剪辑。") : L("已重做剪辑。"));
 }
 
 }  // namespace talvian
