@@ -19,6 +19,7 @@
 
 #include "Model/FileNaming.h"
 #include "Model/NumberText.h"
+#include "Player/MpvPlayer.h"
 #include "Process/Dependencies.h"
 #include "Process/Runner.h"
 #include "Workspace/Workspace.h"
@@ -66,7 +67,11 @@ CutProject makeProject(const fs::path& source) {
 
 void measure(const char* label, const fs::path& source, int rounds, const fs::path& folder) {
     const CutProject project = makeProject(source);
-    Workspace workspace(folder / (std::string("Recovery-") + label) / "last-session.quenlo.json", {},
+    // The application's player, without a sound device.
+    MpvSettings settings;
+    settings.audioOutput = "null";
+    MpvPlayerFactory players(settings);
+    Workspace workspace(players, folder / (std::string("Recovery-") + label) / "last-session.quenlo.json", {},
                         [project](const fs::path&, const CutOptions&, const CancellationToken&,
                                   const ProgressCallback&) { return project; });
     workspace.loadSource(source, true);

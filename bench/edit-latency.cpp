@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Model/FileNaming.h"
+#include "Player/MpvPlayer.h"
 #include "Workspace/Workspace.h"
 
 using namespace talvian;
@@ -54,7 +55,11 @@ void measure(int pauses, int rounds, const fs::path& folder) {
     const fs::path source = folder / ("talk-" + std::to_string(pauses) + ".wav");
     std::ofstream(source) << "x";
     const CutProject project = makeProject(source, pauses);
-    Workspace workspace(folder / ("Recovery-" + std::to_string(pauses)) / "last-session.quenlo.json", {},
+    // The application's player, without a sound device: every edit re-plans its skips.
+    MpvSettings settings;
+    settings.audioOutput = "null";
+    MpvPlayerFactory players(settings);
+    Workspace workspace(players, folder / ("Recovery-" + std::to_string(pauses)) / "last-session.quenlo.json", {},
                         [project](const fs::path&, const CutOptions&, const CancellationToken&,
                                   const ProgressCallback&) { return project; });
     workspace.loadSource(source, true);

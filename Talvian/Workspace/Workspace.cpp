@@ -62,12 +62,17 @@ std::string ProcessingFailure::message(const std::string& text) {
     return L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。");
 }
 
-Workspace::Workspace(std::optional<fs::path> sessionBackupURL, std::vector<std::string> arguments,
-                     Analyzer analyzer, QObject* parent)
-    : QObject(parent), analyzer_(std::move(analyzer)), sessionBackupURL_(std::move(sessionBackupURL)) {
+Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBackupURL,
+                     std::vector<std::string> arguments, Analyzer analyzer, QObject* parent)
+    : QObject(parent),
+      playerFactory_(players),
+      analyzer_(std::move(analyzer)),
+      sessionBackupURL_(std::move(sessionBackupURL)),
+      player_(players.makeEmptyPlayer()) {
     pool_.setMaxThreadCount(kMaxBackgroundThreads);
     cutStatus_ = L("导入一段口播，先看看哪些停顿可以省去。");
     detectionPreviewTimer_.setSingleShot(true);
+    setUpPlayback();
 
     // Output folder: Downloads/"Talvian 输出", the saved setting over it, "--output" over both.
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
@@ -106,6 +111,9 @@ Workspace::~Workspace() {
     detectionPreviewCancellation_->cancel();
     waveformDetailTimer_.stop();
     waveformCancellation_->cancel();
+    previewTimeout_.stop();
+    auditionTimeout_.stop();
+    auditionCancellation_->cancel();
     // Jobs finish on their own; their completions find this object gone and do nothing.
     pool_.waitForDone();
 }
@@ -227,35 +235,6 @@ void Workspace::cutFailed(const std::string& text) {
     setCutBusy(false);
     setCutStatus(message);
     setNotice(message);
-}
-
-// ---- Hooks of the player, audition and waveform
-
-void Workspace::stopAudition(bool /*returnToSource*/) {
-    // No audition player exists yet: only the flags that guards read are reset.
-    if (auditionID_ || auditionLoading_ || auditionIsDraft_ || auditionIsManual_ || auditionIsFull_) {
-        publish(auditionID_, std::optional<Uuid>());
-        publish(auditionLoading_, false);
-        publish(auditionIsDraft_, false);
-        publish(auditionIsManual_, false);
-        publish(auditionIsFull_, false);
-    }
-}
-
-void Workspace::pausePlayer() {
-    publish(isPlaying_, false);
-}
-
-void Workspace::installPlayer(const fs::path& /*url*/, double /*position*/) {
-    publish(previewReady_, false);
-}
-
-void Workspace::seek(double seconds, bool /*play*/) {
-    playheadSeconds_ = seconds;
-}
-
-void Workspace::audition(const CutRegion& region) {
-    setReviewID(region.id);
 }
 
 }  // namespace talvian

@@ -21,10 +21,14 @@
 #include <vector>
 
 #include "DetailWaveform.h"
+#include "Export/AuditionPlan.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutAdjustment.h"
 #include "Model/CutMath.h"
 #include "Model/CutProject.h"
+#include "PlaybackClock.h"
+#include "Player/Player.h"
+#include "Player/PlayerFactory.h"
 #include "SessionBackup.h"
 #include "WaveformBoundaryDrag.h"
 #include "WaveformWindow.h"
@@ -51,10 +55,11 @@ class Workspace : public QObject {
     using Analyzer = std::function<CutProject(const std::filesystem::path&, const CutOptions&,
                                               const CancellationToken&, const ProgressCallback&)>;
 
-    // sessionBackupURL: the last-session file (SessionBackup::defaultURL() in the
-    // application); nullopt disables the backup. `arguments` are the launch arguments
-    // ("--output <folder>"). Starts no task.
-    explicit Workspace(std::optional<std::filesystem::path> sessionBackupURL,
+    // players: makes the preview and audition players (libmpv in the application; it must
+    // outlive the controller). sessionBackupURL: the last-session file
+    // (SessionBackup::defaultURL() in the application); nullopt disables the backup.
+    // `arguments` are the launch arguments ("--output <folder>"). Starts no task.
+    Workspace(PlayerFactory& players, std::optional<std::filesystem::path> sessionBackupURL,
                        std::vector<std::string> arguments = {}, Analyzer analyzer = {},
                        QObject* parent = nullptr);
     // Without an analyzer (a controller that only reads the backup) analyses fail at once.
@@ -168,6 +173,11 @@ class Workspace : public QObject {
     // True when the range was added to the cut list.
     bool addManualCut(const std::string& start, const std::string& end);
     void resetManualMarks();
+    // Not busy, analysed, no drag, the preview ready, no audition loading and no draft audition.
+    bool canCaptureManualPosition() const;
+    // Takes the active player's position (in source time) into manualStart or manualEnd,
+    // stopping playback; false when nothing was taken.
+    bool captureManualPosition(CutBoundary edge);
 
     // ---- Session backup and recent sessions
     const std::optional<std::string>& sessionBackupName() const { return sessionBackupName_; }
@@ -233,6 +243,70 @@ class Workspace : public QObject {
     bool auditionIsDraft() const { return auditionIsDraft_; }
     bool auditionIsManual() const { return auditionIsManual_; }
 
+    // ==== Preview player and playback clock (WorkspacePlayback.cpp). Main thread.
+    // The five speeds the transport offers, in menu order.
+    static constexpr float kPlaybackSpeeds[] = {0.5f, 1.0f, 1.25f, 1.5f, 2.0f};
+    // The preview player of the current source (an empty player before any source).
+    Player& player() const { return *player_; }
+    // The position in source seconds; never replaced.
+    PlaybackClock& playbackClock() { return playbackClock_; }
+    // The active player (the audition's while one exists) is muted or at volume 0.
+    bool previewSoundMuted() const { return previewSoundMuted_; }
+    // The active player's default rate.
+    float playbackSpeed() const { return playbackSpeed_; }
+    bool previewLoading() const { return previewLoading_; }
+    // Why the preview cannot be shown (failure or slow load).
+    const std::optional<std::string>& previewIssue() const { return previewIssue_; }
+    bool canPlayPreview() const { return previewReady_ && !cutBusy_ && !auditionLoading_; }
+    // Play or pause the active player (restarts from 0 within 0.05 s of the end).
+    void togglePlayback();
+    // One of kPlaybackSpeeds, for the active player; anything else is ignored.
+    void setPlaybackSpeed(float speed);
+    bool canJumpToSourceTime() const;
+    // Moves playback and selection to a typed source time; true when it moved.
+    bool jumpToSourceTime(const std::string& text);
+    // Why a typed time cannot be used with a source of `durationSeconds`; none when it can.
+    static std::optional<std::string> sourceTimeIssue(const std::string& text, double durationSeconds);
+    // How long a preview or audition may load before it counts as slow (12 s); tests shorten it.
+    void setLoadTimeout(std::chrono::milliseconds timeout) { loadTimeout_ = timeout; }
+    // ==== end of preview player
+
+    // ==== Audition (WorkspaceAudition.cpp). Main thread.
+    // The selected audition: the region's id, or a fresh id for the whole edit.
+    const std::optional<Uuid>& auditionID() const { return auditionID_; }
+    AuditionMode auditionMode() const { return auditionMode_; }
+    // The audition player from installation until the audition stops; the active player.
+    Player* auditionPlayer() const { return auditionPlayer_.get(); }
+    const std::optional<std::string>& auditionStatus() const { return auditionStatus_; }
+    bool auditionIsFull() const { return auditionIsFull_; }
+    bool repeatAudition() const { return repeatAudition_; }
+    void setRepeatAudition(bool on);
+    bool canRepeatAudition() const { return auditionID_ && !auditionLoading_ && !cutBusy_; }
+    bool canAuditionFull() const;
+    // Source seconds covered by the current one-region plan; none otherwise.
+    std::optional<std::pair<double, double>> auditionSourceRange() const;
+    // The region with this id in the current project.
+    void audition(const Uuid& id, AuditionMode mode);
+    // The pause under review, else the first of the review order.
+    void auditionReview(AuditionMode mode);
+    // The typed manual range, before it is added.
+    void auditionManual(AuditionMode mode);
+    // Common start of every one-region audition (draft: an unsaved variant in `project`).
+    void beginAudition(const CutRegion& cut, const CutProject& project, AuditionMode mode, bool draft,
+                       bool manual);
+    // The project with one region moved, for a draft audition; none when the move is invalid.
+    std::optional<CutProject> adjustmentProject(const Uuid& id, double start, double end) const;
+    // The whole edited result from the current source position.
+    void auditionFull();
+    // Ends the audition; with returnToSource the preview continues where its cursor was.
+    void stopAudition(bool returnToSource);
+    // Stops only the draft audition of that region.
+    void stopAdjustmentAudition(const Uuid& id);
+    static std::string auditionLabel(AuditionMode mode, bool manual, bool draft);
+    std::string auditionDescription(const AuditionPlan& plan) const;
+    std::string auditionPlaybackSuffix() const;
+    // ==== end of audition
+
   signals:
     // Any published property changed.
     void changed();
@@ -270,18 +344,49 @@ class Workspace : public QObject {
     bool applyCuts(std::vector<CutRegion> list);
     void reconcileReview();
 
-    // Hooks of the player, audition and waveform; they act on what exists.
-    void stopAudition(bool returnToSource);
-    void pausePlayer();
-    void installPlayer(const std::filesystem::path& url, double position);
-    void seek(double seconds, bool play);
-    void audition(const CutRegion& region);
     // The playback clock's position, seconds.
-    double playbackPosition() const { return playheadSeconds_; }
-    void refreshPreviewCutBoundaries() {}
+    double playbackPosition() const { return playbackClock_.position(); }
+    // Hook of the export settings; it acts on what exists.
     void cancelExportAudioInfo() {}
 
+    // ==== Preview player internals (WorkspacePlayback.cpp)
+    // Replaces the preview player by one for `url`, moved to `startSeconds` once ready.
+    void installPlayer(const std::filesystem::path& url, double startSeconds);
+    // Moves the preview to a source time (only when ready and idle), optionally playing.
+    void seek(double seconds, bool play);
+    // Pauses the preview player.
+    void pausePlayer();
+    void setIsPlaying(bool value);
+    Player& activePlayer() const { return auditionPlayer_ ? *auditionPlayer_ : *player_; }
+    // Recomputes the merged removed ranges and the boundary observer of skip-cuts mode.
+    void refreshPreviewCutBoundaries();
+    void skipPreviewCutIfNeeded();
+    // The sound indicators and speed follow `player` from now on.
+    void observePreviewSound(Player& player);
+    void previewStatusChanged(double startSeconds);
+    void previewTick(double seconds);
+    // Calls `step` from a fresh main-thread event while this object and `player` exist.
+    void postForPlayer(Player* player, std::function<void(Workspace&, Player&)> step);
+    // Timers and sound observation of the first (empty) player; run once by the constructor.
+    void setUpPlayback();
+    // ==== end of preview player internals
+
+    // ==== Audition internals (WorkspaceAudition.cpp)
+    void startAudition(const AuditionPlan& plan, const CutProject& project, const Uuid& id, bool draft,
+                       bool manual, bool full, double startOffset);
+    void installAudition(const AuditionTimeline& timeline, const Uuid& generation);
+    void failAudition(const std::string& message);
+    void setAuditionStatus(std::optional<std::string> value);
+    // The audition player's first play, at playback time `seconds`.
+    void beginAuditionPlayback(double seconds, const std::string& description);
+    void auditionStatusChanged(const std::string& description);
+    void auditionRateChanged(const std::string& description);
+    void auditionTick(double seconds, const std::string& description);
+    void auditionEnded(const std::string& description);
+    // ==== end of audition internals
+
     WorkspaceWindow* window_ = nullptr;
+    PlayerFactory& playerFactory_;
     Analyzer analyzer_;
     QThreadPool pool_;
 
@@ -330,6 +435,22 @@ class Workspace : public QObject {
     bool previewReady_ = false;
     bool isPlaying_ = false;
     std::optional<std::string> sourceReadIssue_;
+    // ==== Preview player state
+    std::unique_ptr<Player> player_;
+    PlaybackClock playbackClock_;
+    bool previewSoundMuted_ = false;
+    float playbackSpeed_ = 1.0f;
+    bool previewLoading_ = false;
+    std::optional<std::string> previewIssue_;
+    std::optional<Player::ObserverID> observer_;  // periodic observer on player_
+    std::optional<Player::ObserverID> previewBoundaryObserver_;
+    QPointer<Player> previewBoundaryPlayer_;
+    Uuid previewBoundaryGeneration_ = Uuid::random();
+    std::vector<CutRegion> previewRemovedRanges_;  // merged, ascending
+    std::vector<QMetaObject::Connection> soundConnections_;  // on the active player
+    QTimer previewTimeout_;
+    std::chrono::milliseconds loadTimeout_{12000};
+    // ==== end of preview player state
 
     // Manual range texts.
     std::string manualStart_ = "0";
@@ -348,11 +469,24 @@ class Workspace : public QObject {
     bool auditionIsDraft_ = false;
     bool auditionIsManual_ = false;
     bool auditionIsFull_ = false;
+    // ==== Audition state
+    AuditionMode auditionMode_ = AuditionMode::original;
+    std::unique_ptr<Player> auditionPlayer_;
+    std::optional<std::string> auditionStatus_;
+    bool repeatAudition_ = false;
+    std::optional<AuditionPlan> auditionPlan_;
+    Uuid auditionGeneration_ = Uuid::random();
+    CancellationToken auditionCancellation_ = makeCancellation();  // the preparation's
+    QTimer auditionTimeout_;
+    double auditionStartOffset_ = 0;  // playback seconds
+    std::optional<Player::ObserverID> auditionObserver_;
+    Uuid auditionRestartToken_ = Uuid::random();
+    bool auditionRestartPending_ = false;
+    // ==== end of audition state
 
     // Waveform, drag, history, notices.
     std::optional<WaveformWindow> waveformWindow_;
     std::optional<WaveformBoundaryDrag> boundaryDrag_;
-    double playheadSeconds_ = 0;  // where the last seek put the playhead
     // ==== Detail waveform loader.
     std::optional<WaveformSlice> waveformDetail_;
     bool waveformLoading_ = false;

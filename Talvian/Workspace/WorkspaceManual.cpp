@@ -132,6 +132,40 @@ bool Workspace::addManualCut(const std::string& startText, const std::string& en
     return true;
 }
 
+bool Workspace::canCaptureManualPosition() const {
+    return !cutBusy_ && !needsAnalysis() && !boundaryDrag_ && previewReady_ && !auditionLoading_ &&
+           !auditionIsDraft_;
+}
+
+bool Workspace::captureManualPosition(CutBoundary edge) {
+    if (!canCaptureManualPosition() || !project_) return false;
+    Player& active = activePlayer();
+    double seconds = active.currentTime();
+    if (!std::isfinite(seconds) || seconds < 0) return false;
+    // An edited audition's clock skips removed ranges: the text must hold source time.
+    if (auditionPlan_) seconds = auditionPlan_->sourceTime(seconds);
+    if (!std::isfinite(seconds)) return false;
+    const double duration = project_->info.duration;
+    if (!std::isfinite(duration) || !(duration > 0)) return false;
+    seconds = std::clamp(seconds, 0.0, duration);
+
+    active.pause();
+    playbackClock_.setPosition(seconds);
+    stopAudition(true);
+    pausePlayer();
+
+    // Rounding to milliseconds may step past the end of the file; the exact value never does.
+    std::string text = fixedDecimal(seconds, 3);
+    if (parseDecimal(text).value_or(seconds) > duration) text = shortestDecimal(seconds);
+    if (edge == CutBoundary::start)
+        setManualStart(text);
+    else
+        setManualEnd(text);
+    setCutStatus(L("已取原片位置 %@ 秒作为%@；点“添加删除区间”后才会修改剪辑。", text,
+                   edge == CutBoundary::start ? L("起点") : L("终点")));
+    return true;
+}
+
 void Workspace::resetManualMarks() {
     setManualStart("0");
     setManualEnd("1");

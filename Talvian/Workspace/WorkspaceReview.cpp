@@ -87,7 +87,7 @@ void Workspace::moveReview(int step) {
     const long long target = (index ? static_cast<long long>(*index) : -1) + step;
     const auto list = reviewCuts();
     if (target < 0 || target >= static_cast<long long>(list.size())) return;
-    audition(list[static_cast<std::size_t>(target)]);
+    audition(list[static_cast<std::size_t>(target)].id, AuditionMode::original);
 }
 
 void Workspace::rewindReview() {
@@ -95,7 +95,7 @@ void Workspace::rewindReview() {
     if (!canReview() || list.empty()) return;
     const auto index = reviewIndex();
     const std::size_t target = index && *index >= kRewindSteps ? *index - kRewindSteps : 0;
-    audition(list[target]);
+    audition(list[target].id, AuditionMode::original);
 }
 
 void Workspace::reconcileReview() {

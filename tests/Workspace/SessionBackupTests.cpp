@@ -143,7 +143,8 @@ TEST_F(SessionBackupTest, UnreadableHistoriesArePreservedOnceBesideAFreshOne) {
 TEST_F(SessionBackupTest, AGarbledLastSessionOffersNoResumeAtStart) {
     fs::create_directories(url.parent_path());
     writeFile(url, "{garbled");
-    Workspace workspace(url);
+    FakePlayerFactory players;
+    Workspace workspace(players, url);
     EXPECT_EQ(workspace.sessionBackupIssue(), "上次备份无法读取。原文件已保留，可打开已保存的项目。");
     EXPECT_FALSE(workspace.sessionBackupName());
 }
@@ -283,7 +284,8 @@ TEST(SessionBackupCrash, EditsUntilKilled) {
     if (!folder) GTEST_SKIP() << "runs only as the child of KillBetweenTwoEditsKeepsTheFirst";
     const fs::path source = fs::path(folder) / "talk.wav";
     ScriptedAnalysis analysis;
-    Workspace workspace(fs::path(folder) / "Recovery/last-session.quenlo.json", {}, analysis.analyzer());
+    FakePlayerFactory players;
+    Workspace workspace(players, fs::path(folder) / "Recovery/last-session.quenlo.json", {}, analysis.analyzer());
     workspace.loadSource(source, true);
     waitUntil([&] { return !workspace.cutBusy(); });
     workspace.toggleCut(workspace.project()->cuts[1].id);
@@ -308,7 +310,8 @@ TEST_F(SessionBackupTest, KillBetweenTwoEditsKeepsTheFirst) {
     ASSERT_EQ(saved->cuts.size(), 3u);
     EXPECT_FALSE(saved->cuts[1].remove);
     // The next instance takes the lock the killed one held.
-    Workspace next(url);
+    FakePlayerFactory nextPlayers;
+    Workspace next(nextPlayers, url);
     EXPECT_EQ(next.sessionBackupName(), "talk.wav");
     EXPECT_FALSE(next.sessionBackupIssue());
 }

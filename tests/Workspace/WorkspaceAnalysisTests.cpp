@@ -12,6 +12,7 @@ class RealAnalysisTest : public ::testing::Test {
   protected:
     TempDir folder;
     std::filesystem::path source = folder / "讲话 talk.m4a";
+    FakePlayerFactory players;
     std::unique_ptr<Workspace> workspace;
 
     void SetUp() override {
@@ -20,7 +21,7 @@ class RealAnalysisTest : public ::testing::Test {
             "-f lavfi -i \"sine=frequency=300:duration=12,volume='if(between(t,1,3)+between(t,4.5,7)+"
             "between(t,9,11),1,0)':eval=frame\" -c:a aac -b:a 64k",
             source);
-        workspace = std::make_unique<Workspace>(folder / "Recovery/last-session.quenlo.json",
+        workspace = std::make_unique<Workspace>(players, folder / "Recovery/last-session.quenlo.json",
                                                 std::vector<std::string>{}, &VevazAvezud::analyze);
     }
 };

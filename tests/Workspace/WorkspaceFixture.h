@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "Model/FileNaming.h"
+#include "Player/FakePlayer.h"
 #include "TestSupport.h"
 #include "Workspace/Workspace.h"
 
@@ -116,6 +117,8 @@ class WorkspaceTest : public ::testing::Test {
     std::filesystem::path sourceB = folder / "b.wav";
     ScriptedAnalysis analysis;
     TestWindow window;
+    // Scripted players; the test decides when each one loads.
+    FakePlayerFactory players;
     std::unique_ptr<Workspace> workspace;
 
     void SetUp() override {
@@ -129,7 +132,7 @@ class WorkspaceTest : public ::testing::Test {
     }
 
     std::unique_ptr<Workspace> makeWorkspace() {
-        auto made = std::make_unique<Workspace>(backupURL, std::vector<std::string>{}, analysis.analyzer());
+        auto made = std::make_unique<Workspace>(players, backupURL, std::vector<std::string>{}, analysis.analyzer());
         made->setWindow(&window);
         made->setDetectionPreviewDelay(std::chrono::milliseconds(30));
         return made;

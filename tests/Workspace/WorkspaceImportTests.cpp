@@ -56,7 +56,7 @@ TEST_F(WorkspaceTest, ReanalysisArchivesThePreviousEdit) {
 TEST_F(WorkspaceTest, WithoutABackupNeitherReanalysisNorSwitchingDropsTheEdit) {
     // Another instance holds the backup lock: every backup of this controller fails.
     workspace.reset();
-    Workspace holder(backupURL);
+    Workspace holder(players, backupURL);
     workspace = makeWorkspace();
     EXPECT_EQ(workspace->sessionBackupIssue(), "另一应用实例正在使用本机备份，请先保存当前项目。");
     open(sourceA);

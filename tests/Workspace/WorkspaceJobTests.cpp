@@ -38,13 +38,14 @@ TEST_F(WorkspaceTest, StartsIdleWithTheWelcomeTextAndNoSession) {
 
 TEST(WorkspaceSettings, OutputFolderComesFromTheFirstOutputArgument) {
     TempDir folder;
-    const auto made = [](std::vector<std::string> arguments) {
-        return Workspace(std::nullopt, std::move(arguments)).outputFolder();
+    FakePlayerFactory players;
+    const auto made = [&players](std::vector<std::string> arguments) {
+        return Workspace(players, std::nullopt, std::move(arguments)).outputFolder();
     };
     EXPECT_EQ(made({"Talvian", "--output", "/tmp/x", "--output", "/tmp/y"}), "/tmp/x");
     EXPECT_EQ(made({"Talvian", "--output"}).filename(), "Talvian 输出");
     EXPECT_EQ(made({}).filename(), "Talvian 输出");
-    Workspace withoutBackup(std::nullopt);
+    Workspace withoutBackup(players, std::nullopt);
     EXPECT_FALSE(withoutBackup.sessionBackupIssue());
     EXPECT_TRUE(withoutBackup.recentSessions().empty());
 }
