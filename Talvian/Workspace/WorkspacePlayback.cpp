@@ -266,9 +266,13 @@ bool Workspace::jumpToSourceTime(const std::string& text) {
     if (sourceTimeIssue(text, duration)) return false;
     const auto seconds = manualSeconds(text);
     if (!seconds) return false;
+    const double target = *seconds;
     activePlayer().pause();
-    navigateWaveform(*seconds);
-    playbackClock_.setPosition(*seconds);
+    navigateWaveform(target);
+    playbackClock_.setPosition(target);
+    // A zoomed waveform keeps its width and follows the jump when the target is out of view.
+    if (waveformWindow_ && (target < waveformWindow_->start || target > waveformWindow_->end))
+        setWaveformWindow(WaveformWindow::centered(target, waveformWindow_->length(), duration));
     return true;
 }
 

@@ -232,5 +232,32 @@ TEST_F(PlaybackTest, AJumpToATypedTimeMovesTheClockAndThePreview) {
     }
 }
 
+TEST_F(PlaybackTest, AJumpOutOfAZoomedWaveformRecentresItWithTheSameWidth) {
+    openReady();
+    // Times between the pauses, so that no pause is revealed.
+    workspace->setWaveformWindow(WaveformWindow{2, 5});
+    EXPECT_TRUE(workspace->jumpToSourceTime("3"));
+    EXPECT_EQ(workspace->waveformWindow(), (WaveformWindow{2, 5}));
+    EXPECT_TRUE(workspace->jumpToSourceTime("6"));
+    EXPECT_EQ(workspace->waveformWindow(), (WaveformWindow{4.5, 7.5}));
+    EXPECT_TRUE(workspace->jumpToSourceTime("9.5"));
+    EXPECT_EQ(workspace->waveformWindow(), (WaveformWindow{7, 10})) << "pinned to the end";
+    // With the whole file shown nothing is zoomed.
+    workspace->setWaveformWindow(std::nullopt);
+    EXPECT_TRUE(workspace->jumpToSourceTime("0.5"));
+    EXPECT_EQ(workspace->waveformWindow(), std::nullopt);
+}
+
+TEST_F(PlaybackTest, AJumpIsRefusedDuringABoundaryDrag) {
+    openReady();
+    workspace->selectCutRow(cut(1).id, false, false);
+    workspace->setWaveformWindow(WaveformWindow{3, 7});
+    workspace->beginWaveformBoundary(cut(1).id, CutBoundary::start);
+    ASSERT_TRUE(workspace->boundaryDrag());
+    EXPECT_FALSE(workspace->canJumpToSourceTime());
+    EXPECT_FALSE(workspace->jumpToSourceTime("8"));
+    EXPECT_EQ(workspace->reviewID(), cut(1).id);
+}
+
 }  // namespace
 }  // namespace talvian::test

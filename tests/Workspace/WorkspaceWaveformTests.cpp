@@ -1,4 +1,4 @@
-#include "WorkspaceFixture.h"
+#include "PlaybackFixture.h"
 
 using namespace talvian;
 using namespace talvian::test;
@@ -36,8 +36,12 @@ class WaveformTest : public WorkspaceTest {
 TEST_F(WaveformTest, ZoomHalvesDownToTwoSecondsAndDoublesBackToTheWholeFile) {
     open(sourceA);
     EXPECT_EQ(workspace->visibleWaveformWindow(), (WaveformWindow{0, 600}));
+    // The playhead follows the preview player once it is ready and has landed.
+    dynamic_cast<FakePlayer&>(workspace->player()).finishLoading(600);
+    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
     workspace->navigateWaveform(250);  // no pause there: the playhead is the centre
     ASSERT_EQ(workspace->reviewID(), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return workspace->playbackClock().position() == 250; }));
     const double spans[] = {60, 30, 15, 7.5, 3.75, 2, 2};
     for (double span : spans) {
         workspace->zoomWaveform(true);
