@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 
 #include "PlaybackFixture.h"
@@ -82,8 +83,13 @@ TEST_F(PlaybackTest, ALoopRestartsWithoutEndingAndPlayPauseDuringTheRestartPause
     FakePlayer& player = playAudition();
     workspace->setRepeatAudition(true);
     EXPECT_EQ(workspace->auditionStatus(), kEditedDescription + " · 循环试听");
+    std::vector<std::string> statuses;
+    QObject::connect(workspace.get(), &Workspace::changed,
+                     [&] { statuses.push_back(workspace->auditionStatus().value_or("")); });
     player.advance(5);
     settle();
+    EXPECT_TRUE(std::none_of(statuses.begin(), statuses.end(),
+                             [](const std::string& status) { return status.ends_with(" · 已结束"); }));
     EXPECT_EQ(player.seekLog().back(), 0);
     EXPECT_GT(player.rate(), 0);
     EXPECT_TRUE(workspace->isPlaying());

@@ -20,6 +20,19 @@ TEST_F(PlaybackTest, ANewSourceLoadsAndIsPositionedOnlyWhenReady) {
     EXPECT_TRUE(workspace->canPlayPreview());
 }
 
+TEST_F(PlaybackTest, APreviewThatBecomesReadyDuringAJobIsNotMoved) {
+    analysis.hold = true;
+    workspace->loadSource(sourceA, true);
+    ASSERT_TRUE(workspace->cutBusy());
+    preview().finishLoading(10);
+    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    EXPECT_TRUE(preview().seekLog().empty());
+    workspace->togglePlayback();
+    EXPECT_EQ(preview().playCount(), 0) << "no playback while the analysis runs";
+    analysis.release();
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+}
+
 TEST_F(PlaybackTest, ASlowLoadSaysSoAndRecoversWhenTheItemBecomesReady) {
     workspace->setLoadTimeout(std::chrono::milliseconds(40));
     open(sourceA);
