@@ -60,8 +60,7 @@ class Workspace : public QObject {
     // (SessionBackup::defaultURL() in the application); nullopt disables the backup.
     // `arguments` are the launch arguments ("--output <folder>"). Starts no task.
     Workspace(PlayerFactory& players, std::optional<std::filesystem::path> sessionBackupURL,
-                       std::vector<std::string> arguments = {}, Analyzer analyzer = {},
-                       QObject* parent = nullptr);
+              std::vector<std::string> arguments = {}, Analyzer analyzer = {}, QObject* parent = nullptr);
     // Without an analyzer (a controller that only reads the backup) analyses fail at once.
     ~Workspace() override;
 
@@ -446,8 +445,10 @@ class Workspace : public QObject {
     std::optional<Player::ObserverID> previewBoundaryObserver_;
     QPointer<Player> previewBoundaryPlayer_;
     Uuid previewBoundaryGeneration_ = Uuid::random();
-    std::vector<CutRegion> previewRemovedRanges_;  // merged, ascending
-    std::vector<QMetaObject::Connection> soundConnections_;  // on the active player
+    // Removed ranges merged, ascending.
+    std::vector<CutRegion> previewRemovedRanges_;
+    // The sound and speed reports of the active player.
+    std::vector<QMetaObject::Connection> soundConnections_;
     QTimer previewTimeout_;
     std::chrono::milliseconds loadTimeout_{12000};
     // ==== end of preview player state
