@@ -265,7 +265,19 @@ TEST_F(PlaybackTest, OnlyTheLatestOfTwoQuickStartsIsInstalled) {
 
 TEST_F(PlaybackTest, ReviewNavigationAuditionsEachPauseAsRecorded) {
     openReady();
+    // Without a pause under review the menu command takes the first of the review order.
+    workspace->setReviewOrder(ReviewOrder::longestFirst);
+    workspace->auditionReview(AuditionMode::edited);
+    EXPECT_EQ(workspace->auditionID(), cut(1).id);
+    EXPECT_EQ(workspace->auditionMode(), AuditionMode::edited);
+    workspace->stopAudition(false);
+    workspace->setReviewOrder(ReviewOrder::chronological);
+    workspace->selectCutRow(cut(0).id, false, false);
+    workspace->moveReview(-1);
+    EXPECT_FALSE(workspace->auditionID()) << "nothing before the first pause";
     workspace->moveReview(1);
+    EXPECT_EQ(workspace->reviewID(), cut(1).id);
+    workspace->rewindReview();
     EXPECT_EQ(workspace->reviewID(), cut(0).id);
     EXPECT_EQ(workspace->auditionID(), cut(0).id);
     EXPECT_EQ(workspace->auditionMode(), AuditionMode::original);
@@ -295,6 +307,39 @@ TEST_F(PlaybackTest, ATypedRangeIsAuditionedAsADraftAndStopsWhenItsTextChanges) 
     EXPECT_TRUE(workspace->auditionID()) << "the same text changes nothing";
     workspace->setManualEnd("9.5");
     EXPECT_FALSE(workspace->auditionID());
+}
+
+TEST_F(PlaybackTest, OnlyAuditionsOfSavedContentTakeTheKeyboardFromATextField) {
+    openReady();
+    struct Case {
+        std::string name;
+        std::function<void()> start;
+        int ends;
+    };
+    const Case cases[] = {
+        {"pause", [this] { workspace->audition(cut(1).id, AuditionMode::original); }, 1},
+        {"whole edit", [this] { workspace->auditionFull(); }, 1},
+        {"typed range",
+         [this] {
+             workspace->setManualStart("8.2");
+             workspace->setManualEnd("9");
+             workspace->auditionManual(AuditionMode::original);
+         },
+         0},
+        {"adjustment draft",
+         [this] {
+             const auto draft = *workspace->adjustmentProject(cut(1).id, 3.5, 5.5);
+             workspace->beginAudition(draft.cuts[1], draft, AuditionMode::edited, true, false);
+         },
+         0},
+    };
+    for (const Case& c : cases) {
+        workspace->stopAudition(false);
+        const int before = window.textEditingEnds;
+        c.start();
+        EXPECT_TRUE(workspace->auditionID()) << c.name;
+        EXPECT_EQ(window.textEditingEnds - before, c.ends) << c.name;
+    }
 }
 
 TEST_F(PlaybackTest, AnAdjustmentDraftStopsOnlyForItsOwnRegion) {

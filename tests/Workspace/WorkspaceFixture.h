@@ -36,7 +36,11 @@ class TestWindow : public WorkspaceWindow {
     int textRedos = 0;
 
     std::optional<std::filesystem::path> chooseMediaFile(const std::string&) override { return chosen; }
-    bool endTextEditing() override { return !keepsFocus; }
+    int textEditingEnds = 0;  // how often the controller asked the field to give up the keyboard
+    bool endTextEditing() override {
+        ++textEditingEnds;
+        return !keepsFocus;
+    }
     bool undoTextEditing() override { return editingText && ++textUndos; }
     bool redoTextEditing() override { return editingText && ++textRedos; }
 };
