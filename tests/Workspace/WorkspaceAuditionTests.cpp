@@ -200,7 +200,8 @@ TEST_F(PlaybackTest, FailedPreparationsStopTheAuditionWithTheirTexts) {
         std::string notice;
     };
     const Case cases[] = {
-        {"time-out", [this] { workspace->setLoadTimeout(std::chrono::milliseconds(40)); }, [](FakePlayer&) {},
+        // The scripted audition player never loads by itself; the time-out may also come first.
+        {"time-out", [this] { workspace->setLoadTimeout(std::chrono::milliseconds(40)); }, nullptr,
          "对比试听加载超时，请重新试听或重新选择原素材。"},
         {"item fails", [] {}, [](FakePlayer& player) { player.failLoading(); },
          "这份素材暂时无法对比试听，请重新选择原素材。"},
