@@ -8,9 +8,11 @@
 #include <cmath>
 #include <limits>
 
+#include "CutExport.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
+#include "Process/MediaProbe.h"
 
 namespace talvian {
 
@@ -187,6 +189,16 @@ std::optional<DiskSpaceShortfall> check(const CutProject& project, bool copiesOr
         // Advisory: an unreadable source or any other failure lets the export go ahead.
         return std::nullopt;
     }
+}
+
+std::optional<DiskSpaceShortfall> check(const CutProject& project, const std::filesystem::path& outputFolder,
+                                        AudioOutputFormat format, const CancellationToken& cancellation) {
+    auto readAudio = [](const std::filesystem::path& file, const CancellationToken& token) {
+        auto stream = AudioStreamInfo::read(file, token);
+        return PreflightAudioStream{stream.sampleRate, stream.channels};
+    };
+    return check(project, VevazAvezud::copiesOriginal(project, format), outputFolder, cancellation,
+                 readAudio);
 }
 
 }  // namespace ExportDiskPreflight

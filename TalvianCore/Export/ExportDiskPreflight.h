@@ -77,6 +77,11 @@ std::optional<DiskSpaceShortfall> check(const CutProject& project, bool copiesOr
                                         const PreflightAudioReader& readAudio,
                                         const FreeSpaceReader& available = availableBytes);
 
+// The check as the controller runs it: the export's own copy rule for `format` and the
+// source's first audio stream read by ffprobe under the token. Never throws.
+std::optional<DiskSpaceShortfall> check(const CutProject& project, const std::filesystem::path& outputFolder,
+                                        AudioOutputFormat format, const CancellationToken& cancellation);
+
 // The comparison alone: the temporary volume first, then the output volume; a volume whose
 // free space cannot be read (throws, or negative) is skipped; equal is enough. Never throws.
 std::optional<DiskSpaceShortfall> check(const std::optional<ExportSpaceEstimate>& estimate,

@@ -1,0 +1,164 @@
+#include "CutExport.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <vector>
+
+#include "Analysis/MediaFingerprint.h"
+#include "AudioRenderer.h"
+#include "Model/CutMath.h"
+#include "Model/FileNaming.h"
+#include "Model/FileSystem.h"
+#include "Model/Localization.h"
+#include "Model/Uuid.h"
+#include "Process/MediaProbe.h"
+#include "WorkPath.h"
+
+namespace talvian::VevazAvezud {
+
+namespace {
+
+std::string lowercased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return text;
+}
+
+MediaError copyMismatch() {
+    return MediaError(L("原始副本与原片不一致，未交付此结果。"));
+}
+
+// Copies `source` into the new file `work` chunk by chunk, reading the token before each
+// chunk, and accepts the copy only when it has the source's size and SHA-256 and the source
+// did not change meanwhile. Messages name `output`, the name the user will look for.
+void copyVerified(const std::filesystem::path& source, const std::filesystem::path& work,
+                  const std::filesystem::path& output, const CancellationToken& cancellation) {
+    const auto before = readMetadata(source);
+    UniqueFd reader(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!reader) throw fileError(L("读取"), source, errno);
+    UniqueFd writer(::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!writer) throw fileError(L("写入"), output, errno);
+    ::posix_fadvise(reader.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    std::vector<char> chunk(MediaFingerprint::kChunkBytes);
+    std::int64_t copied = 0;
+    for (;;) {
+        checkCancelled(cancellation);
+        ssize_t count = ::read(reader.get(), chunk.data(), chunk.size());
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throw fileError(L("读取"), source, errno);
+        }
+        if (count == 0) break;
+        for (ssize_t written = 0; written < count;) {
+            ssize_t n =
+                ::write(writer.get(), chunk.data() + written, static_cast<std::size_t>(count - written));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throw fileError(L("写入"), output, errno);
+            }
+            written += n;
+        }
+        copied += count;
+    }
+    if (::fsync(writer.get()) != 0) throw fileError(L("写入"), output, errno);
+    if (int code = writer.reset(); code != 0) throw fileError(L("写入"), output, code);
+    if (copied != before.bytes || fileBytes(work) != before.bytes) throw copyMismatch();
+
+    Cancellation never;
+    const Cancellation& token = cancellation ? *cancellation : never;
+    if (MediaFingerprint::sha256(work, token) != MediaFingerprint::sha256(source, token))
+        throw copyMismatch();
+    if (readMetadata(source) != before) throw copyMismatch();
+}
+
+// The video render step: the picture writer, the audio renderer with the source's duration as
+// presentation duration, the mux and the merged file's own check, inside a hidden video work
+// folder beside the output. It arrives with the FFmpeg-library media layer; until then a
+// source with a picture is refused here, before the work file exists.
+void renderVideo(const CutProject& /*project*/, const std::vector<CutRegion>& /*kept*/,
+                 const std::filesystem::path& /*workFile*/, const CancellationToken& /*cancellation*/,
+                 const ProgressCallback& /*progress*/) {
+    throw MediaError(L("这个版本还不能导出带画面的素材。"));
+}
+
+// The work file must hold a sound track, a picture track exactly when the source has one, and
+// last as long as the project predicts.
+void checkDelivery(const std::filesystem::path& work, const CutProject& project, std::size_t rangeCount,
+                   const CancellationToken& cancellation) {
+    auto info = Runner::probe(work, cancellation);
+    double tolerance =
+        std::max(kMinimumDurationTolerance, kDurationTolerancePerRange * static_cast<double>(rangeCount));
+    if (!info.hasAudio || info.hasVideo != project.info.hasVideo ||
+        !(std::fabs(info.duration - project.keptDuration()) < tolerance))
+        throw MediaError(L("导出后的轨道或时长检查未通过，未交付此结果。"));
+}
+
+}  // namespace
+
+bool copiesOriginal(const CutProject& project, AudioOutputFormat format) {
+    if (format != AudioOutputFormat::m4a) return false;
+    if (std::any_of(project.cuts.begin(), project.cuts.end(),
+                    [](const CutRegion& cut) { return cut.remove; }))
+        return false;
+    auto extension = lowercased(std::filesystem::path(project.source).extension().string());
+    return extension == ".mp4" || extension == ".m4a";
+}
+
+std::string outputStem(const CutProject& project) {
+    return std::filesystem::path(project.source).stem().string() + "-" + L("粗剪");
+}
+
+std::string outputExtension(const CutProject& project, AudioOutputFormat format) {
+    return project.info.hasVideo ? "mp4" : rawValue(format);
+}
+
+std::filesystem::path exportCut(const CutProject& project, const std::filesystem::path& outputFolder,
+                                AudioOutputFormat format, const CancellationToken& cancellation,
+                                const ProgressCallback& progress) {
+    project.validateSource();
+    checkCancelled(cancellation);
+    if (format == AudioOutputFormat::wav && project.info.hasVideo)
+        throw MediaError(L("WAV 导出仅用于纯音频素材；视频请使用 MP4 导出。"));
+
+    const auto kept = CutMath::kept(project.cuts, project.info.duration);
+    double keptSeconds = 0;
+    for (const auto& range : kept) keptSeconds += std::max(0.0, range.end - range.start);
+    if (kept.empty() || !(keptSeconds >= kMinimumKeptSeconds))
+        throw MediaError(L("全部内容都被标为删除了。请恢复至少一段内容后再导出。"));
+
+    std::error_code error;
+    std::filesystem::create_directories(outputFolder, error);
+    if (error) throw fileError(L("创建"), outputFolder, error.value());
+
+    const auto source = std::filesystem::path(project.source);
+    const auto extension = outputExtension(project, format);
+    const auto output = uniqueOutput(outputFolder, outputStem(project), extension);
+    const WorkPath work(outputFolder / (".Talvian-" + Uuid::random().string() + "." + extension));
+
+    if (copiesOriginal(project, format)) {
+        checkCancelled(cancellation);
+        copyVerified(source, work.path(), output, cancellation);
+        checkCancelled(cancellation);
+        moveNoReplace(work.path(), output);
+        if (progress) progress(1.0, L("未删除片段，已导出原始副本"));
+        return output;
+    }
+
+    if (project.info.hasVideo)
+        renderVideo(project, kept, work.path(), cancellation, progress);
+    else
+        AudioRenderer::render(source, kept, work.path(), format, cancellation, progress, std::nullopt);
+
+    checkDelivery(work.path(), project, kept.size(), cancellation);
+    checkCancelled(cancellation);
+    moveNoReplace(work.path(), output);
+    if (progress) progress(1.0, L("导出完成"));
+    return output;
+}
+
+}  // namespace talvian::VevazAvezud

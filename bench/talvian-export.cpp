@@ -1,0 +1,51 @@
+// Runs the cut export on a saved review project (whose source path it holds) and prints the
+// path of the delivered file; progress goes to standard error. bench/export-audio.sh times it.
+// Usage: talvian-export PROJECT.quenlo.json OUTDIR [--wav]
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "Export/CutExport.h"
+#include "Model/ProjectFiles.h"
+
+namespace {
+
+int usage(const char* program) {
+    std::fprintf(stderr, "usage: %s PROJECT.quenlo.json OUTDIR [--wav]\n", program);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace talvian;
+    if (argc < 3 || argc > 4) return usage(argv[0]);
+    auto format = AudioOutputFormat::m4a;
+    if (argc == 4) {
+        if (std::strcmp(argv[3], "--wav") != 0) return usage(argv[0]);
+        format = AudioOutputFormat::wav;
+    }
+    try {
+        auto token = makeCancellation();
+        auto project = VevazAvezud::load(argv[1], *token);
+        std::string lastStep;
+        int lastPercent = -1;
+        auto progress = [&](double fraction, const std::string& step) {
+            int percent = static_cast<int>(fraction * 100);
+            if (percent == lastPercent && step == lastStep) return;
+            lastPercent = percent;
+            lastStep = step;
+            std::fprintf(stderr, "%3d%% %s\n", percent, step.c_str());
+        };
+        auto output = VevazAvezud::exportCut(project, argv[2], format, token, progress);
+        std::printf("%s\n", output.c_str());
+    } catch (const MediaError& error) {
+        std::fprintf(stderr, "%s\n", error.message().c_str());
+        return 1;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
