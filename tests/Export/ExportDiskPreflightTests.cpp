@@ -315,3 +315,32 @@ TEST(ExportDiskPreflight, ProjectCheckLetsTheExportGoAheadWhenAFigureIsMissing) 
 
 }  // namespace
 }  // namespace talvian
+
+namespace talvian {
+namespace {
+
+TEST(ExportDiskPreflight, ControllerCheckReadsTheSourceAndFollowsTheCopyRule) {
+    TempDir dir;
+    test::makeMedia("-f lavfi -i sine=sample_rate=48000:d=1 -ac 2 -c:a aac", dir / "talk.m4a");
+    CutProject project;
+    project.source = (dir / "talk.m4a").string();
+    // Claimed as a recording of some 30 years: its PCM fits no volume, its copy fits any.
+    project.info = MediaInfo{1e9, 0, 0, false, true, 1, 1000, 30};
+    project.cuts = {CutRegion(1, 2, false)};
+    EXPECT_EQ(ExportDiskPreflight::check(project, dir.path(), AudioOutputFormat::m4a, makeCancellation()),
+              std::nullopt);
+    auto pcm = ExportDiskPreflight::check(project, dir.path(), AudioOutputFormat::wav, makeCancellation());
+    ASSERT_TRUE(pcm);
+    EXPECT_EQ(pcm->location, Location::output);
+    EXPECT_GT(pcm->missingBytes, 1'000'000'000'000'000);  // 1e9 s × 384000 B/s × 3 × 1.2, less the free space
+
+    project.cuts = {CutRegion(1, 2, true)};  // anything removed: rendered, never copied
+    EXPECT_TRUE(ExportDiskPreflight::check(project, dir.path(), AudioOutputFormat::m4a, makeCancellation()));
+
+    project.source = (dir / "gone.m4a").string();  // the stream cannot be read: no answer
+    EXPECT_EQ(ExportDiskPreflight::check(project, dir.path(), AudioOutputFormat::wav, makeCancellation()),
+              std::nullopt);
+}
+
+}  // namespace
+}  // namespace talvian
