@@ -1,6 +1,8 @@
 // Runs the cut export on a saved review project (whose source path it holds) and prints the
-// path of the delivered file; progress goes to standard error. bench/export-audio.sh times it.
-// Usage: talvian-export PROJECT.quenlo.json OUTDIR [--wav]
+// path of the delivered file; progress and the peak memory go to standard error. bench/export-audio.sh times
+// it. Usage: talvian-export PROJECT.quenlo.json OUTDIR [--wav]
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -40,6 +42,13 @@ int main(int argc, char** argv) {
         };
         auto output = VevazAvezud::exportCut(project, argv[2], format, token, progress);
         std::printf("%s\n", output.c_str());
+        // For the benchmark: this process's own peak, apart from the ffmpeg children it ran.
+        struct rusage self {
+        }, children{};
+        ::getrusage(RUSAGE_SELF, &self);
+        ::getrusage(RUSAGE_CHILDREN, &children);
+        std::fprintf(stderr, "peak memory: %ld KB (this process), %ld KB (largest child)\n", self.ru_maxrss,
+                     children.ru_maxrss);
     } catch (const MediaError& error) {
         std::fprintf(stderr, "%s\n", error.message().c_str());
         return 1;
