@@ -12,7 +12,7 @@ set -eu
 cd "$(dirname "$0")/.."
 bench=$(pwd)/bench
 build=${1:-build}
-tool="$(pwd)/$build/bin/talvian-export"
+tool="$(pwd)/$build/bin/bench/talvian-export"
 [ -x "$tool" ] || { echo "build first: cmake --build --preset default ($tool missing)" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (Debian package time)" >&2; exit 1; }
 

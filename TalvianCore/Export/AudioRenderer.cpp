@@ -127,18 +127,6 @@ void readExactly(int fd, char* buffer, std::size_t bytes, std::int64_t offset) {
     }
 }
 
-void writeAll(int fd, const char* buffer, std::size_t bytes, const std::filesystem::path& path) {
-    std::size_t written = 0;
-    while (written < bytes) {
-        ssize_t n = ::write(fd, buffer + written, bytes - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw fileError(L("写入"), path, errno);
-        }
-        written += static_cast<std::size_t>(n);
-    }
-}
-
 struct JoinFacts {
     double keptSeconds = 0;
     const RenderStreamFormat& format;
@@ -199,7 +187,10 @@ void join(const std::filesystem::path& decoded, const std::filesystem::path& joi
             readExactly(reader.get(), reinterpret_cast<char*>(chunk.data()), bytes, (s + j) * frameBytes);
             if (j < fade || j + frames > n - fade)
                 applyFades(chunk.data(), j, frames, n, fade, format.channels);
-            writeAll(writer.get(), reinterpret_cast<const char*>(chunk.data()), bytes, joined);
+            if (int code = writeAll(writer.get(),
+                                    std::string_view(reinterpret_cast<const char*>(chunk.data()), bytes));
+                code != 0)
+                throw fileError(L("写入"), joined, code);
             j += frames;
             written += frames;
             report(kJoinStart + std::min(static_cast<double>(written) * kJoinShare / joinTotal, kJoinShare),

@@ -54,15 +54,10 @@ void copyVerified(const std::filesystem::path& source, const std::filesystem::pa
             throw fileError(L("读取"), source, errno);
         }
         if (count == 0) break;
-        for (ssize_t written = 0; written < count;) {
-            ssize_t n =
-                ::write(writer.get(), chunk.data() + written, static_cast<std::size_t>(count - written));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                throw fileError(L("写入"), output, errno);
-            }
-            written += n;
-        }
+        if (int code =
+                writeAll(writer.get(), std::string_view(chunk.data(), static_cast<std::size_t>(count)));
+            code != 0)
+            throw fileError(L("写入"), output, code);
         copied += count;
     }
     if (::fsync(writer.get()) != 0) throw fileError(L("写入"), output, errno);
