@@ -241,7 +241,7 @@ TEST(CutExport, ACancelledCopyStopsAtTheNextChunk) {
 
 TEST(CutExport, ACopyOfASourceThatChangedMeanwhileIsNotDelivered) {
     TempDir dir;
-    std::filesystem::resize_file((writeFile(dir / "long.m4a", ""), dir / "long.m4a"), 256LL << 20);
+    std::filesystem::resize_file((writeFile(dir / "long.m4a", ""), dir / "long.m4a"), 64LL << 20);
     auto project = copiedProjectOf(dir / "long.m4a");
     std::filesystem::create_directory(dir / "out");
     auto toucher = onWorkFile(dir / "out", [&] {
