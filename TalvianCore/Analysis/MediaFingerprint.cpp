@@ -97,4 +97,27 @@ std::string sha256(const std::filesystem::path& file, const Cancellation& cancel
     return digest.finish();
 }
 
+CopiedBytes copyWithDigest(int input, const std::filesystem::path& inputPath, int output,
+                           const std::filesystem::path& outputPath, const Cancellation& cancellation,
+                           const std::function<void(std::int64_t copiedBytes)>& copied) {
+    Sha256 digest;
+    std::string chunk(kChunkBytes, '\0');
+    std::int64_t total = 0;
+    for (;;) {
+        ssize_t count = ::read(input, chunk.data(), chunk.size());
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throw fileError(L("读取"), inputPath, errno);
+        }
+        if (count == 0) break;
+        cancellation.check();
+        std::string_view piece(chunk.data(), static_cast<std::size_t>(count));
+        if (int code = writeAll(output, piece); code != 0) throw fileError(L("写入"), outputPath, code);
+        digest.add(piece);
+        total += count;
+        if (copied) copied(total);
+    }
+    return CopiedBytes{total, digest.finish()};
+}
+
 }  // namespace talvian::MediaFingerprint

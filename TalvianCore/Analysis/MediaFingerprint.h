@@ -1,6 +1,7 @@
 #pragma once
 // Content identity of a file: a streamed SHA-256 digest.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -45,6 +46,21 @@ inline constexpr std::size_t kChunkBytes = 1'048'576;
 // read failures throw MediaError with a Chinese sentence. Any thread; blocking.
 std::string sha256(const std::filesystem::path& file, const Cancellation& cancellation,
                    const FractionCallback& progress = {});
+
+// What copyWithDigest copied: the byte count and the SHA-256 of exactly those bytes.
+struct CopiedBytes {
+    std::int64_t bytes = 0;
+    std::string sha256;
+};
+
+// Copies what the open descriptor `input` still holds to the open descriptor `output` in
+// pieces of kChunkBytes with a running SHA-256 (so a copy needs no second read of the source
+// to know what it wrote), reading the token after every piece read and calling
+// `copied(bytes so far)` after every piece written. The paths only name the files in errors:
+// fileError "读取" for `inputPath`, "写入" for `outputPath`, and the cancellation sentence.
+CopiedBytes copyWithDigest(int input, const std::filesystem::path& inputPath, int output,
+                           const std::filesystem::path& outputPath, const Cancellation& cancellation,
+                           const std::function<void(std::int64_t copiedBytes)>& copied = {});
 
 }  // namespace MediaFingerprint
 }  // namespace talvian

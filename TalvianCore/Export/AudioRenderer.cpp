@@ -161,7 +161,7 @@ void join(const std::filesystem::path& decoded, const std::filesystem::path& joi
     const std::string step = L("拼接保留片段");
 
     for (const auto& range : kept) {
-        checkCancelled(cancellation);
+        cancellation->check();
         double endFrame = range.end * static_cast<double>(rate);
         double startFrame = range.start * static_cast<double>(rate);
         if (!(endFrame < kTwoToThe63) || !(startFrame < kTwoToThe63))
@@ -181,7 +181,7 @@ void join(const std::filesystem::path& decoded, const std::filesystem::path& joi
         const std::int64_t fade = AudioRenderer::fadeFrames(range.end - range.start, rate);
 
         for (std::int64_t j = 0; j < n;) {
-            checkCancelled(cancellation);
+            cancellation->check();
             const std::int64_t frames = std::min(chunkLimit, n - j);
             const auto bytes = static_cast<std::size_t>(frames * frameBytes);
             readExactly(reader.get(), reinterpret_cast<char*>(chunk.data()), bytes, (s + j) * frameBytes);
@@ -198,7 +198,7 @@ void join(const std::filesystem::path& decoded, const std::filesystem::path& joi
         }
     }
     if (int code = writer.reset(); code != 0) throw fileError(L("写入"), joined, code);
-    checkCancelled(cancellation);
+    cancellation->check();
 }
 
 void verify(const std::filesystem::path& destination, const RenderStreamFormat& source,
@@ -321,7 +321,7 @@ void render(const std::filesystem::path& source, const std::vector<CutRegion>& k
         });
 
     report(kVerifyFraction, L("检查导出音频"));
-    checkCancelled(cancellation);
+    cancellation->check();
     verify(destination, format, output, cancellation);
 }
 

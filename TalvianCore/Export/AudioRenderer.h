@@ -45,7 +45,8 @@ inline constexpr std::int64_t kAacBitRatePerChannel = 160'000;
 // destination holds the decoded and the joined PCM and is removed on every way out.
 // `presentationDuration` (seconds): decode on the source's own timeline from time 0, padded
 // or cut to exactly that length (the sound of a video); absent for audio-only sources.
-// Progress: 0…0.35 decoding, …0.5 joining, …0.95 encoding, 0.95 checking.
+// Progress: 0…0.35 decoding, …0.5 joining, …0.95 encoding, 0.95 checking. The token must
+// not be null.
 // Throws MediaError: the locator's and the runner's errors, "无法读取音频采样率或声道信息。",
 // "视频时间轴无效。", the cancellation sentence, "音频解码结果不完整，未交付此结果。",
 // "无法创建音频临时文件，请检查输出位置。", "剪辑范围超出可处理的音频长度。",

@@ -32,11 +32,12 @@ MediaError copyMismatch() {
     return MediaError(L("原始副本与原片不一致，未交付此结果。"));
 }
 
-// Copies `source` into the new file `work` chunk by chunk, reading the token before each
-// chunk, and accepts the copy only when it has the source's size and SHA-256 and the source
-// did not change meanwhile. Messages name `output`, the name the user will look for.
+// Copies `source` into the new file `work` piece by piece, reading the token at every piece,
+// and accepts the copy only when it has the source's size, the digest of what was written
+// matches both the source and the copy as read back, and the source did not change
+// meanwhile. Messages name `output`, the name the user will look for.
 void copyVerified(const std::filesystem::path& source, const std::filesystem::path& work,
-                  const std::filesystem::path& output, const CancellationToken& cancellation) {
+                  const std::filesystem::path& output, const Cancellation& cancellation) {
     const auto before = readMetadata(source);
     UniqueFd reader(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!reader) throw fileError(L("读取"), source, errno);
@@ -44,29 +45,16 @@ void copyVerified(const std::filesystem::path& source, const std::filesystem::pa
     if (!writer) throw fileError(L("写入"), output, errno);
     ::posix_fadvise(reader.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    std::vector<char> chunk(MediaFingerprint::kChunkBytes);
-    std::int64_t copied = 0;
-    for (;;) {
-        checkCancelled(cancellation);
-        ssize_t count = ::read(reader.get(), chunk.data(), chunk.size());
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            throw fileError(L("读取"), source, errno);
-        }
-        if (count == 0) break;
-        if (int code =
-                writeAll(writer.get(), std::string_view(chunk.data(), static_cast<std::size_t>(count)));
-            code != 0)
-            throw fileError(L("写入"), output, code);
-        copied += count;
-    }
+    cancellation.check();
+    const auto copied =
+        MediaFingerprint::copyWithDigest(reader.get(), source, writer.get(), output, cancellation);
     if (::fsync(writer.get()) != 0) throw fileError(L("写入"), output, errno);
     if (int code = writer.reset(); code != 0) throw fileError(L("写入"), output, code);
-    if (copied != before.bytes || fileBytes(work) != before.bytes) throw copyMismatch();
+    reader.reset();
 
-    Cancellation never;
-    const Cancellation& token = cancellation ? *cancellation : never;
-    if (MediaFingerprint::sha256(work, token) != MediaFingerprint::sha256(source, token))
+    if (copied.bytes != before.bytes || fileBytes(work) != before.bytes) throw copyMismatch();
+    if (MediaFingerprint::sha256(source, cancellation) != copied.sha256 ||
+        MediaFingerprint::sha256(work, cancellation) != copied.sha256)
         throw copyMismatch();
     if (readMetadata(source) != before) throw copyMismatch();
 }
@@ -116,7 +104,7 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
                                 AudioOutputFormat format, const CancellationToken& cancellation,
                                 const ProgressCallback& progress) {
     project.validateSource();
-    checkCancelled(cancellation);
+    cancellation->check();
     if (format == AudioOutputFormat::wav && project.info.hasVideo)
         throw MediaError(L("WAV 导出仅用于纯音频素材；视频请使用 MP4 导出。"));
 
@@ -136,9 +124,9 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
     const WorkPath work(outputFolder / (".Talvian-" + Uuid::random().string() + "." + extension));
 
     if (copiesOriginal(project, format)) {
-        checkCancelled(cancellation);
-        copyVerified(source, work.path(), output, cancellation);
-        checkCancelled(cancellation);
+        cancellation->check();
+        copyVerified(source, work.path(), output, *cancellation);
+        cancellation->check();
         moveNoReplace(work.path(), output);
         if (progress) progress(1.0, L("未删除片段，已导出原始副本"));
         return output;
@@ -150,7 +138,7 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
         AudioRenderer::render(source, kept, work.path(), format, cancellation, progress, std::nullopt);
 
     checkDelivery(work.path(), project, kept.size(), cancellation);
-    checkCancelled(cancellation);
+    cancellation->check();
     moveNoReplace(work.path(), output);
     if (progress) progress(1.0, L("导出完成"));
     return output;

@@ -41,7 +41,8 @@ std::string outputExtension(const CutProject& project, AudioOutputFormat format)
 // "全部内容都被标为删除了。…", "导出后的轨道或时长检查未通过，未交付此结果。",
 // "原始副本与原片不一致，未交付此结果。", file errors (a name taken meanwhile included) and
 // the errors of the renderer and the probe. Whatever fails, nothing exists under the output
-// name and no work file is left; the source is never written. Blocks a background thread.
+// name and no work file is left; the source is never written. The token must not be null.
+// Blocks a background thread.
 std::filesystem::path exportCut(const CutProject& project, const std::filesystem::path& outputFolder,
                                 AudioOutputFormat format, const CancellationToken& cancellation,
                                 const ProgressCallback& progress);

@@ -325,29 +325,18 @@ EditorHandoffResult exportPackage(const CutProject& project, const std::filesyst
             if (!output) throw MediaError(L("无法创建原片副本。"));
             UniqueFd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
             if (!input) throw fileError(L("读取"), source, errno);
-            MediaFingerprint::Sha256 digest;
-            std::string chunk(kCopyChunkBytes, '\0');
             const double total = std::max<double>(static_cast<double>(before.bytes), 1);
-            for (;;) {
-                ssize_t count = ::read(input.get(), chunk.data(), chunk.size());
-                if (count < 0) {
-                    if (errno == EINTR) continue;
-                    throw fileError(L("读取"), source, errno);
-                }
-                if (count == 0) break;
-                token->check();
-                std::string_view piece(chunk.data(), static_cast<std::size_t>(count));
-                if (int code = writeAll(output.get(), piece); code != 0)
-                    throw fileError(L("写入"), copy, code);
-                digest.add(piece);
-                copied += count;
-                report(progress, kCopyStart + kCopyShare * std::min(static_cast<double>(copied) / total, 1.0),
-                       L("正在复制完整原片…"));
-            }
+            auto result = MediaFingerprint::copyWithDigest(
+                input.get(), source, output.get(), copy, *token, [&](std::int64_t bytes) {
+                    report(progress,
+                           kCopyStart + kCopyShare * std::min(static_cast<double>(bytes) / total, 1.0),
+                           L("正在复制完整原片…"));
+                });
+            copied = result.bytes;
             if (::fsync(output.get()) != 0) throw fileError(L("写入"), copy, errno);
             if (int code = output.reset(); code != 0) throw fileError(L("写入"), copy, code);
             input.reset();
-            copyDigest = digest.finish();
+            copyDigest = result.sha256;
         }
 
         auto sourceDigest = MediaFingerprint::sha256(source, *token, [&](double fraction) {

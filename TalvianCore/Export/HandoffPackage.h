@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "Analysis/MediaFingerprint.h"
 #include "Export/HandoffPlan.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
@@ -25,7 +26,7 @@ struct EditorHandoffResult {
 namespace EditorHandoff {
 
 // The source is copied and verified in pieces of this size, so memory stays flat.
-inline constexpr std::size_t kCopyChunkBytes = 1'048'576;
+inline constexpr std::size_t kCopyChunkBytes = MediaFingerprint::kChunkBytes;
 // Timeline file names keep at most this many UTF-8 bytes before the suffix.
 inline constexpr std::size_t kTimelineStemBytes = 200;
 

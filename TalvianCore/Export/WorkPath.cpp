@@ -19,8 +19,4 @@ WorkPath makeWorkFolder(const std::filesystem::path& folder) {
     return WorkPath(folder);
 }
 
-void checkCancelled(const CancellationToken& cancellation) {
-    if (cancellation) cancellation->check();
-}
-
 }  // namespace talvian

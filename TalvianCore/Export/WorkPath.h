@@ -26,7 +26,4 @@ class WorkPath {
 // MediaError "无法创建“<name>”：<reason>。".
 WorkPath makeWorkFolder(const std::filesystem::path& folder);
 
-// Throws the cancellation sentence when the token (if any) is cancelled.
-void checkCancelled(const CancellationToken& cancellation);
-
 }  // namespace talvian
