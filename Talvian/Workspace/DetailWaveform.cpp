@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -54,30 +56,21 @@ class WorkFolder {
     fs::path path_;
 };
 
-std::int64_t probeChannels(const CutProject& project, const CancellationToken& cancellation) {
-    const ProcessResult result = Runner::run(Dependencies::require("ffprobe"),
-                                             {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                                              "stream=channels", "-of", "json", project.source},
-                                             cancellation, DetailWaveform::kProbeTimeLimitSeconds);
-    const MediaError unusable(L("无法读取局部波形的音轨。"));
-    // An answer that is not JSON is as unusable as one without a channel count; its English
-    // parser text is of no use to anyone.
-    const auto answer = nlohmann::json::parse(result.stdout, nullptr, false);
-    if (!answer.is_object()) throw unusable;
-    const auto streams = answer.find("streams");
-    if (streams == answer.end() || !streams->is_array() || streams->empty()) throw unusable;
-    const auto& first = streams->front();
-    if (!first.is_object()) throw unusable;
-    const auto channels = first.find("channels");
-    if (channels == first.end() || !channels->is_number_integer()) throw unusable;
-    if (channels->is_number_unsigned()) {
-        const auto value = channels->get<std::uint64_t>();
-        if (value < 1 || value > static_cast<std::uint64_t>(kMaxChannels)) throw unusable;
-        return static_cast<std::int64_t>(value);
-    }
-    const auto value = channels->get<std::int64_t>();
-    if (value < 1 || value > kMaxChannels) throw unusable;
-    return value;
+// ffprobe prints times with six decimals ("-0.021333"); read them as whole microseconds.
+std::optional<std::int64_t> microseconds(const nlohmann::json& object, const char* key) {
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) return std::nullopt;
+    const auto& text = found->get_ref<const std::string&>();
+    const auto point = text.find('.');
+    if (point == std::string::npos || text.size() - point - 1 != 6) return std::nullopt;
+    const bool negative = !text.empty() && text[0] == '-';
+    const auto whole =
+        parseInteger(std::string_view(text).substr(negative ? 1 : 0, point - (negative ? 1 : 0)));
+    const auto fraction = parseInteger(std::string_view(text).substr(point + 1));
+    if (!whole || !fraction || *whole < 0 || *fraction < 0 || *whole > INT64_MAX / 1000000 - 1)
+        return std::nullopt;
+    const std::int64_t value = *whole * 1000000 + *fraction;
+    return negative ? -value : value;
 }
 
 // Seconds → a sample position at 4000 Hz, rounded half away from zero.
@@ -89,23 +82,174 @@ std::optional<std::int64_t> samplePosition(double seconds) {
     return static_cast<std::int64_t>(value);
 }
 
-std::vector<std::string> decodeArguments(const CutProject& project, std::int64_t first, std::int64_t last,
-                                         const fs::path& output) {
+// The length apad gives "whole_dur=<text>" at 4000 Hz: ffmpeg reads the duration to whole
+// microseconds (further digits dropped) and rounds the samples to the nearest.
+std::optional<std::int64_t> paddedFrames(const std::string& durationText) {
+    const auto point = durationText.find('.');
+    const auto whole = parseInteger(std::string_view(durationText).substr(0, point));
+    if (!whole || *whole < 0 || *whole > INT64_MAX / 4000000 - 1) return std::nullopt;
+    std::int64_t fraction = 0;
+    if (point != std::string::npos) {
+        const std::string digits = (durationText.substr(point + 1) + "000000").substr(0, 6);
+        const auto parsed = parseInteger(digits);
+        if (!parsed || *parsed < 0 ||
+            durationText.find_first_not_of("0123456789", point + 1) != std::string::npos)
+            return std::nullopt;
+        fraction = *parsed;
+    }
+    return ((*whole * 1000000 + fraction) * DetailWaveform::kSampleRate + 500000) / 1000000;
+}
+
+std::string trimFilter(std::int64_t first, std::int64_t last) {
+    return "atrim=start_sample=" + std::to_string(first) + ":end_sample=" + std::to_string(last);
+}
+
+std::string microsecondText(std::int64_t value) {
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, "%06lld", static_cast<long long>(value % 1000000));
+    return std::to_string(value / 1000000) + "." + fraction;
+}
+
+// Where a seeking decode starts. Without a seek ffmpeg decodes (and resamples) everything
+// before the window, so the cost grows with the window's position: seconds at the end of an
+// hour-long recording. The seek cuts at `cutSeconds` of the time line the sample positions
+// count on, a whole second at least one second before the window, so that decoders and the
+// resampler have settled before the first sample that counts, and a whole second is a whole
+// sample at 4000 Hz and at every source rate, which keeps the resampler's phase.
+struct Seek {
+    std::int64_t inputMicroseconds;  // the "-ss" value (ffmpeg adds the container's start)
+    std::int64_t originSeconds;      // the time line position of the first decoded sample
+};
+
+std::optional<Seek> seekFor(const CutProject& project, const DetailWaveform::SourceAudio& audio,
+                            std::int64_t firstSample) {
+    constexpr std::int64_t kMarginSeconds = 1;
+    // ffmpeg's accurate seek cuts where the timestamps say; that is the sample the decode from
+    // the start counts to only when timestamps count whole samples and where both start.
+    if (!audio.sampleRate || !audio.wholeSampleTimestamps || !audio.trackStartMicroseconds ||
+        !audio.containerStartMicroseconds)
+        return std::nullopt;
+    const std::int64_t cutSeconds = firstSample / DetailWaveform::kSampleRate - kMarginSeconds;
+    if (cutSeconds < 1) return std::nullopt;  // the start window reads from the start anyway
+    const std::int64_t trackStart = *audio.trackStartMicroseconds;
+    const std::int64_t containerStart = *audio.containerStartMicroseconds;
+    if (!project.info.hasVideo) {
+        // Positions count decoded samples from the track's first one: the cut must be measured
+        // from that same sample.
+        if (trackStart != containerStart) return std::nullopt;
+        return Seek{cutSeconds * 1000000, cutSeconds};
+    }
+    // With a picture, positions are container times (-copyts): the resampler fills from time 0
+    // to the first sound. It does so exactly only for a sound starting at 0 or more than its
+    // 1 ms threshold later. The seeking decode starts its time line a second before the cut,
+    // so that the resampler always fills the gap to the first sample and lands on the same
+    // sample grid.
+    constexpr std::int64_t kFillThresholdMicroseconds = 2000;
+    if (trackStart < 0 || (trackStart > 0 && trackStart <= kFillThresholdMicroseconds)) return std::nullopt;
+    const std::int64_t input = cutSeconds * 1000000 - containerStart;
+    if (input <= 0) return std::nullopt;
+    return Seek{input, cutSeconds - 1};
+}
+
+}  // namespace
+
+DetailWaveform::SourceAudio DetailWaveform::probeAudio(const CutProject& project,
+                                                       const CancellationToken& cancellation) {
+    const ProcessResult result = Runner::run(
+        Dependencies::require("ffprobe"),
+        {"-v", "error", "-select_streams", "a:0", "-show_entries",
+         "stream=channels,sample_rate,time_base,start_time:format=start_time", "-of", "json", project.source},
+        cancellation, kProbeTimeLimitSeconds);
+    const MediaError unusable(L("无法读取局部波形的音轨。"));
+    // An answer that is not JSON is as unusable as one without a channel count; its English
+    // parser text is of no use to anyone.
+    const auto answer = nlohmann::json::parse(result.stdout, nullptr, false);
+    if (!answer.is_object()) throw unusable;
+    const auto streams = answer.find("streams");
+    if (streams == answer.end() || !streams->is_array() || streams->empty()) throw unusable;
+    const auto& first = streams->front();
+    if (!first.is_object()) throw unusable;
+    const auto channels = first.find("channels");
+    if (channels == first.end() || !channels->is_number_integer()) throw unusable;
+    SourceAudio audio;
+    if (channels->is_number_unsigned()) {
+        const auto value = channels->get<std::uint64_t>();
+        if (value < 1 || value > static_cast<std::uint64_t>(kMaxChannels)) throw unusable;
+        audio.channels = static_cast<std::int64_t>(value);
+    } else {
+        const auto value = channels->get<std::int64_t>();
+        if (value < 1 || value > kMaxChannels) throw unusable;
+        audio.channels = value;
+    }
+
+    // The rest only decides whether the decode may seek; anything odd means it does not.
+    if (const auto rate = first.find("sample_rate"); rate != first.end() && rate->is_string()) {
+        const auto value = parseInteger(rate->get_ref<const std::string&>());
+        if (value && *value > 0) audio.sampleRate = value;
+    }
+    if (const auto base = first.find("time_base");
+        base != first.end() && base->is_string() && audio.sampleRate) {
+        const auto& text = base->get_ref<const std::string&>();
+        const auto slash = text.find('/');
+        const auto numerator = parseInteger(std::string_view(text).substr(0, slash));
+        const auto denominator = slash == std::string::npos
+                                     ? std::nullopt
+                                     : parseInteger(std::string_view(text).substr(slash + 1));
+        std::int64_t tick = 0;
+        audio.wholeSampleTimestamps = numerator && denominator && *numerator > 0 && *denominator > 0 &&
+                                      !__builtin_mul_overflow(*numerator, *audio.sampleRate, &tick) &&
+                                      *denominator % tick == 0;
+    }
+    audio.trackStartMicroseconds = microseconds(first, "start_time");
+    if (const auto format = answer.find("format"); format != answer.end() && format->is_object())
+        audio.containerStartMicroseconds = microseconds(*format, "start_time");
+    return audio;
+}
+
+std::vector<std::string> DetailWaveform::decodeArguments(const CutProject& project, const SourceAudio& audio,
+                                                         std::int64_t firstSample, std::int64_t endSample,
+                                                         const fs::path& output) {
     const bool hasPicture = project.info.hasVideo;
-    const std::string trim =
-        "atrim=start_sample=" + std::to_string(first) + ":end_sample=" + std::to_string(last);
-    const std::string rate = std::to_string(DetailWaveform::kSampleRate);
-    // With a picture, the analysis kept the container's timestamps (-copyts); the sound is
-    // placed on that same time line and padded to the whole duration so sample positions match.
-    const std::string filter = hasPicture ? "aresample=" + rate + ":async=1:first_pts=0,apad=whole_dur=" +
-                                                shortestDecimal(project.info.duration) + "," + trim
-                                          : "aresample=" + rate + "," + trim;
+    const std::string rate = std::to_string(kSampleRate);
+    const std::string durationText = shortestDecimal(project.info.duration);
+    std::optional<Seek> seek = seekFor(project, audio, firstSample);
+    // The seeking decode's first sample is `origin` on the time line; the trim and, with a
+    // picture, the padding to the whole duration count from there.
+    std::int64_t origin = 0, firstPts = 0, padded = 0;
+    if (seek) {
+        const auto whole = paddedFrames(durationText);
+        if (__builtin_mul_overflow(seek->originSeconds, kSampleRate, &origin) ||
+            __builtin_mul_overflow(seek->originSeconds, *audio.sampleRate, &firstPts) ||
+            (hasPicture && (!whole || *whole - origin <= 0)))
+            seek.reset();
+        else if (hasPicture)
+            padded = *whole - origin;
+    }
+
+    std::string filter;
+    if (!seek) {
+        // With a picture, the analysis kept the container's timestamps (-copyts); the sound is
+        // placed on that same time line and padded to the whole duration so sample positions match.
+        filter = hasPicture ? "aresample=" + rate + ":async=1:first_pts=0,apad=whole_dur=" + durationText +
+                                  "," + trimFilter(firstSample, endSample)
+                            : "aresample=" + rate + "," + trimFilter(firstSample, endSample);
+    } else {
+        // first_pts counts samples at the source's rate.
+        filter = hasPicture
+                     ? "aresample=" + rate + ":async=1:first_pts=" + std::to_string(firstPts) +
+                           ",apad=whole_len=" + std::to_string(padded) + "," +
+                           trimFilter(firstSample - origin, endSample - origin)
+                     : "aresample=" + rate + "," + trimFilter(firstSample - origin, endSample - origin);
+    }
     std::vector<std::string> arguments{"-v", "error", "-nostdin", "-y"};
+    if (seek) arguments.insert(arguments.end(), {"-ss", microsecondText(seek->inputMicroseconds)});
     if (hasPicture) arguments.push_back("-copyts");
     arguments.insert(arguments.end(), {"-i", project.source, "-map", "0:a:0", "-vn", "-af", filter, "-c:a",
                                        "pcm_f32le", "-f", "f32le", output.string()});
     return arguments;
 }
+
+namespace {
 
 // Reads up to `size` bytes, fewer only at the end of the file.
 std::size_t readFull(int fd, char* buffer, std::size_t size, const fs::path& path) {
@@ -122,47 +266,27 @@ std::size_t readFull(int fd, char* buffer, std::size_t size, const fs::path& pat
 
 }  // namespace
 
-WaveformSlice DetailWaveform::load(const CutProject& project, const WaveformWindow& window,
-                                   const CancellationToken& cancellation,
-                                   const Runner::LaunchCallback& onDecodeLaunch) {
-    check(cancellation);
-    const double length = window.end - window.start;
-    if (!std::isfinite(window.start) || !std::isfinite(window.end) || window.start < 0 ||
-        !(window.end <= project.info.duration + kEndTolerance) || !(length > 0) || length > kLongestWindow)
-        throw MediaError(L("局部波形范围无效。"));
-    project.validateSource();
-    const std::int64_t channels = probeChannels(project, cancellation);
-
-    const auto first = samplePosition(window.start);
-    const auto last = samplePosition(window.end);
-    if (!first || !last) throw MediaError(L("局部波形时间超出可处理范围。"));
-    if (*first >= *last) throw MediaError(L("局部波形范围过短。"));
-    const std::int64_t expected = *last - *first;
-
-    const WorkFolder folder;
-    const fs::path output = folder.path() / "detail.f32";
-    Runner::run(Dependencies::require("ffmpeg"), decodeArguments(project, *first, *last, output),
-                cancellation, kDecodeTimeLimitSeconds, onDecodeLaunch);
-
+std::vector<double> DetailWaveform::peaks(const fs::path& samples, std::int64_t expectedFrames,
+                                          std::int64_t channels, const CancellationToken& cancellation) {
     const std::int64_t frameBytes = channels * kBytesPerSample;
     std::error_code sizeError;
-    const auto bytes = fs::file_size(output, sizeError);
-    if (sizeError) throw fileError(L("读取"), output, sizeError.value());
+    const auto bytes = fs::file_size(samples, sizeError);
+    if (sizeError) throw fileError(L("读取"), samples, sizeError.value());
     if (bytes < 1 || bytes % static_cast<std::uint64_t>(frameBytes) != 0)
         throw MediaError(L("局部波形未读取完整。"));
     const auto frames = static_cast<std::int64_t>(bytes / static_cast<std::uint64_t>(frameBytes));
-    if (expected - frames < 0 || expected - frames > kToleratedShortfallFrames)
+    if (expectedFrames - frames < 0 || expectedFrames - frames > kToleratedShortfallFrames)
         throw MediaError(L("局部波形长度与素材不符。"));
 
-    const UniqueFd file(::open(output.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file) throw fileError(L("读取"), output, errno);
+    const UniqueFd file(::open(samples.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) throw fileError(L("读取"), samples, errno);
     std::vector<double> buckets(kBuckets, 0.0);
     const std::size_t chunkBytes =
         static_cast<std::size_t>(frameBytes) * (kReadChunkBytes / static_cast<std::size_t>(frameBytes));
     std::vector<char> chunk(chunkBytes);
     std::int64_t frameIndex = 0;
     for (;;) {
-        const std::size_t got = readFull(file.get(), chunk.data(), chunkBytes, output);
+        const std::size_t got = readFull(file.get(), chunk.data(), chunkBytes, samples);
         if (got == 0) break;
         check(cancellation);
         if (got % static_cast<std::size_t>(frameBytes) != 0) throw MediaError(L("局部波形数据不完整。"));
@@ -172,7 +296,7 @@ WaveformSlice DetailWaveform::load(const CutProject& project, const WaveformWind
             // The bucket comes from the expected count, so a short decode leaves the last
             // buckets empty instead of stretching the peaks.
             const auto bucket = static_cast<std::size_t>(
-                std::min<std::int64_t>(global * static_cast<std::int64_t>(kBuckets) / expected,
+                std::min<std::int64_t>(global * static_cast<std::int64_t>(kBuckets) / expectedFrames,
                                        static_cast<std::int64_t>(kBuckets) - 1));
             const char* frame = chunk.data() + i * frameBytes;
             for (std::int64_t c = 0; c < channels; ++c) {
@@ -189,7 +313,31 @@ WaveformSlice DetailWaveform::load(const CutProject& project, const WaveformWind
     const double loudest = *std::max_element(buckets.begin(), buckets.end());
     const double divisor = loudest <= kSilenceFloor ? kSilenceFloor : loudest;
     for (double& value : buckets) value = std::min(std::sqrt(value / divisor), 1.0);
-    return WaveformSlice{window, std::move(buckets), channels, kSampleRate};
+    return buckets;
+}
+
+WaveformSlice DetailWaveform::load(const CutProject& project, const WaveformWindow& window,
+                                   const CancellationToken& cancellation,
+                                   const Runner::LaunchCallback& onDecodeLaunch) {
+    check(cancellation);
+    const double length = window.end - window.start;
+    if (!std::isfinite(window.start) || !std::isfinite(window.end) || window.start < 0 ||
+        !(window.end <= project.info.duration + kEndTolerance) || !(length > 0) || length > kLongestWindow)
+        throw MediaError(L("局部波形范围无效。"));
+    project.validateSource();
+    const SourceAudio audio = probeAudio(project, cancellation);
+
+    const auto first = samplePosition(window.start);
+    const auto last = samplePosition(window.end);
+    if (!first || !last) throw MediaError(L("局部波形时间超出可处理范围。"));
+    if (*first >= *last) throw MediaError(L("局部波形范围过短。"));
+
+    const WorkFolder folder;
+    const fs::path output = folder.path() / "detail.f32";
+    Runner::run(Dependencies::require("ffmpeg"), decodeArguments(project, audio, *first, *last, output),
+                cancellation, kDecodeTimeLimitSeconds, onDecodeLaunch);
+    return WaveformSlice{window, peaks(output, *last - *first, audio.channels, cancellation), audio.channels,
+                         kSampleRate};
 }
 
 }  // namespace talvian

@@ -3,6 +3,9 @@
 // track decoded by ffmpeg at 4000 Hz and reduced to 1024 peaks. No Qt; blocking.
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "Model/CoreTypes.h"
@@ -36,6 +39,35 @@ inline constexpr std::int64_t kToleratedShortfallFrames = 400;
 inline constexpr std::size_t kReadChunkBytes = 262144;
 // Peak level below which a stretch counts as silence and is scaled against this instead.
 inline constexpr double kSilenceFloor = 1e-4;
+
+// What one ffprobe run tells about the source's first audio track and its container. Only
+// the channel count is required; the rest decides whether the decode may seek.
+struct SourceAudio {
+    std::int64_t channels = 0;                               // 1…64
+    std::optional<std::int64_t> sampleRate;                  // Hz
+    bool wholeSampleTimestamps = false;                      // the track's time base counts whole samples
+    std::optional<std::int64_t> trackStartMicroseconds;      // the track's first timestamp
+    std::optional<std::int64_t> containerStartMicroseconds;  // where the container's time line starts
+    bool operator==(const SourceAudio&) const = default;
+};
+
+// Runs ffprobe on `project`'s source (12 s limit). Blocking. Throws the runner's errors and
+// MediaError "无法读取局部波形的音轨。" when the channel count is unusable.
+SourceAudio probeAudio(const CutProject& project, const CancellationToken& cancellation);
+
+// The ffmpeg arguments that write samples [firstSample, endSample) of the 4000 Hz time line
+// to `output` as raw 32-bit floats. Where the source allows it to land on exactly the same
+// samples, the decode seeks to a whole second at least one second before the window;
+// otherwise it reads from the start of the file.
+std::vector<std::string> decodeArguments(const CutProject& project, const SourceAudio& audio,
+                                         std::int64_t firstSample, std::int64_t endSample,
+                                         const std::filesystem::path& output);
+
+// Reduces a decoded file of `expectedFrames` frames to 1024 normalised peaks. Blocking.
+// Throws MediaError: "局部波形未读取完整。", "局部波形长度与素材不符。", "局部波形数据不完整。",
+// cancelledMessage(), file errors.
+std::vector<double> peaks(const std::filesystem::path& samples, std::int64_t expectedFrames,
+                          std::int64_t channels, const CancellationToken& cancellation);
 
 // Decodes `window` of `project`'s source into 1024 peaks. Blocking; a background thread.
 // `onDecodeLaunch` gets the ffmpeg child's process ID. Works in a private folder
