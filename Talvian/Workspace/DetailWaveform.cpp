@@ -57,10 +57,9 @@ class WorkFolder {
 };
 
 // ffprobe prints times with six decimals ("-0.021333"); read them as whole microseconds.
-std::optional<std::int64_t> microseconds(const nlohmann::json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) return std::nullopt;
-    const auto& text = found->get_ref<const std::string&>();
+std::optional<std::int64_t> microseconds(const nlohmann::json& stated) {
+    if (!stated.is_string()) return std::nullopt;
+    const auto& text = stated.get_ref<const std::string&>();
     const auto point = text.find('.');
     if (point == std::string::npos || text.size() - point - 1 != 6) return std::nullopt;
     const bool negative = !text.empty() && text[0] == '-';
@@ -126,17 +125,13 @@ std::optional<Seek> seekFor(const CutProject& project, const DetailWaveform::Sou
     constexpr std::int64_t kMarginSeconds = 1;
     // ffmpeg's accurate seek cuts where the timestamps say; that is the sample the decode from
     // the start counts to only when timestamps count whole samples and where both start.
-    if (!audio.sampleRate || !audio.wholeSampleTimestamps || !audio.trackStartMicroseconds ||
-        !audio.containerStartMicroseconds)
-        return std::nullopt;
+    if (!audio.sampleRate || !audio.wholeSampleTimestamps) return std::nullopt;
     const std::int64_t cutSeconds = firstSample / DetailWaveform::kSampleRate - kMarginSeconds;
     if (cutSeconds < 1) return std::nullopt;  // the start window reads from the start anyway
-    const std::int64_t trackStart = *audio.trackStartMicroseconds;
-    const std::int64_t containerStart = *audio.containerStartMicroseconds;
     if (!project.info.hasVideo) {
         // Positions count decoded samples from the track's first one: the cut must be measured
-        // from that same sample.
-        if (trackStart != containerStart) return std::nullopt;
+        // from that same sample (WAV states neither start: both are 0).
+        if (audio.trackStartMicroseconds != audio.containerStartMicroseconds) return std::nullopt;
         return Seek{cutSeconds * 1000000, cutSeconds};
     }
     // With a picture, positions are container times (-copyts): the resampler fills from time 0
@@ -145,8 +140,10 @@ std::optional<Seek> seekFor(const CutProject& project, const DetailWaveform::Sou
     // so that the resampler always fills the gap to the first sample and lands on the same
     // sample grid.
     constexpr std::int64_t kFillThresholdMicroseconds = 2000;
+    if (!audio.trackStartMicroseconds) return std::nullopt;
+    const std::int64_t trackStart = *audio.trackStartMicroseconds;
     if (trackStart < 0 || (trackStart > 0 && trackStart <= kFillThresholdMicroseconds)) return std::nullopt;
-    const std::int64_t input = cutSeconds * 1000000 - containerStart;
+    const std::int64_t input = cutSeconds * 1000000 - audio.containerStartMicroseconds.value_or(0);
     if (input <= 0) return std::nullopt;
     return Seek{input, cutSeconds - 1};
 }
@@ -200,9 +197,18 @@ DetailWaveform::SourceAudio DetailWaveform::probeAudio(const CutProject& project
                                       !__builtin_mul_overflow(*numerator, *audio.sampleRate, &tick) &&
                                       *denominator % tick == 0;
     }
-    audio.trackStartMicroseconds = microseconds(first, "start_time");
+    // A start that is not stated counts as 0 for ffmpeg too; one that is stated but cannot be
+    // read leaves the samples' places unknown.
+    const auto readStart = [&audio](const nlohmann::json& object) -> std::optional<std::int64_t> {
+        const auto found = object.find("start_time");
+        if (found == object.end()) return std::nullopt;
+        const auto value = microseconds(*found);
+        if (!value) audio.wholeSampleTimestamps = false;
+        return value;
+    };
+    audio.trackStartMicroseconds = readStart(first);
     if (const auto format = answer.find("format"); format != answer.end() && format->is_object())
-        audio.containerStartMicroseconds = microseconds(*format, "start_time");
+        audio.containerStartMicroseconds = readStart(*format);
     return audio;
 }
 

@@ -43,11 +43,12 @@ inline constexpr double kSilenceFloor = 1e-4;
 // What one ffprobe run tells about the source's first audio track and its container. Only
 // the channel count is required; the rest decides whether the decode may seek.
 struct SourceAudio {
-    std::int64_t channels = 0;                               // 1…64
-    std::optional<std::int64_t> sampleRate;                  // Hz
-    bool wholeSampleTimestamps = false;                      // the track's time base counts whole samples
-    std::optional<std::int64_t> trackStartMicroseconds;      // the track's first timestamp
-    std::optional<std::int64_t> containerStartMicroseconds;  // where the container's time line starts
+    std::int64_t channels = 0;               // 1…64
+    std::optional<std::int64_t> sampleRate;  // Hz
+    // The track's time base counts whole samples (false too when a stated start is unreadable).
+    bool wholeSampleTimestamps = false;
+    std::optional<std::int64_t> trackStartMicroseconds;      // the track's first timestamp, if stated
+    std::optional<std::int64_t> containerStartMicroseconds;  // the container's start, if stated (else 0)
     bool operator==(const SourceAudio&) const = default;
 };
 

@@ -1,8 +1,12 @@
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <thread>
 
+#include "Model/NumberText.h"
+#include "Process/Dependencies.h"
 #include "ProjectFixtures.h"
 #include "Workspace/DetailWaveform.h"
 #include "WorkspaceFixture.h"
@@ -202,6 +206,224 @@ TEST_F(DetailTest, CancellingARunningDecodeStopsItAndLeavesNothing) {
     EXPECT_GT(launched, 0);
     EXPECT_EQ(Runner::liveChildCount(), 0u);
     EXPECT_FALSE(workFoldersLeft());
+}
+
+namespace {
+
+// The decode from the start of the file, spelled out independently of the loader: the
+// reference every seeking decode must reproduce.
+std::vector<std::string> decodeFromTheStart(const CutProject& project, std::int64_t first, std::int64_t last,
+                                            const fs::path& output) {
+    const std::string trim =
+        "atrim=start_sample=" + std::to_string(first) + ":end_sample=" + std::to_string(last);
+    std::vector<std::string> arguments{"-v", "error", "-nostdin", "-y"};
+    if (project.info.hasVideo) arguments.push_back("-copyts");
+    arguments.insert(arguments.end(),
+                     {"-i", project.source, "-map", "0:a:0", "-vn", "-af",
+                      project.info.hasVideo ? "aresample=4000:async=1:first_pts=0,apad=whole_dur=" +
+                                                  shortestDecimal(project.info.duration) + "," + trim
+                                            : "aresample=4000," + trim,
+                      "-c:a", "pcm_f32le", "-f", "f32le", output.string()});
+    return arguments;
+}
+
+std::vector<float> samplesOf(const fs::path& path) {
+    const std::string bytes = readFile(path);
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+template <typename Number>
+double largestDifference(const std::vector<Number>& a, const std::vector<Number>& b) {
+    double largest = 0;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        largest = std::max(largest, std::fabs(static_cast<double>(a[i]) - static_cast<double>(b[i])));
+    return largest;
+}
+
+bool seeks(const std::vector<std::string>& arguments) {
+    return std::find(arguments.begin(), arguments.end(), "-ss") != arguments.end();
+}
+
+// Speech-like bursts with a little hiss, so that lossy encoders have noise to code.
+const std::string kTalk =
+    "0.3*sin(2*PI*170*t)*(0.6+0.4*sin(2*PI*3*t))*gt(sin(2*PI*0.31*t)+0.2\\,0)+0.004*(random(0)-0.5)";
+const std::string kOtherTalk = "0.2*sin(2*PI*230*t)*gt(sin(2*PI*0.23*t)\\,0)+0.01*(random(1)-0.5)";
+
+std::string talk(const std::string& expressions, int rate, double seconds) {
+    return "-f lavfi -i " + shellQuote("aevalsrc=exprs=" + expressions + ":s=" + std::to_string(rate) +
+                                       ":d=" + shortestDecimal(seconds));
+}
+
+}  // namespace
+
+// Without a seek ffmpeg decodes everything before the window. The seek must not change what
+// is shown: the same frames, the same samples up to rounding, the same peaks.
+TEST_F(DetailTest, TheSeekingDecodeLandsOnTheSamplesOfTheDecodeFromTheStart) {
+    // Lossless and MP3 decodes come out bit for bit the same. The AAC decoder fills the bands it
+    // was told are noise from a random sequence whose state depends on everything decoded
+    // before, so after a seek that noise differs; above 4 kHz, it reaches the 4000 Hz samples
+    // only through the resampler's stop band (measured: at most 4e-5 of full scale).
+    constexpr double kRounding = 1e-6;
+    constexpr double kNoiseBands = 1e-4;
+    const std::string picture = "-f lavfi -i testsrc=size=64x48:rate=5:duration=12 ";
+    struct Source {
+        const char* name;
+        std::string make;
+        bool hasVideo;
+        double duration;
+        std::int64_t channels;
+        double bound;
+        bool seeks;  // in the middle and at the end
+    };
+    const Source sources[] = {
+        {"mono.wav", talk("'" + kTalk + "'", 44100, 12) + " -c:a pcm_s16le", false, 12, 1, kRounding, true},
+        {"stereo.wav", talk("'" + kTalk + "|" + kOtherTalk + "'", 48000, 12) + " -c:a pcm_s16le", false, 12,
+         2, kRounding, true},
+        {"mono.m4a", talk("'" + kTalk + "'", 44100, 12) + " -c:a aac", false, 12, 1, kNoiseBands, true},
+        {"stereo.m4a", talk("'" + kTalk + "|" + kOtherTalk + "'", 48000, 12) + " -c:a aac", false, 12, 2,
+         kNoiseBands, true},
+        {"mono.mp3", talk("'" + kTalk + "'", 44100, 12) + " -c:a libmp3lame -b:a 128k", false, 12, 1,
+         kRounding, true},
+        // The sound starts 0.7 s into the picture and ends 3 s before it: filled and padded.
+        {"late-sound.mp4",
+         picture + "-itsoffset 0.7 " + talk("'" + kTalk + "'", 48000, 8.3) +
+             " -c:v libx264 -pix_fmt yuv420p -c:a aac",
+         true, 12, 1, kNoiseBands, true},
+        // A container time line that starts at 3.25 s.
+        {"shifted.mp4",
+         picture + talk("'" + kTalk + "|" + kOtherTalk + "'", 44100, 12) +
+             " -c:v libx264 -pix_fmt yuv420p -c:a aac -output_ts_offset 3.25",
+         true, 15.25, 2, kNoiseBands, true},
+        // Millisecond timestamps cannot say where a sample lies: no seek.
+        {"millisecond.mka", talk("'" + kTalk + "'", 44100, 12) + " -c:a aac", false, 12, 1, 0, false},
+    };
+    for (const auto& source : sources) {
+        SCOPED_TRACE(source.name);
+        const fs::path path = folder / source.name;
+        makeMedia(source.make, path);
+        const CutProject made = project(path, source.duration, source.hasVideo);
+        const auto audio = DetailWaveform::probeAudio(made, makeCancellation());
+        EXPECT_EQ(audio.channels, source.channels);
+        const double d = source.duration;
+        for (const auto& window :
+             {WaveformWindow{0.25, 6.25}, WaveformWindow{d - 8.7, d - 2.95}, WaveformWindow{d - 6, d}}) {
+            SCOPED_TRACE(window.start);
+            const auto first = static_cast<std::int64_t>(std::round(window.start * 4000));
+            const auto last = static_cast<std::int64_t>(std::round(window.end * 4000));
+            const auto reference = decodeFromTheStart(made, first, last, folder / "reference.f32");
+            // A window that starts within two seconds, or a source where a seek cannot land
+            // exactly, is read from the start with the very same arguments.
+            if (!source.seeks || window.start < 2) {
+                EXPECT_EQ(DetailWaveform::decodeArguments(made, audio, first, last, folder / "reference.f32"),
+                          reference);
+                continue;
+            }
+            const auto seeking =
+                DetailWaveform::decodeArguments(made, audio, first, last, folder / "seeking.f32");
+            EXPECT_TRUE(seeks(seeking));
+            Runner::run(Dependencies::require("ffmpeg"), seeking, makeCancellation());
+            Runner::run(Dependencies::require("ffmpeg"), reference, makeCancellation());
+
+            const auto seekingSamples = samplesOf(folder / "seeking.f32");
+            const auto referenceSamples = samplesOf(folder / "reference.f32");
+            ASSERT_EQ(seekingSamples.size(), referenceSamples.size());
+            EXPECT_GE(referenceSamples.size(),
+                      static_cast<std::size_t>((last - first - 400) * source.channels));
+            EXPECT_LE(largestDifference(seekingSamples, referenceSamples), source.bound);
+            const auto seekingPeaks = DetailWaveform::peaks(folder / "seeking.f32", last - first,
+                                                            audio.channels, makeCancellation());
+            const auto referencePeaks = DetailWaveform::peaks(folder / "reference.f32", last - first,
+                                                              audio.channels, makeCancellation());
+            EXPECT_LE(largestDifference(seekingPeaks, referencePeaks), source.bound);
+        }
+    }
+}
+
+TEST_F(DetailTest, ADecodeSeeksOnlyWhereItLandsOnTheSameSamples) {
+    const auto hour = [](bool hasVideo) {
+        CutProject made;
+        made.source = "/s/in.m4a";
+        made.info.duration = 3600;
+        made.info.hasVideo = hasVideo;
+        return made;
+    };
+    const DetailWaveform::SourceAudio plain{1, 48000, true, 0, 0};
+    auto lateContainer = plain;
+    lateContainer.trackStartMicroseconds = lateContainer.containerStartMicroseconds = 3228000;
+    auto milliseconds = plain;
+    milliseconds.wholeSampleTimestamps = false;
+    auto primed = plain;
+    primed.trackStartMicroseconds = 21333;
+    auto barelyLate = plain;
+    barelyLate.trackStartMicroseconds = 500;
+    auto unstated = plain;
+    unstated.trackStartMicroseconds.reset();
+    auto noRate = plain;
+    noRate.sampleRate.reset();
+    const std::vector<std::string> tail{"-c:a", "pcm_f32le", "-f", "f32le", "/o/detail.f32"};
+    const auto seeking = [&](const std::string& seconds, bool copyts, const std::string& filter) {
+        std::vector<std::string> arguments{"-v", "error", "-nostdin", "-y", "-ss", seconds};
+        if (copyts) arguments.push_back("-copyts");
+        arguments.insert(arguments.end(), {"-i", "/s/in.m4a", "-map", "0:a:0", "-vn", "-af", filter});
+        arguments.insert(arguments.end(), tail.begin(), tail.end());
+        return arguments;
+    };
+    struct Case {
+        const char* name;
+        bool hasVideo;
+        DetailWaveform::SourceAudio audio;
+        WaveformWindow window;
+        std::optional<std::vector<std::string>> expected;  // none: the decode from the start
+    };
+    const Case cases[] = {
+        {"the start window", false, plain, {0.5, 60.5}, std::nullopt},
+        {"a window within two seconds of the start", false, plain, {1.9, 61.9}, std::nullopt},
+        {"the middle",
+         false,
+         plain,
+         {1800.5, 1860.5},
+         seeking("1799.000000", false, "aresample=4000,atrim=start_sample=6000:end_sample=246000")},
+        {"the end",
+         false,
+         plain,
+         {3540, 3600},
+         seeking("3539.000000", false, "aresample=4000,atrim=start_sample=4000:end_sample=244000")},
+        // The time line starts a second before the cut, so that the resampler always fills up
+        // to the first sample; first_pts counts at the source's rate.
+        {"a picture",
+         true,
+         plain,
+         {1800.5, 1860.5},
+         seeking("1799.000000", true,
+                 "aresample=4000:async=1:first_pts=86304000,apad=whole_len=7208000,atrim=start_sample=10000:"
+                 "end_sample=250000")},
+        {"a picture on a container time line from 3.228 s",
+         true,
+         lateContainer,
+         {1800.5, 1860.5},
+         seeking("1795.772000", true,
+                 "aresample=4000:async=1:first_pts=86304000,apad=whole_len=7208000,atrim=start_sample=10000:"
+                 "end_sample=250000")},
+        {"millisecond timestamps", false, milliseconds, {1800.5, 1860.5}, std::nullopt},
+        {"a track starting after the container", false, primed, {1800.5, 1860.5}, std::nullopt},
+        {"sound starting within the resampler's fill threshold",
+         true,
+         barelyLate,
+         {1800.5, 1860.5},
+         std::nullopt},
+        {"a track start not stated beside a picture", true, unstated, {1800.5, 1860.5}, std::nullopt},
+        {"no sample rate", false, noRate, {1800.5, 1860.5}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CutProject made = hour(c.hasVideo);
+        const auto first = static_cast<std::int64_t>(std::round(c.window.start * 4000));
+        const auto last = static_cast<std::int64_t>(std::round(c.window.end * 4000));
+        EXPECT_EQ(DetailWaveform::decodeArguments(made, c.audio, first, last, "/o/detail.f32"),
+                  c.expected ? *c.expected : decodeFromTheStart(made, first, last, "/o/detail.f32"));
+    }
 }
 
 namespace {
