@@ -86,7 +86,8 @@ std::optional<std::int64_t> samplePosition(double seconds) {
 std::optional<std::int64_t> paddedFrames(const std::string& durationText) {
     const auto point = durationText.find('.');
     const auto whole = parseInteger(std::string_view(durationText).substr(0, point));
-    if (!whole || *whole < 0 || *whole > INT64_MAX / 4000000 - 1) return std::nullopt;
+    constexpr std::int64_t kMicroFrames = 1000000 * DetailWaveform::kSampleRate;
+    if (!whole || *whole < 0 || *whole > INT64_MAX / kMicroFrames - 1) return std::nullopt;
     std::int64_t fraction = 0;
     if (point != std::string::npos) {
         const std::string digits = (durationText.substr(point + 1) + "000000").substr(0, 6);
@@ -128,23 +129,27 @@ std::optional<Seek> seekFor(const CutProject& project, const DetailWaveform::Sou
     if (!audio.sampleRate || !audio.wholeSampleTimestamps) return std::nullopt;
     const std::int64_t cutSeconds = firstSample / DetailWaveform::kSampleRate - kMarginSeconds;
     if (cutSeconds < 1) return std::nullopt;  // the start window reads from the start anyway
+    std::int64_t cutMicroseconds = 0;
+    if (__builtin_mul_overflow(cutSeconds, 1000000, &cutMicroseconds)) return std::nullopt;
     if (!project.info.hasVideo) {
         // Positions count decoded samples from the track's first one: the cut must be measured
         // from that same sample (WAV states neither start: both are 0).
         if (audio.trackStartMicroseconds != audio.containerStartMicroseconds) return std::nullopt;
-        return Seek{cutSeconds * 1000000, cutSeconds};
+        return Seek{cutMicroseconds, cutSeconds};
     }
     // With a picture, positions are container times (-copyts): the resampler fills from time 0
     // to the first sound. It does so exactly only for a sound starting at 0 or more than its
-    // 1 ms threshold later. The seeking decode starts its time line a second before the cut,
-    // so that the resampler always fills the gap to the first sample and lands on the same
-    // sample grid.
+    // 1 ms threshold later (2 ms here: the start is printed rounded). The seeking decode
+    // starts its time line a second before the cut, so that the resampler always fills the gap
+    // to the first sample and lands on the same sample grid.
     constexpr std::int64_t kFillThresholdMicroseconds = 2000;
     if (!audio.trackStartMicroseconds) return std::nullopt;
     const std::int64_t trackStart = *audio.trackStartMicroseconds;
     if (trackStart < 0 || (trackStart > 0 && trackStart <= kFillThresholdMicroseconds)) return std::nullopt;
-    const std::int64_t input = cutSeconds * 1000000 - audio.containerStartMicroseconds.value_or(0);
-    if (input <= 0) return std::nullopt;
+    std::int64_t input = 0;
+    if (__builtin_sub_overflow(cutMicroseconds, audio.containerStartMicroseconds.value_or(0), &input) ||
+        input <= 0)
+        return std::nullopt;
     return Seek{input, cutSeconds - 1};
 }
 
