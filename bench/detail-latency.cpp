@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -35,6 +36,18 @@ constexpr double kWindowSeconds = 60;
 double median(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
     return samples[samples.size() / 2];
+}
+
+// Takes events until `condition` holds; false after 20 s.
+template <typename Condition>
+bool waitFor(Condition condition) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > 20000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }
 
 double milliseconds(const QElapsedTimer& clock) {
@@ -80,6 +93,11 @@ void measure(const char* label, const fs::path& source, int rounds, const fs::pa
         std::fprintf(stderr, "the project was not installed\n");
         std::exit(1);
     }
+    // The zoom centres on the playhead, which moves only once the preview player has the file.
+    if (!waitFor([&] { return workspace.previewReady(); })) {
+        std::fprintf(stderr, "the preview player did not load the source\n");
+        std::exit(1);
+    }
     const std::pair<const char*, double> positions[] = {
         {"start", 0}, {"middle", kSourceSeconds / 2}, {"end", kSourceSeconds}};
     for (const auto& [name, centre] : positions) {
@@ -88,13 +106,19 @@ void measure(const char* label, const fs::path& source, int rounds, const fs::pa
         for (int round = 0; round < rounds; ++round) {
             workspace.fitWaveform();
             workspace.navigateWaveform(centre);
+            if (!waitFor([&] { return std::fabs(workspace.playbackClock().position() - centre) < 1; })) {
+                std::fprintf(stderr, "%s %s: the playhead did not reach %g s\n", label, name, centre);
+                std::exit(1);
+            }
             QElapsedTimer clock;
             clock.start();
             workspace.zoomWaveform(true);
             while (!workspace.waveformDetail() && !workspace.waveformIssue())
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
             if (workspace.waveformIssue() || workspace.waveformDetail()->window != window) {
-                std::fprintf(stderr, "%s %s: the detail was not loaded\n", label, name);
+                std::fprintf(
+                    stderr, "%s %s: the detail was not loaded (%s)\n", label, name,
+                    workspace.waveformIssue() ? workspace.waveformIssue()->c_str() : "another window");
                 std::exit(1);
             }
             zooms.push_back(milliseconds(clock));
