@@ -9,6 +9,7 @@
 
 #include "Export/SupportDiagnostics.h"
 #include "Model/Localization.h"
+#include "Process/Runner.h"
 
 namespace fs = std::filesystem;
 
@@ -60,6 +61,23 @@ std::string ProcessingFailure::message(const std::string& text) {
         begin = end + 1;
     }
     return L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。");
+}
+
+std::string describeError(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const MediaError& e) {
+        return e.message();
+    } catch (const MissingProjectSource& e) {
+        return e.message();
+    } catch (const ChangedProjectSource& e) {
+        return e.message();
+    } catch (const ProcessTimeout& e) {
+        return e.message();
+    } catch (...) {
+        // Library texts are English and not for the user; the general sentence stands in.
+        return L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。");
+    }
 }
 
 Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBackupURL,

@@ -29,6 +29,10 @@
 #include "PlaybackClock.h"
 #include "Player/Player.h"
 #include "Player/PlayerFactory.h"
+#include "DesktopServices.h"
+#include "Export/ExportDiskPreflight.h"
+#include "Process/MediaProbe.h"
+#include "ProjectSelection.h"
 #include "SessionBackup.h"
 #include "WaveformBoundaryDrag.h"
 #include "WaveformWindow.h"
@@ -46,6 +50,11 @@ namespace ProcessingFailure {
 // A failed job's error text → the user message (interrupted children, incomplete processing).
 std::string message(const std::string& text);
 }  // namespace ProcessingFailure
+
+// The user text of a caught failure: the message of MediaError, MissingProjectSource,
+// ChangedProjectSource and ProcessTimeout; the general incomplete-processing sentence for
+// anything else (library texts are English and never reach the user).
+std::string describeError(const std::exception_ptr& error);
 
 class Workspace : public QObject {
     Q_OBJECT
@@ -101,7 +110,9 @@ class Workspace : public QObject {
     // ---- Import and analysis
     void importFiles();
     void sample();
-    void loadSource(const std::filesystem::path& url, bool analyzeImmediately);
+    // False when the source was refused (a job runs, the file is missing, the edit on screen
+    // could not be backed up); the refusal is in `notice`.
+    bool loadSource(const std::filesystem::path& url, bool analyzeImmediately);
     void analyze();
     void restoreAnalyzedOptions();
 
@@ -306,6 +317,90 @@ class Workspace : public QObject {
     std::string auditionPlaybackSuffix() const;
     // ==== end of audition
 
+    // ==== Quit, desktop services, project files and diagnostics (WorkspaceProject.cpp,
+    //      WorkspaceDiagnostics.cpp). Main thread.
+    // Cancels every job and loader, stops every child process and waits at most `bound` for
+    // the background work to finish its clean-up. True when nothing runs any more.
+    bool shutdown(std::chrono::milliseconds bound);
+    // The file browser used to reveal and open files; not owned. Without one the controller
+    // uses the running desktop.
+    void setDesktopServices(DesktopServices* services) { desktop_ = services; }
+
+    // The recovery card of an open that failed because of its source.
+    const std::optional<ProjectRecovery>& projectRecovery() const { return projectRecovery_; }
+    // The open project points at a relocated source and has not been saved since.
+    bool sourceLocationNeedsSaving() const { return sourceLocationNeedsSaving_; }
+    // No job runs and the open project records a source identity.
+    bool canRelocateSource() const;
+    // User commands: each asks for its file with a panel, then starts its job.
+    void openProject();
+    void saveProject();
+    void retryProjectLoad();
+    void dismissProjectRecovery();
+    void relocateSource(const std::optional<ProjectRecovery>& recovery);
+    void reselectPreviewSource();
+    // The jobs behind them (also used by the session resume below).
+    void beginProjectLoad(const std::filesystem::path& selection);
+    void beginProjectSave(const CutProject& project, const std::filesystem::path& url);
+    void beginSourceRelocation(const std::filesystem::path& url, const std::optional<ProjectRecovery>& recovery);
+    // Reopening the session backup: the last session, one recent session, or showing the file.
+    void resumeSessionBackup();
+    void resumeRecentSession(const Uuid& id);
+    void revealSessionBackup();
+
+    // Saves the support report where the user chooses; only a failed write shows a notice.
+    void exportDiagnostics();
+    // ==== end of quit, project files and diagnostics
+
+    // ==== Export, export settings, stems and hand-off (WorkspaceExport.cpp,
+    //      WorkspaceHandoff.cpp). Main thread.
+    // The free-space check before an export; any thread.
+    using DiskPreflight = std::function<std::optional<DiskSpaceShortfall>(
+        const CutProject&, const std::filesystem::path&, AudioOutputFormat, const CancellationToken&)>;
+    // The read of a source's first audio stream for the export panel; any thread.
+    using AudioInfoReader = std::function<AudioStreamInfo(const std::filesystem::path&, const CancellationToken&)>;
+    void setDiskPreflight(DiskPreflight preflight) { diskPreflight_ = std::move(preflight); }
+    void setExportAudioInfoReader(AudioInfoReader reader) { exportAudioInfoReader_ = std::move(reader); }
+
+    // The last delivered result: the cut file (or the hand-off package folder).
+    const std::optional<std::int64_t>& exportedAudioChannels() const { return exportedAudioChannels_; }
+    bool outputIsHandoff() const { return outputIsHandoff_; }
+    const std::optional<std::filesystem::path>& channelStemsFolder() const { return channelStemsFolder_; }
+    const std::optional<std::filesystem::path>& handoffXMLURL() const { return handoffXMLURL_; }
+    void setAudioHandoffInfoPresented(bool value);
+
+    // The format the export of the open project writes: m4a for a source with video (its
+    // sound goes into the MP4), else audioOutputFormat.
+    AudioOutputFormat exportFormat() const;
+    // The export panel's facts, all for exportFormat().
+    std::optional<std::filesystem::path> exportAudioSource() const;
+    bool exportCopiesOriginal() const;
+    std::optional<std::string> exportAudioTrackNote() const;
+    std::optional<std::string> exportAudioSpecLabel() const;
+    // "44.1 kHz · 双声道": the rate and channel text of an audio description.
+    static std::string audioSpecText(std::int64_t sampleRate, std::int64_t channels);
+    const std::optional<AudioStreamInfo>& exportAudioInfo() const { return exportAudioInfo_; }
+    bool exportAudioInfoLoading() const { return exportAudioInfoLoading_; }
+    const std::optional<std::string>& exportAudioInfoIssue() const { return exportAudioInfoIssue_; }
+    // Reads the audio format of exportAudioSource() in the background (the export panel runs
+    // it while shown); cancelExportAudioInfo() stops it and clears the facts.
+    void readExportAudioInfo();
+    void cancelExportAudioInfo();
+
+    // Exports the open, analysed project into outputFolder after a free-space check.
+    void exportCut();
+    // The output folder: chosen with a panel (and remembered), or shown in the file browser.
+    void chooseOutput();
+    void openOutput();
+
+    // Splits the last exported file of 3 or more channels into one WAV per channel.
+    void exportChannelStems();
+    // A hand-off package for a video source; for an audio source the information sheet.
+    void exportHandoff();
+    // The sheet's action: a WAV cut file through the ordinary export.
+    void exportAudioHandoffWAV();
+    // ==== end of export
+
   signals:
     // Any published property changed.
     void changed();
@@ -345,8 +440,6 @@ class Workspace : public QObject {
 
     // The playback clock's position, seconds.
     double playbackPosition() const { return playbackClock_.position(); }
-    // Hook of the export settings; it acts on what exists.
-    void cancelExportAudioInfo() {}
 
     // ==== Preview player internals (WorkspacePlayback.cpp)
     // Replaces the preview player by one for `url`, moved to `startSeconds` once ready.
@@ -500,6 +593,55 @@ class Workspace : public QObject {
     CutHistory cutHistory_;
     std::optional<std::string> notice_;
     std::optional<std::string> lastDiagnosticError_;
+
+    // ==== Project files (WorkspaceProject.cpp)
+    DesktopServices& desktop();
+    // Clears what belonged to the previous project's files; run by loadSource.
+    void resetProjectLocation();
+    // Install the loaded project; false when its source could not be loaded after all.
+    bool didLoadProject(CutProject project, const CancellationToken& token, const std::filesystem::path& selection);
+    void projectLoadFailed(std::exception_ptr error, const CancellationToken& token,
+                           const std::optional<std::filesystem::path>& selection);
+    void showProjectRecovery(ProjectRecovery recovery);
+    CancellationToken beginSourceCheck(const std::string& text);
+    void sourceCheckProgress(double fraction, const std::string& text, const CancellationToken& token);
+    void commitProjectSave(const CutProject& project, const std::filesystem::path& url,
+                           const CancellationToken& token);
+    void sourceCheckFailed(std::exception_ptr error, const CancellationToken& token);
+    void didRelocateSource(CutProject project, const std::filesystem::path& selected,
+                           const std::optional<ProjectRecovery>& recovery, double position,
+                           const CancellationToken& token);
+    void didReselectPreview(const std::filesystem::path& url, double position, const CancellationToken& token);
+
+    std::optional<ProjectRecovery> projectRecovery_;
+    bool sourceLocationNeedsSaving_ = false;
+    // Linux has no security-scoped access; the selections are kept for what they name.
+    std::optional<std::filesystem::path> projectSelectionAccess_;
+    std::optional<std::filesystem::path> sourceSelectionAccess_;
+    SystemDesktopServices systemDesktop_;
+    DesktopServices* desktop_ = nullptr;
+    // ==== end of project files
+
+    // ==== Export (WorkspaceExport.cpp, WorkspaceHandoff.cpp)
+    void startExport(const CutProject& project, const std::filesystem::path& folder, AudioOutputFormat format);
+    bool didExport(const std::filesystem::path& url, std::optional<std::int64_t> channels, const CancellationToken& token);
+    void projectSaveFailed(const std::string& text);
+    void exportFailed(std::exception_ptr error, const CancellationToken& token);
+    void didExportChannelStems(const std::filesystem::path& folder, const CancellationToken& token);
+    void handoffFailed(const std::string& text, bool cancelled);
+
+    DiskPreflight diskPreflight_;
+    AudioInfoReader exportAudioInfoReader_;
+    std::optional<std::int64_t> exportedAudioChannels_;
+    bool outputIsHandoff_ = false;
+    std::optional<std::filesystem::path> channelStemsFolder_;
+    std::optional<std::filesystem::path> handoffXMLURL_;
+    std::optional<AudioStreamInfo> exportAudioInfo_;
+    bool exportAudioInfoLoading_ = false;
+    std::optional<std::string> exportAudioInfoIssue_;
+    CancellationToken exportAudioInfoCancellation_ = makeCancellation();
+    Uuid exportAudioInfoGeneration_ = Uuid::random();
+    // ==== end of export
 };
 
 }  // namespace talvian

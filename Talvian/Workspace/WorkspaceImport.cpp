@@ -11,21 +11,6 @@ namespace fs = std::filesystem;
 
 namespace talvian {
 
-namespace {
-
-std::string describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const MediaError& e) {
-        return e.message();
-    } catch (...) {
-        // Library texts are English and not for the user; the general sentence stands in.
-        return L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。");
-    }
-}
-
-}  // namespace
-
 void Workspace::importFiles() {
     if (cutBusy_ || !window_) return;
     if (auto chosen = window_->chooseMediaFile(L("选择口播视频或音频"))) loadSource(*chosen, true);
@@ -42,22 +27,22 @@ void Workspace::sample() {
     loadSource(url, true);
 }
 
-void Workspace::loadSource(const fs::path& url, bool analyzeImmediately) {
+bool Workspace::loadSource(const fs::path& url, bool analyzeImmediately) {
     if (cutBusy_) {
         setNotice(L("请等待当前任务完成，或先取消任务。"));
-        return;
+        return false;
     }
     std::error_code error;
     if (!url.is_absolute() || !fs::exists(url, error)) {
         setNotice(L("找不到素材文件，请重新导入。"));
-        return;
+        return false;
     }
     // The edit on screen must be safe in the backup before anything of it is dropped.
     if (project_) {
         backupCurrentProject();
         if (!sessionBackupSaved_ && sessionBackupURL_) {
             setNotice(L("当前剪辑尚未备份，请先保存项目，再打开其他素材。"));
-            return;
+            return false;
         }
     }
     cancelDetectionPreview();
@@ -67,6 +52,7 @@ void Workspace::loadSource(const fs::path& url, bool analyzeImmediately) {
     reloadWaveformDetail();
     resetBatchSelection();
     resetManualMarks();
+    resetProjectLocation();
     setSource(url);
     setProject(std::nullopt);
     publish(cutOutput_, std::optional<fs::path>());
@@ -82,6 +68,7 @@ void Workspace::loadSource(const fs::path& url, bool analyzeImmediately) {
         setCutOptions(CutOptions());
         analyze();
     }
+    return true;
 }
 
 void Workspace::analyze() {
@@ -179,7 +166,7 @@ void Workspace::analysisFailed(std::exception_ptr error, const CancellationToken
         return;
     } catch (...) {
     }
-    cutFailed(describe(error));
+    cutFailed(describeError(error));
 }
 
 void Workspace::restoreAnalyzedOptions() {

@@ -35,6 +35,16 @@ class TestWindow : public WorkspaceWindow {
     int textUndos = 0;
     int textRedos = 0;
 
+    // The answers of the other panels, and the requests they were shown with.
+    std::optional<std::filesystem::path> chosenProject;
+    std::optional<std::filesystem::path> chosenSource;
+    std::optional<std::filesystem::path> chosenFolder;
+    std::optional<std::filesystem::path> chosenSaveLocation;
+    std::vector<OpenPanelRequest> openPanels;
+    std::vector<SavePanelRequest> savePanels;
+    // Runs while a panel is shown (modal): what the user or a late completion does meanwhile.
+    std::function<void()> whilePanelShown;
+
     std::optional<std::filesystem::path> chooseMediaFile(const std::string&) override { return chosen; }
     int textEditingEnds = 0;  // how often the controller asked the field to give up the keyboard
     bool endTextEditing() override {
@@ -43,6 +53,37 @@ class TestWindow : public WorkspaceWindow {
     }
     bool undoTextEditing() override { return editingText && ++textUndos; }
     bool redoTextEditing() override { return editingText && ++textRedos; }
+    std::optional<std::filesystem::path> chooseProjectFile(const OpenPanelRequest& request) override {
+        return open(request, chosenProject);
+    }
+    std::optional<std::filesystem::path> chooseSourceFile(const OpenPanelRequest& request) override {
+        return open(request, chosenSource);
+    }
+    std::optional<std::filesystem::path> chooseFolder(const OpenPanelRequest& request) override {
+        return open(request, chosenFolder);
+    }
+    std::optional<std::filesystem::path> chooseSaveLocation(const SavePanelRequest& request) override {
+        savePanels.push_back(request);
+        if (whilePanelShown) whilePanelShown();
+        return chosenSaveLocation;
+    }
+
+  private:
+    std::optional<std::filesystem::path> open(const OpenPanelRequest& request,
+                                              const std::optional<std::filesystem::path>& answer) {
+        openPanels.push_back(request);
+        if (whilePanelShown) whilePanelShown();
+        return answer;
+    }
+};
+
+// Records what the controller asked the file browser to show.
+class RecordingDesktop : public DesktopServices {
+  public:
+    std::vector<std::filesystem::path> openedFolders;
+    std::vector<std::filesystem::path> revealedFiles;
+    void openFolder(const std::filesystem::path& folder) override { openedFolders.push_back(folder); }
+    void revealFile(const std::filesystem::path& file) override { revealedFiles.push_back(file); }
 };
 
 // A project of the file at `path` as an analysis in fixed mode would produce it.
@@ -123,6 +164,7 @@ class WorkspaceTest : public ::testing::Test {
     TestWindow window;
     // Scripted players; the test decides when each one loads.
     FakePlayerFactory players;
+    RecordingDesktop desktop;
     std::unique_ptr<Workspace> workspace;
 
     void SetUp() override {
@@ -138,6 +180,7 @@ class WorkspaceTest : public ::testing::Test {
     std::unique_ptr<Workspace> makeWorkspace() {
         auto made = std::make_unique<Workspace>(players, backupURL, std::vector<std::string>{}, analysis.analyzer());
         made->setWindow(&window);
+        made->setDesktopServices(&desktop);
         made->setDetectionPreviewDelay(std::chrono::milliseconds(30));
         return made;
     }

@@ -1,0 +1,338 @@
+#include <QObject>
+
+#include "Analysis/SourceRelocation.h"
+#include "Model/ProjectFiles.h"
+#include "ProjectFixtures.h"
+#include "WorkspaceFixture.h"
+
+using namespace talvian;
+using namespace talvian::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kMissingSourceStatus = "项目尚未打开：找不到原素材。";
+const std::string kRelocatedStatus = "已核对并找回同一原片，剪辑已保留。请保存项目以记录新位置。";
+
+// Project files on disk beside the controller's sources.
+class WorkspaceProjectTest : public WorkspaceTest {
+  protected:
+    // A saved project of `source` (a digest project when `withDigest`), written to `file`.
+    CutProject saveProjectOf(const fs::path& source, const fs::path& file, bool withDigest) {
+        CutProject project = makeProject(source, 10, {CutRegion(1, 2, true), CutRegion(4, 5, false)},
+                                         CutOptions(-40, 1.0, 0.2, DetectionMode::fixed));
+        if (withDigest) project = SourceRelocation::prepareForSave(project, Cancellation());
+        return VevazAvezud::save(project, file);
+    }
+
+    void waitIdle() {
+        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    }
+};
+
+}  // namespace
+
+TEST_F(WorkspaceProjectTest, SelectionsThatAreNoProjectStartNoJob) {
+    const fs::path text = folder / "notes.txt";
+    writeFile(text, "not a project");
+    const fs::path linked = folder / "linked-package";
+    fs::create_directories(linked);
+    saveProjectOf(sourceB, folder / "elsewhere.quenlo.json", false);
+    fs::create_symlink(folder / "elsewhere.quenlo.json", linked / "review.quenlo.json");
+    const fs::path empty = folder / "empty-package";
+    fs::create_directories(empty);
+
+    const std::string invalid = "请选择剪辑项目 JSON 文件，或完整的交接文件夹。";
+    const std::string noProject =
+        "此文件夹内没有有效的 review.quenlo.json。请选择完整的交接文件夹，或直接选择剪辑项目文件。";
+    const std::pair<fs::path, std::string> cases[] = {
+        {text, invalid}, {linked, noProject}, {empty, noProject}, {"relative.json", invalid}};
+    for (const auto& [selection, message] : cases) {
+        workspace->beginProjectLoad(selection);
+        EXPECT_FALSE(workspace->cutBusy()) << selection;
+        EXPECT_EQ(workspace->notice(), message) << selection;
+        EXPECT_EQ(workspace->lastDiagnosticError(), "发生错误。为保护隐私，详细错误文案已省略。")
+            << selection;
+    }
+    EXPECT_EQ(ProjectSelection::projectURL(linked.parent_path() / "elsewhere.quenlo.json"),
+              folder / "elsewhere.quenlo.json");
+}
+
+TEST_F(WorkspaceProjectTest, OpensProjectFilesOfAnyJsonCaseAndHandOffFolders) {
+    const fs::path upper = folder / "SAVED.JSON";
+    const CutProject saved = saveProjectOf(sourceB, upper, false);
+    window.chosenProject = upper;
+    workspace->openProject();
+    ASSERT_EQ(window.openPanels.size(), 1u);
+    EXPECT_EQ(window.openPanels[0].title, "打开剪辑项目或交接包");
+    EXPECT_TRUE(workspace->cutBusy());
+    EXPECT_EQ(workspace->cutStatus(), "正在检查项目与原素材");
+    waitIdle();
+    EXPECT_EQ(workspace->project(), saved);
+    EXPECT_EQ(workspace->source(), sourceB);
+    EXPECT_EQ(workspace->cutOptions(), saved.options);
+    EXPECT_FALSE(workspace->canUndoOptions());
+    EXPECT_EQ(workspace->cutProgress(), 1.0);
+    EXPECT_EQ(workspace->cutStatus(), "已恢复项目，可继续调整和导出。");
+
+    const fs::path package = folder / "Talk 剪映交接";
+    writePackage(package, "talk.wav", "packaged sound");
+    workspace->beginProjectLoad(package);
+    waitIdle();
+    ASSERT_TRUE(workspace->project());
+    EXPECT_EQ(workspace->source(), package / "media/talk.wav");
+    EXPECT_TRUE(workspace->project()->packagedSource);
+}
+
+TEST_F(WorkspaceProjectTest, AMissingSourceLeavesTheCardAndTheOpenEditAndARetryOpensIt) {
+    open(sourceA);
+    workspace->toggleCut(ids()[0]);
+    const auto edit = *workspace->project();
+    const fs::path file = folder / "b.quenlo.json";
+    const CutProject saved = saveProjectOf(sourceB, file, false);
+    fs::rename(sourceB, folder / "away.wav");
+
+    workspace->beginProjectLoad(file);
+    waitIdle();
+    ASSERT_TRUE(workspace->projectRecovery());
+    EXPECT_EQ(*workspace->projectRecovery(), (ProjectRecovery{file, sourceB.string(), false, false}));
+    EXPECT_EQ(workspace->cutStatus(), kMissingSourceStatus);
+    EXPECT_EQ(workspace->cutProgress(), 0);
+    EXPECT_EQ(workspace->project(), edit);
+    EXPECT_EQ(workspace->source(), sourceA);
+    EXPECT_TRUE(workspace->canUndoCut());
+
+    // Without a recorded identity the card offers no relocation.
+    window.chosenSource = folder / "away.wav";
+    workspace->relocateSource(workspace->projectRecovery());
+    EXPECT_TRUE(window.openPanels.empty());
+    EXPECT_FALSE(workspace->cutBusy());
+
+    fs::rename(folder / "away.wav", sourceB);
+    workspace->retryProjectLoad();
+    waitIdle();
+    EXPECT_FALSE(workspace->projectRecovery());
+    EXPECT_EQ(workspace->project(), saved);
+    EXPECT_EQ(workspace->source(), sourceB);
+    ASSERT_EQ(workspace->recentSessions().size(), 1u);
+    EXPECT_EQ(workspace->recentSessions()[0].project, edit);
+}
+
+TEST_F(WorkspaceProjectTest, ASourceThatVanishesAfterTheCheckNeverReceivesTheProject) {
+    open(sourceA);
+    workspace->toggleCut(ids()[0]);
+    const auto edit = *workspace->project();
+    const fs::path file = folder / "b.quenlo.json";
+    saveProjectOf(sourceB, file, true);
+
+    // The check passes; the file goes the moment the load's completion reaches the main thread.
+    bool armed = false;
+    QObject::connect(workspace.get(), &Workspace::changed, [&] {
+        if (armed && !workspace->cutBusy()) {
+            armed = false;
+            fs::remove(sourceB);
+        }
+    });
+    workspace->beginProjectLoad(file);
+    armed = true;
+    waitIdle();
+    ASSERT_FALSE(fs::exists(sourceB));
+    EXPECT_EQ(workspace->projectRecovery(), (ProjectRecovery{file, sourceB.string(), true, false}));
+    EXPECT_EQ(workspace->cutStatus(), kMissingSourceStatus);
+    EXPECT_EQ(workspace->source(), sourceA);
+    EXPECT_EQ(workspace->project(), edit);
+    EXPECT_TRUE(workspace->canUndoCut());
+}
+
+TEST_F(WorkspaceProjectTest, AProjectIsNotOpenedOverAnEditThatCannotBeBackedUp) {
+    workspace.reset();
+    Workspace holder(players, backupURL);
+    workspace = makeWorkspace();
+    open(sourceA);
+    const auto edit = *workspace->project();
+    const fs::path file = folder / "b.quenlo.json";
+    saveProjectOf(sourceB, file, false);
+
+    workspace->beginProjectLoad(file);
+    waitIdle();
+    EXPECT_EQ(workspace->notice(), "当前剪辑尚未备份，请先保存项目，再打开其他素材。");
+    EXPECT_EQ(workspace->cutStatus(), "当前剪辑尚未备份，请先保存项目，再打开其他素材。");
+    EXPECT_EQ(workspace->source(), sourceA);
+    EXPECT_EQ(workspace->project(), edit);
+    EXPECT_NE(workspace->cutOptions(), (CutOptions(-40, 1.0, 0.2, DetectionMode::fixed)));
+}
+
+TEST_F(WorkspaceProjectTest, AChangedSourceIsRelocatedFromTheCardAndSavingRecordsTheNewPlace) {
+    const fs::path file = folder / "b.quenlo.json";
+    const CutProject saved = saveProjectOf(sourceB, file, true);
+    const fs::path moved = folder / "moved/b renamed.wav";
+    fs::create_directories(moved.parent_path());
+    fs::copy_file(sourceB, moved);
+    writeFile(sourceB, "another recording");
+
+    workspace->beginProjectLoad(file);
+    waitIdle();
+    EXPECT_EQ(workspace->projectRecovery(), (ProjectRecovery{file, sourceB.string(), true, true}));
+    EXPECT_EQ(workspace->cutStatus(), "项目尚未打开：原素材信息已变化，请重新定位并核对。");
+
+    window.chosenSource = moved;
+    workspace->relocateSource(workspace->projectRecovery());
+    ASSERT_EQ(window.openPanels.size(), 1u);
+    EXPECT_EQ(window.openPanels[0].title, "重新定位原素材，保留剪辑");
+    EXPECT_EQ(workspace->cutStatus(), "正在核对所选原片");
+    waitIdle();
+    EXPECT_EQ(workspace->cutStatus(), kRelocatedStatus);
+    EXPECT_FALSE(workspace->projectRecovery());
+    EXPECT_TRUE(workspace->sourceLocationNeedsSaving());
+    EXPECT_EQ(workspace->source(), moved);
+    ASSERT_TRUE(workspace->project());
+    EXPECT_EQ(workspace->project()->cuts, saved.cuts);
+    EXPECT_EQ(workspace->project()->source, moved.string());
+    // The file on disk still names the old place until it is saved.
+    EXPECT_EQ(readProjectFile(file).source, sourceB.string());
+
+    window.chosenSaveLocation = file;
+    workspace->saveProject();
+    ASSERT_EQ(window.savePanels.size(), 1u);
+    EXPECT_EQ(window.savePanels[0].defaultName, "口播剪辑.quenlo.json");
+    waitIdle();
+    EXPECT_EQ(workspace->cutStatus(), "已保存项目与原片身份，搬移后可重新定位原素材。");
+    EXPECT_FALSE(workspace->sourceLocationNeedsSaving());
+    EXPECT_EQ(readProjectFile(file).source, moved.string());
+}
+
+TEST_F(WorkspaceProjectTest, RelocatingTheOpenProjectRepointsItAndAWrongFileChangesNothing) {
+    const fs::path file = folder / "a.quenlo.json";
+    saveProjectOf(sourceA, file, true);
+    workspace->beginProjectLoad(file);
+    waitIdle();
+    const auto opened = *workspace->project();
+    EXPECT_TRUE(workspace->canRelocateSource());
+
+    window.chosenSource = sourceB;
+    workspace->relocateSource(std::nullopt);
+    waitIdle();
+    EXPECT_EQ(workspace->notice(), "所选文件内容与原片不同，不能沿用这些切点。文件同名也不能替代原片。");
+    EXPECT_EQ(workspace->project(), opened);
+
+    const fs::path moved = folder / "a-moved.wav";
+    fs::rename(sourceA, moved);
+    window.chosenSource = moved;
+    workspace->relocateSource(std::nullopt);
+    EXPECT_EQ(window.openPanels.back().startFolder, folder.path());
+    waitIdle();
+    EXPECT_EQ(workspace->cutStatus(), kRelocatedStatus);
+    EXPECT_EQ(workspace->source(), moved);
+    EXPECT_EQ(workspace->project()->source, moved.string());
+    EXPECT_EQ(workspace->project()->cuts, opened.cuts);
+    EXPECT_FALSE(workspace->cutOutput());
+    EXPECT_TRUE(workspace->sourceLocationNeedsSaving());
+}
+
+TEST_F(WorkspaceProjectTest, CancellingChecksEndsTheLoadLaterAndTheSaveAtOnce) {
+    const fs::path file = folder / "a.quenlo.json";
+    saveProjectOf(sourceA, file, false);
+    workspace->beginProjectLoad(file);
+    workspace->cancelCut();
+    EXPECT_TRUE(workspace->cutBusy());
+    waitIdle();
+    EXPECT_EQ(workspace->cutStatus(), "已取消项目校验，原片未改动。");
+    EXPECT_FALSE(workspace->project());
+
+    open(sourceA);
+    const fs::path target = folder / "saved.quenlo.json";
+    workspace->beginProjectSave(*workspace->project(), target);
+    EXPECT_EQ(workspace->cutStatus(), "正在核对原片并保存项目");
+    workspace->cancelCut();
+    EXPECT_FALSE(workspace->cutBusy());
+    EXPECT_EQ(workspace->cutStatus(), "已取消原片核对，当前剪辑与项目文件未改动。");
+    ASSERT_TRUE(workspace->shutdown(std::chrono::seconds(10)));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(workspace->cutStatus(), "已取消原片核对，当前剪辑与项目文件未改动。");
+}
+
+TEST_F(WorkspaceProjectTest, SavingOverTheSourceFailsAndKeepsTheEdit) {
+    open(sourceA);
+    const auto edit = *workspace->project();
+    workspace->beginProjectSave(edit, sourceA);
+    waitIdle();
+    EXPECT_EQ(workspace->notice(), "项目文件不能覆盖原始素材，请另选保存位置。");
+    EXPECT_EQ(workspace->project(), edit);
+    EXPECT_EQ(readFile(sourceA), "a");
+}
+
+TEST_F(WorkspaceProjectTest, ReselectingThroughALinkKeepsTheProjectsOwnSourcePath) {
+    open(sourceA);
+    const auto edit = *workspace->project();
+    const fs::path link = folder / "link.wav";
+    fs::create_symlink(sourceA, link);
+
+    window.chosenSource = sourceB;
+    workspace->reselectPreviewSource();
+    EXPECT_EQ(workspace->notice(), "请选择当前的原素材。要换成其他素材，请使用“导入素材”。");
+    EXPECT_FALSE(workspace->cutBusy());
+
+    window.chosenSource = link;
+    workspace->reselectPreviewSource();
+    EXPECT_EQ(window.openPanels.back().title, "重新选择当前素材，保留剪辑");
+    EXPECT_EQ(workspace->cutStatus(), "正在检查原素材");
+    waitIdle();
+    EXPECT_EQ(workspace->cutStatus(), "已重新选择原素材，剪辑已保留。可继续试听或分析。");
+    EXPECT_EQ(workspace->source(), sourceA);
+    EXPECT_EQ(workspace->project(), edit);
+
+    writeFile(sourceA, "changed recording");
+    workspace->reselectPreviewSource();
+    waitIdle();
+    EXPECT_EQ(workspace->notice(), "源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。");
+    EXPECT_EQ(workspace->project(), edit);
+}
+
+TEST_F(WorkspaceProjectTest, DismissingTheCardSaysWhetherAnEditIsOpen) {
+    const fs::path file = folder / "b.quenlo.json";
+    saveProjectOf(sourceB, file, false);
+    fs::remove(sourceB);
+    workspace->beginProjectLoad(file);
+    waitIdle();
+    ASSERT_TRUE(workspace->projectRecovery());
+    workspace->dismissProjectRecovery();
+    EXPECT_FALSE(workspace->projectRecovery());
+    EXPECT_EQ(workspace->cutStatus(), "已关闭恢复提示，可重新打开项目。");
+
+    open(sourceA);
+    workspace->beginProjectLoad(file);
+    waitIdle();
+    workspace->dismissProjectRecovery();
+    EXPECT_EQ(workspace->cutStatus(), "已关闭恢复提示，当前剪辑未改动。");
+}
+
+TEST_F(WorkspaceProjectTest, TheLastSessionAndRecentSessionsReopenThroughTheLoadPath) {
+    open(sourceA);
+    workspace->toggleCut(ids()[0]);
+    const auto editA = *workspace->project();
+    open(sourceB);
+    const auto editB = *workspace->project();
+    ASSERT_EQ(workspace->recentSessions().size(), 1u);
+
+    workspace->resumeRecentSession(workspace->recentSessions()[0].id);
+    waitIdle();
+    EXPECT_EQ(workspace->project(), editA);
+    ASSERT_EQ(workspace->recentSessions().size(), 1u);
+    EXPECT_EQ(workspace->recentSessions()[0].project, editB);
+    EXPECT_EQ(workspace->recentSessions()[0].origin, "switching");
+
+    workspace->resumeRecentSession(Uuid::random());
+    EXPECT_EQ(workspace->notice(), "这份先前剪辑已不在列表中，请打开已保存的项目。");
+
+    workspace.reset();
+    workspace = makeWorkspace();
+    EXPECT_EQ(workspace->sessionBackupName(), "a.wav");
+    workspace->resumeSessionBackup();
+    waitIdle();
+    EXPECT_EQ(workspace->project(), editA);
+    EXPECT_EQ(workspace->recentSessions().size(), 1u);
+
+    workspace->revealSessionBackup();
+    EXPECT_EQ(desktop.revealedFiles, std::vector<fs::path>{backupURL});
+}
