@@ -19,6 +19,7 @@ bool Workspace::shutdown(std::chrono::milliseconds bound) {
     cutCancellation_->cancel();
     detectionPreviewTimer_.stop();
     detectionPreviewCancellation_->cancel();
+    exportAudioInfoCancellation_->cancel();
     QElapsedTimer clock;
     clock.start();
     while (true) {

@@ -274,6 +274,17 @@ TEST_F(WorkspaceTest, ALockHeldByAnotherProcessIsReportedAtStartAndAtEveryBackup
     EXPECT_EQ(workspace->sessionBackupIssue(), "另一应用实例正在使用本机备份，请先保存当前项目。");
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
+    // flock's own child may still hold the inherited descriptor for a moment after its fork.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            try {
+                SessionBackup backup(backupURL);
+                return true;
+            } catch (const MediaError&) {
+                return false;
+            }
+        },
+        10000));
     workspace->toggleCut(ids()[0]);  // the lock is free again: the next backup succeeds
     EXPECT_TRUE(workspace->sessionBackupSaved());
 }

@@ -28,6 +28,10 @@ class GatedReader {
     void answer(std::size_t call, std::function<AudioStreamInfo()> result) {
         gates_.at(call).set_value(result);
     }
+    std::size_t calls() {
+        std::lock_guard guard(lock_);
+        return calls_;
+    }
 
   private:
     std::mutex lock_;
@@ -53,7 +57,9 @@ TEST_F(WorkspaceTest, TheAudioFormatReadKeepsOnlyTheCurrentAnswer) {
 
     workspace->readExportAudioInfo();
     EXPECT_TRUE(workspace->exportAudioInfoLoading());
+    ASSERT_TRUE(waitUntil([&] { return gate.calls() == 1; }));
     workspace->readExportAudioInfo();
+    ASSERT_TRUE(waitUntil([&] { return gate.calls() == 2; }));
     gate.answer(1, [] { return AudioStreamInfo(44100, 2); });
     ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioInfo().has_value(); }));
     gate.answer(0, [] { return AudioStreamInfo(8000, 1); });

@@ -13,6 +13,7 @@
 
 #include "Model/FileNaming.h"
 #include "Player/FakePlayer.h"
+#include "Process/MediaProbe.h"
 #include "TestSupport.h"
 #include "Workspace/Workspace.h"
 
@@ -116,6 +117,10 @@ class ScriptedAnalysis {
     bool hold = false;
     std::optional<std::string> failure;
     bool timeout = false;
+    // Media facts as ffprobe reads them from the file (real media), instead of a 10 s sound.
+    bool probeMedia = false;
+    // Changes each result before it is returned (media facts the test needs).
+    std::function<void(CutProject&)> finish;
 
     Workspace::Analyzer analyzer() {
         return [this](const std::filesystem::path& url, const CutOptions& options,
@@ -132,7 +137,10 @@ class ScriptedAnalysis {
             }
             if (failure) throw MediaError(*failure);
             token->check();
-            return makeProject(url, duration, cuts(options), options);
+            CutProject project = makeProject(url, duration, cuts(options), options);
+            if (probeMedia) project.info = Runner::probe(url, token);
+            if (finish) finish(project);
+            return project;
         };
     }
 
