@@ -257,16 +257,15 @@ TEST_F(WorkspaceTest, ALockHeldByAnotherProcessIsReportedAtStartAndAtEveryBackup
         execlp("flock", "flock", "-o", "-x", lock.c_str(), "sleep", "30", static_cast<char*>(nullptr));
         _exit(127);
     }
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            try {
-                SessionBackup backup(backupURL);
-                return false;
-            } catch (const MediaError&) {
-                return true;
-            }
-        },
-        30000));
+    const auto lockIsHeld = [&] {
+        try {
+            SessionBackup backup(backupURL);
+            return false;
+        } catch (const MediaError&) {
+            return true;
+        }
+    };
+    ASSERT_TRUE(waitUntil(lockIsHeld, 30000));
     workspace = makeWorkspace();
     EXPECT_EQ(workspace->sessionBackupIssue(), "另一应用实例正在使用本机备份，请先保存当前项目。");
     open(sourceA);
@@ -275,16 +274,7 @@ TEST_F(WorkspaceTest, ALockHeldByAnotherProcessIsReportedAtStartAndAtEveryBackup
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
     // flock's own child may still hold the inherited descriptor for a moment after its fork.
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            try {
-                SessionBackup backup(backupURL);
-                return true;
-            } catch (const MediaError&) {
-                return false;
-            }
-        },
-        10000));
+    ASSERT_TRUE(waitUntil([&] { return !lockIsHeld(); }, 10000));
     workspace->toggleCut(ids()[0]);  // the lock is free again: the next backup succeeds
     EXPECT_TRUE(workspace->sessionBackupSaved());
 }
