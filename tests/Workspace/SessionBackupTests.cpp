@@ -253,6 +253,9 @@ TEST_F(WorkspaceTest, ALockHeldByAnotherProcessIsReportedAtStartAndAtEveryBackup
     fs::create_directories(backupURL.parent_path());
     const pid_t holder = fork();
     if (holder == 0) {
+        // A group of its own, so that the test can end flock and its sleeping child together
+        // (a child left running would keep the test's output open for 30 s).
+        setpgid(0, 0);
         // -o: only flock itself holds the lock, so killing it frees the lock.
         execlp("flock", "flock", "-o", "-x", lock.c_str(), "sleep", "30", static_cast<char*>(nullptr));
         _exit(127);
@@ -271,7 +274,7 @@ TEST_F(WorkspaceTest, ALockHeldByAnotherProcessIsReportedAtStartAndAtEveryBackup
     open(sourceA);
     EXPECT_FALSE(workspace->sessionBackupSaved());
     EXPECT_EQ(workspace->sessionBackupIssue(), "另一应用实例正在使用本机备份，请先保存当前项目。");
-    kill(holder, SIGKILL);
+    kill(-holder, SIGKILL);
     waitpid(holder, nullptr, 0);
     // flock's own child may still hold the inherited descriptor for a moment after its fork.
     ASSERT_TRUE(waitUntil([&] { return !lockIsHeld(); }, 10000));
