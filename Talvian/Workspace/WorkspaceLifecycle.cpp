@@ -19,6 +19,11 @@ bool Workspace::shutdown(std::chrono::milliseconds bound) {
     cutCancellation_->cancel();
     detectionPreviewTimer_.stop();
     detectionPreviewCancellation_->cancel();
+    waveformDetailTimer_.stop();
+    waveformCancellation_->cancel();
+    previewTimeout_.stop();
+    auditionTimeout_.stop();
+    auditionCancellation_->cancel();
     exportAudioInfoCancellation_->cancel();
     QElapsedTimer clock;
     clock.start();

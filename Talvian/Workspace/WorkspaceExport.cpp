@@ -1,0 +1,168 @@
+// The main output: exporting the reviewed project into a cut file, and the panel's facts that
+// depend on how the export will write it.
+
+#include "Export/AudioRenderer.h"
+#include "Export/CutExport.h"
+#include "Export/SupportDiagnostics.h"
+#include "Model/FileNaming.h"
+#include "Model/FileSystem.h"
+#include "Model/Localization.h"
+#include "Model/ProjectFiles.h"
+#include "Process/Runner.h"
+#include "Workspace.h"
+
+namespace fs = std::filesystem;
+
+namespace talvian {
+
+namespace {
+
+// Channel counts from which editors may fold the sound down and lose channels.
+constexpr std::int64_t kMultichannelCount = 3;
+
+}  // namespace
+
+// ---- The export panel's facts
+
+bool Workspace::exportCopiesOriginal() const {
+    // The format the export will really use: a video's sound always goes to AAC in the MP4,
+    // whatever container was chosen for audio-only sources.
+    return project_ && VevazAvezud::copiesOriginal(*project_, exportFormat());
+}
+
+std::optional<std::string> Workspace::exportAudioTrackNote() const {
+    if (!project_ || project_->info.audioTracks <= 1) return std::nullopt;
+    if (exportCopiesOriginal())
+        return L("保留全部%@条音轨；此处显示第1条的规格。",
+                 static_cast<long long>(project_->info.audioTracks));
+    return L("仅导出第1条音轨。");
+}
+
+std::optional<std::string> Workspace::exportAudioSpecLabel() const {
+    if (!exportAudioSource() || !exportAudioInfo_) return std::nullopt;
+    std::int64_t rate = exportAudioInfo_->sampleRate;
+    const bool encodesAac = exportFormat() == AudioOutputFormat::m4a && !exportCopiesOriginal() &&
+                            exportAudioInfo_->channels < kMultichannelCount;
+    if (encodesAac) rate = AudioRenderer::kAacSampleRate;
+    return audioSpecText(rate, exportAudioInfo_->channels);
+}
+
+// ---- The export job
+
+void Workspace::exportCut() {
+    if (!project_ || needsAnalysis() || cutBusy_) return;
+    setCutBusy(true);
+    const CancellationToken token = makeCancellation();
+    cutCancellation_ = token;
+    const CutProject project = *project_;
+    const fs::path folder = outputFolder_;
+    const AudioOutputFormat format = exportFormat();
+    const DiskPreflight preflight =
+        diskPreflight_ ? diskPreflight_
+                       : [](const CutProject& p, const fs::path& f, AudioOutputFormat a,
+                            const CancellationToken& t) { return ExportDiskPreflight::check(p, f, a, t); };
+    runInBackground([this, project, folder, format, preflight, token] {
+        std::optional<DiskSpaceShortfall> shortfall;
+        try {
+            shortfall = preflight(project, folder, format, token);
+        } catch (...) {
+            // The check is advisory: without an answer the export goes ahead.
+        }
+        postToMain([project, folder, format, token, shortfall](Workspace& w) {
+            if (w.cutCancellation_ != token) return;
+            w.setCutBusy(false);
+            if (token->isCancelled()) return;
+            if (!shortfall) return w.startExport(project, folder, format);
+            w.setNotice(shortfall->message());
+            w.lastDiagnosticError_ = L("磁盘空间不足。当前剪辑已保留。");
+        });
+    });
+}
+
+void Workspace::startExport(const CutProject& project, const fs::path& folder, AudioOutputFormat format) {
+    stopAudition(true);
+    pausePlayer();
+    setCutBusy(true);
+    publish(cutOutput_, std::optional<fs::path>());
+    setCutProgress(0);
+    setCutStatus(L("准备导出"));
+    const CancellationToken token = makeCancellation();
+    cutCancellation_ = token;
+    runInBackground([this, project, folder, format, token] {
+        fs::path output;
+        try {
+            // The export's reports carry on to the end, also after a cancel: its last step texts
+            // say what was left on disk.
+            output = VevazAvezud::exportCut(project, folder, format, token,
+                                            [this](double f, const std::string& step) {
+                                                postToMain([f, step](Workspace& w) {
+                                                    w.setCutProgress(f);
+                                                    w.setCutStatus(step);
+                                                });
+                                            });
+        } catch (...) {
+            postToMain(
+                [error = std::current_exception(), token](Workspace& w) { w.exportFailed(error, token); });
+            return;
+        }
+        std::optional<std::int64_t> channels;
+        try {
+            // Its own token: a cancel after delivery must not lose the channel count.
+            channels = AudioStreamInfo::read(output, makeCancellation()).channels;
+        } catch (...) {
+        }
+        std::optional<std::string> saveError;
+        try {
+            VevazAvezud::save(project, exportProjectURL(output));
+        } catch (...) {
+            saveError = describeError(std::current_exception());
+        }
+        postToMain([output, channels, saveError, token](Workspace& w) {
+            if (w.didExport(output, channels, token) && saveError) w.projectSaveFailed(*saveError);
+        });
+    });
+}
+
+bool Workspace::didExport(const fs::path& url, std::optional<std::int64_t> channels,
+                          const CancellationToken& token) {
+    if (token != cutCancellation_) return false;
+    if (token->isCancelled()) {
+        setCutBusy(false);
+        setCutStatus(L("已取消导出，原片未改动。"));
+        return false;
+    }
+    publish(sourceReadIssue_, std::optional<std::string>());
+    publish(cutOutput_, std::optional<fs::path>(url));
+    publish(outputIsHandoff_, false);
+    publish(exportedAudioChannels_, channels);
+    publish(channelStemsFolder_, std::optional<fs::path>());
+    setCutBusy(false);
+    setCutProgress(1.0);
+    setCutStatus(L("已导出剪后文件及可恢复的剪辑项目。"));
+    if (!channels)
+        setNotice(L("文件已导出，但未能读取输出声道数。请在目标软件中确认声音和声道后再使用。"));
+    else if (*channels >= kMultichannelCount)
+        setNotice(
+            L("已导出多声道文件。部分剪辑软件会将它混为双声道，可能漏掉某些声道的声音。剪映 11.6 "
+              "的一次默认导出测试中，第 4 声道的信号几乎消失。请保留原片，并在目标软件中逐声道核验。"));
+    return true;
+}
+
+void Workspace::projectSaveFailed(const std::string& text) {
+    lastDiagnosticError_ = SupportDiagnostics::privateError(text);
+    setCutStatus(L("剪后文件已导出，但项目文件保存失败。"));
+    setNotice(L("视频或音频已成功导出。项目文件保存失败：%@", text));
+}
+
+void Workspace::exportFailed(std::exception_ptr error, const CancellationToken& token) {
+    if (token != cutCancellation_) return;
+    try {
+        std::rethrow_exception(error);
+    } catch (const ProcessTimeout& timeout) {
+        publish(sourceReadIssue_, std::optional<std::string>(timeout.message()));
+    } catch (...) {
+    }
+    cutFailed(describeError(error));
+}
+
+}  // namespace talvian

@@ -1,0 +1,150 @@
+// The two outputs besides the cut file: one WAV per channel of a multichannel export, and
+// the editor hand-off package of a video source (for audio sources, a WAV cut file).
+
+#include "Export/ChannelStems.h"
+#include "Export/ExportDiskPreflight.h"
+#include "Export/HandoffPackage.h"
+#include "Model/FileNaming.h"
+#include "Model/Localization.h"
+#include "Workspace.h"
+
+namespace fs = std::filesystem;
+
+namespace talvian {
+
+namespace {
+
+// Channel counts worth splitting into stems.
+constexpr std::int64_t kMinimumStemChannels = 3;
+// Characters of a UUID that name a stems folder.
+constexpr std::size_t kStemsFolderIDCharacters = 8;
+
+}  // namespace
+
+// ---- Channel stems
+
+void Workspace::exportChannelStems() {
+    if (cutBusy_ || outputIsHandoff_ || !cutOutput_ || !exportedAudioChannels_ ||
+        *exportedAudioChannels_ < kMinimumStemChannels || !window_)
+        return;
+    const fs::path exported = *cutOutput_;
+    const auto parent =
+        window_->chooseFolder({L("选择声道文件保存位置"),
+                               L("将新建文件夹，每个声道生成一份同步 "
+                                 "WAV。与视频一起使用时，请对齐起点并静音视频自带音频，再逐声道检查。"),
+                               outputFolder_});
+    // The panel was modal: another job or result may have arrived meanwhile.
+    if (!parent || cutBusy_ || cutOutput_ != exported || outputIsHandoff_) return;
+    const fs::path stems =
+        *parent / (L("声道") + "-WAV-" + Uuid::random().string().substr(0, kStemsFolderIDCharacters));
+
+    const CancellationToken token = makeCancellation();
+    cutCancellation_ = token;
+    setCutBusy(true);
+    setCutProgress(0);
+    setCutStatus(L("准备分离声道"));
+    const ProgressCallback progress = jobProgress(token);
+    runInBackground([this, exported, stems, token, progress] {
+        try {
+            const fs::path folder = ChannelStems::exportStems(exported, stems, token, progress);
+            postToMain([folder, token](Workspace& w) { w.didExportChannelStems(folder, token); });
+        } catch (...) {
+            postToMain([error = std::current_exception(), token](Workspace& w) {
+                if (w.cutCancellation_ == token) w.cutFailed(describeError(error));
+            });
+        }
+    });
+}
+
+void Workspace::didExportChannelStems(const fs::path& folder, const CancellationToken& token) {
+    if (token != cutCancellation_) return;
+    if (token->isCancelled()) {
+        setCutBusy(false);
+        setCutStatus(L("已取消导出，原片未改动。"));
+        return;
+    }
+    publish(channelStemsFolder_, std::optional<fs::path>(folder));
+    setCutBusy(false);
+    setCutProgress(1.0);
+    setCutStatus(L("已生成各声道 WAV；对齐视频起点并检查混音。"));
+    setNotice(L(
+        "各声道 WAV 已生成。请分别放入独立音轨并对齐到同一起点，勿首尾串接；与视频一起使用时先静音视频自带音"
+        "频。逐声道试听；混音后检查同步、相位和峰值，峰值超标时降低音轨音量并重新检查。"));
+}
+
+// ---- Editor hand-off
+
+void Workspace::exportHandoff() {
+    if (!project_ || needsAnalysis() || cutBusy_) return;
+    if (!project_->info.hasVideo) {
+        setAudioHandoffInfoPresented(true);
+        return;
+    }
+    if (!window_) return;
+    const CutProject project = *project_;
+    SavePanelRequest request;
+    request.kind = SavePanelRequest::Kind::package;
+    request.title = L("导出剪映工程 · 试验");
+    request.prompt = L("生成交接包");
+    request.nameLabel = L("交接包名称：");
+    request.defaultName = fs::path(project.source).stem().string() + L(" 剪映交接");
+    request.startFolder = outputFolder_;
+    request.message =
+        L("保留完整原片和可调整的切点，约占用 %@。已用30fps H.264测试片实测剪映 Mac "
+          "5.5.0、11.6.0。暂限标准 SDR（Rec.709）、固定帧率的单音轨视频。切点对齐整帧，不传递音频淡入淡出。",
+          byteCountText(project.sourceBytes));
+    const auto chosen = window_->chooseSaveLocation(request);
+    if (!chosen || cutBusy_) return;
+    const fs::path package = *chosen;
+
+    stopAudition(true);
+    pausePlayer();
+    setCutBusy(true);
+    publish(cutOutput_, std::optional<fs::path>());
+    setCutProgress(0);
+    setCutStatus(L("正在检查工程交接条件…"));
+    const CancellationToken token = makeCancellation();
+    cutCancellation_ = token;
+    const ProgressCallback progress = jobProgress(token);
+    runInBackground([this, project, package, token, progress] {
+        try {
+            EditorHandoffResult result = EditorHandoff::exportPackage(project, package, token, progress);
+            postToMain([result = std::move(result), token](Workspace& w) {
+                if (token != w.cutCancellation_) return;
+                if (token->isCancelled()) return w.handoffFailed(std::string(), true);
+                w.publish(w.handoffXMLURL_, std::optional<fs::path>(result.xmlURL));
+                w.publish(w.cutOutput_, std::optional<fs::path>(result.folder));
+                w.publish(w.outputIsHandoff_, true);
+                w.setCutBusy(false);
+                w.setCutProgress(1.0);
+                w.setCutStatus(L("已生成 %@ 段工程，共 %@。下一步在剪映首页导入时间线。",
+                                 static_cast<long long>(result.clips), timeLabel(result.duration)));
+            });
+        } catch (...) {
+            const std::string text = describeError(std::current_exception());
+            const bool cancelled = token->isCancelled();
+            postToMain([text, cancelled, token](Workspace& w) {
+                // A failure of a job that was replaced meanwhile must not end the new one.
+                if (token == w.cutCancellation_) w.handoffFailed(text, cancelled);
+            });
+        }
+    });
+}
+
+void Workspace::handoffFailed(const std::string& text, bool cancelled) {
+    if (!cancelled) return cutFailed(text);
+    setCutBusy(false);
+    setCutProgress(0);
+    setCutStatus(L("已取消工程导出，原片未改动。"));
+}
+
+void Workspace::exportAudioHandoffWAV() {
+    const bool ready = audioHandoffInfoPresented_ && project_ && !project_->info.hasVideo && source_ &&
+                       project_->source == source_->string() && !needsAnalysis() && !cutBusy_;
+    setAudioHandoffInfoPresented(false);
+    if (!ready) return;
+    setAudioOutputFormat(AudioOutputFormat::wav);
+    exportCut();
+}
+
+}  // namespace talvian
