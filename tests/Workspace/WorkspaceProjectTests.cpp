@@ -218,6 +218,7 @@ TEST_F(WorkspaceProjectTest, RelocatingTheOpenProjectRepointsItAndAWrongFileChan
     const fs::path moved = folder / "a-moved.wav";
     fs::rename(sourceA, moved);
     window.chosenSource = moved;
+    workspace->playbackClock().setPosition(3.5);
     workspace->relocateSource(std::nullopt);
     EXPECT_EQ(window.openPanels.back().startFolder, folder.path());
     waitIdle();
@@ -225,6 +226,7 @@ TEST_F(WorkspaceProjectTest, RelocatingTheOpenProjectRepointsItAndAWrongFileChan
     EXPECT_EQ(workspace->source(), moved);
     EXPECT_EQ(workspace->project()->source, moved.string());
     EXPECT_EQ(workspace->project()->cuts, opened.cuts);
+    EXPECT_EQ(workspace->playbackClock().position(), 3.5);
     EXPECT_FALSE(workspace->cutOutput());
     EXPECT_TRUE(workspace->sourceLocationNeedsSaving());
 }
