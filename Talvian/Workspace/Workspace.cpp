@@ -64,6 +64,11 @@ std::string ProcessingFailure::message(const std::string& text) {
 }
 
 std::string describeError(const std::exception_ptr& error) {
+    return describeError(
+        error, L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。"));
+}
+
+std::string describeError(const std::exception_ptr& error, const std::string& fallback) {
     try {
         std::rethrow_exception(error);
     } catch (const MediaError& e) {
@@ -75,8 +80,8 @@ std::string describeError(const std::exception_ptr& error) {
     } catch (const ProcessTimeout& e) {
         return e.message();
     } catch (...) {
-        // Library texts are English and not for the user; the general sentence stands in.
-        return L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。");
+        // Library texts are English and not for the user; the fallback sentence stands in.
+        return fallback;
     }
 }
 
@@ -125,6 +130,12 @@ Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBack
 }
 
 Workspace::~Workspace() {
+    stopLoaders();
+    // Jobs finish on their own; their completions find this object gone and do nothing.
+    pool_.waitForDone();
+}
+
+void Workspace::stopLoaders() {
     detectionPreviewTimer_.stop();
     detectionPreviewCancellation_->cancel();
     waveformDetailTimer_.stop();
@@ -132,8 +143,6 @@ Workspace::~Workspace() {
     previewTimeout_.stop();
     auditionTimeout_.stop();
     auditionCancellation_->cancel();
-    // Jobs finish on their own; their completions find this object gone and do nothing.
-    pool_.waitForDone();
 }
 
 // ---- Setters and assignment rules

@@ -55,6 +55,8 @@ std::string message(const std::string& text);
 // ChangedProjectSource and ProcessTimeout; the general incomplete-processing sentence for
 // anything else (library texts are English and never reach the user).
 std::string describeError(const std::exception_ptr& error);
+// The same, with `fallback` standing in for library texts (which are English, not for the user).
+std::string describeError(const std::exception_ptr& error, const std::string& fallback);
 
 class Workspace : public QObject {
     Q_OBJECT
@@ -433,6 +435,8 @@ class Workspace : public QObject {
     void recordOptions(const CutOptions& before);
     void stepOptionHistory(bool undo);
     void stepCutHistory(bool undo);
+    // Stops the timers and cancels the tokens of every loader (teardown and quit).
+    void stopLoaders();
 
     // The single edit path of the cut list; false when nothing was changed.
     bool applyCuts(std::vector<CutRegion> list);

@@ -26,20 +26,6 @@ constexpr double kOneTick = 1.0 / kAuditionTimescale;
 // Shortest region a draft audition of an adjustment accepts, seconds.
 constexpr double kAdjustmentMinimumLength = 0.08;
 
-std::string errorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const MediaError& e) {
-        return e.message();
-    } catch (const MissingProjectSource& e) {
-        return e.message();
-    } catch (const ChangedProjectSource& e) {
-        return e.message();
-    } catch (...) {
-        // Library texts are English and not for the user.
-        return L("无法读取这份素材的音视频轨道。");
-    }
-}
 
 }  // namespace
 
@@ -208,7 +194,7 @@ void Workspace::startAudition(const AuditionPlan& plan, const CutProject& projec
             if (token->isCancelled() || workspace.auditionGeneration_ != generation) return;
             if (error) {
                 workspace.stopAudition(true);
-                workspace.setNotice(L("无法试听：%@", errorText(error)));
+                workspace.setNotice(L("无法试听：%@", describeError(error, L("无法读取这份素材的音视频轨道。"))));
                 return;
             }
             workspace.installAudition(*timeline, generation);

@@ -17,13 +17,7 @@ constexpr std::chrono::milliseconds kShutdownPollInterval{50};
 
 bool Workspace::shutdown(std::chrono::milliseconds bound) {
     cutCancellation_->cancel();
-    detectionPreviewTimer_.stop();
-    detectionPreviewCancellation_->cancel();
-    waveformDetailTimer_.stop();
-    waveformCancellation_->cancel();
-    previewTimeout_.stop();
-    auditionTimeout_.stop();
-    auditionCancellation_->cancel();
+    stopLoaders();
     exportAudioInfoCancellation_->cancel();
     QElapsedTimer clock;
     clock.start();
