@@ -21,6 +21,7 @@ using test::entriesOf;
 using test::hiddenEntries;
 using test::makeMedia;
 using test::messageOf;
+using test::projectOf;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -31,19 +32,6 @@ const std::string kCopied = "未删除片段，已导出原始副本";
 const std::string kAllRemoved = "全部内容都被标为删除了。请恢复至少一段内容后再导出。";
 
 using Reports = std::vector<std::pair<double, std::string>>;
-
-// A review project of an existing file as the analysis would leave it: its probed facts,
-// its size and time, and the given cuts.
-CutProject projectOf(const std::filesystem::path& source, std::vector<CutRegion> cuts) {
-    auto metadata = SourceMetadata::read(source);
-    CutProject project;
-    project.source = source.string();
-    project.sourceBytes = metadata.bytes;
-    project.modifiedAt = metadata.modifiedAt;
-    project.info = Runner::probe(source, makeCancellation());
-    project.cuts = std::move(cuts);
-    return project;
-}
 
 // The same for a file that is only copied, never probed.
 CutProject copiedProjectOf(const std::filesystem::path& source) {

@@ -8,6 +8,8 @@
 
 #include "Analysis/MediaFingerprint.h"
 #include "Model/CoreTypes.h"
+#include "Model/FileNaming.h"
+#include "Process/MediaProbe.h"
 #include "TestSupport.h"
 
 namespace talvian::test {
@@ -81,6 +83,17 @@ std::vector<std::string> entriesOf(const std::filesystem::path& folder) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+CutProject projectOf(const std::filesystem::path& source, std::vector<CutRegion> cuts) {
+    auto metadata = SourceMetadata::read(source);
+    CutProject project;
+    project.source = source.string();
+    project.sourceBytes = metadata.bytes;
+    project.modifiedAt = metadata.modifiedAt;
+    project.info = Runner::probe(source, makeCancellation());
+    project.cuts = std::move(cuts);
+    return project;
 }
 
 std::string digestOf(const std::filesystem::path& file) {

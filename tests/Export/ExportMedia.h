@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Model/CutProject.h"
+
 namespace talvian::test {
 
 // A 32-bit float WAV whose every sample tells where it came from: frame n of channel c holds
@@ -26,6 +28,10 @@ double durationOf(const std::filesystem::path& file);
 std::vector<std::string> hiddenEntries(const std::filesystem::path& folder);
 // Names of every entry of `folder`, sorted.
 std::vector<std::string> entriesOf(const std::filesystem::path& folder);
+
+// A review project of an existing file as the analysis would leave it: its probed facts,
+// its size and time, and the given cuts.
+CutProject projectOf(const std::filesystem::path& source, std::vector<CutRegion> cuts);
 
 // SHA-256 of a file's bytes.
 std::string digestOf(const std::filesystem::path& file);
