@@ -41,13 +41,13 @@ for sentence in \
     espeak-ng -s 165 -w "s$i.wav" "$sentence"
     i=$((i + 1))
 done
-for p in 09 11 13 15; do
-    ffmpeg -nostdin -v error -f lavfi -i "anullsrc=r=22050:cl=mono" -t "$(echo "$p" | sed 's/^0//; s/./&./')" "p$p.wav"
+for p in 0.9 1.1 1.3 1.5; do
+    ffmpeg -nostdin -v error -f lavfi -i "anullsrc=r=22050:cl=mono" -t "$p" "p$p.wav"
 done
 python3 - <<'PY'
 import itertools, wave
 sentences = [f"s{i}.wav" for i in range(10)]
-pauses = ["p09.wav", "p11.wav", "p13.wav", "p15.wav", "p11.wav", "p13.wav"]
+pauses = ["p0.9.wav", "p1.1.wav", "p1.3.wav", "p1.5.wav", "p1.1.wav", "p1.3.wav"]
 def seconds(name):
     with wave.open(name) as w:
         return w.getnframes() / w.getframerate()

@@ -1,5 +1,6 @@
 // Runs the cut export on a saved review project (whose source path it holds) and prints the
-// path of the delivered file; progress and the peak memory go to standard error. bench/export-audio.sh times
+// path of the delivered file; progress and the peak memory go to standard error (and, for a video,
+// the picture writer's line of frame counts). bench/export-audio.sh and bench/export-video.sh time
 // it. Usage: talvian-export PROJECT.quenlo.json OUTDIR [--wav]
 #include <sys/resource.h>
 

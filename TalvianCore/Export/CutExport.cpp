@@ -10,14 +10,13 @@
 
 #include "Analysis/MediaFingerprint.h"
 #include "AudioRenderer.h"
-#include "Media/LinearVideoWriter.h"
-#include "Media/VideoRenderer.h"
 #include "Model/CutMath.h"
 #include "Model/FileNaming.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Model/Uuid.h"
 #include "Process/MediaProbe.h"
+#include "VideoRenderStep.h"
 #include "WorkPath.h"
 
 namespace talvian::VevazAvezud {
@@ -59,35 +58,6 @@ void copyVerified(const std::filesystem::path& source, const std::filesystem::pa
         MediaFingerprint::sha256(work, cancellation) != copied.sha256)
         throw copyMismatch();
     if (readMetadata(source) != before) throw copyMismatch();
-}
-
-// The merged file may differ from the picture's length by about one frame, never by less
-// than 40 ms.
-constexpr double kMergedFrameSlack = 0.002;
-constexpr double kMinimumMergedTolerance = 0.04;
-
-// The video render step, in a hidden video work folder beside the output that goes with it
-// whatever the outcome: the re-encoded picture of the kept ranges, their sound decoded on the
-// source's timeline of the analysed duration (like the picture) before it is cut, and the
-// mux of both into the work file over exactly the picture's length, which is then checked.
-void renderVideo(const CutProject& project, const std::vector<CutRegion>& kept,
-                 const std::filesystem::path& workFile, const CancellationToken& cancellation,
-                 const ProgressCallback& progress) {
-    const auto source = std::filesystem::path(project.source);
-    const VideoRenderer::WorkFolder folder(workFile.parent_path());
-    const MediaTime pictureDuration =
-        LinearVideoWriter::render(source, project.info, kept, folder.picture(), cancellation, progress);
-    AudioRenderer::render(source, kept, folder.sound(), AudioOutputFormat::m4a, cancellation,
-                          VideoRenderer::soundProgress(progress), project.info.duration);
-    cancellation->check();
-    VideoRenderer::mux(folder.picture(), folder.sound(), pictureDuration, workFile, cancellation, progress);
-
-    const auto merged = Runner::probe(workFile, cancellation);
-    const double frameRate = std::isnan(project.info.frameRate) ? 1.0 : std::max(project.info.frameRate, 1.0);
-    const double tolerance = std::max(1.0 / frameRate + kMergedFrameSlack, kMinimumMergedTolerance);
-    if (!merged.hasVideo || !merged.hasAudio ||
-        !(std::fabs(merged.duration - pictureDuration.seconds()) <= tolerance))
-        throw MediaError(L("合并后的音画或时长检查未通过，未交付此结果。"));
 }
 
 // The work file must hold a sound track, a picture track exactly when the source has one, and
@@ -154,7 +124,7 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
     }
 
     if (project.info.hasVideo)
-        renderVideo(project, kept, work.path(), cancellation, progress);
+        VideoRenderer::render(source, project.info, kept, work.path(), cancellation, progress);
     else
         AudioRenderer::render(source, kept, work.path(), format, cancellation, progress, std::nullopt);
 
