@@ -90,6 +90,7 @@ TEST(CutExportVideo, PictureAndSoundAreCutAtTheSameTimes) {
         double pictureEnd;    // where it ends: the kept duration unless the source's picture ends early
         const char* codec;
         const char* profile;
+        const char* transfer;  // colour tags are kept all together, or none
         int rotation;
     };
     const double ntscFrame = 1001.0 / 30000;
@@ -104,6 +105,7 @@ TEST(CutExportVideo, PictureAndSoundAreCutAtTheSameTimes) {
          2.2,
          "h264",
          "High",
+         "",
          0},
         // 44.1 kHz: the cut points lie on that sample grid.
         {"ntsc.mp4",
@@ -115,6 +117,7 @@ TEST(CutExportVideo, PictureAndSoundAreCutAtTheSameTimes) {
          0,
          "h264",
          "High",
+         "",
          0},
         // The first frame comes 0.5 s after the sound starts, on the cut timeline too.
         {"late.mp4",
@@ -126,6 +129,7 @@ TEST(CutExportVideo, PictureAndSoundAreCutAtTheSameTimes) {
          3.0,
          "h264",
          "High",
+         "",
          0},
         // The picture stops at 2 s; the last second is sound only, and stays so.
         {"tail.mp4",
@@ -137,6 +141,7 @@ TEST(CutExportVideo, PictureAndSoundAreCutAtTheSameTimes) {
          1.5,
          "h264",
          "High",
+         "",
          0},
         // A deep, rotated picture stays HEVC Main 10 with its rotation.
         {"portrait.mp4",
@@ -148,6 +153,7 @@ TEST(CutExportVideo, PictureAndSoundAreCutAtTheSameTimes) {
          1.5,
          "hevc",
          "Main 10",
+         "bt709",
          90},
     };
     for (const auto& c : cases) {
@@ -176,6 +182,9 @@ TEST(CutExportVideo, PictureAndSoundAreCutAtTheSameTimes) {
         auto audio = firstStreamOf(probe, "audio");
         EXPECT_EQ(video.value("codec_name", ""), c.codec);
         EXPECT_EQ(video.value("profile", ""), c.profile);
+        EXPECT_EQ(video.value("color_transfer", ""), c.transfer);
+        EXPECT_EQ(video.value("color_primaries", ""), c.transfer);
+        EXPECT_EQ(video.value("color_space", ""), c.transfer);
         EXPECT_EQ(rotationOf(video), c.rotation);
         EXPECT_EQ(audio.value("codec_name", ""), "aac");
         EXPECT_EQ(audio.value("sample_rate", ""), "48000");
