@@ -22,7 +22,6 @@ std::string stemFileName(int channel);
 // "此文件不是多声道文件，无需分声道。", "无法读取导出文件。",
 // "无法新建声道文件夹；同名文件不会被覆盖。", the cancellation message or the probe, runner and
 // read errors. Returns `folder`. Progress 0 … 1 with step texts. Background thread; blocking.
-// (The spec's `export`, a reserved word in C++.)
 std::filesystem::path exportStems(const std::filesystem::path& input, const std::filesystem::path& folder,
                                   const CancellationToken& cancellation,
                                   const ProgressCallback& progress = {});

@@ -36,7 +36,6 @@ inline constexpr std::size_t kTimelineStemBytes = 200;
 // "无法新建交接文件夹。请检查路径、空间或同名文件。", "无法创建原片副本。",
 // "原片在交接过程中发生变化，已取消生成。请重新分析后再试。", the cancellation message, the
 // source check's errors and file errors. Progress 0 … 1 with step texts. Background thread.
-// (The spec's `export`, a reserved word in C++.)
 EditorHandoffResult exportPackage(const CutProject& project, const std::filesystem::path& destination,
                                   const CancellationToken& cancellation,
                                   const ProgressCallback& progress = {});
