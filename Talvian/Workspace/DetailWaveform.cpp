@@ -34,28 +34,6 @@ void check(const CancellationToken& cancellation) {
     if (cancellation) cancellation->check();
 }
 
-// The private folder of one load; removed with its contents whatever the outcome.
-class WorkFolder {
-  public:
-    WorkFolder() {
-        std::error_code error;
-        const fs::path base = fs::temp_directory_path(error);
-        if (error) throw fileError(L("创建"), "TalvianWaveform", error.value());
-        path_ = base / ("TalvianWaveform-" + Uuid::random().string());
-        if (::mkdir(path_.c_str(), 0700) != 0) throw fileError(L("创建"), path_, errno);
-    }
-    ~WorkFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    WorkFolder(const WorkFolder&) = delete;
-    WorkFolder& operator=(const WorkFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
 // ffprobe prints times with six decimals ("-0.021333"); read them as whole microseconds.
 std::optional<std::int64_t> microseconds(const nlohmann::json& stated) {
     if (!stated.is_string()) return std::nullopt;
@@ -343,7 +321,8 @@ WaveformSlice DetailWaveform::load(const CutProject& project, const WaveformWind
     if (!first || !last) throw MediaError(L("局部波形时间超出可处理范围。"));
     if (*first >= *last) throw MediaError(L("局部波形范围过短。"));
 
-    const WorkFolder folder;
+    // The private folder of one load; removed with its contents whatever the outcome.
+    const WorkPath folder = makeTemporaryWorkFolder("TalvianWaveform");
     const fs::path output = folder.path() / "detail.f32";
     Runner::run(Dependencies::require("ffmpeg"), decodeArguments(project, audio, *first, *last, output),
                 cancellation, kDecodeTimeLimitSeconds, onDecodeLaunch);

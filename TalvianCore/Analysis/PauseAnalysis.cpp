@@ -33,30 +33,6 @@ constexpr double kDecodeProgressLimit = 0.9;
 constexpr std::int64_t kFixedVersion = CutProject::kBaseFixedPath;
 constexpr std::int64_t kAdaptiveVersion = CutProject::kBaseAnyModePath;
 
-// The analysis's private folder; removed with its contents when the call ends, whatever the
-// outcome (errors of the removal are ignored: nothing the user can act on).
-class TemporaryFolder {
-  public:
-    TemporaryFolder() {
-        std::error_code error;
-        auto base = std::filesystem::temp_directory_path(error);
-        if (!error) std::filesystem::create_directories(base, error);
-        if (error) throw fileError(L("创建"), base, error.value());
-        path_ = base / ("TalvianAnalysis-" + Uuid::random().string());
-        if (::mkdir(path_.c_str(), 0700) != 0) throw fileError(L("创建"), path_, errno);
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    std::filesystem::path operator/(const char* name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
-};
-
 MediaError changedDuringAnalysis() {
     return MediaError(L("分析期间原素材发生了变化，本次结果已丢弃。请等文件保存完毕后重新分析。"));
 }
@@ -175,7 +151,8 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
     const int rate = adaptive ? kAdaptiveSampleRate : kFixedSampleRate;
     const double duration = info.duration;
 
-    TemporaryFolder folder;
+    // The analysis's private folder, removed with its contents whatever the outcome.
+    const WorkPath folder = makeTemporaryWorkFolder("TalvianAnalysis");
     const auto waveformPath = folder / "waveform.f32";
 
     double threshold = options.thresholdDB;

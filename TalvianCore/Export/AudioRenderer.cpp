@@ -17,7 +17,6 @@
 #include "Process/Dependencies.h"
 #include "Process/MediaProbe.h"
 #include "Process/Runner.h"
-#include "WorkPath.h"
 
 namespace talvian {
 

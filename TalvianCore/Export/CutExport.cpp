@@ -17,7 +17,6 @@
 #include "Model/Uuid.h"
 #include "Process/MediaProbe.h"
 #include "VideoRenderStep.h"
-#include "WorkPath.h"
 
 namespace talvian::VevazAvezud {
 

@@ -158,14 +158,7 @@ AVStream& addStream(AVFormatContext& output, const AVStream& input) {
 }  // namespace
 
 WorkFolder::WorkFolder(const std::filesystem::path& outputFolder)
-    : path_(outputFolder / (".TalvianVideo-" + Uuid::random().string())) {
-    if (::mkdir(path_.c_str(), 0700) != 0) throw fileError(L("创建"), path_, errno);
-}
-
-WorkFolder::~WorkFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
+    : folder_(makeWorkFolder(outputFolder / (".TalvianVideo-" + Uuid::random().string()))) {}
 
 ProgressCallback soundProgress(ProgressCallback exportProgress) {
     return [exportProgress = std::move(exportProgress)](double fraction, const std::string& step) {

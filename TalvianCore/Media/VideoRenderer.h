@@ -7,6 +7,7 @@
 
 #include "MediaTime.h"
 #include "Model/CoreTypes.h"
+#include "Model/FileSystem.h"
 
 namespace talvian::VideoRenderer {
 
@@ -17,16 +18,13 @@ class WorkFolder {
   public:
     // Throws MediaError (fileError) when the folder cannot be created.
     explicit WorkFolder(const std::filesystem::path& outputFolder);
-    ~WorkFolder();
-    WorkFolder(const WorkFolder&) = delete;
-    WorkFolder& operator=(const WorkFolder&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path picture() const { return path_ / "picture.mp4"; }
-    std::filesystem::path sound() const { return path_ / "sound.m4a"; }
+    const std::filesystem::path& path() const { return folder_.path(); }
+    std::filesystem::path picture() const { return folder_ / "picture.mp4"; }
+    std::filesystem::path sound() const { return folder_ / "sound.m4a"; }
 
   private:
-    std::filesystem::path path_;
+    WorkPath folder_;
 };
 
 // Where the sound step sits in the export's progress: reports (0.68 + 0.27 × p, text) to

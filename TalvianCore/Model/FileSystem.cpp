@@ -152,4 +152,22 @@ SourceMetadata readMetadata(const std::filesystem::path& path) {
     }
 }
 
+WorkPath::~WorkPath() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+WorkPath makeWorkFolder(const std::filesystem::path& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0) throw fileError(L("创建"), folder, errno);
+    return WorkPath(folder);
+}
+
+WorkPath makeTemporaryWorkFolder(const std::string& prefix) {
+    std::error_code error;
+    auto base = std::filesystem::temp_directory_path(error);
+    if (!error) std::filesystem::create_directories(base, error);
+    if (error) throw fileError(L("创建"), base, error.value());
+    return makeWorkFolder(base / (prefix + "-" + Uuid::random().string()));
+}
+
 }  // namespace talvian

@@ -14,7 +14,7 @@ namespace talvian {
 
 // Owns one file descriptor; closes it once.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
@@ -28,7 +28,7 @@ public:
     // Closes now; returns the errno of close (0 when it succeeded or nothing was open).
     int reset();
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -72,5 +72,26 @@ std::filesystem::path resolvedPath(const std::filesystem::path& path);
 
 // SourceMetadata::read, with a failure as MediaError "无法读取“<file name>”：<reason>。".
 SourceMetadata readMetadata(const std::filesystem::path& path);
+
+// Removes `path` (a file, or a folder with everything in it) when destroyed. Removal errors
+// are ignored: a leftover hidden file is better than a lost result.
+class WorkPath {
+  public:
+    explicit WorkPath(std::filesystem::path path) : path_(std::move(path)) {}
+    ~WorkPath();
+    WorkPath(const WorkPath&) = delete;
+    WorkPath& operator=(const WorkPath&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Creates the folder with mode 0700 (its parent must exist; nothing already there, a planted
+// link included, is reused) and returns its guard. Throws MediaError "无法创建“<name>”：<reason>。".
+WorkPath makeWorkFolder(const std::filesystem::path& folder);
+// A private work folder "<prefix>-<UUID>" in the system temporary folder. Throws as above.
+WorkPath makeTemporaryWorkFolder(const std::string& prefix);
 
 }  // namespace talvian
