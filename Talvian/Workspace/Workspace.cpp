@@ -9,6 +9,7 @@
 
 #include "Export/SupportDiagnostics.h"
 #include "Model/Localization.h"
+#include "Model/UnicodeText.h"
 #include "Process/Runner.h"
 
 namespace fs = std::filesystem;
@@ -24,13 +25,6 @@ constexpr int kMaxBackgroundThreads = 64;
 
 bool sameSetting(double a, double b) {
     return std::fabs(a - b) <= kOptionTolerance;
-}
-
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\n\r\f\v");
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(" \t\n\r\f\v");
-    return text.substr(first, last - first + 1);
 }
 
 }  // namespace
@@ -53,8 +47,8 @@ std::string ProcessingFailure::message(const std::string& text) {
     std::size_t begin = 0;
     while (begin <= rest.size()) {
         const auto end = rest.find_first_of("\r\n", begin);
-        const std::string line =
-            trimmed(rest.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+        const std::string_view line = trimmed(
+            std::string_view(rest).substr(begin, end == std::string::npos ? std::string::npos : end - begin));
         if (line == "Exiting normally, received signal 15." || line == "Exiting normally, received signal 2.")
             return L("处理被中断。原片和已有剪辑已保留，可稍后重试。");
         if (end == std::string::npos) break;

@@ -5,6 +5,7 @@
 
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
+#include "Model/UnicodeText.h"
 #include "Workspace.h"
 
 namespace talvian {
@@ -20,16 +21,10 @@ bool digitsOnly(const std::string& text) {
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::string trimmedText(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\n\r\f\v");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\n\r\f\v") - first + 1);
-}
-
 }  // namespace
 
 std::optional<double> Workspace::manualSeconds(const std::string& input) {
-    std::string text = trimmedText(input);
+    std::string text(trimmed(input));
     const std::string fullWidthColon = "：";
     for (auto at = text.find(fullWidthColon); at != std::string::npos; at = text.find(fullWidthColon, at))
         text.replace(at, fullWidthColon.size(), ":");

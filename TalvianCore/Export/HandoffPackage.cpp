@@ -2,22 +2,19 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 #include <unicode/utext.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
-#include <vector>
 
 #include "Analysis/MediaFingerprint.h"
 #include "Model/FileNaming.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Model/ProjectJson.h"
-#include "Process/OutputText.h"
+#include "Model/UnicodeText.h"
 
 namespace talvian::EditorHandoff {
 
@@ -38,29 +35,18 @@ constexpr int kManifestSchema = 1;
 
 // ---- Text of the timeline -------------------------------------------------------------
 
-// One Unicode scalar of valid UTF-8 at `i`, and its length in bytes.
-std::pair<char32_t, std::size_t> scalarAt(std::string_view text, std::size_t i) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    if (lead < 0x80) return {lead, 1};
-    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    char32_t scalar = lead & (0x3F >> (length - 1));
-    for (std::size_t k = 1; k < length; ++k) scalar = (scalar << 6) | (byte(i + k) & 0x3F);
-    return {scalar, length};
-}
-
 // Rebuilds valid UTF-8 text, replacing every scalar `replace` picks with "_".
 template <class Predicate>
 std::string replacingScalars(std::string_view text, Predicate replace) {
     std::string result;
     result.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        auto [scalar, length] = scalarAt(text, i);
-        if (replace(scalar))
+        const auto scalar = scalarAt(text, i);
+        if (replace(scalar.value))
             result.push_back('_');
         else
-            result.append(text.substr(i, length));
-        i += length;
+            result.append(text.substr(i, scalar.length));
+        i += scalar.length;
     }
     return result;
 }
@@ -101,60 +87,6 @@ std::string xmlEscaped(std::string_view text) {
 // Text from anywhere (a file name's bytes) as escaped XML 1.0 character data.
 std::string xmlText(std::string_view text) {
     return xmlEscaped(replacingScalars(decodeLossy(text), unfitForXml));
-}
-
-bool isWhiteSpaceOrDot(char32_t scalar) {
-    if (scalar == '.' || (scalar >= 0x09 && scalar <= 0x0D) || scalar == 0x85) return true;
-    auto type = u_charType(static_cast<UChar32>(scalar));
-    return type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
-}
-
-std::string trimmed(std::string_view text) {
-    std::vector<std::pair<std::size_t, std::size_t>> scalars;  // offset, length
-    for (std::size_t i = 0; i < text.size();) {
-        auto [scalar, length] = scalarAt(text, i);
-        if (!isWhiteSpaceOrDot(scalar)) scalars.push_back({i, length});
-        i += length;
-    }
-    if (scalars.empty()) return {};
-    auto from = scalars.front().first;
-    auto to = scalars.back().first + scalars.back().second;
-    return std::string(text.substr(from, to - from));
-}
-
-struct BreakIteratorClose {
-    void operator()(UBreakIterator* iterator) const { ubrk_close(iterator); }
-};
-struct UTextClose {
-    void operator()(UText* text) const { utext_close(text); }
-};
-
-// The longest run of whole user-perceived characters from the start within `limit` bytes.
-std::string leadingCharacters(const std::string& text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<UText, UTextClose> utext(
-        utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status));
-    std::unique_ptr<UBreakIterator, BreakIteratorClose> characters(
-        ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status));
-    if (U_SUCCESS(status)) ubrk_setUText(characters.get(), utext.get(), &status);
-    // Without ICU's data, fall back to whole scalars.
-    std::size_t end = 0;
-    if (U_SUCCESS(status)) {
-        // Offsets of a UText over UTF-8 are byte offsets.
-        for (auto boundary = ubrk_next(characters.get());
-             boundary != UBRK_DONE && static_cast<std::size_t>(boundary) <= limit;
-             boundary = ubrk_next(characters.get()))
-            end = static_cast<std::size_t>(boundary);
-    } else {
-        for (std::size_t i = 0; i < text.size();) {
-            auto length = scalarAt(text, i).second;
-            if (i + length > limit) break;
-            i += length;
-            end = i;
-        }
-    }
-    return text.substr(0, end);
 }
 
 // ---- Package files ----------------------------------------------------------------------
@@ -289,7 +221,7 @@ std::string xmlFilename(const std::filesystem::path& source) {
         auto type = u_charType(static_cast<UChar32>(scalar));
         return type == U_CONTROL_CHAR || type == U_FORMAT_CHAR || scalar == '/' || scalar == ':';
     });
-    stem = leadingCharacters(trimmed(stem), kTimelineStemBytes);
+    stem = leadingCharacters(trimmed(stem, "."), kTimelineStemBytes);
     if (stem.empty()) stem = L("口播素材");
     return stem + "-" + L("粗剪") + ".fcpxml";
 }

@@ -10,7 +10,7 @@
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
 #include "Process/Dependencies.h"
-#include "Process/OutputText.h"
+#include "Model/UnicodeText.h"
 #include "Process/Runner.h"
 
 namespace talvian {
@@ -72,7 +72,7 @@ std::optional<std::int64_t> jsonInteger(const nlohmann::json& object, const char
     return std::nullopt;
 }
 
-// Lines of a text split at any line break, empty lines dropped.
+// Lines of valid UTF-8 text split at any line break, empty lines dropped.
 std::vector<std::string_view> lines(std::string_view text) {
     std::vector<std::string_view> result;
     std::size_t start = 0;
@@ -80,22 +80,10 @@ std::vector<std::string_view> lines(std::string_view text) {
         if (end > start) result.push_back(text.substr(start, end - start));
     };
     for (std::size_t i = 0; i < text.size();) {
-        auto c = static_cast<unsigned char>(text[i]);
-        std::size_t breakLength = 0;
-        if (c == '\n' || c == '\r' || c == '\v' || c == '\f')
-            breakLength = 1;
-        else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85)
-            breakLength = 2;  // NEL
-        else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-                 (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
-                  static_cast<unsigned char>(text[i + 2]) == 0xA9))
-            breakLength = 3;  // line and paragraph separators
-        if (breakLength == 0) {
-            ++i;
-            continue;
-        }
-        flush(i);
-        i += breakLength;
+        const auto scalar = scalarAt(text, i);
+        i += scalar.length;
+        if (!isLineBreak(scalar.value)) continue;
+        flush(i - scalar.length);
         start = i;
     }
     flush(text.size());
@@ -277,7 +265,7 @@ HandoffStreams checkStreams(const nlohmann::json& report) {
 
 std::int64_t checkFrameTimes(std::string_view packetTimes, const HandoffStreams& streams,
                              const Cancellation& cancellation) {
-    if (decodeLossy(packetTimes) != packetTimes) refuse(L("无法读取视频帧时间。"));
+    if (!isValidUtf8(packetTimes)) refuse(L("无法读取视频帧时间。"));
     std::vector<double> times;
     for (auto line : lines(packetTimes)) {
         cancellation.check();

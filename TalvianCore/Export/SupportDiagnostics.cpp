@@ -4,7 +4,6 @@
 #include <unicode/uloc.h>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
+#include "Model/UnicodeText.h"
 
 namespace talvian {
 
@@ -39,30 +39,6 @@ bool isAsciiAlphanumeric(char c) {
 }
 bool isHexDigit(char c) {
     return isAsciiDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-// White space and line breaks, Unicode ones included (no-break and ideographic spaces
-// are common in pasted text).
-constexpr std::array<std::string_view, 25> kSpaces = {
-    " ",      "\t",     "\n",     "\r",     "\v",     "\f",     "\u0085", "\u00A0", "\u1680",
-    "\u2000", "\u2001", "\u2002", "\u2003", "\u2004", "\u2005", "\u2006", "\u2007", "\u2008",
-    "\u2009", "\u200A", "\u2028", "\u2029", "\u202F", "\u205F", "\u3000"};
-
-std::string_view trimmed(std::string_view text) {
-    for (bool changed = true; changed && !text.empty();) {
-        changed = false;
-        for (auto space : kSpaces) {
-            if (text.starts_with(space)) {
-                text.remove_prefix(space.size());
-                changed = true;
-            }
-            if (text.ends_with(space)) {
-                text.remove_suffix(space.size());
-                changed = true;
-            }
-        }
-    }
-    return text;
 }
 
 // A text value of the Info dictionary, trimmed; absent when missing, not text or empty.
@@ -320,12 +296,12 @@ std::string modelName(std::string_view cpuinfo) {
         if (!row.starts_with(kKey)) continue;
         auto rest = row.substr(kKey.size());
         auto colon = rest.find(':');
-        if (colon == std::string_view::npos ||
-            rest.substr(0, colon).find_first_not_of(" \t") != std::string_view::npos)
-            continue;
+        if (colon == std::string_view::npos || !trimmed(rest.substr(0, colon)).empty()) continue;
         std::string name;
         for (char c : rest.substr(colon + 1)) {
-            bool space = c == ' ' || c == '\t' || c == '\r';
+            // Bytes of other characters are kept as they are; isProcessorName refuses them.
+            const bool space =
+                static_cast<unsigned char>(c) < 0x80 && isWhiteSpace(static_cast<unsigned char>(c));
             if (space && (name.empty() || name.back() == ' ')) continue;
             name.push_back(space ? ' ' : c);
         }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "NumberText.h"
+#include "UnicodeText.h"
 
 namespace talvian {
 
@@ -17,10 +18,6 @@ double lesser(double a, double b) {
 }
 double greater(double a, double b) {
     return b >= a ? b : a;
-}
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 bool isNumberChar(char c) {
@@ -49,7 +46,11 @@ std::vector<SilenceEvent> silenceEvents(std::string_view text) {
             ++position;
             continue;
         }
-        while (cursor < text.size() && isSpace(text[cursor])) ++cursor;
+        while (cursor < text.size()) {
+            const auto scalar = scalarAt(text, cursor);
+            if (!isWhiteSpace(scalar.value)) break;
+            cursor += scalar.length;
+        }
         std::size_t numberStart = cursor;
         while (cursor < text.size() && isNumberChar(text[cursor])) ++cursor;
         if (cursor == numberStart) {

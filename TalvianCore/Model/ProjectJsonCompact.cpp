@@ -11,6 +11,7 @@
 
 #include "Localization.h"
 #include "ProjectJson.h"
+#include "UnicodeText.h"
 
 namespace talvian::ProjectJson {
 
@@ -87,7 +88,7 @@ class CompactWriter {
     }
 
     void string(std::string_view value) {
-        if (!validUtf8(value)) throw MediaError(L("数据中有不是 UTF-8 编码的文本。"));
+        if (!isValidUtf8(value)) throw MediaError(L("数据中有不是 UTF-8 编码的文本。"));
         text += '"';
         for (unsigned char c : value) {
             switch (c) {
@@ -126,42 +127,6 @@ class CompactWriter {
             }
         }
         text += '"';
-    }
-
-  private:
-    static bool validUtf8(std::string_view value) {
-        std::size_t i = 0;
-        while (i < value.size()) {
-            const auto c = static_cast<unsigned char>(value[i]);
-            std::size_t length = 0;
-            char32_t code = 0;
-            if (c < 0x80) {
-                ++i;
-                continue;
-            } else if ((c & 0xE0) == 0xC0) {
-                length = 2;
-                code = c & 0x1F;
-            } else if ((c & 0xF0) == 0xE0) {
-                length = 3;
-                code = c & 0x0F;
-            } else if ((c & 0xF8) == 0xF0) {
-                length = 4;
-                code = c & 0x07;
-            } else {
-                return false;
-            }
-            if (i + length > value.size()) return false;
-            for (std::size_t j = 1; j < length; ++j) {
-                const auto next = static_cast<unsigned char>(value[i + j]);
-                if ((next & 0xC0) != 0x80) return false;
-                code = (code << 6) | (next & 0x3F);
-            }
-            const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-            if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-                return false;
-            i += length;
-        }
-        return true;
     }
 };
 

@@ -17,8 +17,8 @@
 
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Model/UnicodeText.h"
 #include "Model/Uuid.h"
-#include "OutputText.h"
 
 extern char** environ;
 

@@ -1,0 +1,128 @@
+#include "Model/UnicodeText.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace talvian {
+namespace {
+
+const std::string kFFFD = "\xEF\xBF\xBD";
+
+TEST(UnicodeText, DecodeReplacesEachIllFormedSubpartOnceAndValidityAgrees) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"ascii", "frame=  10 fps=0.0", "frame=  10 fps=0.0"},
+        {"chinese", "录音 完成", "录音 完成"},
+        {"latin-1 byte in metadata", "title: caf\xE9 au lait", "title: caf" + kFFFD + " au lait"},
+        {"truncated sequence before ascii",
+         "\xE5\xBD"
+         "x",
+         kFFFD + "x"},
+        {"truncated sequence at the end", "ok\xE5\xBD", "ok" + kFFFD},
+        {"lone continuation bytes", "\x80\xBF", kFFFD + kFFFD},
+        {"overlong two-byte form", "\xC0\xAF", kFFFD + kFFFD},
+        {"overlong three-byte form", "\xE0\x80\xAF", kFFFD + kFFFD + kFFFD},
+        {"surrogate", "\xED\xA0\x80", kFFFD + kFFFD + kFFFD},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},
+        {"four-byte emoji", "\xF0\x9F\x8E\xA4", "\xF0\x9F\x8E\xA4"},
+        {"invalid lead bytes", "\xF5\xFF", kFFFD + kFFFD},
+        {"nul stays", std::string("a\0b", 3), std::string("a\0b", 3)},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(decodeLossy(c.bytes), c.text) << c.name;
+        // Valid exactly when decoding changes nothing (a literal U+FFFD is valid text).
+        EXPECT_EQ(isValidUtf8(c.bytes), c.bytes == c.text) << c.name;
+    }
+    EXPECT_TRUE(isValidUtf8(kFFFD));
+}
+
+TEST(UnicodeText, LastCharactersCountsUserPerceivedCharacters) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t count;
+        std::string tail;
+    };
+    const std::string accented = "e\xCC\x81";                                   // e + combining acute
+    const std::string family = "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // woman ZWJ girl
+    const std::string flag = "\xF0\x9F\x87\xA8\xF0\x9F\x87\xB3";                // regional indicators C N
+    const Case cases[] = {
+        {"shorter than count", "abc", 5, "abc"},
+        {"ascii", "abcdef", 2, "ef"},
+        {"chinese", "处理未完成", 3, "未完成"},
+        {"combining mark stays with its letter", "x" + accented + accented, 2, accented + accented},
+        {"emoji sequence is one character", "ab" + family, 2, "b" + family},
+        {"flag is one character", "ab" + flag, 1, flag},
+        {"crlf is one character", "ab\r\n", 2, "b\r\n"},
+        {"zero", "abc", 0, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(lastCharacters(c.text, c.count), c.tail) << c.name;
+}
+
+TEST(UnicodeText, LeadingCharactersKeepWholeCharactersWithinTheLimit) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t limitBytes;
+        std::string head;
+    };
+    const std::string accented = "e\xCC\x81";  // 3 bytes, one character
+    const Case cases[] = {
+        {"within the limit", "abc", 3, "abc"},
+        {"ascii", "abcdef", 4, "abcd"},
+        {"chinese stops before a split character", "处理未完成", 7, "处理"},
+        {"combining mark is not split from its letter", "a" + accented, 3, "a"},
+        {"zero", "abc", 0, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(leadingCharacters(c.text, c.limitBytes), c.head) << c.name;
+}
+
+TEST(UnicodeText, TrimmedRemovesUnicodeWhiteSpaceAtBothEndsOnly) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string alsoTrimmed;
+        std::string result;
+    };
+    const Case cases[] = {
+        {"ascii spaces and line breaks", " \t\r\n12:30\v\f ", "", "12:30"},
+        {"ideographic space", "\u30001:05\u3000", "", "1:05"},
+        {"no-break and narrow no-break spaces", "\u00A0key\u202F", "", "key"},
+        {"em space, NEL and line separator", "\u2003\u0085a b\u2028", "", "a b"},
+        {"inner white space stays", "a\u3000b", "", "a\u3000b"},
+        {"only white space", " \u3000\n", "", ""},
+        {"empty", "", "", ""},
+        {"zero width space is no white space", "\u200Bx", "", "\u200Bx"},
+        {"dots on request", ". .名字. .", ".", "名字"},
+        {"dots kept otherwise", ".名字.", "", ".名字."},
+        {"ill-formed byte is content", "\xE9 ", "", "\xE9"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(trimmed(c.text, c.alsoTrimmed), c.result) << c.name;
+}
+
+TEST(UnicodeText, WhiteSpaceAndLineBreaksFollowUnicode) {
+    struct Case {
+        char32_t scalar;
+        bool whiteSpace;
+        bool lineBreak;
+    };
+    const Case cases[] = {
+        {U' ', true, false},  {U'\t', true, false},   {U'\n', true, true},    {U'\r', true, true},
+        {U'\v', true, true},  {U'\f', true, true},    {0x85, true, true},     {0xA0, true, false},
+        {0x2028, true, true}, {0x2029, true, true},   {0x3000, true, false},  {0x200B, false, false},
+        {U'a', false, false}, {0x4E2D, false, false}, {0xFEFF, false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isWhiteSpace(c.scalar), c.whiteSpace) << std::hex << static_cast<unsigned>(c.scalar);
+        EXPECT_EQ(isLineBreak(c.scalar), c.lineBreak) << std::hex << static_cast<unsigned>(c.scalar);
+    }
+}
+
+}  // namespace
+}  // namespace talvian
