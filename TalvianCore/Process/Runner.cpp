@@ -84,15 +84,11 @@ class RunFolder {
         if (error) throw folderError(error.value());
         std::filesystem::create_directories(base, error);
         if (error) throw folderError(error.value());
+        // What runs killed outright left behind; never a folder a live run holds.
+        removeStaleWork(base);
         path_ = base / ("TalvianProcess-" + Uuid::random().string());
-        // mkdir fails on anything already there, a planted link included.
-        if (::mkdir(path_.c_str(), 0700) != 0) throw folderError(errno);
-        folder_ = UniqueFd(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
-        if (!folder_) {
-            int code = errno;
-            remove();
-            throw folderError(code);
-        }
+        // Fails on anything already there, a planted link included; locked while the run lasts.
+        if (int code = createLockedFolder(path_, folder_); code != 0) throw folderError(code);
     }
     ~RunFolder() { remove(); }
     RunFolder(const RunFolder&) = delete;
@@ -126,9 +122,9 @@ class RunFolder {
 
   private:
     void remove() {
-        folder_.reset();
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
+        folder_.reset();
     }
 
     std::filesystem::path path_;

@@ -50,7 +50,8 @@ using TickCallback = std::function<void()>;
 // Runs `executable` with `arguments` (argv[1…], no shell) and blocks the calling thread
 // until it has ended; standard input is the null device, standard output and error go to
 // files in a private folder ("TalvianProcess-<UUID>", mode 0700, in the system temporary
-// folder) that is removed on every way out. The child inherits the environment, the working folder and its
+// folder, locked while the run lasts; stale ones of killed runs are removed first) that is
+// removed on every way out. The child inherits the environment, the working folder and its
 // three standard streams only, with default signal dispositions and an empty signal mask; it
 // runs in its own process group. It gets SIGKILL when the calling thread ends (the kernel ties
 // it to the thread, not the process), so a host killed outright leaves no child running: the
