@@ -1,7 +1,8 @@
 // talvian-analyze FILE [--adaptive] [--threshold DB] [--minimum S] [--padding S] [--padding-right S]
 // Analyses FILE as the application does and prints the review project, as a project file holds
 // it, to standard output; progress goes to standard error, and last the peak resident memory of
-// this process (children not included) as "peak memory: <kB> kB".
+// this process (children not included) as "peak memory: <kB> kB". SIGTERM and SIGINT cancel the
+// analysis (exit status 128 + the signal); an error prints its sentence (exit status 1).
 
 #include <sys/resource.h>
 
@@ -13,6 +14,7 @@
 #include "Analysis/PauseAnalysis.h"
 #include "Model/NumberText.h"
 #include "Model/ProjectJson.h"
+#include "ToolRun.h"
 
 using namespace talvian;
 
@@ -55,18 +57,15 @@ int main(int argc, char** argv) {
         }
     }
     if (!file) return usage();
-    try {
-        auto project = VevazAvezud::analyze(
-            *file, options, makeCancellation(), [](double fraction, const std::string& step) {
+    return bench::runCancellableTool([&](const CancellationToken& token) {
+        auto project =
+            VevazAvezud::analyze(*file, options, token, [](double fraction, const std::string& step) {
                 std::fprintf(stderr, "%5.1f%% %s\n", fraction * 100, step.c_str());
             });
         std::cout << ProjectJson::encode(project) << "\n";
         rusage usage{};
         ::getrusage(RUSAGE_SELF, &usage);
         std::fprintf(stderr, "peak memory: %ld kB\n", usage.ru_maxrss);
-    } catch (const MediaError& error) {
-        std::cerr << error.message() << "\n";
-        return 1;
-    }
-    return 0;
+        return 0;
+    });
 }

@@ -1,7 +1,8 @@
 // Runs the cut export on a saved review project (whose source path it holds) and prints the
 // path of the delivered file; progress and the peak memory go to standard error (and, for a video,
 // the picture writer's line of frame counts). bench/export-audio.sh and bench/export-video.sh time
-// it. Usage: talvian-export PROJECT.quenlo.json OUTDIR [--wav]
+// it. Usage: talvian-export PROJECT.quenlo.json OUTDIR [--wav]. SIGTERM and SIGINT cancel the
+// export (exit status 128 + the signal); an error prints its sentence (exit status 1).
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "Export/CutExport.h"
 #include "Model/ProjectFiles.h"
+#include "ToolRun.h"
 
 namespace {
 
@@ -29,8 +31,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[3], "--wav") != 0) return usage(argv[0]);
         format = AudioOutputFormat::wav;
     }
-    try {
-        auto token = makeCancellation();
+    return bench::runCancellableTool([&](const CancellationToken& token) {
         auto project = VevazAvezud::load(argv[1], *token);
         std::string lastStep;
         int lastPercent = -1;
@@ -50,12 +51,6 @@ int main(int argc, char** argv) {
         ::getrusage(RUSAGE_CHILDREN, &children);
         std::fprintf(stderr, "peak memory: %ld KB (this process), %ld KB (largest child)\n", self.ru_maxrss,
                      children.ru_maxrss);
-    } catch (const MediaError& error) {
-        std::fprintf(stderr, "%s\n", error.message().c_str());
-        return 1;
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        return 1;
-    }
-    return 0;
+        return 0;
+    });
 }

@@ -32,7 +32,7 @@ MediaError copyMismatch() {
     return MediaError(L("原始副本与原片不一致，未交付此结果。"));
 }
 
-// Copies `source` into the new file `work` piece by piece, reading the token at every piece,
+// Copies `source` into the empty work file `work` piece by piece, reading the token at every piece,
 // and accepts the copy only when it has the source's size, the digest of what was written
 // matches both the source and the copy as read back, and the source did not change
 // meanwhile. Messages name `output`, the name the user will look for.
@@ -41,7 +41,8 @@ void copyVerified(const std::filesystem::path& source, const std::filesystem::pa
     const auto before = readMetadata(source);
     UniqueFd reader(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!reader) throw fileError(L("读取"), source, errno);
-    UniqueFd writer(::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    // The work file exists already, empty and locked by the export (makeWorkFile).
+    UniqueFd writer(::open(work.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW));
     if (!writer) throw fileError(L("写入"), output, errno);
     ::posix_fadvise(reader.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
@@ -111,7 +112,8 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
     const auto source = std::filesystem::path(project.source);
     const auto extension = outputExtension(project, format);
     const auto output = uniqueOutput(outputFolder, outputStem(project), extension);
-    const WorkPath work(outputFolder / (".Talvian-" + Uuid::random().string() + "." + extension));
+    const WorkPath work =
+        makeWorkFile(outputFolder / (".Talvian-" + Uuid::random().string() + "." + extension), output);
 
     if (copiesOriginal(project, format)) {
         cancellation->check();

@@ -87,7 +87,8 @@ void render(const std::filesystem::path& source, const MediaInfo& info, const st
         LinearVideoWriter::render(source, info, kept, folder.picture(), cancellation, progress);
     sound.finish(cancellation);
     cancellation->check();
-    mux(folder.picture(), folder.sound(), pictureDuration, workFile, cancellation, progress);
+    mux(folder.picture(), folder.sound(), pictureDuration, workFile, cancellation, progress,
+        Destination::workFile);
 
     const auto merged = Runner::probe(workFile, cancellation);
     const double frameRate = std::isnan(info.frameRate) ? 1.0 : std::max(info.frameRate, 1.0);

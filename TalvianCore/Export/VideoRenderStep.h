@@ -16,9 +16,9 @@ namespace talvian::VideoRenderer {
 inline constexpr double kMergedFrameSlack = 0.002;
 inline constexpr double kMinimumMergedTolerance = 0.04;
 
-// Renders the kept ranges (source seconds, sorted and disjoint) of `source` into the new MPEG-4
-// file `workFile`: the re-encoded picture (LinearVideoWriter, progress 0…0.68) and the sound
-// (AudioRenderer as AAC over `info.duration`, the source's timeline like the picture;
+// Renders the kept ranges (source seconds, sorted and disjoint) of `source` into `workFile`, the
+// export's empty work file (makeWorkFile), as MPEG-4: the re-encoded picture (LinearVideoWriter, progress
+// 0…0.68) and the sound (AudioRenderer as AAC over `info.duration`, the source's timeline like the picture;
 // progress 0.68 + 0.27 × its fraction) are made in ".TalvianVideo-<UUID>" beside `workFile`,
 // joined by the mux over exactly the picture's duration (0.96…0.99), and the result must hold
 // a picture and a sound track and last that duration within

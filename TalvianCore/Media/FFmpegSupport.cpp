@@ -1,6 +1,7 @@
 #include "FFmpegSupport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -110,11 +111,20 @@ MediaTime streamTime(std::int64_t timestamp, AVRational timeBase) {
     return {value, timeBase.den};
 }
 
-OutputFile::OutputFile(const std::filesystem::path& path, Interrupt& interrupt) : path_(path) {
-    // Created here with O_EXCL, so the file FFmpeg then opens is one nobody else had.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) throw fileError(L("创建"), path, errno);
-    ::close(fd);
+OutputFile::OutputFile(const std::filesystem::path& path, Interrupt& interrupt, Destination destination)
+    : path_(path) {
+    if (destination == Destination::newFile) {
+        // Created here with O_EXCL, so the file FFmpeg then opens is one nobody else had.
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (!fd) throw fileError(L("创建"), path, errno);
+    } else {
+        // FFmpeg opens it again and truncates it: the same file, so its holder's lock stays.
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        if (!fd) throw fileError(L("创建"), path, errno);
+        struct stat info {};
+        if (::fstat(fd.get(), &info) != 0) throw fileError(L("创建"), path, errno);
+        if (!S_ISREG(info.st_mode) || info.st_size != 0) throw fileError(L("创建"), path, EEXIST);
+    }
     try {
         std::string action = L("写入“%@”", path.filename().string());
         AVFormatContext* raw = nullptr;

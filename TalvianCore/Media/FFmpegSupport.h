@@ -18,6 +18,7 @@ extern "C" {
 
 #include "MediaTime.h"
 #include "Model/CoreTypes.h"
+#include "Model/FileSystem.h"
 
 namespace talvian::media {
 
@@ -87,12 +88,15 @@ int firstStream(const AVFormatContext& context, AVMediaType type);
 // A stream timestamp as a media time (invalid for AV_NOPTS_VALUE or an unusable time base).
 MediaTime streamTime(std::int64_t timestamp, AVRational timeBase);
 
-// A new MPEG-4 file created exclusively (an existing file is never replaced) with its
-// output context; removed again when destroyed before commit(). I/O polls `interrupt`.
+// An MPEG-4 file with its output context: created exclusively (an existing file is never
+// replaced), or, as Destination::workFile, the caller's empty work file written in place (any
+// other entry there is refused as taken); removed again when destroyed before commit(). I/O
+// polls `interrupt`.
 class OutputFile {
   public:
     // Throws MediaError (fileError for the creation, ffmpegError for the context).
-    OutputFile(const std::filesystem::path& path, Interrupt& interrupt);
+    OutputFile(const std::filesystem::path& path, Interrupt& interrupt,
+               Destination destination = Destination::newFile);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;

@@ -168,7 +168,7 @@ ProgressCallback soundProgress(ProgressCallback exportProgress) {
 
 void mux(const std::filesystem::path& picture, const std::filesystem::path& sound, MediaTime duration,
          const std::filesystem::path& destination, const CancellationToken& cancellation,
-         const ProgressCallback& progress) {
+         const ProgressCallback& progress, Destination kind) {
     media::checkCancelled(cancellation);
     auto interrupt = std::make_shared<media::Interrupt>(cancellation);
     auto inputs = MediaPreparation::load<std::shared_ptr<MuxInputs>>(
@@ -189,7 +189,7 @@ void mux(const std::filesystem::path& picture, const std::filesystem::path& soun
     if (!duration.isNumeric() || !(duration > MediaTime::zero()))
         throw MediaError(L("音画合并未完成，未交付此结果。"));
 
-    media::OutputFile file(destination, *interrupt);
+    media::OutputFile file(destination, *interrupt, kind);
     AVFormatContext& output = *file.context();
     const AVStream& videoInput = *inputs->picture->streams[inputs->videoIndex];
     AVStream& video = addStream(output, videoInput);

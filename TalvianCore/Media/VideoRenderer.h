@@ -33,7 +33,8 @@ ProgressCallback soundProgress(ProgressCallback exportProgress);
 
 // Copies the first picture stream of `picture` and the first sound stream of `sound`, each
 // over [0, duration) of presentation time (a longer sound is cut at `duration`), into a new
-// MPEG-4 file at `destination` (never replacing a file), with the picture's rotation and
+// MPEG-4 file at `destination` (never replacing a file; as Destination::workFile, into the
+// caller's empty work file there, in place), with the picture's rotation and
 // the picture file's metadata, moov atom first. Reports 0.96 with "合并音画", then
 // 0.96 + 0.03 × the share copied (never 1.0). Runs on the calling thread. Throws MediaError:
 // the cancellation sentence, "无法读取导出画面或音轨。", "无法建立音画合并轨道。",
@@ -41,6 +42,6 @@ ProgressCallback soundProgress(ProgressCallback exportProgress);
 // in Chinese; a failed mux leaves no file at `destination`.
 void mux(const std::filesystem::path& picture, const std::filesystem::path& sound, MediaTime duration,
          const std::filesystem::path& destination, const CancellationToken& cancellation,
-         const ProgressCallback& progress);
+         const ProgressCallback& progress, Destination kind = Destination::newFile);
 
 }  // namespace talvian::VideoRenderer

@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "Localization.h"
 #include "Uuid.h"
@@ -152,14 +155,152 @@ SourceMetadata readMetadata(const std::filesystem::path& path) {
     }
 }
 
+// ---- Work folders and hidden work files ------------------------------------------------
+
+namespace {
+
+// Every name a work entry of ours takes; an entry not named here is never swept.
+constexpr std::string_view kWorkFolderPrefixes[] = {"TalvianProcess-", "TalvianAnalysis-", "TalvianWaveform-",
+                                                    ".TalvianAudio-", ".TalvianVideo-"};
+constexpr std::string_view kWorkFilePrefix = ".Talvian-";
+constexpr std::string_view kWorkFileExtensions[] = {".m4a", ".mp4", ".wav"};
+constexpr std::size_t kUuidTextLength = 36;
+
+// How often a creation starts over after a sweep of another process removed its new entry in
+// the instant between creating and locking it; once is already rare.
+constexpr int kCreationAttempts = 4;
+
+enum class WorkKind { none, folder, file };
+
+bool isUpperCaseUuid(std::string_view text) {
+    auto parsed = Uuid::parse(text);
+    return parsed && parsed->string() == text;
+}
+
+WorkKind workKindOf(std::string_view name) {
+    for (auto prefix : kWorkFolderPrefixes)
+        if (name.starts_with(prefix) && isUpperCaseUuid(name.substr(prefix.size()))) return WorkKind::folder;
+    if (!name.starts_with(kWorkFilePrefix)) return WorkKind::none;
+    auto rest = name.substr(kWorkFilePrefix.size());
+    if (rest.size() <= kUuidTextLength || !isUpperCaseUuid(rest.substr(0, kUuidTextLength)))
+        return WorkKind::none;
+    for (auto extension : kWorkFileExtensions)
+        if (rest.substr(kUuidTextLength) == extension) return WorkKind::file;
+    return WorkKind::none;
+}
+
+bool sameEntry(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The holder's lock is shared: a shared flock works on a read-only descriptor of a folder even
+// where the filesystem emulates flock with byte-range locks, and it still excludes the sweep's
+// exclusive try. Waits out a sweep that holds the entry, then returns ENOENT when that sweep
+// removed it (the name no longer leads to the locked entry), else 0. A filesystem without locks
+// leaves the entry unlocked: no sweep can take it there either.
+int lockCreated(const std::filesystem::path& path, int fd) {
+    while (::flock(fd, LOCK_SH) != 0)
+        if (errno != EINTR) return 0;
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd, &opened) != 0 || ::lstat(path.c_str(), &named) != 0 || !sameEntry(opened, named))
+        return ENOENT;
+    return 0;
+}
+
+int createLocked(const std::filesystem::path& path, UniqueFd& locked, bool folder) {
+    for (int attempt = 0; attempt < kCreationAttempts; ++attempt) {
+        UniqueFd fd;
+        if (folder) {
+            if (::mkdir(path.c_str(), 0700) != 0) return errno;
+            fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+        } else {
+            fd = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+            if (!fd) return errno;
+        }
+        if (!fd) {
+            int code = errno;
+            if (code == ENOENT) continue;
+            ::rmdir(path.c_str());
+            return code;
+        }
+        if (lockCreated(path, fd.get()) == ENOENT) continue;
+        locked = std::move(fd);
+        return 0;
+    }
+    return ENOENT;
+}
+
+std::filesystem::path parentOf(const std::filesystem::path& path) {
+    auto parent = path.parent_path();
+    return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+}  // namespace
+
+void removeStaleWork(const std::filesystem::path& folder) {
+    UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory) return;
+    // Names first: removing entries while the folder is being read could skip others.
+    std::vector<std::pair<std::string, WorkKind>> candidates;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        auto name = it->path().filename().string();
+        if (auto kind = workKindOf(name); kind != WorkKind::none)
+            candidates.emplace_back(std::move(name), kind);
+    }
+    for (const auto& [name, kind] : candidates) {
+        // Judged by the entry itself, never through a link, and never opening anything that
+        // is not of its pattern's kind (a device, a FIFO).
+        struct stat named {};
+        if (::fstatat(directory.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        const bool kindMatches = kind == WorkKind::folder ? S_ISDIR(named.st_mode) : S_ISREG(named.st_mode);
+        if (!kindMatches || named.st_uid != ::geteuid()) continue;
+        UniqueFd entry(::openat(directory.get(), name.c_str(),
+                                O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK |
+                                    (kind == WorkKind::folder ? O_DIRECTORY : 0)));
+        struct stat opened {};
+        if (!entry || ::fstat(entry.get(), &opened) != 0 || !sameEntry(opened, named)) continue;
+        // Held by a running instance (or a filesystem without locks): not ours to judge.
+        if (::flock(entry.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        // Removed while the lock is held, so a creator that raced this sweep sees it gone.
+        if (kind == WorkKind::file) {
+            ::unlinkat(directory.get(), name.c_str(), 0);
+        } else {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder / name, ignored);
+        }
+    }
+}
+
+int createLockedFolder(const std::filesystem::path& folder, UniqueFd& locked) {
+    return createLocked(folder, locked, true);
+}
+
+int createLockedFile(const std::filesystem::path& file, UniqueFd& locked) {
+    return createLocked(file, locked, false);
+}
+
 WorkPath::~WorkPath() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+    // The lock goes only after this (lock_ is destroyed after the body): a sweep of another
+    // process never finds the entry free while it is being removed here.
 }
 
 WorkPath makeWorkFolder(const std::filesystem::path& folder) {
-    if (::mkdir(folder.c_str(), 0700) != 0) throw fileError(L("创建"), folder, errno);
-    return WorkPath(folder);
+    removeStaleWork(parentOf(folder));
+    UniqueFd lock;
+    if (int code = createLockedFolder(folder, lock); code != 0) throw fileError(L("创建"), folder, code);
+    return WorkPath(folder, std::move(lock));
+}
+
+WorkPath makeWorkFile(const std::filesystem::path& file, const std::filesystem::path& output) {
+    removeStaleWork(parentOf(file));
+    UniqueFd lock;
+    if (int code = createLockedFile(file, lock); code != 0) throw fileError(L("写入"), output, code);
+    return WorkPath(file, std::move(lock));
 }
 
 WorkPath makeTemporaryWorkFolder(const std::string& prefix) {

@@ -73,11 +73,34 @@ std::filesystem::path resolvedPath(const std::filesystem::path& path);
 // SourceMetadata::read, with a failure as MediaError "无法读取“<file name>”：<reason>。".
 SourceMetadata readMetadata(const std::filesystem::path& path);
 
-// Removes `path` (a file, or a folder with everything in it) when destroyed. Removal errors
-// are ignored: a leftover hidden file is better than a lost result.
+// ---- Work folders and hidden work files ----------------------------------------------
+// Our work entries are named "<prefix>-<UUID>" (folders: TalvianProcess, TalvianAnalysis and
+// TalvianWaveform in the system temporary folder, .TalvianAudio and .TalvianVideo beside an
+// output) or ".Talvian-<UUID>.<m4a|mp4|wav>" (the export's hidden work file), the UUID in its
+// upper-case text. While one is in use its creator holds a shared flock(2) on the entry's own
+// descriptor (O_CLOEXEC, so no child keeps it); a process killed outright leaves the lock free,
+// and the next creation of work in the same folder removes the entry.
+
+// Removes from `folder` every entry whose name is exactly one of ours, that the current user
+// owns, that is of its pattern's kind (folder or regular file, never a link) and whose lock
+// nobody holds; entries of another running instance are never touched. Never throws: an entry
+// that cannot be judged or removed is left.
+void removeStaleWork(const std::filesystem::path& folder);
+
+// Creates the folder (mode 0700, its parent must exist; nothing already there, a planted link
+// included, is reused) and takes its lock; `locked` receives the locked read-only descriptor.
+// Returns 0, or the errno of the failure (nothing is left behind then). Does not sweep.
+int createLockedFolder(const std::filesystem::path& folder, UniqueFd& locked);
+// The same for an empty file (mode 0644); `locked` is open for reading and writing.
+int createLockedFile(const std::filesystem::path& file, UniqueFd& locked);
+
+// Removes `path` (a file, or a folder with everything in it) when destroyed, then lets go of
+// its lock. Removal errors are ignored: a leftover hidden file is better than a lost result,
+// and the next run removes it.
 class WorkPath {
   public:
-    explicit WorkPath(std::filesystem::path path) : path_(std::move(path)) {}
+    explicit WorkPath(std::filesystem::path path, UniqueFd lock = {})
+        : path_(std::move(path)), lock_(std::move(lock)) {}
     ~WorkPath();
     WorkPath(const WorkPath&) = delete;
     WorkPath& operator=(const WorkPath&) = delete;
@@ -86,12 +109,22 @@ class WorkPath {
 
   private:
     std::filesystem::path path_;
+    UniqueFd lock_;
 };
 
-// Creates the folder with mode 0700 (its parent must exist; nothing already there, a planted
-// link included, is reused) and returns its guard. Throws MediaError "无法创建“<name>”：<reason>。".
+// Sweeps the parent folder (removeStaleWork), then creates and locks the folder as
+// createLockedFolder does, and returns its guard. Throws MediaError "无法创建“<name>”：<reason>。".
 WorkPath makeWorkFolder(const std::filesystem::path& folder);
+// The same for a hidden work file made on behalf of `output`: sweeps its folder, creates the
+// empty file (createLockedFile) and holds its lock while writers fill it in place (the inode
+// must stay: writers truncate, never replace). Throws MediaError "无法写入“<output's name>”：
+// <reason>。", naming the file the user will look for.
+WorkPath makeWorkFile(const std::filesystem::path& file, const std::filesystem::path& output);
 // A private work folder "<prefix>-<UUID>" in the system temporary folder. Throws as above.
 WorkPath makeTemporaryWorkFolder(const std::string& prefix);
+
+// What a writer finds at its destination: nothing (it creates the file and never replaces an
+// entry), or the empty work file makeWorkFile made, which it fills in place so its lock stays.
+enum class Destination { newFile, workFile };
 
 }  // namespace talvian

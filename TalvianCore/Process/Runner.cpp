@@ -2,8 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -82,15 +84,11 @@ class RunFolder {
         if (error) throw folderError(error.value());
         std::filesystem::create_directories(base, error);
         if (error) throw folderError(error.value());
+        // What runs killed outright left behind; never a folder a live run holds.
+        removeStaleWork(base);
         path_ = base / ("TalvianProcess-" + Uuid::random().string());
-        // mkdir fails on anything already there, a planted link included.
-        if (::mkdir(path_.c_str(), 0700) != 0) throw folderError(errno);
-        folder_ = UniqueFd(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
-        if (!folder_) {
-            int code = errno;
-            remove();
-            throw folderError(code);
-        }
+        // Fails on anything already there, a planted link included; locked while the run lasts.
+        if (int code = createLockedFolder(path_, folder_); code != 0) throw folderError(code);
     }
     ~RunFolder() { remove(); }
     RunFolder(const RunFolder&) = delete;
@@ -124,9 +122,9 @@ class RunFolder {
 
   private:
     void remove() {
-        folder_.reset();
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
+        folder_.reset();
     }
 
     std::filesystem::path path_;
@@ -135,17 +133,62 @@ class RunFolder {
 
 // ---- The child -------------------------------------------------------------------------
 
-struct SpawnActions {
-    posix_spawn_file_actions_t value;
-    SpawnActions() { posix_spawn_file_actions_init(&value); }
-    ~SpawnActions() { posix_spawn_file_actions_destroy(&value); }
+// The child's stack between the clone and its exec; it only makes a few system calls.
+constexpr std::size_t kChildStackBytes = 64 * 1024;
+// Where a kernel without close_range (before 5.9) stops closing descriptors one by one;
+// arbitrary, far above what the application opens.
+constexpr int kDescriptorScanLimit = 1 << 16;
+
+// Everything the child needs, prepared by the parent: between the clone and the exec the child
+// shares the parent's memory and may only make async-signal-safe calls (no allocation, no lock).
+struct ChildSetup {
+    const char* executable = nullptr;
+    char* const* argv = nullptr;
+    char* const* environment = nullptr;
+    int input = -1, output = -1, error = -1;  // all above the standard stream numbers
+    pid_t parent = 0;                         // the parent's process ID, read before the clone
+    int descriptorLimit = 0;                  // for closing by hand where close_range is missing
+    int failure = 0;                          // written by the child: the errno of a failed step
 };
 
-struct SpawnAttributes {
-    posix_spawnattr_t value;
-    SpawnAttributes() { posix_spawnattr_init(&value); }
-    ~SpawnAttributes() { posix_spawnattr_destroy(&value); }
-};
+// The signal mask as the kernel sees it; glibc's own calls leave its two internal signals out.
+using KernelSignalSet = std::uint64_t;
+
+int setKernelSignalMask(KernelSignalSet mask, KernelSignalSet* previous) {
+    return static_cast<int>(::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &mask, previous, sizeof mask));
+}
+
+[[noreturn]] void failChild(ChildSetup& setup) {
+    setup.failure = errno;
+    ::_exit(127);
+}
+
+int childMain(void* argument) {
+    auto& setup = *static_cast<ChildSetup*>(argument);
+    // Every signal is blocked (the parent did it before the clone), so no handler of the parent
+    // runs on the shared memory. Default dispositions: a SIGPIPE the application ignores must not
+    // change how ffmpeg behaves (exec resets handled signals, not ignored ones).
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (signal != SIGKILL && signal != SIGSTOP) ::sigaction(signal, &defaults, nullptr);
+    // Its own process group lets a stop reach anything the child starts.
+    if (::setpgid(0, 0) != 0) failChild(setup);
+    // Dies with the thread that started it, however that thread's process ends (SIGKILL
+    // included), so no ffmpeg keeps writing work files nobody will remove.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) failChild(setup);
+    // The parent died before the line above: the child was handed to another process already.
+    if (::getppid() != setup.parent) ::_exit(127);
+    if (::dup2(setup.input, STDIN_FILENO) < 0 || ::dup2(setup.output, STDOUT_FILENO) < 0 ||
+        ::dup2(setup.error, STDERR_FILENO) < 0)
+        failChild(setup);
+    // Descriptors a library opened without O_CLOEXEC are not handed on either.
+    if (::syscall(SYS_close_range, STDERR_FILENO + 1, ~0u, 0) != 0)
+        for (int fd = STDERR_FILENO + 1; fd < setup.descriptorLimit; ++fd) ::close(fd);
+    if (setKernelSignalMask(0, nullptr) != 0) failChild(setup);
+    ::execve(setup.executable, setup.argv, setup.environment);
+    failChild(setup);
+}
 
 // A launched child until it is reaped. Destroying it unreaped (an exception from a callback)
 // kills its whole process group and reaps it, so no child outlives its run.
@@ -153,29 +196,6 @@ class Child {
   public:
     Child(const std::filesystem::path& executable, const std::vector<std::string>& arguments, int input,
           int output, int error) {
-        SpawnActions actions;
-        SpawnAttributes attributes;
-        int code = posix_spawn_file_actions_adddup2(&actions.value, input, STDIN_FILENO);
-        if (code == 0) code = posix_spawn_file_actions_adddup2(&actions.value, output, STDOUT_FILENO);
-        if (code == 0) code = posix_spawn_file_actions_adddup2(&actions.value, error, STDERR_FILENO);
-        // Descriptors a library opened without O_CLOEXEC are not handed on either.
-        if (code == 0) code = posix_spawn_file_actions_addclosefrom_np(&actions.value, STDERR_FILENO + 1);
-
-        // Default dispositions and an empty mask: a SIGPIPE the application ignores, or a
-        // signal a thread blocks, must not change how ffmpeg behaves. Its own process group
-        // lets a stop reach anything the child starts.
-        sigset_t none, all;
-        sigemptyset(&none);
-        sigfillset(&all);
-        sigdelset(&all, SIGKILL);
-        sigdelset(&all, SIGSTOP);
-        if (code == 0) code = posix_spawnattr_setsigmask(&attributes.value, &none);
-        if (code == 0) code = posix_spawnattr_setsigdefault(&attributes.value, &all);
-        if (code == 0) code = posix_spawnattr_setpgroup(&attributes.value, 0);
-        if (code == 0)
-            code = posix_spawnattr_setflags(
-                &attributes.value, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-
         std::vector<std::string> argumentTexts;
         argumentTexts.reserve(arguments.size() + 1);
         argumentTexts.push_back(executable.string());
@@ -184,16 +204,51 @@ class Child {
         for (auto& text : argumentTexts) argv.push_back(text.data());
         argv.push_back(nullptr);
 
-        if (code == 0) {
-            // Spawning under the registry's lock: stopAllChildren never misses a child that
+        ChildSetup setup;
+        setup.executable = executable.c_str();
+        setup.argv = argv.data();
+        setup.environment = environ;
+        setup.input = input;
+        setup.output = output;
+        setup.error = error;
+        setup.parent = ::getpid();
+        const long limit = ::sysconf(_SC_OPEN_MAX);
+        setup.descriptorLimit =
+            limit > 0 && limit < kDescriptorScanLimit ? static_cast<int>(limit) : kDescriptorScanLimit;
+        std::vector<std::byte> stack(kChildStackBytes);
+        // The stack grows down on every Linux target of ours; its top, 16-byte aligned.
+        void* stackTop = reinterpret_cast<void*>(
+            (reinterpret_cast<std::uintptr_t>(stack.data() + stack.size())) & ~std::uintptr_t{15});
+
+        int code = 0;
+        {
+            // Launching under the registry's lock: stopAllChildren never misses a child that
             // exists but is not listed yet.
             auto& r = registry();
             std::lock_guard guard(r.lock);
-            code = posix_spawn(&pid_, executable.c_str(), &actions.value, &attributes.value, argv.data(),
-                               environ);
-            if (code == 0) r.children.emplace(pid_, false);
+            KernelSignalSet previous = 0;
+            if (setKernelSignalMask(~KernelSignalSet{0}, &previous) != 0)
+                throw fileError(L("启动"), executable, errno);
+            // CLONE_VFORK: this thread sleeps until the child has called exec or exited, so the
+            // setup and the stack stay valid and `failure` is final when clone returns. The
+            // child's death signal is tied to this thread (PR_SET_PDEATHSIG follows the thread
+            // that created it): a run blocks its calling thread for the child's whole life, so
+            // the thread cannot end first.
+            pid_ = ::clone(childMain, stackTop, CLONE_VM | CLONE_VFORK | SIGCHLD, &setup);
+            code = pid_ < 0 ? errno : setup.failure;
+            setKernelSignalMask(previous, nullptr);
+            if (pid_ > 0 && code == 0) r.children.emplace(pid_, false);
         }
-        if (code != 0) throw fileError(L("启动"), executable, code);
+        if (pid_ > 0 && code != 0) {
+            // Reaps the child that failed before its exec.
+            int status = 0;
+            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        if (code != 0) {
+            reaped_ = true;
+            throw fileError(L("启动"), executable, code);
+        }
         // Lets the wait between polls end as soon as the child exits; without it (an old
         // kernel) the poll simply sleeps. The raw call: glibc 2.36's <sys/pidfd.h> lacks C
         // linkage for C++.

@@ -50,8 +50,12 @@ using TickCallback = std::function<void()>;
 // Runs `executable` with `arguments` (argv[1…], no shell) and blocks the calling thread
 // until it has ended; standard input is the null device, standard output and error go to
 // files in a private folder ("TalvianProcess-<UUID>", mode 0700, in the system temporary
-// folder) that is removed on every way out. The child inherits the environment, the
-// working folder and its three standard streams only; it runs in its own process group.
+// folder, locked while the run lasts; stale ones of killed runs are removed first) that is
+// removed on every way out. The child inherits the environment, the working folder and its
+// three standard streams only, with default signal dispositions and an empty signal mask; it
+// runs in its own process group. It gets SIGKILL when the calling thread ends (the kernel ties
+// it to the thread, not the process), so a host killed outright leaves no child running: the
+// thread is blocked here for the child's whole life, so only the death of the process can end it.
 // `onLaunch` gets the process ID once after the launch; `tick` is called once per poll
 // while the child runs (not at all for a child that ended before the first poll); both on
 // the calling thread. A null token is never cancelled.

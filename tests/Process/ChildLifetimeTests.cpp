@@ -1,0 +1,271 @@
+// The bench tools as host processes, stopped in the middle of a step by a cancel (SIGINT, the
+// tools' Ctrl+C), SIGTERM or SIGKILL: no ffmpeg outlives its host, a cancelled run leaves no work
+// file, and what a killed run left is removed by the next run, never while a live one holds it.
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <string>
+
+#include "MediaTestSupport.h"
+#include "Model/Localization.h"
+#include "Model/ProjectFiles.h"
+#include "Process/Dependencies.h"
+#include "Process/MediaProbe.h"
+#include "Process/Runner.h"
+#include "ProcessTestSupport.h"
+#include "ProjectFixtures.h"
+#include "TestSupport.h"
+
+namespace talvian {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::StartedProcess;
+using test::TempDir;
+
+const fs::path kAnalyzeTool = TALVIAN_ANALYZE_TOOL;
+const fs::path kExportTool = TALVIAN_EXPORT_TOOL;
+
+// Long enough that a step read at the recording's own rate is still running when it is stopped.
+constexpr double kRecordingSeconds = 20;
+// A stopped host's children must be gone by then, counted from the signal.
+constexpr auto kChildrenGoneWithin = 3s;
+const std::string kCancelledSentence = "任务已取消，原文件未改动。";
+
+// A copy of a bench tool with resources of its own, whose ffmpeg reads the input of one step at
+// the input's native rate (-re): the step whose arguments contain $SLOWED_STEP lasts as long as
+// the recording, every other step runs at full speed. (The tool finds its resources beside its
+// own executable, so the copy is what makes the slowed ffmpeg its ffmpeg.)
+fs::path slowedCopyOf(const fs::path& tool, const fs::path& folder) {
+    fs::create_directories(folder / "Resources" / "bin");
+    fs::copy_file(tool, folder / tool.filename());
+    fs::copy_file(resourcesFolder() / "Localizable.json", folder / "Resources" / "Localizable.json");
+    const auto ffmpeg = Dependencies::require("ffmpeg").string();
+    const auto real = test::shellQuote(ffmpeg);
+    test::writeFile(folder / "Resources" / "bin" / "ffmpeg",
+                    "#!/bin/sh\n"
+                    "if [ -n \"$SLOWED_STEP\" ]; then\n"
+                    "  case \"$*\" in *\"$SLOWED_STEP\"*) exec " + real + " -re \"$@\";; esac\n"
+                    "fi\n"
+                    "exec " + real + " \"$@\"\n");
+    ::chmod((folder / "Resources" / "bin" / "ffmpeg").c_str(), 0755);
+    fs::create_symlink(Dependencies::require("ffprobe"), folder / "Resources" / "bin" / "ffprobe");
+    return folder / tool.filename();
+}
+
+// Names in `folder` that are work entries (ours or look-alikes): everything starting "Talvian" or
+// ".Talvian".
+std::set<std::string> workEntries(const fs::path& folder) {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        auto name = entry.path().filename().string();
+        if (name.starts_with("Talvian") || name.starts_with(".Talvian")) names.insert(name);
+    }
+    return names;
+}
+
+std::set<std::string> allEntries(const fs::path& folder) {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+enum class Stage { analysisDecode, exportDecode, exportEncode };
+
+struct StageFacts {
+    const char* name;
+    const char* slowedStep;  // text in the arguments of that step's ffmpeg only
+    bool exports;
+    const char* heldPrefix;  // the work entry a live instance holds in the killed case
+};
+
+StageFacts factsOf(Stage stage) {
+    switch (stage) {
+        case Stage::analysisDecode:
+            return {"AnalysisDecode", "waveform.f32", false, "TalvianAnalysis-"};
+        case Stage::exportDecode:
+            return {"ExportDecode", "source.f32", true, ".Talvian-"};
+        case Stage::exportEncode:
+            return {"ExportEncode", "joined.f32", true, ".Talvian-"};
+    }
+    return {};
+}
+
+struct Ending {
+    const char* name;
+    int signal;
+};
+void PrintTo(Stage stage, std::ostream* out) {
+    *out << factsOf(stage).name;
+}
+void PrintTo(const Ending& ending, std::ostream* out) {
+    *out << ending.name;
+}
+
+const Ending kCancel{"Cancel", SIGINT};
+const Ending kTerminate{"Terminate", SIGTERM};
+const Ending kKill{"Kill", SIGKILL};
+
+// One case's host: a source, a project that cuts something out of it (so the export renders),
+// the slowed tool, and a private temporary folder and output folder.
+struct Host {
+    TempDir dir;
+    fs::path temporary = dir / "tmp";
+    fs::path output = dir / "out";
+    fs::path logs = dir / "logs";
+    fs::path source = dir / "talk.m4a";
+    fs::path project = dir / "talk.quenlo.json";
+    fs::path program;
+    std::vector<std::string> arguments;
+
+    explicit Host(const StageFacts& stage) {
+        fs::create_directories(temporary);
+        fs::create_directories(logs);
+        test::makeSound(source, kRecordingSeconds);
+        program = slowedCopyOf(stage.exports ? kExportTool : kAnalyzeTool, dir / "host");
+        if (stage.exports) {
+            auto cut = test::projectFor(source);
+            cut.info = Runner::probe(source, makeCancellation());
+            cut.cuts = {CutRegion(2, 4, true)};
+            VevazAvezud::save(cut, project);
+            arguments = {project.string(), output.string()};
+        } else {
+            arguments = {source.string()};
+        }
+    }
+
+    std::unique_ptr<StartedProcess> start(const std::string& slowedStep) const {
+        return std::make_unique<StartedProcess>(
+            program, arguments, logs,
+            std::map<std::string, std::string>{{"TMPDIR", temporary.string()}, {"SLOWED_STEP", slowedStep}});
+    }
+
+    // Runs the tool at full speed to its end; true when it succeeded.
+    bool runToSuccess() const {
+        auto run = start("");
+        auto status = run->waitForExit();
+        EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << run->standardError();
+        return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+    }
+};
+
+class ChildLifetime : public testing::TestWithParam<std::tuple<Stage, Ending>> {};
+
+TEST_P(ChildLifetime, NothingOutlivesAStoppedHost) {
+    const StageFacts stage = factsOf(std::get<0>(GetParam()));
+    const Ending ending = std::get<1>(GetParam());
+    Host host(stage);
+    auto run = host.start(stage.slowedStep);
+
+    // Stopped while the slowed step's ffmpeg runs.
+    std::map<pid_t, std::string> children;
+    ASSERT_TRUE(test::waitUntil([&] {
+        children = test::childrenOf(run->pid());
+        for (const auto& [pid, commandLine] : children)
+            if (commandLine.find(stage.slowedStep) != std::string::npos) return true;
+        return false;
+    })) << run->standardError();
+    ASSERT_EQ(::kill(run->pid(), ending.signal), 0);
+    const auto signalled = Clock::now();
+
+    auto status = run->waitForExit();
+    ASSERT_TRUE(status.has_value());
+    if (ending.signal == SIGKILL) {
+        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+    } else {
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 128 + ending.signal) << *status;
+        EXPECT_NE(run->standardError().find(kCancelledSentence), std::string::npos) << run->standardError();
+    }
+    for (const auto& [pid, commandLine] : children) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(kChildrenGoneWithin -
+                                                                                (Clock::now() - signalled));
+        EXPECT_TRUE(test::waitUntil([pid = pid] { return test::processEnded(pid); },
+                                    std::max(left, std::chrono::milliseconds(0))))
+            << "still running: " << commandLine;
+    }
+
+    if (ending.signal != SIGKILL) {
+        EXPECT_EQ(allEntries(host.temporary), std::set<std::string>{});
+        EXPECT_EQ(allEntries(host.output), std::set<std::string>{});
+        return;
+    }
+
+    // Killed outright, the host left its work behind; a live instance holds one of the entries.
+    auto stale = workEntries(host.temporary);
+    for (const auto& name : workEntries(host.output)) stale.insert(name);
+    std::optional<fs::path> held;
+    for (const auto& name : stale)
+        if (name.starts_with(stage.heldPrefix)) held = (stage.exports ? host.output : host.temporary) / name;
+    ASSERT_TRUE(held) << "no " << stage.heldPrefix << " entry among " << stale.size();
+    EXPECT_GE(stale.size(), 2u);
+    test::LockHolder live(*held, host.logs);
+
+    // The next run removes every stale entry but the held one.
+    ASSERT_TRUE(host.runToSuccess());
+    EXPECT_EQ(workEntries(host.temporary).size() + workEntries(host.output).size(), 1u);
+    EXPECT_TRUE(fs::exists(*held));
+
+    // Once nobody holds it, the run after removes it too.
+    live.release();
+    ASSERT_TRUE(host.runToSuccess());
+    EXPECT_EQ(workEntries(host.temporary), std::set<std::string>{});
+    EXPECT_EQ(workEntries(host.output), std::set<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(StageAndEnding, ChildLifetime,
+                         testing::Combine(testing::Values(Stage::analysisDecode, Stage::exportDecode,
+                                                          Stage::exportEncode),
+                                          testing::Values(kCancel, kTerminate, kKill)),
+                         [](const testing::TestParamInfo<ChildLifetime::ParamType>& info) {
+                             return std::string(factsOf(std::get<0>(info.param)).name) +
+                                    std::get<1>(info.param).name;
+                         });
+
+// ---- The tools' errors ------------------------------------------------------------------
+
+// A source that is a FIFO nobody writes: ffprobe blocks in open until the probe's time limit.
+TEST(ToolErrors, ProbeTimeLimitOnAFifoEndsTheToolWithItsSentence) {
+    TempDir dir;
+    const auto fifo = dir / "talk.m4a";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    fs::create_directories(dir / "tmp");
+    auto project = test::projectFor(fifo);
+    project.info.duration = kRecordingSeconds;
+    project.cuts = {CutRegion(2, 4, true)};
+    VevazAvezud::save(project, dir / "talk.quenlo.json");
+
+    const std::map<std::string, std::string> environment{{"TMPDIR", (dir / "tmp").string()}};
+    // Both at once: each waits out the whole time limit.
+    StartedProcess analyze(kAnalyzeTool, {fifo.string()}, dir.path(), environment);
+    StartedProcess exportTool(kExportTool, {(dir / "talk.quenlo.json").string(), (dir / "out").string()},
+                              dir.path(), environment);
+    const std::string sentence = ProcessTimeout().message();
+    for (auto* tool : {&analyze, &exportTool}) {
+        auto status =
+            tool->waitForExit(std::chrono::seconds(static_cast<int>(Runner::kProbeTimeoutSeconds) + 30));
+        ASSERT_TRUE(status.has_value());
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << *status;
+        auto text = tool->standardError();
+        ASSERT_FALSE(text.empty());
+        text.pop_back();  // the last line is the sentence
+        EXPECT_EQ(text.substr(text.rfind('\n') + 1), sentence) << text;
+    }
+    EXPECT_EQ(allEntries(dir / "tmp"), std::set<std::string>{});
+    EXPECT_EQ(workEntries(dir / "out"), std::set<std::string>{});
+}
+
+}  // namespace
+}  // namespace talvian

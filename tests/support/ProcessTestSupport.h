@@ -1,0 +1,65 @@
+#pragma once
+// Helpers of the tests that run programs as real child processes: a started process with its
+// output in files, the processes a process has started, and a lock held from another process.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talvian::test {
+
+// Every wait of these helpers ends by then.
+inline constexpr std::chrono::seconds kProcessDeadline{30};
+
+// A program started with `arguments`, the environment of the test plus `environment`,
+// standard input from the null device, standard output and error into files of `logFolder`.
+// Destroying it while it runs kills it and reaps it.
+class StartedProcess {
+  public:
+    StartedProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                   const std::filesystem::path& logFolder,
+                   const std::map<std::string, std::string>& environment = {});
+    ~StartedProcess();
+    StartedProcess(const StartedProcess&) = delete;
+    StartedProcess& operator=(const StartedProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // The wait status once it has ended (reaped), absent when the deadline passed first.
+    std::optional<int> waitForExit(std::chrono::milliseconds deadline = kProcessDeadline);
+    std::string standardOutput() const;
+    std::string standardError() const;
+
+  private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    std::filesystem::path stdout_, stderr_;
+};
+
+// The processes whose parent is `pid`, with their command lines (arguments joined by spaces).
+std::map<pid_t, std::string> childrenOf(pid_t pid);
+// Gone, or dead and waiting for its reaper.
+bool processEnded(pid_t pid);
+// Waits until `condition` holds; false when the deadline passed first.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kProcessDeadline);
+
+// True when a lock on `path` (a file or folder) is held by someone: an exclusive try fails.
+bool lockIsHeld(const std::filesystem::path& path);
+
+// A shared flock(1) lock on `path` held by another process, as a running instance holds its work
+// entries; released (the holder killed) when destroyed.
+class LockHolder {
+  public:
+    LockHolder(const std::filesystem::path& path, const std::filesystem::path& logFolder);
+    void release();
+
+  private:
+    std::optional<StartedProcess> holder_;
+};
+
+}  // namespace talvian::test
