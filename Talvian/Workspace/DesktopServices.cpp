@@ -37,4 +37,8 @@ void SystemDesktopServices::revealFile(const std::filesystem::path& file) {
     openFolder(file.parent_path());
 }
 
+void SystemDesktopServices::openLink(const std::string& address) {
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(address)));
+}
+
 }  // namespace talvian

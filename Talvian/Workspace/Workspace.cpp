@@ -84,178 +84,181 @@ Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBack
     : QObject(parent),
       playerFactory_(players),
       analyzer_(std::move(analyzer)),
+      pool_(std::make_unique<QThreadPool>()),
       sessionBackupURL_(std::move(sessionBackupURL)),
-      player_(players.makeEmptyPlayer()) {
-    pool_.setMaxThreadCount(kMaxBackgroundThreads);
-    cutStatus_ = L("导入一段口播，先看看哪些停顿可以省去。");
-    detectionPreviewTimer_.setSingleShot(true);
+      preview_(std::make_unique<OwnedPlayer>(players.makeEmptyPlayer())) {
+    // The start values are published like any operation (before anyone can listen).
+    const Operation operation(*this);
+    pool_->setMaxThreadCount(kMaxBackgroundThreads);
+    setCutStatus(L("导入一段口播，先看看哪些停顿可以省去。"));
     setUpPlayback();
 
     // Output folder: Downloads/"Talvian 输出", the saved setting over it, "--output" over both.
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    outputFolder_ = fs::path(downloads.toStdString()) / L("Talvian 输出");
+    fs::path outputFolder = fs::path(downloads.toStdString()) / L("Talvian 输出");
     const QSettings settings("Talvian", "Talvian");
     const QString saved = settings.value("talvian.outputFolder").toString();
-    if (!saved.isEmpty()) outputFolder_ = fs::path(saved.toStdString());
+    if (!saved.isEmpty()) outputFolder = fs::path(saved.toStdString());
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == "--output") {
-            if (i + 1 < arguments.size()) outputFolder_ = fs::path(arguments[i + 1]);
+            if (i + 1 < arguments.size()) outputFolder = fs::path(arguments[i + 1]);
             break;
         }
     }
+    set(export_, &ExportState::outputFolder, std::move(outputFolder));
 
     if (sessionBackupURL_) {
         try {
             sessionBackupWriter_ = std::make_unique<SessionBackup>(*sessionBackupURL_);
-            recentSessions_ = sessionBackupWriter_->recentSessions();
-            sessionBackupIssue_ = sessionBackupWriter_->historyIssue();
-        } catch (const MediaError& error) {
-            sessionBackupIssue_ = error.message();
+            set(document_, &DocumentState::recentSessions, sessionBackupWriter_->recentSessions());
+            set(document_, &DocumentState::sessionBackupIssue, sessionBackupWriter_->historyIssue());
         } catch (...) {
-            sessionBackupIssue_ = L("本机备份不可写，请先保存项目。");
+            set(document_, &DocumentState::sessionBackupIssue,
+                std::optional<std::string>(
+                    describeError(std::current_exception(), L("本机备份不可写，请先保存项目。"))));
         }
         try {
             if (auto last = SessionBackup::project(*sessionBackupURL_))
-                sessionBackupName_ = fs::path(last->source).filename().string();
+                set(document_, &DocumentState::sessionBackupName,
+                    std::optional<std::string>(fs::path(last->source).filename().string()));
         } catch (...) {
-            sessionBackupIssue_ = L("上次备份无法读取。原文件已保留，可打开已保存的项目。");
+            // Whatever the reason, the same advice: the saved projects are still there.
+            set(document_, &DocumentState::sessionBackupIssue,
+                std::optional<std::string>(L("上次备份无法读取。原文件已保留，可打开已保存的项目。")));
         }
     }
-}
-
-Workspace::~Workspace() {
-    stopLoaders();
-    // Jobs finish on their own; their completions find this object gone and do nothing.
-    pool_.waitForDone();
-}
-
-void Workspace::stopLoaders() {
-    detectionPreviewTimer_.stop();
-    detectionPreviewCancellation_->cancel();
-    waveformDetailTimer_.stop();
-    waveformCancellation_->cancel();
-    previewTimeout_.stop();
-    auditionTimeout_.stop();
-    auditionCancellation_->cancel();
 }
 
 // ---- Setters and assignment rules
 
 void Workspace::setNotice(std::optional<std::string> value) {
-    publish(notice_, std::move(value));
+    const Operation operation(*this);
+    set(jobState_, &JobState::notice, std::move(value));
 }
 void Workspace::setStudioOverlayPresented(bool value) {
-    publish(studioOverlayPresented_, value);
+    const Operation operation(*this);
+    set(jobState_, &JobState::studioOverlayPresented, value);
 }
 void Workspace::setAudioOutputFormat(AudioOutputFormat value) {
-    publish(audioOutputFormat_, value);
+    const Operation operation(*this);
+    set(export_, &ExportState::audioOutputFormat, value);
 }
 void Workspace::setPreviewCuts(bool value) {
-    publish(previewCuts_, value);
+    const Operation operation(*this);
+    set(playback_, &PlaybackState::previewCuts, value);
 }
 
 void Workspace::setCutBusy(bool value) {
-    publish(cutBusy_, value);
-    if (value) publish(audioHandoffInfoPresented_, false);
+    set(jobState_, &JobState::busy, value);
+    if (value) set(export_, &ExportState::audioHandoffInfoPresented, false);
 }
 
 void Workspace::setCutOptions(const CutOptions& value) {
-    if (value == cutOptions_) return;
-    const CutOptions old = cutOptions_;
-    publish(cutOptions_, value);
+    const Operation operation(*this);
+    if (value == cutOptions()) return;
+    const CutOptions old = cutOptions();
+    set(detection_, &DetectionState::cutOptions, value);
     if (!applyingOptionHistory_) recordOptions(old);
-    publish(audioHandoffInfoPresented_, false);
-    publish(boundaryDrag_, std::optional<WaveformBoundaryDrag>());
+    set(export_, &ExportState::audioHandoffInfoPresented, false);
+    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
     stopAudition(true);
 }
 
 void Workspace::setProject(std::optional<CutProject> value) {
-    publish(project_, std::move(value));
-    publish(audioHandoffInfoPresented_, false);
+    set(document_, &DocumentState::project, std::move(value));
+    set(export_, &ExportState::audioHandoffInfoPresented, false);
     backupCurrentProject();
     refreshPreviewCutBoundaries();
 }
 
 void Workspace::setSource(std::optional<fs::path> value) {
-    publish(source_, std::move(value));
-    publish(audioHandoffInfoPresented_, false);
-    cancelExportAudioInfo();
+    set(document_, &DocumentState::source, std::move(value));
+    set(export_, &ExportState::audioHandoffInfoPresented, false);
+    resetExportAudioInfo();
 }
 
 void Workspace::setReviewID(std::optional<Uuid> value) {
-    const bool changedValue = value != reviewID_;
-    publish(reviewID_, std::move(value));
+    const bool changedValue = value != reviewID();
+    set(review_, &ReviewState::reviewID, std::move(value));
     if (changedValue) revealWaveformReview();
 }
 
 void Workspace::setManualStart(const std::string& value) {
-    const bool changedText = value != manualStart_;
-    publish(manualStart_, value);
-    if (changedText && auditionIsManual_) stopAudition(true);
+    const Operation operation(*this);
+    const bool changedText = value != manualStart();
+    set(review_, &ReviewState::manualStart, value);
+    if (changedText && auditionIsManual()) stopAudition(true);
 }
 
 void Workspace::setManualEnd(const std::string& value) {
-    const bool changedText = value != manualEnd_;
-    publish(manualEnd_, value);
-    if (changedText && auditionIsManual_) stopAudition(true);
+    const Operation operation(*this);
+    const bool changedText = value != manualEnd();
+    set(review_, &ReviewState::manualEnd, value);
+    if (changedText && auditionIsManual()) stopAudition(true);
+}
+
+void Workspace::clearOptionHistory() {
+    set(document_, &DocumentState::optionPast, std::vector<CutOptions>());
+    set(document_, &DocumentState::optionFuture, std::vector<CutOptions>());
+}
+
+void Workspace::resetCutHistory() {
+    if (!cutHistory_.canUndo() && !cutHistory_.canRedo()) return;
+    cutHistory_ = CutHistory();
+    bumpCutHistory();
 }
 
 // ---- Derived state
 
 bool Workspace::needsAnalysis() const {
-    if (!project_) return true;
-    const CutOptions& analysed = project_->options;
-    if (analysed.mode != cutOptions_.mode) return true;
-    if (!sameSetting(analysed.thresholdDB, cutOptions_.thresholdDB) ||
-        !sameSetting(analysed.minimumSilence, cutOptions_.minimumSilence) ||
-        !sameSetting(analysed.padding, cutOptions_.padding))
+    if (!project()) return true;
+    const CutOptions& analysed = project()->options;
+    const CutOptions& current = cutOptions();
+    if (analysed.mode != current.mode) return true;
+    if (!sameSetting(analysed.thresholdDB, current.thresholdDB) ||
+        !sameSetting(analysed.minimumSilence, current.minimumSilence) ||
+        !sameSetting(analysed.padding, current.padding))
         return true;
-    return analysed.paddingRight != cutOptions_.paddingRight;
+    return analysed.paddingRight != current.paddingRight;
 }
 
-// ---- Job pattern
+// ---- Background work
 
-void Workspace::runInBackground(std::function<void()> work) {
-    pool_.start(std::move(work));
+void Workspace::runInBackground(std::function<void(const MainThreadPost&)> work) {
+    pool_->start([work = std::move(work), post = MainThreadPost(*this)] { work(post); });
 }
 
-void Workspace::postToMain(std::function<void(Workspace&)> step) {
-    QPointer<Workspace> self(this);
+void Workspace::MainThreadPost::operator()(std::function<void(Workspace&)> step) const {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
-        [self, step = std::move(step)] {
-            if (self) step(*self);
+        [workspace = workspace_, step = std::move(step)] {
+            if (!workspace) return;
+            const Operation operation(*workspace);
+            step(*workspace);
         },
         Qt::QueuedConnection);
 }
 
+void Workspace::postToMain(std::function<void(Workspace&)> step) {
+    MainThreadPost(*this)(std::move(step));
+}
+
 ProgressCallback Workspace::jobProgress(const CancellationToken& token) {
-    return [this, token](double fraction, const std::string& step) {
-        postToMain([token, fraction, step](Workspace& workspace) {
-            if (workspace.cutCancellation_ != token || !workspace.cutBusy_ || token->isCancelled()) return;
-            workspace.setCutProgress(fraction);
-            workspace.setCutStatus(step);
-        });
+    return [post = MainThreadPost(*this), token](double fraction, const std::string& step) {
+        post([token, fraction, step](Workspace& workspace) { workspace.job_.report(token, fraction, step); });
     };
 }
 
+// ---- The job
+
 void Workspace::cancelCut() {
-    cutCancellation_->cancel();
-    if (sourceCheckActive_) {
-        cutCancellation_ = makeCancellation();
-        sourceCheckActive_ = false;
-        setCutBusy(false);
-        setCutProgress(0);
-        setCutStatus(L("已取消原片核对，当前剪辑与项目文件未改动。"));
-    }
+    const Operation operation(*this);
+    job_.cancel();
 }
 
 void Workspace::cutFailed(const std::string& text) {
-    const std::string message = ProcessingFailure::message(text);
-    lastDiagnosticError_ = SupportDiagnostics::privateError(message);
-    setCutBusy(false);
-    setCutStatus(message);
-    setNotice(message);
+    const Operation operation(*this);
+    job_.finish(JobOutcome::failed, text);
 }
 
 }  // namespace talvian

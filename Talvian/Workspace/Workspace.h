@@ -3,8 +3,11 @@
 // and runs every user operation. Main thread only; background work comes back through
 // queued calls and is applied only while its token or generation is current.
 //
-// Published properties are getters plus the one `changed()` signal; every assignment goes
-// through a setter that runs the property's assignment rule.
+// Published state is grouped into value slices (WorkspaceState.h), each with a getter and
+// one signal. Every operation — a public call, a background completion, a timer, a player
+// report — publishes once, at its end: the signal of each slice whose value changed, then
+// `changed()`. Nested operations publish from the outermost one, so no observer sees a
+// half-applied operation. The playback position lives on PlaybackClock, never in a slice.
 
 #include <QObject>
 #include <QPointer>
@@ -20,31 +23,31 @@
 #include <string>
 #include <vector>
 
+#include "AuditionSession.h"
+#include "BackgroundLoader.h"
+#include "DesktopServices.h"
 #include "DetailWaveform.h"
 #include "Export/AuditionPlan.h"
+#include "Export/ExportDiskPreflight.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutAdjustment.h"
 #include "Model/CutMath.h"
 #include "Model/CutProject.h"
+#include "OwnedPlayer.h"
 #include "PlaybackClock.h"
 #include "Player/Player.h"
 #include "Player/PlayerFactory.h"
-#include "DesktopServices.h"
-#include "Export/ExportDiskPreflight.h"
 #include "Process/MediaProbe.h"
 #include "ProjectSelection.h"
+#include "PublishedState.h"
 #include "SessionBackup.h"
 #include "WaveformBoundaryDrag.h"
 #include "WaveformWindow.h"
+#include "WorkspaceJob.h"
+#include "WorkspaceState.h"
 #include "WorkspaceWindow.h"
 
 namespace talvian {
-
-// The order of the review list.
-enum class ReviewOrder { chronological, longestFirst };
-inline constexpr ReviewOrder kAllReviewOrders[] = {ReviewOrder::chronological, ReviewOrder::longestFirst};
-const char* rawValue(ReviewOrder order);
-std::optional<ReviewOrder> reviewOrderFromRaw(std::string_view raw);
 
 namespace ProcessingFailure {
 // A failed job's error text → the user message (interrupted children, incomplete processing).
@@ -73,20 +76,33 @@ class Workspace : public QObject {
     Workspace(PlayerFactory& players, std::optional<std::filesystem::path> sessionBackupURL,
               std::vector<std::string> arguments = {}, Analyzer analyzer = {}, QObject* parent = nullptr);
     // Without an analyzer (a controller that only reads the backup) analyses fail at once.
+    // Cancels every job and loader, then waits at most the teardown bound for the background
+    // work; work still running then finishes on its own and finds the controller gone.
     ~Workspace() override;
 
     void setWindow(WorkspaceWindow* window) { window_ = window; }
     // The debounce of the detection preview (400 ms); tests shorten it.
-    void setDetectionPreviewDelay(std::chrono::milliseconds delay) { detectionPreviewDelay_ = delay; }
+    void setDetectionPreviewDelay(std::chrono::milliseconds delay) { detectionLoader_.setDelay(delay); }
+    // How long destruction waits for background work (3 s); tests shorten it.
+    void setTeardownBound(std::chrono::milliseconds bound) { teardownBound_ = bound; }
+
+    // ==== The published slices (WorkspaceState.h) and their signals below.
+    const DocumentState& documentState() const { return *document_; }
+    const JobState& jobState() const { return *jobState_; }
+    const DetectionState& detectionState() const { return *detection_; }
+    const ReviewState& reviewState() const { return *review_; }
+    const WaveformState& waveformState() const { return *waveform_; }
+    const PlaybackState& playbackState() const { return *playback_; }
+    const ExportState& exportState() const { return *export_; }
 
     // ---- Job state
-    bool cutBusy() const { return cutBusy_; }
-    double cutProgress() const { return cutProgress_; }
-    const std::string& cutStatus() const { return cutStatus_; }
-    const std::optional<std::string>& notice() const { return notice_; }
+    bool cutBusy() const { return jobState_->busy; }
+    double cutProgress() const { return jobState_->progress; }
+    const std::string& cutStatus() const { return jobState_->status; }
+    const std::optional<std::string>& notice() const { return jobState_->notice; }
     void setNotice(std::optional<std::string> value);
     const std::optional<std::string>& lastDiagnosticError() const { return lastDiagnosticError_; }
-    bool studioOverlayPresented() const { return studioOverlayPresented_; }
+    bool studioOverlayPresented() const { return jobState_->studioOverlayPresented; }
     void setStudioOverlayPresented(bool value);
     // True without a project, or while the settings differ from the analysed ones.
     bool needsAnalysis() const;
@@ -96,39 +112,40 @@ class Workspace : public QObject {
     void cutFailed(const std::string& text);
 
     // ---- Source, project and outputs
-    const std::optional<std::filesystem::path>& source() const { return source_; }
-    const std::optional<CutProject>& project() const { return project_; }
-    const std::optional<std::filesystem::path>& cutOutput() const { return cutOutput_; }
-    const std::filesystem::path& outputFolder() const { return outputFolder_; }
-    AudioOutputFormat audioOutputFormat() const { return audioOutputFormat_; }
+    const std::optional<std::filesystem::path>& source() const { return document_->source; }
+    const std::optional<CutProject>& project() const { return document_->project; }
+    const std::optional<std::filesystem::path>& cutOutput() const { return document_->cutOutput; }
+    const std::filesystem::path& outputFolder() const { return export_->outputFolder; }
+    AudioOutputFormat audioOutputFormat() const { return export_->audioOutputFormat; }
     void setAudioOutputFormat(AudioOutputFormat value);
-    bool audioHandoffInfoPresented() const { return audioHandoffInfoPresented_; }
-    const std::optional<std::string>& sourceReadIssue() const { return sourceReadIssue_; }
-    bool previewCuts() const { return previewCuts_; }
+    bool audioHandoffInfoPresented() const { return export_->audioHandoffInfoPresented; }
+    const std::optional<std::string>& sourceReadIssue() const { return playback_->sourceReadIssue; }
+    bool previewCuts() const { return playback_->previewCuts; }
     void setPreviewCuts(bool value);
-    bool previewReady() const { return previewReady_; }
-    bool isPlaying() const { return isPlaying_; }
+    bool previewReady() const { return playback_->previewReady; }
+    bool isPlaying() const { return playback_->isPlaying; }
 
     // ---- Import and analysis
     void importFiles();
     void sample();
     // False when the source was refused (a job runs, the file is missing, the edit on screen
-    // could not be backed up); the refusal is in `notice`.
+    // could not be backed up and differs from the project last saved or opened); the refusal
+    // is in `notice`.
     bool loadSource(const std::filesystem::path& url, bool analyzeImmediately);
     void analyze();
     void restoreAnalyzedOptions();
 
     // ---- Detection settings, preview and settings history
-    const CutOptions& cutOptions() const { return cutOptions_; }
+    const CutOptions& cutOptions() const { return detection_->cutOptions; }
     void setCutOptions(const CutOptions& value);
-    const std::optional<CutProject>& detectionPreview() const { return detectionPreview_; }
-    bool detectionCalculating() const { return detectionCalculating_; }
-    const std::optional<std::string>& detectionPreviewIssue() const { return detectionPreviewIssue_; }
+    const std::optional<CutProject>& detectionPreview() const { return detection_->preview; }
+    bool detectionCalculating() const { return detection_->calculating; }
+    const std::optional<std::string>& detectionPreviewIssue() const { return detection_->issue; }
     void previewDetection(const CutOptions& options);
     bool applyDetectionPreview(const CutOptions& options);
     void cancelDetectionPreview();
-    bool canUndoOptions() const { return !cutBusy_ && !optionPast_.empty(); }
-    bool canRedoOptions() const { return !cutBusy_ && !optionFuture_.empty(); }
+    bool canUndoOptions() const { return !cutBusy() && !document_->optionPast.empty(); }
+    bool canRedoOptions() const { return !cutBusy() && !document_->optionFuture.empty(); }
 
     // ---- Cut editing and undo
     const CutHistory& cutHistory() const { return cutHistory_; }
@@ -147,11 +164,11 @@ class Workspace : public QObject {
     bool canRedoCut() const;
 
     // ---- Review order, navigation and batch selection
-    ReviewOrder reviewOrder() const { return reviewOrder_; }
-    const std::optional<Uuid>& reviewID() const { return reviewID_; }
-    bool batchMode() const { return batchMode_; }
-    const std::set<Uuid>& batchIDs() const { return batchIDs_; }
-    const std::optional<Uuid>& batchAnchor() const { return batchAnchor_; }
+    ReviewOrder reviewOrder() const { return review_->order; }
+    const std::optional<Uuid>& reviewID() const { return review_->reviewID; }
+    bool batchMode() const { return review_->batchMode; }
+    const std::set<Uuid>& batchIDs() const { return review_->batchIDs; }
+    const std::optional<Uuid>& batchAnchor() const { return review_->batchAnchor; }
     std::vector<CutRegion> reviewCuts() const;
     std::optional<std::size_t> reviewIndex() const;
     std::optional<CutRegion> reviewCut() const;
@@ -172,8 +189,8 @@ class Workspace : public QObject {
     void resetBatchSelection();
 
     // ---- Manual ranges
-    const std::string& manualStart() const { return manualStart_; }
-    const std::string& manualEnd() const { return manualEnd_; }
+    const std::string& manualStart() const { return review_->manualStart; }
+    const std::string& manualEnd() const { return review_->manualEnd; }
     void setManualStart(const std::string& value);
     void setManualEnd(const std::string& value);
     static std::optional<double> manualSeconds(const std::string& text);
@@ -192,17 +209,17 @@ class Workspace : public QObject {
     bool captureManualPosition(CutBoundary edge);
 
     // ---- Session backup and recent sessions
-    const std::optional<std::string>& sessionBackupName() const { return sessionBackupName_; }
-    const std::optional<std::string>& sessionBackupIssue() const { return sessionBackupIssue_; }
-    bool sessionBackupSaved() const { return sessionBackupSaved_; }
-    const std::vector<RecentSession>& recentSessions() const { return recentSessions_; }
+    const std::optional<std::string>& sessionBackupName() const { return document_->sessionBackupName; }
+    const std::optional<std::string>& sessionBackupIssue() const { return document_->sessionBackupIssue; }
+    bool sessionBackupSaved() const { return document_->sessionBackupSaved; }
+    const std::vector<RecentSession>& recentSessions() const { return document_->recentSessions; }
     const std::optional<std::filesystem::path>& sessionBackupURL() const { return sessionBackupURL_; }
     void backupCurrentProject();
 
     // ==== Waveform: window, selection, boundary dragging, detail loader (WorkspaceWaveform.cpp,
     //      WorkspaceBoundaryDrag.cpp). Main thread.
     // The zoomed stretch; none = the whole file.
-    const std::optional<WaveformWindow>& waveformWindow() const { return waveformWindow_; }
+    const std::optional<WaveformWindow>& waveformWindow() const { return waveform_->window; }
     // waveformWindow, else [0, duration], or [0, 0] without a project.
     WaveformWindow visibleWaveformWindow() const;
     // Not busy, analysed, a project and no boundary drag: zoom, pan, focus, fit and clicks act.
@@ -226,7 +243,7 @@ class Workspace : public QObject {
     void selectWaveformRange(double from, double to);
 
     // The live drag of an edge of the reviewed pause; a view abandons it with nullopt.
-    const std::optional<WaveformBoundaryDrag>& boundaryDrag() const { return boundaryDrag_; }
+    const std::optional<WaveformBoundaryDrag>& boundaryDrag() const { return waveform_->boundaryDrag; }
     void setBoundaryDrag(std::optional<WaveformBoundaryDrag> value);
     // Not busy, analysed, a window of at most 60 s and a pause under review.
     bool canAdjustWaveformBoundary() const;
@@ -241,35 +258,35 @@ class Workspace : public QObject {
     bool nudgeWaveformBoundary(const Uuid& id, CutBoundary edge, int direction, bool coarse);
 
     // The detail waveform of the current window.
-    const std::optional<WaveformSlice>& waveformDetail() const { return waveformDetail_; }
-    bool waveformLoading() const { return waveformLoading_; }
-    const std::optional<std::string>& waveformIssue() const { return waveformIssue_; }
+    const std::optional<WaveformSlice>& waveformDetail() const { return waveform_->detail; }
+    bool waveformLoading() const { return waveform_->loading; }
+    const std::optional<std::string>& waveformIssue() const { return waveform_->issue; }
     // Restarts the detail load for the current window (after the delay); also the retry action.
     void reloadWaveformDetail();
     // The delay before a detail load starts (150 ms); tests shorten it.
-    void setWaveformDetailDelay(std::chrono::milliseconds delay) { waveformDetailDelay_ = delay; }
+    void setWaveformDetailDelay(std::chrono::milliseconds delay) { waveformLoader_.setDelay(delay); }
     // ==== end of waveform
 
     // ---- Audition flags read by the guards
-    bool auditionLoading() const { return auditionLoading_; }
-    bool auditionIsDraft() const { return auditionIsDraft_; }
-    bool auditionIsManual() const { return auditionIsManual_; }
+    bool auditionLoading() const;
+    bool auditionIsDraft() const { return playback_->audition && playback_->audition->draft; }
+    bool auditionIsManual() const { return playback_->audition && playback_->audition->manual; }
 
     // ==== Preview player and playback clock (WorkspacePlayback.cpp). Main thread.
     // The five speeds the transport offers, in menu order.
     static constexpr float kPlaybackSpeeds[] = {0.5f, 1.0f, 1.25f, 1.5f, 2.0f};
     // The preview player of the current source (an empty player before any source).
-    Player& player() const { return *player_; }
+    Player& player() const { return **preview_; }
     // The position in source seconds; never replaced.
     PlaybackClock& playbackClock() { return playbackClock_; }
     // The active player (the audition's while one exists) is muted or at volume 0.
-    bool previewSoundMuted() const { return previewSoundMuted_; }
+    bool previewSoundMuted() const { return playback_->soundMuted; }
     // The active player's default rate.
-    float playbackSpeed() const { return playbackSpeed_; }
-    bool previewLoading() const { return previewLoading_; }
+    float playbackSpeed() const { return playback_->speed; }
+    bool previewLoading() const { return playback_->previewLoading; }
     // Why the preview cannot be shown (failure or slow load).
-    const std::optional<std::string>& previewIssue() const { return previewIssue_; }
-    bool canPlayPreview() const { return previewReady_ && !cutBusy_ && !auditionLoading_; }
+    const std::optional<std::string>& previewIssue() const { return playback_->previewIssue; }
+    bool canPlayPreview() const { return previewReady() && !cutBusy() && !auditionLoading(); }
     // Play or pause the active player (restarts from 0 within 0.05 s of the end).
     void togglePlayback();
     // One of kPlaybackSpeeds, for the active player; anything else is ignored.
@@ -285,15 +302,18 @@ class Workspace : public QObject {
 
     // ==== Audition (WorkspaceAudition.cpp). Main thread.
     // The selected audition: the region's id, or a fresh id for the whole edit.
-    const std::optional<Uuid>& auditionID() const { return auditionID_; }
-    AuditionMode auditionMode() const { return auditionMode_; }
+    std::optional<Uuid> auditionID() const;
+    // The mode of the last audition started.
+    AuditionMode auditionMode() const { return playback_->auditionMode; }
     // The audition player from installation until the audition stops; the active player.
-    Player* auditionPlayer() const { return auditionPlayer_.get(); }
-    const std::optional<std::string>& auditionStatus() const { return auditionStatus_; }
-    bool auditionIsFull() const { return auditionIsFull_; }
-    bool repeatAudition() const { return repeatAudition_; }
+    Player* auditionPlayer() const;
+    // The status line: "正在准备…试听…" while preparing, else the description with the suffix
+    // of the phase; none without an audition.
+    std::optional<std::string> auditionStatus() const;
+    bool auditionIsFull() const { return playback_->audition && playback_->audition->full; }
+    bool repeatAudition() const { return playback_->repeatAudition; }
     void setRepeatAudition(bool on);
-    bool canRepeatAudition() const { return auditionID_ && !auditionLoading_ && !cutBusy_; }
+    bool canRepeatAudition() const { return playback_->audition && !auditionLoading() && !cutBusy(); }
     bool canAuditionFull() const;
     // Source seconds covered by the current one-region plan; none otherwise.
     std::optional<std::pair<double, double>> auditionSourceRange() const;
@@ -320,18 +340,20 @@ class Workspace : public QObject {
     // ==== end of audition
 
     // ==== Quit, desktop services, project files and diagnostics (WorkspaceProject.cpp,
-    //      WorkspaceDiagnostics.cpp). Main thread.
+    //      WorkspaceDiagnostics.cpp, WorkspaceLifecycle.cpp). Main thread.
     // Cancels every job and loader, stops every child process and waits at most `bound` for
     // the background work to finish its clean-up. True when nothing runs any more.
     bool shutdown(std::chrono::milliseconds bound);
     // The file browser used to reveal and open files; not owned. Without one the controller
     // uses the running desktop.
     void setDesktopServices(DesktopServices* services) { desktop_ = services; }
+    // The file browser the views use to reveal outputs and open links.
+    DesktopServices& desktopServices();
 
     // The recovery card of an open that failed because of its source.
-    const std::optional<ProjectRecovery>& projectRecovery() const { return projectRecovery_; }
+    const std::optional<ProjectRecovery>& projectRecovery() const { return document_->projectRecovery; }
     // The open project points at a relocated source and has not been saved since.
-    bool sourceLocationNeedsSaving() const { return sourceLocationNeedsSaving_; }
+    bool sourceLocationNeedsSaving() const { return document_->sourceLocationNeedsSaving; }
     // No job runs and the open project records a source identity.
     bool canRelocateSource() const;
     // User commands: each asks for its file with a panel, then starts its job.
@@ -355,7 +377,7 @@ class Workspace : public QObject {
     // ==== end of quit, project files and diagnostics
 
     // ==== Export, export settings, stems and hand-off (WorkspaceExport.cpp,
-    //      WorkspaceHandoff.cpp). Main thread.
+    //      WorkspaceExportSettings.cpp, WorkspaceHandoff.cpp). Main thread.
     // The free-space check before an export; any thread.
     using DiskPreflight = std::function<std::optional<DiskSpaceShortfall>(
         const CutProject&, const std::filesystem::path&, AudioOutputFormat, const CancellationToken&)>;
@@ -365,10 +387,10 @@ class Workspace : public QObject {
     void setExportAudioInfoReader(AudioInfoReader reader) { exportAudioInfoReader_ = std::move(reader); }
 
     // The last delivered result: the cut file (or the hand-off package folder).
-    const std::optional<std::int64_t>& exportedAudioChannels() const { return exportedAudioChannels_; }
-    bool outputIsHandoff() const { return outputIsHandoff_; }
-    const std::optional<std::filesystem::path>& channelStemsFolder() const { return channelStemsFolder_; }
-    const std::optional<std::filesystem::path>& handoffXMLURL() const { return handoffXMLURL_; }
+    const std::optional<std::int64_t>& exportedAudioChannels() const { return export_->exportedAudioChannels; }
+    bool outputIsHandoff() const { return export_->outputIsHandoff; }
+    const std::optional<std::filesystem::path>& channelStemsFolder() const { return export_->channelStemsFolder; }
+    const std::optional<std::filesystem::path>& handoffXMLURL() const { return export_->handoffXMLURL; }
     void setAudioHandoffInfoPresented(bool value);
 
     // The format the export of the open project writes: m4a for a source with video (its
@@ -381,12 +403,15 @@ class Workspace : public QObject {
     std::optional<std::string> exportAudioSpecLabel() const;
     // "44.1 kHz · 双声道": the rate and channel text of an audio description.
     static std::string audioSpecText(std::int64_t sampleRate, std::int64_t channels);
-    const std::optional<AudioStreamInfo>& exportAudioInfo() const { return exportAudioInfo_; }
-    bool exportAudioInfoLoading() const { return exportAudioInfoLoading_; }
-    const std::optional<std::string>& exportAudioInfoIssue() const { return exportAudioInfoIssue_; }
+    const std::optional<AudioStreamInfo>& exportAudioInfo() const { return export_->audioInfo; }
+    bool exportAudioInfoLoading() const { return export_->audioInfoLoading; }
+    const std::optional<std::string>& exportAudioInfoIssue() const { return export_->audioInfoIssue; }
     // Reads the audio format of exportAudioSource() in the background (the export panel runs
-    // it while shown); cancelExportAudioInfo() stops it and clears the facts.
+    // it while shown). Facts already read for that source stay and nothing is read again;
+    // without a source the facts are cleared. The end of the read is the export slice's
+    // change that turns exportAudioInfoLoading off.
     void readExportAudioInfo();
+    // Stops a running read; facts already read stay.
     void cancelExportAudioInfo();
 
     // Exports the open, analysed project into outputFolder after a free-space check.
@@ -404,30 +429,98 @@ class Workspace : public QObject {
     // ==== end of export
 
   signals:
-    // Any published property changed.
+    // One per slice, each at most once per operation and only when the slice's value changed.
+    void documentChanged();
+    void jobChanged();
+    void detectionChanged();
+    void reviewChanged();
+    void waveformChanged();
+    void playbackChanged();
+    void exportChanged();
+    // Something changed: once per operation that changed any slice, after the slice signals.
     void changed();
 
   private:
-    template <class T>
-    void publish(T& member, T value) {
-        member = std::move(value);
-        emit changed();
+    friend class Job;
+
+    // ==== Publishing (WorkspacePublishing.cpp)
+    // Marks one operation for as long as it lives; the outermost one publishes when it ends.
+    class Operation {
+      public:
+        explicit Operation(Workspace& workspace) : workspace_(workspace) { ++workspace_.operationDepth_; }
+        ~Operation() {
+            if (--workspace_.operationDepth_ == 0) workspace_.publishChanges();
+        }
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+
+      private:
+        Workspace& workspace_;
+    };
+    // Brings a step back to the main thread as an operation of its own, while the controller
+    // exists. Copied into background work, which never holds the controller itself; any thread.
+    class MainThreadPost {
+      public:
+        explicit MainThreadPost(Workspace& workspace) : workspace_(&workspace) {}
+        void operator()(std::function<void(Workspace&)> step) const;
+
+      private:
+        QPointer<Workspace> workspace_;
+    };
+    // Emits the signals of the changed slices, then changed().
+    void publishChanges();
+    // Every write of a slice goes through these two; a write outside any operation (a path
+    // that forgot its operation) is published from the event loop.
+    template <class State>
+    State& edit(Published<State>& slice) {
+        noteWrite();
+        return slice.edit();
     }
+    template <class State, class Field, class Value>
+    void set(Published<State>& slice, Field State::*field, Value&& value) {
+        if ((*slice).*field == value) return;
+        edit(slice).*field = std::forward<Value>(value);
+    }
+    void noteWrite();
+    // A callback that runs as an operation of its own (timers and player reports).
+    std::function<void()> asOperation(std::function<void()> step);
+    // Shows a modal panel: what happened before it is published first, and what arrives while
+    // it is shown (completions, reports) publishes as its own operations.
+    template <class Panel>
+    auto showPanel(Panel&& panel) {
+        publishChanges();
+        const int depth = std::exchange(operationDepth_, 0);
+        auto answer = std::forward<Panel>(panel)();
+        operationDepth_ = depth;
+        return answer;
+    }
+    void bumpCutHistory();
 
     // Property setters with their assignment rules.
     void setCutBusy(bool value);
     void setProject(std::optional<CutProject> value);
     void setSource(std::optional<std::filesystem::path> value);
     void setReviewID(std::optional<Uuid> value);
-    void setCutStatus(std::string value) { publish(cutStatus_, std::move(value)); }
-    void setCutProgress(double value) { publish(cutProgress_, value); }
+    void setCutStatus(std::string value) { set(jobState_, &JobState::status, std::move(value)); }
+    void setCutProgress(double value) { set(jobState_, &JobState::progress, value); }
+    void setCutOutput(std::optional<std::filesystem::path> value) {
+        set(document_, &DocumentState::cutOutput, std::move(value));
+    }
+    void setSourceReadIssue(std::optional<std::string> value) {
+        set(playback_, &PlaybackState::sourceReadIssue, std::move(value));
+    }
+    void setBatchIDs(std::set<Uuid> value) { set(review_, &ReviewState::batchIDs, std::move(value)); }
+    void setBatchAnchor(std::optional<Uuid> value) { set(review_, &ReviewState::batchAnchor, value); }
+    void clearOptionHistory();
+    void resetCutHistory();
 
-    // Job pattern: a background call whose completion comes back to the main thread only
-    // while this object exists.
-    void runInBackground(std::function<void()> work);
+    // Background work: runs on the pool with a post back to the main thread.
+    void runInBackground(std::function<void(const MainThreadPost&)> work);
     void postToMain(std::function<void(Workspace&)> step);
     // The job's progress reporter: applied only while `token` is the current, running job.
     ProgressCallback jobProgress(const CancellationToken& token);
+    // Cancels the job and every loader (teardown and quit).
+    void cancelAllWork();
 
     // Analysis completions.
     void didAnalyze(CutProject result, const CancellationToken& token);
@@ -435,8 +528,11 @@ class Workspace : public QObject {
     void recordOptions(const CutOptions& before);
     void stepOptionHistory(bool undo);
     void stepCutHistory(bool undo);
-    // Stops the timers and cancels the tokens of every loader (teardown and quit).
-    void stopLoaders();
+    // loadSource without its busy check: the project load's own job installs the source.
+    bool switchSource(const std::filesystem::path& url, bool analyzeImmediately);
+    // An edit that cannot be backed up may still be replaced when it equals the project last
+    // written by Save or read from a file: nothing of it would be lost.
+    bool editIsSafeToReplace() const;
 
     // The single edit path of the cut list; false when nothing was changed.
     bool applyCuts(std::vector<CutRegion> list);
@@ -452,13 +548,15 @@ class Workspace : public QObject {
     void seek(double seconds, bool play);
     // Pauses the preview player.
     void pausePlayer();
-    void setIsPlaying(bool value);
-    Player& activePlayer() const { return auditionPlayer_ ? *auditionPlayer_ : *player_; }
+    void setIsPlaying(bool value) { set(playback_, &PlaybackState::isPlaying, value); }
+    Player& activePlayer() const;
     // Recomputes the merged removed ranges and the boundary observer of skip-cuts mode.
     void refreshPreviewCutBoundaries();
     void skipPreviewCutIfNeeded();
+    // Connects the sound and speed reports of a new player; they count while it is active.
+    void observeSound(OwnedPlayer& player);
     // The sound indicators and speed follow `player` from now on.
-    void observePreviewSound(Player& player);
+    void followSound(Player& player);
     void previewStatusChanged(double startSeconds);
     void previewTick(double seconds);
     // Calls `step` from a fresh main-thread event while this object and `player` exist.
@@ -472,134 +570,72 @@ class Workspace : public QObject {
                        bool manual, bool full, double startOffset);
     void installAudition(const AuditionTimeline& timeline, const Uuid& generation);
     void failAudition(const std::string& message);
-    void setAuditionStatus(std::optional<std::string> value);
+    void setAuditionPhase(AuditionState::Phase phase);
+    // True while `generation` is the running audition's and `player` its player.
+    bool isCurrentAudition(const Uuid& generation, const Player* player) const;
     // The audition player's first play, at playback time `seconds`.
-    void beginAuditionPlayback(double seconds, const std::string& description);
-    void auditionStatusChanged(const std::string& description);
-    void auditionRateChanged(const std::string& description);
-    void auditionTick(double seconds, const std::string& description);
-    void auditionEnded(const std::string& description);
+    void beginAuditionPlayback(double seconds);
+    void auditionStatusChanged();
+    void auditionRateChanged();
+    void auditionTick(double seconds);
+    void auditionEnded();
     // ==== end of audition internals
 
     WorkspaceWindow* window_ = nullptr;
     PlayerFactory& playerFactory_;
     Analyzer analyzer_;
-    QThreadPool pool_;
+    // Runner calls block a pool thread for a child's whole life; handed to the application
+    // object when teardown's bound passes before the work ends.
+    std::unique_ptr<QThreadPool> pool_;
+    std::chrono::milliseconds teardownBound_{3000};
 
-    // Detection preview.
-    std::optional<CutProject> detectionPreview_;
-    bool detectionCalculating_ = false;
-    std::optional<std::string> detectionPreviewIssue_;
-    QTimer detectionPreviewTimer_;
-    std::chrono::milliseconds detectionPreviewDelay_{400};
-    CancellationToken detectionPreviewCancellation_ = makeCancellation();
-    Uuid detectionPreviewGeneration_ = Uuid::random();
+    // ==== Published state (WorkspaceState.h)
+    Published<DocumentState> document_;
+    Published<JobState> jobState_;
+    Published<DetectionState> detection_;
+    Published<ReviewState> review_;
+    Published<WaveformState> waveform_;
+    Published<PlaybackState> playback_;
+    Published<ExportState> export_;
+    int operationDepth_ = 0;
+    bool publishPosted_ = false;
+    bool tearingDown_ = false;
+    // ==== end of published state
 
-    // Job state.
-    bool cutBusy_ = false;
-    bool studioOverlayPresented_ = false;
-    double cutProgress_ = 0;
-    std::string cutStatus_;
-    CancellationToken cutCancellation_ = makeCancellation();
-    bool sourceCheckActive_ = false;  // a source check runs (set by the project loader)
+    // The job at a time (WorkspaceJob.cpp).
+    Job job_{*this};
+    std::optional<std::string> lastDiagnosticError_;
 
-    // Detection settings and their history.
-    CutOptions cutOptions_;
-    std::vector<CutOptions> optionPast_;
-    std::vector<CutOptions> optionFuture_;
+    // Detection preview and the settings history.
+    BackgroundLoader detectionLoader_{std::chrono::milliseconds(400)};
     bool applyingOptionHistory_ = false;
 
-    // Project and session backup.
-    std::optional<CutProject> project_;
-    std::optional<std::string> sessionBackupName_;
-    std::optional<std::string> sessionBackupIssue_;
-    bool sessionBackupSaved_ = false;
-    std::vector<RecentSession> recentSessions_;
+    // Session backup and the edit history.
+    CutHistory cutHistory_;
     std::optional<std::filesystem::path> sessionBackupURL_;
     std::unique_ptr<SessionBackup> sessionBackupWriter_;
     bool sessionNeedsArchive_ = false;
+    // The project as Save last wrote it or as it was read from a file.
+    std::optional<CutProject> savedProject_;
 
-    // Source and outputs.
-    std::optional<std::filesystem::path> source_;
-    std::optional<std::filesystem::path> cutOutput_;
-    std::filesystem::path outputFolder_;
-    AudioOutputFormat audioOutputFormat_ = AudioOutputFormat::m4a;
-    bool audioHandoffInfoPresented_ = false;
-
-    // Preview.
-    bool previewCuts_ = false;
-    bool previewReady_ = false;
-    bool isPlaying_ = false;
-    std::optional<std::string> sourceReadIssue_;
     // ==== Preview player state
-    std::unique_ptr<Player> player_;
+    std::unique_ptr<OwnedPlayer> preview_;
     PlaybackClock playbackClock_;
-    bool previewSoundMuted_ = false;
-    float playbackSpeed_ = 1.0f;
-    bool previewLoading_ = false;
-    std::optional<std::string> previewIssue_;
-    std::optional<Player::ObserverID> observer_;  // periodic observer on player_
-    std::optional<Player::ObserverID> previewBoundaryObserver_;
-    QPointer<Player> previewBoundaryPlayer_;
+    // Identity of the current boundary observer: a crossing reported by an older one is void.
     Uuid previewBoundaryGeneration_ = Uuid::random();
     // Removed ranges merged, ascending.
     std::vector<CutRegion> previewRemovedRanges_;
-    // The sound and speed reports of the active player.
-    std::vector<QMetaObject::Connection> soundConnections_;
     QTimer previewTimeout_;
     std::chrono::milliseconds loadTimeout_{12000};
     // ==== end of preview player state
 
-    // Manual range texts.
-    std::string manualStart_ = "0";
-    std::string manualEnd_ = "1";
+    // The running audition's resources; it exists exactly while playback_->audition does.
+    std::unique_ptr<AuditionSession> audition_;
 
-    // Review and batch selection.
-    std::optional<Uuid> reviewID_;
-    bool batchMode_ = false;
-    std::set<Uuid> batchIDs_;
-    std::optional<Uuid> batchAnchor_;
-    ReviewOrder reviewOrder_ = ReviewOrder::chronological;
-
-    // Audition flags.
-    std::optional<Uuid> auditionID_;
-    bool auditionLoading_ = false;
-    bool auditionIsDraft_ = false;
-    bool auditionIsManual_ = false;
-    bool auditionIsFull_ = false;
-    // ==== Audition state
-    AuditionMode auditionMode_ = AuditionMode::original;
-    std::unique_ptr<Player> auditionPlayer_;
-    std::optional<std::string> auditionStatus_;
-    bool repeatAudition_ = false;
-    std::optional<AuditionPlan> auditionPlan_;
-    Uuid auditionGeneration_ = Uuid::random();
-    CancellationToken auditionCancellation_ = makeCancellation();  // the preparation's
-    QTimer auditionTimeout_;
-    double auditionStartOffset_ = 0;  // playback seconds
-    std::optional<Player::ObserverID> auditionObserver_;
-    Uuid auditionRestartToken_ = Uuid::random();
-    bool auditionRestartPending_ = false;
-    // ==== end of audition state
-
-    // Waveform, drag, history, notices.
-    std::optional<WaveformWindow> waveformWindow_;
-    std::optional<WaveformBoundaryDrag> boundaryDrag_;
-    // ==== Detail waveform loader.
-    std::optional<WaveformSlice> waveformDetail_;
-    bool waveformLoading_ = false;
-    std::optional<std::string> waveformIssue_;
-    QTimer waveformDetailTimer_;  // the delay before a load; a newer load stops it
-    std::chrono::milliseconds waveformDetailDelay_{150};
-    CancellationToken waveformCancellation_ = makeCancellation();
-    Uuid waveformGeneration_ = Uuid::random();
-    // ==== end of detail waveform loader
-    CutHistory cutHistory_;
-    std::optional<std::string> notice_;
-    std::optional<std::string> lastDiagnosticError_;
+    // Detail waveform loader.
+    BackgroundLoader waveformLoader_{std::chrono::milliseconds(150)};
 
     // ==== Project files (WorkspaceProject.cpp)
-    DesktopServices& desktop();
     // Clears what belonged to the previous project's files; run by loadSource.
     void resetProjectLocation();
     // Install the loaded project; false when its source could not be loaded after all.
@@ -608,7 +644,6 @@ class Workspace : public QObject {
                            const std::optional<std::filesystem::path>& selection);
     void showProjectRecovery(ProjectRecovery recovery);
     CancellationToken beginSourceCheck(const std::string& text);
-    void sourceCheckProgress(double fraction, const std::string& text, const CancellationToken& token);
     void commitProjectSave(const CutProject& project, const std::filesystem::path& url,
                            const CancellationToken& token);
     void sourceCheckFailed(std::exception_ptr error, const CancellationToken& token);
@@ -617,8 +652,6 @@ class Workspace : public QObject {
                            const CancellationToken& token);
     void didReselectPreview(const std::filesystem::path& url, double position, const CancellationToken& token);
 
-    std::optional<ProjectRecovery> projectRecovery_;
-    bool sourceLocationNeedsSaving_ = false;
     // Linux has no security-scoped access; the selections are kept for what they name.
     std::optional<std::filesystem::path> projectSelectionAccess_;
     std::optional<std::filesystem::path> sourceSelectionAccess_;
@@ -626,25 +659,20 @@ class Workspace : public QObject {
     DesktopServices* desktop_ = nullptr;
     // ==== end of project files
 
-    // ==== Export (WorkspaceExport.cpp, WorkspaceHandoff.cpp)
+    // ==== Export (WorkspaceExport.cpp, WorkspaceExportSettings.cpp, WorkspaceHandoff.cpp)
     void startExport(const CutProject& project, const std::filesystem::path& folder, AudioOutputFormat format);
     bool didExport(const std::filesystem::path& url, std::optional<std::int64_t> channels, const CancellationToken& token);
     void projectSaveFailed(const std::string& text);
     void exportFailed(std::exception_ptr error, const CancellationToken& token);
     void didExportChannelStems(const std::filesystem::path& folder, const CancellationToken& token);
-    void handoffFailed(const std::string& text, bool cancelled);
+    // Drops the audio facts of the previous source and stops their read.
+    void resetExportAudioInfo();
 
     DiskPreflight diskPreflight_;
     AudioInfoReader exportAudioInfoReader_;
-    std::optional<std::int64_t> exportedAudioChannels_;
-    bool outputIsHandoff_ = false;
-    std::optional<std::filesystem::path> channelStemsFolder_;
-    std::optional<std::filesystem::path> handoffXMLURL_;
-    std::optional<AudioStreamInfo> exportAudioInfo_;
-    bool exportAudioInfoLoading_ = false;
-    std::optional<std::string> exportAudioInfoIssue_;
-    CancellationToken exportAudioInfoCancellation_ = makeCancellation();
-    Uuid exportAudioInfoGeneration_ = Uuid::random();
+    BackgroundLoader exportAudioLoader_{std::chrono::milliseconds(0)};
+    // The source the export panel's audio facts were read from.
+    std::optional<std::filesystem::path> exportAudioInfoSource_;
     // ==== end of export
 };
 

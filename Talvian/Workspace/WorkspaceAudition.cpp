@@ -26,10 +26,9 @@ constexpr double kOneTick = 1.0 / kAuditionTimescale;
 // Shortest region a draft audition of an adjustment accepts, seconds.
 constexpr double kAdjustmentMinimumLength = 0.08;
 
-
 }  // namespace
 
-// ---- Texts
+// ---- Texts and published facts
 
 std::string Workspace::auditionLabel(AuditionMode mode, bool manual, bool draft) {
     const bool edited = mode == AuditionMode::edited;
@@ -39,37 +38,73 @@ std::string Workspace::auditionLabel(AuditionMode mode, bool manual, bool draft)
 }
 
 std::string Workspace::auditionDescription(const AuditionPlan& plan) const {
-    if (auditionIsFull_) return L("完整剪后试听 · 原片位置");
-    return L("%@试听 · 原素材 %@–%@", auditionLabel(plan.mode, auditionIsManual_, auditionIsDraft_),
+    if (auditionIsFull()) return L("完整剪后试听 · 原片位置");
+    return L("%@试听 · 原素材 %@–%@", auditionLabel(plan.mode, auditionIsManual(), auditionIsDraft()),
              timeLabel(plan.sourceStart), timeLabel(plan.sourceEnd));
 }
 
 std::string Workspace::auditionPlaybackSuffix() const {
-    return repeatAudition_ ? L(" · 循环试听") : L(" · 播完自动停止");
+    return repeatAudition() ? L(" · 循环试听") : L(" · 播完自动停止");
 }
 
-void Workspace::setAuditionStatus(std::optional<std::string> value) {
-    if (value != auditionStatus_) publish(auditionStatus_, std::move(value));
+std::optional<std::string> Workspace::auditionStatus() const {
+    const auto& audition = playback_->audition;
+    if (!audition) return std::nullopt;
+    switch (audition->phase) {
+        case AuditionState::Phase::preparing:
+            return L("正在准备%@试听…", audition->full ? L("完整剪后")
+                                                        : auditionLabel(audition->plan.mode, audition->manual,
+                                                                        audition->draft));
+        case AuditionState::Phase::playing:
+            return auditionDescription(audition->plan) + auditionPlaybackSuffix();
+        case AuditionState::Phase::paused:
+            return auditionDescription(audition->plan) + L(" · 已暂停");
+        case AuditionState::Phase::ended:
+            return auditionDescription(audition->plan) + L(" · 已结束");
+    }
+    return std::nullopt;
+}
+
+std::optional<Uuid> Workspace::auditionID() const {
+    if (!playback_->audition) return std::nullopt;
+    return playback_->audition->id;
+}
+
+Player* Workspace::auditionPlayer() const {
+    return audition_ && audition_->player ? audition_->player->get() : nullptr;
+}
+
+bool Workspace::auditionLoading() const {
+    return playback_->audition && playback_->audition->phase == AuditionState::Phase::preparing;
+}
+
+void Workspace::setAuditionPhase(AuditionState::Phase phase) {
+    if (playback_->audition && playback_->audition->phase != phase) edit(playback_).audition->phase = phase;
+}
+
+bool Workspace::isCurrentAudition(const Uuid& generation, const Player* reporting) const {
+    return audition_ && audition_->generation == generation && reporting && reporting == auditionPlayer();
 }
 
 // ---- Guards and derived state
 
 bool Workspace::canAuditionFull() const {
-    return previewReady_ && !cutBusy_ && !needsAnalysis() && !auditionLoading_ && !boundaryDrag_ && project_;
+    return previewReady() && !cutBusy() && !needsAnalysis() && !auditionLoading() && !boundaryDrag() && project();
 }
 
 std::optional<std::pair<double, double>> Workspace::auditionSourceRange() const {
-    if (!auditionID_ || auditionIsFull_ || !auditionPlan_) return std::nullopt;
-    return std::make_pair(auditionPlan_->sourceStart, auditionPlan_->sourceEnd);
+    const auto& audition = playback_->audition;
+    if (!audition || audition->full) return std::nullopt;
+    return std::make_pair(audition->plan.sourceStart, audition->plan.sourceEnd);
 }
 
 std::optional<CutProject> Workspace::adjustmentProject(const Uuid& id, double start, double end) const {
-    if (!project_ || cutBusy_ || needsAnalysis()) return std::nullopt;
-    const double duration = project_->info.duration;
+    if (!project() || cutBusy() || needsAnalysis()) return std::nullopt;
+    const double duration = project()->info.duration;
     if (!std::isfinite(start) || !std::isfinite(end) || !std::isfinite(duration) || start < 0 ||
         end > duration || !(end - start > kAdjustmentMinimumLength))
         return std::nullopt;
-    CutProject moved = *project_;
+    CutProject moved = *project();
     for (auto& region : moved.cuts) {
         if (region.id == id) {
             region.start = start;
@@ -83,17 +118,19 @@ std::optional<CutProject> Workspace::adjustmentProject(const Uuid& id, double st
 // ---- Entry points
 
 void Workspace::audition(const Uuid& id, AuditionMode mode) {
-    if (!project_ || !previewReady_ || cutBusy_ || needsAnalysis()) return;
-    const auto& cuts = project_->cuts;
+    const Operation operation(*this);
+    if (!project() || !previewReady() || cutBusy() || needsAnalysis()) return;
+    const auto& cuts = project()->cuts;
     const auto region =
         std::find_if(cuts.begin(), cuts.end(), [&id](const CutRegion& r) { return r.id == id; });
     if (region == cuts.end()) return;
     const CutRegion cut = *region;
-    const CutProject project = *project_;
+    const CutProject project = *this->project();
     beginAudition(cut, project, mode, false, false);
 }
 
 void Workspace::auditionReview(AuditionMode mode) {
+    const Operation operation(*this);
     if (!canReview()) return;
     auto region = reviewCut();
     if (!region) {
@@ -105,12 +142,13 @@ void Workspace::auditionReview(AuditionMode mode) {
 }
 
 void Workspace::auditionManual(AuditionMode mode) {
-    if (!previewReady_ || !canAddManualCut() || !project_) return;
-    const auto start = manualSeconds(manualStart_);
-    const auto end = manualSeconds(manualEnd_);
+    const Operation operation(*this);
+    if (!previewReady() || !canAddManualCut() || !project()) return;
+    const auto start = manualSeconds(manualStart());
+    const auto end = manualSeconds(manualEnd());
     if (!start || !end) return;
     const CutRegion region(*start, *end, true);
-    CutProject project = *project_;
+    CutProject project = *this->project();
     project.cuts.push_back(region);
     std::stable_sort(project.cuts.begin(), project.cuts.end(),
                      [](const CutRegion& a, const CutRegion& b) { return a.start < b.start; });
@@ -119,16 +157,18 @@ void Workspace::auditionManual(AuditionMode mode) {
 
 void Workspace::beginAudition(const CutRegion& cut, const CutProject& project, AuditionMode mode, bool draft,
                               bool manual) {
-    publish(boundaryDrag_, std::optional<WaveformBoundaryDrag>());
+    const Operation operation(*this);
+    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
     if (!manual) setReviewID(cut.id);
     stopAudition(true);
     pausePlayer();
     std::optional<AuditionPlan> plan;
     try {
         plan = AuditionPlan::forCut(cut, project.cuts, project.info.duration, mode, kAuditionContext);
-    } catch (const MediaError& error) {
-        lastDiagnosticError_ = SupportDiagnostics::privateError(error.message());
-        setNotice(error.message());
+    } catch (...) {
+        const std::string text = describeError(std::current_exception());
+        lastDiagnosticError_ = SupportDiagnostics::privateError(text);
+        setNotice(text);
         return;
     }
     // A draft is auditioned while its numbers are being typed: the field keeps the keyboard.
@@ -137,22 +177,24 @@ void Workspace::beginAudition(const CutRegion& cut, const CutProject& project, A
 }
 
 void Workspace::auditionFull() {
+    const Operation operation(*this);
     if (!canAuditionFull()) return;
     // The position of a running audition is taken over in source time.
     double sourceSeconds = activePlayer().currentTime();
-    if (auditionPlan_) sourceSeconds = auditionPlan_->sourceTime(sourceSeconds);
-    const CutProject project = *project_;
+    if (playback_->audition) sourceSeconds = playback_->audition->plan.sourceTime(sourceSeconds);
+    const CutProject project = *this->project();
     std::optional<AuditionPlan> plan;
     try {
         plan = AuditionPlan::forFullEdit(project.cuts, project.info.duration);
-    } catch (const MediaError& error) {
-        lastDiagnosticError_ = SupportDiagnostics::privateError(error.message());
-        setNotice(error.message());
+    } catch (...) {
+        const std::string text = describeError(std::current_exception());
+        lastDiagnosticError_ = SupportDiagnostics::privateError(text);
+        setNotice(text);
         return;
     }
     const double playback = plan->playbackTime(sourceSeconds);
     const double offset = playback >= plan->duration() - kOneTick ? 0 : playback;
-    publish(boundaryDrag_, std::optional<WaveformBoundaryDrag>());
+    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
     stopAudition(true);
     pausePlayer();
     if (window_) window_->endTextEditing();
@@ -163,24 +205,15 @@ void Workspace::auditionFull() {
 
 void Workspace::startAudition(const AuditionPlan& plan, const CutProject& project, const Uuid& id, bool draft,
                               bool manual, bool full, double startOffset) {
-    const Uuid generation = Uuid::random();
-    auditionGeneration_ = generation;
-    auditionID_ = id;
-    auditionMode_ = plan.mode;
-    auditionPlan_ = plan;
-    auditionLoading_ = true;
-    auditionIsDraft_ = draft;
-    auditionIsManual_ = manual;
-    auditionIsFull_ = full;
-    auditionStartOffset_ = startOffset;
-    emit changed();
-    setAuditionStatus(L("正在准备%@试听…", full ? L("完整剪后") : auditionLabel(plan.mode, manual, draft)));
+    audition_ = std::make_unique<AuditionSession>(startOffset);
+    PlaybackState& playback = edit(playback_);
+    playback.audition = AuditionState{id, plan, draft, manual, full, AuditionState::Phase::preparing};
+    playback.auditionMode = plan.mode;
 
     // The source check and the track list read block: both run on the pool.
-    const CancellationToken token = makeCancellation();
-    auditionCancellation_ = token;
-    QPointer<Workspace> self(this);
-    runInBackground([self, project, plan, token, generation] {
+    const Uuid generation = audition_->generation;
+    const CancellationToken token = audition_->preparation;
+    runInBackground([project, plan, token, generation](const MainThreadPost& post) {
         std::optional<AuditionTimeline> timeline;
         std::exception_ptr error;
         try {
@@ -189,24 +222,20 @@ void Workspace::startAudition(const AuditionPlan& plan, const CutProject& projec
         } catch (...) {
             error = std::current_exception();
         }
-        if (!self) return;
-        self->postToMain([timeline = std::move(timeline), error, token, generation](Workspace& workspace) {
-            if (token->isCancelled() || workspace.auditionGeneration_ != generation) return;
-            if (error) {
-                workspace.stopAudition(true);
-                workspace.setNotice(L("无法试听：%@", describeError(error, L("无法读取这份素材的音视频轨道。"))));
+        post([timeline = std::move(timeline), error, token, generation](Workspace& workspace) {
+            if (token->isCancelled() || !workspace.audition_ || workspace.audition_->generation != generation)
                 return;
-            }
-            workspace.installAudition(*timeline, generation);
+            if (!error) return workspace.installAudition(*timeline, generation);
+            workspace.failAudition(
+                L("无法试听：%@", describeError(error, L("无法读取这份素材的音视频轨道。"))));
         });
     });
 
-    auditionTimeout_.disconnect();
-    connect(&auditionTimeout_, &QTimer::timeout, this, [this, generation] {
-        if (auditionGeneration_ != generation || !auditionLoading_) return;
-        failAudition(L("对比试听加载超时，请重新试听或重新选择原素材。"));
-    });
-    auditionTimeout_.start(loadTimeout_);
+    // The time limit goes with the session: a later audition has a timer of its own.
+    connect(&audition_->timeout, &QTimer::timeout, this, asOperation([this] {
+                if (auditionLoading()) failAudition(L("对比试听加载超时，请重新试听或重新选择原素材。"));
+            }));
+    audition_->timeout.start(loadTimeout_);
 }
 
 void Workspace::failAudition(const std::string& message) {
@@ -215,67 +244,60 @@ void Workspace::failAudition(const std::string& message) {
 }
 
 void Workspace::installAudition(const AuditionTimeline& timeline, const Uuid& generation) {
-    auditionPlayer_ = playerFactory_.makeAuditionPlayer(timeline);
-    Player* current = auditionPlayer_.get();
-    current->setVolume(player_->volume());
-    current->setMuted(player_->isMuted());
-    current->setDefaultRate(player_->defaultRate());
-    emit changed();
-    observePreviewSound(*current);
-    const std::string description = auditionDescription(*auditionPlan_);
+    audition_->player = std::make_unique<OwnedPlayer>(playerFactory_.makeAuditionPlayer(timeline));
+    OwnedPlayer& owned = *audition_->player;
+    Player* current = owned.get();
+    current->setVolume(player().volume());
+    current->setMuted(player().isMuted());
+    current->setDefaultRate(player().defaultRate());
+    set(playback_, &PlaybackState::activePlayer, ActivePlayer::audition);
+    ++edit(playback_).playerRevision;
+    observeSound(owned);
+    followSound(*current);
 
     // Every report checks that it still belongs to this audition and this player.
     const QPointer<Player> weak(current);
-    auto current_ = [this, weak, generation] {
-        return weak && weak == auditionPlayer_.get() && auditionGeneration_ == generation;
+    const auto belongs = [weak, generation](const Workspace& workspace) {
+        return workspace.isCurrentAudition(generation, weak.data());
     };
-    connect(
-        current, &Player::rateChanged, this,
-        [this, current_, description] {
-            if (current_()) auditionRateChanged(description);
-        },
-        Qt::QueuedConnection);
-    connect(
-        current, &Player::statusChanged, this,
-        [this, current_, description] {
-            if (current_()) auditionStatusChanged(description);
-        },
-        Qt::QueuedConnection);
-    auditionObserver_ =
-        current->addPeriodicTimeObserver(kAuditionTickSeconds, [this, current_, description](double seconds) {
-            postToMain([current_, description, seconds](Workspace& workspace) {
-                if (current_()) workspace.auditionTick(seconds, description);
-            });
+    owned.keep(connect(current, &Player::rateChanged, this, asOperation([this, belongs] {
+                           if (belongs(*this)) auditionRateChanged();
+                       }),
+                       Qt::QueuedConnection));
+    owned.keep(connect(current, &Player::statusChanged, this, asOperation([this, belongs] {
+                           if (belongs(*this)) auditionStatusChanged();
+                       }),
+                       Qt::QueuedConnection));
+    owned.addPeriodicObserver(kAuditionTickSeconds, [post = MainThreadPost(*this), belongs](double seconds) {
+        post([belongs, seconds](Workspace& workspace) {
+            if (belongs(workspace)) workspace.auditionTick(seconds);
         });
-    connect(
-        current, &Player::reachedEnd, this,
-        [this, current_, description] {
-            if (current_()) auditionEnded(description);
-        },
-        Qt::QueuedConnection);
+    });
+    owned.keep(connect(current, &Player::reachedEnd, this, asOperation([this, belongs] {
+                           if (belongs(*this)) auditionEnded();
+                       }),
+                       Qt::QueuedConnection));
 }
 
 // ---- Reports of the audition player
 
-void Workspace::auditionStatusChanged(const std::string& description) {
-    Player& player = *auditionPlayer_;
-    switch (player.status()) {
+void Workspace::auditionStatusChanged() {
+    Player& reporting = *auditionPlayer();
+    switch (reporting.status()) {
         case PlayerItemStatus::readyToPlay: {
-            if (!auditionLoading_) return;
-            const double offset = auditionStartOffset_;
+            if (!auditionLoading()) return;
+            const double offset = audition_->startOffset;
             if (!(offset > 0)) {
-                beginAuditionPlayback(0, description);
+                beginAuditionPlayback(0);
                 return;
             }
-            const Uuid generation = auditionGeneration_;
-            const QPointer<Player> weak(&player);
-            player.seek(offset, [this, weak, generation, offset, description](bool finished) {
-                postToMain([weak, generation, offset, description, finished](Workspace& workspace) {
-                    if (!weak || weak != workspace.auditionPlayer_.get() ||
-                        workspace.auditionGeneration_ != generation || !workspace.auditionLoading_)
-                        return;
+            const Uuid generation = audition_->generation;
+            const QPointer<Player> weak(&reporting);
+            reporting.seek(offset, [post = MainThreadPost(*this), weak, generation, offset](bool finished) {
+                post([weak, generation, offset, finished](Workspace& workspace) {
+                    if (!workspace.isCurrentAudition(generation, weak.data()) || !workspace.auditionLoading()) return;
                     if (finished)
-                        workspace.beginAuditionPlayback(offset, description);
+                        workspace.beginAuditionPlayback(offset);
                     else
                         workspace.failAudition(L("无法定位试听位置，请重试。"));
                 });
@@ -290,70 +312,64 @@ void Workspace::auditionStatusChanged(const std::string& description) {
     }
 }
 
-void Workspace::beginAuditionPlayback(double seconds, const std::string& description) {
-    publish(auditionLoading_, false);
-    auditionTimeout_.stop();
-    setAuditionStatus(description + auditionPlaybackSuffix());
-    playbackClock_.setPosition(auditionPlan_->sourceTime(seconds));
-    auditionPlayer_->play();
+void Workspace::beginAuditionPlayback(double seconds) {
+    audition_->timeout.stop();
+    setAuditionPhase(AuditionState::Phase::playing);
+    playbackClock_.setPosition(playback_->audition->plan.sourceTime(seconds));
+    auditionPlayer()->play();
     setIsPlaying(true);
 }
 
-void Workspace::auditionTick(double seconds, const std::string& description) {
+void Workspace::auditionTick(double seconds) {
     // The cursor moves over the source waveform and jumps over what an edited plan leaves out.
-    playbackClock_.setPosition(auditionPlan_->sourceTime(seconds));
-    if (!auditionRestartPending_) setIsPlaying(auditionPlayer_->rate() > 0);
-    if (isPlaying_) setAuditionStatus(description + auditionPlaybackSuffix());
+    playbackClock_.setPosition(playback_->audition->plan.sourceTime(seconds));
+    if (!audition_->restartPending) setIsPlaying(auditionPlayer()->rate() > 0);
+    if (isPlaying() && !auditionLoading()) setAuditionPhase(AuditionState::Phase::playing);
 }
 
-void Workspace::auditionRateChanged(const std::string& description) {
-    if (auditionRestartPending_) return;
-    Player& player = *auditionPlayer_;
-    setIsPlaying(player.rate() > 0);
-    if (isPlaying_) {
-        setAuditionStatus(description + auditionPlaybackSuffix());
-        return;
-    }
-    if (auditionLoading_) return;
-    const auto duration = player.duration();
-    const std::string ended = L(" · 已结束");
-    const bool showsEnd = auditionStatus_ && auditionStatus_->ends_with(ended);
-    if (duration && std::isfinite(*duration) && player.currentTime() < *duration - kAuditionEndTolerance &&
-        !showsEnd)
-        setAuditionStatus(description + L(" · 已暂停"));
+void Workspace::auditionRateChanged() {
+    if (audition_->restartPending) return;
+    Player& reporting = *auditionPlayer();
+    setIsPlaying(reporting.rate() > 0);
+    if (auditionLoading()) return;
+    if (isPlaying()) return setAuditionPhase(AuditionState::Phase::playing);
+    const auto duration = reporting.duration();
+    const bool ended = playback_->audition->phase == AuditionState::Phase::ended;
+    if (duration && std::isfinite(*duration) && reporting.currentTime() < *duration - kAuditionEndTolerance &&
+        !ended)
+        setAuditionPhase(AuditionState::Phase::paused);
 }
 
-void Workspace::auditionEnded(const std::string& description) {
-    Player& player = *auditionPlayer_;
-    const AuditionPlan& plan = *auditionPlan_;
-    if (player.rate() != 0 || player.currentTime() < plan.duration() - kAuditionEndTolerance) return;
-    if (!repeatAudition_ || cutBusy_) {
+void Workspace::auditionEnded() {
+    Player& reporting = *auditionPlayer();
+    const AuditionPlan plan = playback_->audition->plan;
+    if (reporting.rate() != 0 || reporting.currentTime() < plan.duration() - kAuditionEndTolerance) return;
+    if (!repeatAudition() || cutBusy()) {
         setIsPlaying(false);
         playbackClock_.setPosition(plan.sourceTime(plan.duration()));
-        setAuditionStatus(description + L(" · 已结束"));
+        setAuditionPhase(AuditionState::Phase::ended);
         return;
     }
-    if (auditionRestartPending_) return;
+    if (audition_->restartPending) return;
     const Uuid restart = Uuid::random();
-    auditionRestartToken_ = restart;
-    auditionRestartPending_ = true;
+    audition_->restartToken = restart;
+    audition_->restartPending = true;
     setIsPlaying(true);
-    const Uuid generation = auditionGeneration_;
-    const QPointer<Player> weak(&player);
-    player.seek(0, [this, weak, generation, restart, description](bool finished) {
-        postToMain([weak, generation, restart, description, finished](Workspace& workspace) {
-            if (!weak || weak != workspace.auditionPlayer_.get() ||
-                workspace.auditionGeneration_ != generation || workspace.auditionRestartToken_ != restart)
+    const Uuid generation = audition_->generation;
+    const QPointer<Player> weak(&reporting);
+    reporting.seek(0, [post = MainThreadPost(*this), weak, generation, restart](bool finished) {
+        post([weak, generation, restart, finished](Workspace& workspace) {
+            if (!workspace.isCurrentAudition(generation, weak.data()) || workspace.audition_->restartToken != restart)
                 return;
-            workspace.auditionRestartPending_ = false;
-            if (finished && workspace.repeatAudition_ && !workspace.cutBusy_) {
-                workspace.playbackClock_.setPosition(workspace.auditionPlan_->sourceTime(0));
-                workspace.setAuditionStatus(description + workspace.auditionPlaybackSuffix());
+            workspace.audition_->restartPending = false;
+            if (finished && workspace.repeatAudition() && !workspace.cutBusy()) {
+                workspace.playbackClock_.setPosition(workspace.playback_->audition->plan.sourceTime(0));
+                workspace.setAuditionPhase(AuditionState::Phase::playing);
                 weak->play();
                 workspace.setIsPlaying(true);
             } else {
                 workspace.setIsPlaying(false);
-                workspace.setAuditionStatus(description + L(" · 已暂停"));
+                workspace.setAuditionPhase(AuditionState::Phase::paused);
             }
         });
     });
@@ -362,54 +378,46 @@ void Workspace::auditionEnded(const std::string& description) {
 // ---- Looping and stopping
 
 void Workspace::setRepeatAudition(bool on) {
+    const Operation operation(*this);
     if (!canRepeatAudition()) return;
-    publish(repeatAudition_, on);
-    const bool showsEnd = auditionStatus_ && auditionStatus_->ends_with(L(" · 已结束"));
-    if ((on || !auditionRestartPending_) && auditionPlan_ && !showsEnd)
-        setAuditionStatus(auditionDescription(*auditionPlan_) + auditionPlaybackSuffix());
-    if (!on && auditionRestartPending_) {
-        auditionRestartToken_ = Uuid::random();
-        auditionRestartPending_ = false;
-        if (auditionPlayer_) auditionPlayer_->pause();
+    set(playback_, &PlaybackState::repeatAudition, on);
+    // Unless it reports the end, the status line now names the new playback mode.
+    const bool ended = playback_->audition->phase == AuditionState::Phase::ended;
+    if ((on || !audition_->restartPending) && !ended) setAuditionPhase(AuditionState::Phase::playing);
+    if (!on && audition_->restartPending) {
+        audition_->cancelRestart();
+        if (Player* playing = auditionPlayer()) playing->pause();
         setIsPlaying(false);
-        if (auditionPlan_) setAuditionStatus(auditionDescription(*auditionPlan_) + L(" · 已暂停"));
+        setAuditionPhase(AuditionState::Phase::paused);
     }
 }
 
 void Workspace::stopAudition(bool returnToSource) {
-    if (!auditionID_) return;
+    const Operation operation(*this);
+    if (!playback_->audition) return;
     const double shown = playbackClock_.position();
-    auditionRestartToken_ = Uuid::random();
-    auditionRestartPending_ = false;
-    auditionGeneration_ = Uuid::random();
-    auditionCancellation_->cancel();
-    auditionTimeout_.stop();
-    if (auditionPlayer_) {
+    std::unique_ptr<AuditionSession> session = std::move(audition_);
+    if (Player* playing = session->player ? session->player->get() : nullptr) {
         // Sound and speed changed during the audition carry over to the preview.
-        player_->setVolume(auditionPlayer_->volume());
-        player_->setMuted(auditionPlayer_->isMuted());
-        player_->setDefaultRate(auditionPlayer_->defaultRate());
-        auditionPlayer_->pause();
-        if (auditionObserver_) auditionPlayer_->removeTimeObserver(*auditionObserver_);
-        auditionObserver_.reset();
-        auditionPlayer_.reset();
+        player().setVolume(playing->volume());
+        player().setMuted(playing->isMuted());
+        player().setDefaultRate(playing->defaultRate());
+        playing->pause();
+        set(playback_, &PlaybackState::activePlayer, ActivePlayer::preview);
+        ++edit(playback_).playerRevision;
     }
-    observePreviewSound(*player_);
-    auditionID_.reset();
-    auditionPlan_.reset();
-    auditionLoading_ = false;
-    auditionStatus_.reset();
-    auditionIsDraft_ = false;
-    auditionIsManual_ = false;
-    auditionIsFull_ = false;
-    auditionStartOffset_ = 0;
-    isPlaying_ = false;
-    emit changed();
-    if (returnToSource) player_->seek(shown);
+    // Its player goes with its observers and connections; its tasks and timer with it.
+    session.reset();
+    followSound(player());
+    PlaybackState& playback = edit(playback_);
+    playback.audition.reset();
+    playback.isPlaying = false;
+    if (returnToSource) player().seek(shown);
 }
 
 void Workspace::stopAdjustmentAudition(const Uuid& id) {
-    if (auditionIsDraft_ && auditionID_ == id) stopAudition(true);
+    const Operation operation(*this);
+    if (auditionIsDraft() && auditionID() == id) stopAudition(true);
 }
 
 }  // namespace talvian

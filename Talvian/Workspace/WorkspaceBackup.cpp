@@ -6,22 +6,22 @@
 namespace talvian {
 
 void Workspace::backupCurrentProject() {
-    if (!project_ || !sessionBackupURL_) return;
+    const Operation operation(*this);
+    if (!project() || !sessionBackupURL_) return;
     try {
         if (!sessionBackupWriter_) sessionBackupWriter_ = std::make_unique<SessionBackup>(*sessionBackupURL_);
-        sessionBackupWriter_->write(*project_, sessionNeedsArchive_, RecentSession::Origin::switching);
+        sessionBackupWriter_->write(*project(), sessionNeedsArchive_, RecentSession::Origin::switching);
         sessionNeedsArchive_ = false;
-        publish(recentSessions_, sessionBackupWriter_->recentSessions());
-        publish(sessionBackupName_,
-                std::optional<std::string>(std::filesystem::path(project_->source).filename()));
-        publish(sessionBackupSaved_, true);
-        publish(sessionBackupIssue_, std::optional<std::string>());
-    } catch (const MediaError& error) {
-        publish(sessionBackupSaved_, false);
-        publish(sessionBackupIssue_, std::optional<std::string>(error.message()));
+        set(document_, &DocumentState::recentSessions, sessionBackupWriter_->recentSessions());
+        set(document_, &DocumentState::sessionBackupName,
+            std::optional<std::string>(std::filesystem::path(project()->source).filename()));
+        set(document_, &DocumentState::sessionBackupSaved, true);
+        set(document_, &DocumentState::sessionBackupIssue, std::nullopt);
     } catch (...) {
-        publish(sessionBackupSaved_, false);
-        publish(sessionBackupIssue_, std::optional<std::string>(L("本机备份不可写，请先保存项目。")));
+        set(document_, &DocumentState::sessionBackupSaved, false);
+        set(document_, &DocumentState::sessionBackupIssue,
+            std::optional<std::string>(
+                describeError(std::current_exception(), L("本机备份不可写，请先保存项目。"))));
     }
 }
 

@@ -25,31 +25,34 @@ const CutRegion* findRegion(const std::vector<CutRegion>& cuts, const Uuid& id) 
 }  // namespace
 
 void Workspace::setBoundaryDrag(std::optional<WaveformBoundaryDrag> value) {
-    publish(boundaryDrag_, std::move(value));
+    const Operation operation(*this);
+    set(waveform_, &WaveformState::boundaryDrag, std::move(value));
 }
 
 bool Workspace::canAdjustWaveformBoundary() const {
-    return !cutBusy_ && !needsAnalysis() && visibleWaveformWindow().length() <= kLongestAdjustableWindow &&
+    return !cutBusy() && !needsAnalysis() && visibleWaveformWindow().length() <= kLongestAdjustableWindow &&
            reviewCut().has_value();
 }
 
 void Workspace::beginWaveformBoundary(const Uuid& id, CutBoundary edge) {
-    if (boundaryDrag_ || !canAdjustWaveformBoundary() || !project_) return;
-    const CutRegion* region = findRegion(project_->cuts, id);
-    if (!region || reviewID_ != id || !(region->end - region->start > CutAdjustmentState::kMinimumLength))
+    const Operation operation(*this);
+    if (boundaryDrag() || !canAdjustWaveformBoundary() || !project()) return;
+    const CutRegion* region = findRegion(project()->cuts, id);
+    if (!region || reviewID() != id || !(region->end - region->start > CutAdjustmentState::kMinimumLength))
         return;
     const CutRegion original = *region;
     stopAudition(true);
     pausePlayer();
-    setBoundaryDrag(WaveformBoundaryDrag{original, project_->cuts, project_->source, visibleWaveformWindow(),
-                                         project_->info.duration, edge, original});
+    setBoundaryDrag(WaveformBoundaryDrag{original, project()->cuts, project()->source, visibleWaveformWindow(),
+                                         project()->info.duration, edge, original});
 }
 
 void Workspace::updateWaveformBoundary(double translationFraction) {
-    if (!boundaryDrag_) return;
-    const WaveformBoundaryDrag& drag = *boundaryDrag_;
-    if (cutBusy_ || needsAnalysis() || !project_ || project_->source != drag.source ||
-        project_->info.duration != drag.duration || project_->cuts != drag.cutsBefore) {
+    const Operation operation(*this);
+    if (!boundaryDrag()) return;
+    const WaveformBoundaryDrag& drag = *boundaryDrag();
+    if (cutBusy() || needsAnalysis() || !project() || project()->source != drag.source ||
+        project()->info.duration != drag.duration || project()->cuts != drag.cutsBefore) {
         setBoundaryDrag(std::nullopt);
         return;
     }
@@ -59,24 +62,26 @@ void Workspace::updateWaveformBoundary(double translationFraction) {
 }
 
 void Workspace::finishWaveformBoundary() {
-    if (!boundaryDrag_) return;
-    const WaveformBoundaryDrag drag = *boundaryDrag_;
+    const Operation operation(*this);
+    if (!boundaryDrag()) return;
+    const WaveformBoundaryDrag drag = *boundaryDrag();
     setBoundaryDrag(std::nullopt);
-    if (cutBusy_ || needsAnalysis() || !project_ || project_->source != drag.source ||
-        project_->info.duration != drag.duration || project_->cuts != drag.cutsBefore)
+    if (cutBusy() || needsAnalysis() || !project() || project()->source != drag.source ||
+        project()->info.duration != drag.duration || project()->cuts != drag.cutsBefore)
         return;
     if (drag.proposed == drag.original) return;
     adjustCut(drag.original.id, drag.proposed.start, drag.proposed.end);
 }
 
 bool Workspace::nudgeWaveformBoundary(const Uuid& id, CutBoundary edge, int direction, bool coarse) {
-    if (boundaryDrag_ || !canAdjustWaveformBoundary() || (direction != 1 && direction != -1) ||
-        reviewID_ != id || !project_)
+    const Operation operation(*this);
+    if (boundaryDrag() || !canAdjustWaveformBoundary() || (direction != 1 && direction != -1) ||
+        reviewID() != id || !project())
         return false;
-    const CutRegion* region = findRegion(project_->cuts, id);
+    const CutRegion* region = findRegion(project()->cuts, id);
     if (!region || !(region->end - region->start > CutAdjustmentState::kMinimumLength)) return false;
     const WaveformWindow window = visibleWaveformWindow();
-    WaveformBoundaryDrag drag{*region, project_->cuts, project_->source, window, project_->info.duration,
+    WaveformBoundaryDrag drag{*region, project()->cuts, project()->source, window, project()->info.duration,
                               edge,    *region};
     const double step = coarse ? kCoarseNudgeSeconds : kFineNudgeSeconds;
     drag.update(step * direction / window.length());

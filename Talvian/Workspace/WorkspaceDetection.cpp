@@ -1,8 +1,5 @@
 // Detection preview and the undo history of the detection settings.
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 #include "Export/SupportDiagnostics.h"
 #include "Model/Localization.h"
 #include "Workspace.h"
@@ -18,18 +15,20 @@ constexpr std::size_t kMaxOptionHistory = 50;
 }  // namespace
 
 void Workspace::recordOptions(const CutOptions& before) {
-    if (before == cutOptions_) return;
-    optionPast_.push_back(before);
-    if (optionPast_.size() > kMaxOptionHistory) optionPast_.erase(optionPast_.begin());
-    optionFuture_.clear();
+    if (before == cutOptions()) return;
+    DocumentState& document = edit(document_);
+    document.optionPast.push_back(before);
+    if (document.optionPast.size() > kMaxOptionHistory) document.optionPast.erase(document.optionPast.begin());
+    document.optionFuture.clear();
 }
 
 void Workspace::stepOptionHistory(bool undo) {
-    auto& from = undo ? optionPast_ : optionFuture_;
-    auto& to = undo ? optionFuture_ : optionPast_;
+    DocumentState& document = edit(document_);
+    auto& from = undo ? document.optionPast : document.optionFuture;
+    auto& to = undo ? document.optionFuture : document.optionPast;
     const CutOptions target = from.back();
     from.pop_back();
-    to.push_back(cutOptions_);
+    to.push_back(cutOptions());
     applyingOptionHistory_ = true;
     setCutOptions(target);
     applyingOptionHistory_ = false;
@@ -37,74 +36,55 @@ void Workspace::stepOptionHistory(bool undo) {
 }
 
 void Workspace::cancelDetectionPreview() {
-    detectionPreviewTimer_.stop();
-    QObject::disconnect(&detectionPreviewTimer_, nullptr, this, nullptr);
-    detectionPreviewCancellation_->cancel();
-    detectionPreviewGeneration_ = Uuid::random();
-    publish(detectionCalculating_, false);
-    publish(detectionPreview_, std::optional<CutProject>());
-    publish(detectionPreviewIssue_, std::optional<std::string>());
+    const Operation operation(*this);
+    detectionLoader_.cancel();
+    set(detection_, &DetectionState::calculating, false);
+    set(detection_, &DetectionState::preview, std::nullopt);
+    set(detection_, &DetectionState::issue, std::nullopt);
 }
 
 void Workspace::previewDetection(const CutOptions& options) {
+    const Operation operation(*this);
     cancelDetectionPreview();
-    if (!source_ || cutBusy_) return;
-    const Uuid generation = Uuid::random();
-    const CancellationToken token = makeCancellation();
-    detectionPreviewGeneration_ = generation;
-    detectionPreviewCancellation_ = token;
-    publish(detectionCalculating_, true);
-    const fs::path url = *source_;
-
-    // The debounce: a newer call stops this timer before it fires, so dragging a slider
-    // starts at most one analysis per pause.
-    connect(&detectionPreviewTimer_, &QTimer::timeout, this, [this, generation, token, url, options] {
-        QObject::disconnect(&detectionPreviewTimer_, nullptr, this, nullptr);
-        if (token->isCancelled() || generation != detectionPreviewGeneration_) return;
+    if (!source() || cutBusy()) return;
+    set(detection_, &DetectionState::calculating, true);
+    const fs::path url = *source();
+    // The debounce: a newer request restarts the delay, so dragging a slider starts at most
+    // one analysis per pause.
+    detectionLoader_.request([this, url, options](const LoadTicket& ticket) {
         const Analyzer analyzer = analyzer_;
-        QPointer<Workspace> self(this);
-        runInBackground([self, analyzer, url, options, token, generation] {
+        runInBackground([analyzer, url, options, ticket](const MainThreadPost& post) {
             std::optional<CutProject> result;
-            std::string failure;
+            std::exception_ptr error;
             try {
-                result = analyzer(url, options, token, [](double, const std::string&) {});
-            } catch (const MediaError& error) {
-                failure = error.message();
+                result = analyzer(url, options, ticket.token, [](double, const std::string&) {});
             } catch (...) {
-                failure =
-                    L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。");
+                error = std::current_exception();
             }
-            if (!self) return;
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, result = std::move(result), failure, token, generation, url]() mutable {
-                    if (!self || self->detectionPreviewGeneration_ != generation || self->source_ != url ||
-                        token->isCancelled())
-                        return;
-                    self->publish(self->detectionCalculating_, false);
-                    if (result) {
-                        self->publish(self->detectionPreview_, std::move(result));
-                    } else {
-                        self->lastDiagnosticError_ = SupportDiagnostics::privateError(failure);
-                        self->publish(self->detectionPreviewIssue_, std::optional<std::string>(failure));
-                    }
-                },
-                Qt::QueuedConnection);
+            post([result = std::move(result), error, ticket, url](Workspace& workspace) mutable {
+                if (!workspace.detectionLoader_.isCurrent(ticket) || workspace.source() != url) return;
+                workspace.set(workspace.detection_, &DetectionState::calculating, false);
+                if (result) return workspace.set(workspace.detection_, &DetectionState::preview, std::move(result));
+                // The same text a failed analysis shows: a child's own words never reach the screen.
+                const std::string text = ProcessingFailure::message(describeError(error));
+                workspace.lastDiagnosticError_ = SupportDiagnostics::privateError(text);
+                workspace.set(workspace.detection_, &DetectionState::issue, std::optional<std::string>(text));
+            });
         });
     });
-    detectionPreviewTimer_.start(detectionPreviewDelay_);
 }
 
 bool Workspace::applyDetectionPreview(const CutOptions& options) {
-    if (cutBusy_ || detectionCalculating_ || !detectionPreview_ || !source_ ||
-        fs::path(detectionPreview_->source) != *source_ || !(detectionPreview_->options == options))
+    const Operation operation(*this);
+    if (cutBusy() || detectionCalculating() || !detectionPreview() || !source() ||
+        fs::path(detectionPreview()->source) != *source() || !(detectionPreview()->options == options))
         return false;
-    const CutOptions remembered = cutOptions_;
+    const CutOptions remembered = cutOptions();
     setCutOptions(options);
-    const CutProject preview = *detectionPreview_;
-    cutCancellation_ = makeCancellation();
-    didAnalyze(preview, cutCancellation_);
-    if (project_ && project_->cuts == preview.cuts && project_->options == options) {
+    const CutProject preview = *detectionPreview();
+    // Installed exactly like a finished analysis: a job that completes at once.
+    didAnalyze(preview, job_.start(std::nullopt));
+    if (project() && project()->cuts == preview.cuts && project()->options == options) {
         cancelDetectionPreview();
         return true;
     }

@@ -78,34 +78,36 @@ ProbedStreams probeStreams(const fs::path& source) {
 }  // namespace
 
 void Workspace::exportDiagnostics() {
+    const Operation operation(*this);
     if (!window_) return;
     SavePanelRequest request;
     request.kind = SavePanelRequest::Kind::plainText;
     request.defaultName = "Talvian-Diagnostics.txt";
-    const auto target = window_->chooseSaveLocation(request);
+    const auto target = showPanel([this, &request] { return window_->chooseSaveLocation(request); });
     if (!target) return;
 
     // The snapshot: edits made while the report is built do not reach it.
-    const std::optional<MediaInfo> info = project_ ? std::optional<MediaInfo>(project_->info) : std::nullopt;
-    const std::optional<fs::path> source = source_;
+    const std::optional<MediaInfo> info = project() ? std::optional<MediaInfo>(project()->info) : std::nullopt;
+    const std::optional<fs::path> source = this->source();
     const std::optional<std::string> lastError = lastDiagnosticError_;
     const nlohmann::json infoDictionary = readInfoDictionary();
     const std::string version = infoText(infoDictionary, "CFBundleShortVersionString");
     const std::string build = infoText(infoDictionary, "CFBundleVersion");
     const std::string language = preferredLanguage();
 
-    runInBackground([this, target = *target, info, source, lastError, version, build, language] {
+    runInBackground([target = *target, info, source, lastError, version, build, language](const MainThreadPost& post) {
         const ProbedStreams streams = source ? probeStreams(*source) : ProbedStreams();
         std::optional<DiagnosticMedia> media;
         if (info) media = DiagnosticMedia(*info, streams.codecs, streams.channels);
         const std::string report =
             SupportDiagnostics::text(version, build, SupportDiagnostics::systemVersion(),
                                      SupportDiagnostics::processorName(), language, lastError, media);
-        postToMain([target, report](Workspace& w) {
+        post([target, report](Workspace& workspace) {
             try {
                 writeFileAtomically(target, report);
             } catch (...) {
-                w.setNotice(L("无法保存诊断信息，请选择其他保存位置。"));
+                // One advice whatever the reason: the user picks another place.
+                workspace.setNotice(L("无法保存诊断信息，请选择其他保存位置。"));
             }
         });
     });

@@ -8,27 +8,27 @@
 namespace talvian {
 
 bool Workspace::applyCuts(std::vector<CutRegion> list) {
-    if (cutBusy_ || needsAnalysis() || !project_ || list == project_->cuts) return false;
+    if (cutBusy() || needsAnalysis() || !project() || list == project()->cuts) return false;
     if (window_ && !window_->endTextEditing()) return false;
-    publish(boundaryDrag_, std::optional<WaveformBoundaryDrag>());
+    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
     stopAudition(true);
-    optionPast_.clear();
-    optionFuture_.clear();
+    clearOptionHistory();
     // The history is changed in place: copying 50 whole cut lists per edit is too slow.
-    cutHistory_.record(project_->cuts, list);
-    emit changed();
-    CutProject edited = *project_;
+    cutHistory_.record(project()->cuts, list);
+    bumpCutHistory();
+    CutProject edited = *project();
     edited.cuts = std::move(list);
     setProject(std::move(edited));
     reconcileReview();
-    publish(cutOutput_, std::optional<std::filesystem::path>());
+    setCutOutput(std::nullopt);
     setCutStatus(L("剪辑已调整，可撤销或继续试听。"));
     return true;
 }
 
 void Workspace::toggleCut(const Uuid& id) {
-    if (cutBusy_ || needsAnalysis() || !project_) return;
-    auto list = project_->cuts;
+    const Operation operation(*this);
+    if (cutBusy() || needsAnalysis() || !project()) return;
+    auto list = project()->cuts;
     const auto region =
         std::find_if(list.begin(), list.end(), [&id](const CutRegion& r) { return r.id == id; });
     if (region == list.end()) return;
@@ -38,34 +38,38 @@ void Workspace::toggleCut(const Uuid& id) {
 }
 
 void Workspace::toggleReviewCut() {
-    if (cutBusy_ || needsAnalysis()) return;
+    const Operation operation(*this);
+    if (cutBusy() || needsAnalysis()) return;
     if (auto current = reviewCut()) toggleCut(current->id);
 }
 
 void Workspace::toggleSelectedCuts() {
+    const Operation operation(*this);
     if (!canApplyBatch()) {
         toggleReviewCut();
         return;
     }
     bool allRemoved = true;
-    for (const auto& region : project_->cuts)
-        if (batchIDs_.contains(region.id) && !region.remove) allRemoved = false;
+    for (const auto& region : project()->cuts)
+        if (batchIDs().contains(region.id) && !region.remove) allRemoved = false;
     applyBatch(!allRemoved);
 }
 
 void Workspace::setAllCuts(bool remove) {
-    if (!project_) return;
-    auto list = project_->cuts;
+    const Operation operation(*this);
+    if (!project()) return;
+    auto list = project()->cuts;
     for (auto& region : list) region.remove = remove;
     applyCuts(std::move(list));
 }
 
 bool Workspace::applyBatch(bool remove) {
-    if (!canApplyBatch() || !project_) return false;
-    auto list = project_->cuts;
+    const Operation operation(*this);
+    if (!canApplyBatch() || !project()) return false;
+    auto list = project()->cuts;
     long long count = 0;
     for (auto& region : list) {
-        if (batchIDs_.contains(region.id) && region.remove != remove) {
+        if (batchIDs().contains(region.id) && region.remove != remove) {
             region.remove = remove;
             ++count;
         }
@@ -79,9 +83,10 @@ bool Workspace::applyBatch(bool remove) {
 }
 
 bool Workspace::adjustCut(const Uuid& id, double start, double end) {
-    if (cutBusy_ || needsAnalysis() || !project_) return false;
-    if (!CutAdjustmentState::valid(start, end, project_->info.duration)) return false;
-    auto list = project_->cuts;
+    const Operation operation(*this);
+    if (cutBusy() || needsAnalysis() || !project()) return false;
+    if (!CutAdjustmentState::valid(start, end, project()->info.duration)) return false;
+    auto list = project()->cuts;
     const auto region =
         std::find_if(list.begin(), list.end(), [&id](const CutRegion& r) { return r.id == id; });
     if (region == list.end()) return false;
@@ -94,6 +99,7 @@ bool Workspace::adjustCut(const Uuid& id, double start, double end) {
 }
 
 void Workspace::undoInContext() {
+    const Operation operation(*this);
     if (window_ && window_->undoTextEditing()) return;
     if (canUndoOptions()) {
         stepOptionHistory(true);
@@ -103,6 +109,7 @@ void Workspace::undoInContext() {
 }
 
 void Workspace::redoInContext() {
+    const Operation operation(*this);
     if (window_ && window_->redoTextEditing()) return;
     if (canRedoOptions()) {
         stepOptionHistory(false);
@@ -112,30 +119,35 @@ void Workspace::redoInContext() {
 }
 
 bool Workspace::canUndoCut() const {
-    return !cutBusy_ && !needsAnalysis() && cutHistory_.canUndo();
+    return !cutBusy() && !needsAnalysis() && cutHistory_.canUndo();
 }
 bool Workspace::canRedoCut() const {
-    return !cutBusy_ && !needsAnalysis() && cutHistory_.canRedo();
+    return !cutBusy() && !needsAnalysis() && cutHistory_.canRedo();
 }
 
-void Workspace::undoCut() { stepCutHistory(true); }
+void Workspace::undoCut() {
+    const Operation operation(*this);
+    stepCutHistory(true);
+}
 
-void Workspace::redoCut() { stepCutHistory(false); }
+void Workspace::redoCut() {
+    const Operation operation(*this);
+    stepCutHistory(false);
+}
 
 void Workspace::stepCutHistory(bool undo) {
-    publish(boundaryDrag_, std::optional<WaveformBoundaryDrag>());
-    if (!(undo ? canUndoCut() : canRedoCut()) || !project_) return;
-    auto restored = undo ? cutHistory_.undo(project_->cuts) : cutHistory_.redo(project_->cuts);
+    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
+    if (!(undo ? canUndoCut() : canRedoCut()) || !project()) return;
+    auto restored = undo ? cutHistory_.undo(project()->cuts) : cutHistory_.redo(project()->cuts);
     if (!restored) return;
-    emit changed();
-    optionPast_.clear();
-    optionFuture_.clear();
+    bumpCutHistory();
+    clearOptionHistory();
     stopAudition(true);
-    CutProject edited = *project_;
+    CutProject edited = *project();
     edited.cuts = std::move(*restored);
     setProject(std::move(edited));
     reconcileReview();
-    publish(cutOutput_, std::optional<std::filesystem::path>());
+    setCutOutput(std::nullopt);
     setCutStatus(undo ? L("已撤销上一步剪辑。") : L("已重做剪辑。"));
 }
 

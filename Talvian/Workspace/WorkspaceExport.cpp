@@ -27,54 +27,55 @@ constexpr std::int64_t kMultichannelCount = 3;
 bool Workspace::exportCopiesOriginal() const {
     // The format the export will really use: a video's sound always goes to AAC in the MP4,
     // whatever container was chosen for audio-only sources.
-    return project_ && VevazAvezud::copiesOriginal(*project_, exportFormat());
+    return project() && VevazAvezud::copiesOriginal(*project(), exportFormat());
 }
 
 std::optional<std::string> Workspace::exportAudioTrackNote() const {
-    if (!project_ || project_->info.audioTracks <= 1) return std::nullopt;
+    if (!project() || project()->info.audioTracks <= 1) return std::nullopt;
     if (exportCopiesOriginal())
         return L("保留全部%@条音轨；此处显示第1条的规格。",
-                 static_cast<long long>(project_->info.audioTracks));
+                 static_cast<long long>(project()->info.audioTracks));
     return L("仅导出第1条音轨。");
 }
 
 std::optional<std::string> Workspace::exportAudioSpecLabel() const {
-    if (!exportAudioSource() || !exportAudioInfo_) return std::nullopt;
-    std::int64_t rate = exportAudioInfo_->sampleRate;
+    const auto& info = exportAudioInfo();
+    if (!exportAudioSource() || !info) return std::nullopt;
+    std::int64_t rate = info->sampleRate;
     const bool encodesAac = exportFormat() == AudioOutputFormat::m4a && !exportCopiesOriginal() &&
-                            exportAudioInfo_->channels < kMultichannelCount;
+                            info->channels < kMultichannelCount;
     if (encodesAac) rate = AudioRenderer::kAacSampleRate;
-    return audioSpecText(rate, exportAudioInfo_->channels);
+    return audioSpecText(rate, info->channels);
 }
 
 // ---- The export job
 
 void Workspace::exportCut() {
-    if (!project_ || needsAnalysis() || cutBusy_) return;
-    setCutBusy(true);
-    const CancellationToken token = makeCancellation();
-    cutCancellation_ = token;
-    const CutProject project = *project_;
-    const fs::path folder = outputFolder_;
+    const Operation operation(*this);
+    if (!project() || needsAnalysis() || cutBusy()) return;
+    // The free-space check is a job of its own that keeps the status line.
+    const CancellationToken token = job_.start(std::nullopt);
+    const CutProject project = *this->project();
+    const fs::path folder = outputFolder();
     const AudioOutputFormat format = exportFormat();
     const DiskPreflight preflight =
         diskPreflight_ ? diskPreflight_
                        : [](const CutProject& p, const fs::path& f, AudioOutputFormat a,
                             const CancellationToken& t) { return ExportDiskPreflight::check(p, f, a, t); };
-    runInBackground([this, project, folder, format, preflight, token] {
+    runInBackground([project, folder, format, preflight, token](const MainThreadPost& post) {
         std::optional<DiskSpaceShortfall> shortfall;
         try {
             shortfall = preflight(project, folder, format, token);
         } catch (...) {
             // The check is advisory: without an answer the export goes ahead.
         }
-        postToMain([project, folder, format, token, shortfall](Workspace& w) {
-            if (w.cutCancellation_ != token) return;
-            w.setCutBusy(false);
-            if (token->isCancelled()) return;
-            if (!shortfall) return w.startExport(project, folder, format);
-            w.setNotice(shortfall->message());
-            w.lastDiagnosticError_ = L("磁盘空间不足。当前剪辑已保留。");
+        post([project, folder, format, token, shortfall](Workspace& workspace) {
+            if (!workspace.job_.owns(token)) return;
+            if (token->isCancelled()) return workspace.job_.finish(JobOutcome::cancelled, std::nullopt);
+            if (!shortfall) return workspace.startExport(project, folder, format);
+            workspace.job_.finish(JobOutcome::failed, std::nullopt);
+            workspace.setNotice(shortfall->message());
+            workspace.lastDiagnosticError_ = L("磁盘空间不足。当前剪辑已保留。");
         });
     });
 }
@@ -82,27 +83,23 @@ void Workspace::exportCut() {
 void Workspace::startExport(const CutProject& project, const fs::path& folder, AudioOutputFormat format) {
     stopAudition(true);
     pausePlayer();
-    setCutBusy(true);
-    publish(cutOutput_, std::optional<fs::path>());
-    setCutProgress(0);
-    setCutStatus(L("准备导出"));
-    const CancellationToken token = makeCancellation();
-    cutCancellation_ = token;
-    runInBackground([this, project, folder, format, token] {
+    const CancellationToken token = job_.start(L("准备导出"));
+    setCutOutput(std::nullopt);
+    runInBackground([project, folder, format, token](const MainThreadPost& post) {
         fs::path output;
         try {
             // The export's reports carry on to the end, also after a cancel: its last step texts
             // say what was left on disk.
             output = VevazAvezud::exportCut(project, folder, format, token,
-                                            [this](double f, const std::string& step) {
-                                                postToMain([f, step](Workspace& w) {
-                                                    w.setCutProgress(f);
-                                                    w.setCutStatus(step);
+                                            [post, token](double f, const std::string& step) {
+                                                post([token, f, step](Workspace& workspace) {
+                                                    workspace.job_.report(token, f, step, true);
                                                 });
                                             });
         } catch (...) {
-            postToMain(
-                [error = std::current_exception(), token](Workspace& w) { w.exportFailed(error, token); });
+            post([error = std::current_exception(), token](Workspace& workspace) {
+                workspace.exportFailed(error, token);
+            });
             return;
         }
         std::optional<std::int64_t> channels;
@@ -110,6 +107,7 @@ void Workspace::startExport(const CutProject& project, const fs::path& folder, A
             // Its own token: a cancel after delivery must not lose the channel count.
             channels = AudioStreamInfo::read(output, makeCancellation()).channels;
         } catch (...) {
+            // Unknown channels have their own notice below.
         }
         std::optional<std::string> saveError;
         try {
@@ -117,28 +115,25 @@ void Workspace::startExport(const CutProject& project, const fs::path& folder, A
         } catch (...) {
             saveError = describeError(std::current_exception());
         }
-        postToMain([output, channels, saveError, token](Workspace& w) {
-            if (w.didExport(output, channels, token) && saveError) w.projectSaveFailed(*saveError);
+        post([output, channels, saveError, token](Workspace& workspace) {
+            if (workspace.didExport(output, channels, token) && saveError) workspace.projectSaveFailed(*saveError);
         });
     });
 }
 
 bool Workspace::didExport(const fs::path& url, std::optional<std::int64_t> channels,
                           const CancellationToken& token) {
-    if (token != cutCancellation_) return false;
+    if (!job_.owns(token)) return false;
     if (token->isCancelled()) {
-        setCutBusy(false);
-        setCutStatus(L("已取消导出，原片未改动。"));
+        job_.finishCancelled(L("已取消导出，原片未改动。"));
         return false;
     }
-    publish(sourceReadIssue_, std::optional<std::string>());
-    publish(cutOutput_, std::optional<fs::path>(url));
-    publish(outputIsHandoff_, false);
-    publish(exportedAudioChannels_, channels);
-    publish(channelStemsFolder_, std::optional<fs::path>());
-    setCutBusy(false);
-    setCutProgress(1.0);
-    setCutStatus(L("已导出剪后文件及可恢复的剪辑项目。"));
+    setSourceReadIssue(std::nullopt);
+    setCutOutput(url);
+    set(export_, &ExportState::outputIsHandoff, false);
+    set(export_, &ExportState::exportedAudioChannels, channels);
+    set(export_, &ExportState::channelStemsFolder, std::nullopt);
+    job_.finish(JobOutcome::succeeded, L("已导出剪后文件及可恢复的剪辑项目。"));
     if (!channels)
         setNotice(L("文件已导出，但未能读取输出声道数。请在目标软件中确认声音和声道后再使用。"));
     else if (*channels >= kMultichannelCount)
@@ -155,14 +150,14 @@ void Workspace::projectSaveFailed(const std::string& text) {
 }
 
 void Workspace::exportFailed(std::exception_ptr error, const CancellationToken& token) {
-    if (token != cutCancellation_) return;
+    if (!job_.owns(token)) return;
     try {
         std::rethrow_exception(error);
-    } catch (const ProcessTimeout& timeout) {
-        publish(sourceReadIssue_, std::optional<std::string>(timeout.message()));
+    } catch (const ProcessTimeout&) {
+        setSourceReadIssue(describeError(std::current_exception()));
     } catch (...) {
     }
-    cutFailed(describeError(error));
+    job_.finish(error);
 }
 
 }  // namespace talvian

@@ -16,19 +16,20 @@ namespace fs = std::filesystem;
 namespace talvian {
 
 void Workspace::setAudioHandoffInfoPresented(bool value) {
-    publish(audioHandoffInfoPresented_, value);
+    const Operation operation(*this);
+    set(export_, &ExportState::audioHandoffInfoPresented, value);
 }
 
 // ---- The export panel's facts
 
 AudioOutputFormat Workspace::exportFormat() const {
-    return project_ && project_->info.hasVideo ? AudioOutputFormat::m4a : audioOutputFormat_;
+    return project() && project()->info.hasVideo ? AudioOutputFormat::m4a : audioOutputFormat();
 }
 
 std::optional<fs::path> Workspace::exportAudioSource() const {
-    if (cutBusy_ || needsAnalysis() || !project_ || !source_ || project_->source != source_->string())
+    if (cutBusy() || needsAnalysis() || !project() || !source() || project()->source != source()->string())
         return std::nullopt;
-    return source_;
+    return source();
 }
 
 std::string Workspace::audioSpecText(std::int64_t sampleRate, std::int64_t channels) {
@@ -54,52 +55,61 @@ std::string Workspace::audioSpecText(std::int64_t sampleRate, std::int64_t chann
 
 // ---- The audio-format read
 
+void Workspace::resetExportAudioInfo() {
+    exportAudioLoader_.cancel();
+    exportAudioInfoSource_.reset();
+    set(export_, &ExportState::audioInfo, std::nullopt);
+    set(export_, &ExportState::audioInfoLoading, false);
+    set(export_, &ExportState::audioInfoIssue, std::nullopt);
+}
+
 void Workspace::cancelExportAudioInfo() {
-    exportAudioInfoCancellation_->cancel();
-    exportAudioInfoGeneration_ = Uuid::random();
-    publish(exportAudioInfo_, std::optional<AudioStreamInfo>());
-    publish(exportAudioInfoLoading_, false);
-    publish(exportAudioInfoIssue_, std::optional<std::string>());
+    const Operation operation(*this);
+    exportAudioLoader_.cancel();
+    set(export_, &ExportState::audioInfoLoading, false);
 }
 
 void Workspace::readExportAudioInfo() {
-    cancelExportAudioInfo();
+    const Operation operation(*this);
     const auto url = exportAudioSource();
+    // The facts of a source do not change while it stays the source.
+    if (url && exportAudioInfoSource_ == url && exportAudioInfo()) return;
+    resetExportAudioInfo();
     if (!url) return;
-    const Uuid generation = Uuid::random();
-    const CancellationToken token = makeCancellation();
-    exportAudioInfoGeneration_ = generation;
-    exportAudioInfoCancellation_ = token;
-    publish(exportAudioInfoLoading_, true);
+    exportAudioInfoSource_ = url;
+    set(export_, &ExportState::audioInfoLoading, true);
     const AudioInfoReader reader =
         exportAudioInfoReader_
             ? exportAudioInfoReader_
             : [](const fs::path& file, const CancellationToken& t) { return AudioStreamInfo::read(file, t); };
-    runInBackground([this, reader, url = *url, generation, token] {
-        std::optional<AudioStreamInfo> info;
-        std::exception_ptr error;
-        try {
-            info = reader(url, token);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        postToMain([info, error, url, generation, token](Workspace& w) {
-            if (w.exportAudioInfoGeneration_ != generation || w.exportAudioSource() != url) return;
-            w.publish(w.exportAudioInfoLoading_, false);
-            if (token->isCancelled()) return;
-            if (info) return w.publish(w.exportAudioInfo_, info);
-            w.lastDiagnosticError_ = SupportDiagnostics::privateError(describeError(error));
-            bool timedOut = false;
+    exportAudioLoader_.request([this, reader, url = *url](const LoadTicket& ticket) {
+        runInBackground([reader, url, ticket](const MainThreadPost& post) {
+            std::optional<AudioStreamInfo> info;
+            std::exception_ptr error;
             try {
-                std::rethrow_exception(error);
-            } catch (const ProcessTimeout&) {
-                timedOut = true;
+                info = reader(url, ticket.token);
             } catch (...) {
+                error = std::current_exception();
             }
-            w.publish(w.exportAudioInfoIssue_,
-                      std::optional<std::string>(
-                          timedOut ? L("读取音频规格超时。可重新选择同一素材后重试，当前剪辑保留。")
-                                   : L("无法读取音频规格。可重新选择同一素材后重试，当前剪辑保留。")));
+            post([info, error, url, ticket](Workspace& workspace) {
+                if (!workspace.exportAudioLoader_.isCurrent(ticket)) return;
+                // The read is over either way: a view waiting for it is never left waiting.
+                workspace.set(workspace.export_, &ExportState::audioInfoLoading, false);
+                if (workspace.exportAudioSource() != url) return;
+                if (info) return workspace.set(workspace.export_, &ExportState::audioInfo, info);
+                workspace.lastDiagnosticError_ = SupportDiagnostics::privateError(describeError(error));
+                bool timedOut = false;
+                try {
+                    std::rethrow_exception(error);
+                } catch (const ProcessTimeout&) {
+                    timedOut = true;
+                } catch (...) {
+                }
+                workspace.set(workspace.export_, &ExportState::audioInfoIssue,
+                              std::optional<std::string>(
+                                  timedOut ? L("读取音频规格超时。可重新选择同一素材后重试，当前剪辑保留。")
+                                           : L("无法读取音频规格。可重新选择同一素材后重试，当前剪辑保留。")));
+            });
         });
     });
 }
@@ -107,24 +117,26 @@ void Workspace::readExportAudioInfo() {
 // ---- The output folder
 
 void Workspace::chooseOutput() {
+    const Operation operation(*this);
     if (!window_) return;
-    const auto chosen = window_->chooseFolder({L("选择输出文件夹"), std::string(), outputFolder_});
+    const auto chosen = showPanel(
+        [this] { return window_->chooseFolder({L("选择输出文件夹"), std::string(), outputFolder()}); });
     if (!chosen) return;
-    publish(outputFolder_, *chosen);
-    QSettings("Talvian", "Talvian")
-        .setValue("talvian.outputFolder", QString::fromStdString(chosen->string()));
+    set(export_, &ExportState::outputFolder, *chosen);
+    QSettings("Talvian", "Talvian").setValue("talvian.outputFolder", QString::fromStdString(chosen->string()));
 }
 
 void Workspace::openOutput() {
+    const Operation operation(*this);
     std::error_code error;
-    fs::create_directories(outputFolder_, error);
+    fs::create_directories(outputFolder(), error);
     if (error) {
-        const std::string text = fileError(L("创建"), outputFolder_, error.value()).message();
+        const std::string text = fileError(L("创建"), outputFolder(), error.value()).message();
         lastDiagnosticError_ = SupportDiagnostics::privateError(text);
         setNotice(text);
         return;
     }
-    desktop().openFolder(outputFolder_);
+    desktopServices().openFolder(outputFolder());
 }
 
 }  // namespace talvian

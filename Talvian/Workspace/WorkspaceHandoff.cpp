@@ -24,49 +24,41 @@ constexpr std::size_t kStemsFolderIDCharacters = 8;
 // ---- Channel stems
 
 void Workspace::exportChannelStems() {
-    if (cutBusy_ || outputIsHandoff_ || !cutOutput_ || !exportedAudioChannels_ ||
-        *exportedAudioChannels_ < kMinimumStemChannels || !window_)
+    const Operation operation(*this);
+    if (cutBusy() || outputIsHandoff() || !cutOutput() || !exportedAudioChannels() ||
+        *exportedAudioChannels() < kMinimumStemChannels || !window_)
         return;
-    const fs::path exported = *cutOutput_;
-    const auto parent =
-        window_->chooseFolder({L("选择声道文件保存位置"),
-                               L("将新建文件夹，每个声道生成一份同步 "
-                                 "WAV。与视频一起使用时，请对齐起点并静音视频自带音频，再逐声道检查。"),
-                               outputFolder_});
+    const fs::path exported = *cutOutput();
+    const auto parent = showPanel([this] {
+        return window_->chooseFolder({L("选择声道文件保存位置"),
+                                      L("将新建文件夹，每个声道生成一份同步 "
+                                        "WAV。与视频一起使用时，请对齐起点并静音视频自带音频，再逐声道检查。"),
+                                      outputFolder()});
+    });
     // The panel was modal: another job or result may have arrived meanwhile.
-    if (!parent || cutBusy_ || cutOutput_ != exported || outputIsHandoff_) return;
+    if (!parent || cutBusy() || cutOutput() != exported || outputIsHandoff()) return;
     const fs::path stems =
         *parent / (L("声道") + "-WAV-" + Uuid::random().string().substr(0, kStemsFolderIDCharacters));
 
-    const CancellationToken token = makeCancellation();
-    cutCancellation_ = token;
-    setCutBusy(true);
-    setCutProgress(0);
-    setCutStatus(L("准备分离声道"));
+    const CancellationToken token = job_.start(L("准备分离声道"));
     const ProgressCallback progress = jobProgress(token);
-    runInBackground([this, exported, stems, token, progress] {
+    runInBackground([exported, stems, token, progress](const MainThreadPost& post) {
         try {
             const fs::path folder = ChannelStems::exportStems(exported, stems, token, progress);
-            postToMain([folder, token](Workspace& w) { w.didExportChannelStems(folder, token); });
+            post([folder, token](Workspace& workspace) { workspace.didExportChannelStems(folder, token); });
         } catch (...) {
-            postToMain([error = std::current_exception(), token](Workspace& w) {
-                if (w.cutCancellation_ == token) w.cutFailed(describeError(error));
+            post([error = std::current_exception(), token](Workspace& workspace) {
+                if (workspace.job_.owns(token)) workspace.job_.finish(error);
             });
         }
     });
 }
 
 void Workspace::didExportChannelStems(const fs::path& folder, const CancellationToken& token) {
-    if (token != cutCancellation_) return;
-    if (token->isCancelled()) {
-        setCutBusy(false);
-        setCutStatus(L("已取消导出，原片未改动。"));
-        return;
-    }
-    publish(channelStemsFolder_, std::optional<fs::path>(folder));
-    setCutBusy(false);
-    setCutProgress(1.0);
-    setCutStatus(L("已生成各声道 WAV；对齐视频起点并检查混音。"));
+    if (!job_.owns(token)) return;
+    if (token->isCancelled()) return job_.finishCancelled(L("已取消导出，原片未改动。"));
+    set(export_, &ExportState::channelStemsFolder, std::optional<fs::path>(folder));
+    job_.finish(JobOutcome::succeeded, L("已生成各声道 WAV；对齐视频起点并检查混音。"));
     setNotice(L(
         "各声道 WAV 已生成。请分别放入独立音轨并对齐到同一起点，勿首尾串接；与视频一起使用时先静音视频自带音"
         "频。逐声道试听；混音后检查同步、相位和峰值，峰值超标时降低音轨音量并重新检查。"));
@@ -75,72 +67,60 @@ void Workspace::didExportChannelStems(const fs::path& folder, const Cancellation
 // ---- Editor hand-off
 
 void Workspace::exportHandoff() {
-    if (!project_ || needsAnalysis() || cutBusy_) return;
-    if (!project_->info.hasVideo) {
+    const Operation operation(*this);
+    if (!project() || needsAnalysis() || cutBusy()) return;
+    if (!project()->info.hasVideo) {
         setAudioHandoffInfoPresented(true);
         return;
     }
     if (!window_) return;
-    const CutProject project = *project_;
+    const CutProject project = *this->project();
     SavePanelRequest request;
     request.kind = SavePanelRequest::Kind::package;
     request.title = L("导出剪映工程 · 试验");
     request.prompt = L("生成交接包");
     request.nameLabel = L("交接包名称：");
     request.defaultName = fs::path(project.source).stem().string() + L(" 剪映交接");
-    request.startFolder = outputFolder_;
+    request.startFolder = outputFolder();
     request.message =
         L("保留完整原片和可调整的切点，约占用 %@。已用30fps H.264测试片实测剪映 Mac "
           "5.5.0、11.6.0。暂限标准 SDR（Rec.709）、固定帧率的单音轨视频。切点对齐整帧，不传递音频淡入淡出。",
           byteCountText(project.sourceBytes));
-    const auto chosen = window_->chooseSaveLocation(request);
-    if (!chosen || cutBusy_) return;
+    const auto chosen = showPanel([this, &request] { return window_->chooseSaveLocation(request); });
+    if (!chosen || cutBusy()) return;
     const fs::path package = *chosen;
 
     stopAudition(true);
     pausePlayer();
-    setCutBusy(true);
-    publish(cutOutput_, std::optional<fs::path>());
-    setCutProgress(0);
-    setCutStatus(L("正在检查工程交接条件…"));
-    const CancellationToken token = makeCancellation();
-    cutCancellation_ = token;
+    const CancellationToken token = job_.start(L("正在检查工程交接条件…"));
+    setCutOutput(std::nullopt);
     const ProgressCallback progress = jobProgress(token);
-    runInBackground([this, project, package, token, progress] {
+    runInBackground([project, package, token, progress](const MainThreadPost& post) {
         try {
             EditorHandoffResult result = EditorHandoff::exportPackage(project, package, token, progress);
-            postToMain([result = std::move(result), token](Workspace& w) {
-                if (token != w.cutCancellation_) return;
-                if (token->isCancelled()) return w.handoffFailed(std::string(), true);
-                w.publish(w.handoffXMLURL_, std::optional<fs::path>(result.xmlURL));
-                w.publish(w.cutOutput_, std::optional<fs::path>(result.folder));
-                w.publish(w.outputIsHandoff_, true);
-                w.setCutBusy(false);
-                w.setCutProgress(1.0);
-                w.setCutStatus(L("已生成 %@ 段工程，共 %@。下一步在剪映首页导入时间线。",
-                                 static_cast<long long>(result.clips), timeLabel(result.duration)));
+            post([result = std::move(result), token](Workspace& workspace) {
+                if (!workspace.job_.owns(token)) return;
+                if (token->isCancelled()) return workspace.job_.finishCancelled(L("已取消工程导出，原片未改动。"));
+                workspace.set(workspace.export_, &ExportState::handoffXMLURL, std::optional<fs::path>(result.xmlURL));
+                workspace.setCutOutput(result.folder);
+                workspace.set(workspace.export_, &ExportState::outputIsHandoff, true);
+                workspace.job_.finish(JobOutcome::succeeded,
+                                      L("已生成 %@ 段工程，共 %@。下一步在剪映首页导入时间线。",
+                                        static_cast<long long>(result.clips), timeLabel(result.duration)));
             });
         } catch (...) {
-            const std::string text = describeError(std::current_exception());
-            const bool cancelled = token->isCancelled();
-            postToMain([text, cancelled, token](Workspace& w) {
+            post([error = std::current_exception(), token](Workspace& workspace) {
                 // A failure of a job that was replaced meanwhile must not end the new one.
-                if (token == w.cutCancellation_) w.handoffFailed(text, cancelled);
+                if (workspace.job_.owns(token)) workspace.job_.finish(error, L("已取消工程导出，原片未改动。"));
             });
         }
     });
 }
 
-void Workspace::handoffFailed(const std::string& text, bool cancelled) {
-    if (!cancelled) return cutFailed(text);
-    setCutBusy(false);
-    setCutProgress(0);
-    setCutStatus(L("已取消工程导出，原片未改动。"));
-}
-
 void Workspace::exportAudioHandoffWAV() {
-    const bool ready = audioHandoffInfoPresented_ && project_ && !project_->info.hasVideo && source_ &&
-                       project_->source == source_->string() && !needsAnalysis() && !cutBusy_;
+    const Operation operation(*this);
+    const bool ready = audioHandoffInfoPresented() && project() && !project()->info.hasVideo && source() &&
+                       project()->source == source()->string() && !needsAnalysis() && !cutBusy();
     setAudioHandoffInfoPresented(false);
     if (!ready) return;
     setAudioOutputFormat(AudioOutputFormat::wav);

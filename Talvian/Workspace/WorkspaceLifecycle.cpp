@@ -1,5 +1,6 @@
-// The end of the controller's work when the application quits.
+// The end of the controller's work: when the application quits, and when the controller goes.
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include "Process/Runner.h"
@@ -15,22 +16,45 @@ constexpr std::chrono::milliseconds kShutdownPollInterval{50};
 
 }  // namespace
 
+Workspace::~Workspace() {
+    // Nothing is published any more: the views are going too.
+    tearingDown_ = true;
+    cancelAllWork();
+    if (pool_->waitForDone(static_cast<int>(teardownBound_.count()))) return;
+    // Work that outlives the bound holds no reference to this object and finds it gone when
+    // it reports back; its pool goes with the application object.
+    QThreadPool* rest = pool_.release();
+    rest->setParent(QCoreApplication::instance());
+}
+
+void Workspace::cancelAllWork() {
+    job_.token()->cancel();
+    detectionLoader_.cancel();
+    waveformLoader_.cancel();
+    exportAudioLoader_.cancel();
+    previewTimeout_.stop();
+    if (audition_) {
+        audition_->timeout.stop();
+        audition_->preparation->cancel();
+    }
+}
+
 bool Workspace::shutdown(std::chrono::milliseconds bound) {
-    cutCancellation_->cancel();
-    stopLoaders();
-    exportAudioInfoCancellation_->cancel();
+    const Operation operation(*this);
+    cancelAllWork();
+    cancelExportAudioInfo();
     QElapsedTimer clock;
     clock.start();
     while (true) {
         // Work that cannot poll a token (the diagnostics probe) is stopped through its child.
         Runner::stopAllChildren();
         const auto left = bound - std::chrono::milliseconds(clock.elapsed());
-        if (left <= std::chrono::milliseconds::zero()) return pool_.waitForDone(0);
-        if (pool_.waitForDone(static_cast<int>(std::min(left, kShutdownPollInterval).count()))) return true;
+        if (left <= std::chrono::milliseconds::zero()) return pool_->waitForDone(0);
+        if (pool_->waitForDone(static_cast<int>(std::min(left, kShutdownPollInterval).count()))) return true;
     }
 }
 
-DesktopServices& Workspace::desktop() {
+DesktopServices& Workspace::desktopServices() {
     return desktop_ ? *desktop_ : systemDesktop_;
 }
 

@@ -82,41 +82,42 @@ std::optional<std::string> Workspace::manualRangeIssue(const std::string& startT
 }
 
 std::optional<std::string> Workspace::manualCutIssue() const {
-    if (!project_) return std::nullopt;
-    return manualRangeIssue(manualStart_, manualEnd_, *project_);
+    if (!project()) return std::nullopt;
+    return manualRangeIssue(manualStart(), manualEnd(), *project());
 }
 
 std::string Workspace::manualCutHint() const {
     if (auto issue = manualCutIssue()) return *issue;
-    const auto start = manualSeconds(manualStart_);
-    const auto end = manualSeconds(manualEnd_);
-    if (!project_ || !start || !end) return L("添加后才会删除");
+    const auto start = manualSeconds(manualStart());
+    const auto end = manualSeconds(manualEnd());
+    if (!project() || !start || !end) return L("添加后才会删除");
     std::vector<CutRegion> removed;
-    for (const auto& region : project_->cuts)
+    for (const auto& region : project()->cuts)
         if (region.remove) removed.push_back(region);
     removed.emplace_back(*start, *end, true);
     double total = 0;
-    for (const auto& region : CutMath::merged(removed, project_->info.duration))
+    for (const auto& region : CutMath::merged(removed, project()->info.duration))
         total += std::max(0.0, region.end - region.start);
-    const double extra = std::max(0.0, total - project_->removedDuration());
+    const double extra = std::max(0.0, total - project()->removedDuration());
     return L("区间 %@ 秒 · 添加后预计多删 %@ 秒", fixedDecimal(*end - *start, 2), fixedDecimal(extra, 2));
 }
 
 bool Workspace::canAddManualCut() const {
-    return !cutBusy_ && !needsAnalysis() && !boundaryDrag_ && (!auditionIsDraft_ || auditionIsManual_) &&
-           project_ && !manualCutIssue();
+    return !cutBusy() && !needsAnalysis() && !boundaryDrag() && (!auditionIsDraft() || auditionIsManual()) &&
+           project() && !manualCutIssue();
 }
 
 bool Workspace::addManualCut(const std::string& startText, const std::string& endText) {
-    if (cutBusy_ || needsAnalysis() || boundaryDrag_ || (auditionIsDraft_ && !auditionIsManual_) || !project_)
+    const Operation operation(*this);
+    if (cutBusy() || needsAnalysis() || boundaryDrag() || (auditionIsDraft() && !auditionIsManual()) || !project())
         return false;
-    if (auto issue = manualRangeIssue(startText, endText, *project_)) {
+    if (auto issue = manualRangeIssue(startText, endText, *project())) {
         setNotice(*issue == L("此区间已添加") ? *issue : *issue + L("，再添加删除区间。"));
         return false;
     }
     const CutRegion region(*manualSeconds(startText), *manualSeconds(endText), true);
     pausePlayer();
-    auto list = project_->cuts;
+    auto list = project()->cuts;
     list.push_back(region);
     std::stable_sort(list.begin(), list.end(),
                      [](const CutRegion& a, const CutRegion& b) { return a.start < b.start; });
@@ -128,19 +129,20 @@ bool Workspace::addManualCut(const std::string& startText, const std::string& en
 }
 
 bool Workspace::canCaptureManualPosition() const {
-    return !cutBusy_ && !needsAnalysis() && !boundaryDrag_ && previewReady_ && !auditionLoading_ &&
-           !auditionIsDraft_;
+    return !cutBusy() && !needsAnalysis() && !boundaryDrag() && previewReady() && !auditionLoading() &&
+           !auditionIsDraft();
 }
 
 bool Workspace::captureManualPosition(CutBoundary edge) {
-    if (!canCaptureManualPosition() || !project_) return false;
+    const Operation operation(*this);
+    if (!canCaptureManualPosition() || !project()) return false;
     Player& active = activePlayer();
     double seconds = active.currentTime();
     if (!std::isfinite(seconds) || seconds < 0) return false;
     // An edited audition's clock skips removed ranges: the text must hold source time.
-    if (auditionPlan_) seconds = auditionPlan_->sourceTime(seconds);
+    if (const auto& audition = playback_->audition) seconds = audition->plan.sourceTime(seconds);
     if (!std::isfinite(seconds)) return false;
-    const double duration = project_->info.duration;
+    const double duration = project()->info.duration;
     if (!std::isfinite(duration) || !(duration > 0)) return false;
     seconds = std::clamp(seconds, 0.0, duration);
 
@@ -162,6 +164,7 @@ bool Workspace::captureManualPosition(CutBoundary edge) {
 }
 
 void Workspace::resetManualMarks() {
+    const Operation operation(*this);
     setManualStart("0");
     setManualEnd("1");
 }

@@ -1,9 +1,6 @@
 // The preview player: installing it for a source, its loading, position and sound reports,
 // play, pause, speed, seeks, typed jumps and skipping removed ranges in skip-cuts mode.
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 #include <algorithm>
 #include <cmath>
 
@@ -26,8 +23,15 @@ constexpr double kEndTolerance = 0.05;
 
 void Workspace::setUpPlayback() {
     previewTimeout_.setSingleShot(true);
-    auditionTimeout_.setSingleShot(true);
-    observePreviewSound(*player_);
+    // The timer runs only while the current preview loads: installPlayer restarts it.
+    connect(&previewTimeout_, &QTimer::timeout, this, asOperation([this] {
+                if (previewReady()) return;
+                set(playback_, &PlaybackState::previewLoading, false);
+                set(playback_, &PlaybackState::previewIssue,
+                    std::optional<std::string>(L("预览加载较慢。可继续等待，或重新选择原素材；就绪后会自动恢复。")));
+            }));
+    observeSound(*preview_);
+    followSound(player());
 }
 
 void Workspace::postForPlayer(Player* player, std::function<void(Workspace&, Player&)> step) {
@@ -37,12 +41,12 @@ void Workspace::postForPlayer(Player* player, std::function<void(Workspace&, Pla
     });
 }
 
-void Workspace::setIsPlaying(bool value) {
-    if (isPlaying_ != value) publish(isPlaying_, value);
+Player& Workspace::activePlayer() const {
+    return audition_ && audition_->player ? **audition_->player : player();
 }
 
 void Workspace::pausePlayer() {
-    player_->pause();
+    player().pause();
     setIsPlaying(false);
 }
 
@@ -50,75 +54,58 @@ void Workspace::pausePlayer() {
 
 void Workspace::installPlayer(const fs::path& url, double startSeconds) {
     stopAudition(false);
-    if (repeatAudition_) publish(repeatAudition_, false);
+    set(playback_, &PlaybackState::repeatAudition, false);
 
-    player_->pause();
+    player().pause();
     previewTimeout_.stop();
-    previewTimeout_.disconnect();
-    if (observer_) player_->removeTimeObserver(*observer_);
-    observer_.reset();
-    if (previewBoundaryObserver_ && previewBoundaryPlayer_)
-        previewBoundaryPlayer_->removeTimeObserver(*previewBoundaryObserver_);
-    previewBoundaryObserver_.reset();
-    previewBoundaryPlayer_ = nullptr;
     previewBoundaryGeneration_ = Uuid::random();
-
     playbackClock_.setPosition(startSeconds);
     setIsPlaying(false);
-    publish(previewReady_, false);
-    publish(previewLoading_, true);
-    publish(previewIssue_, std::optional<std::string>());
+    set(playback_, &PlaybackState::previewReady, false);
+    set(playback_, &PlaybackState::previewLoading, true);
+    set(playback_, &PlaybackState::previewIssue, std::nullopt);
 
     // The old player goes with its observers and connections; its queued reports find it gone.
-    soundConnections_.clear();
-    player_ = playerFactory_.makePlayer(url);
-    emit changed();
-    Player* current = player_.get();
-    observePreviewSound(*current);
+    preview_ = std::make_unique<OwnedPlayer>(playerFactory_.makePlayer(url));
+    ++edit(playback_).playerRevision;
+    OwnedPlayer& current = *preview_;
+    observeSound(current);
+    followSound(*current);
     refreshPreviewCutBoundaries();
 
     // Queued reports may still arrive after a newer player replaced this one: compare identity.
-    const QPointer<Player> weak(current);
-    connect(
-        current, &Player::statusChanged, this,
-        [this, weak, startSeconds] {
-            if (weak && weak == player_.get()) previewStatusChanged(startSeconds);
-        },
-        Qt::QueuedConnection);
-    connect(&previewTimeout_, &QTimer::timeout, this, [this, current] {
-        if (player_.get() != current || previewReady_) return;
-        publish(previewLoading_, false);
-        publish(previewIssue_, std::optional<std::string>(
-                                   L("预览加载较慢。可继续等待，或重新选择原素材；就绪后会自动恢复。")));
-    });
+    const QPointer<Player> weak(current.get());
+    current.keep(connect(current.get(), &Player::statusChanged, this, asOperation([this, weak, startSeconds] {
+                             if (weak && weak == &player()) previewStatusChanged(startSeconds);
+                         }),
+                         Qt::QueuedConnection));
     previewTimeout_.start(loadTimeout_);
-    connect(
-        current, &Player::reachedEnd, this,
-        [this, weak] {
-            if (weak && weak == player_.get()) setIsPlaying(false);
-        },
-        Qt::QueuedConnection);
-    observer_ = current->addPeriodicTimeObserver(kPreviewTickSeconds, [this, current](double seconds) {
-        postForPlayer(current, [seconds](Workspace& workspace, Player& player) {
-            if (&player == workspace.player_.get()) workspace.previewTick(seconds);
+    current.keep(connect(current.get(), &Player::reachedEnd, this, asOperation([this, weak] {
+                             if (weak && weak == &player()) setIsPlaying(false);
+                         }),
+                         Qt::QueuedConnection));
+    Player* raw = current.get();
+    current.addPeriodicObserver(kPreviewTickSeconds, [this, raw](double seconds) {
+        postForPlayer(raw, [seconds](Workspace& workspace, Player& reporting) {
+            if (&reporting == &workspace.player()) workspace.previewTick(seconds);
         });
     });
 }
 
 void Workspace::previewStatusChanged(double startSeconds) {
-    switch (player_->status()) {
+    switch (player().status()) {
         case PlayerItemStatus::failed:
-            publish(previewLoading_, false);
-            publish(previewReady_, false);
+            set(playback_, &PlaybackState::previewLoading, false);
+            set(playback_, &PlaybackState::previewReady, false);
             setIsPlaying(false);
             previewTimeout_.stop();
-            publish(previewIssue_,
-                    std::optional<std::string>(L("无法预览这份素材。可重新选择原素材，或导入其他音视频。")));
+            set(playback_, &PlaybackState::previewIssue,
+                std::optional<std::string>(L("无法预览这份素材。可重新选择原素材，或导入其他音视频。")));
             break;
         case PlayerItemStatus::readyToPlay:
-            publish(previewReady_, true);
-            publish(previewLoading_, false);
-            publish(previewIssue_, std::optional<std::string>());
+            set(playback_, &PlaybackState::previewReady, true);
+            set(playback_, &PlaybackState::previewLoading, false);
+            set(playback_, &PlaybackState::previewIssue, std::nullopt);
             previewTimeout_.stop();
             seek(startSeconds, false);
             break;
@@ -128,72 +115,70 @@ void Workspace::previewStatusChanged(double startSeconds) {
 }
 
 void Workspace::previewTick(double seconds) {
-    if (auditionID_) return;
+    if (playback_->audition) return;
     playbackClock_.setPosition(std::isfinite(seconds) ? seconds : 0);
-    setIsPlaying(player_->rate() > 0);
+    setIsPlaying(player().rate() > 0);
     skipPreviewCutIfNeeded();
 }
 
-void Workspace::observePreviewSound(Player& player) {
-    for (const auto& connection : soundConnections_) disconnect(connection);
-    soundConnections_.clear();
-    const bool muted = player.isMuted() || player.volume() <= 0;
-    if (muted != previewSoundMuted_) publish(previewSoundMuted_, muted);
-    if (player.defaultRate() != playbackSpeed_) publish(playbackSpeed_, player.defaultRate());
+void Workspace::observeSound(OwnedPlayer& owned) {
+    Player* observed = owned.get();
+    const QPointer<Player> weak(observed);
+    // Only the active player's reports count: the preview's are ignored during an audition.
+    const auto sound = asOperation([this, weak] {
+        if (!weak || weak.data() != &activePlayer()) return;
+        set(playback_, &PlaybackState::soundMuted, weak->isMuted() || weak->volume() <= 0);
+    });
+    owned.keep(connect(observed, &Player::mutedChanged, this, sound, Qt::QueuedConnection));
+    owned.keep(connect(observed, &Player::volumeChanged, this, sound, Qt::QueuedConnection));
+    owned.keep(connect(observed, &Player::defaultRateChanged, this, asOperation([this, weak] {
+                           if (!weak || weak.data() != &activePlayer()) return;
+                           set(playback_, &PlaybackState::speed, weak->defaultRate());
+                       }),
+                       Qt::QueuedConnection));
+}
 
-    const QPointer<Player> observed(&player);
-    auto sound = [this, observed] {
-        if (!observed || &activePlayer() != observed) return;
-        const bool now = observed->isMuted() || observed->volume() <= 0;
-        if (now != previewSoundMuted_) publish(previewSoundMuted_, now);
-    };
-    soundConnections_.push_back(connect(&player, &Player::mutedChanged, this, sound, Qt::QueuedConnection));
-    soundConnections_.push_back(connect(&player, &Player::volumeChanged, this, sound, Qt::QueuedConnection));
-    soundConnections_.push_back(connect(
-        &player, &Player::defaultRateChanged, this,
-        [this, observed] {
-            if (!observed || &activePlayer() != observed) return;
-            if (observed->defaultRate() != playbackSpeed_) publish(playbackSpeed_, observed->defaultRate());
-        },
-        Qt::QueuedConnection));
+void Workspace::followSound(Player& player) {
+    set(playback_, &PlaybackState::soundMuted, player.isMuted() || player.volume() <= 0);
+    set(playback_, &PlaybackState::speed, player.defaultRate());
 }
 
 // ---- Transport
 
 void Workspace::seek(double seconds, bool play) {
-    if (!previewReady_ || cutBusy_) return;
+    if (!previewReady() || cutBusy()) return;
     stopAudition(false);
-    player_->seek(seconds);
-    if (play) player_->play();
+    player().seek(seconds);
+    if (play) player().play();
 }
 
 void Workspace::togglePlayback() {
-    if (!previewReady_ || cutBusy_ || auditionLoading_) return;
-    Player& player = activePlayer();
-    if (auditionRestartPending_ || player.rate() > 0) {
-        auditionRestartToken_ = Uuid::random();
-        auditionRestartPending_ = false;
-        player.pause();
+    const Operation operation(*this);
+    if (!previewReady() || cutBusy() || auditionLoading()) return;
+    Player& active = activePlayer();
+    if ((audition_ && audition_->restartPending) || active.rate() > 0) {
+        if (audition_) audition_->cancelRestart();
+        active.pause();
         setIsPlaying(false);
-        if (auditionPlan_) setAuditionStatus(auditionDescription(*auditionPlan_) + L(" · 已暂停"));
+        setAuditionPhase(AuditionState::Phase::paused);
         return;
     }
-    const auto duration = player.duration();
-    if (duration && std::isfinite(*duration) && player.currentTime() >= *duration - kEndTolerance)
-        player.seek(0);
-    player.play();
+    const auto duration = active.duration();
+    if (duration && std::isfinite(*duration) && active.currentTime() >= *duration - kEndTolerance) active.seek(0);
+    active.play();
     setIsPlaying(true);
-    if (auditionPlan_) setAuditionStatus(auditionDescription(*auditionPlan_) + auditionPlaybackSuffix());
+    setAuditionPhase(AuditionState::Phase::playing);
 }
 
 void Workspace::setPlaybackSpeed(float speed) {
+    const Operation operation(*this);
     if (std::find(std::begin(kPlaybackSpeeds), std::end(kPlaybackSpeeds), speed) == std::end(kPlaybackSpeeds))
         return;
     if (!canPlayPreview()) return;
-    Player& player = activePlayer();
-    player.setDefaultRate(speed);
-    if (player.rate() > 0) player.setRate(speed);
-    if (playbackSpeed_ != speed) publish(playbackSpeed_, speed);
+    Player& active = activePlayer();
+    active.setDefaultRate(speed);
+    if (active.rate() > 0) active.setRate(speed);
+    set(playback_, &PlaybackState::speed, speed);
 }
 
 // ---- Skip-cuts mode
@@ -201,46 +186,40 @@ void Workspace::setPlaybackSpeed(float speed) {
 void Workspace::refreshPreviewCutBoundaries() {
     const Uuid generation = Uuid::random();
     previewBoundaryGeneration_ = generation;
-    if (previewBoundaryObserver_ && previewBoundaryPlayer_)
-        previewBoundaryPlayer_->removeTimeObserver(*previewBoundaryObserver_);
-    previewBoundaryObserver_.reset();
-    previewBoundaryPlayer_ = nullptr;
+    preview_->setBoundaryObserver({}, {});
 
-    const double duration = project_ ? project_->info.duration : 0;
-    if (!project_ || !std::isfinite(duration) || !(duration > 0)) {
+    const double duration = project() ? project()->info.duration : 0;
+    if (!project() || !std::isfinite(duration) || !(duration > 0)) {
         previewRemovedRanges_.clear();
         return;
     }
     std::vector<CutRegion> removed;
-    for (const auto& region : project_->cuts)
+    for (const auto& region : project()->cuts)
         if (region.remove) removed.push_back(region);
     previewRemovedRanges_ = CutMath::merged(removed, duration);
-    if (!player_->hasItem()) return;
+    if (!player().hasItem()) return;
 
     // A range that starts at 0 has no crossing to watch: the tick handles it.
     std::vector<double> times;
     for (const auto& range : previewRemovedRanges_)
         if (range.start > 0 && range.start < duration) times.push_back(seekSeconds(range.start));
-    if (times.empty()) return;
-    Player* current = player_.get();
-    previewBoundaryObserver_ =
-        current->addBoundaryTimeObserver(std::move(times), [this, current, generation] {
-            postForPlayer(current, [generation](Workspace& workspace, Player& player) {
-                if (&player == workspace.player_.get() && workspace.previewBoundaryGeneration_ == generation)
-                    workspace.skipPreviewCutIfNeeded();
-            });
+    Player* current = preview_->get();
+    preview_->setBoundaryObserver(std::move(times), [this, current, generation] {
+        postForPlayer(current, [generation](Workspace& workspace, Player& reporting) {
+            if (&reporting == &workspace.player() && workspace.previewBoundaryGeneration_ == generation)
+                workspace.skipPreviewCutIfNeeded();
         });
-    previewBoundaryPlayer_ = current;
+    });
 }
 
 void Workspace::skipPreviewCutIfNeeded() {
-    if (!previewCuts_ || needsAnalysis() || auditionID_ || !(player_->rate() > 0)) return;
-    const double now = player_->currentTime();
+    if (!previewCuts() || needsAnalysis() || playback_->audition || !(player().rate() > 0)) return;
+    const double now = player().currentTime();
     if (!std::isfinite(now)) return;
     // Ranges are merged, so one seek clears a whole run; landing on an end does not skip again.
     for (const auto& range : previewRemovedRanges_) {
         if (range.start <= now && now < range.end) {
-            player_->seek(range.end);
+            player().seek(range.end);
             return;
         }
     }
@@ -249,7 +228,7 @@ void Workspace::skipPreviewCutIfNeeded() {
 // ---- Typed jumps
 
 bool Workspace::canJumpToSourceTime() const {
-    return canNavigateWaveform() && previewReady_ && !auditionLoading_ && !auditionIsDraft_;
+    return canNavigateWaveform() && previewReady() && !auditionLoading() && !auditionIsDraft();
 }
 
 std::optional<std::string> Workspace::sourceTimeIssue(const std::string& text, double durationSeconds) {
@@ -261,8 +240,9 @@ std::optional<std::string> Workspace::sourceTimeIssue(const std::string& text, d
 }
 
 bool Workspace::jumpToSourceTime(const std::string& text) {
-    if (!canJumpToSourceTime() || !project_) return false;
-    const double duration = project_->info.duration;
+    const Operation operation(*this);
+    if (!canJumpToSourceTime() || !project()) return false;
+    const double duration = project()->info.duration;
     if (sourceTimeIssue(text, duration)) return false;
     const auto seconds = manualSeconds(text);
     if (!seconds) return false;
@@ -271,8 +251,9 @@ bool Workspace::jumpToSourceTime(const std::string& text) {
     navigateWaveform(target);
     playbackClock_.setPosition(target);
     // A zoomed waveform keeps its width and follows the jump when the target is out of view.
-    if (waveformWindow_ && (target < waveformWindow_->start || target > waveformWindow_->end))
-        setWaveformWindow(WaveformWindow::centered(target, waveformWindow_->length(), duration));
+    const auto window = waveformWindow();
+    if (window && (target < window->start || target > window->end))
+        setWaveformWindow(WaveformWindow::centered(target, window->length(), duration));
     return true;
 }
 

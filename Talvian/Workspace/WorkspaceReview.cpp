@@ -23,65 +23,67 @@ constexpr std::size_t kRewindSteps = 3;
 }  // namespace
 
 std::vector<CutRegion> Workspace::reviewCuts() const {
-    if (!project_) return {};
-    auto list = project_->cuts;
-    if (reviewOrder_ == ReviewOrder::longestFirst) std::stable_sort(list.begin(), list.end(), longerFirst);
+    if (!project()) return {};
+    auto list = project()->cuts;
+    if (reviewOrder() == ReviewOrder::longestFirst) std::stable_sort(list.begin(), list.end(), longerFirst);
     return list;
 }
 
 std::optional<std::size_t> Workspace::reviewIndex() const {
-    if (!reviewID_) return std::nullopt;
+    if (!reviewID()) return std::nullopt;
     const auto list = reviewCuts();
     for (std::size_t i = 0; i < list.size(); ++i)
-        if (list[i].id == *reviewID_) return i;
+        if (list[i].id == *reviewID()) return i;
     return std::nullopt;
 }
 
 std::optional<CutRegion> Workspace::reviewCut() const {
-    if (!reviewID_ || !project_) return std::nullopt;
-    for (const auto& region : project_->cuts)
-        if (region.id == *reviewID_) return region;
+    if (!reviewID() || !project()) return std::nullopt;
+    for (const auto& region : project()->cuts)
+        if (region.id == *reviewID()) return region;
     return std::nullopt;
 }
 
 bool Workspace::canReview() const {
-    return !cutBusy_ && !needsAnalysis() && previewReady_ && project_ && !project_->cuts.empty();
+    return !cutBusy() && !needsAnalysis() && previewReady() && project() && !project()->cuts.empty();
 }
 
 bool Workspace::canReviewNext() const {
     if (!canReview()) return false;
     const auto index = reviewIndex();
-    return (index ? *index + 1 : 0) < project_->cuts.size();
+    return (index ? *index + 1 : 0) < project()->cuts.size();
 }
 
 bool Workspace::canSelectBatch() const {
-    return !cutBusy_ && !needsAnalysis() && !boundaryDrag_ && project_ && !project_->cuts.empty();
+    return !cutBusy() && !needsAnalysis() && !boundaryDrag() && project() && !project()->cuts.empty();
 }
 
 bool Workspace::canApplyBatch() const {
-    return batchMode_ && canSelectBatch() && !batchIDs_.empty();
+    return batchMode() && canSelectBatch() && !batchIDs().empty();
 }
 
 bool Workspace::canKeepBatch() const {
     return canApplyBatch() &&
-           std::any_of(project_->cuts.begin(), project_->cuts.end(),
-                       [this](const CutRegion& r) { return batchIDs_.contains(r.id) && r.remove; });
+           std::any_of(project()->cuts.begin(), project()->cuts.end(),
+                       [this](const CutRegion& r) { return batchIDs().contains(r.id) && r.remove; });
 }
 
 bool Workspace::canDeleteBatch() const {
     return canApplyBatch() &&
-           std::any_of(project_->cuts.begin(), project_->cuts.end(),
-                       [this](const CutRegion& r) { return batchIDs_.contains(r.id) && !r.remove; });
+           std::any_of(project()->cuts.begin(), project()->cuts.end(),
+                       [this](const CutRegion& r) { return batchIDs().contains(r.id) && !r.remove; });
 }
 
 void Workspace::setReviewOrder(ReviewOrder order) {
-    if (cutBusy_ || needsAnalysis() || order == reviewOrder_) return;
+    const Operation operation(*this);
+    if (cutBusy() || needsAnalysis() || order == reviewOrder()) return;
     stopAudition(true);
-    publish(reviewOrder_, order);
+    set(review_, &ReviewState::order, order);
     reconcileReview();
 }
 
 void Workspace::moveReview(int step) {
+    const Operation operation(*this);
     if (!canReview() || (step != 1 && step != -1)) return;
     const auto index = reviewIndex();
     const long long target = (index ? static_cast<long long>(*index) : -1) + step;
@@ -91,6 +93,7 @@ void Workspace::moveReview(int step) {
 }
 
 void Workspace::rewindReview() {
+    const Operation operation(*this);
     const auto list = reviewCuts();
     if (!canReview() || list.empty()) return;
     const auto index = reviewIndex();
@@ -99,39 +102,43 @@ void Workspace::rewindReview() {
 }
 
 void Workspace::reconcileReview() {
-    if (!reviewIndex() && reviewID_) setReviewID(std::nullopt);
+    if (!reviewIndex() && reviewID()) setReviewID(std::nullopt);
+    // Nothing to keep is the common case (no batch selection): no set is built then.
+    if (batchIDs().empty()) return setBatchAnchor(std::nullopt);
     std::set<Uuid> kept;
-    if (project_)
-        for (const auto& region : project_->cuts)
-            if (batchIDs_.contains(region.id)) kept.insert(region.id);
-    if (kept != batchIDs_) publish(batchIDs_, std::move(kept));
-    if (batchAnchor_ && !batchIDs_.contains(*batchAnchor_)) batchAnchor_.reset();
+    if (project())
+        for (const auto& region : project()->cuts)
+            if (batchIDs().contains(region.id)) kept.insert(region.id);
+    setBatchIDs(std::move(kept));
+    if (batchAnchor() && !batchIDs().contains(*batchAnchor())) setBatchAnchor(std::nullopt);
 }
 
 void Workspace::beginBatchSelection() {
+    const Operation operation(*this);
     if (!canSelectBatch()) return;
     stopAudition(true);
     pausePlayer();
-    publish(batchMode_, true);
-    publish(batchIDs_, std::set<Uuid>());
-    batchAnchor_.reset();
+    set(review_, &ReviewState::batchMode, true);
+    setBatchIDs({});
+    setBatchAnchor(std::nullopt);
 }
 
 void Workspace::selectCutRow(const Uuid& id, bool additive, bool extend) {
+    const Operation operation(*this);
     if (!canSelectBatch()) return;
-    const auto& cuts = project_->cuts;
+    const auto& cuts = project()->cuts;
     const auto region =
         std::find_if(cuts.begin(), cuts.end(), [&id](const CutRegion& r) { return r.id == id; });
     if (region == cuts.end()) return;
-    if (batchMode_ || additive || extend) {
-        if (!batchMode_) {
-            const auto reviewed = reviewID_;
+    if (batchMode() || additive || extend) {
+        if (!batchMode()) {
+            const auto reviewed = reviewID();
             beginBatchSelection();
             if (reviewed) {
-                std::set<Uuid> selection = batchIDs_;
+                std::set<Uuid> selection = batchIDs();
                 selection.insert(*reviewed);
-                publish(batchIDs_, std::move(selection));
-                batchAnchor_ = reviewed;
+                setBatchIDs(std::move(selection));
+                setBatchAnchor(reviewed);
             }
         }
         toggleBatchCut(id, extend);
@@ -145,7 +152,8 @@ void Workspace::selectCutRow(const Uuid& id, bool additive, bool extend) {
 }
 
 void Workspace::toggleBatchCut(const Uuid& id, bool extend) {
-    if (!batchMode_ || !canSelectBatch()) return;
+    const Operation operation(*this);
+    if (!batchMode() || !canSelectBatch()) return;
     const auto list = reviewCuts();
     auto position = [&list](const Uuid& target) -> std::optional<std::size_t> {
         for (std::size_t i = 0; i < list.size(); ++i)
@@ -154,38 +162,41 @@ void Workspace::toggleBatchCut(const Uuid& id, bool extend) {
     };
     const auto at = position(id);
     if (!at) return;
-    std::set<Uuid> selection = batchIDs_;
-    if (extend && batchAnchor_) {
-        if (const auto anchor = position(*batchAnchor_)) {
+    std::set<Uuid> selection = batchIDs();
+    if (extend && batchAnchor()) {
+        if (const auto anchor = position(*batchAnchor())) {
             for (std::size_t i = std::min(*anchor, *at); i <= std::max(*anchor, *at); ++i)
                 selection.insert(list[i].id);
-            publish(batchIDs_, std::move(selection));
+            setBatchIDs(std::move(selection));
             return;
         }
     }
     if (!selection.erase(id)) selection.insert(id);
-    publish(batchIDs_, std::move(selection));
-    batchAnchor_ = id;
+    setBatchIDs(std::move(selection));
+    setBatchAnchor(id);
 }
 
 void Workspace::selectAllBatch() {
-    if (!batchMode_ || !canSelectBatch()) return;
+    const Operation operation(*this);
+    if (!batchMode() || !canSelectBatch()) return;
     std::set<Uuid> selection;
-    for (const auto& region : project_->cuts) selection.insert(region.id);
-    publish(batchIDs_, std::move(selection));
-    if (!batchAnchor_) batchAnchor_ = reviewCuts().front().id;
+    for (const auto& region : project()->cuts) selection.insert(region.id);
+    setBatchIDs(std::move(selection));
+    if (!batchAnchor()) setBatchAnchor(reviewCuts().front().id);
 }
 
 void Workspace::clearBatchSelection() {
-    if (!batchMode_ || !canSelectBatch()) return;
-    publish(batchIDs_, std::set<Uuid>());
-    batchAnchor_.reset();
+    const Operation operation(*this);
+    if (!batchMode() || !canSelectBatch()) return;
+    setBatchIDs({});
+    setBatchAnchor(std::nullopt);
 }
 
 void Workspace::resetBatchSelection() {
-    publish(batchMode_, false);
-    publish(batchIDs_, std::set<Uuid>());
-    batchAnchor_.reset();
+    const Operation operation(*this);
+    set(review_, &ReviewState::batchMode, false);
+    setBatchIDs({});
+    setBatchAnchor(std::nullopt);
 }
 
 }  // namespace talvian

@@ -4,10 +4,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +29,24 @@ inline bool waitUntil(const std::function<bool()>& done, int milliseconds = 2000
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
 }
+
+// Runs `action` once, just before the next queued call reaches the application object: the
+// moment a background job's completion arrives on the main thread.
+class BeforeNextQueuedCall : public QObject {
+  public:
+    explicit BeforeNextQueuedCall(std::function<void()> action) : action_(std::move(action)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~BeforeNextQueuedCall() override { QCoreApplication::instance()->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (action_ && watched == QCoreApplication::instance() && event->type() == QEvent::MetaCall)
+            std::exchange(action_, nullptr)();
+        return false;
+    }
+
+  private:
+    std::function<void()> action_;
+};
 
 class TestWindow : public WorkspaceWindow {
   public:
@@ -83,8 +103,10 @@ class RecordingDesktop : public DesktopServices {
   public:
     std::vector<std::filesystem::path> openedFolders;
     std::vector<std::filesystem::path> revealedFiles;
+    std::vector<std::string> openedLinks;
     void openFolder(const std::filesystem::path& folder) override { openedFolders.push_back(folder); }
     void revealFile(const std::filesystem::path& file) override { revealedFiles.push_back(file); }
+    void openLink(const std::string& address) override { openedLinks.push_back(address); }
 };
 
 // A project of the file at `path` as an analysis in fixed mode would produce it.

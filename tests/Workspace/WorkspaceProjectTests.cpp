@@ -126,15 +126,8 @@ TEST_F(WorkspaceProjectTest, ASourceThatVanishesAfterTheCheckNeverReceivesThePro
     saveProjectOf(sourceB, file, true);
 
     // The check passes; the file goes the moment the load's completion reaches the main thread.
-    bool armed = false;
-    QObject::connect(workspace.get(), &Workspace::changed, [&] {
-        if (armed && !workspace->cutBusy()) {
-            armed = false;
-            fs::remove(sourceB);
-        }
-    });
     workspace->beginProjectLoad(file);
-    armed = true;
+    const BeforeNextQueuedCall removal([&] { fs::remove(sourceB); });
     waitIdle();
     ASSERT_FALSE(fs::exists(sourceB));
     EXPECT_EQ(workspace->projectRecovery(), (ProjectRecovery{file, sourceB.string(), true, false}));

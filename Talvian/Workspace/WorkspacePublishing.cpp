@@ -1,0 +1,55 @@
+// Publishing: each operation's changes go out once, at its end, slice by slice.
+
+#include <QMetaObject>
+
+#include "Workspace.h"
+
+namespace talvian {
+
+void Workspace::publishChanges() {
+    if (tearingDown_) return;
+    // Every slice is settled before the first signal: a slot that calls back into the
+    // controller runs an operation of its own, which publishes its own changes.
+    const bool document = document_.settle();
+    const bool job = jobState_.settle();
+    const bool detection = detection_.settle();
+    const bool review = review_.settle();
+    const bool waveform = waveform_.settle();
+    const bool playback = playback_.settle();
+    const bool exports = export_.settle();
+    if (document) emit documentChanged();
+    if (job) emit jobChanged();
+    if (detection) emit detectionChanged();
+    if (review) emit reviewChanged();
+    if (waveform) emit waveformChanged();
+    if (playback) emit playbackChanged();
+    if (exports) emit exportChanged();
+    if (document || job || detection || review || waveform || playback || exports) emit changed();
+}
+
+void Workspace::noteWrite() {
+    if (operationDepth_ > 0 || publishPosted_ || tearingDown_) return;
+    // A write outside any operation is a path that forgot to mark itself: its changes still
+    // go out, from the event loop, instead of being lost.
+    publishPosted_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            publishPosted_ = false;
+            if (operationDepth_ == 0) publishChanges();
+        },
+        Qt::QueuedConnection);
+}
+
+std::function<void()> Workspace::asOperation(std::function<void()> step) {
+    return [this, step = std::move(step)] {
+        const Operation operation(*this);
+        step();
+    };
+}
+
+void Workspace::bumpCutHistory() {
+    ++edit(document_).cutHistoryRevision;
+}
+
+}  // namespace talvian
