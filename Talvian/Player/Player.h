@@ -15,7 +15,8 @@
 
 namespace talvian {
 
-// `seconds` on the 1/60000 s grid every seek uses; negative, infinite and NaN give 0.
+// `seconds` on the 1/60000 s grid every seek uses; negative and NaN give 0, +∞ and huge
+// values the last tick (past every end).
 double seekSeconds(double seconds);
 
 // Loading state of the player's item.

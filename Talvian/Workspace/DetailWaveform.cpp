@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Model/FileSystem.h"
+#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
 #include "Process/Dependencies.h"
@@ -52,11 +53,8 @@ std::optional<std::int64_t> microseconds(const nlohmann::json& stated) {
 
 // Seconds → a sample position at 4000 Hz, rounded half away from zero.
 std::optional<std::int64_t> samplePosition(double seconds) {
-    const double value = std::round(seconds * static_cast<double>(DetailWaveform::kSampleRate));
-    // 2^63 is exactly representable; everything below it converts without overflow.
-    constexpr double kLimit = 9223372036854775808.0;
-    if (!std::isfinite(value) || value < -kLimit || value >= kLimit) return std::nullopt;
-    return static_cast<std::int64_t>(value);
+    return checkedInteger<std::int64_t>(
+        std::round(seconds * static_cast<double>(DetailWaveform::kSampleRate)));
 }
 
 // The length apad gives "whole_dur=<text>" at 4000 Hz: ffmpeg reads the duration to whole

@@ -15,6 +15,7 @@
 
 #include "Model/CutMath.h"
 #include "Model/FileNaming.h"
+#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
 #include "Model/ProjectJson.h"
 
@@ -88,15 +89,14 @@ std::string RecentSession::originLabel() const {
 std::string RecentSession::menuLabel() const {
     const std::string name = truncatedName(fs::path(project.source).filename().string());
     char time[32] = "";
-    const std::time_t seconds = static_cast<std::time_t>(std::floor(archivedAt + kReferenceDateOffset));
+    const auto seconds = checkedInteger<std::time_t>(std::floor(archivedAt + kReferenceDateOffset));
     std::tm local{};
-    if (localtime_r(&seconds, &local)) std::strftime(time, sizeof time, "%m-%d %H:%M:%S", &local);
+    if (seconds && localtime_r(&*seconds, &local)) std::strftime(time, sizeof time, "%m-%d %H:%M:%S", &local);
     long long count = 0;
     for (const auto& cut : project.cuts) count += cut.remove ? 1 : 0;
     const double kept = std::max(0.0, project.info.duration - project.removedDuration());
-    const std::string keptText = std::isfinite(kept) && kept < 9.223372036854775808e18
-                                     ? L("剪后%@", timeLabel(kept))
-                                     : L("剪后时长待核验");
+    const std::string keptText =
+        checkedInteger<std::int64_t>(kept) ? L("剪后%@", timeLabel(kept)) : L("剪后时长待核验");
     return originLabel() + " · " + name + " · " + time + L(" · %@段待删 · ", count) + keptText;
 }
 

@@ -145,7 +145,9 @@ void Workspace::setAudioOutputFormat(AudioOutputFormat value) {
 }
 void Workspace::setPreviewCuts(bool value) {
     const Operation operation(*this);
+    if (value == previewCuts()) return;
     set(playback_, &PlaybackState::previewCuts, value);
+    refreshPreviewCutBoundaries();
 }
 
 void Workspace::setCutBusy(bool value) {

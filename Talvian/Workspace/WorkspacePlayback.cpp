@@ -188,8 +188,9 @@ void Workspace::refreshPreviewCutBoundaries() {
     previewBoundaryGeneration_ = generation;
     preview_->setBoundaryObserver({}, {});
 
+    // Only skip-cuts mode watches the ranges; an edit outside it does not merge them.
     const double duration = project() ? project()->info.duration : 0;
-    if (!project() || !std::isfinite(duration) || !(duration > 0)) {
+    if (!previewCuts() || !project() || !std::isfinite(duration) || !(duration > 0)) {
         previewRemovedRanges_.clear();
         return;
     }

@@ -11,6 +11,7 @@
 
 #include "Model/FileNaming.h"
 #include "Model/FileSystem.h"
+#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
 #include "Model/Uuid.h"
@@ -161,15 +162,14 @@ void join(const std::filesystem::path& decoded, const std::filesystem::path& joi
 
     for (const auto& range : kept) {
         cancellation->check();
-        double endFrame = range.end * static_cast<double>(rate);
-        double startFrame = range.start * static_cast<double>(rate);
-        if (!(endFrame < kTwoToThe63) || !(startFrame < kTwoToThe63))
-            throw MediaError(L("剪辑范围超出可处理的音频长度。"));
+        const double startFrame = std::round(range.start * static_cast<double>(rate));
+        const auto first = checkedInteger<std::int64_t>(startFrame);
+        const auto last = checkedInteger<std::int64_t>(std::round(range.end * static_cast<double>(rate)));
+        if (!last || (!first && !(startFrame < 0))) throw MediaError(L("剪辑范围超出可处理的音频长度。"));
         // A start before the audio cannot be a range of this recording.
-        if (!(startFrame > -kTwoToThe63) || std::llround(startFrame) < 0)
-            throw MediaError(L("原片音频长度与剪辑范围不符，请重新分析素材。"));
-        std::int64_t s = std::llround(startFrame);
-        std::int64_t e = std::llround(endFrame);
+        if (!first || *first < 0) throw MediaError(L("原片音频长度与剪辑范围不符，请重新分析素材。"));
+        const std::int64_t s = *first;
+        std::int64_t e = *last;
         // A tenth of a second of slack past the decoded end: containers and decoders disagree
         // that much about where a recording ends.
         if (!(s < decodedFrames && e <= decodedFrames + rate / 10))

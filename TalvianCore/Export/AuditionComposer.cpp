@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 
+#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
 
 extern "C" {
@@ -53,8 +55,10 @@ void checkCancelled(const CancellationToken& cancellation) {
 }  // namespace
 
 std::int64_t auditionTicks(double seconds) {
-    if (!std::isfinite(seconds) || seconds <= 0) return 0;
-    return std::llround(seconds * kAuditionTimescale);
+    if (!(seconds > 0)) return 0;  // negative, zero or NaN
+    // Past the last tick the last tick stands: it lies beyond the end of every item.
+    return checkedInteger<std::int64_t>(std::round(seconds * kAuditionTimescale))
+        .value_or(std::numeric_limits<std::int64_t>::max());
 }
 
 double AuditionTimeline::durationSeconds() const {

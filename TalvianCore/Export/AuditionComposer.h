@@ -15,7 +15,8 @@
 namespace talvian {
 
 inline constexpr std::int64_t kAuditionTimescale = 60000;  // ticks per second
-// Seconds to ticks, rounded to the nearest tick; negative and non-finite give 0.
+// Seconds to ticks, rounded to the nearest tick; negative and NaN give 0, +∞ and anything
+// past the last tick give the last tick.
 std::int64_t auditionTicks(double seconds);
 inline double auditionSeconds(std::int64_t ticks) {
     return static_cast<double>(ticks) / kAuditionTimescale;

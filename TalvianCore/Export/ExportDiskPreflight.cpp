@@ -10,6 +10,7 @@
 
 #include "CutExport.h"
 #include "Model/FileSystem.h"
+#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
 #include "Process/MediaProbe.h"
@@ -24,7 +25,6 @@ constexpr double kFloatSampleBytes = 4;  // the renderer's intermediate files ar
 // Room for what the estimate cannot see: container overhead, encoder look-ahead, a few
 // seconds of drift between the analysed and the decoded length.
 constexpr double kSafetyMargin = 1.2;
-constexpr double kTwoToThe63 = 9223372036854775808.0;
 // A re-encoded picture is costed at a quarter of a bit per pixel and frame, within bounds
 // that keep tiny and huge pictures plausible.
 constexpr double kVideoBitsPerPixel = 0.25;
@@ -32,9 +32,7 @@ constexpr double kMinimumVideoBitrate = 1'000'000;
 constexpr double kMaximumVideoBitrate = 40'000'000;
 
 std::optional<std::int64_t> withMargin(double bytes) {
-    double value = std::ceil(bytes * kSafetyMargin);
-    if (!std::isfinite(value) || value >= kTwoToThe63) return std::nullopt;
-    return static_cast<std::int64_t>(value);
+    return checkedInteger<std::int64_t>(std::ceil(bytes * kSafetyMargin));
 }
 
 struct VolumeNeed {

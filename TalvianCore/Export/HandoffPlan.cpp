@@ -7,10 +7,11 @@
 #include <optional>
 
 #include "Model/CutMath.h"
+#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
-#include "Process/Dependencies.h"
 #include "Model/UnicodeText.h"
+#include "Process/Dependencies.h"
 #include "Process/Runner.h"
 
 namespace talvian {
@@ -27,7 +28,6 @@ constexpr double kStartTolerance = 0.00001;
 constexpr double kMinimumCadenceTolerance = 0.000002;
 constexpr std::int64_t kCadenceCancellationStride = 4096;
 constexpr double kDurationTolerance = 0.02;
-constexpr double kTwoTo63 = 9223372036854775808.0;
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> pieces;
@@ -143,11 +143,12 @@ std::vector<HandoffFrameRange> snap(const std::vector<CutRegion>& kept, const Ha
         double endFrame = std::ceil(endTime - kFrameEpsilon);
         // The audio of a file often runs a fraction of a frame past its last picture.
         if (endTime <= lastFrame + 1 && endFrame > lastFrame) endFrame = lastFrame;
-        if (!std::isfinite(startFrame) || startFrame < 0 || !std::isfinite(endFrame) ||
-            !(startFrame < endFrame) || endFrame > lastFrame || endFrame >= kTwoTo63)
+        const auto first = checkedInteger<std::int64_t>(startFrame);
+        const auto last = checkedInteger<std::int64_t>(endFrame);
+        if (!first || *first < 0 || !last || !(startFrame < endFrame) || endFrame > lastFrame)
             refuse(
                 L("保留内容超出视频尾帧。当前工程交接暂不支持这份素材的音视频尾部差异，可先导出剪后文件。"));
-        HandoffFrameRange range{static_cast<std::int64_t>(startFrame), static_cast<std::int64_t>(endFrame)};
+        HandoffFrameRange range{*first, *last};
         if (!ranges.empty() && ranges.back().end >= range.start)
             ranges.back().end = std::max(ranges.back().end, range.end);
         else

@@ -3,21 +3,18 @@
 #include <cmath>
 
 #include "Model/CoreTypes.h"
+#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
 
 namespace talvian::MediaTiming {
 
 namespace {
 
-// 2^63: the first sample index a 64-bit media time cannot hold.
-constexpr double kSampleIndexLimit = 9223372036854775808.0;
-
 std::int64_t sampleIndex(double seconds, std::int32_t sampleRate) {
-    double index = std::round(seconds * sampleRate);  // std::round rounds half away from zero
-    // −0.0 passes (index < 0 is false for it): a start a hair before zero is sample 0.
-    if (!std::isfinite(index) || index < 0 || index >= kSampleIndexLimit)
-        throw MediaError(L("剪辑时间超出可处理范围。"));
-    return static_cast<std::int64_t>(index);
+    // std::round rounds half away from zero; a start a hair before zero is sample 0.
+    const auto index = checkedInteger<std::int64_t>(std::round(seconds * sampleRate));
+    if (!index || *index < 0) throw MediaError(L("剪辑时间超出可处理范围。"));
+    return *index;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "IntegerBounds.h"
+
 namespace talvian {
 
 SourceMetadata SourceMetadata::read(const std::filesystem::path& path) {
@@ -70,7 +72,10 @@ std::filesystem::path uniqueOutput(const std::filesystem::path& folder, const st
 std::string timeLabel(double seconds) {
     if (!std::isfinite(seconds)) return "00:00.0";
     if (seconds < 0) seconds = 0;
-    auto whole = static_cast<long long>(seconds);
+    // Past 2^63 seconds no whole count exists; such a time is as meaningless as infinity.
+    const auto counted = checkedInteger<long long>(seconds);
+    if (!counted) return "00:00.0";
+    const long long whole = *counted;
     double remainder = std::fmod(seconds, 60.0);
     char buffer[64];
     if (seconds < 3600) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "ProjectFixtures.h"
 
 #include "TestSupport.h"
@@ -34,6 +36,24 @@ TEST(AuditionComposer, SegmentsLaidEndToEnd) {
     // Original auditions have hard joins: no ramps at all, full gain everywhere.
     EXPECT_TRUE(timeline.ramps.empty());
     EXPECT_EQ(timeline.gainAt(1.5), 1);
+}
+
+TEST(AuditionComposer, TicksRoundToTheGridAndNeverWrap) {
+    struct Case {
+        double seconds;
+        std::int64_t ticks;
+    };
+    const Case cases[] = {
+        {1.5, 90000},
+        {1.0 / 3, 20000},
+        {0, 0},
+        {-2, 0},
+        {std::numeric_limits<double>::quiet_NaN(), 0},
+        {-std::numeric_limits<double>::infinity(), 0},
+        {1e300, INT64_MAX},
+        {std::numeric_limits<double>::infinity(), INT64_MAX},
+    };
+    for (const auto& c : cases) EXPECT_EQ(auditionTicks(c.seconds), c.ticks) << c.seconds;
 }
 
 TEST(AuditionComposer, EditedRampsFollowTheSegmentLength) {

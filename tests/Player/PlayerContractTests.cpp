@@ -213,9 +213,14 @@ TEST_P(PlayerContract, ExactSeeksOnTheSixtyThousandthGrid) {
     struct Case {
         double target, expected;
     };
-    const Case cases[] = {{0.75, 0.75}, {1.0 / 3, 20000.0 / 60000},
-                          {-3, 0},      {std::numeric_limits<double>::quiet_NaN(), 0},
-                          {1.25, 1.25}, {99, kToneSeconds}};
+    const Case cases[] = {{0.75, 0.75},
+                          {1.0 / 3, 20000.0 / 60000},
+                          {-3, 0},
+                          {std::numeric_limits<double>::quiet_NaN(), 0},
+                          {1.25, 1.25},
+                          {99, kToneSeconds},
+                          {1e300, kToneSeconds},
+                          {std::numeric_limits<double>::infinity(), kToneSeconds}};
     for (const auto& c : cases) {
         EXPECT_TRUE(seekAndWait(*player, c.target)) << c.target;
         EXPECT_NEAR(player->currentTime(), c.expected, kPositionTolerance) << c.target;

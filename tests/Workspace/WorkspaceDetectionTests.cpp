@@ -72,13 +72,33 @@ TEST_F(WorkspaceTest, APreviewFinishingAfterCancelOrANewSourceChangesNothing) {
     EXPECT_FALSE(workspace->detectionPreview());
 }
 
-TEST_F(WorkspaceTest, AFailedPreviewOnlyFillsItsIssue) {
+TEST_F(WorkspaceTest, AFailedPreviewOnlyFillsItsIssueWithTheErrorsOwnSentence) {
     open(sourceA);
     const auto status = workspace->cutStatus();
-    analysis.failure = "无法读取音频。";
-    workspace->previewDetection(workspace->cutOptions());
-    ASSERT_TRUE(waitUntil([&] { return workspace->detectionPreviewIssue().has_value(); }));
-    EXPECT_EQ(workspace->detectionPreviewIssue(), "无法读取音频。");
-    EXPECT_FALSE(workspace->notice());
-    EXPECT_EQ(workspace->cutStatus(), status);
+    const std::string missing = sourceB.string();
+    const std::pair<std::exception_ptr, std::string> cases[] = {
+        {std::make_exception_ptr(MediaError("无法读取音频。")), "无法读取音频。"},
+        {std::make_exception_ptr(ProcessTimeout()), "读取媒体信息超时。请重新选择原素材后再试；已有剪辑已保留。"},
+        {std::make_exception_ptr(MissingProjectSource(missing)),
+         "找不到项目的原素材。请将原素材放回此路径后重试：\n" + missing},
+        {std::make_exception_ptr(ChangedProjectSource(missing)),
+         "原素材的文件信息已变化。可重新定位并核对原片，保留已有剪辑。\n" + missing},
+        // A failed child: its own words stay out of the sentence.
+        {std::make_exception_ptr(MediaError("处理未完成：\n[aist#0:0] Invalid data found when processing input")),
+         "处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。"},
+        {std::make_exception_ptr(MediaError("处理未完成：\nExiting normally, received signal 15.")),
+         "处理被中断。原片和已有剪辑已保留，可稍后重试。"},
+        {std::make_exception_ptr(std::runtime_error("basic_string::_M_create")),
+         "处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。"},
+    };
+    for (const auto& [error, text] : cases) {
+        SCOPED_TRACE(text);
+        analysis.error = error;
+        workspace->previewDetection(workspace->cutOptions());
+        ASSERT_TRUE(waitUntil([&] { return !workspace->detectionCalculating(); }));
+        EXPECT_EQ(workspace->detectionPreviewIssue(), text);
+        EXPECT_FALSE(workspace->detectionPreview());
+        EXPECT_FALSE(workspace->notice());
+        EXPECT_EQ(workspace->cutStatus(), status);
+    }
 }

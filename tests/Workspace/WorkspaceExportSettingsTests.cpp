@@ -1,6 +1,8 @@
 #include <QSettings>
 
+#include <atomic>
 #include <future>
+#include <thread>
 
 #include "Process/Runner.h"
 #include "WorkspaceFixture.h"
@@ -38,6 +40,13 @@ class GatedReader {
     std::vector<std::promise<std::function<AudioStreamInfo()>>> gates_;
     std::size_t calls_ = 0;
 };
+
+// Blocks a reader's thread until `done` holds or the deadline passes (no event loop there).
+bool blockUntil(const std::function<bool()>& done, int milliseconds = 20000) {
+    for (int waited = 0; !done() && waited < milliseconds; waited += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
 
 }  // namespace
 
@@ -129,4 +138,96 @@ TEST_F(WorkspaceTest, TheChosenOutputFolderIsRememberedAndOpenedOnRequest) {
     EXPECT_EQ(workspace->notice(), "无法创建“out”：路径中有一项不是文件夹。");
     EXPECT_EQ(desktop.openedFolders.size(), 1u);
     QSettings("Talvian", "Talvian").remove("talvian.outputFolder");
+}
+
+TEST_F(WorkspaceTest, TheAudioReadIsAwaitedThroughItsSliceAndACancelKeepsWhatWasRead) {
+    open(sourceA);
+    std::atomic<int> reads = 0;
+    std::atomic<bool> holding = false;
+    workspace->setExportAudioInfoReader([&](const fs::path&, const CancellationToken& token) {
+        ++reads;
+        // The second read holds until it is cancelled, as the probe does.
+        if (reads == 2) {
+            holding = true;
+            blockUntil([&] { return token->isCancelled(); });
+            token->check();
+        }
+        return AudioStreamInfo(48000, 2);
+    });
+    std::vector<std::optional<AudioStreamInfo>> delivered;  // at each change that ends a read
+    bool wasLoading = false;
+    QObject::connect(workspace.get(), &Workspace::exportChanged, [&] {
+        if (wasLoading && !workspace->exportAudioInfoLoading()) delivered.push_back(workspace->exportAudioInfo());
+        wasLoading = workspace->exportAudioInfoLoading();
+    });
+
+    workspace->readExportAudioInfo();
+    ASSERT_TRUE(waitUntil([&] { return !delivered.empty(); }));
+    EXPECT_EQ(delivered, (std::vector<std::optional<AudioStreamInfo>>{AudioStreamInfo(48000, 2)}));
+    // The facts stay with their source: asking again reads nothing, a cancel drops nothing.
+    workspace->readExportAudioInfo();
+    workspace->cancelExportAudioInfo();
+    EXPECT_EQ(reads, 1);
+    EXPECT_EQ(workspace->exportAudioInfo(), AudioStreamInfo(48000, 2));
+    EXPECT_FALSE(workspace->exportAudioInfoLoading());
+
+    // Another source: a new read, which a cancel stops at once.
+    workspace->loadSource(sourceB, true);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->project(); }));
+    EXPECT_FALSE(workspace->exportAudioInfo());
+    workspace->readExportAudioInfo();
+    ASSERT_TRUE(waitUntil([&] { return holding.load(); }));
+    workspace->cancelExportAudioInfo();
+    EXPECT_FALSE(workspace->exportAudioInfoLoading());
+    ASSERT_TRUE(workspace->shutdown(std::chrono::seconds(10)));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(workspace->exportAudioInfo());
+    EXPECT_FALSE(workspace->exportAudioInfoIssue()) << "a cancelled read is no failure";
+}
+
+TEST_F(WorkspaceTest, DestroyingTheControllerStopsTheAudioReadAndWaitsOnlyItsBound) {
+    // A reader that polls its token stops as soon as the controller goes, and the controller
+    // waits for it: nothing of it runs afterwards.
+    struct Read {
+        std::atomic<bool> started = false;
+        std::atomic<bool> sawCancel = false;
+        std::atomic<bool> ended = false;
+        std::atomic<bool> released = false;
+    };
+    Read polling;
+    open(sourceA);
+    workspace->setExportAudioInfoReader([&polling](const fs::path&, const CancellationToken& token) {
+        polling.started = true;
+        blockUntil([&] { return token->isCancelled(); });
+        polling.sawCancel = token->isCancelled();
+        polling.ended = true;
+        token->check();
+        return AudioStreamInfo(44100, 2);
+    });
+    workspace->readExportAudioInfo();
+    ASSERT_TRUE(waitUntil([&] { return polling.started.load(); }));
+    workspace.reset();
+    EXPECT_TRUE(polling.sawCancel);
+    EXPECT_TRUE(polling.ended) << "the read ended before the controller was gone";
+
+    // A reader that ignores its token does not hold the controller beyond the bound; it ends
+    // on its own later and finds the controller gone.
+    Read stubborn;
+    workspace = makeWorkspace();
+    workspace->setTeardownBound(std::chrono::milliseconds(100));
+    open(sourceA);
+    workspace->setExportAudioInfoReader([&stubborn](const fs::path&, const CancellationToken& token) {
+        stubborn.started = true;
+        blockUntil([&] { return stubborn.released.load(); });
+        stubborn.sawCancel = token->isCancelled();
+        stubborn.ended = true;
+        return AudioStreamInfo(44100, 2);
+    });
+    workspace->readExportAudioInfo();
+    ASSERT_TRUE(waitUntil([&] { return stubborn.started.load(); }));
+    workspace.reset();
+    EXPECT_FALSE(stubborn.ended) << "destruction waited past its bound";
+    stubborn.released = true;
+    ASSERT_TRUE(waitUntil([&] { return stubborn.ended.load(); }));
+    EXPECT_TRUE(stubborn.sawCancel);
 }

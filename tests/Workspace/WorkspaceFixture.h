@@ -2,11 +2,15 @@
 // Shared pieces of the controller tests: a window that answers the controller, an analysis
 // that the test scripts, and waits with deadlines.
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 
 #include <condition_variable>
+#include <csignal>
 #include <functional>
 #include <mutex>
 #include <utility>
@@ -29,6 +33,47 @@ inline bool waitUntil(const std::function<bool()>& done, int milliseconds = 2000
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
 }
+
+// Another process holds the session backup's lock, as a second running instance would, until
+// this object goes.
+class ForeignBackupLock {
+  public:
+    explicit ForeignBackupLock(const std::filesystem::path& backupURL) {
+        const std::filesystem::path lock = backupURL.string() + ".lock";
+        std::filesystem::create_directories(backupURL.parent_path());
+        holder_ = fork();
+        if (holder_ == 0) {
+            // A group of its own, so that flock and its sleeping child end together (a child
+            // left running would keep the test's output open).
+            setpgid(0, 0);
+            // -o: only flock itself holds the lock, so ending it frees the lock.
+            execlp("flock", "flock", "-o", "-x", lock.c_str(), "sleep", "60", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        held = waitUntil(
+            [&] {
+                try {
+                    SessionBackup backup(backupURL);
+                    return false;
+                } catch (const MediaError&) {
+                    return true;
+                }
+            },
+            30000);
+    }
+    ~ForeignBackupLock() {
+        kill(-holder_, SIGKILL);
+        kill(holder_, SIGKILL);
+        waitpid(holder_, nullptr, 0);
+    }
+    ForeignBackupLock(const ForeignBackupLock&) = delete;
+    ForeignBackupLock& operator=(const ForeignBackupLock&) = delete;
+
+    bool held = false;
+
+  private:
+    pid_t holder_ = -1;
+};
 
 // Runs `action` once, just before the next queued call reaches the application object: the
 // moment a background job's completion arrives on the main thread.
@@ -138,6 +183,8 @@ class ScriptedAnalysis {
     double duration = 10;
     bool hold = false;
     std::optional<std::string> failure;
+    // Thrown instead of a result when set (any error, for the tables of failure texts).
+    std::exception_ptr error;
     bool timeout = false;
     // Media facts as ffprobe reads them from the file (real media), instead of a 10 s sound.
     bool probeMedia = false;
@@ -158,6 +205,7 @@ class ScriptedAnalysis {
                 released_ = false;
             }
             if (failure) throw MediaError(*failure);
+            if (error) std::rethrow_exception(error);
             token->check();
             CutProject project = makeProject(url, duration, cuts(options), options);
             if (probeMedia) project.info = Runner::probe(url, token);

@@ -1,6 +1,7 @@
 #include <QObject>
 
 #include "Analysis/SourceRelocation.h"
+#include "Model/Localization.h"
 #include "Model/ProjectFiles.h"
 #include "ProjectFixtures.h"
 #include "WorkspaceFixture.h"
@@ -330,4 +331,65 @@ TEST_F(WorkspaceProjectTest, TheLastSessionAndRecentSessionsReopenThroughTheLoad
 
     workspace->revealSessionBackup();
     EXPECT_EQ(desktop.revealedFiles, std::vector<fs::path>{backupURL});
+}
+
+TEST_F(WorkspaceProjectTest, WithTheBackupHeldElsewhereOnlyAnEditEqualToItsSavedFileIsReplaced) {
+    // The last session names b.wav; then another instance takes the backup for good.
+    const CutProject lastSession = makeProject(sourceB, 10, {CutRegion(1, 2, true)});
+    workspace.reset();
+    SessionBackup(backupURL).write(lastSession, false, RecentSession::Origin::switching);
+    const ForeignBackupLock lock(backupURL);
+    ASSERT_TRUE(lock.held);
+    const fs::path projectOfB = folder / "b.quenlo.json";
+    saveProjectOf(sourceB, projectOfB, false);
+    const fs::path sampleFile = resourcesFolder() / "Samples" / "sample-talk.mp4";
+    const std::string refused = "当前剪辑尚未备份，请先保存项目，再打开其他素材。";
+
+    const struct {
+        const char* name;
+        std::function<void()> switchMaterial;
+        fs::path arrives;
+    } switches[] = {
+        {"import", [&] { window.chosen = sourceB; workspace->importFiles(); }, sourceB},
+        {"sample", [&] { workspace->sample(); }, sampleFile},
+        {"open", [&] { window.chosenProject = projectOfB; workspace->openProject(); }, sourceB},
+        {"resume", [&] { workspace->resumeSessionBackup(); }, sourceB},
+    };
+    for (const auto& [name, switchMaterial, arrives] : switches) {
+        SCOPED_TRACE(name);
+        workspace = makeWorkspace();
+        ASSERT_EQ(workspace->sessionBackupName(), "b.wav");
+        open(sourceA);
+        workspace->toggleCut(ids()[0]);
+        ASSERT_FALSE(workspace->sessionBackupSaved());
+        const auto edit = *workspace->project();
+
+        switchMaterial();
+        waitIdle();
+        EXPECT_EQ(workspace->notice(), refused);
+        EXPECT_EQ(workspace->source(), sourceA);
+        EXPECT_EQ(workspace->project(), edit);
+
+        window.chosenSaveLocation = folder / "a.quenlo.json";
+        workspace->saveProject();
+        waitIdle();
+        ASSERT_EQ(workspace->cutStatus(), "已保存项目与原片身份，搬移后可重新定位原素材。");
+        // An edit after the save is not in the file: still refused, until it is undone.
+        workspace->toggleCut(ids()[1]);
+        workspace->setNotice(std::nullopt);
+        switchMaterial();
+        waitIdle();
+        EXPECT_EQ(workspace->notice(), refused);
+        EXPECT_EQ(workspace->source(), sourceA);
+
+        workspace->undoCut();
+        workspace->setNotice(std::nullopt);
+        switchMaterial();
+        waitIdle();
+        EXPECT_EQ(workspace->source(), arrives);
+        EXPECT_FALSE(workspace->notice());
+        ASSERT_TRUE(workspace->project());
+        EXPECT_EQ(workspace->project()->source, arrives.string());
+        EXPECT_FALSE(workspace->sessionBackupSaved()) << "the backup is still held elsewhere";
+    }
 }
