@@ -151,12 +151,7 @@ void Workspace::projectSaveFailed(const std::string& text) {
 
 void Workspace::exportFailed(std::exception_ptr error, const CancellationToken& token) {
     if (!job_.owns(token)) return;
-    try {
-        std::rethrow_exception(error);
-    } catch (const ProcessTimeout&) {
-        setSourceReadIssue(describeError(std::current_exception()));
-    } catch (...) {
-    }
+    if (errorIs<ProcessTimeout>(error)) setSourceReadIssue(describeError(error));
     job_.finish(error);
 }
 

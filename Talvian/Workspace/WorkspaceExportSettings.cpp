@@ -98,13 +98,7 @@ void Workspace::readExportAudioInfo() {
                 if (workspace.exportAudioSource() != url) return;
                 if (info) return workspace.set(workspace.export_, &ExportState::audioInfo, info);
                 workspace.lastDiagnosticError_ = SupportDiagnostics::privateError(describeError(error));
-                bool timedOut = false;
-                try {
-                    std::rethrow_exception(error);
-                } catch (const ProcessTimeout&) {
-                    timedOut = true;
-                } catch (...) {
-                }
+                const bool timedOut = errorIs<ProcessTimeout>(error);
                 workspace.set(workspace.export_, &ExportState::audioInfoIssue,
                               std::optional<std::string>(
                                   timedOut ? L("读取音频规格超时。可重新选择同一素材后重试，当前剪辑保留。")

@@ -151,15 +151,10 @@ void Workspace::didAnalyze(CutProject result, const CancellationToken& token) {
 
 void Workspace::analysisFailed(std::exception_ptr error, const CancellationToken& token) {
     if (!job_.owns(token)) return;
-    if (!token->isCancelled()) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const ProcessTimeout&) {
-            setSourceReadIssue(describeError(std::current_exception()));
-            return job_.finish(JobOutcome::failed, L("媒体信息读取已停止。重新选择原素材后可重试。"),
-                               FailureNotice::none);
-        } catch (...) {
-        }
+    if (!token->isCancelled() && errorIs<ProcessTimeout>(error)) {
+        setSourceReadIssue(describeError(error));
+        return job_.finish(JobOutcome::failed, L("媒体信息读取已停止。重新选择原素材后可重试。"),
+                           FailureNotice::none);
     }
     job_.finish(error);
 }

@@ -148,13 +148,7 @@ void Workspace::reloadWaveformDetail() {
                 if (!workspace.waveformLoader_.isCurrent(ticket)) return;
                 workspace.set(workspace.waveform_, &WaveformState::loading, false);
                 if (slice) return workspace.set(workspace.waveform_, &WaveformState::detail, std::move(slice));
-                bool timedOut = false;
-                try {
-                    std::rethrow_exception(error);
-                } catch (const ProcessTimeout&) {
-                    timedOut = true;
-                } catch (...) {
-                }
+                const bool timedOut = errorIs<ProcessTimeout>(error);
                 // The waveform's own short texts, by the kind of failure.
                 workspace.set(workspace.waveform_, &WaveformState::issue,
                               std::optional<std::string>(timedOut ? L("局部波形加载超时。") : L("局部波形未能加载。")));

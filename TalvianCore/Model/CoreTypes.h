@@ -137,6 +137,20 @@ private:
     std::string message_;
 };
 
+// Whether a caught error is of kind E (or derives from it); false for a null pointer.
+// Callers that only choose a sentence by the kind of failure ask this instead of rethrowing.
+template <class E>
+bool errorIs(const std::exception_ptr& error) {
+    if (!error) return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const E&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 // Cooperative cancellation shared between the starter of an operation and the task
 // running it; identity is the pointer. Nothing moves it back to running.
 class Cancellation {
