@@ -26,7 +26,8 @@
 namespace talvian::test {
 
 // Runs the event loop until `done` holds or the deadline passes; returns `done()`.
-inline bool waitUntil(const std::function<bool()>& done, int milliseconds = 20000) {
+// The default deadline only bounds a hang: real ffmpeg exports take much longer on a busy machine.
+inline bool waitUntil(const std::function<bool()>& done, int milliseconds = 60000) {
     QElapsedTimer clock;
     clock.start();
     while (!done() && clock.elapsed() < milliseconds)

@@ -51,8 +51,10 @@ TEST_F(WorkspaceMpvTest, PreviewAndWholeEditAuditionRunOnLibmpv) {
     ASSERT_TRUE(waitUntil([&] { return workspace->playbackClock().position() >= 1.7; }));
     EXPECT_TRUE(workspace->isPlaying());
     // The cursor is in source time: it jumps over the removed range, never into it.
+    // The first report comes from a playing player: on a busy machine it may lag the start by a
+    // few milliseconds, so it is held to the start within one report period, far from 0.
     ASSERT_FALSE(positions.empty());
-    EXPECT_NEAR(positions.front(), 0.5, 1e-3);
+    EXPECT_NEAR(positions.front(), 0.5, 0.05);
     EXPECT_TRUE(
         std::none_of(positions.begin(), positions.end(), [](double t) { return t > 1.0 && t < 1.5; }));
 
