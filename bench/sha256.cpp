@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "Analysis/MediaFingerprint.h"
+#include "Model/MediaFingerprint.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -10,10 +10,10 @@
 #include <optional>
 #include <vector>
 
-#include "Analysis/MediaFingerprint.h"
 #include "Model/FileNaming.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Model/MediaFingerprint.h"
 #include "Model/NumberText.h"
 #include "Model/ProjectJson.h"
 #include "Process/Dependencies.h"

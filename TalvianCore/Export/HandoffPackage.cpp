@@ -12,10 +12,10 @@
 #include <memory>
 #include <vector>
 
-#include "Analysis/MediaFingerprint.h"
 #include "Model/FileNaming.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Model/MediaFingerprint.h"
 #include "Model/ProjectJson.h"
 #include "Process/OutputText.h"
 
