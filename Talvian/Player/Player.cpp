@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "Export/AuditionComposer.h"
+#include "Model/AuditionTimeline.h"
 
 namespace talvian {
 
