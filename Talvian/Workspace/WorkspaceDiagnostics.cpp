@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Export/SupportDiagnostics.h"
+#include "Model/AppConfiguration.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Process/Dependencies.h"
