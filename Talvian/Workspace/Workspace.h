@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "DetailWaveform.h"
+#include "Analysis/DetailWaveform.h"
 #include "Export/AuditionPlan.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutAdjustment.h"
@@ -32,10 +32,10 @@
 #include "DesktopServices.h"
 #include "Export/ExportDiskPreflight.h"
 #include "Process/MediaProbe.h"
-#include "ProjectSelection.h"
-#include "SessionBackup.h"
-#include "WaveformBoundaryDrag.h"
-#include "WaveformWindow.h"
+#include "Model/ProjectSelection.h"
+#include "Model/SessionBackup.h"
+#include "Model/WaveformBoundaryDrag.h"
+#include "Model/WaveformWindow.h"
 #include "WorkspaceWindow.h"
 
 namespace talvian {

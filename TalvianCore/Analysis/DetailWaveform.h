@@ -10,8 +10,8 @@
 
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
+#include "Model/WaveformWindow.h"
 #include "Process/Runner.h"
-#include "WaveformWindow.h"
 
 namespace talvian {
 
