@@ -12,6 +12,7 @@
 #include "Model/AsciiCharacters.h"
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
+#include "Process/MediaProbe.h"
 
 namespace talvian {
 
@@ -185,6 +186,27 @@ std::string modelName(std::string_view cpuinfo) {
         return name;
     }
     return {};
+}
+
+DiagnosticStreams probeStreams(const std::filesystem::path& source) {
+    DiagnosticStreams facts;
+    try {
+        const ProbeQuery query{.show = {"-show_entries", "stream=codec_type,codec_name,channels"},
+                               .timeLimitSeconds = kProbeTimeLimitSeconds};
+        bool firstAudio = true;
+        for (const auto& stream :
+             MediaProbe::streams(MediaProbe::runJson(query, source, makeCancellation()))) {
+            if (stream.codecType != "audio" && stream.codecType != "video") continue;
+            if (stream.codecName) facts.codecs.push_back(*stream.codecName);
+            if (stream.codecType == "audio" && firstAudio) {
+                firstAudio = false;
+                facts.channels = stream.channels;
+            }
+        }
+    } catch (...) {
+        return {};
+    }
+    return facts;
 }
 
 OperatingSystemVersion systemVersion() {

@@ -28,6 +28,13 @@ struct DiagnosticMedia {
     bool operator==(const DiagnosticMedia&) const = default;
 };
 
+// What ffprobe says of the source's streams for the report.
+struct DiagnosticStreams {
+    std::vector<std::string> codecs;       // codec names of the audio and video streams, in order
+    std::optional<std::int64_t> channels;  // the first audio stream's channel count, if stated
+    bool operator==(const DiagnosticStreams&) const = default;
+};
+
 // Operating-system version as three numbers (the Linux kernel's major.minor.patch).
 struct OperatingSystemVersion {
     std::int64_t major = 0;
@@ -37,6 +44,9 @@ struct OperatingSystemVersion {
 };
 
 namespace SupportDiagnostics {
+
+// ffprobe's time limit for the report's media facts (seconds).
+inline constexpr double kProbeTimeLimitSeconds = 12.0;
 
 // The report, one "Label: value" line each, ending with a line feed; six lines, plus five
 // media lines when `media` is given. Values that do not qualify show as "—". Pure.
@@ -52,6 +62,10 @@ std::string privateError(const std::optional<std::string>& text);
 OperatingSystemVersion kernelVersion(std::string_view release);
 // The first "model name" of a /proc/cpuinfo text, white space collapsed; empty when absent.
 std::string modelName(std::string_view cpuinfo);
+
+// The codecs and the first audio stream's channels of `source` (ffprobe, 12 s limit); any
+// failure leaves the facts empty, so the report shows "—". Blocking; a background thread.
+DiagnosticStreams probeStreams(const std::filesystem::path& source);
 
 // The running kernel's version (uname). Any thread.
 OperatingSystemVersion systemVersion();
