@@ -307,14 +307,14 @@ TEST_F(DetailTest, TheSeekingDecodeLandsOnTheSamplesOfTheDecodeFromTheStart) {
         const fs::path path = folder / source.name;
         makeMedia(source.make, path);
         const CutProject made = project(path, source.duration, source.hasVideo);
-        const auto audio = DetailWaveform::probeAudio(made, makeCancellation());
-        EXPECT_EQ(audio.channels, source.channels);
         const double d = source.duration;
         for (const auto& window :
              {WaveformWindow{0.25, 6.25}, WaveformWindow{d - 8.7, d - 2.95}, WaveformWindow{d - 6, d}}) {
             SCOPED_TRACE(window.start);
             const auto first = static_cast<std::int64_t>(std::round(window.start * 4000));
             const auto last = static_cast<std::int64_t>(std::round(window.end * 4000));
+            const auto audio = DetailWaveform::probeAudio(made, first, makeCancellation());
+            EXPECT_EQ(audio.channels, source.channels);
             const auto reference = decodeFromTheStart(made, first, last, folder / "reference.f32");
             // A window that starts within two seconds, or a source where a seek cannot land
             // exactly, is read from the start with the very same arguments.
@@ -427,4 +427,111 @@ TEST_F(DetailTest, ADecodeSeeksOnlyWhereItLandsOnTheSameSamples) {
         EXPECT_EQ(DetailWaveform::decodeArguments(made, c.audio, first, last, "/o/detail.f32"),
                   c.expected ? *c.expected : decodeFromTheStart(made, first, last, "/o/detail.f32"));
     }
+}
+
+// The plain lines wherever no seek is needed; the seek's wider probe and its input seek only
+// for a window far enough in.
+TEST(DetailWaveformLines, TheStartWindowUsesThePlainLinesAndALaterWindowTheSeekingOnes) {
+    CutProject audioOnly;
+    audioOnly.source = "/s/talk.m4a";
+    audioOnly.info.duration = 3600;
+    CutProject film = audioOnly;
+    film.source = "/s/talk.mp4";
+    film.info.hasVideo = true;
+    const DetailWaveform::SourceAudio stated{1, 48000, true, 0, 0};
+    const auto probe = [](const std::string& entries, const std::string& file) {
+        return std::vector<std::string>{
+            "-v", "error", "-select_streams", "a:0", "-show_entries", entries, "-of", "json", file};
+    };
+    const auto decode = [](std::vector<std::string> input, const std::string& filter) {
+        std::vector<std::string> arguments{"-v", "error", "-nostdin", "-y"};
+        arguments.insert(arguments.end(), input.begin(), input.end());
+        arguments.insert(arguments.end(), {"-map", "0:a:0", "-vn", "-af", filter, "-c:a", "pcm_f32le", "-f",
+                                           "f32le", "/o/detail.f32"});
+        return arguments;
+    };
+    const std::string seekEntries = "stream=channels,sample_rate,time_base,start_time:format=start_time";
+    struct Case {
+        const char* name;
+        const CutProject* project;
+        WaveformWindow window;
+        std::vector<std::string> probe;
+        std::vector<std::string> decode;
+    };
+    const Case cases[] = {
+        {"sound at 0",
+         &audioOnly,
+         {0, 60},
+         probe("stream=channels", "/s/talk.m4a"),
+         decode({"-i", "/s/talk.m4a"}, "aresample=4000,atrim=start_sample=0:end_sample=240000")},
+        {"picture at 0",
+         &film,
+         {0, 60},
+         probe("stream=channels", "/s/talk.mp4"),
+         decode({"-copyts", "-i", "/s/talk.mp4"},
+                "aresample=4000:async=1:first_pts=0,apad=whole_dur=3600.0,atrim=start_sample=0:end_sample="
+                "240000")},
+        {"sound just before 2 s",
+         &audioOnly,
+         {1.999, 61.999},
+         probe("stream=channels", "/s/talk.m4a"),
+         decode({"-i", "/s/talk.m4a"}, "aresample=4000,atrim=start_sample=7996:end_sample=247996")},
+        {"sound in the middle",
+         &audioOnly,
+         {1800, 1860},
+         probe(seekEntries, "/s/talk.m4a"),
+         decode({"-ss", "1799.000000", "-i", "/s/talk.m4a"},
+                "aresample=4000,atrim=start_sample=4000:end_sample=244000")},
+        {"picture in the middle",
+         &film,
+         {1800, 1860},
+         probe(seekEntries, "/s/talk.mp4"),
+         decode({"-ss", "1799.000000", "-copyts", "-i", "/s/talk.mp4"},
+                "aresample=4000:async=1:first_pts=86304000,apad=whole_len=7208000,atrim=start_sample=8000:"
+                "end_sample=248000")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto first = static_cast<std::int64_t>(std::round(c.window.start * 4000));
+        const auto last = static_cast<std::int64_t>(std::round(c.window.end * 4000));
+        const ProbeQuery query = DetailWaveform::probeQuery(first);
+        EXPECT_EQ(MediaProbe::arguments(query, c.project->source), c.probe);
+        EXPECT_EQ(query.timeLimitSeconds, 12.0);
+        // At the start the answer holds only the channel count: no seek can follow from it.
+        const auto audio =
+            DetailWaveform::maySeek(first)
+                ? stated
+                : DetailWaveform::sourceAudio(nlohmann::json::parse(R"({"streams":[{"channels":1}]})"));
+        EXPECT_EQ(DetailWaveform::decodeArguments(*c.project, audio, first, last, "/o/detail.f32"), c.decode);
+    }
+}
+
+TEST(DetailWaveformLines, ProbeAnswersDecideTheChannelsAndWhetherASeekIsExact) {
+    const auto read = [](const char* answer) {
+        return DetailWaveform::sourceAudio(MediaProbe::parse(answer));
+    };
+    for (const char* refused :
+         {"", "not json", "[]", R"({"streams":[]})", R"({"streams":[3]})", R"({"streams":[{"channels":0}]})",
+          R"({"streams":[{"channels":65}]})", R"({"streams":[{"channels":"2"}]})",
+          R"({"streams":[{"channels":2.0}]})", R"({"streams":[{"sample_rate":"48000"}]})"})
+        EXPECT_EQ(messageOf([&] { read(refused); }), "无法读取局部波形的音轨。") << refused;
+
+    using Audio = DetailWaveform::SourceAudio;
+    const std::pair<const char*, Audio> cases[] = {
+        {R"({"streams":[{"channels":64}]})", Audio{64, std::nullopt, false, std::nullopt, std::nullopt}},
+        {R"({"streams":[{"channels":2,"sample_rate":"44100","time_base":"1/44100","start_time":"0.000000"}],
+             "format":{"start_time":"0.000000"}})",
+         Audio{2, 44100, true, 0, 0}},
+        // A time base of 1/1000 cannot say where a sample lies.
+        {R"({"streams":[{"channels":1,"sample_rate":"44100","time_base":"1/1000","start_time":"-0.021333"}]})",
+         Audio{1, 44100, false, -21333, std::nullopt}},
+        // A stated start that cannot be read leaves the samples' places unknown.
+        {R"({"streams":[{"channels":1,"sample_rate":"48000","time_base":"1/48000"}],
+             "format":{"start_time":"N/A"}})",
+         Audio{1, 48000, false, std::nullopt, std::nullopt}},
+        {R"({"streams":[{"channels":1,"sample_rate":"48000","time_base":"1/48000","start_time":"3.228000"}],
+             "format":{"start_time":"3.228000"}})",
+         Audio{1, 48000, true, 3228000, 3228000}},
+    };
+    for (const auto& [answer, expected] : cases) EXPECT_EQ(read(answer), expected) << answer;
 }
