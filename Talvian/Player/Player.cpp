@@ -40,6 +40,12 @@ void Player::removeTimeObserver(ObserverID id) {
     observersChanged();
 }
 
+bool Player::renderFrame(QImage& target) {
+    const bool usable = !target.isNull() && (target.format() == QImage::Format_RGB32 ||
+                                             target.format() == QImage::Format_RGBX8888);
+    return usable && drawFrame(target);
+}
+
 void Player::post(std::function<void()> action) {
     QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
 }
