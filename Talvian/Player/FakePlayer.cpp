@@ -17,6 +17,7 @@ void FakePlayer::finishLoading(double durationSeconds) {
     status_ = PlayerItemStatus::readyToPlay;
     duration_ = durationSeconds;
     scheduleReports();
+    reportFrame();
 }
 
 void FakePlayer::failLoading() {
@@ -45,6 +46,21 @@ void FakePlayer::advance(double wallSeconds) {
     if (now > before) post([this, before, now] { fireBoundaries(before, now); });
     if (ended) post([this] { emit reachedEnd(); });
     if (playing) post([this, now] { firePeriodicObservers(now); });
+}
+
+void FakePlayer::setFrameColour(std::optional<QColor> colour) {
+    frameColour_ = colour;
+    reportFrame();
+}
+
+void FakePlayer::reportFrame() {
+    if (frameColour_ && status_ == PlayerItemStatus::readyToPlay) post([this] { emit frameReady(); });
+}
+
+bool FakePlayer::drawFrame(QImage& target) {
+    if (!frameColour_ || status_ != PlayerItemStatus::readyToPlay) return false;
+    target.fill(*frameColour_);
+    return true;
 }
 
 void FakePlayer::completeSeeks(bool finished) {

@@ -3,6 +3,7 @@
 // the item loads or fails, moves the clock with advance(), and may hold seeks to complete
 // or interrupt them later. Reports are delivered from the event loop like the real player's.
 
+#include <QColor>
 #include <QPointer>
 
 #include <filesystem>
@@ -41,6 +42,11 @@ class FakePlayer : public Player {
     void setHoldSeeks(bool hold) { holdSeeks_ = hold; }
     // Completes the pending seek (earlier ones were already reported unfinished).
     void completeSeeks(bool finished);
+    // The picture of the item: one solid colour filling the whole target (no bars: it has the
+    // target's shape). Absent (the default): an item without pictures. Once the item is ready,
+    // setting a colour reports frameReady() from the event loop; so does finishing the loading
+    // of an item with a colour.
+    void setFrameColour(std::optional<QColor> colour);
     // Every seek target in order (after rounding to 1/60000 s).
     const std::vector<double>& seekLog() const { return seekLog_; }
     int playCount() const { return playCount_; }
@@ -63,7 +69,12 @@ class FakePlayer : public Player {
     double currentTime() const override { return time_; }
     void seek(double seconds, SeekCompletion completion = {}) override;
 
+  protected:
+    bool drawFrame(QImage& target) override;
+
   private:
+    void reportFrame();
+
     bool hasItem_ = false;
     std::filesystem::path file_;
     std::optional<AuditionTimeline> timeline_;
@@ -81,6 +92,7 @@ class FakePlayer : public Player {
     std::vector<double> seekLog_;
     int playCount_ = 0;
     int pauseCount_ = 0;
+    std::optional<QColor> frameColour_;
 };
 
 // Makes FakePlayers and remembers them; `onCreate` may script each one (for example

@@ -111,7 +111,7 @@ void MpvPlayer::start(const std::string& address,
                 [](void* self) {
                     QMetaObject::invokeMethod(
                         static_cast<MpvPlayer*>(self),
-                        [player = static_cast<MpvPlayer*>(self)] { emit player->frameChanged(); },
+                        [player = static_cast<MpvPlayer*>(self)] { emit player->frameReady(); },
                         Qt::QueuedConnection);
                 },
                 this);
@@ -379,19 +379,33 @@ void MpvPlayer::boundaryTick() {
     if (from && now > *from) fireBoundaries(*from, now);
 }
 
-QImage MpvPlayer::renderFrame(QSize size) {
-    if (!render_ || size.isEmpty()) return {};
-    QImage image(size, QImage::Format_RGBX8888);
-    int dimensions[2] = {size.width(), size.height()};
-    std::size_t stride = static_cast<std::size_t>(image.bytesPerLine());
+bool MpvPlayer::drawFrame(QImage& target) {
+    if (!render_ || status_ == PlayerItemStatus::failed) return false;
+    // Until the first picture has configured the output (and never for an item without
+    // pictures), libmpv would draw a black stand-in; that is no picture.
+    int configured = 0;
+    if (mpv_get_property(handle_.get(), "vo-configured", MPV_FORMAT_FLAG, &configured) < 0 || !configured)
+        return false;
+    // Both formats are four bytes a pixel, the fourth one padding; RGB32 holds 0xffRRGGBB
+    // words, which a little-endian machine stores as B, G, R, padding.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "RGB32 is written as bgr0");
+    const char* format = target.format() == QImage::Format_RGB32 ? "bgr0" : "rgb0";
+    int dimensions[2] = {target.width(), target.height()};
+    std::size_t stride = static_cast<std::size_t>(target.bytesPerLine());
     mpv_render_param parameters[] = {
-        {MPV_RENDER_PARAM_SW_SIZE, dimensions}, {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char*>("rgb0")},
-        {MPV_RENDER_PARAM_SW_STRIDE, &stride},  {MPV_RENDER_PARAM_SW_POINTER, image.bits()},
+        {MPV_RENDER_PARAM_SW_SIZE, dimensions}, {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char*>(format)},
+        {MPV_RENDER_PARAM_SW_STRIDE, &stride},  {MPV_RENDER_PARAM_SW_POINTER, target.bits()},
         {MPV_RENDER_PARAM_INVALID, nullptr},
     };
     mpv_render_context_update(render_.get());
-    if (mpv_render_context_render(render_.get(), parameters) < 0) return {};
-    return image;
+    if (mpv_render_context_render(render_.get(), parameters) < 0) return false;
+    // libmpv leaves the padding undefined, but Qt requires 0xff there: some of its paths read
+    // it as opacity.
+    for (int y = 0; y < target.height(); ++y) {
+        uchar* row = target.scanLine(y);
+        for (int x = 0; x < target.width(); ++x) row[4 * x + 3] = 0xff;
+    }
+    return true;
 }
 
 std::unique_ptr<Player> MpvPlayerFactory::makeEmptyPlayer() {

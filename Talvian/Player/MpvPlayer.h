@@ -3,11 +3,9 @@
 // Main thread only. libmpv's wakeup callback (any thread) only posts a drain of its event
 // queue to the main thread; every report leaves from there.
 //
-// Video frames come from libmpv's software renderer into a QImage when the settings ask
-// for them; otherwise pictures are decoded nowhere (vo=null).
-
-#include <QImage>
-#include <QSize>
+// Video frames come from libmpv's software renderer into the caller's QImage
+// (Player::renderFrame) when the settings ask for them; otherwise pictures are decoded
+// nowhere (vo=null) and no frame is ever ready.
 
 #include <atomic>
 #include <filesystem>
@@ -31,7 +29,7 @@ namespace talvian {
 struct MpvSettings {
     // mpv's "ao" option; empty: mpv's choice, falling back to no sound device.
     std::string audioOutput;
-    // Draw frames for renderFrame(); false: vo=null.
+    // Draw frames for Player::renderFrame(); false: vo=null.
     bool videoFrames = false;
     // Further mpv options, set before initialisation in order (tests: ao-pcm-file, untimed).
     std::vector<std::pair<std::string, std::string>> options;
@@ -63,17 +61,9 @@ class MpvPlayer : public Player {
     double currentTime() const override;
     void seek(double seconds, SeekCompletion completion = {}) override;
 
-    // --- Frames (only with MpvSettings::videoFrames).
-    // The current picture scaled into `size` (black bars keep its shape); a null image
-    // without frames or before the first one.
-    QImage renderFrame(QSize size);
-
-  signals:
-    // A new picture is ready for renderFrame().
-    void frameChanged();
-
   protected:
     void observersChanged() override;
+    bool drawFrame(QImage& target) override;
 
   private:
     struct HandleDeleter {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Export/AuditionComposer.h"
+#include "Model/AuditionTimeline.h"
 
 namespace talvian::MpvTimeline {
 

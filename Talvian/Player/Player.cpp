@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "Export/AuditionComposer.h"
+#include "Model/AuditionTimeline.h"
 
 namespace talvian {
 
@@ -38,6 +38,12 @@ void Player::removeTimeObserver(ObserverID id) {
     std::erase_if(periodic_, [id](const PeriodicObserver& o) { return o.id == id; });
     std::erase_if(boundary_, [id](const BoundaryObserver& o) { return o.id == id; });
     observersChanged();
+}
+
+bool Player::renderFrame(QImage& target) {
+    const bool usable = !target.isNull() && (target.format() == QImage::Format_RGB32 ||
+                                             target.format() == QImage::Format_RGBX8888);
+    return usable && drawFrame(target);
 }
 
 void Player::post(std::function<void()> action) {

@@ -6,6 +6,7 @@
 // the main thread's event loop, never from inside the call that caused it, so a handler
 // may freely call back into the player.
 
+#include <QImage>
 #include <QObject>
 
 #include <cstdint>
@@ -74,6 +75,13 @@ class Player : public QObject {
     ObserverID addBoundaryTimeObserver(std::vector<double> times, std::function<void()> callback);
     void removeTimeObserver(ObserverID id);
 
+    // --- Pictures, for the preview. Draws the current picture into the caller's `target` at
+    // the target's size, its shape kept (black bars fill the rest); what size to ask for and
+    // where to paint it is the view's business. `target` must be a non-null image of
+    // QImage::Format_RGB32 or Format_RGBX8888. False when nothing was drawn: another format,
+    // no item, no picture yet, or an item without pictures.
+    bool renderFrame(QImage& target);
+
   signals:
     void statusChanged();
     void rateChanged();
@@ -82,6 +90,8 @@ class Player : public QObject {
     void mutedChanged();
     // The item played to its end (the player is paused there).
     void reachedEnd();
+    // A new picture is ready for renderFrame().
+    void frameReady();
 
   protected:
     // Implementations call this after any change of status, rate, default rate, volume or
@@ -108,6 +118,8 @@ class Player : public QObject {
     void firePeriodicObservers(double seconds);
     // Hooks for implementations that drive observers with their own timers.
     virtual void observersChanged() {}
+    // Draws the current picture into `target`, already checked to be usable (see renderFrame).
+    virtual bool drawFrame(QImage& target) = 0;
 
   private:
     void deliverReports();

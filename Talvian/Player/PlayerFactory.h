@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "Export/AuditionComposer.h"
+#include "Model/AuditionTimeline.h"
 #include "Player/Player.h"
 
 namespace talvian {

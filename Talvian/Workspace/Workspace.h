@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
+#include "Analysis/DetailWaveform.h"
 #include "AuditionSession.h"
 #include "BackgroundLoader.h"
 #include "DesktopServices.h"
-#include "DetailWaveform.h"
 #include "Export/AuditionPlan.h"
 #include "Export/ExportDiskPreflight.h"
 #include "Model/CoreTypes.h"
@@ -38,11 +38,11 @@
 #include "Player/Player.h"
 #include "Player/PlayerFactory.h"
 #include "Process/MediaProbe.h"
-#include "ProjectSelection.h"
+#include "Model/ProjectSelection.h"
+#include "Model/SessionBackup.h"
+#include "Model/WaveformBoundaryDrag.h"
+#include "Model/WaveformWindow.h"
 #include "PublishedState.h"
-#include "SessionBackup.h"
-#include "WaveformBoundaryDrag.h"
-#include "WaveformWindow.h"
 #include "WorkspaceJob.h"
 #include "WorkspaceState.h"
 #include "WorkspaceWindow.h"

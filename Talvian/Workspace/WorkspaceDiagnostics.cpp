@@ -7,10 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include "Export/SupportDiagnostics.h"
+#include "Model/AppConfiguration.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
-#include "Process/Dependencies.h"
-#include "Process/Runner.h"
 #include "Workspace.h"
 
 namespace fs = std::filesystem;
@@ -18,9 +17,6 @@ namespace fs = std::filesystem;
 namespace talvian {
 
 namespace {
-
-// ffprobe's time limit for the report's media facts (seconds).
-constexpr double kDiagnosticsProbeTimeoutSeconds = 12.0;
 
 std::string infoText(const nlohmann::json& info, const char* key) {
     const auto found = info.find(key);
@@ -35,44 +31,6 @@ std::string preferredLanguage() {
     if (locale.language() == QLocale::C || locale.language() == QLocale::AnyLanguage) return "en";
     const QString code = QLocale::languageToCode(locale.language());
     return code.isEmpty() ? "en" : code.toStdString();
-}
-
-struct ProbedStreams {
-    std::vector<std::string> codecs;
-    std::optional<std::int64_t> channels;
-};
-
-// Codec names of the audio and video streams and the first audio stream's channel count;
-// any failure leaves the facts empty (the report shows "—").
-ProbedStreams probeStreams(const fs::path& source) {
-    ProbedStreams facts;
-    try {
-        const auto result =
-            Runner::run(Dependencies::require("ffprobe"),
-                        {"-v", "error", "-show_entries", "stream=codec_type,codec_name,channels", "-of",
-                         "json", source.string()},
-                        makeCancellation(), kDiagnosticsProbeTimeoutSeconds);
-        const auto answer = nlohmann::json::parse(result.stdout, nullptr, false);
-        if (!answer.is_object() || !answer.contains("streams") || !answer["streams"].is_array()) return {};
-        bool firstAudio = true;
-        for (const auto& stream : answer["streams"]) {
-            if (!stream.is_object()) continue;
-            const auto type = stream.value("codec_type", nlohmann::json()).is_string()
-                                  ? stream["codec_type"].get<std::string>()
-                                  : std::string();
-            if (type != "audio" && type != "video") continue;
-            if (stream.contains("codec_name") && stream["codec_name"].is_string())
-                facts.codecs.push_back(stream["codec_name"].get<std::string>());
-            if (type == "audio" && firstAudio) {
-                firstAudio = false;
-                if (stream.contains("channels") && stream["channels"].is_number_integer())
-                    facts.channels = stream["channels"].get<std::int64_t>();
-            }
-        }
-    } catch (...) {
-        return {};
-    }
-    return facts;
 }
 
 }  // namespace
@@ -96,7 +54,8 @@ void Workspace::exportDiagnostics() {
     const std::string language = preferredLanguage();
 
     runInBackground([target = *target, info, source, lastError, version, build, language](const MainThreadPost& post) {
-        const ProbedStreams streams = source ? probeStreams(*source) : ProbedStreams();
+        const DiagnosticStreams streams =
+            source ? SupportDiagnostics::probeStreams(*source) : DiagnosticStreams();
         std::optional<DiagnosticMedia> media;
         if (info) media = DiagnosticMedia(*info, streams.codecs, streams.channels);
         const std::string report =

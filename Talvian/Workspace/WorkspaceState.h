@@ -13,15 +13,15 @@
 #include <string_view>
 #include <vector>
 
-#include "DetailWaveform.h"
+#include "Analysis/DetailWaveform.h"
 #include "Export/AuditionPlan.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
 #include "Process/MediaProbe.h"
-#include "ProjectSelection.h"
-#include "SessionBackup.h"
-#include "WaveformBoundaryDrag.h"
-#include "WaveformWindow.h"
+#include "Model/ProjectSelection.h"
+#include "Model/SessionBackup.h"
+#include "Model/WaveformBoundaryDrag.h"
+#include "Model/WaveformWindow.h"
 
 namespace talvian {
 

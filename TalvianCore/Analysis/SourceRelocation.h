@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "Analysis/MediaFingerprint.h"
 #include "Model/CutProject.h"
+#include "Model/MediaFingerprint.h"
 
 namespace talvian::SourceRelocation {
 

@@ -7,7 +7,6 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
-#include <nlohmann/json.hpp>
 
 #include "Model/FileNaming.h"
 #include "Model/FileSystem.h"
@@ -26,8 +25,6 @@ static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
-using nlohmann::json;
-
 constexpr double kTwoToThe63 = 9223372036854775808.0;
 // Progress shares of the three stages: decode up to 0.35, join up to 0.5, encode up to 0.95.
 constexpr double kDecodeShare = 0.35;
@@ -36,21 +33,6 @@ constexpr double kJoinShare = 0.15;
 constexpr double kEncodeStart = 0.5;
 constexpr double kEncodeShare = 0.45;
 constexpr double kVerifyFraction = 0.95;
-
-json parseAnswer(std::string_view text) {
-    return json::parse(text.begin(), text.end(), nullptr, false);
-}
-
-// "streams"[0].<key> when it is a text.
-std::optional<std::string> firstStreamText(const json& top, const char* key) {
-    if (!top.is_object()) return std::nullopt;
-    auto streams = top.find("streams");
-    if (streams == top.end() || !streams->is_array() || streams->empty() || !streams->front().is_object())
-        return std::nullopt;
-    auto value = streams->front().find(key);
-    if (value == streams->front().end() || !value->is_string()) return std::nullopt;
-    return value->get<std::string>();
-}
 
 MediaError channelCountError() {
     return MediaError(L(
@@ -92,12 +74,8 @@ class Reporter {
 };
 
 RenderStreamFormat probeSource(const std::filesystem::path& source, const CancellationToken& cancellation) {
-    auto ffprobe = Dependencies::require("ffprobe");
-    auto result = Runner::run(ffprobe,
-                              {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                               "stream=sample_rate,channels,channel_layout", "-of", "json", source.string()},
-                              cancellation, Runner::kProbeTimeoutSeconds);
-    return AudioRenderer::streamFormatFromProbeOutput(result.stdout);
+    return AudioRenderer::streamFormatFromProbeOutput(MediaProbe::run(
+        ProbeQuery::firstAudio("stream=sample_rate,channels,channel_layout"), source, cancellation));
 }
 
 // Multiplies every sample of the frames [first, first + count) of a range of n frames by
@@ -208,14 +186,10 @@ void verify(const std::filesystem::path& destination, const RenderStreamFormat& 
     if (result.channels != source.channels || result.sampleRate != expectedRate) throw channelCountError();
     if (source.channels < 3 || !source.layoutKnown()) return;
 
-    auto ffprobe = Dependencies::require("ffprobe");
-    auto answer = Runner::run(ffprobe,
-                              {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                               "stream=channel_layout", "-of", "json", destination.string()},
-                              cancellation, Runner::kProbeTimeoutSeconds);
+    const auto stream = MediaProbe::firstStream(
+        MediaProbe::runJson(ProbeQuery::firstAudio("stream=channel_layout"), destination, cancellation));
     // An answer that names no layout cannot confirm it either: the result is not delivered.
-    if (firstStreamText(parseAnswer(answer.stdout), "channel_layout") != source.channelLayout)
-        throw channelLayoutError();
+    if ((stream ? stream->channelLayout : std::nullopt) != source.channelLayout) throw channelLayoutError();
 }
 
 }  // namespace
@@ -227,10 +201,10 @@ bool RenderStreamFormat::layoutKnown() const {
 namespace AudioRenderer {
 
 RenderStreamFormat streamFormatFromProbeOutput(std::string_view text) {
+    const auto stream = MediaProbe::firstStream(MediaProbe::parse(text));
     try {
-        auto stream = AudioStreamInfo::fromProbeOutput(text);
-        return RenderStreamFormat{stream.sampleRate, stream.channels,
-                                  firstStreamText(parseAnswer(text), "channel_layout")};
+        const auto format = AudioStreamInfo::fromStream(stream);
+        return RenderStreamFormat{format.sampleRate, format.channels, stream->channelLayout};
     } catch (const MediaError&) {
         throw MediaError(L("无法读取音频采样率或声道信息。"));
     }

@@ -54,29 +54,6 @@ void checkCancelled(const CancellationToken& cancellation) {
 
 }  // namespace
 
-std::int64_t auditionTicks(double seconds) {
-    if (!(seconds > 0)) return 0;  // negative, zero or NaN
-    // Past the last tick the last tick stands: it lies beyond the end of every item.
-    return checkedInteger<std::int64_t>(std::round(seconds * kAuditionTimescale))
-        .value_or(std::numeric_limits<std::int64_t>::max());
-}
-
-double AuditionTimeline::durationSeconds() const {
-    std::int64_t total = 0;
-    for (const auto& segment : segments) total += segment.lengthTicks;
-    return auditionSeconds(total);
-}
-
-double AuditionTimeline::gainAt(double timelineSeconds) const {
-    for (const auto& ramp : ramps) {
-        double start = auditionSeconds(ramp.startTicks);
-        double length = auditionSeconds(ramp.lengthTicks);
-        if (timelineSeconds >= start && timelineSeconds < start + length)
-            return ramp.fromGain + (ramp.toGain - ramp.fromGain) * (timelineSeconds - start) / length;
-    }
-    return 1;
-}
-
 namespace AuditionComposer {
 
 AuditionTimeline layout(const std::filesystem::path& source, const AuditionPlan& plan, bool hasVideo,

@@ -21,16 +21,6 @@ double sanitized(double seconds) {
 
 }  // namespace
 
-const char* rawValue(AuditionMode mode) {
-    return mode == AuditionMode::original ? "original" : "edited";
-}
-
-std::optional<AuditionMode> auditionModeFromRaw(std::string_view raw) {
-    if (raw == "original") return AuditionMode::original;
-    if (raw == "edited") return AuditionMode::edited;
-    return std::nullopt;
-}
-
 AuditionPlan AuditionPlan::forCut(const CutRegion& cut, const std::vector<CutRegion>& cuts,
                                   double durationSeconds, AuditionMode mode, double contextSeconds) {
     const bool valid = std::isfinite(durationSeconds) && durationSeconds > 0 &&

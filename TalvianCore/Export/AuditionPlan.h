@@ -8,15 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "Model/AuditionTimeline.h"
 #include "Model/CoreTypes.h"
 
 namespace talvian {
-
-// `original`: the source as recorded; `edited`: only what the cut keeps.
-enum class AuditionMode { original, edited };
-// "original" / "edited".
-const char* rawValue(AuditionMode mode);
-std::optional<AuditionMode> auditionModeFromRaw(std::string_view raw);
 
 struct AuditionPlan {
     AuditionMode mode = AuditionMode::original;

@@ -10,10 +10,10 @@
 #include <optional>
 #include <vector>
 
-#include "Analysis/MediaFingerprint.h"
 #include "Model/FileNaming.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Model/MediaFingerprint.h"
 #include "Model/NumberText.h"
 #include "Model/ProjectJson.h"
 #include "Process/Dependencies.h"
@@ -69,30 +69,13 @@ std::string instructions() {
 // The stem's "duration_ts" after checking it is one channel at the input's rate.
 std::int64_t verifiedFrames(const std::filesystem::path& stem, std::int64_t sampleRate,
                             const CancellationToken& token) {
-    auto result =
-        Runner::run(Dependencies::require("ffprobe"),
-                    {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                     "stream=channels,sample_rate,time_base,duration_ts", "-of", "json", stem.string()},
-                    token, Runner::kProbeTimeoutSeconds);
-    const MediaError mismatch(L("声道文件的时长或规格不一致，未完成交接。"));
-    auto report = nlohmann::json::parse(result.stdout, nullptr, false);
-    if (!report.is_object() || !report.contains("streams") || !report["streams"].is_array() ||
-        report["streams"].empty() || !report["streams"][0].is_object())
-        throw mismatch;
-    const auto& stream = report["streams"][0];
-    auto integer = [&](const char* key) -> std::optional<std::int64_t> {
-        if (!stream.contains(key) || !stream[key].is_number_integer()) return std::nullopt;
-        return stream[key].get<std::int64_t>();
-    };
-    auto channels = integer("channels");
-    auto frames = integer("duration_ts");
-    auto rate = stream.contains("sample_rate") && stream["sample_rate"].is_string()
-                    ? parseInteger(stream["sample_rate"].get<std::string>())
-                    : std::nullopt;
-    bool timeBaseMatches = stream.contains("time_base") && stream["time_base"].is_string() &&
-                           stream["time_base"].get<std::string>() == "1/" + decimal(sampleRate);
-    if (channels != 1 || rate != sampleRate || !timeBaseMatches || !frames || *frames < 1) throw mismatch;
-    return *frames;
+    const auto stream = MediaProbe::firstStream(MediaProbe::runJson(
+        ProbeQuery::firstAudio("stream=channels,sample_rate,time_base,duration_ts"), stem, token));
+    if (!stream || stream->channels != 1 || stream->sampleRate != sampleRate ||
+        stream->timeBase != "1/" + decimal(sampleRate) || !stream->durationTicks ||
+        *stream->durationTicks < 1)
+        throw MediaError(L("声道文件的时长或规格不一致，未完成交接。"));
+    return *stream->durationTicks;
 }
 
 }  // namespace

@@ -8,12 +8,12 @@
 #include <cmath>
 #include <vector>
 
-#include "Analysis/MediaFingerprint.h"
 #include "AudioRenderer.h"
 #include "Model/CutMath.h"
 #include "Model/FileNaming.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Model/MediaFingerprint.h"
 #include "Model/Uuid.h"
 #include "Process/MediaProbe.h"
 #include "VideoRenderStep.h"

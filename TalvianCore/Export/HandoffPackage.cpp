@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "Analysis/MediaFingerprint.h"
 #include "Model/FileNaming.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Model/MediaFingerprint.h"
 #include "Model/ProjectJson.h"
 #include "Model/UnicodeText.h"
 

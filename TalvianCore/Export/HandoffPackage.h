@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <string>
 
-#include "Analysis/MediaFingerprint.h"
 #include "Export/HandoffPlan.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
+#include "Model/MediaFingerprint.h"
 
 namespace talvian {
 

@@ -11,8 +11,7 @@
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
 #include "Model/UnicodeText.h"
-#include "Process/Dependencies.h"
-#include "Process/Runner.h"
+#include "Process/MediaProbe.h"
 
 namespace talvian {
 
@@ -163,18 +162,20 @@ EditorHandoffPlan prepare(const CutProject& project, const CancellationToken& ca
     token->check();
     project.validateSource();
 
-    auto streamsOutput =
-        Runner::run(Dependencies::require("ffprobe"),
-                    {"-v", "error", "-show_streams", "-show_format", "-of", "json", project.source}, token);
-    auto report = nlohmann::json::parse(streamsOutput.stdout, nullptr, false);
+    // No time limit: listing every video packet of a long recording reads the whole file;
+    // the token stops either question.
+    const ProbeQuery streamsQuery{.show = {"-show_streams", "-show_format"},
+                                  .timeLimitSeconds = std::nullopt};
+    auto report = MediaProbe::runJson(streamsQuery, project.source, token);
     if (report.is_discarded()) refuse(L("无法读取工程交接所需的媒体信息。"));
     auto streams = checkStreams(report);
 
-    auto packetsOutput = Runner::run(Dependencies::require("ffprobe"),
-                                     {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                                      "packet=pts_time", "-of", "csv=p=0", project.source},
-                                     token);
-    auto sourceFrames = checkFrameTimes(packetsOutput.stdout, streams, *token);
+    const ProbeQuery packetsQuery{.streams = "v:0",
+                                  .show = {"-show_entries", "packet=pts_time"},
+                                  .outputFormat = "csv=p=0",
+                                  .timeLimitSeconds = std::nullopt};
+    auto sourceFrames =
+        checkFrameTimes(MediaProbe::run(packetsQuery, project.source, token), streams, *token);
     auto media = checkMedia(report, streams, project.info.duration);
 
     auto kept = CutMath::kept(project.cuts, project.info.duration);

@@ -9,122 +9,23 @@
 #include <fstream>
 #include <set>
 
-#include "Model/FileSystem.h"
+#include "Model/AsciiCharacters.h"
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
 #include "Model/UnicodeText.h"
+#include "Process/MediaProbe.h"
 
 namespace talvian {
 
 namespace {
 
 constexpr std::string_view kMissing = "—";  // U+2014 for every missing or refused value
-// Info.json is a handful of keys; anything larger is not ours.
-constexpr std::size_t kInfoDictionaryLimit = 1 << 20;
 // The first processor block of /proc/cpuinfo holds the model name; big machines list
 // hundreds of blocks, which the report does not need.
 constexpr std::streamsize kCpuinfoReadLimit = 64 * 1024;
 // Keeps the processor line one readable line; real model names are well below this.
 constexpr std::size_t kMaximumProcessorNameLength = 128;
 constexpr std::int64_t kMaximumChannels = 64;
-
-bool isAsciiDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool isAsciiLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-bool isAsciiAlphanumeric(char c) {
-    return isAsciiDigit(c) || isAsciiLetter(c);
-}
-bool isHexDigit(char c) {
-    return isAsciiDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-// A text value of the Info dictionary, trimmed; absent when missing, not text or empty.
-std::optional<std::string> infoText(const nlohmann::json& info, const char* key) {
-    if (!info.is_object()) return std::nullopt;
-    auto found = info.find(key);
-    if (found == info.end() || !found->is_string()) return std::nullopt;
-    auto text = trimmed(found->get_ref<const std::string&>());
-    if (text.empty()) return std::nullopt;
-    return std::string(text);
-}
-
-// Characters a URL may hold as written (RFC 3986: unreserved, reserved, percent escapes).
-bool isURLCharacter(char c) {
-    return isAsciiAlphanumeric(c) ||
-           std::string_view("-._~:/?#[]@!$&'()*+,;=%").find(c) != std::string_view::npos;
-}
-
-// An address with the scheme "https" exactly as written and a non-empty host.
-std::optional<std::string> httpsAddress(const std::optional<std::string>& text) {
-    if (!text) return std::nullopt;
-    std::string_view url = *text;
-    constexpr std::string_view kPrefix = "https://";
-    if (!url.starts_with(kPrefix)) return std::nullopt;
-    for (std::size_t i = 0; i < url.size(); ++i) {
-        if (!isURLCharacter(url[i])) return std::nullopt;
-        if (url[i] == '%' && (i + 2 >= url.size() || !isHexDigit(url[i + 1]) || !isHexDigit(url[i + 2])))
-            return std::nullopt;
-    }
-    auto authority = url.substr(kPrefix.size());
-    authority = authority.substr(0, authority.find_first_of("/?#"));
-    if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-    std::string_view host = authority;
-    if (host.starts_with('[')) {
-        auto close = host.find(']');
-        if (close == std::string_view::npos) return std::nullopt;
-        auto port = host.substr(close + 1);
-        if (!port.empty() && !port.starts_with(':')) return std::nullopt;
-        host = host.substr(1, close - 1);
-    } else if (auto colon = host.find(':'); colon != std::string_view::npos) {
-        auto port = host.substr(colon + 1);
-        if (!std::all_of(port.begin(), port.end(), isAsciiDigit)) return std::nullopt;
-        host = host.substr(0, colon);
-    }
-    if (host.empty() || host.find_first_of("[]") != std::string_view::npos) return std::nullopt;
-    return std::string(url);
-}
-
-bool isMailLocalCharacter(char c) {
-    return isAsciiAlphanumeric(c) ||
-           std::string_view(".!#$%&'*+/=?^_`{|}~-").find(c) != std::string_view::npos;
-}
-
-// The shape local@domain.tld: a local part of the usual characters, a domain of letters,
-// digits, dots and hyphens, and a top-level part of at least two letters.
-bool isMailAddress(std::string_view text) {
-    auto at = text.find('@');
-    if (at == std::string_view::npos || at == 0) return false;
-    auto local = text.substr(0, at);
-    auto domain = text.substr(at + 1);
-    if (!std::all_of(local.begin(), local.end(), isMailLocalCharacter)) return false;
-    auto dot = domain.rfind('.');
-    if (dot == std::string_view::npos || dot == 0) return false;
-    auto name = domain.substr(0, dot);
-    auto top = domain.substr(dot + 1);
-    auto isDomainCharacter = [](char c) { return isAsciiAlphanumeric(c) || c == '.' || c == '-'; };
-    return std::all_of(name.begin(), name.end(), isDomainCharacter) && top.size() >= 2 &&
-           std::all_of(top.begin(), top.end(), isAsciiLetter);
-}
-
-// "mailto:" and the address as the URL's path: characters a path may not hold as written
-// ("#", "?", "%" …, allowed in an address) are percent-escaped so the link stays one address.
-std::string mailtoURL(std::string_view address) {
-    constexpr std::string_view kPathCharacters = "!$&'()*+,-./:;=@_~";
-    std::string url = "mailto:";
-    for (char c : address) {
-        if (isAsciiAlphanumeric(c) || kPathCharacters.find(c) != std::string_view::npos) {
-            url.push_back(c);
-        } else {
-            constexpr char kHex[] = "0123456789ABCDEF";
-            auto byte = static_cast<unsigned char>(c);
-            url += {'%', kHex[byte >> 4], kHex[byte & 0xF]};
-        }
-    }
-    return url;
-}
 
 // One to four dot-separated groups of ASCII digits ("1", "1.2.3.4").
 bool isVersionNumber(std::string_view text) {
@@ -187,29 +88,6 @@ std::string line(std::string_view label, std::string_view value) {
 }
 
 }  // namespace
-
-AppServiceConfiguration::AppServiceConfiguration(const nlohmann::json& info)
-    : feedURL(httpsAddress(infoText(info, "SUFeedURL"))),
-      publicKey(infoText(info, "SUPublicEDKey")),
-      guideURL(httpsAddress(infoText(info, "TalvianGuideURL"))) {
-    if (auto address = infoText(info, "TalvianSupportEmail"); address && isMailAddress(*address))
-        supportURL = mailtoURL(*address);
-}
-
-nlohmann::json readInfoDictionary(const std::filesystem::path& path) {
-    try {
-        auto json = nlohmann::json::parse(readFileLimited(path, kInfoDictionaryLimit, ""), nullptr,
-                                          /*allow_exceptions=*/false);
-        if (json.is_object()) return json;
-    } catch (const std::exception&) {
-        // A missing or unreadable file is an empty dictionary: every setting stays absent.
-    }
-    return nlohmann::json::object();
-}
-
-nlohmann::json readInfoDictionary() {
-    return readInfoDictionary(resourcesFolder() / "Info.json");
-}
 
 DiagnosticMedia::DiagnosticMedia(const MediaInfo& info, std::vector<std::string> codecs,
                                  std::optional<std::int64_t> channels)
@@ -309,6 +187,27 @@ std::string modelName(std::string_view cpuinfo) {
         return name;
     }
     return {};
+}
+
+DiagnosticStreams probeStreams(const std::filesystem::path& source) {
+    DiagnosticStreams facts;
+    try {
+        const ProbeQuery query{.show = {"-show_entries", "stream=codec_type,codec_name,channels"},
+                               .timeLimitSeconds = kProbeTimeLimitSeconds};
+        bool firstAudio = true;
+        for (const auto& stream :
+             MediaProbe::streams(MediaProbe::runJson(query, source, makeCancellation()))) {
+            if (stream.codecType != "audio" && stream.codecType != "video") continue;
+            if (stream.codecName) facts.codecs.push_back(*stream.codecName);
+            if (stream.codecType == "audio" && firstAudio) {
+                firstAudio = false;
+                facts.channels = stream.channels;
+            }
+        }
+    } catch (...) {
+        return {};
+    }
+    return facts;
 }
 
 OperatingSystemVersion systemVersion() {

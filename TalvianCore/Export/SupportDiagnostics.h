@@ -1,49 +1,17 @@
 #pragma once
-// The application's service settings from Resources/Info.json, and the plain-text
-// diagnostics report a user can send to support. Nothing private (paths, file names,
-// free-form error texts) ever reaches the report.
+// The plain-text diagnostics report a user can send to support. Nothing private (paths,
+// file names, free-form error texts) ever reaches the report.
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
-#include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "Model/CoreTypes.h"
 
 namespace talvian {
-
-// Service settings of the application, each absent unless its key qualifies. Pure.
-struct AppServiceConfiguration {
-    std::optional<std::string> feedURL;     // "SUFeedURL": an https address with a host
-    std::optional<std::string> publicKey;   // "SUPublicEDKey", trimmed
-    std::optional<std::string> supportURL;  // "TalvianSupportEmail" as "mailto:<address>"
-    std::optional<std::string> guideURL;    // "TalvianGuideURL": an https address with a host
-
-    AppServiceConfiguration() = default;
-    // `info` is the Info dictionary; anything but a JSON object counts as empty. Never fails.
-    explicit AppServiceConfiguration(const nlohmann::json& info);
-
-    // Both the feed and its signing key are present.
-    bool updatesEnabled() const { return feedURL && publicKey; }
-    // Calls the factory only when updates are enabled.
-    template <class Factory>
-    auto makeUpdater(Factory&& factory) const -> std::optional<std::invoke_result_t<Factory>> {
-        if (!updatesEnabled()) return std::nullopt;
-        return std::forward<Factory>(factory)();
-    }
-    bool operator==(const AppServiceConfiguration&) const = default;
-};
-
-// The Info dictionary of the application (`resourcesFolder()/Info.json` by default); an
-// empty object when the file is missing, unreadable, too large or not a JSON object.
-nlohmann::json readInfoDictionary(const std::filesystem::path& path);
-nlohmann::json readInfoDictionary();
 
 // Media facts of the current source as the report shows them.
 struct DiagnosticMedia {
@@ -60,6 +28,13 @@ struct DiagnosticMedia {
     bool operator==(const DiagnosticMedia&) const = default;
 };
 
+// What ffprobe says of the source's streams for the report.
+struct DiagnosticStreams {
+    std::vector<std::string> codecs;       // codec names of the audio and video streams, in order
+    std::optional<std::int64_t> channels;  // the first audio stream's channel count, if stated
+    bool operator==(const DiagnosticStreams&) const = default;
+};
+
 // Operating-system version as three numbers (the Linux kernel's major.minor.patch).
 struct OperatingSystemVersion {
     std::int64_t major = 0;
@@ -69,6 +44,9 @@ struct OperatingSystemVersion {
 };
 
 namespace SupportDiagnostics {
+
+// ffprobe's time limit for the report's media facts (seconds).
+inline constexpr double kProbeTimeLimitSeconds = 12.0;
 
 // The report, one "Label: value" line each, ending with a line feed; six lines, plus five
 // media lines when `media` is given. Values that do not qualify show as "—". Pure.
@@ -84,6 +62,10 @@ std::string privateError(const std::optional<std::string>& text);
 OperatingSystemVersion kernelVersion(std::string_view release);
 // The first "model name" of a /proc/cpuinfo text, white space collapsed; empty when absent.
 std::string modelName(std::string_view cpuinfo);
+
+// The codecs and the first audio stream's channels of `source` (ffprobe, 12 s limit); any
+// failure leaves the facts empty, so the report shows "—". Blocking; a background thread.
+DiagnosticStreams probeStreams(const std::filesystem::path& source);
 
 // The running kernel's version (uname). Any thread.
 OperatingSystemVersion systemVersion();

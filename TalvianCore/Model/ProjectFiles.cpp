@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <system_error>
 
-#include "Analysis/MediaFingerprint.h"
 #include "FileNaming.h"
 #include "FileSystem.h"
 #include "Localization.h"
+#include "Model/MediaFingerprint.h"
 #include "ProjectJson.h"
 
 namespace talvian {

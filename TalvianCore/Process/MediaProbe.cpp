@@ -25,11 +25,6 @@ MediaError audioStreamError() {
     return MediaError(L("无法读取音频的采样率或声道。"));
 }
 
-// ffprobe's answers are small; a non-JSON answer is judged by the caller, never shown.
-json parseAnswer(std::string_view text) {
-    return json::parse(text.begin(), text.end(), nullptr, false);
-}
-
 const json* member(const json& object, const char* key) {
     if (!object.is_object()) return nullptr;
     auto found = object.find(key);
@@ -66,6 +61,12 @@ bool isAttachedPicture(const json& stream) {
     return attached && *attached != 0;
 }
 
+std::optional<std::string> text(const json& object, const char* key) {
+    const json* value = member(object, key);
+    if (!value || !value->is_string()) return std::nullopt;
+    return value->get<std::string>();
+}
+
 std::vector<const json*> streamsOf(const json& top) {
     std::vector<const json*> streams;
     const json* list = member(top, "streams");
@@ -77,7 +78,6 @@ std::vector<const json*> streamsOf(const json& top) {
     return streams;
 }
 
-
 }  // namespace
 
 AudioStreamInfo::AudioStreamInfo(std::int64_t sampleRate, std::int64_t channels)
@@ -88,39 +88,87 @@ AudioStreamInfo::AudioStreamInfo(std::int64_t sampleRate, std::int64_t channels)
 
 AudioStreamInfo AudioStreamInfo::read(const std::filesystem::path& file,
                                       const CancellationToken& cancellation) {
-    auto ffprobe = Dependencies::require("ffprobe");
-    auto result = Runner::run(ffprobe,
-                              {"-v", "error", "-select_streams", "a:0", "-show_entries",
-                               "stream=sample_rate,channels", "-of", "json", file.string()},
-                              cancellation, Runner::kProbeTimeoutSeconds);
-    return fromProbeOutput(result.stdout);
+    return fromProbeOutput(
+        MediaProbe::run(ProbeQuery::firstAudio("stream=sample_rate,channels"), file, cancellation));
 }
 
 AudioStreamInfo AudioStreamInfo::fromProbeOutput(std::string_view text) {
-    const json top = parseAnswer(text);
-    const json* streams = member(top, "streams");
-    if (!streams || !streams->is_array() || streams->empty() || !streams->front().is_object())
-        throw audioStreamError();
-    const json& first = streams->front();
-    const json* rate = member(first, "sample_rate");
-    if (!rate || !rate->is_string()) throw audioStreamError();
-    auto sampleRate = parseInteger(rate->get_ref<const std::string&>());
-    auto channels = integer(member(first, "channels"));
-    if (!sampleRate || !channels) throw audioStreamError();
-    return AudioStreamInfo(*sampleRate, *channels);
+    return fromStream(MediaProbe::firstStream(MediaProbe::parse(text)));
 }
+
+AudioStreamInfo AudioStreamInfo::fromStream(const std::optional<ProbedStream>& stream) {
+    if (!stream || !stream->sampleRate || !stream->channels) throw audioStreamError();
+    return AudioStreamInfo(*stream->sampleRate, *stream->channels);
+}
+
+ProbeQuery ProbeQuery::firstAudio(std::string entries) {
+    return ProbeQuery{.streams = "a:0", .show = {"-show_entries", std::move(entries)}};
+}
+
+ProbedStream::ProbedStream(const json& stream)
+    : codecType(text(stream, "codec_type")),
+      codecName(text(stream, "codec_name")),
+      channels(integer(member(stream, "channels"))),
+      channelLayout(text(stream, "channel_layout")),
+      timeBase(text(stream, "time_base")),
+      startTime(text(stream, "start_time")),
+      durationTicks(integer(member(stream, "duration_ts"))) {
+    if (auto rate = text(stream, "sample_rate")) sampleRate = parseInteger(*rate);
+}
+
+namespace MediaProbe {
+
+std::vector<std::string> arguments(const ProbeQuery& query, const std::filesystem::path& file) {
+    std::vector<std::string> line{"-v", "error"};
+    if (query.streams) line.insert(line.end(), {"-select_streams", *query.streams});
+    line.insert(line.end(), query.show.begin(), query.show.end());
+    line.insert(line.end(), {"-of", query.outputFormat, file.string()});
+    return line;
+}
+
+std::string run(const ProbeQuery& query, const std::filesystem::path& file,
+                const CancellationToken& cancellation) {
+    return Runner::run(Dependencies::require("ffprobe"), arguments(query, file), cancellation,
+                       query.timeLimitSeconds)
+        .stdout;
+}
+
+json runJson(const ProbeQuery& query, const std::filesystem::path& file,
+             const CancellationToken& cancellation) {
+    return parse(run(query, file, cancellation));
+}
+
+// ffprobe's answers are small; a non-JSON answer is judged by the caller, never shown.
+json parse(std::string_view answer) {
+    return json::parse(answer.begin(), answer.end(), nullptr, false);
+}
+
+std::optional<ProbedStream> firstStream(const json& answer) {
+    const json* list = member(answer, "streams");
+    if (!list || !list->is_array() || list->empty() || !list->front().is_object()) return std::nullopt;
+    return ProbedStream(list->front());
+}
+
+std::vector<ProbedStream> streams(const json& answer) {
+    std::vector<ProbedStream> result;
+    const json* list = member(answer, "streams");
+    if (!list || !list->is_array()) return result;
+    for (const auto& stream : *list)
+        if (stream.is_object()) result.emplace_back(stream);
+    return result;
+}
+
+}  // namespace MediaProbe
 
 namespace Runner {
 
 MediaInfo probe(const std::filesystem::path& file, const CancellationToken& cancellation) {
-    auto ffprobe = Dependencies::require("ffprobe");
-    auto result = run(ffprobe, {"-v", "error", "-show_format", "-show_streams", "-of", "json", file.string()},
-                      cancellation, kProbeTimeoutSeconds);
-    return mediaInfoFromProbeOutput(result.stdout, fileBytes(file));
+    const ProbeQuery query{.show = {"-show_format", "-show_streams"}};
+    return mediaInfoFromProbeOutput(MediaProbe::run(query, file, cancellation), fileBytes(file));
 }
 
 MediaInfo mediaInfoFromProbeOutput(std::string_view text, std::int64_t bytes) {
-    const json top = parseAnswer(text);
+    const json top = MediaProbe::parse(text);
     if (!top.is_object()) throw MediaError(L("无法读取媒体信息。"));
     const auto streams = streamsOf(top);
 

@@ -1,15 +1,85 @@
 #pragma once
-// The two read-only questions asked of a media file through ffprobe: its overall facts
-// and the format of its first audio stream. Both block the calling thread (a background
-// task) for the child's life and keep no state.
+// Every question asked of a media file through ffprobe: any query (chosen streams and
+// entries, JSON or another output form, a time limit), the facts of one stream as ffprobe
+// states them, and the two questions most callers ask: the file's overall facts and the
+// format of its first audio stream. Everything blocks the calling thread (a background
+// task) for the child's life and keeps no state.
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "Model/CoreTypes.h"
 
 namespace talvian {
+
+namespace Runner {
+// ffprobe's time limit unless a caller chooses another (seconds).
+inline constexpr double kProbeTimeoutSeconds = 15.0;
+}  // namespace Runner
+
+// ---- Any question -------------------------------------------------------------------------
+
+// One ffprobe question. The command line is "-v", "error", then "-select_streams" and
+// `streams` when given, the `show` arguments, "-of" and `outputFormat`, and the file.
+struct ProbeQuery {
+    std::optional<std::string> streams;  // which streams ("a:0", "v:0"); absent: every stream
+    std::vector<std::string> show;       // e.g. {"-show_entries", "stream=channels"}, {"-show_format"}
+    std::string outputFormat = "json";   // e.g. "json", "csv=p=0"
+    std::optional<double> timeLimitSeconds = Runner::kProbeTimeoutSeconds;  // absent: no limit
+
+    // The first audio stream's `entries` ("stream=sample_rate,channels") as JSON, 15 s.
+    static ProbeQuery firstAudio(std::string entries);
+    bool operator==(const ProbeQuery&) const = default;
+};
+
+// What ffprobe states about one stream. A fact is absent unless it is stated in the form
+// ffprobe prints it: texts as texts, counts as integers within 64 bits, the sample rate as a
+// decimal text.
+struct ProbedStream {
+    std::optional<std::string> codecType;       // "codec_type": "audio", "video" …
+    std::optional<std::string> codecName;       // "codec_name"
+    std::optional<std::int64_t> channels;       // "channels"
+    std::optional<std::int64_t> sampleRate;     // "sample_rate", Hz
+    std::optional<std::string> channelLayout;   // "channel_layout"
+    std::optional<std::string> timeBase;        // "time_base", e.g. "1/48000"
+    std::optional<std::string> startTime;       // "start_time" as printed, e.g. "-0.021333"
+    std::optional<std::int64_t> durationTicks;  // "duration_ts", in time-base ticks
+
+    ProbedStream() = default;
+    // `stream` is one element of an answer's "streams" list; anything but an object states nothing.
+    explicit ProbedStream(const nlohmann::json& stream);
+    bool operator==(const ProbedStream&) const = default;
+};
+
+namespace MediaProbe {
+
+// ffprobe's arguments (without the program) for `query` on `file`. Pure.
+std::vector<std::string> arguments(const ProbeQuery& query, const std::filesystem::path& file);
+// Runs the query; ffprobe's standard output. Throws the locator's and the runner's errors.
+std::string run(const ProbeQuery& query, const std::filesystem::path& file,
+                const CancellationToken& cancellation);
+// The same, parsed: a discarded value (is_discarded()) when the answer is not JSON, for the
+// caller to judge; the parser's English text is of no use to anyone.
+nlohmann::json runJson(const ProbeQuery& query, const std::filesystem::path& file,
+                       const CancellationToken& cancellation);
+// Reads an answer the way runJson does.
+nlohmann::json parse(std::string_view answer);
+
+// The first element of an answer's "streams" list when it is an object: with
+// "-select_streams a:0", the first audio stream. Absent for anything else.
+std::optional<ProbedStream> firstStream(const nlohmann::json& answer);
+// Every object of an answer's "streams" list, in order; other elements are skipped.
+std::vector<ProbedStream> streams(const nlohmann::json& answer);
+
+}  // namespace MediaProbe
+
+// ---- The common questions -----------------------------------------------------------------
 
 // Sample rate and channel count of a file's first audio stream; no invalid value exists.
 struct AudioStreamInfo {
@@ -24,8 +94,9 @@ struct AudioStreamInfo {
     // runner's errors, and MediaError "无法读取音频的采样率或声道。" for a file without audio
     // or a malformed or out-of-range answer.
     static AudioStreamInfo read(const std::filesystem::path& file, const CancellationToken& cancellation);
-    // The same judgement on ffprobe's JSON answer.
+    // The same judgement on ffprobe's JSON answer, and on its first stream.
     static AudioStreamInfo fromProbeOutput(std::string_view json);
+    static AudioStreamInfo fromStream(const std::optional<ProbedStream>& stream);
 
     std::int64_t sampleRate = 0;  // samples per second
     std::int64_t channels = 0;
@@ -33,9 +104,6 @@ struct AudioStreamInfo {
 };
 
 namespace Runner {
-
-// ffprobe's time limit for both questions (seconds).
-inline constexpr double kProbeTimeoutSeconds = 15.0;
 
 // The file's MediaInfo (duration, picture of its real video stream, audio streams, size).
 // Throws the locator's and the runner's errors, MediaError "无法读取媒体信息。" for an answer

@@ -24,15 +24,6 @@ Bounds boundsOf(const AuditionPlan& plan) {
     return bounds;
 }
 
-TEST(AuditionMode, RawValues) {
-    EXPECT_STREQ(rawValue(AuditionMode::original), "original");
-    EXPECT_STREQ(rawValue(AuditionMode::edited), "edited");
-    EXPECT_EQ(auditionModeFromRaw("original"), AuditionMode::original);
-    EXPECT_EQ(auditionModeFromRaw("edited"), AuditionMode::edited);
-    EXPECT_EQ(auditionModeFromRaw("Edited"), std::nullopt);
-    EXPECT_EQ(auditionModeFromRaw(""), std::nullopt);
-}
-
 TEST(AuditionPlan, OneCutWindowsAndSegments) {
     struct Case {
         const char* name;

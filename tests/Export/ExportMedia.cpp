@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Analysis/MediaFingerprint.h"
 #include "Model/CoreTypes.h"
 #include "Model/FileNaming.h"
+#include "Model/MediaFingerprint.h"
 #include "Process/MediaProbe.h"
 #include "TestSupport.h"
 

@@ -63,6 +63,43 @@ TEST(FakePlayer, AdvanceMovesByRateAndStopsAtTheEnd) {
     EXPECT_EQ(player.playCount(), 1);
 }
 
+TEST(FakePlayer, DrawsItsColourOnceReadyAndReportsEachNewPicture) {
+    FakePlayer player("/a.mp4");
+    int reports = 0;
+    QObject::connect(&player, &Player::frameReady, [&] { ++reports; });
+    QImage image(8, 6, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    player.setFrameColour(QColor(Qt::red));
+    settle();
+    EXPECT_EQ(reports, 0);  // still loading: no picture yet
+    EXPECT_FALSE(player.renderFrame(image));
+    EXPECT_EQ(image.pixelColor(4, 3), QColor(Qt::green));
+
+    player.finishLoading(3);
+    EXPECT_EQ(reports, 0);  // reported from the event loop, never from inside the call
+    settle();
+    EXPECT_EQ(reports, 1);
+    ASSERT_TRUE(player.renderFrame(image));
+    EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::red));
+    EXPECT_EQ(image.pixelColor(7, 5), QColor(Qt::red));
+
+    player.setFrameColour(QColor(Qt::blue));
+    settle();
+    EXPECT_EQ(reports, 2);
+    QImage other(4, 4, QImage::Format_RGBX8888);
+    ASSERT_TRUE(player.renderFrame(other));
+    EXPECT_EQ(other.pixelColor(2, 2), QColor(Qt::blue));
+    QImage alpha(4, 4, QImage::Format_ARGB32);
+    EXPECT_FALSE(player.renderFrame(alpha));  // the same formats as every player
+
+    // An item without pictures, and the empty player, draw nothing.
+    player.setFrameColour(std::nullopt);
+    EXPECT_FALSE(player.renderFrame(image));
+    FakePlayer empty;
+    empty.setFrameColour(QColor(Qt::red));
+    EXPECT_FALSE(empty.renderFrame(image));
+}
+
 TEST(FakePlayerFactory, RemembersAndScriptsWhatItMakes) {
     FakePlayerFactory factory;
     factory.onCreate = [](FakePlayer& player) { player.finishLoading(5); };

@@ -1,4 +1,5 @@
-// Pictures come out of libmpv's software renderer: the preview paints them later.
+// Pictures come out of libmpv's software renderer into the caller's image, through the
+// abstract player the preview paints from.
 #include <gtest/gtest.h>
 
 #include "Export/AuditionComposer.h"
@@ -18,48 +19,92 @@ MpvSettings frameSettings() {
     return settings;
 }
 
-// Waits for the item and its first picture, then renders it.
-QImage firstFrame(MpvPlayer& player, QSize size) {
-    bool frame = false;
-    QObject::connect(&player, &MpvPlayer::frameChanged, [&] { frame = true; });
-    EXPECT_TRUE(test::waitUntil([&] { return player.status() == PlayerItemStatus::readyToPlay && frame; }));
-    return player.renderFrame(size);
-}
-
-TEST(MpvFrames, RendersThePictureIntoAnImage) {
-    TempDir folder;
-    // Red for the first second, blue after it.
+// Red for the first second, blue after it; 64×36.
+void makePicture(const std::filesystem::path& file) {
     test::makeMedia(
         "-f lavfi -i sine=d=2 -f lavfi -i color=c=red:s=64x36:d=1 -f lavfi -i color=c=blue:s=64x36:d=1 "
         "-filter_complex [1:v][2:v]concat=n=2:v=1:a=0[v] -map [v] -map 0:a -c:v libx264 -pix_fmt yuv420p "
         "-shortest",
-        folder / "picture.mp4");
+        file);
+}
 
+// Waits for the item and its first picture, then draws it into `target`.
+bool firstFrame(Player& player, QImage& target) {
+    bool ready = false;
+    QObject::connect(&player, &Player::frameReady, [&] { ready = true; });
+    EXPECT_TRUE(test::waitUntil([&] { return player.status() == PlayerItemStatus::readyToPlay && ready; }));
+    // The first report may come before the first picture is drawn: ask until one is.
+    bool drawn = false;
+    EXPECT_TRUE(test::waitUntil([&] { return (drawn = player.renderFrame(target)); }));
+    return drawn;
+}
+
+TEST(MpvFrames, DrawsThePictureIntoTheCallersImage) {
+    TempDir folder;
+    makePicture(folder / "picture.mp4");
+    for (const auto format : {QImage::Format_RGBX8888, QImage::Format_RGB32}) {
+        SCOPED_TRACE(format);
+        MpvPlayer player(folder / "picture.mp4", frameSettings());
+        QImage image(64, 36, format);
+        ASSERT_TRUE(firstFrame(player, image));
+        const QColor centre = image.pixelColor(32, 18);
+        EXPECT_GT(centre.red(), 200);
+        EXPECT_LT(centre.blue(), 60);
+        EXPECT_EQ(centre.alpha(), 255);
+    }
+
+    // A square target: the picture keeps its shape between black bars.
     MpvPlayer player(folder / "picture.mp4", frameSettings());
-    QImage image = firstFrame(player, QSize(64, 36));
-    ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(image.size(), QSize(64, 36));
-    QColor centre = image.pixelColor(32, 18);
-    EXPECT_GT(centre.red(), 200);
-    EXPECT_LT(centre.blue(), 60);
+    QImage square(64, 64, QImage::Format_RGBX8888);
+    square.fill(Qt::green);
+    ASSERT_TRUE(firstFrame(player, square));
+    EXPECT_EQ(square.pixelColor(32, 2), QColor(Qt::black));  // opaque: the padding byte is 0xff
+    EXPECT_EQ(square.pixelColor(32, 61), QColor(Qt::black));
+    EXPECT_GT(square.pixelColor(32, 32).red(), 200);
 
     // An audition of the second half shows blue from its start.
     AuditionPlan plan = AuditionPlan::forCut(CutRegion(1.2, 1.5, true), {}, 2, AuditionMode::edited, 0.1);
     AuditionTimeline timeline = AuditionComposer::timeline(folder / "picture.mp4", plan);
     ASSERT_TRUE(timeline.hasVideo);
     MpvPlayer audition(timeline, frameSettings());
-    QImage auditionImage = firstFrame(audition, QSize(64, 36));
-    ASSERT_FALSE(auditionImage.isNull());
-    centre = auditionImage.pixelColor(32, 18);
+    QImage auditionImage(64, 36, QImage::Format_RGBX8888);
+    ASSERT_TRUE(firstFrame(audition, auditionImage));
+    const QColor centre = auditionImage.pixelColor(32, 18);
     EXPECT_GT(centre.blue(), 200);
     EXPECT_LT(centre.red(), 60);
 }
 
-TEST(MpvFrames, NoImageWithoutFrames) {
-    MpvSettings settings;
-    settings.audioOutput = "null";
-    MpvPlayer player(settings);
-    EXPECT_TRUE(player.renderFrame(QSize(16, 16)).isNull());
+TEST(MpvFrames, NothingIsDrawnWithoutAPictureOrIntoAnUnusableImage) {
+    TempDir folder;
+    makePicture(folder / "picture.mp4");
+    test::makeMedia("-f lavfi -i sine=d=1", folder / "tone.wav");
+
+    MpvSettings noFrames;
+    noFrames.audioOutput = "null";
+    MpvPlayer empty(noFrames);
+    QImage image(16, 16, QImage::Format_RGBX8888);
+    image.fill(Qt::green);
+    EXPECT_FALSE(empty.renderFrame(image));
+    MpvPlayer withoutFrames(folder / "picture.mp4", noFrames);
+    ASSERT_TRUE(test::waitUntil([&] { return withoutFrames.status() == PlayerItemStatus::readyToPlay; }));
+    EXPECT_FALSE(withoutFrames.renderFrame(image));
+
+    // An item without pictures never has one to draw.
+    MpvPlayer tone(folder / "tone.wav", frameSettings());
+    ASSERT_TRUE(test::waitUntil([&] { return tone.status() == PlayerItemStatus::readyToPlay; }));
+    test::spin(0.2);
+    EXPECT_FALSE(tone.renderFrame(image));
+    EXPECT_EQ(image.pixelColor(8, 8), QColor(Qt::green));
+
+    MpvPlayer picture(folder / "picture.mp4", frameSettings());
+    QImage drawn(16, 16, QImage::Format_RGBX8888);
+    ASSERT_TRUE(firstFrame(picture, drawn));
+    QImage alpha(16, 16, QImage::Format_ARGB32);
+    alpha.fill(Qt::green);
+    QImage null;
+    EXPECT_FALSE(picture.renderFrame(alpha));
+    EXPECT_EQ(alpha.pixelColor(8, 8), QColor(Qt::green));
+    EXPECT_FALSE(picture.renderFrame(null));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Export/AuditionComposer.h"
+
 namespace talvian {
 namespace {
 

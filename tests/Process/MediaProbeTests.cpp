@@ -231,6 +231,55 @@ TEST(MediaProbe, AnswersWithoutADurationOrObjectAreRefused) {
         EXPECT_EQ(messageOf([&] { Runner::mediaInfoFromProbeOutput(c.json, 0); }), c.message) << c.json;
 }
 
+TEST(MediaProbe, QueriesSpellTheirCommandLines) {
+    struct Case {
+        ProbeQuery query;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {ProbeQuery::firstAudio("stream=sample_rate,channels"),
+         {"-v", "error", "-select_streams", "a:0", "-show_entries", "stream=sample_rate,channels", "-of",
+          "json", "/m/a b.wav"}},
+        {ProbeQuery{.show = {"-show_format", "-show_streams"}},
+         {"-v", "error", "-show_format", "-show_streams", "-of", "json", "/m/a b.wav"}},
+        {ProbeQuery{
+             .streams = "v:0", .show = {"-show_entries", "packet=pts_time"}, .outputFormat = "csv=p=0"},
+         {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time", "-of", "csv=p=0",
+          "/m/a b.wav"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MediaProbe::arguments(c.query, "/m/a b.wav"), c.expected);
+    EXPECT_EQ(ProbeQuery::firstAudio("stream=channels").timeLimitSeconds, Runner::kProbeTimeoutSeconds);
+}
+
+TEST(MediaProbe, StreamFactsCountOnlyInTheFormFfprobePrintsThem) {
+    const auto answer = MediaProbe::parse(R"({"streams":[
+        {"codec_type":"audio","codec_name":"aac","channels":2,"sample_rate":"48000","channel_layout":"stereo",
+         "time_base":"1/48000","start_time":"-0.021333","duration_ts":96000},
+        7,
+        {"codec_type":"video","channels":"2","sample_rate":48000,"duration_ts":-1,"codec_name":null},
+        {"channels":18446744073709551615,"sample_rate":"4.8e4"}]})");
+    ProbedStream audio;
+    audio.codecType = "audio";
+    audio.codecName = "aac";
+    audio.channels = 2;
+    audio.sampleRate = 48000;
+    audio.channelLayout = "stereo";
+    audio.timeBase = "1/48000";
+    audio.startTime = "-0.021333";
+    audio.durationTicks = 96000;
+    ProbedStream video;
+    video.codecType = "video";
+    video.durationTicks = -1;
+    EXPECT_EQ(MediaProbe::firstStream(answer), audio);
+    // Elements that are not objects are skipped; values of another form state nothing.
+    EXPECT_EQ(MediaProbe::streams(answer), (std::vector<ProbedStream>{audio, video, ProbedStream()}));
+
+    for (const char* nothing :
+         {"not json", "[]", R"({"streams":[]})", R"({"streams":[7,{}]})", R"({"streams":{"channels":2}})"})
+        EXPECT_EQ(MediaProbe::firstStream(MediaProbe::parse(nothing)), std::nullopt) << nothing;
+    EXPECT_TRUE(MediaProbe::parse("{").is_discarded());
+}
+
 TEST(MediaProbe, AudioStreamAnswerMustBeInRange) {
     struct Case {
         const char* json;

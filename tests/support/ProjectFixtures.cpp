@@ -7,8 +7,8 @@
 #include <cmath>
 #include <fstream>
 
-#include "Analysis/MediaFingerprint.h"
 #include "Model/FileNaming.h"
+#include "Model/MediaFingerprint.h"
 #include "Model/ProjectJson.h"
 #include "TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "Analysis/MediaFingerprint.h"
+#include "Model/MediaFingerprint.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

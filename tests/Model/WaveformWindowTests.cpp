@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "Workspace/WaveformBoundaryDrag.h"
-#include "Workspace/WaveformWindow.h"
+#include "Model/WaveformBoundaryDrag.h"
+#include "Model/WaveformWindow.h"
 
 using namespace talvian;
 

@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
+#include "Model/WaveformWindow.h"
+#include "Process/MediaProbe.h"
 #include "Process/Runner.h"
-#include "WaveformWindow.h"
 
 namespace talvian {
 
@@ -40,8 +43,9 @@ inline constexpr std::size_t kReadChunkBytes = 262144;
 // Peak level below which a stretch counts as silence and is scaled against this instead.
 inline constexpr double kSilenceFloor = 1e-4;
 
-// What one ffprobe run tells about the source's first audio track and its container. Only
-// the channel count is required; the rest decides whether the decode may seek.
+// What the ffprobe run tells about the source's first audio track and its container. Only
+// the channel count is required; the rest decides whether the decode may seek, and is asked
+// for only where a seek is possible.
 struct SourceAudio {
     std::int64_t channels = 0;               // 1…64
     std::optional<std::int64_t> sampleRate;  // Hz
@@ -52,9 +56,22 @@ struct SourceAudio {
     bool operator==(const SourceAudio&) const = default;
 };
 
-// Runs ffprobe on `project`'s source (12 s limit). Blocking. Throws the runner's errors and
-// MediaError "无法读取局部波形的音轨。" when the channel count is unusable.
-SourceAudio probeAudio(const CutProject& project, const CancellationToken& cancellation);
+// Whether a window whose first sample on the 4000 Hz time line is `firstSample` lies far
+// enough in for a seeking decode (it starts 2 s or later): the cut falls on a whole second at
+// least one second before the window and not before 1 s.
+bool maySeek(std::int64_t firstSample);
+
+// The ffprobe question for a window starting at `firstSample`: the first audio stream's
+// channel count (12 s limit); where a seek is possible, also the facts that decide whether it
+// lands exactly (rate, time base, starts of the track and of the container).
+ProbeQuery probeQuery(std::int64_t firstSample);
+
+// Runs `probeQuery(firstSample)` on `project`'s source. Blocking. Throws the runner's errors
+// and MediaError "无法读取局部波形的音轨。" when the channel count is unusable.
+SourceAudio probeAudio(const CutProject& project, std::int64_t firstSample,
+                       const CancellationToken& cancellation);
+// The same judgement on ffprobe's answer.
+SourceAudio sourceAudio(const nlohmann::json& answer);
 
 // The ffmpeg arguments that write samples [firstSample, endSample) of the 4000 Hz time line
 // to `output` as raw 32-bit floats. Where the source allows it to land on exactly the same

@@ -7,7 +7,7 @@
 
 #include "Model/CoreTypes.h"
 #include "Model/CutAdjustment.h"
-#include "WaveformWindow.h"
+#include "Model/WaveformWindow.h"
 
 namespace talvian {
 

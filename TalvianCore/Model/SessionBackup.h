@@ -1,7 +1,8 @@
 #pragma once
 // The local backup of the edit under review: one last-session file rewritten after every
 // change, a history of at most 8 replaced sessions, and a lock so that only one running
-// instance writes them. Main thread only; every call is synchronous file work.
+// instance writes them. One thread at a time (the controller's main thread); every call is
+// synchronous file work.
 
 #include <filesystem>
 #include <optional>
