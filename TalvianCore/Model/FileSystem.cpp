@@ -111,11 +111,18 @@ void moveNoReplace(const std::filesystem::path& from, const std::filesystem::pat
 
 std::string readFileLimited(const std::filesystem::path& path, std::size_t limitBytes,
                             const std::string& tooLargeMessage) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd) throw fileError(L("读取"), path, errno);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throw fileError(L("读取"), path, errno);
-    if ((info.st_mode & S_IFMT) != S_IFREG) throw fileError(L("读取"), path, EISDIR);
+    if (S_ISDIR(info.st_mode)) throw fileError(L("读取"), path, EISDIR);
+    if (!S_ISREG(info.st_mode))
+        throw MediaError(L("无法%@“%@”：%@。", L("读取"), path.filename().string(), L("这不是普通文件")));
+    // A regular file: blocking reads from here on, as for any other file.
+    if (int flags = ::fcntl(fd.get(), F_GETFL);
+        flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw fileError(L("读取"), path, errno);
     if (static_cast<std::uint64_t>(info.st_size) > limitBytes) throw MediaError(tooLargeMessage);
     std::string bytes;
     bytes.resize(limitBytes + 1);

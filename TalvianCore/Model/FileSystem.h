@@ -62,7 +62,9 @@ void writeNewFile(const std::filesystem::path& target, std::string_view bytes);
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Reads a whole regular file of at most `limitBytes` bytes; throws MediaError when it is
-// larger (the text given), missing or unreadable. Reads at most limitBytes + 1 bytes.
+// larger (the text given), missing or unreadable, and "无法读取“<name>”：这是一个文件夹。" or
+// "…：这不是普通文件。" for anything else: a FIFO or a device is refused without waiting for a
+// writer or reading endless bytes. Reads at most limitBytes + 1 bytes.
 std::string readFileLimited(const std::filesystem::path& path, std::size_t limitBytes,
                             const std::string& tooLargeMessage);
 
