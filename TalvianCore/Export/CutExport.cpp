@@ -59,6 +59,19 @@ void copyVerified(const std::filesystem::path& source, const std::filesystem::pa
     if (readMetadata(source) != before) throw copyMismatch();
 }
 
+// Moves the work file to `output`, or, when another export took that name meanwhile, to the
+// next free one; returns the delivered name.
+std::filesystem::path deliver(const std::filesystem::path& work, std::filesystem::path output,
+                              const std::filesystem::path& folder, const std::string& stem,
+                              const std::string& extension, const Cancellation& cancellation) {
+    for (int attempt = 1;; ++attempt) {
+        cancellation.check();
+        if (moveIfFree(work, output)) return output;
+        if (attempt == kDeliveryAttempts) throw fileError(L("保存"), output, EEXIST);
+        output = uniqueOutput(folder, stem, extension, cancellation);
+    }
+}
+
 // The work file must hold a sound track, a picture track exactly when the source has one, and
 // last as long as the project predicts.
 void checkDelivery(const std::filesystem::path& work, const CutProject& project, std::size_t rangeCount,
@@ -104,22 +117,24 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
     if (kept.empty() || !(keptSeconds >= kMinimumKeptSeconds))
         throw MediaError(L("全部内容都被标为删除了。请恢复至少一段内容后再导出。"));
 
+    // Every name rule is checked before anything is created or rendered.
+    const auto source = std::filesystem::path(project.source);
+    const auto stem = outputStem(project);
+    const auto extension = outputExtension(project, format);
+    const auto output = uniqueOutput(outputFolder, stem, extension, *cancellation);
+    const bool copies = copiesOriginal(project, format);
+
     std::error_code error;
     std::filesystem::create_directories(outputFolder, error);
     if (error) throw fileError(L("创建"), outputFolder, error.value());
-
-    const auto source = std::filesystem::path(project.source);
-    const auto extension = outputExtension(project, format);
-    const auto output = uniqueOutput(outputFolder, outputStem(project), extension);
     const WorkPath work(outputFolder / (".Talvian-" + Uuid::random().string() + "." + extension));
 
-    if (copiesOriginal(project, format)) {
+    if (copies) {
         cancellation->check();
         copyVerified(source, work.path(), output, *cancellation);
-        cancellation->check();
-        moveNoReplace(work.path(), output);
+        const auto delivered = deliver(work.path(), output, outputFolder, stem, extension, *cancellation);
         if (progress) progress(1.0, L("未删除片段，已导出原始副本"));
-        return output;
+        return delivered;
     }
 
     if (project.info.hasVideo)
@@ -128,10 +143,9 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
         AudioRenderer::render(source, kept, work.path(), format, cancellation, progress, std::nullopt);
 
     checkDelivery(work.path(), project, kept.size(), cancellation);
-    cancellation->check();
-    moveNoReplace(work.path(), output);
+    const auto delivered = deliver(work.path(), output, outputFolder, stem, extension, *cancellation);
     if (progress) progress(1.0, L("导出完成"));
-    return output;
+    return delivered;
 }
 
 }  // namespace talvian::VevazAvezud

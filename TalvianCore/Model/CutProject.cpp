@@ -87,7 +87,7 @@ void CutProject::validateStructure() const {
         version > kRightPaddingVersionOffset ? version - kRightPaddingVersionOffset : version;
     if (base == kBaseFixedPath && options.mode != DetectionMode::fixed) invalidFormat();
     if (packagedSource.has_value() != (base == kBasePackaged)) invalidFormat();
-    if (!source.starts_with('/')) invalidFormat();
+    if (!source.starts_with('/') || !isNamablePath(source)) invalidFormat();
     if (!std::isfinite(info.duration) || !(info.duration > 0)) invalidFormat();
     if (sourceSHA256) {
         if (base != kBaseDigest || !isLowercaseDigest(*sourceSHA256)) invalidFormat();

@@ -67,8 +67,12 @@ int UniqueFd::reset() {
     return result == 0 ? 0 : errno;
 }
 
+std::filesystem::path atomicTemporaryPath(const std::filesystem::path& target) {
+    return target.parent_path() / ("." + target.filename().string() + "." + Uuid::random().string() + ".tmp");
+}
+
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes, Durability durability) {
-    auto temporary = target.parent_path() / ("." + target.filename().string() + "." + Uuid::random().string() + ".tmp");
+    auto temporary = atomicTemporaryPath(target);
     UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!fd) throw fileError(L("写入"), target, errno);
     auto fail = [&](int code) {
@@ -107,6 +111,12 @@ void writeNewFile(const std::filesystem::path& target, std::string_view bytes) {
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0)
         throw fileError(L("保存"), to, errno);
+}
+
+bool moveIfFree(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return false;
+    throw fileError(L("保存"), to, errno);
 }
 
 std::string readFileLimited(const std::filesystem::path& path, std::size_t limitBytes,

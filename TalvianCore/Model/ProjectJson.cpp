@@ -1,5 +1,6 @@
 #include "ProjectJson.h"
 
+#include "FileNaming.h"
 #include "Localization.h"
 
 namespace talvian {
@@ -96,6 +97,10 @@ CutProject fromJson(const json& value, const std::string& path) {
     CutProject project;
     project.version = reader.int64("version");
     project.source = reader.string("source");
+    // A path the system cannot name is never a recording: with a NUL, every system call would
+    // end the name early and read or write another file than the project shows.
+    if (!isNamablePath(project.source))
+        throw MediaError(L("项目文件格式无效：“%@”不是可用的文件路径。", reader.pathOf("source")));
     project.sourceBytes = reader.int64("sourceBytes");
     project.modifiedAt = reader.number("modifiedAt");
     project.info = readInfo(reader.object("info"));

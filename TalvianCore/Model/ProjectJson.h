@@ -26,8 +26,8 @@ std::string encode(const CutProject& project, Style style = Style::pretty);
 // backup rewrites it after every edit. The tree writer's compact document, numbers shortest.
 std::string encodeCompactDocument(const CutProject& project);
 // A project from document bytes, strictly (missing or null required keys, a member named twice,
-// wrong types, inexact integers, unknown modes, malformed UUIDs and JSON refused). Does not
-// validate the structure.
+// wrong types, inexact integers, unknown modes, malformed UUIDs, a source the system cannot
+// name (isNamablePath) and malformed JSON refused). Does not validate the structure.
 CutProject decode(std::string_view bytes);
 
 // The JSON object of a project, without validation (for writers that nest it in another object).

@@ -1,10 +1,15 @@
 #include "Export/CutExport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <future>
 #include <thread>
 
 #include "ExportMedia.h"
@@ -260,6 +265,12 @@ TEST(CutExport, RefusalsComeBeforeAnythingIsWritten) {
     changed.sourceBytes += 1;
     auto cancelled = makeCancellation();
     cancelled->cancel();
+    auto withNul = audio;
+    withNul.source = (dir / "talk.m4a").string() + std::string("\0.txt", 5);
+    // The name of the review project's temporary file beside the output would not fit.
+    const auto longName = dir / (std::string(NAME_MAX - 60, 'a') + ".m4a");
+    makeSpeech(longName, "-c:a aac");
+    auto longNamed = projectOf(longName, {CutRegion(1, 1.5, true)});
     struct Case {
         const char* name;
         CutProject project;
@@ -268,6 +279,9 @@ TEST(CutExport, RefusalsComeBeforeAnythingIsWritten) {
         std::string message;
     };
     const Case cases[] = {
+        {"NUL in the source", withNul, AudioOutputFormat::m4a, makeCancellation(), "项目文件格式无效。"},
+        {"name too long", longNamed, AudioOutputFormat::m4a, makeCancellation(),
+         "导出文件名过长或无效，请缩短原片的文件名或换一个输出文件夹。"},
         {"WAV of a video", video, AudioOutputFormat::wav, makeCancellation(),
          "WAV 导出仅用于纯音频素材；视频请使用 MP4 导出。"},
         {"everything removed", everything, AudioOutputFormat::m4a, makeCancellation(), kAllRemoved},
@@ -278,11 +292,33 @@ TEST(CutExport, RefusalsComeBeforeAnythingIsWritten) {
         {"cancelled", audio, AudioOutputFormat::m4a, cancelled, kCancelled},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(messageOf([&] { exportQuietly(c.project, dir / "out" / "new", c.format, c.token); }),
-                  c.message)
+        Reports reports;
+        EXPECT_EQ(
+            messageOf([&] { exportQuietly(c.project, dir / "out" / "new", c.format, c.token, &reports); }),
+            c.message)
             << c.name;
         EXPECT_FALSE(std::filesystem::exists(dir / "out")) << c.name;
+        EXPECT_EQ(reports, Reports{}) << c.name;
     }
+    EXPECT_EQ(hiddenEntries(dir.path()), std::vector<std::string>{});
+}
+
+TEST(CutExport, ANulInTheSourceNeverSpinsInTheSourcesOwnFolder) {
+    TempDir dir;
+    makeSpeech(dir / "talk.m4a", "-c:a aac");
+    auto project = projectOf(dir / "talk.m4a", {CutRegion(1, 1.5, true)});
+    // Every candidate name was cut at the NUL to the existing source itself.
+    project.source = (dir / "talk.m4a").string() + std::string("\0-x", 3);
+    auto token = makeCancellation();
+    auto answer = std::async(std::launch::async, [&] {
+        return messageOf([&] { exportQuietly(project, dir.path(), AudioOutputFormat::m4a, token); });
+    });
+    if (answer.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        token->cancel();
+        ADD_FAILURE() << "the export did not end";
+    }
+    EXPECT_EQ(answer.get(), "项目文件格式无效。");
+    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"talk.m4a"});
 }
 
 TEST(CutExport, FailedOrCancelledExportsLeaveNoFileAndNoWorkFile) {
@@ -317,11 +353,6 @@ TEST(CutExport, FailedOrCancelledExportsLeaveNoFileAndNoWorkFile) {
          },
          kCancelled},
         {"sound shorter than analysed", &longer, {}, "原片音频长度与剪辑范围不符，请重新分析素材。"},
-        {"name taken meanwhile", &project,
-         [&](const CancellationToken&, const std::string& step) {
-             if (step == "检查导出音频") writeFile(out / "talk-粗剪.m4a", "taken");
-         },
-         "无法保存“talk-粗剪.m4a”：同名文件已存在。"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -334,16 +365,50 @@ TEST(CutExport, FailedOrCancelledExportsLeaveNoFileAndNoWorkFile) {
                                    });
         });
         EXPECT_EQ(message, c.message);
-        auto left = entriesOf(out);
-        if (c.message.rfind("无法保存", 0) == 0) {
-            EXPECT_EQ(left, std::vector<std::string>{"talk-粗剪.m4a"});
-            EXPECT_EQ(readFile(out / "talk-粗剪.m4a"), "taken");
-        } else {
-            EXPECT_EQ(left, std::vector<std::string>{});
-        }
+        EXPECT_EQ(std::filesystem::exists(out) ? entriesOf(out) : std::vector<std::string>{},
+                  std::vector<std::string>{});
         EXPECT_EQ(digestOf(dir / "talk.m4a"), digest);
     }
     EXPECT_EQ(hiddenEntries(dir.path()), std::vector<std::string>{});
+}
+
+// ---- Two exports at once ---------------------------------------------------------------
+
+TEST(CutExport, ANameTakenMeanwhileGivesTheResultTheNextFreeName) {
+    TempDir dir;
+    makeSpeech(dir / "talk.m4a", "-c:a aac");
+    const auto out = dir / "out";
+    auto project = projectOf(dir / "talk.m4a", {CutRegion(1, 1.5, true)});
+
+    // A second export of the same project into the same folder finishes while the first one
+    // checks its result: both chose "talk-粗剪.m4a" at their start.
+    std::filesystem::path second;
+    bool started = false;
+    auto first = VevazAvezud::exportCut(project, out, AudioOutputFormat::m4a, makeCancellation(),
+                                        [&](double, const std::string& step) {
+                                            if (!started && step == "检查导出音频") {
+                                                started = true;
+                                                second = exportQuietly(project, out, AudioOutputFormat::m4a);
+                                            }
+                                        });
+    EXPECT_EQ(second, out / "talk-粗剪.m4a");
+    EXPECT_EQ(first, out / "talk-粗剪-2.m4a");
+    EXPECT_EQ(readFile(first), readFile(second));
+    EXPECT_NEAR(test::durationOf(first), project.keptDuration(), 0.03);
+
+    // A file of another kind that took the name is left as it was.
+    std::filesystem::remove_all(out);
+    started = false;
+    first = VevazAvezud::exportCut(project, out, AudioOutputFormat::m4a, makeCancellation(),
+                                   [&](double, const std::string& step) {
+                                       if (!started && step == "检查导出音频") {
+                                           started = true;
+                                           writeFile(out / "talk-粗剪.m4a", "taken");
+                                       }
+                                   });
+    EXPECT_EQ(first, out / "talk-粗剪-2.m4a");
+    EXPECT_EQ(readFile(out / "talk-粗剪.m4a"), "taken");
+    EXPECT_EQ(entriesOf(out), (std::vector<std::string>{"talk-粗剪-2.m4a", "talk-粗剪.m4a"}));
 }
 
 }  // namespace
