@@ -59,6 +59,23 @@ void copyVerified(const std::filesystem::path& source, const std::filesystem::pa
     if (readMetadata(source) != before) throw copyMismatch();
 }
 
+// The project's timeline must be the source's: the cut times of a project that claims 30 s of a
+// 57 s recording would drop the end without a word.
+void checkSourceMatches(const CutProject& project, const CancellationToken& cancellation) {
+    const MediaInfo probed = Runner::probe(project.source, cancellation);
+    if (!(std::fabs(probed.duration - project.info.duration) <= kSourceDurationTolerance) ||
+        probed.hasVideo != project.info.hasVideo)
+        throw MediaError(L("项目时长或音视频信息与原片不一致。请重新分析。"));
+}
+
+// The render must have read one version of the source from start to end: the same file (device
+// and inode), size and exact modification time as before it began. A source rewritten, grown,
+// cut short or replaced meanwhile may have given a result that mixes two recordings.
+void checkSourceUnchanged(const CutProject& project, const SourceMetadata& before) {
+    project.validateSource();
+    if (readMetadata(project.source) != before) project.throwChangedSource();
+}
+
 // Moves the work file to `output`, or, when another export took that name meanwhile, to the
 // next free one; returns the delivered name.
 std::filesystem::path deliver(const std::filesystem::path& work, std::filesystem::path output,
@@ -123,6 +140,8 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
     const auto extension = outputExtension(project, format);
     const auto output = uniqueOutput(outputFolder, stem, extension, *cancellation);
     const bool copies = copiesOriginal(project, format);
+    const SourceMetadata before = readMetadata(source);
+    if (!copies) checkSourceMatches(project, cancellation);
 
     std::error_code error;
     std::filesystem::create_directories(outputFolder, error);
@@ -141,6 +160,7 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
         VideoRenderer::render(source, project.info, kept, work.path(), cancellation, progress);
     else
         AudioRenderer::render(source, kept, work.path(), format, cancellation, progress, std::nullopt);
+    checkSourceUnchanged(project, before);
 
     checkDelivery(work.path(), project, kept.size(), cancellation);
     const auto delivered = deliver(work.path(), output, outputFolder, stem, extension, *cancellation);

@@ -122,6 +122,10 @@ void CutProject::validateSource() const {
     }
     if (metadata.bytes == sourceBytes && std::fabs(metadata.modifiedAt - modifiedAt) < kModifiedAtTolerance)
         return;
+    throwChangedSource();
+}
+
+void CutProject::throwChangedSource() const {
     if (sourceSHA256) throw ChangedProjectSource(source);
     throw MediaError(L("源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。"));
 }

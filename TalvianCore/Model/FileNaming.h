@@ -11,11 +11,18 @@ namespace talvian {
 
 class Cancellation;
 
-// A file's identity as one fstatat (symbolic links followed) sees it.
+// A file's identity as one fstatat (symbolic links followed) sees it. Equal records are one
+// version of one file: a rewrite in place moves the exact time, a file renamed over the name
+// has another inode, even when size and time were made to match.
 struct SourceMetadata {
     std::int64_t bytes = 0;
     double modifiedAt = 0;  // seconds since 1970-01-01 UTC, nanoseconds as fraction
     bool isRegularFile = false;
+    // The exact modification time, which a double near 2^31 s rounds to a quarter microsecond.
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 
     // Throws std::system_error (generic category) with the errno; ENOENT and ENOTDIR
     // mean the file is missing. Any thread.

@@ -35,6 +35,8 @@ const std::string kCancelled = "任务已取消，原文件未改动。";
 const std::string kDelivered = "导出完成";
 const std::string kCopied = "未删除片段，已导出原始副本";
 const std::string kAllRemoved = "全部内容都被标为删除了。请恢复至少一段内容后再导出。";
+const std::string kChanged = "源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。";
+const std::string kMismatch = "项目时长或音视频信息与原片不一致。请重新分析。";
 
 using Reports = std::vector<std::pair<double, std::string>>;
 
@@ -267,6 +269,15 @@ TEST(CutExport, RefusalsComeBeforeAnythingIsWritten) {
     cancelled->cancel();
     auto withNul = audio;
     withNul.source = (dir / "talk.m4a").string() + std::string("\0.txt", 5);
+    // A 30 s claim for a 57 s recording once dropped the end without a word.
+    auto shorter = audio;
+    shorter.info.duration -= 1.5;
+    auto longer = audio;
+    longer.info.duration += 0.03;
+    auto pictured = audio;
+    pictured.info.hasVideo = true;
+    auto silentVideo = video;
+    silentVideo.info.hasVideo = false;
     // The name of the review project's temporary file beside the output would not fit.
     const auto longName = dir / (std::string(NAME_MAX - 60, 'a') + ".m4a");
     makeSpeech(longName, "-c:a aac");
@@ -280,6 +291,11 @@ TEST(CutExport, RefusalsComeBeforeAnythingIsWritten) {
     };
     const Case cases[] = {
         {"NUL in the source", withNul, AudioOutputFormat::m4a, makeCancellation(), "项目文件格式无效。"},
+        {"analysed shorter than the source", shorter, AudioOutputFormat::m4a, makeCancellation(), kMismatch},
+        {"analysed longer than the source", longer, AudioOutputFormat::wav, makeCancellation(), kMismatch},
+        {"analysed with a picture it has not", pictured, AudioOutputFormat::m4a, makeCancellation(),
+         kMismatch},
+        {"analysed without its picture", silentVideo, AudioOutputFormat::m4a, makeCancellation(), kMismatch},
         {"name too long", longNamed, AudioOutputFormat::m4a, makeCancellation(),
          "导出文件名过长或无效，请缩短原片的文件名或换一个输出文件夹。"},
         {"WAV of a video", video, AudioOutputFormat::wav, makeCancellation(),
@@ -301,6 +317,11 @@ TEST(CutExport, RefusalsComeBeforeAnythingIsWritten) {
         EXPECT_EQ(reports, Reports{}) << c.name;
     }
     EXPECT_EQ(hiddenEntries(dir.path()), std::vector<std::string>{});
+
+    // Within 20 ms the analysed duration is the source's.
+    auto close = audio;
+    close.info.duration += 0.015;
+    EXPECT_EQ(exportQuietly(close, dir / "out", AudioOutputFormat::m4a), dir / "out" / "talk-粗剪.m4a");
 }
 
 TEST(CutExport, ANulInTheSourceNeverSpinsInTheSourcesOwnFolder) {
@@ -352,7 +373,7 @@ TEST(CutExport, FailedOrCancelledExportsLeaveNoFileAndNoWorkFile) {
              if (step == "检查导出音频") token->cancel();
          },
          kCancelled},
-        {"sound shorter than analysed", &longer, {}, "原片音频长度与剪辑范围不符，请重新分析素材。"},
+        {"sound shorter than analysed", &longer, {}, kMismatch},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -370,6 +391,128 @@ TEST(CutExport, FailedOrCancelledExportsLeaveNoFileAndNoWorkFile) {
         EXPECT_EQ(digestOf(dir / "talk.m4a"), digest);
     }
     EXPECT_EQ(hiddenEntries(dir.path()), std::vector<std::string>{});
+}
+
+// ---- A source that changes during the render -----------------------------------------------
+
+// Sets the modification time of `file` to that of `model` moved by `nanoseconds`.
+void setTimeFrom(const std::filesystem::path& file, const std::filesystem::path& model, long nanoseconds) {
+    struct stat info {};
+    ASSERT_EQ(::stat(model.c_str(), &info), 0);
+    struct timespec time = info.st_mtim;
+    time.tv_nsec += nanoseconds;
+    if (time.tv_nsec >= 1'000'000'000) {
+        time.tv_nsec -= 1'000'000'000;
+        time.tv_sec += 1;
+    }
+    const struct timespec times[2] = {{0, UTIME_OMIT}, time};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+}
+
+// Ways a source changes under a running render. Those that leave its content as it was still
+// change its identity: the render cannot know which bytes it read.
+struct SourceChange {
+    const char* name;
+    std::function<void(const std::filesystem::path& source)> apply;
+    bool removesSource;  // the refusal is the missing-source error
+};
+
+const SourceChange kSourceChanges[] = {
+    {"rewritten in place with the same bytes",
+     [](const std::filesystem::path& source) {
+         int fd = ::open(source.c_str(), O_RDWR | O_CLOEXEC);
+         ASSERT_GE(fd, 0);
+         char byte = 0;
+         ASSERT_EQ(::pread(fd, &byte, 1, 100), 1);
+         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // past the clock's tick
+         ASSERT_EQ(::pwrite(fd, &byte, 1, 100), 1);
+         ::close(fd);
+     },
+     false},
+    {"time moved by one nanosecond",
+     [](const std::filesystem::path& source) { setTimeFrom(source, source, 1); }, false},
+    {"grown",
+     [](const std::filesystem::path& source) {
+         std::filesystem::resize_file(source, std::filesystem::file_size(source) + 4096);
+     },
+     false},
+    {"cut short",
+     [](const std::filesystem::path& source) {
+         std::filesystem::resize_file(source, std::filesystem::file_size(source) / 2);
+     },
+     false},
+    {"renamed away",
+     [](const std::filesystem::path& source) { std::filesystem::rename(source, source.string() + ".moved"); },
+     true},
+    {"replaced by an exact copy of the same time",
+     [](const std::filesystem::path& source) {
+         const auto twin = source.parent_path() / "twin";
+         std::filesystem::copy_file(source, twin);
+         setTimeFrom(twin, source, 0);
+         std::filesystem::rename(twin, source);
+     },
+     false},
+};
+
+TEST(CutExport, ASourceChangedDuringTheAudioRenderIsNotDelivered) {
+    TempDir dir;
+    for (const auto& change : kSourceChanges) {
+        SCOPED_TRACE(change.name);
+        const auto folder = dir / change.name;
+        std::filesystem::create_directory(folder);
+        const auto source = folder / "talk.m4a";
+        makeSpeech(source, "-c:a aac");
+        auto project = projectOf(source, {CutRegion(1, 1.5, true)});
+        // Once the decode is over, so that a decoder that loses its file cannot fail first.
+        bool changed = false;
+        auto message = messageOf([&] {
+            VevazAvezud::exportCut(project, folder / "out", AudioOutputFormat::m4a, makeCancellation(),
+                                   [&](double, const std::string& step) {
+                                       if (!changed && step == "拼接保留片段") {
+                                           changed = true;
+                                           change.apply(source);
+                                       }
+                                   });
+        });
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(message, change.removesSource ? MissingProjectSource(project.source).message() : kChanged);
+        EXPECT_EQ(entriesOf(folder / "out"), std::vector<std::string>{});
+    }
+}
+
+TEST(CutExport, ASourceChangedDuringTheVideoRenderIsNotDelivered) {
+    TempDir dir;
+    const std::string picture = "渲染剪后画面";
+    for (const auto& change : kSourceChanges) {
+        // The picture and the sound read the source at the same time, so only the changes that
+        // keep its content leave both readers whole.
+        const std::string name = change.name;
+        if (name != "rewritten in place with the same bytes" && name != "time moved by one nanosecond" &&
+            name != "replaced by an exact copy of the same time")
+            continue;
+        SCOPED_TRACE(name);
+        const auto folder = dir / name;
+        std::filesystem::create_directory(folder);
+        const auto source = folder / "clip.mp4";
+        makeMedia(
+            "-f lavfi -i testsrc=size=96x64:rate=10:d=2 -f lavfi -i sine=d=2 -c:v libx264 -preset ultrafast "
+            "-c:a aac -shortest",
+            source);
+        auto project = projectOf(source, {CutRegion(0.5, 1, true)});
+        bool changed = false;
+        auto message = messageOf([&] {
+            VevazAvezud::exportCut(project, folder / "out", AudioOutputFormat::m4a, makeCancellation(),
+                                   [&](double, const std::string& step) {
+                                       if (!changed && step == picture) {
+                                           changed = true;
+                                           change.apply(source);
+                                       }
+                                   });
+        });
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(message, kChanged);
+        EXPECT_EQ(entriesOf(folder / "out"), std::vector<std::string>{});
+    }
 }
 
 // ---- Two exports at once ---------------------------------------------------------------

@@ -163,6 +163,32 @@ TEST(SourceMetadata, FollowsLinksAndReportsErrno) {
         }
         return 0;
     };
+    // One version of one file: a time one nanosecond later, or another file renamed over the
+    // name with the same size and time, is not the same.
+    auto setTime = [](const std::filesystem::path& file, long nanoseconds) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {1'700'000'000, nanoseconds}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    };
+    setTime(dir / "file.bin", 123'456'789);
+    auto before = SourceMetadata::read(dir / "file.bin");
+    EXPECT_EQ(before.modifiedNanoseconds, 123'456'789);
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "file.bin").c_str(), &info), 0);
+    EXPECT_EQ(before.inode, info.st_ino);
+    EXPECT_EQ(before.device, info.st_dev);
+    setTime(dir / "file.bin", 123'456'790);
+    auto touched = SourceMetadata::read(dir / "file.bin");
+    EXPECT_EQ(touched.modifiedAt, before.modifiedAt);  // a double cannot tell them apart
+    EXPECT_NE(touched, before);
+    writeFile(dir / "twin.bin", "12345");
+    setTime(dir / "twin.bin", 123'456'789);
+    std::filesystem::rename(dir / "twin.bin", dir / "file.bin");
+    auto replaced = SourceMetadata::read(dir / "file.bin");
+    EXPECT_EQ(replaced.bytes, before.bytes);
+    EXPECT_EQ(replaced.modifiedNanoseconds, before.modifiedNanoseconds);
+    EXPECT_NE(replaced.inode, before.inode);
+    EXPECT_NE(replaced, before);
+
     EXPECT_EQ(errnoOf(dir / "missing"), ENOENT);
     EXPECT_EQ(errnoOf(dir / "file.bin" / "inside"), ENOTDIR);
     EXPECT_EQ(fileBytes(dir / "missing"), 0);
