@@ -15,7 +15,7 @@
 #include "Model/Localization.h"
 #include "Model/MediaFingerprint.h"
 #include "Model/NumberText.h"
-#include "Model/ProjectJson.h"
+#include "Model/StrictJson.h"
 #include "Process/Dependencies.h"
 #include "Process/MediaProbe.h"
 #include "Process/Runner.h"
@@ -179,7 +179,7 @@ std::filesystem::path exportStems(const std::filesystem::path& input,
         manifest["physical_channels"] = audio.channels;
         manifest["files"] = std::move(files);
         writeNewFile(folder / (L("声道信息") + ".json"),
-                     ProjectJson::dump(manifest, ProjectJson::Style::pretty));
+                     StrictJson::dump(manifest, StrictJson::Style::pretty));
         writeNewFile(folder / (L("使用说明") + ".txt"), instructions());
         token->check();
 

@@ -60,6 +60,36 @@ void copyVerified(const std::filesystem::path& source, const std::filesystem::pa
     if (readMetadata(source) != before) throw copyMismatch();
 }
 
+// The project's timeline must be the source's: the cut times of a project that claims 30 s of a
+// 57 s recording would drop the end without a word.
+void checkSourceMatches(const CutProject& project, const CancellationToken& cancellation) {
+    const MediaInfo probed = Runner::probe(project.source, cancellation);
+    if (!(std::fabs(probed.duration - project.info.duration) <= kSourceDurationTolerance) ||
+        probed.hasVideo != project.info.hasVideo)
+        throw MediaError(L("项目时长或音视频信息与原片不一致。请重新分析。"));
+}
+
+// The render must have read one version of the source from start to end: the same file (device
+// and inode), size and exact modification time as before it began. A source rewritten, grown,
+// cut short or replaced meanwhile may have given a result that mixes two recordings.
+void checkSourceUnchanged(const CutProject& project, const SourceMetadata& before) {
+    project.validateSource();
+    if (readMetadata(project.source) != before) project.throwChangedSource();
+}
+
+// Moves the work file to `output`, or, when another export took that name meanwhile, to the
+// next free one; returns the delivered name.
+std::filesystem::path deliver(const std::filesystem::path& work, std::filesystem::path output,
+                              const std::filesystem::path& folder, const std::string& stem,
+                              const std::string& extension, const Cancellation& cancellation) {
+    for (int attempt = 1;; ++attempt) {
+        cancellation.check();
+        if (moveIfFree(work, output)) return output;
+        if (attempt == kDeliveryAttempts) throw fileError(L("保存"), output, EEXIST);
+        output = uniqueOutput(folder, stem, extension, cancellation);
+    }
+}
+
 // The work file must hold a sound track, a picture track exactly when the source has one, and
 // last as long as the project predicts.
 void checkDelivery(const std::filesystem::path& work, const CutProject& project, std::size_t rangeCount,
@@ -105,35 +135,39 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
     if (kept.empty() || !(keptSeconds >= kMinimumKeptSeconds))
         throw MediaError(L("全部内容都被标为删除了。请恢复至少一段内容后再导出。"));
 
+    // Every name rule is checked before anything is created or rendered.
+    const auto source = std::filesystem::path(project.source);
+    const auto stem = outputStem(project);
+    const auto extension = outputExtension(project, format);
+    const auto output = uniqueOutput(outputFolder, stem, extension, *cancellation);
+    const bool copies = copiesOriginal(project, format);
+    const SourceMetadata before = readMetadata(source);
+    if (!copies) checkSourceMatches(project, cancellation);
+
     std::error_code error;
     std::filesystem::create_directories(outputFolder, error);
     if (error) throw fileError(L("创建"), outputFolder, error.value());
-
-    const auto source = std::filesystem::path(project.source);
-    const auto extension = outputExtension(project, format);
-    const auto output = uniqueOutput(outputFolder, outputStem(project), extension);
     const WorkPath work =
         makeWorkFile(outputFolder / (".Talvian-" + Uuid::random().string() + "." + extension), output);
 
-    if (copiesOriginal(project, format)) {
+    if (copies) {
         cancellation->check();
         copyVerified(source, work.path(), output, *cancellation);
-        cancellation->check();
-        moveNoReplace(work.path(), output);
+        const auto delivered = deliver(work.path(), output, outputFolder, stem, extension, *cancellation);
         if (progress) progress(1.0, L("未删除片段，已导出原始副本"));
-        return output;
+        return delivered;
     }
 
     if (project.info.hasVideo)
         VideoRenderer::render(source, project.info, kept, work.path(), cancellation, progress);
     else
         AudioRenderer::render(source, kept, work.path(), format, cancellation, progress, std::nullopt);
+    checkSourceUnchanged(project, before);
 
     checkDelivery(work.path(), project, kept.size(), cancellation);
-    cancellation->check();
-    moveNoReplace(work.path(), output);
+    const auto delivered = deliver(work.path(), output, outputFolder, stem, extension, *cancellation);
     if (progress) progress(1.0, L("导出完成"));
-    return output;
+    return delivered;
 }
 
 }  // namespace talvian::VevazAvezud

@@ -17,6 +17,12 @@ inline constexpr double kMinimumKeptSeconds = 0.1;
 // need be closer than 150 ms.
 inline constexpr double kDurationTolerancePerRange = 0.04;
 inline constexpr double kMinimumDurationTolerance = 0.15;
+// The source's probed duration may differ from the project's by this much (seconds), as in the
+// hand-off's match of project and source.
+inline constexpr double kSourceDurationTolerance = 0.02;
+// A name taken after it was chosen (another export of the same project into the same folder)
+// passes the result on to the next free name, at most this many times.
+inline constexpr int kDeliveryAttempts = 100;
 
 // True exactly when the format is m4a, no cut of the project is marked for removal (of any
 // length) and the source's extension is "mp4" or "m4a" (any case): the export then copies
@@ -29,24 +35,29 @@ std::string outputStem(const CutProject& project);
 std::string outputExtension(const CutProject& project, AudioOutputFormat format);
 
 // Exports the project's kept ranges into the first free name for outputStem() in
-// `outputFolder` (created with its parents when missing) and returns the delivered file.
-// Audio-only sources go through the audio renderer. Video sources are rendered in a hidden
-// ".TalvianVideo-<UUID>" folder beside the output: the picture writer (progress 0…0.68), the
-// audio renderer as AAC over the analysed duration (0.68 + 0.27 × its fraction), the mux
-// (0.96…0.99), and the merged file must hold both tracks and last the picture's length within
-// max(1 / frame rate + 0.002, 0.04) seconds. Nothing removed and m4a copies the source (into
-// the hidden work file, polling the token per chunk, then checked against the source by size
-// and SHA-256). Every rendered result is probed: a sound track, a picture track exactly when
-// the source has one, and the predicted kept duration within max(0.15, 0.04 × ranges)
-// seconds. Progress ends with 1.0 "导出完成" (or 1.0 "未删除片段，已导出原始副本" for a copy).
+// `outputFolder` (created with its parents when missing) and returns the delivered file. The
+// name rules (uniqueOutput) are checked before anything is created; a name taken by another
+// export meanwhile passes the result on to the next free name (kDeliveryAttempts).
+// Nothing removed and m4a copies the source (into the hidden work file, polling the token per
+// chunk, then checked against the source by size and SHA-256). Every other export first probes
+// the source: its duration within kSourceDurationTolerance of the project's, and a picture
+// exactly when the project has one. Audio-only sources go through the audio renderer. Video
+// sources are rendered in a hidden ".TalvianVideo-<UUID>" folder beside the output: the
+// picture writer (progress 0…0.68), the audio renderer as AAC over the analysed duration
+// (0.68 + 0.27 × its fraction), the mux (0.96…0.99), and the merged file must hold both tracks
+// and last the picture's length within max(1 / frame rate + 0.002, 0.04) seconds. After the
+// render the source must still be the file it was before (SourceMetadata equal: same file,
+// size and exact time), and the result is probed: a sound track, a picture track exactly when
+// the source has one, and the predicted kept duration within max(0.15, 0.04 × ranges) seconds.
+// Progress ends with 1.0 "导出完成" (or 1.0 "未删除片段，已导出原始副本" for a copy).
 // Throws the source check's errors (MissingProjectSource, ChangedProjectSource, MediaError),
-// and MediaError: the cancellation sentence, "WAV 导出仅用于纯音频素材；…",
-// "全部内容都被标为删除了。…", "合并后的音画或时长检查未通过，未交付此结果。",
+// also for a source changed during the render, uniqueOutput's errors, and MediaError: the
+// cancellation sentence, "WAV 导出仅用于纯音频素材；…", "全部内容都被标为删除了。…",
+// "项目时长或音视频信息与原片不一致。请重新分析。", "合并后的音画或时长检查未通过，未交付此结果。",
 // "导出后的轨道或时长检查未通过，未交付此结果。", "原始副本与原片不一致，未交付此结果。",
-// file errors (a name taken meanwhile included) and the errors of the renderers, the mux and
-// the probe. Whatever fails, nothing exists under the output name and no work file or work
-// folder is left; the source is never written. The token must not be null. Blocks a
-// background thread.
+// file errors and the errors of the renderers, the mux and the probe. Whatever fails, nothing
+// exists under the output name and no work file or work folder is left; the source is never
+// written. The token must not be null. Blocks a background thread.
 std::filesystem::path exportCut(const CutProject& project, const std::filesystem::path& outputFolder,
                                 AudioOutputFormat format, const CancellationToken& cancellation,
                                 const ProgressCallback& progress);

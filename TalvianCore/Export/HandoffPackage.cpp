@@ -301,7 +301,7 @@ EditorHandoffResult exportPackage(const CutProject& project, const std::filesyst
         auto document =
             manifest(plan, packaged, std::string(kMediaFolder) + "/" + name, before.bytes, copyDigest,
                      timelineName, MediaFingerprint::sha256(std::string_view(timeline)));
-        writeNewFile(folder / kManifestFile, ProjectJson::dump(document, ProjectJson::Style::pretty));
+        writeNewFile(folder / kManifestFile, StrictJson::dump(document, StrictJson::Style::pretty));
         writeNewFile(folder / (L("导入说明") + ".txt"), instructions(timelineName));
         token->check();
     } catch (...) {

@@ -87,7 +87,7 @@ void CutProject::validateStructure() const {
         version > kRightPaddingVersionOffset ? version - kRightPaddingVersionOffset : version;
     if (base == kBaseFixedPath && options.mode != DetectionMode::fixed) invalidFormat();
     if (packagedSource.has_value() != (base == kBasePackaged)) invalidFormat();
-    if (!source.starts_with('/')) invalidFormat();
+    if (!source.starts_with('/') || !isNamablePath(source)) invalidFormat();
     if (!std::isfinite(info.duration) || !(info.duration > 0)) invalidFormat();
     if (sourceSHA256) {
         if (base != kBaseDigest || !isLowercaseDigest(*sourceSHA256)) invalidFormat();
@@ -122,6 +122,10 @@ void CutProject::validateSource() const {
     }
     if (metadata.bytes == sourceBytes && std::fabs(metadata.modifiedAt - modifiedAt) < kModifiedAtTolerance)
         return;
+    throwChangedSource();
+}
+
+void CutProject::throwChangedSource() const {
     if (sourceSHA256) throw ChangedProjectSource(source);
     throw MediaError(L("源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。"));
 }

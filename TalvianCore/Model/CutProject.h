@@ -74,6 +74,9 @@ struct CutProject {
     // ChangedProjectSource (size or time differ, digest present) or MediaError
     // "源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。" (no digest). Background thread.
     void validateSource() const;
+    // What validateSource() throws for a source that is no longer the analysed file, also when
+    // a later check finds it changed: ChangedProjectSource (digest present) or that MediaError.
+    [[noreturn]] void throwChangedSource() const;
 
     bool operator==(const CutProject&) const = default;
 };

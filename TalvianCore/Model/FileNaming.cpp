@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
+#include "FileSystem.h"
 #include "IntegerBounds.h"
+#include "Localization.h"
 
 namespace talvian {
 
@@ -22,7 +25,23 @@ SourceMetadata SourceMetadata::read(const std::filesystem::path& path) {
     metadata.modifiedAt =
         static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1'000'000'000.0;
     metadata.isRegularFile = (info.st_mode & S_IFMT) == S_IFREG;
+    metadata.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
+    metadata.modifiedNanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+    metadata.device = static_cast<std::uint64_t>(info.st_dev);
+    metadata.inode = static_cast<std::uint64_t>(info.st_ino);
     return metadata;
+}
+
+bool isNamablePath(std::string_view path) {
+    if (path.empty() || path.size() >= PATH_MAX || path.find('\0') != std::string_view::npos) return false;
+    std::size_t componentStart = 0;
+    while (componentStart <= path.size()) {
+        std::size_t slash = path.find('/', componentStart);
+        if (slash == std::string_view::npos) slash = path.size();
+        if (slash - componentStart > NAME_MAX) return false;
+        componentStart = slash + 1;
+    }
+    return true;
 }
 
 std::int64_t fileBytes(const std::filesystem::path& path) {
@@ -55,18 +74,28 @@ static bool pathExists(const std::filesystem::path& path) {
 }
 
 std::filesystem::path uniqueOutput(const std::filesystem::path& folder, const std::string& stem,
-                                   const std::string& ext) {
+                                   const std::string& ext, const Cancellation& cancellation) {
     auto candidateFor = [&](const std::string& name) { return folder / (name + "." + ext); };
-    auto isReserved = [&](const std::filesystem::path& candidate) {
+    auto bareProject = [](const std::filesystem::path& candidate) {
         auto bare = candidate;
         bare.replace_extension();
-        return pathExists(candidate) || pathExists(exportProjectURL(candidate)) ||
-               pathExists(bare.string() + ".quenlo.json");
+        return std::filesystem::path(bare.string() + ".quenlo.json");
     };
-    auto candidate = candidateFor(stem);
-    for (long long counter = 2; isReserved(candidate); ++counter)
-        candidate = candidateFor(stem + "-" + std::to_string(counter));
-    return candidate;
+    auto isReserved = [&](const std::filesystem::path& candidate) {
+        const auto project = exportProjectURL(candidate);
+        // A NUL would cut every look-up short at the same existing name, and a name too long
+        // would look free and fail only after the whole render.
+        for (const auto& name : {candidate, project, atomicTemporaryPath(project)})
+            if (!isNamablePath(name.native()))
+                throw MediaError(L("导出文件名过长或无效，请缩短原片的文件名或换一个输出文件夹。"));
+        return pathExists(candidate) || pathExists(project) || pathExists(bareProject(candidate));
+    };
+    for (long long counter = 1; counter <= kMaximumOutputCandidates; ++counter) {
+        cancellation.check();
+        auto candidate = candidateFor(counter == 1 ? stem : stem + "-" + std::to_string(counter));
+        if (!isReserved(candidate)) return candidate;
+    }
+    throw MediaError(L("输出文件夹里同名的导出文件太多，请换一个输出文件夹。"));
 }
 
 std::string timeLabel(double seconds) {

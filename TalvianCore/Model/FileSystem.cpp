@@ -70,8 +70,12 @@ int UniqueFd::reset() {
     return result == 0 ? 0 : errno;
 }
 
+std::filesystem::path atomicTemporaryPath(const std::filesystem::path& target) {
+    return target.parent_path() / ("." + target.filename().string() + "." + Uuid::random().string() + ".tmp");
+}
+
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes, Durability durability) {
-    auto temporary = target.parent_path() / ("." + target.filename().string() + "." + Uuid::random().string() + ".tmp");
+    auto temporary = atomicTemporaryPath(target);
     UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!fd) throw fileError(L("写入"), target, errno);
     auto fail = [&](int code) {
@@ -112,13 +116,26 @@ void moveNoReplace(const std::filesystem::path& from, const std::filesystem::pat
         throw fileError(L("保存"), to, errno);
 }
 
+bool moveIfFree(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return false;
+    throw fileError(L("保存"), to, errno);
+}
+
 std::string readFileLimited(const std::filesystem::path& path, std::size_t limitBytes,
                             const std::string& tooLargeMessage) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd) throw fileError(L("读取"), path, errno);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throw fileError(L("读取"), path, errno);
-    if ((info.st_mode & S_IFMT) != S_IFREG) throw fileError(L("读取"), path, EISDIR);
+    if (S_ISDIR(info.st_mode)) throw fileError(L("读取"), path, EISDIR);
+    if (!S_ISREG(info.st_mode))
+        throw MediaError(L("无法%@“%@”：%@。", L("读取"), path.filename().string(), L("这不是普通文件")));
+    // A regular file: blocking reads from here on, as for any other file.
+    if (int flags = ::fcntl(fd.get(), F_GETFL);
+        flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw fileError(L("读取"), path, errno);
     if (static_cast<std::uint64_t>(info.st_size) > limitBytes) throw MediaError(tooLargeMessage);
     std::string bytes;
     bytes.resize(limitBytes + 1);

@@ -47,6 +47,8 @@ enum class Durability { synced, renameOnly };
 // A failure leaves `target` as it was and removes the temporary file. Throws MediaError.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                          Durability durability = Durability::synced);
+// The temporary file writeFileAtomically() writes for `target`: ".<name>.<new UUID>.tmp" beside it.
+std::filesystem::path atomicTemporaryPath(const std::filesystem::path& target);
 
 // Writes every byte to an open descriptor, retrying after signals; returns the errno of a
 // failed write, else 0.
@@ -60,9 +62,13 @@ void writeNewFile(const std::filesystem::path& target, std::string_view bytes);
 // Moves `from` to `to` without ever replacing an existing `to` (renameat2 RENAME_NOREPLACE).
 // Throws MediaError; on EEXIST the text says the name is taken.
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+// The same move, but false (nothing moved) when `to` exists, so the caller can pick another name.
+bool moveIfFree(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Reads a whole regular file of at most `limitBytes` bytes; throws MediaError when it is
-// larger (the text given), missing or unreadable. Reads at most limitBytes + 1 bytes.
+// larger (the text given), missing or unreadable, and "无法读取“<name>”：这是一个文件夹。" or
+// "…：这不是普通文件。" for anything else: a FIFO or a device is refused without waiting for a
+// writer or reading endless bytes. Reads at most limitBytes + 1 bytes.
 std::string readFileLimited(const std::filesystem::path& path, std::size_t limitBytes,
                             const std::string& tooLargeMessage);
 

@@ -1,8 +1,6 @@
 #include "ProjectJson.h"
 
-#include <cmath>
-#include <limits>
-
+#include "FileNaming.h"
 #include "Localization.h"
 
 namespace talvian {
@@ -12,32 +10,9 @@ namespace ProjectJson {
 namespace {
 
 using nlohmann::json;
-
-[[noreturn]] void wrongType(const std::string& path) {
-    throw MediaError(L("项目文件格式无效：“%@”的类型不对。", path.empty() ? L("顶层") : path));
-}
-
-[[noreturn]] void missing(const std::string& path) {
-    throw MediaError(L("项目文件格式无效：缺少“%@”。", path));
-}
-
-std::string elementPath(const std::string& arrayPath, std::size_t index) {
-    return arrayPath + "[" + std::to_string(index) + "]";
-}
-
-bool hasNonFiniteNumber(const json& value) {
-    switch (value.type()) {
-        case json::value_t::number_float:
-            return !std::isfinite(value.get<double>());
-        case json::value_t::object:
-        case json::value_t::array:
-            for (const auto& element : value)
-                if (hasNonFiniteNumber(element)) return true;
-            return false;
-        default:
-            return false;
-    }
-}
+using StrictJson::elementPath;
+using StrictJson::ObjectReader;
+using StrictJson::readNumber;
 
 json diagnosticsJson(const DetectionDiagnostics& diagnostics) {
     json object = {{"noiseFloorDB", diagnostics.noiseFloorDB},
@@ -76,135 +51,6 @@ CutOptions readOptions(const ObjectReader& reader) {
 }
 
 }  // namespace
-
-// ---- Strict readers ---------------------------------------------------------------------
-
-std::int64_t readInt64(const json& value, const std::string& path) {
-    switch (value.type()) {
-        case json::value_t::number_integer:
-            return value.get<std::int64_t>();
-        case json::value_t::number_unsigned: {
-            auto unsignedValue = value.get<std::uint64_t>();
-            if (unsignedValue <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-                return static_cast<std::int64_t>(unsignedValue);
-            break;
-        }
-        // A number with a fraction or exponent is refused even when it looks whole: its double may
-        // be the rounding of a different text (2^63 + 1, 5.0000000000000001).
-        case json::value_t::number_float:
-            break;
-        default:
-            wrongType(path);
-    }
-    throw MediaError(L("项目文件格式无效：“%@”不是有效的整数。", path));
-}
-
-double readNumber(const json& value, const std::string& path) {
-    if (!value.is_number()) wrongType(path);
-    double number = value.get<double>();
-    if (!std::isfinite(number)) throw MediaError(L("项目文件格式无效：“%@”不是有效的数值。", path));
-    return number;
-}
-
-ObjectReader::ObjectReader(const json& value, std::string path) : value_(value), path_(std::move(path)) {
-    if (!value_.is_object()) wrongType(path_);
-}
-
-std::string ObjectReader::pathOf(std::string_view key) const {
-    return path_.empty() ? std::string(key) : path_ + "." + std::string(key);
-}
-
-const json* ObjectReader::optional(std::string_view key) const {
-    auto found = value_.find(key);
-    if (found == value_.end() || found->is_null()) return nullptr;
-    return &*found;
-}
-
-const json& ObjectReader::require(std::string_view key) const {
-    const json* member = optional(key);
-    if (!member) missing(pathOf(key));
-    return *member;
-}
-
-std::int64_t ObjectReader::int64(std::string_view key) const {
-    return readInt64(require(key), pathOf(key));
-}
-
-double ObjectReader::number(std::string_view key) const {
-    return readNumber(require(key), pathOf(key));
-}
-
-bool ObjectReader::boolean(std::string_view key) const {
-    const json& member = require(key);
-    if (!member.is_boolean()) wrongType(pathOf(key));
-    return member.get<bool>();
-}
-
-std::string ObjectReader::string(std::string_view key) const {
-    const json& member = require(key);
-    if (!member.is_string()) wrongType(pathOf(key));
-    return member.get<std::string>();
-}
-
-Uuid ObjectReader::uuid(std::string_view key) const {
-    auto parsed = Uuid::parse(string(key));
-    if (!parsed) throw MediaError(L("项目文件格式无效：“%@”不是有效的标识。", pathOf(key)));
-    return *parsed;
-}
-
-const json& ObjectReader::array(std::string_view key) const {
-    const json& member = require(key);
-    if (!member.is_array()) wrongType(pathOf(key));
-    return member;
-}
-
-ObjectReader ObjectReader::object(std::string_view key) const {
-    return ObjectReader(require(key), pathOf(key));
-}
-
-std::optional<double> ObjectReader::optionalNumber(std::string_view key) const {
-    const json* member = optional(key);
-    if (!member) return std::nullopt;
-    return readNumber(*member, pathOf(key));
-}
-
-std::optional<std::string> ObjectReader::optionalString(std::string_view key) const {
-    const json* member = optional(key);
-    if (!member) return std::nullopt;
-    if (!member->is_string()) wrongType(pathOf(key));
-    return member->get<std::string>();
-}
-
-// ---- Shared JSON text -------------------------------------------------------------------
-
-std::string escapeSlashes(std::string_view text) {
-    std::string result;
-    result.reserve(text.size());
-    for (char c : text) {
-        if (c == '/') result += '\\';
-        result += c;
-    }
-    return result;
-}
-
-std::string dump(const json& value, Style style) {
-    // The encoder would write NaN and infinity as null, which no reader takes back as a number.
-    if (hasNonFiniteNumber(value)) throw MediaError(L("数据中有无效的数值（非数字或无穷大）。"));
-    try {
-        // nlohmann's objects are ordered maps, so the keys come out sorted.
-        return escapeSlashes(value.dump(style == Style::pretty ? 2 : -1));
-    } catch (const json::type_error&) {
-        throw MediaError(L("数据中有不是 UTF-8 编码的文本。"));
-    }
-}
-
-json parse(std::string_view bytes) {
-    try {
-        return json::parse(bytes.begin(), bytes.end());
-    } catch (const json::exception&) {
-        throw MediaError(L("项目文件不是有效的 JSON 文本。"));
-    }
-}
 
 // ---- Review projects --------------------------------------------------------------------
 
@@ -251,6 +97,10 @@ CutProject fromJson(const json& value, const std::string& path) {
     CutProject project;
     project.version = reader.int64("version");
     project.source = reader.string("source");
+    // A path the system cannot name is never a recording: with a NUL, every system call would
+    // end the name early and read or write another file than the project shows.
+    if (!isNamablePath(project.source))
+        throw MediaError(L("项目文件格式无效：“%@”不是可用的文件路径。", reader.pathOf("source")));
     project.sourceBytes = reader.int64("sourceBytes");
     project.modifiedAt = reader.number("modifiedAt");
     project.info = readInfo(reader.object("info"));
@@ -295,14 +145,15 @@ CutProject fromJson(const json& value, const std::string& path) {
 std::string encode(const CutProject& project, Style style) {
     try {
         project.validateStructure();
-        return style == Style::compact ? encodeCompactDocument(project) : dump(toJson(project), style);
+        return style == Style::compact ? encodeCompactDocument(project)
+                                       : StrictJson::dump(toJson(project), style);
     } catch (const MediaError& error) {
         throw MediaError(L("无法写入剪辑项目：%@", error.message()));
     }
 }
 
 CutProject decode(std::string_view bytes) {
-    return fromJson(parse(bytes));
+    return fromJson(StrictJson::parse(bytes));
 }
 
 }  // namespace ProjectJson

@@ -157,7 +157,7 @@ void SessionBackup::readHistory() {
         if (S_ISREG(info->st_mode) && static_cast<std::size_t>(info->st_size) <= kMaxHistoryBytes) {
             const auto text =
                 readFileLimited(file, kMaxHistoryBytes, L("先前剪辑备份过大，请先保存当前项目。"));
-            const auto json = ProjectJson::parse(text);
+            const auto json = StrictJson::parse(text);
             const auto& entries = json.at("entries");
             const auto& version = json.at("version");
             if (version.is_number_integer() && version.get<long long>() == kHistoryVersion &&
@@ -312,7 +312,7 @@ void SessionBackup::writeHistory(const std::vector<Cached>& history) {
         entries.push_back(std::move(item));
     }
     const nlohmann::json document = {{"entries", std::move(entries)}, {"version", kHistoryVersion}};
-    const std::string text = ProjectJson::dump(document, ProjectJson::Style::compact);
+    const std::string text = StrictJson::dump(document, StrictJson::Style::compact);
     if (text.size() > kMaxHistoryBytes) throw MediaError(L("先前剪辑备份过大，请先保存当前项目。"));
     writeFileAtomically(file, text, Durability::renameOnly);
     history_ = history;

@@ -1,10 +1,15 @@
 #include "Export/CutExport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <future>
 #include <thread>
 
 #include "ExportMedia.h"
@@ -30,6 +35,8 @@ const std::string kCancelled = "任务已取消，原文件未改动。";
 const std::string kDelivered = "导出完成";
 const std::string kCopied = "未删除片段，已导出原始副本";
 const std::string kAllRemoved = "全部内容都被标为删除了。请恢复至少一段内容后再导出。";
+const std::string kChanged = "源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。";
+const std::string kMismatch = "项目时长或音视频信息与原片不一致。请重新分析。";
 
 using Reports = std::vector<std::pair<double, std::string>>;
 
@@ -260,6 +267,21 @@ TEST(CutExport, RefusalsComeBeforeAnythingIsWritten) {
     changed.sourceBytes += 1;
     auto cancelled = makeCancellation();
     cancelled->cancel();
+    auto withNul = audio;
+    withNul.source = (dir / "talk.m4a").string() + std::string("\0.txt", 5);
+    // A 30 s claim for a 57 s recording once dropped the end without a word.
+    auto shorter = audio;
+    shorter.info.duration -= 1.5;
+    auto longer = audio;
+    longer.info.duration += 0.03;
+    auto pictured = audio;
+    pictured.info.hasVideo = true;
+    auto silentVideo = video;
+    silentVideo.info.hasVideo = false;
+    // The name of the review project's temporary file beside the output would not fit.
+    const auto longName = dir / (std::string(NAME_MAX - 60, 'a') + ".m4a");
+    makeSpeech(longName, "-c:a aac");
+    auto longNamed = projectOf(longName, {CutRegion(1, 1.5, true)});
     struct Case {
         const char* name;
         CutProject project;
@@ -268,6 +290,14 @@ TEST(CutExport, RefusalsComeBeforeAnythingIsWritten) {
         std::string message;
     };
     const Case cases[] = {
+        {"NUL in the source", withNul, AudioOutputFormat::m4a, makeCancellation(), "项目文件格式无效。"},
+        {"analysed shorter than the source", shorter, AudioOutputFormat::m4a, makeCancellation(), kMismatch},
+        {"analysed longer than the source", longer, AudioOutputFormat::wav, makeCancellation(), kMismatch},
+        {"analysed with a picture it has not", pictured, AudioOutputFormat::m4a, makeCancellation(),
+         kMismatch},
+        {"analysed without its picture", silentVideo, AudioOutputFormat::m4a, makeCancellation(), kMismatch},
+        {"name too long", longNamed, AudioOutputFormat::m4a, makeCancellation(),
+         "导出文件名过长或无效，请缩短原片的文件名或换一个输出文件夹。"},
         {"WAV of a video", video, AudioOutputFormat::wav, makeCancellation(),
          "WAV 导出仅用于纯音频素材；视频请使用 MP4 导出。"},
         {"everything removed", everything, AudioOutputFormat::m4a, makeCancellation(), kAllRemoved},
@@ -278,11 +308,38 @@ TEST(CutExport, RefusalsComeBeforeAnythingIsWritten) {
         {"cancelled", audio, AudioOutputFormat::m4a, cancelled, kCancelled},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(messageOf([&] { exportQuietly(c.project, dir / "out" / "new", c.format, c.token); }),
-                  c.message)
+        Reports reports;
+        EXPECT_EQ(
+            messageOf([&] { exportQuietly(c.project, dir / "out" / "new", c.format, c.token, &reports); }),
+            c.message)
             << c.name;
         EXPECT_FALSE(std::filesystem::exists(dir / "out")) << c.name;
+        EXPECT_EQ(reports, Reports{}) << c.name;
     }
+    EXPECT_EQ(hiddenEntries(dir.path()), std::vector<std::string>{});
+
+    // Within 20 ms the analysed duration is the source's.
+    auto close = audio;
+    close.info.duration += 0.015;
+    EXPECT_EQ(exportQuietly(close, dir / "out", AudioOutputFormat::m4a), dir / "out" / "talk-粗剪.m4a");
+}
+
+TEST(CutExport, ANulInTheSourceNeverSpinsInTheSourcesOwnFolder) {
+    TempDir dir;
+    makeSpeech(dir / "talk.m4a", "-c:a aac");
+    auto project = projectOf(dir / "talk.m4a", {CutRegion(1, 1.5, true)});
+    // Every candidate name was cut at the NUL to the existing source itself.
+    project.source = (dir / "talk.m4a").string() + std::string("\0-x", 3);
+    auto token = makeCancellation();
+    auto answer = std::async(std::launch::async, [&] {
+        return messageOf([&] { exportQuietly(project, dir.path(), AudioOutputFormat::m4a, token); });
+    });
+    if (answer.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        token->cancel();
+        ADD_FAILURE() << "the export did not end";
+    }
+    EXPECT_EQ(answer.get(), "项目文件格式无效。");
+    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"talk.m4a"});
 }
 
 TEST(CutExport, FailedOrCancelledExportsLeaveNoFileAndNoWorkFile) {
@@ -316,12 +373,7 @@ TEST(CutExport, FailedOrCancelledExportsLeaveNoFileAndNoWorkFile) {
              if (step == "检查导出音频") token->cancel();
          },
          kCancelled},
-        {"sound shorter than analysed", &longer, {}, "原片音频长度与剪辑范围不符，请重新分析素材。"},
-        {"name taken meanwhile", &project,
-         [&](const CancellationToken&, const std::string& step) {
-             if (step == "检查导出音频") writeFile(out / "talk-粗剪.m4a", "taken");
-         },
-         "无法保存“talk-粗剪.m4a”：同名文件已存在。"},
+        {"sound shorter than analysed", &longer, {}, kMismatch},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -334,16 +386,172 @@ TEST(CutExport, FailedOrCancelledExportsLeaveNoFileAndNoWorkFile) {
                                    });
         });
         EXPECT_EQ(message, c.message);
-        auto left = entriesOf(out);
-        if (c.message.rfind("无法保存", 0) == 0) {
-            EXPECT_EQ(left, std::vector<std::string>{"talk-粗剪.m4a"});
-            EXPECT_EQ(readFile(out / "talk-粗剪.m4a"), "taken");
-        } else {
-            EXPECT_EQ(left, std::vector<std::string>{});
-        }
+        EXPECT_EQ(std::filesystem::exists(out) ? entriesOf(out) : std::vector<std::string>{},
+                  std::vector<std::string>{});
         EXPECT_EQ(digestOf(dir / "talk.m4a"), digest);
     }
     EXPECT_EQ(hiddenEntries(dir.path()), std::vector<std::string>{});
+}
+
+// ---- A source that changes during the render -----------------------------------------------
+
+// Sets the modification time of `file` to that of `model` moved by `nanoseconds`.
+void setTimeFrom(const std::filesystem::path& file, const std::filesystem::path& model, long nanoseconds) {
+    struct stat info {};
+    ASSERT_EQ(::stat(model.c_str(), &info), 0);
+    struct timespec time = info.st_mtim;
+    time.tv_nsec += nanoseconds;
+    if (time.tv_nsec >= 1'000'000'000) {
+        time.tv_nsec -= 1'000'000'000;
+        time.tv_sec += 1;
+    }
+    const struct timespec times[2] = {{0, UTIME_OMIT}, time};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+}
+
+// Ways a source changes under a running render. Those that leave its content as it was still
+// change its identity: the render cannot know which bytes it read.
+struct SourceChange {
+    const char* name;
+    std::function<void(const std::filesystem::path& source)> apply;
+    bool removesSource;  // the refusal is the missing-source error
+};
+
+const SourceChange kSourceChanges[] = {
+    {"rewritten in place with the same bytes",
+     [](const std::filesystem::path& source) {
+         int fd = ::open(source.c_str(), O_RDWR | O_CLOEXEC);
+         ASSERT_GE(fd, 0);
+         char byte = 0;
+         ASSERT_EQ(::pread(fd, &byte, 1, 100), 1);
+         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // past the clock's tick
+         ASSERT_EQ(::pwrite(fd, &byte, 1, 100), 1);
+         ::close(fd);
+     },
+     false},
+    {"time moved by one nanosecond",
+     [](const std::filesystem::path& source) { setTimeFrom(source, source, 1); }, false},
+    {"grown",
+     [](const std::filesystem::path& source) {
+         std::filesystem::resize_file(source, std::filesystem::file_size(source) + 4096);
+     },
+     false},
+    {"cut short",
+     [](const std::filesystem::path& source) {
+         std::filesystem::resize_file(source, std::filesystem::file_size(source) / 2);
+     },
+     false},
+    {"renamed away",
+     [](const std::filesystem::path& source) { std::filesystem::rename(source, source.string() + ".moved"); },
+     true},
+    {"replaced by an exact copy of the same time",
+     [](const std::filesystem::path& source) {
+         const auto twin = source.parent_path() / "twin";
+         std::filesystem::copy_file(source, twin);
+         setTimeFrom(twin, source, 0);
+         std::filesystem::rename(twin, source);
+     },
+     false},
+};
+
+TEST(CutExport, ASourceChangedDuringTheAudioRenderIsNotDelivered) {
+    TempDir dir;
+    for (const auto& change : kSourceChanges) {
+        SCOPED_TRACE(change.name);
+        const auto folder = dir / change.name;
+        std::filesystem::create_directory(folder);
+        const auto source = folder / "talk.m4a";
+        makeSpeech(source, "-c:a aac");
+        auto project = projectOf(source, {CutRegion(1, 1.5, true)});
+        // Once the decode is over, so that a decoder that loses its file cannot fail first.
+        bool changed = false;
+        auto message = messageOf([&] {
+            VevazAvezud::exportCut(project, folder / "out", AudioOutputFormat::m4a, makeCancellation(),
+                                   [&](double, const std::string& step) {
+                                       if (!changed && step == "拼接保留片段") {
+                                           changed = true;
+                                           change.apply(source);
+                                       }
+                                   });
+        });
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(message, change.removesSource ? MissingProjectSource(project.source).message() : kChanged);
+        EXPECT_EQ(entriesOf(folder / "out"), std::vector<std::string>{});
+    }
+}
+
+TEST(CutExport, ASourceChangedDuringTheVideoRenderIsNotDelivered) {
+    TempDir dir;
+    const std::string picture = "渲染剪后画面";
+    for (const auto& change : kSourceChanges) {
+        // The picture and the sound read the source at the same time, so only the changes that
+        // keep its content leave both readers whole.
+        const std::string name = change.name;
+        if (name != "rewritten in place with the same bytes" && name != "time moved by one nanosecond" &&
+            name != "replaced by an exact copy of the same time")
+            continue;
+        SCOPED_TRACE(name);
+        const auto folder = dir / name;
+        std::filesystem::create_directory(folder);
+        const auto source = folder / "clip.mp4";
+        makeMedia(
+            "-f lavfi -i testsrc=size=96x64:rate=10:d=2 -f lavfi -i sine=d=2 -c:v libx264 -preset ultrafast "
+            "-c:a aac -shortest",
+            source);
+        auto project = projectOf(source, {CutRegion(0.5, 1, true)});
+        bool changed = false;
+        auto message = messageOf([&] {
+            VevazAvezud::exportCut(project, folder / "out", AudioOutputFormat::m4a, makeCancellation(),
+                                   [&](double, const std::string& step) {
+                                       if (!changed && step == picture) {
+                                           changed = true;
+                                           change.apply(source);
+                                       }
+                                   });
+        });
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(message, kChanged);
+        EXPECT_EQ(entriesOf(folder / "out"), std::vector<std::string>{});
+    }
+}
+
+// ---- Two exports at once ---------------------------------------------------------------
+
+TEST(CutExport, ANameTakenMeanwhileGivesTheResultTheNextFreeName) {
+    TempDir dir;
+    makeSpeech(dir / "talk.m4a", "-c:a aac");
+    const auto out = dir / "out";
+    auto project = projectOf(dir / "talk.m4a", {CutRegion(1, 1.5, true)});
+
+    // A second export of the same project into the same folder finishes while the first one
+    // checks its result: both chose "talk-粗剪.m4a" at their start.
+    std::filesystem::path second;
+    bool started = false;
+    auto first = VevazAvezud::exportCut(project, out, AudioOutputFormat::m4a, makeCancellation(),
+                                        [&](double, const std::string& step) {
+                                            if (!started && step == "检查导出音频") {
+                                                started = true;
+                                                second = exportQuietly(project, out, AudioOutputFormat::m4a);
+                                            }
+                                        });
+    EXPECT_EQ(second, out / "talk-粗剪.m4a");
+    EXPECT_EQ(first, out / "talk-粗剪-2.m4a");
+    EXPECT_EQ(readFile(first), readFile(second));
+    EXPECT_NEAR(test::durationOf(first), project.keptDuration(), 0.03);
+
+    // A file of another kind that took the name is left as it was.
+    std::filesystem::remove_all(out);
+    started = false;
+    first = VevazAvezud::exportCut(project, out, AudioOutputFormat::m4a, makeCancellation(),
+                                   [&](double, const std::string& step) {
+                                       if (!started && step == "检查导出音频") {
+                                           started = true;
+                                           writeFile(out / "talk-粗剪.m4a", "taken");
+                                       }
+                                   });
+    EXPECT_EQ(first, out / "talk-粗剪-2.m4a");
+    EXPECT_EQ(readFile(out / "talk-粗剪.m4a"), "taken");
+    EXPECT_EQ(entriesOf(out), (std::vector<std::string>{"talk-粗剪-2.m4a", "talk-粗剪.m4a"}));
 }
 
 }  // namespace

@@ -333,10 +333,19 @@ TEST(CutProjectSource, StructureIsCheckedFirstAndOtherErrorsAreChinese) {
     project.source = "relative.mp4";
     expectValidation([&] { project.validateSource(); }, kInvalid, "structure first");
 
+    // A path no system call can name is a structural fault, not a missing file.
     project = validProject();
-    project.source = "/" + std::string(5000, 'a');  // ENAMETOOLONG
-    expectValidation([&] { project.validateSource(); },
-                     "无法读取“" + project.source.substr(1) + "”：文件名太长。", "other errno");
+    project.source = "/" + std::string(5000, 'a');
+    expectValidation([&] { project.validateSource(); }, kInvalid, "name too long");
+    project.source = std::string("/media/talk.mp4\0.txt", 20);
+    expectValidation([&] { project.validateSource(); }, kInvalid, "NUL");
+
+    test::TempDir dir;
+    std::filesystem::create_symlink(dir / "loop.mp4", dir / "loop.mp4");  // ELOOP
+    project = validProject();
+    project.source = (dir / "loop.mp4").string();
+    expectValidation([&] { project.validateSource(); }, "无法读取“loop.mp4”：符号链接层级过多。",
+                     "other errno");
 }
 
 }  // namespace

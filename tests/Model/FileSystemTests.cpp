@@ -61,6 +61,11 @@ TEST(FileSystem, MoveNeverReplaces) {
     writeFile(dir / "out.mp4", "existing");
     EXPECT_EQ(messageOf([&] { moveNoReplace(dir / "work", dir / "out.mp4"); }), "无法保存“out.mp4”：同名文件已存在。");
     EXPECT_EQ(readFile(dir / "out.mp4"), "existing");
+    // The variant that lets the caller pick another name says so instead of throwing.
+    EXPECT_FALSE(moveIfFree(dir / "work", dir / "out.mp4"));
+    EXPECT_EQ(readFile(dir / "out.mp4"), "existing");
+    EXPECT_EQ(messageOf([&] { moveIfFree(dir / "none", dir / "other.mp4"); }),
+              "无法保存“other.mp4”：文件或文件夹不存在。");
     moveNoReplace(dir / "work", dir / "free.mp4");
     EXPECT_EQ(readFile(dir / "free.mp4"), "w");
 }

@@ -1,9 +1,13 @@
 #include "Model/ProjectFiles.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "Model/FileNaming.h"
@@ -142,6 +146,38 @@ TEST(ProjectFiles, LoadRefusals) {
         EXPECT_EQ(error.path, f.source.string());
         EXPECT_FALSE(error.isPackage);
         EXPECT_FALSE(error.canRelocate);
+    }
+}
+
+TEST(ProjectFiles, OnlyARegularFileIsReadAsAProject) {
+    SourceFixture f;
+    ASSERT_EQ(::mkfifo((f.root / "pipe.quenlo.json").c_str(), 0600), 0);
+    std::filesystem::create_directory(f.root / "folder.quenlo.json");
+    std::filesystem::create_symlink("/dev/zero", f.root / "zero.quenlo.json");
+    struct Case {
+        std::filesystem::path file;
+        std::string expected;
+    };
+    const Case cases[] = {
+        // A FIFO once waited in open() for a writer that never came.
+        {f.root / "pipe.quenlo.json", "无法读取“pipe.quenlo.json”：这不是普通文件。"},
+        {"/dev/zero", "无法读取“zero”：这不是普通文件。"},
+        {"/dev/null", "无法读取“null”：这不是普通文件。"},
+        {f.root / "zero.quenlo.json", "无法读取“zero.quenlo.json”：这不是普通文件。"},
+        {f.root / "folder.quenlo.json", "无法读取“folder.quenlo.json”：这是一个文件夹。"},
+    };
+    for (const auto& c : cases) {
+        auto answer = std::async(std::launch::async, [&] {
+            Cancellation token;
+            return messageOf([&] { VevazAvezud::load(c.file, token); });
+        });
+        if (answer.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            // Give a blocked open() its writer so the test ends.
+            int writer = ::open((f.root / "pipe.quenlo.json").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (writer >= 0) ::close(writer);
+            ADD_FAILURE() << c.file << " blocked";
+        }
+        EXPECT_EQ(answer.get(), c.expected) << c.file;
     }
 }
 

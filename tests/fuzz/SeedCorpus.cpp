@@ -1,6 +1,7 @@
 // Writes the fuzzer's starting corpus: valid review projects of every version 1 … 8 (fixed and
 // adaptive, by path, packaged, guarded by digest, with diagnostics and right padding), in both
-// styles, plus a few that read but fail the structural check. Usage: SeedCorpus <folder>.
+// styles, plus a few that read but fail the structural check and a few the reader refuses
+// (a member named twice, a NUL in the source). Usage: SeedCorpus <folder>.
 
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +10,7 @@
 
 #include "Model/FileSystem.h"
 #include "Model/ProjectJson.h"
+#include "Model/StrictJson.h"
 
 namespace {
 
@@ -77,6 +79,20 @@ int main(int argc, char** argv) {
     refused.emplace_back("bad-packaged", project(3));
     refused.back().second.packagedSource->relativePath = "media/../talk.mp4";
     for (const auto& [name, invalid] : refused)
-        write(name, ProjectJson::dump(ProjectJson::toJson(invalid), ProjectJson::Style::compact));
+        write(name, StrictJson::dump(ProjectJson::toJson(invalid), StrictJson::Style::compact));
+
+    // Refused by the reader: the fuzzer starts next to the duplicate-member and path rules.
+    const std::string valid = ProjectJson::encode(project(2), ProjectJson::Style::compact);
+    auto edited = [&](const std::string& find, const std::string& replacement) {
+        std::string text = valid;
+        text.replace(text.find(find), find.size(), replacement);
+        return text;
+    };
+    write("duplicate-cuts", edited("\"cuts\":", "\"cuts\":[],\"cuts\":"));
+    write("duplicate-nested", edited("\"duration\":", "\"duration\":30,\"duration\":"));
+    write("duplicate-escaped", edited("\"version\":", "\"\\u0076ersion\":3,\"version\":"));
+    write("nul-in-source", edited("talk.mp4", "talk\\u0000.mp4"));
+    write("nul-in-warning", edited("\"diagnostics\":{", "\"diagnostics\":{\"warning\":\"a\\u0000b\","));
+    write("long-component", edited("talk.mp4", std::string(256, 't') + ".mp4"));
     return 0;
 }

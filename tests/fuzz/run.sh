@@ -29,7 +29,7 @@ mkdir -p "$out/obj" "$out/corpus" "$out/artifacts"
 echo "== building in $out"
 # The project model and what it calls, nothing that reaches the media layers. The objects carry
 # coverage but no fuzzer main (fuzzer-no-link), so they link into both the fuzzer and the seed writer.
-model=(CoreTypes CutMath CutProject FileNaming FileSystem Localization NumberText ProjectJson ProjectJsonCompact Uuid)
+model=(CoreTypes CutMath CutProject FileNaming FileSystem Localization NumberText ProjectJson ProjectJsonCompact StrictJson Uuid)
 rm -f "$out"/obj/*.o
 for name in "${model[@]}"; do
     source=$repo/TalvianCore/Model/$name.cpp
