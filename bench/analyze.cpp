@@ -1,7 +1,8 @@
 // talvian-analyze FILE [--adaptive] [--threshold DB] [--minimum S] [--padding S] [--padding-right S]
 // Analyses FILE as the application does and prints the review project, as a project file holds
 // it, to standard output; progress goes to standard error, and last the peak resident memory of
-// this process (children not included) as "peak memory: <kB> kB".
+// this process (children not included) as "peak memory: <kB> kB". A failure prints the sentence
+// the application would show and exits 1.
 
 #include <sys/resource.h>
 
@@ -64,8 +65,9 @@ int main(int argc, char** argv) {
         rusage usage{};
         ::getrusage(RUSAGE_SELF, &usage);
         std::fprintf(stderr, "peak memory: %ld kB\n", usage.ru_maxrss);
-    } catch (const MediaError& error) {
-        std::cerr << error.message() << "\n";
+    } catch (...) {
+        // What the application would show: the sentence, never a library's or a child's words.
+        std::cerr << describeError(std::current_exception()) << "\n";
         return 1;
     }
     return 0;

@@ -1,12 +1,12 @@
 // Runs the cut export on a saved review project (whose source path it holds) and prints the
 // path of the delivered file; progress and the peak memory go to standard error (and, for a video,
 // the picture writer's line of frame counts). bench/export-audio.sh and bench/export-video.sh time
-// it. Usage: talvian-export PROJECT.quenlo.json OUTDIR [--wav]
+// it. A failure prints the sentence the application would show and exits 1.
+// Usage: talvian-export PROJECT.quenlo.json OUTDIR [--wav]
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <string>
 
 #include "Export/CutExport.h"
@@ -50,11 +50,9 @@ int main(int argc, char** argv) {
         ::getrusage(RUSAGE_CHILDREN, &children);
         std::fprintf(stderr, "peak memory: %ld KB (this process), %ld KB (largest child)\n", self.ru_maxrss,
                      children.ru_maxrss);
-    } catch (const MediaError& error) {
-        std::fprintf(stderr, "%s\n", error.message().c_str());
-        return 1;
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
+    } catch (...) {
+        // What the application would show: the sentence, never a library's or a child's words.
+        std::fprintf(stderr, "%s\n", describeError(std::current_exception()).c_str());
         return 1;
     }
     return 0;

@@ -194,7 +194,7 @@ void Workspace::startAudition(const AuditionPlan& plan, const CutProject& projec
             if (token->isCancelled() || workspace.auditionGeneration_ != generation) return;
             if (error) {
                 workspace.stopAudition(true);
-                workspace.setNotice(L("无法试听：%@", describeError(error, L("无法读取这份素材的音视频轨道。"))));
+                workspace.setNotice(L("无法试听：%@", describeError(error)));
                 return;
             }
             workspace.installAudition(*timeline, generation);

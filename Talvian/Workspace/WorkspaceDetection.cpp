@@ -68,11 +68,8 @@ void Workspace::previewDetection(const CutOptions& options) {
             std::string failure;
             try {
                 result = analyzer(url, options, token, [](double, const std::string&) {});
-            } catch (const MediaError& error) {
-                failure = error.message();
             } catch (...) {
-                failure =
-                    L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。");
+                failure = describeError(std::current_exception());
             }
             if (!self) return;
             QMetaObject::invokeMethod(

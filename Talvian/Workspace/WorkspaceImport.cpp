@@ -113,7 +113,7 @@ void Workspace::analyze() {
 void Workspace::didAnalyze(CutProject result, const CancellationToken& token) {
     if (token != cutCancellation_) return;
     if (token->isCancelled()) {
-        analysisFailed(std::make_exception_ptr(MediaError(cancelledMessage())), token);
+        analysisFailed(std::make_exception_ptr(OperationCancelled()), token);
         return;
     }
     bool archived = false;

@@ -80,7 +80,7 @@ bool Workspace::didLoadProject(CutProject project, const CancellationToken& toke
                                const fs::path& selection) {
     if (token != cutCancellation_) return false;
     if (token->isCancelled()) {
-        projectLoadFailed(std::make_exception_ptr(MediaError(cancelledMessage())), token, selection);
+        projectLoadFailed(std::make_exception_ptr(OperationCancelled()), token, selection);
         return false;
     }
     setCutBusy(false);
@@ -203,7 +203,7 @@ void Workspace::beginProjectSave(const CutProject& project, const fs::path& url)
 void Workspace::commitProjectSave(const CutProject& project, const fs::path& url,
                                   const CancellationToken& token) {
     if (token != cutCancellation_) return;
-    if (token->isCancelled()) return sourceCheckFailed(std::make_exception_ptr(MediaError(cancelledMessage())), token);
+    if (token->isCancelled()) return sourceCheckFailed(std::make_exception_ptr(OperationCancelled()), token);
     CutProject saved;
     try {
         saved = VevazAvezud::save(project, url);
@@ -277,7 +277,7 @@ void Workspace::didRelocateSource(CutProject project, const fs::path& selected,
                                   const std::optional<ProjectRecovery>& recovery, double position,
                                   const CancellationToken& token) {
     if (token != cutCancellation_ || token->isCancelled())
-        return sourceCheckFailed(std::make_exception_ptr(MediaError(cancelledMessage())), token);
+        return sourceCheckFailed(std::make_exception_ptr(OperationCancelled()), token);
     sourceCheckActive_ = false;
     if (!recovery) {
         const fs::path source(project.source);
@@ -339,8 +339,7 @@ void Workspace::reselectPreviewSource() {
 
 void Workspace::didReselectPreview(const fs::path& url, double position, const CancellationToken& token) {
     if (token != cutCancellation_) return;
-    if (token->isCancelled())
-        return analysisFailed(std::make_exception_ptr(MediaError(cancelledMessage())), token);
+    if (token->isCancelled()) return analysisFailed(std::make_exception_ptr(OperationCancelled()), token);
     setCutBusy(false);
     setSource(url);
     publish(sourceReadIssue_, std::optional<std::string>());

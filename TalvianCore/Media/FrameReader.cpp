@@ -27,7 +27,7 @@ Frame FrameReader::next() {
             return converted(std::move(frame));
         }
         if (code == AVERROR_EOF) return nullptr;
-        if (code != AVERROR(EAGAIN)) throw ffmpegError(action, code);
+        if (code != AVERROR(EAGAIN)) checked(code, action);
         if (draining_) return nullptr;
 
         code = av_read_frame(&input_, packet_.get());
@@ -49,7 +49,7 @@ Frame FrameReader::converted(Frame decoded) {
     scaler_.reset(sws_getCachedContext(scaler_.release(), decoded->width, decoded->height,
                                        static_cast<AVPixelFormat>(decoded->format), decoded->width,
                                        decoded->height, format_, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!scaler_) throw ffmpegError(action, AVERROR(ENOSYS));
+    if (!scaler_) checked(AVERROR(ENOSYS), action);
     Frame output = makeFrame();
     output->format = format_;
     output->width = decoded->width;

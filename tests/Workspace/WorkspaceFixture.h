@@ -116,6 +116,8 @@ class ScriptedAnalysis {
     double duration = 10;
     bool hold = false;
     std::optional<std::string> failure;
+    // Thrown instead of a result, when set (any error, as an analysis may throw it).
+    std::exception_ptr thrown;
     bool timeout = false;
     // Media facts as ffprobe reads them from the file (real media), instead of a 10 s sound.
     bool probeMedia = false;
@@ -136,6 +138,7 @@ class ScriptedAnalysis {
                 released_ = false;
             }
             if (failure) throw MediaError(*failure);
+            if (thrown) std::rethrow_exception(thrown);
             token->check();
             CutProject project = makeProject(url, duration, cuts(options), options);
             if (probeMedia) project.info = Runner::probe(url, token);

@@ -14,11 +14,11 @@
 
 namespace talvian::test {
 
-// The MediaError text a call throws, or "(no error)".
+// The sentence of the user error a call throws, or "(no error)".
 std::string messageOf(auto&& call) {
     try {
         call();
-    } catch (const MediaError& error) {
+    } catch (const UserError& error) {
         return error.message();
     }
     return "(no error)";
