@@ -88,7 +88,7 @@ int checked(int code, std::string_view action, const std::string& sentence) {
 }
 
 InputContext openInput(const std::filesystem::path& path, Interrupt& interrupt) {
-    std::string action = L("打开“%@”", path.filename().string());
+    std::string action = L("打开%@", fileLabel(path));
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) std::rethrow_exception(ffmpegError(action, AVERROR(ENOMEM)));
     raw->interrupt_callback = interrupt.callback();
@@ -125,7 +125,7 @@ OutputFile::OutputFile(const std::filesystem::path& path, Interrupt& interrupt) 
     if (fd < 0) throw fileError(L("创建"), path, errno);
     ::close(fd);
     try {
-        std::string action = L("写入“%@”", path.filename().string());
+        std::string action = L("写入%@", fileLabel(path));
         AVFormatContext* raw = nullptr;
         checked(avformat_alloc_output_context2(&raw, nullptr, "mp4", path.c_str()), action);
         context_.reset(raw);
@@ -148,7 +148,7 @@ void OutputFile::commit() {
     AVFormatContext* context = context_.get();
     if (context && context->pb) {
         int code = avio_closep(&context->pb);
-        checked(code, L("写入“%@”", path_.filename().string()));
+        checked(code, L("写入%@", fileLabel(path_)));
     }
     committed_ = true;
 }

@@ -81,7 +81,7 @@ class Interrupt {
 };
 
 // Opens a media file for reading and reads its stream facts; I/O polls `interrupt`.
-// Throws MediaError (ffmpegError with the action "打开“<name>”").
+// Throws MediaError (ffmpegError with the action "打开<fileLabel>").
 InputContext openInput(const std::filesystem::path& path, Interrupt& interrupt);
 
 // The first stream of a type, skipping attached cover pictures; -1 when there is none.

@@ -43,6 +43,7 @@ TEST(FFmpegErrors, BecomeChineseSentencesWithFFmpegsWordsInTheDiagnostics) {
         {AVERROR(EINVAL), "无法写入剪后画面。", ""},
         {AVERROR_EXTERNAL, "画面写入已停止。", "画面写入已停止。"},
         {AVERROR(EINVAL), "画面编码未完整结束。", "画面编码未完整结束。"},
+        {AVERROR(EHWPOISON), "无法写入剪后画面：读写出错。", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);

@@ -335,8 +335,10 @@ TEST(CutProjectSource, StructureIsCheckedFirstAndOtherErrorsAreChinese) {
 
     project = validProject();
     project.source = "/" + std::string(5000, 'a');  // ENAMETOOLONG
+    // The name is shortened in the message: its beginning and its end.
     expectValidation([&] { project.validateSource(); },
-                     "无法读取“" + project.source.substr(1) + "”：文件名太长。", "other errno");
+                     "无法读取“" + std::string(60, 'a') + "…" + std::string(99, 'a') + "”：文件名太长。",
+                     "other errno");
 }
 
 }  // namespace
