@@ -25,17 +25,9 @@ inline int runCancellableTool(const std::function<int(const CancellationToken&)>
     int status = 1;
     try {
         status = work(token);
-    } catch (const MediaError& error) {
-        sentence = error.message();
-    } catch (const ProcessTimeout& error) {
-        sentence = error.message();
-    } catch (const MissingProjectSource& error) {
-        sentence = error.message();
-    } catch (const ChangedProjectSource& error) {
-        sentence = error.message();
-    } catch (const std::exception&) {
-        // Library texts are English and not for the user; the application's general sentence.
-        sentence = L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。");
+    } catch (...) {
+        // What the application would show: the sentence, never a library's or a child's words.
+        sentence = describeError(std::current_exception());
     }
     if (!sentence.empty()) std::fprintf(stderr, "%s\n", sentence.c_str());
     if (auto signal = signals.received()) return 128 + *signal;

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <string>
 
 #include "Export/CutExport.h"

@@ -9,8 +9,6 @@
 
 #include "Export/SupportDiagnostics.h"
 #include "Model/Localization.h"
-#include "Model/UnicodeText.h"
-#include "Process/Runner.h"
 
 namespace fs = std::filesystem;
 
@@ -37,46 +35,6 @@ std::optional<ReviewOrder> reviewOrderFromRaw(std::string_view raw) {
     if (raw == "chronological") return ReviewOrder::chronological;
     if (raw == "longestFirst") return ReviewOrder::longestFirst;
     return std::nullopt;
-}
-
-std::string ProcessingFailure::message(const std::string& text) {
-    const std::string prefix = L("处理未完成：\n");
-    if (!text.starts_with(prefix)) return text;
-    const std::string rest = text.substr(prefix.size());
-    // Both line ends count: a child's last words may come with "\r\n" or a bare "\r".
-    std::size_t begin = 0;
-    while (begin <= rest.size()) {
-        const auto end = rest.find_first_of("\r\n", begin);
-        const std::string_view line = trimmed(
-            std::string_view(rest).substr(begin, end == std::string::npos ? std::string::npos : end - begin));
-        if (line == "Exiting normally, received signal 15." || line == "Exiting normally, received signal 2.")
-            return L("处理被中断。原片和已有剪辑已保留，可稍后重试。");
-        if (end == std::string::npos) break;
-        begin = end + 1;
-    }
-    return L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。");
-}
-
-std::string describeError(const std::exception_ptr& error) {
-    return describeError(
-        error, L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。"));
-}
-
-std::string describeError(const std::exception_ptr& error, const std::string& fallback) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const MediaError& e) {
-        return e.message();
-    } catch (const MissingProjectSource& e) {
-        return e.message();
-    } catch (const ChangedProjectSource& e) {
-        return e.message();
-    } catch (const ProcessTimeout& e) {
-        return e.message();
-    } catch (...) {
-        // Library texts are English and not for the user; the fallback sentence stands in.
-        return fallback;
-    }
 }
 
 Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBackupURL,

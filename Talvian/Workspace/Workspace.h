@@ -49,17 +49,6 @@
 
 namespace talvian {
 
-namespace ProcessingFailure {
-// A failed job's error text → the user message (interrupted children, incomplete processing).
-std::string message(const std::string& text);
-}  // namespace ProcessingFailure
-
-// The user text of a caught failure: the message of MediaError, MissingProjectSource,
-// ChangedProjectSource and ProcessTimeout; the general incomplete-processing sentence for
-// anything else (library texts are English and never reach the user).
-std::string describeError(const std::exception_ptr& error);
-// The same, with `fallback` standing in for library texts (which are English, not for the user).
-std::string describeError(const std::exception_ptr& error, const std::string& fallback);
 
 class Workspace : public QObject {
     Q_OBJECT

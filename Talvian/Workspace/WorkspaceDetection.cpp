@@ -66,7 +66,7 @@ void Workspace::previewDetection(const CutOptions& options) {
                 workspace.set(workspace.detection_, &DetectionState::calculating, false);
                 if (result) return workspace.set(workspace.detection_, &DetectionState::preview, std::move(result));
                 // The same text a failed analysis shows: a child's own words never reach the screen.
-                const std::string text = ProcessingFailure::message(describeError(error));
+                const std::string text = describeError(error);
                 workspace.lastDiagnosticError_ = SupportDiagnostics::privateError(text);
                 workspace.set(workspace.detection_, &DetectionState::issue, std::optional<std::string>(text));
             });

@@ -29,7 +29,7 @@ void Job::finish(JobOutcome outcome, std::optional<std::string> status, FailureN
     workspace_.setCutProgress(outcome == JobOutcome::succeeded ? 1.0 : 0.0);
     if (!status) return;
     if (outcome != JobOutcome::failed) return workspace_.setCutStatus(std::move(*status));
-    const std::string message = ProcessingFailure::message(*status);
+    const std::string message = std::move(*status);
     workspace_.setCutStatus(message);
     if (notice == FailureNotice::none) return;
     workspace_.lastDiagnosticError_ = SupportDiagnostics::privateError(message);
@@ -38,12 +38,14 @@ void Job::finish(JobOutcome outcome, std::optional<std::string> status, FailureN
 
 void Job::finishCancelled(std::optional<std::string> ownSentence) {
     if (ownSentence) return finish(JobOutcome::cancelled, std::move(ownSentence));
-    finish(JobOutcome::cancelled, cancelledMessage());
-    workspace_.setNotice(cancelledMessage());
+    const std::string sentence = OperationCancelled().message();
+    finish(JobOutcome::cancelled, sentence);
+    workspace_.setNotice(sentence);
 }
 
 void Job::finish(const std::exception_ptr& error, std::optional<std::string> cancelledSentence) {
-    if (token_->isCancelled()) return finishCancelled(std::move(cancelledSentence));
+    if (token_->isCancelled() || errorIs<OperationCancelled>(error))
+        return finishCancelled(std::move(cancelledSentence));
     finish(JobOutcome::failed, describeError(error));
 }
 

@@ -38,15 +38,15 @@ class Job {
                 bool afterCancel = false);
 
     // Ends the job: busy false; progress 1 when it succeeded, else 0; `status` as the status
-    // line (none keeps it). A failure's status goes through ProcessingFailure and, unless
-    // `notice` is none, is also the notice and (privacy-filtered) the last diagnostic error.
+    // line (none keeps it). A failure's status, unless `notice` is none, is also the notice and
+    // (privacy-filtered) the last diagnostic error.
     void finish(JobOutcome outcome, std::optional<std::string> status,
                 FailureNotice notice = FailureNotice::shown);
     // The end of a cancelled job: its own sentence in the status line, or without one the
     // general cancellation sentence in status and notice (as the work's own error reads).
     void finishCancelled(std::optional<std::string> ownSentence = std::nullopt);
-    // The end of a job whose work threw `error`: cancelled when the job's token was cancelled,
-    // failed otherwise with the error's text (describeError).
+    // The end of a job whose work threw `error`: cancelled when the job's token was cancelled or
+    // the error is OperationCancelled, failed otherwise with the error's text (describeError).
     void finish(const std::exception_ptr& error, std::optional<std::string> cancelledSentence = std::nullopt);
     // Asks the job to stop; a source check ends at once with its cancellation sentence.
     void cancel();

@@ -83,14 +83,14 @@ std::vector<std::string> decodeArguments(const CutProject& project, const Source
 
 // Reduces a decoded file of `expectedFrames` frames to 1024 normalised peaks. Blocking.
 // Throws MediaError: "局部波形未读取完整。", "局部波形长度与素材不符。", "局部波形数据不完整。",
-// cancelledMessage(), file errors.
+// OperationCancelled, file errors.
 std::vector<double> peaks(const std::filesystem::path& samples, std::int64_t expectedFrames,
                           std::int64_t channels, const CancellationToken& cancellation);
 
 // Decodes `window` of `project`'s source into 1024 peaks. Blocking; a background thread.
 // `onDecodeLaunch` gets the ffmpeg child's process ID. Works in a private folder
 // "TalvianWaveform-<UUID>" in the temporary folder, removed on every way out.
-// Throws MediaError: cancelledMessage(), "局部波形范围无效。", "无法读取局部波形的音轨。",
+// Throws OperationCancelled, MediaError: "局部波形范围无效。", "无法读取局部波形的音轨。",
 // "局部波形时间超出可处理范围。", "局部波形范围过短。", "局部波形未读取完整。",
 // "局部波形长度与素材不符。", "局部波形数据不完整。", folder and file errors; the source
 // checks' MissingProjectSource / ChangedProjectSource; the runner's errors (ProcessTimeout).

@@ -30,13 +30,20 @@ struct Tracks {
     bool hasVideo = false;
 };
 
+// FFmpeg's words for a failed read, for the diagnostics only.
+MediaError unreadableTracks(const char* call, int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return MediaError(L("无法读取这份素材的音视频轨道。"), std::string(call) + ": " + text);
+}
+
 Tracks readTracks(const std::filesystem::path& source) {
     AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, source.c_str(), nullptr, nullptr) < 0)
-        throw MediaError(L("无法读取这份素材的音视频轨道。"));
+    if (int code = avformat_open_input(&raw, source.c_str(), nullptr, nullptr); code < 0)
+        throw unreadableTracks("avformat_open_input", code);
     InputPointer input(raw);
-    if (avformat_find_stream_info(input.get(), nullptr) < 0)
-        throw MediaError(L("无法读取这份素材的音视频轨道。"));
+    if (int code = avformat_find_stream_info(input.get(), nullptr); code < 0)
+        throw unreadableTracks("avformat_find_stream_info", code);
     Tracks tracks;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVStream* stream = input->streams[i];
@@ -78,6 +85,8 @@ AuditionTimeline layout(const std::filesystem::path& source, const AuditionPlan&
         }
         cursor += length;
     }
+    // Nothing a player could lay on its sound track: no audition can be built from it.
+    if (cursor <= 0) throw MediaError(L("无法创建试听音轨。"));
     return timeline;
 }
 

@@ -110,9 +110,21 @@ std::filesystem::path exportStems(const std::filesystem::path& input,
     if (::mkdir(folder.c_str(), kFolderMode) != 0)
         throw MediaError(L("无法新建声道文件夹；同名文件不会被覆盖。"));
     const auto marker = folder / (L("未完成") + ".txt");
-    auto unfinished = [&](const std::string& reason) {
-        return MediaError(
-            L("声道文件未完成，原文件未改动。未完成文件保留在：%@\n%@", folder.string(), reason));
+    // The failure as the user reads it, with the underlying error's own sentence (a child's
+    // words stay in the diagnostics).
+    auto unfinished = [&](const std::exception_ptr& error) {
+        std::string diagnostics;
+        try {
+            std::rethrow_exception(error);
+        } catch (const UserError& inner) {
+            diagnostics = inner.diagnostics();
+        } catch (const std::exception& inner) {
+            diagnostics = inner.what();
+        } catch (...) {
+        }
+        return MediaError(L("声道文件未完成，原文件未改动。未完成文件保留在：%@\n%@",
+                            pathForMessage(folder.string()), describeError(error)),
+                          std::move(diagnostics));
     };
     try {
         writeNewFile(marker, L("此文件夹尚未完成，请勿用于交接。\n"));
@@ -184,10 +196,8 @@ std::filesystem::path exportStems(const std::filesystem::path& input,
         token->check();
 
         if (::unlink(marker.c_str()) != 0) throw fileError(L("删除"), marker, errno);
-    } catch (const MediaError& error) {
-        throw unfinished(error.message());
-    } catch (const ProcessTimeout& error) {
-        throw unfinished(error.message());
+    } catch (...) {
+        throw unfinished(std::current_exception());
     }
 
     report(progress, 1.0, L("声道文件已完成"));

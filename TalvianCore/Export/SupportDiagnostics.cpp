@@ -134,7 +134,7 @@ std::string privateError(const std::optional<std::string>& text) {
     if (!text || text->empty()) return std::string(kMissing);
     // Taken through L at each call, so they match the texts the user actually saw.
     const std::string known[] = {
-        cancelledMessage(),
+        OperationCancelled().message(),
         L("处理被中断。原片和已有剪辑已保留，可稍后重试。"),
         L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。"),
         L("无法读取音频采样率或声道信息。"),

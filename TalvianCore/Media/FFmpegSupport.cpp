@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
@@ -20,19 +21,21 @@ void OutputContextDeleter::operator()(AVFormatContext* context) const {
 
 Frame makeFrame() {
     Frame frame(av_frame_alloc());
-    if (!frame) throw ffmpegError(L("分配画面"), AVERROR(ENOMEM));
+    if (!frame) std::rethrow_exception(ffmpegError(L("分配画面"), AVERROR(ENOMEM)));
     return frame;
 }
 
 Packet makePacket() {
     Packet packet(av_packet_alloc());
-    if (!packet) throw ffmpegError(L("分配数据包"), AVERROR(ENOMEM));
+    if (!packet) std::rethrow_exception(ffmpegError(L("分配数据包"), AVERROR(ENOMEM)));
     return packet;
 }
 
 namespace {
 
-std::string reasonText(int code) {
+// What the user can make of an FFmpeg code; nothing for codes that only say the library
+// failed (those go to the diagnostics alone).
+std::optional<std::string> reasonText(int code) {
     switch (code) {
         case AVERROR_INVALIDDATA:
             return L("文件数据无效或已损坏");
@@ -53,36 +56,42 @@ std::string reasonText(int code) {
         case AVERROR(ENOMEM):
             return L("内存不足");
         case AVERROR(EINVAL):
-            return L("媒体参数无效");
-        case AVERROR_BUG:
-        case AVERROR_BUG2:
-        case AVERROR_BUFFER_TOO_SMALL:
-        case AVERROR_EXTERNAL:
-        case AVERROR_UNKNOWN:
-            return L("媒体库内部出错（错误码 %d）", code);
+            // FFmpeg's answer to nearly every inconsistency of its own: nothing for the user.
+            return std::nullopt;
         default:
             // AVERROR(e) of a system call: the file-system sentences already say it in Chinese.
             if (code < 0 && -code < 4096) return systemErrorText(-code);
-            return L("媒体库内部出错（错误码 %d）", code);
+            return std::nullopt;
     }
+}
+
+std::string diagnosticsText(std::string_view action, int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return "FFmpeg " + std::to_string(code) + " (" + text + ") while: " + std::string(action);
 }
 
 }  // namespace
 
-MediaError ffmpegError(std::string_view action, int code) {
-    if (code == AVERROR_EXIT) return MediaError(cancelledMessage());
-    return MediaError(L("无法%@：%@。", std::string(action), reasonText(code)));
+std::exception_ptr ffmpegError(std::string_view action, int code, const std::string& sentence) {
+    if (code == AVERROR_EXIT) return std::make_exception_ptr(OperationCancelled());
+    std::string diagnostics = diagnosticsText(action, code);
+    if (auto reason = reasonText(code))
+        return std::make_exception_ptr(
+            MediaError(L("无法%@：%@。", std::string(action), *reason), std::move(diagnostics)));
+    return std::make_exception_ptr(
+        MediaError(sentence.empty() ? L("无法%@。", std::string(action)) : sentence, std::move(diagnostics)));
 }
 
-int checked(int code, std::string_view action) {
-    if (code < 0) throw ffmpegError(action, code);
+int checked(int code, std::string_view action, const std::string& sentence) {
+    if (code < 0) std::rethrow_exception(ffmpegError(action, code, sentence));
     return code;
 }
 
 InputContext openInput(const std::filesystem::path& path, Interrupt& interrupt) {
-    std::string action = L("打开“%@”", path.filename().string());
+    std::string action = L("打开%@", fileLabel(path));
     AVFormatContext* raw = avformat_alloc_context();
-    if (!raw) throw ffmpegError(action, AVERROR(ENOMEM));
+    if (!raw) std::rethrow_exception(ffmpegError(action, AVERROR(ENOMEM)));
     raw->interrupt_callback = interrupt.callback();
     // On failure avformat_open_input frees the context itself.
     checked(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), action);
@@ -126,7 +135,7 @@ OutputFile::OutputFile(const std::filesystem::path& path, Interrupt& interrupt, 
         if (!S_ISREG(info.st_mode) || info.st_size != 0) throw fileError(L("创建"), path, EEXIST);
     }
     try {
-        std::string action = L("写入“%@”", path.filename().string());
+        std::string action = L("写入%@", fileLabel(path));
         AVFormatContext* raw = nullptr;
         checked(avformat_alloc_output_context2(&raw, nullptr, "mp4", path.c_str()), action);
         context_.reset(raw);
@@ -149,7 +158,7 @@ void OutputFile::commit() {
     AVFormatContext* context = context_.get();
     if (context && context->pb) {
         int code = avio_closep(&context->pb);
-        if (code < 0) throw ffmpegError(L("写入“%@”", path_.filename().string()), code);
+        checked(code, L("写入%@", fileLabel(path_)));
     }
     committed_ = true;
 }
@@ -159,7 +168,7 @@ void copyDisplayMatrix(const AVStream& from, AVStream& to) {
     const std::uint8_t* matrix = av_stream_get_side_data(&from, AV_PKT_DATA_DISPLAYMATRIX, &size);
     if (!matrix || size < 9 * sizeof(std::int32_t)) return;
     std::uint8_t* copy = av_stream_new_side_data(&to, AV_PKT_DATA_DISPLAYMATRIX, size);
-    if (!copy) throw ffmpegError(L("保留画面旋转信息"), AVERROR(ENOMEM));
+    if (!copy) std::rethrow_exception(ffmpegError(L("保留画面旋转信息"), AVERROR(ENOMEM)));
     std::memcpy(copy, matrix, size);
 }
 

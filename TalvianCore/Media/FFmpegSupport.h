@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <atomic>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <string_view>
@@ -47,18 +48,20 @@ using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
 using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
 using Scaler = std::unique_ptr<SwsContext, ScalerDeleter>;
 
-// Throws MediaError "内存不足，无法处理媒体。" when FFmpeg could not allocate.
+// Throws MediaError "无法分配画面：内存不足。" (or "…数据包…") when FFmpeg could not allocate.
 Frame makeFrame();
 Packet makePacket();
 
-// MediaError "无法<action>：<reason>。" for an FFmpeg error code; an interrupted operation
-// (AVERROR_EXIT) becomes the cancellation sentence. The only place FFmpeg's codes turn
-// into user text.
-MediaError ffmpegError(std::string_view action, int code);
-// Throws ffmpegError(action, code) when code < 0; returns code otherwise.
-int checked(int code, std::string_view action);
+// The user error for FFmpeg's `code`, met while doing `action` ("读取原片画面"): the
+// cancellation for an interrupted operation (AVERROR_EXIT); MediaError "无法<action>：<reason>。"
+// when the code has a reason the user can act on (damaged data, a missing codec, a full disk
+// …); else MediaError `sentence`, or "无法<action>。" when none is given. FFmpeg's own text
+// goes to diagnostics(). The only place FFmpeg's codes turn into user text.
+std::exception_ptr ffmpegError(std::string_view action, int code, const std::string& sentence = {});
+// Throws ffmpegError(action, code, sentence) when code < 0; returns code otherwise.
+int checked(int code, std::string_view action, const std::string& sentence = {});
 
-// Throws the cancellation MediaError when the token (if any) is set.
+// Throws OperationCancelled when the token (if any) is set.
 inline void checkCancelled(const CancellationToken& token) {
     if (token) token->check();
 }
@@ -79,7 +82,7 @@ class Interrupt {
 };
 
 // Opens a media file for reading and reads its stream facts; I/O polls `interrupt`.
-// Throws MediaError (ffmpegError with the action "打开“<name>”").
+// Throws MediaError (ffmpegError with the action "打开<fileLabel>").
 InputContext openInput(const std::filesystem::path& path, Interrupt& interrupt);
 
 // The first stream of a type, skipping attached cover pictures; -1 when there is none.

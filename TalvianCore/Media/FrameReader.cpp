@@ -19,28 +19,45 @@ FrameReader::FrameReader(AVFormatContext& input, int streamIndex, AVPixelFormat 
 
 Frame FrameReader::next() {
     const std::string action = L("读取原片画面");
+    // A reader that never started and one that stopped half-way say so in their own words.
+    const std::string sentence = delivered_ ? L("画面读取未完整结束。") : L("无法开始读取画面。");
     Frame frame = makeFrame();
     for (;;) {
         int code = avcodec_receive_frame(decoder_.get(), frame.get());
         if (code == 0) {
+            checkSize(*frame);
             frame->pts = frame->best_effort_timestamp;
+            delivered_ = true;
             return converted(std::move(frame));
         }
         if (code == AVERROR_EOF) return nullptr;
-        if (code != AVERROR(EAGAIN)) throw ffmpegError(action, code);
+        if (code != AVERROR(EAGAIN)) checked(code, action, sentence);
         if (draining_) return nullptr;
 
         code = av_read_frame(&input_, packet_.get());
         if (code == AVERROR_EOF) {
             draining_ = true;
-            checked(avcodec_send_packet(decoder_.get(), nullptr), action);
+            checked(avcodec_send_packet(decoder_.get(), nullptr), action, sentence);
             continue;
         }
-        checked(code, action);
+        checked(code, action, sentence);
         if (packet_->stream_index == streamIndex_) code = avcodec_send_packet(decoder_.get(), packet_.get());
         av_packet_unref(packet_.get());
-        checked(code, action);
+        checked(code, action, sentence);
     }
+}
+
+void FrameReader::checkSize(const AVFrame& frame) const {
+    // The decoder has applied the stream's cropping (its clean aperture); a picture of any
+    // other size would be read past its end by the encoder, which was opened for this one.
+    const AVCodecParameters& parameters = *input_.streams[streamIndex_]->codecpar;
+    if (frame.width == parameters.width && frame.height == parameters.height) return;
+    const auto size = [](int width, int height) {
+        return std::to_string(width) + "x" + std::to_string(height);
+    };
+    const std::string detail = "decoded picture " + size(frame.width, frame.height) + ", track " +
+                               size(parameters.width, parameters.height);
+    throw MediaError(L("画面裁边信息无效。"), detail);
 }
 
 Frame FrameReader::converted(Frame decoded) {
@@ -49,7 +66,7 @@ Frame FrameReader::converted(Frame decoded) {
     scaler_.reset(sws_getCachedContext(scaler_.release(), decoded->width, decoded->height,
                                        static_cast<AVPixelFormat>(decoded->format), decoded->width,
                                        decoded->height, format_, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!scaler_) throw ffmpegError(action, AVERROR(ENOSYS));
+    if (!scaler_) checked(AVERROR(ENOSYS), action);
     Frame output = makeFrame();
     output->format = format_;
     output->width = decoded->width;

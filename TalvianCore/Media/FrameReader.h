@@ -13,11 +13,15 @@ class FrameReader {
     FrameReader(AVFormatContext& input, int streamIndex, AVPixelFormat format);
 
     // The next frame with `pts` set to its presentation time in the stream's time base
-    // (AV_NOPTS_VALUE when the file gives none); null after the last frame. Throws
-    // MediaError (the cancellation sentence when the input's interrupt fired).
+    // (AV_NOPTS_VALUE when the file gives none); null after the last frame. Every frame has
+    // the stream's picture size. Throws OperationCancelled when the input's interrupt fired;
+    // MediaError for a read or decode failure ("无法开始读取画面。" before the first frame,
+    // "画面读取未完整结束。" after it, unless FFmpeg gives a reason the user can act on) and
+    // "画面裁边信息无效。" for a picture whose visible size is not the stream's.
     Frame next();
 
   private:
+    void checkSize(const AVFrame& frame) const;
     Frame converted(Frame decoded);
 
     AVFormatContext& input_;
@@ -27,6 +31,7 @@ class FrameReader {
     Packet packet_;
     Scaler scaler_;
     bool draining_ = false;
+    bool delivered_ = false;  // a frame has come out
 };
 
 }  // namespace talvian::media

@@ -139,7 +139,7 @@ class PictureEncoder {
         av_dict_set(&options, "video_track_timescale", timescale.c_str(), 0);
         int code = avformat_write_header(file_.context(), &options);
         av_dict_free(&options);
-        media::checked(code, L("开始写入画面"));
+        media::checked(code, L("开始写入画面"), L("无法开始写入画面。"));
     }
 
     // Encodes a reference to `frame` at `pts` for `duration` (both at the encoder's timescale).
@@ -151,22 +151,26 @@ class PictureEncoder {
         // The source's frame types mean nothing on the new timeline; the encoder decides.
         copy->pict_type = AV_PICTURE_TYPE_NONE;
         durations_[pts] = duration;
-        media::checked(avcodec_send_frame(encoder_.get(), copy.get()), L("编码剪后画面"));
-        drain();
+        media::checked(avcodec_send_frame(encoder_.get(), copy.get()), L("编码剪后画面"),
+                       L("无法写入剪后画面。"));
+        drain(L("画面写入已停止。"));
     }
 
     void finish() {
-        media::checked(avcodec_send_frame(encoder_.get(), nullptr), L("编码剪后画面"));
-        drain();
-        media::checked(av_write_trailer(file_.context()), L("完成画面编码"));
+        const std::string unfinished = L("画面编码未完整结束。");
+        media::checked(avcodec_send_frame(encoder_.get(), nullptr), L("编码剪后画面"), unfinished);
+        drain(unfinished);
+        media::checked(av_write_trailer(file_.context()), L("完成画面编码"), unfinished);
     }
 
   private:
-    void drain() {
+    // Writes every packet the encoder has ready; `sentence` names the failure of this stage
+    // when FFmpeg's code gives the user nothing to act on.
+    void drain(const std::string& sentence) {
         for (;;) {
             int code = avcodec_receive_packet(encoder_.get(), packet_.get());
             if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return;
-            media::checked(code, L("编码剪后画面"));
+            media::checked(code, L("编码剪后画面"), sentence);
             if (auto it = durations_.find(packet_->pts); it != durations_.end()) {
                 packet_->duration = it->second;
                 durations_.erase(it);
@@ -175,7 +179,7 @@ class PictureEncoder {
             packet_->stream_index = stream_->index;
             code = av_interleaved_write_frame(file_.context(), packet_.get());
             av_packet_unref(packet_.get());
-            media::checked(code, L("写入剪后画面"));
+            media::checked(code, L("写入剪后画面"), sentence);
         }
     }
 

@@ -71,8 +71,11 @@ PictureSettings settings(const PictureFormat& format, double frameRate);
 // `info.duration` only. Reports progress from 0 to 0.68 with "渲染剪后画面" at most once per
 // 128 frames read, and writes "linear-read <read> appended <appended>" to standard error.
 // Returns the cut timeline's total duration at the sample timescale. Runs on the calling
-// thread; throws MediaError (the cancellation sentence once the token is set); a failed
-// render leaves no file at `destination`.
+// thread; throws OperationCancelled once the token is set, else MediaError: the step's own
+// sentence where FFmpeg gives the user nothing to act on ("画面裁边信息无效。", "无法开始写入
+// 画面。", "无法开始读取画面。", "无法写入剪后画面。", "画面写入已停止。", "画面读取未完整结束。",
+// "画面编码未完整结束。"), FFmpeg's detail in diagnostics(); a failed render leaves no file
+// at `destination`.
 MediaTime render(const std::filesystem::path& source, const MediaInfo& info,
                  const std::vector<CutRegion>& kept, const std::filesystem::path& destination,
                  const CancellationToken& cancellation, const ProgressCallback& progress);

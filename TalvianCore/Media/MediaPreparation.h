@@ -46,13 +46,13 @@ inline bool cancelled(const CancellationToken& token) {
     return token && token->isCancelled();
 }
 inline std::exception_ptr cancelledError() {
-    return std::make_exception_ptr(MediaError(cancelledMessage()));
+    return std::make_exception_ptr(OperationCancelled());
 }
 
 }  // namespace detail
 
 // Runs `operation` on a thread of its own and returns its value. Throws the operation's
-// error unchanged, or MediaError "任务已取消，原文件未改动。" when the token is set before the
+// error unchanged, or OperationCancelled when the token is set before the
 // start (nothing runs), while the operation runs (noticed within 25 ms, even when the
 // operation never returns) or before its value is handed over. On every failure
 // `cancelLoading` is started once on a thread of its own (not waited for). The operation
@@ -60,7 +60,7 @@ inline std::exception_ptr cancelledError() {
 template <class T>
 T load(const CancellationToken& cancellation, std::function<void()> cancelLoading,
        std::function<T()> operation) {
-    if (detail::cancelled(cancellation)) throw MediaError(cancelledMessage());
+    if (detail::cancelled(cancellation)) throw OperationCancelled();
     auto channel = std::make_shared<detail::Channel<T>>();
     std::thread([channel, cancellation, operation = std::move(operation)] {
         if (detail::cancelled(cancellation)) return channel->end(std::nullopt, detail::cancelledError());

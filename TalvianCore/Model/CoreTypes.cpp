@@ -73,18 +73,6 @@ std::optional<AudioOutputFormat> audioOutputFormatFromRaw(std::string_view raw) 
     return std::nullopt;
 }
 
-MissingProjectSource::MissingProjectSource(std::string path, bool canRelocate, bool isPackage)
-    : path(std::move(path)), canRelocate(canRelocate), isPackage(isPackage) {
-    message_ = isPackage ? L("交接包内的原片缺失。请将 review.quenlo.json 与完整的 media "
-                             "文件夹一起移动后再打开，或明确重新定位同一原片。\n%@",
-                             this->path)
-                         : L("找不到项目的原素材。请将原素材放回此路径后重试：\n%@", this->path);
-}
-
-ChangedProjectSource::ChangedProjectSource(std::string path) : path(std::move(path)) {
-    message_ = L("原素材的文件信息已变化。可重新定位并核对原片，保留已有剪辑。\n%@", this->path);
-}
-
 void Cancellation::cancel() {
     std::lock_guard guard(lock_);
     value_ = true;
@@ -96,9 +84,7 @@ bool Cancellation::isCancelled() const {
 }
 
 void Cancellation::check() const {
-    if (isCancelled()) throw MediaError(cancelledMessage());
+    if (isCancelled()) throw OperationCancelled();
 }
-
-std::string cancelledMessage() { return L("任务已取消，原文件未改动。"); }
 
 }  // namespace talvian

@@ -1,6 +1,6 @@
 #pragma once
 // The small value records every part of the core passes around, the errors that
-// reach the user, and the cooperative cancellation token.
+// reach the user (UserError.h), and the cooperative cancellation token.
 
 #include <cstdint>
 #include <exception>
@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "UserError.h"
 #include "Uuid.h"
 
 namespace talvian {
@@ -99,44 +100,6 @@ struct DetectionDiagnostics {
     bool operator==(const DetectionDiagnostics&) const = default;
 };
 
-// The one error whose text reaches the user: a complete Chinese sentence.
-class MediaError : public std::exception {
-public:
-    explicit MediaError(std::string message) : message_(std::move(message)) {}
-    const std::string& message() const { return message_; }
-    const char* what() const noexcept override { return message_.c_str(); }
-
-private:
-    std::string message_;
-};
-
-// A review project's source file does not exist at `path`.
-class MissingProjectSource : public std::exception {
-public:
-    MissingProjectSource(std::string path, bool canRelocate = false, bool isPackage = false);
-    std::string path;
-    bool canRelocate = false;
-    bool isPackage = false;
-    // Localised description with the path after a line break.
-    const std::string& message() const { return message_; }
-    const char* what() const noexcept override { return message_.c_str(); }
-
-private:
-    std::string message_;
-};
-
-// A review project's source exists but its size or modification time changed.
-class ChangedProjectSource : public std::exception {
-public:
-    explicit ChangedProjectSource(std::string path);
-    std::string path;
-    const std::string& message() const { return message_; }
-    const char* what() const noexcept override { return message_.c_str(); }
-
-private:
-    std::string message_;
-};
-
 // Whether a caught error is of kind E (or derives from it); false for a null pointer.
 // Callers that only choose a sentence by the kind of failure ask this instead of rethrowing.
 template <class E>
@@ -157,7 +120,7 @@ class Cancellation {
 public:
     void cancel();
     bool isCancelled() const;
-    // Throws MediaError "任务已取消，原文件未改动。" when cancelled.
+    // Throws OperationCancelled when cancelled.
     void check() const;
 
 private:
@@ -170,8 +133,5 @@ inline CancellationToken makeCancellation() { return std::make_shared<Cancellati
 // Progress of a long operation: a fraction 0…1 and a step text ("解码原始音频"). Called on
 // the thread that runs the operation.
 using ProgressCallback = std::function<void(double fraction, const std::string& step)>;
-
-// The one cancellation sentence, for callers that build it themselves.
-std::string cancelledMessage();
 
 }  // namespace talvian

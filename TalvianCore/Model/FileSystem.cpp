@@ -48,12 +48,58 @@ std::string systemErrorText(int code) {
         case ELOOP: return L("符号链接层级过多");
         case EFBIG: return L("文件过大");
         case EINTR: return L("操作被中断");
-        default: return L("读写出错（错误码 %d）", code);
+        default: return L("读写出错");
     }
 }
 
+namespace {
+
+// The errno in the system's own words, for the diagnostics (strerrordesc_np: thread-safe,
+// and English whatever the locale).
+std::string errnoDiagnostics(int code) {
+    const char* description = ::strerrordesc_np(code);
+    return "errno " + std::to_string(code) + (description ? std::string(" (") + description + ")" : "");
+}
+
+}  // namespace
+
+bool isWorkName(const std::filesystem::path& name) {
+    constexpr std::size_t kUuidCharacters = 36;
+    const std::string text = name.filename().string();
+    std::string_view rest = text;
+    if (rest.starts_with('.')) rest.remove_prefix(1);
+    if (!rest.starts_with("Talvian")) return false;
+    // "<prefix>-<UUID>", possibly followed by an extension.
+    for (std::size_t dash = rest.find('-'); dash != std::string_view::npos; dash = rest.find('-', dash + 1)) {
+        const std::size_t end = dash + 1 + kUuidCharacters;
+        if (end > rest.size() || (end < rest.size() && rest[end] != '.')) continue;
+        if (Uuid::parse(rest.substr(dash + 1, kUuidCharacters))) return true;
+    }
+    return false;
+}
+
+std::string fileLabel(const std::filesystem::path& path) {
+    // The outermost work name in the path: everything from there on is our private work.
+    std::optional<std::filesystem::path> work;
+    std::filesystem::path walked;
+    for (const auto& part : path) {
+        walked /= part;
+        if (isWorkName(part)) {
+            work = walked;
+            break;
+        }
+    }
+    if (!work) return L("“%@”", pathForMessage(path.filename().string()));
+    std::error_code ignored;
+    std::filesystem::path folder = work->parent_path();
+    if (folder.empty()) folder = std::filesystem::current_path(ignored);
+    const std::string name = folder.has_filename() ? folder.filename().string() : folder.string();
+    return L("“%@”中的临时文件", pathForMessage(name));
+}
+
 MediaError fileError(std::string_view action, const std::filesystem::path& path, int code) {
-    return MediaError(L("无法%@“%@”：%@。", std::string(action), path.filename().string(), systemErrorText(code)));
+    return MediaError(L("无法%@%@：%@。", std::string(action), fileLabel(path), systemErrorText(code)),
+                      errnoDiagnostics(code));
 }
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {

@@ -32,10 +32,20 @@ class UniqueFd {
     int fd_ = -1;
 };
 
-// A short Chinese clause for an errno ("磁盘空间不足", "没有访问权限" …).
+// A short Chinese clause for an errno ("磁盘空间不足", "没有访问权限" …; "读写出错" for the
+// rest: the number goes to the diagnostics, never into the sentence).
 std::string systemErrorText(int code);
-// MediaError "无法<action>“<file name>”：<reason>。", e.g. action "写入".
+// How a message names a file: "“<file name>”", shortened with pathForMessage. A private
+// work file or folder (one whose path has a work name in it) means nothing to the user and
+// is never named: "“<folder name>”中的临时文件" names the folder that holds the work (the
+// output folder, the system temporary folder) instead.
+std::string fileLabel(const std::filesystem::path& path);
+// MediaError "无法<action><fileLabel>：<reason>。", e.g. action "写入"; the errno goes to
+// diagnostics().
 MediaError fileError(std::string_view action, const std::filesystem::path& path, int code);
+
+// True for the name of one of our private work files or folders ("[.]Talvian…-<UUID>[.ext]").
+bool isWorkName(const std::filesystem::path& name);
 
 // How hard an atomic replacement works to survive a power failure. `synced` flushes the
 // file and its folder (Save, diagnostics). `renameOnly` skips both flushes: the file the

@@ -27,13 +27,25 @@ extern char** environ;
 namespace talvian {
 
 ProcessTimeout::ProcessTimeout()
-    : message_(L("读取媒体信息超时。请重新选择原素材后再试；已有剪辑已保留。")) {}
+    : UserError(L("读取媒体信息超时。请重新选择原素材后再试；已有剪辑已保留。")) {}
+
+ProcessFailure::ProcessFailure(Kind kind, std::string standardError)
+    : UserError(
+          kind == Kind::interrupted
+              ? L("处理被中断。原片和已有剪辑已保留，可稍后重试。")
+              : L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。"),
+          std::move(standardError)),
+      kind_(kind) {}
 
 namespace Runner {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// ffmpeg catches SIGINT, SIGTERM and SIGQUIT, stops cleanly and ends with this status; it
+// uses it for nothing else.
+constexpr int kFfmpegStoppedBySignalStatus = 255;
 
 // ---- Registry of live children -------------------------------------------------------
 
@@ -288,9 +300,9 @@ class Child {
         std::this_thread::sleep_for(kPollInterval);
     }
 
-    // Waits for the exit and removes the child from the registry; returns the exit code,
-    // the signal number when a signal ended it, or −1 when the status is unknown.
-    int reap() {
+    // Waits for the exit and removes the child from the registry; returns the wait status,
+    // or nothing when it is unknown.
+    std::optional<int> reap() {
         {
             auto& r = registry();
             std::lock_guard guard(r.lock);
@@ -299,12 +311,9 @@ class Child {
         reaped_ = true;
         int status = 0;
         for (;;) {
-            if (::waitpid(pid_, &status, 0) == pid_) break;
-            if (errno != EINTR) return -1;
+            if (::waitpid(pid_, &status, 0) == pid_) return status;
+            if (errno != EINTR) return std::nullopt;
         }
-        if (WIFEXITED(status)) return WEXITSTATUS(status);
-        if (WIFSIGNALED(status)) return WTERMSIG(status);
-        return -1;
     }
 
   private:
@@ -317,12 +326,35 @@ bool isCancelled(const CancellationToken& cancellation) {
     return cancellation && cancellation->isCancelled();
 }
 
+// A child that did not end with status 0 was interrupted when the application asked it to
+// stop, when a stop signal from elsewhere (a logout, the system, a person with `kill`) ended
+// it, or when ffmpeg reports with its status that it caught one; anything else, a crash
+// included, left the processing incomplete.
+ProcessFailure::Kind failureKind(std::optional<int> status, bool askedToStop) {
+    if (askedToStop) return ProcessFailure::Kind::interrupted;
+    if (status && WIFSIGNALED(*status)) {
+        switch (WTERMSIG(*status)) {
+            case SIGTERM:
+            case SIGINT:
+            case SIGHUP:
+            case SIGQUIT:
+            case SIGKILL:
+                return ProcessFailure::Kind::interrupted;
+            default:
+                return ProcessFailure::Kind::incomplete;
+        }
+    }
+    if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == kFfmpegStoppedBySignalStatus)
+        return ProcessFailure::Kind::interrupted;
+    return ProcessFailure::Kind::incomplete;
+}
+
 }  // namespace
 
 ProcessResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                   const CancellationToken& cancellation, std::optional<double> timeoutSeconds,
                   const LaunchCallback& onLaunch, const TickCallback& tick) {
-    if (isCancelled(cancellation)) throw MediaError(cancelledMessage());
+    if (isCancelled(cancellation)) throw OperationCancelled();
     if (timeoutSeconds && !(std::isfinite(*timeoutSeconds) && *timeoutSeconds > 0))
         throw MediaError(L("读取时限必须是正数。"));
 
@@ -359,15 +391,19 @@ ProcessResult run(const std::filesystem::path& executable, const std::vector<std
         child.waitOnePoll();
     }
     // The leader has exited but may have left processes in its group behind.
-    if (stopRequested || stopRequestedByApplication(child.pid())) child.signalGroup(SIGKILL);
-    const int status = child.reap();
+    const bool askedToStop = stopRequested || stopRequestedByApplication(child.pid());
+    if (askedToStop) child.signalGroup(SIGKILL);
+    const std::optional<int> status = child.reap();
     output.reset();
     error.reset();
 
-    if (isCancelled(cancellation)) throw MediaError(cancelledMessage());
+    if (isCancelled(cancellation)) throw OperationCancelled();
     if (timedOut) throw ProcessTimeout();
     std::string errorText = decodeLossy(folder.read("stderr"));
-    if (status != 0) throw MediaError(L("处理未完成：\n%@", lastCharacters(errorText, kErrorTailCharacters)));
+    const bool succeeded = status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+    if (!succeeded)
+        throw ProcessFailure(failureKind(status, askedToStop),
+                             lastCharacters(errorText, kErrorTailCharacters));
     return ProcessResult{folder.read("stdout"), std::move(errorText)};
 }
 

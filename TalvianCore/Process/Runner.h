@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -25,14 +24,24 @@ struct ProcessResult {
 
 // A run reached its time limit before it ended or was cancelled. Callers recognise it by
 // its type; message() is the localised "读取媒体信息超时。…" sentence.
-class ProcessTimeout : public std::exception {
+class ProcessTimeout : public UserError {
   public:
     ProcessTimeout();
-    const std::string& message() const { return message_; }
-    const char* what() const noexcept override { return message_.c_str(); }
+};
+
+// A child ended with a non-zero status or by a signal that was not a cancellation or a time
+// limit. message() is one sentence: `interrupted` ("处理被中断。…") when the child was
+// stopped from outside (a stop signal, the application's quit, or ffmpeg reporting that it
+// received one), `incomplete` ("处理未完成。…") otherwise. diagnostics() holds the last
+// characters of the child's standard error, for the support report only.
+class ProcessFailure : public UserError {
+  public:
+    enum class Kind { incomplete, interrupted };
+    ProcessFailure(Kind kind, std::string standardError);
+    Kind kind() const { return kind_; }
 
   private:
-    std::string message_;
+    Kind kind_;
 };
 
 namespace Runner {
@@ -41,7 +50,7 @@ namespace Runner {
 // long a child asked to stop (SIGTERM) gets before SIGKILL.
 inline constexpr std::chrono::milliseconds kPollInterval{120};
 inline constexpr double kKillGraceSeconds = 2.0;
-// Characters of standard error kept in the message of a failed run.
+// Characters of standard error a failed run keeps in its diagnostics.
 inline constexpr std::size_t kErrorTailCharacters = 1400;
 
 using LaunchCallback = std::function<void(std::int32_t processID)>;
@@ -59,10 +68,11 @@ using TickCallback = std::function<void()>;
 // `onLaunch` gets the process ID once after the launch; `tick` is called once per poll
 // while the child runs (not at all for a child that ended before the first poll); both on
 // the calling thread. A null token is never cancelled.
-// Throws, in this order of judgement: MediaError cancelledMessage() (token cancelled before
-// the start or by the check after exit), MediaError "读取时限必须是正数。" (timeout not finite
-// or ≤ 0), MediaError for a folder, capture file or launch failure, ProcessTimeout, MediaError
-// "处理未完成：\n<last 1400 characters of standard error>" for a non-zero status.
+// Throws, in this order of judgement: OperationCancelled (token cancelled before the start or
+// by the check after exit), MediaError "读取时限必须是正数。" (timeout not finite or ≤ 0),
+// MediaError for a folder, capture file or launch failure, ProcessTimeout, ProcessFailure
+// (with the last 1400 characters of standard error as its diagnostics) for a non-zero status
+// or an end by a signal.
 // Whatever the outcome, the child and every process of its group have ended when this
 // returns or throws after a stop was requested.
 ProcessResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
@@ -74,7 +84,7 @@ std::size_t liveChildCount();
 
 // For the application's quit path: sends SIGTERM to every live child's process group and
 // makes each of their runs escalate to SIGKILL as for a cancellation (a run stopped this
-// way and not cancelled fails with its "处理未完成：…" text). Returns how many were asked.
+// way and not cancelled fails with an interrupted ProcessFailure). Returns how many were asked.
 // Does not wait; any thread.
 std::size_t stopAllChildren();
 

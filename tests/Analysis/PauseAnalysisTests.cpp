@@ -8,8 +8,10 @@
 #include <limits>
 
 #include "AnalysisTestSupport.h"
+#include "MediaTestSupport.h"
 #include "Model/FileNaming.h"
 #include "Model/ProjectJson.h"
+#include "UserTextSupport.h"
 
 namespace talvian {
 namespace {
@@ -298,6 +300,27 @@ TEST(PauseAnalysis, RefusalsLeaveNothingBehind) {
         TemporaryFolderScope temporary;
         EXPECT_EQ(messageOf([&] { VevazAvezud::analyze(dir / c.file, c.options, makeCancellation()); }),
                   c.message);
+        EXPECT_EQ(temporary.leftovers(), 0u);
+    }
+}
+
+TEST(PauseAnalysis, UnreadableSourcesFailWithOneChineseSentence) {
+    TempDir dir;
+    for (const auto& source : test::makeUnreadableSources(dir.path())) {
+        SCOPED_TRACE(source.filename().string());
+        TemporaryFolderScope temporary;
+        for (const CutOptions& options :
+             {fixedOptions(), CutOptions(-35, 0.8, 0.3, DetectionMode::adaptive)}) {
+            // A file cut off after its index still has sound up to the cut and may be analysed;
+            // a failure is one sentence: ffprobe's and ffmpeg's own report stays out of it, only
+            // the user's file name may show.
+            try {
+                VevazAvezud::analyze(source, options, makeCancellation());
+                EXPECT_EQ(source.filename().string(), "截断-索引在前.mp4");
+            } catch (const UserError& error) {
+                EXPECT_TRUE(test::isOneChineseSentence(error.message(), {source.filename().string()}));
+            }
+        }
         EXPECT_EQ(temporary.leftovers(), 0u);
     }
 }

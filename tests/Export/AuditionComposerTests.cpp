@@ -75,6 +75,20 @@ TEST(AuditionComposer, EditedRampsFollowTheSegmentLength) {
     }
 }
 
+TEST(AuditionComposer, SegmentsOfNoWholeTickGiveNoAuditionTrack) {
+    // Shorter than half a tick of 1/60000 s each: nothing a player could lay on its track.
+    for (AuditionMode mode : {AuditionMode::original, AuditionMode::edited}) {
+        EXPECT_EQ(messageOf([&] {
+                      AuditionComposer::layout("a.wav", planOf(mode, {{1, 1.000001}, {2, 2.000005}}), false);
+                  }),
+                  "无法创建试听音轨。");
+        EXPECT_EQ(messageOf([&] {
+                      AuditionComposer::layout("a.wav", planOf(mode, {{1, 1.0001}}), false);
+                  }),
+                  "");
+    }
+}
+
 TEST(AuditionComposer, GainAt) {
     AuditionTimeline timeline =
         AuditionComposer::layout("a.wav", planOf(AuditionMode::edited, {{0, 1}, {2, 3}}), false);
@@ -104,13 +118,18 @@ TEST(AuditionComposer, ReadsTheTrackList) {
               "素材没有可播放的音轨。");
     EXPECT_EQ(messageOf([&] { AuditionComposer::timeline(folder / "text.wav", plan); }),
               "无法读取这份素材的音视频轨道。");
+    try {
+        AuditionComposer::timeline(folder / "text.wav", plan);
+    } catch (const MediaError& error) {
+        // FFmpeg's own words are kept, for the diagnostics only.
+        EXPECT_NE(error.diagnostics().find("Invalid data"), std::string::npos) << error.diagnostics();
+    }
     EXPECT_EQ(messageOf([&] { AuditionComposer::timeline(folder / "missing.wav", plan); }),
               "无法读取这份素材的音视频轨道。");
 
     auto cancellation = makeCancellation();
     cancellation->cancel();
-    EXPECT_EQ(messageOf([&] { AuditionComposer::timeline(folder / "sound.wav", plan, cancellation); }),
-              cancelledMessage());
+    EXPECT_THROW(AuditionComposer::timeline(folder / "sound.wav", plan, cancellation), OperationCancelled);
 }
 
 }  // namespace

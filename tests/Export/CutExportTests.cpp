@@ -13,10 +13,12 @@
 #include <thread>
 
 #include "ExportMedia.h"
+#include "MediaTestSupport.h"
 #include "Model/FileNaming.h"
 #include "Process/MediaProbe.h"
 #include "ProjectFixtures.h"
 #include "TestSupport.h"
+#include "UserTextSupport.h"
 
 namespace talvian {
 namespace {
@@ -70,6 +72,29 @@ void makeSpeech(const std::filesystem::path& file, const std::string& codecArgum
 }
 
 // ---- Delivery --------------------------------------------------------------------------
+
+TEST(CutExport, UnreadableSourcesFailWithOneChineseSentenceAndLeaveNothing) {
+    TempDir dir;
+    const auto output = dir / "输出";
+    std::filesystem::create_directory(output);
+    for (const auto& source : test::makeUnreadableSources(dir.path())) {
+        for (bool video : {false, true}) {
+            SCOPED_TRACE(source.filename().string() + (video ? " as video" : " as sound"));
+            const auto metadata = SourceMetadata::read(source);
+            CutProject project;
+            project.source = source.string();
+            project.sourceBytes = metadata.bytes;
+            project.modifiedAt = metadata.modifiedAt;
+            project.info = MediaInfo{3, video ? 160 : 0, video ? 120 : 0, video, true, 1, metadata.bytes, 25};
+            project.cuts = {CutRegion(1, 1.5, true)};
+            // No child's report and no hidden work file: the user's own names at most.
+            EXPECT_TRUE(test::isOneChineseSentence(
+                messageOf([&] { exportQuietly(project, output, AudioOutputFormat::m4a); }),
+                {source.filename().string(), output.filename().string()}));
+            EXPECT_TRUE(entriesOf(output).empty());
+        }
+    }
+}
 
 TEST(CutExport, DeliversAVerifiedCutFileUnderTheFirstFreeName) {
     TempDir dir;

@@ -419,6 +419,12 @@ TEST(LinearVideoWriter, Refusals) {
     test::makeSound(dir / "sound.m4a", 2);
     test::writeFile(dir / "taken.mp4", "keep me");
     test::writeFile(dir / "notes.mp4", "not a recording");
+    // A stream whose picture grows half-way: its later pictures do not fit the track's size.
+    const std::string second = " -f lavfi -i sine=r=48000:d=1 -c:v libx264 -c:a aac";
+    test::makeMedia("-f lavfi -i testsrc=size=160x120:rate=25:d=1" + second, dir / "small.ts");
+    test::makeMedia("-f lavfi -i testsrc=size=320x240:rate=25:d=1" + second + " -output_ts_offset 1",
+                    dir / "large.ts");
+    test::writeFile(dir / "resized.ts", test::readFile(dir / "small.ts") + test::readFile(dir / "large.ts"));
     struct Case {
         const char* source;
         std::vector<CutRegion> kept;
@@ -435,6 +441,7 @@ TEST(LinearVideoWriter, Refusals) {
         {"source.mp4", keptRanges({{-0.001, 1}}), "out.mp4", "剪辑时间超出可处理范围。"},
         {"source.mp4", {}, "out.mp4", "保留区间中没有可导出的画面。"},
         {"source.mp4", keptRanges({{0, 1}}), "taken.mp4", "无法创建“taken.mp4”：同名文件已存在。"},
+        {"resized.ts", keptRanges({{0, 1.9}}), "out.mp4", "画面裁边信息无效。"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);

@@ -91,7 +91,7 @@ TEST(Cancellation, StaysCancelledAndTokensAreIndependent) {
         try {
             token->check();
             ADD_FAILURE() << "check passed on a cancelled token";
-        } catch (const MediaError& error) {
+        } catch (const OperationCancelled& error) {
             EXPECT_EQ(error.message(), "任务已取消，原文件未改动。");
         }
     }

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "Model/Uuid.h"
+#include "Process/Dependencies.h"
 #include "TestSupport.h"
 
 namespace talvian {
@@ -30,7 +31,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kDeadline = 10s;  // every wait of these tests ends by then
 
-const std::string kFailedPrefix = "处理未完成：\n";
+const std::string kIncomplete =
+    "处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。";
+const std::string kInterrupted = "处理被中断。原片和已有剪辑已保留，可稍后重试。";
+const std::string kCancelled = "任务已取消，原文件未改动。";
 
 // A /bin/sh script as the child process.
 std::filesystem::path writeScript(const TempDir& dir, const std::string& name, const std::string& body) {
@@ -107,11 +111,12 @@ pid_t readPid(const std::filesystem::path& file) {
     return -1;
 }
 
-enum class Outcome { result, mediaError, timeout, otherError };
+enum class Outcome { result, mediaError, cancelled, timeout, processFailure, otherError };
 
 struct Caught {
     Outcome outcome = Outcome::result;
     std::string message;
+    std::string diagnostics;
     ProcessResult result;
 };
 
@@ -122,6 +127,13 @@ Caught runCatching(const std::function<ProcessResult()>& action) {
     } catch (const ProcessTimeout& timeout) {
         caught.outcome = Outcome::timeout;
         caught.message = timeout.message();
+    } catch (const ProcessFailure& failure) {
+        caught.outcome = Outcome::processFailure;
+        caught.message = failure.message();
+        caught.diagnostics = failure.diagnostics();
+    } catch (const OperationCancelled& cancelled) {
+        caught.outcome = Outcome::cancelled;
+        caught.message = cancelled.message();
     } catch (const MediaError& error) {
         caught.outcome = Outcome::mediaError;
         caught.message = error.message();
@@ -236,13 +248,13 @@ TEST(Runner, EachRunHasAPrivateFolderThatNoOutcomeLeavesBehind) {
     auto cancelOnTick = [cancelled] { cancelled->cancel(); };
     const Case cases[] = {
         {"result", [&] { return Runner::run(succeed, {}, makeCancellation()); }, Outcome::result, ""},
-        {"non-zero status", [&] { return Runner::run(fail, {}, makeCancellation()); }, Outcome::mediaError,
-         kFailedPrefix + "broken\n"},
+        {"non-zero status", [&] { return Runner::run(fail, {}, makeCancellation()); },
+         Outcome::processFailure, kIncomplete},
         {"time limit", [&] { return Runner::run(slow, {}, makeCancellation(), 0.2); }, Outcome::timeout,
          "读取媒体信息超时。请重新选择原素材后再试；已有剪辑已保留。"},
         {"cancelled while running",
-         [&] { return Runner::run(slow, {}, cancelled, std::nullopt, {}, cancelOnTick); },
-         Outcome::mediaError, "任务已取消，原文件未改动。"},
+         [&] { return Runner::run(slow, {}, cancelled, std::nullopt, {}, cancelOnTick); }, Outcome::cancelled,
+         kCancelled},
         {"missing executable", [&] { return Runner::run(dir / "missing-tool", {}, makeCancellation()); },
          Outcome::mediaError, "无法启动“missing-tool”：文件或文件夹不存在。"},
         {"not executable", [&] { return Runner::run(dir / "not-executable", {}, makeCancellation()); },
@@ -273,24 +285,25 @@ TEST(Runner, RefusesBeforeCreatingAnything) {
         const char* name;
         CancellationToken token;
         std::optional<double> timeout;
+        Outcome outcome;
         std::string message;
     };
     const std::string badLimit = "读取时限必须是正数。";
     const Case cases[] = {
-        {"cancelled before the start", cancelled, 5.0, "任务已取消，原文件未改动。"},
-        {"cancellation is judged before the limit", cancelled, -1.0, "任务已取消，原文件未改动。"},
-        {"zero limit", makeCancellation(), 0.0, badLimit},
-        {"negative limit", makeCancellation(), -0.5, badLimit},
-        {"NaN limit", makeCancellation(), std::nan(""), badLimit},
-        {"infinite limit", makeCancellation(), INFINITY, badLimit},
-        {"negative infinite limit", makeCancellation(), -INFINITY, badLimit},
+        {"cancelled before the start", cancelled, 5.0, Outcome::cancelled, kCancelled},
+        {"cancellation is judged before the limit", cancelled, -1.0, Outcome::cancelled, kCancelled},
+        {"zero limit", makeCancellation(), 0.0, Outcome::mediaError, badLimit},
+        {"negative limit", makeCancellation(), -0.5, Outcome::mediaError, badLimit},
+        {"NaN limit", makeCancellation(), std::nan(""), Outcome::mediaError, badLimit},
+        {"infinite limit", makeCancellation(), INFINITY, Outcome::mediaError, badLimit},
+        {"negative infinite limit", makeCancellation(), -INFINITY, Outcome::mediaError, badLimit},
     };
     for (const auto& c : cases) {
         bool launched = false;
         auto caught = runCatching([&] {
             return Runner::run(script, {}, c.token, c.timeout, [&](std::int32_t) { launched = true; });
         });
-        EXPECT_EQ(caught.outcome, Outcome::mediaError) << c.name;
+        EXPECT_EQ(caught.outcome, c.outcome) << c.name;
         EXPECT_EQ(caught.message, c.message) << c.name;
         EXPECT_FALSE(launched) << c.name;
         EXPECT_TRUE(temporary.entries().empty()) << c.name;
@@ -321,10 +334,10 @@ TEST(Runner, StandardErrorIsDecodedLossilyNeverToNothing) {
         writeScript(dir, "latin1-fail", R"(printf 'title: caf\351\n录音.mp4: Invalid data\n' >&2; exit 1)");
     EXPECT_EQ(Runner::run(succeed, {}, makeCancellation()).stderr, "title: caf\xEF\xBF\xBD\n");
     auto caught = runCatching([&] { return Runner::run(fail, {}, makeCancellation()); });
-    EXPECT_EQ(caught.message, kFailedPrefix + "title: caf\xEF\xBF\xBD\n录音.mp4: Invalid data\n");
+    EXPECT_EQ(caught.diagnostics, "title: caf\xEF\xBF\xBD\n录音.mp4: Invalid data\n");
 }
 
-TEST(Runner, FailureMessageKeepsTheLast1400Characters) {
+TEST(Runner, FailureDiagnosticsKeepTheLast1400Characters) {
     TempDir dir;
     std::string text;
     for (int i = 0; i < 600; ++i) text += "前";
@@ -336,12 +349,57 @@ TEST(Runner, FailureMessageKeepsTheLast1400Characters) {
         runCatching([&] { return Runner::run(script, {(dir / "report").string()}, makeCancellation()); });
     std::string tail;
     for (int i = 0; i < 1399; ++i) tail += "后";
-    EXPECT_EQ(caught.message, kFailedPrefix + tail + "e\xCC\x81");
+    EXPECT_EQ(caught.message, kIncomplete);
+    EXPECT_EQ(caught.diagnostics, tail + "e\xCC\x81");
+}
 
-    // Killed by a signal: the status is the signal number, a failure too.
-    auto killed = writeScript(dir, "killed", "echo dying >&2; kill -9 $$");
-    EXPECT_EQ(runCatching([&] { return Runner::run(killed, {}, makeCancellation()); }).message,
-              kFailedPrefix + "dying\n");
+TEST(Runner, AChildThatDoesNotSucceedFailsWithOneSentenceAndKeepsItsWordsForDiagnostics) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        const char* body;
+        std::string message;
+        std::string diagnostics;
+    };
+    const Case cases[] = {
+        {"error status", "echo 'Conversion failed!' >&2; exit 1", kIncomplete, "Conversion failed!\n"},
+        {"crash", "echo 'Segmentation fault' >&2; kill -SEGV $$", kIncomplete, "Segmentation fault\n"},
+        {"killed from elsewhere", "echo dying >&2; kill -KILL $$", kInterrupted, "dying\n"},
+        {"terminated from elsewhere", "echo stopping >&2; kill -TERM $$", kInterrupted, "stopping\n"},
+        {"interrupted from a terminal", "kill -INT $$", kInterrupted, ""},
+        {"hung up", "kill -HUP $$", kInterrupted, ""},
+        // ffmpeg catches a stop signal, cleans up and says so with status 255.
+        {"ffmpeg stopped by a signal", "echo 'Exiting normally, received signal 15.' >&2; exit 255",
+         kInterrupted, "Exiting normally, received signal 15.\n"},
+    };
+    for (const auto& c : cases) {
+        auto script = writeScript(dir, "child", c.body);
+        auto caught = runCatching([&] { return Runner::run(script, {}, makeCancellation()); });
+        EXPECT_EQ(caught.outcome, Outcome::processFailure) << c.name;
+        EXPECT_EQ(caught.message, c.message) << c.name;
+        EXPECT_EQ(caught.diagnostics, c.diagnostics) << c.name;
+        std::filesystem::remove(script);
+    }
+}
+
+TEST(Runner, FfmpegStoppedByASignalFromElsewhereIsInterrupted) {
+    // A real ffmpeg, reading a generated sound in real time, sent SIGTERM by someone else (the
+    // process alone, as `kill` would): not a cancellation, not a time limit.
+    std::int32_t child = 0;
+    int ticks = 0;
+    auto caught = runCatching([&] {
+        return Runner::run(
+            Dependencies::require("ffmpeg"),
+            {"-hide_banner", "-nostdin", "-re", "-f", "lavfi", "-i", "sine=r=8000", "-t", "60", "-f", "null",
+             "-"},
+            makeCancellation(), std::nullopt, [&](std::int32_t pid) { child = pid; },
+            [&] {
+                if (++ticks == 5) ::kill(child, SIGTERM);
+            });
+    });
+    EXPECT_EQ(caught.outcome, Outcome::processFailure);
+    EXPECT_EQ(caught.message, kInterrupted);
+    EXPECT_EQ(Runner::liveChildCount(), 0u);
 }
 
 TEST(Runner, TimeLimitStopsTheChildAndEverythingItStarted) {
@@ -383,8 +441,8 @@ TEST(Runner, CancellationWinsOverTimeLimitAndSuccessfulExit) {
         });
     });
     EXPECT_TRUE(std::filesystem::exists(marker));
-    EXPECT_EQ(caught.outcome, Outcome::mediaError);
-    EXPECT_EQ(caught.message, "任务已取消，原文件未改动。");
+    EXPECT_EQ(caught.outcome, Outcome::cancelled);
+    EXPECT_EQ(caught.message, kCancelled);
 
     // Ended with status 0, cancelled before the check after exit: no output either.
     auto quick = writeScript(dir, "quick", "echo result");
@@ -395,8 +453,8 @@ TEST(Runner, CancellationWinsOverTimeLimitAndSuccessfulExit) {
             late->cancel();
         });
     });
-    EXPECT_EQ(lateCaught.outcome, Outcome::mediaError);
-    EXPECT_EQ(lateCaught.message, "任务已取消，原文件未改动。");
+    EXPECT_EQ(lateCaught.outcome, Outcome::cancelled);
+    EXPECT_EQ(lateCaught.message, kCancelled);
 }
 
 TEST(Runner, ChildIgnoringTerminationIsKilledAfterTheGracePeriod) {
@@ -418,7 +476,7 @@ TEST(Runner, ChildIgnoringTerminationIsKilledAfterTheGracePeriod) {
             });
     });
     const double waited = std::chrono::duration<double>(Clock::now() - cancelledAt).count();
-    EXPECT_EQ(caught.message, "任务已取消，原文件未改动。");
+    EXPECT_EQ(caught.outcome, Outcome::cancelled);
     EXPECT_GE(waited, Runner::kKillGraceSeconds);  // never killed before the grace period
     EXPECT_EQ(::kill(child, 0), -1);
     pid_t grandchild = readPid(dir / "grandchild");
@@ -448,10 +506,10 @@ TEST(Runner, StopAllChildrenEndsEveryLiveRun) {
     EXPECT_EQ(Runner::stopAllChildren(), 2u);
     ASSERT_EQ(first.wait_for(kDeadline), std::future_status::ready);
     ASSERT_EQ(second.wait_for(kDeadline), std::future_status::ready);
-    // Not cancelled and no time limit reached: the run failed like an interrupted ffmpeg.
+    // Not cancelled and no time limit reached: the run was interrupted.
     for (const auto& caught : {first.get(), second.get()}) {
-        EXPECT_EQ(caught.outcome, Outcome::mediaError);
-        EXPECT_EQ(caught.message, kFailedPrefix);
+        EXPECT_EQ(caught.outcome, Outcome::processFailure);
+        EXPECT_EQ(caught.message, kInterrupted);
     }
     EXPECT_EQ(Runner::liveChildCount(), 0u);
     EXPECT_EQ(Runner::stopAllChildren(), 0u);

@@ -93,7 +93,7 @@ TEST_F(WorkspaceTest, AFailedPreviewOnlyFillsItsIssueWithTheErrorsOwnSentence) {
     };
     for (const auto& [error, text] : cases) {
         SCOPED_TRACE(text);
-        analysis.error = error;
+        analysis.thrown = error;
         workspace->previewDetection(workspace->cutOptions());
         ASSERT_TRUE(waitUntil([&] { return !workspace->detectionCalculating(); }));
         EXPECT_EQ(workspace->detectionPreviewIssue(), text);

@@ -68,7 +68,8 @@ TEST_F(WorkspaceDiagnosticsTest, AVideoSourceReportsItsCodecsAndChannels) {
 
 TEST_F(WorkspaceDiagnosticsTest, AProbeFailureLeavesTheMediaFactsOpenAndTheLastErrorPrivate) {
     open(sourceA);  // not a media file: ffprobe fails
-    analysis.failure = "处理未完成：\n/home/someone/a.wav: Invalid data";
+    analysis.thrown = std::make_exception_ptr(
+        ProcessFailure(ProcessFailure::Kind::incomplete, "/home/someone/a.wav: Invalid data\n"));
     workspace->analyze();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
     const auto report = exportReport();

@@ -184,8 +184,8 @@ class ScriptedAnalysis {
     double duration = 10;
     bool hold = false;
     std::optional<std::string> failure;
-    // Thrown instead of a result when set (any error, for the tables of failure texts).
-    std::exception_ptr error;
+    // Thrown instead of a result, when set (any error, as an analysis may throw it).
+    std::exception_ptr thrown;
     bool timeout = false;
     // Media facts as ffprobe reads them from the file (real media), instead of a 10 s sound.
     bool probeMedia = false;
@@ -206,7 +206,7 @@ class ScriptedAnalysis {
                 released_ = false;
             }
             if (failure) throw MediaError(*failure);
-            if (error) std::rethrow_exception(error);
+            if (thrown) std::rethrow_exception(thrown);
             token->check();
             CutProject project = makeProject(url, duration, cuts(options), options);
             if (probeMedia) project.info = Runner::probe(url, token);

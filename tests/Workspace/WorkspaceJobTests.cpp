@@ -5,26 +5,6 @@
 using namespace talvian;
 using namespace talvian::test;
 
-TEST(ProcessingFailure, MapsInterruptedAndIncompleteChildrenAndPassesSentences) {
-    const std::string interrupted = "处理被中断。原片和已有剪辑已保留，可稍后重试。";
-    const std::string incomplete =
-        "处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。";
-    struct Case {
-        std::string text;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {"处理未完成：\n  Exiting normally, received signal 2.  \n", interrupted},
-        {"处理未完成：\nframe=1\nExiting normally, received signal 15.", interrupted},
-        {"处理未完成：\nframe=1\r Exiting normally, received signal 15.\r", interrupted},
-        {"处理未完成：\nConversion failed!", incomplete},
-        {"处理未完成：\n", incomplete},
-        {"任务已取消，原文件未改动。", "任务已取消，原文件未改动。"},
-        {"Exiting normally, received signal 2.", "Exiting normally, received signal 2."},
-    };
-    for (const auto& c : cases) EXPECT_EQ(ProcessingFailure::message(c.text), c.expected) << c.text;
-}
-
 TEST_F(WorkspaceTest, StartsIdleWithTheWelcomeTextAndNoSession) {
     EXPECT_FALSE(workspace->cutBusy());
     EXPECT_EQ(workspace->cutStatus(), "导入一段口播，先看看哪些停顿可以省去。");
@@ -107,7 +87,8 @@ TEST_F(WorkspaceTest, CancelDuringAnalysisStaysBusyUntilTheAnalysisReportsBack) 
 TEST_F(WorkspaceTest, FailuresReachStatusAndNoticeAndKeepTheProject) {
     open(sourceA);
     const auto before = *workspace->project();
-    analysis.failure = "处理未完成：\nExiting normally, received signal 15.";
+    analysis.thrown = std::make_exception_ptr(
+        ProcessFailure(ProcessFailure::Kind::interrupted, "Exiting normally, received signal 15.\n"));
     CutOptions options = workspace->cutOptions();
     options.thresholdDB = -40;
     workspace->setCutOptions(options);

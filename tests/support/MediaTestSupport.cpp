@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <fstream>
 
 #include "TestSupport.h"
@@ -130,6 +131,34 @@ void makeSound(const std::filesystem::path& file, double seconds, int sampleRate
     makeMedia("-f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(sampleRate) +
                   ":duration=" + std::to_string(seconds) + " -c:a aac",
               file);
+}
+
+std::vector<std::filesystem::path> makeUnreadableSources(const std::filesystem::path& folder) {
+    std::string noise(64 * 1024, '\0');
+    std::uint32_t state = 2463534242u;  // a fixed xorshift sequence: the same bytes every run
+    for (char& byte : noise) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<char>(state & 0xFF);
+    }
+    const std::vector<std::filesystem::path> sources = {
+        folder / "随机字节.mp4", folder / "空文件.mp4",        folder / "笔记.mp4",
+        folder / "文件夹.mp4",   folder / "截断-索引在后.mp4", folder / "截断-索引在前.mp4"};
+    writeFile(sources[0], noise);
+    writeFile(sources[1], "");
+    writeFile(sources[2], "Meeting notes: not a recording.\n");
+    std::filesystem::create_directory(sources[3]);
+    const auto whole = folder / "完整.mp4";
+    const auto wholeIndexFirst = folder / "完整-索引在前.mp4";
+    makeVideo(whole, "25", 3, 48000);
+    makeVideo(wholeIndexFirst, "25", 3, 48000, "-movflags +faststart");
+    for (auto [from, to] : {std::pair{whole, sources[4]}, std::pair{wholeIndexFirst, sources[5]}}) {
+        const std::string bytes = readFile(from);
+        writeFile(to, bytes.substr(0, bytes.size() / 2));
+        std::filesystem::remove(from);
+    }
+    return sources;
 }
 
 void makeSilentVideo(const std::filesystem::path& file, double seconds) {

@@ -14,11 +14,11 @@
 
 namespace talvian::test {
 
-// The MediaError text a call throws, or "(no error)".
+// The sentence of the user error a call throws, or "(no error)".
 std::string messageOf(auto&& call) {
     try {
         call();
-    } catch (const MediaError& error) {
+    } catch (const UserError& error) {
         return error.message();
     }
     return "(no error)";
@@ -55,5 +55,11 @@ void makeVideoWithLongerSound(const std::filesystem::path& file, double videoSec
 void makeSound(const std::filesystem::path& file, double seconds, int sampleRate = 48000);
 // A picture-only file.
 void makeSilentVideo(const std::filesystem::path& file, double seconds);
+
+// Sources no decoder reads through, as a user may pick them, in `folder`: random bytes, an
+// empty file and a text file, each named ".mp4", a folder named ".mp4", and a 3-second video
+// cut off at half its size, once with its index at the end (lost with the cut) and once with
+// the index first. Returns their paths.
+std::vector<std::filesystem::path> makeUnreadableSources(const std::filesystem::path& folder);
 
 }  // namespace talvian::test

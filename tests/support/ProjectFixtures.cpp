@@ -65,11 +65,7 @@ void changeByteInPlace(const std::filesystem::path& file, std::size_t offset) {
 std::string messageOf(const std::function<void()>& action) {
     try {
         action();
-    } catch (const MediaError& error) {
-        return error.message();
-    } catch (const MissingProjectSource& error) {
-        return error.message();
-    } catch (const ChangedProjectSource& error) {
+    } catch (const UserError& error) {
         return error.message();
     }
     return "";

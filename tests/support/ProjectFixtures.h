@@ -25,7 +25,7 @@ void setModifiedAt(const std::filesystem::path& file, double seconds);
 // Overwrites one byte in place: same size, new content.
 void changeByteInPlace(const std::filesystem::path& file, std::size_t offset);
 
-// The message of the MediaError (or project-source error) thrown by `action`; "" if none.
+// The sentence of the user error thrown by `action`; "" if none.
 std::string messageOf(const std::function<void()>& action);
 
 }  // namespace talvian::test
