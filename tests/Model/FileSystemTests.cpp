@@ -251,9 +251,11 @@ TEST(FileSystemWork, CreationNeverReusesAnEntryAndNamesTheOutput) {
     EXPECT_EQ(readFile(dir / name), "someone's");
     const auto folder = ".TalvianVideo-" + Uuid::random().string();
     std::filesystem::create_directory_symlink(dir / "elsewhere", dir / folder);
-    EXPECT_EQ(messageOf([&] { makeWorkFolder(dir / folder); }), "无法创建“" + folder + "”：同名文件已存在。");
+    // A private work folder is named by the folder that holds it: the user never sees its name.
+    EXPECT_EQ(messageOf([&] { makeWorkFolder(dir / folder); }),
+              "无法创建“" + dir.path().filename().string() + "”中的临时文件：同名文件已存在。");
     EXPECT_EQ(messageOf([&] { makeWorkFolder(dir / "missing" / folder); }),
-              "无法创建“" + folder + "”：文件或文件夹不存在。");
+              "无法创建“missing”中的临时文件：文件或文件夹不存在。");
 }
 
 }  // namespace

@@ -84,9 +84,11 @@ TEST_F(WorkspaceTest, AFailedPreviewOnlyFillsItsIssueWithTheErrorsOwnSentence) {
         {std::make_exception_ptr(ChangedProjectSource(missing)),
          "原素材的文件信息已变化。可重新定位并核对原片，保留已有剪辑。\n" + missing},
         // A failed child: its own words stay out of the sentence.
-        {std::make_exception_ptr(MediaError("处理未完成：\n[aist#0:0] Invalid data found when processing input")),
+        {std::make_exception_ptr(ProcessFailure(ProcessFailure::Kind::incomplete,
+                                                "[aist#0:0] Invalid data found when processing input")),
          "处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。"},
-        {std::make_exception_ptr(MediaError("处理未完成：\nExiting normally, received signal 15.")),
+        {std::make_exception_ptr(
+             ProcessFailure(ProcessFailure::Kind::interrupted, "Exiting normally, received signal 15.")),
          "处理被中断。原片和已有剪辑已保留，可稍后重试。"},
         {std::make_exception_ptr(std::runtime_error("basic_string::_M_create")),
          "处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。"},
