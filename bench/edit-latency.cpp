@@ -59,7 +59,8 @@ void measure(int pauses, int rounds, const fs::path& folder) {
     MpvSettings settings;
     settings.audioOutput = "null";
     MpvPlayerFactory players(settings);
-    Workspace workspace(players, folder / ("Recovery-" + std::to_string(pauses)) / "last-session.quenlo.json", {},
+    Workspace workspace(players, folder / ("Recovery-" + std::to_string(pauses)) / "last-session.quenlo.json",
+                        {},
                         [project](const fs::path&, const CutOptions&, const CancellationToken&,
                                   const ProgressCallback&) { return project; });
     workspace.loadSource(source, true);

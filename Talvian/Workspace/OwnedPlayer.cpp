@@ -21,7 +21,8 @@ void OwnedPlayer::addPeriodicObserver(double intervalSeconds, std::function<void
 void OwnedPlayer::setBoundaryObserver(std::vector<double> times, std::function<void()> callback) {
     if (boundaryObserver_) player_->removeTimeObserver(*boundaryObserver_);
     boundaryObserver_.reset();
-    if (!times.empty()) boundaryObserver_ = player_->addBoundaryTimeObserver(std::move(times), std::move(callback));
+    if (!times.empty())
+        boundaryObserver_ = player_->addBoundaryTimeObserver(std::move(times), std::move(callback));
 }
 
 }  // namespace talvian

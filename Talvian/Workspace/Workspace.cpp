@@ -200,7 +200,7 @@ void Workspace::MainThreadPost::operator()(std::function<void(Workspace&)> step)
 }
 
 void Workspace::postToMain(std::function<void(Workspace&)> step) {
-    MainThreadPost(*this)(std::move(step));
+    MainThreadPost (*this)(std::move(step));
 }
 
 ProgressCallback Workspace::jobProgress(const CancellationToken& token) {

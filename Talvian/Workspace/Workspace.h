@@ -33,22 +33,21 @@
 #include "Model/CutAdjustment.h"
 #include "Model/CutMath.h"
 #include "Model/CutProject.h"
+#include "Model/ProjectSelection.h"
+#include "Model/SessionBackup.h"
+#include "Model/WaveformBoundaryDrag.h"
+#include "Model/WaveformWindow.h"
 #include "OwnedPlayer.h"
 #include "PlaybackClock.h"
 #include "Player/Player.h"
 #include "Player/PlayerFactory.h"
 #include "Process/MediaProbe.h"
-#include "Model/ProjectSelection.h"
-#include "Model/SessionBackup.h"
-#include "Model/WaveformBoundaryDrag.h"
-#include "Model/WaveformWindow.h"
 #include "PublishedState.h"
 #include "WorkspaceJob.h"
 #include "WorkspaceState.h"
 #include "WorkspaceWindow.h"
 
 namespace talvian {
-
 
 class Workspace : public QObject {
     Q_OBJECT
@@ -355,7 +354,8 @@ class Workspace : public QObject {
     // The jobs behind them (also used by the session resume below).
     void beginProjectLoad(const std::filesystem::path& selection);
     void beginProjectSave(const CutProject& project, const std::filesystem::path& url);
-    void beginSourceRelocation(const std::filesystem::path& url, const std::optional<ProjectRecovery>& recovery);
+    void beginSourceRelocation(const std::filesystem::path& url,
+                               const std::optional<ProjectRecovery>& recovery);
     // Reopening the session backup: the last session, one recent session, or showing the file.
     void resumeSessionBackup();
     void resumeRecentSession(const Uuid& id);
@@ -371,14 +371,19 @@ class Workspace : public QObject {
     using DiskPreflight = std::function<std::optional<DiskSpaceShortfall>(
         const CutProject&, const std::filesystem::path&, AudioOutputFormat, const CancellationToken&)>;
     // The read of a source's first audio stream for the export panel; any thread.
-    using AudioInfoReader = std::function<AudioStreamInfo(const std::filesystem::path&, const CancellationToken&)>;
+    using AudioInfoReader =
+        std::function<AudioStreamInfo(const std::filesystem::path&, const CancellationToken&)>;
     void setDiskPreflight(DiskPreflight preflight) { diskPreflight_ = std::move(preflight); }
     void setExportAudioInfoReader(AudioInfoReader reader) { exportAudioInfoReader_ = std::move(reader); }
 
     // The last delivered result: the cut file (or the hand-off package folder).
-    const std::optional<std::int64_t>& exportedAudioChannels() const { return export_->exportedAudioChannels; }
+    const std::optional<std::int64_t>& exportedAudioChannels() const {
+        return export_->exportedAudioChannels;
+    }
     bool outputIsHandoff() const { return export_->outputIsHandoff; }
-    const std::optional<std::filesystem::path>& channelStemsFolder() const { return export_->channelStemsFolder; }
+    const std::optional<std::filesystem::path>& channelStemsFolder() const {
+        return export_->channelStemsFolder;
+    }
     const std::optional<std::filesystem::path>& handoffXMLURL() const { return export_->handoffXMLURL; }
     void setAudioHandoffInfoPresented(bool value);
 
@@ -628,7 +633,8 @@ class Workspace : public QObject {
     // Clears what belonged to the previous project's files; run by loadSource.
     void resetProjectLocation();
     // Install the loaded project; false when its source could not be loaded after all.
-    bool didLoadProject(CutProject project, const CancellationToken& token, const std::filesystem::path& selection);
+    bool didLoadProject(CutProject project, const CancellationToken& token,
+                        const std::filesystem::path& selection);
     void projectLoadFailed(std::exception_ptr error, const CancellationToken& token,
                            const std::optional<std::filesystem::path>& selection);
     void showProjectRecovery(ProjectRecovery recovery);
@@ -639,7 +645,8 @@ class Workspace : public QObject {
     void didRelocateSource(CutProject project, const std::filesystem::path& selected,
                            const std::optional<ProjectRecovery>& recovery, double position,
                            const CancellationToken& token);
-    void didReselectPreview(const std::filesystem::path& url, double position, const CancellationToken& token);
+    void didReselectPreview(const std::filesystem::path& url, double position,
+                            const CancellationToken& token);
 
     // Linux has no security-scoped access; the selections are kept for what they name.
     std::optional<std::filesystem::path> projectSelectionAccess_;
@@ -649,8 +656,10 @@ class Workspace : public QObject {
     // ==== end of project files
 
     // ==== Export (WorkspaceExport.cpp, WorkspaceExportSettings.cpp, WorkspaceHandoff.cpp)
-    void startExport(const CutProject& project, const std::filesystem::path& folder, AudioOutputFormat format);
-    bool didExport(const std::filesystem::path& url, std::optional<std::int64_t> channels, const CancellationToken& token);
+    void startExport(const CutProject& project, const std::filesystem::path& folder,
+                     AudioOutputFormat format);
+    bool didExport(const std::filesystem::path& url, std::optional<std::int64_t> channels,
+                   const CancellationToken& token);
     void projectSaveFailed(const std::string& text);
     void exportFailed(std::exception_ptr error, const CancellationToken& token);
     void didExportChannelStems(const std::filesystem::path& folder, const CancellationToken& token);

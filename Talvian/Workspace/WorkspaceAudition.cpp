@@ -52,9 +52,9 @@ std::optional<std::string> Workspace::auditionStatus() const {
     if (!audition) return std::nullopt;
     switch (audition->phase) {
         case AuditionState::Phase::preparing:
-            return L("正在准备%@试听…", audition->full ? L("完整剪后")
-                                                        : auditionLabel(audition->plan.mode, audition->manual,
-                                                                        audition->draft));
+            return L("正在准备%@试听…",
+                     audition->full ? L("完整剪后")
+                                    : auditionLabel(audition->plan.mode, audition->manual, audition->draft));
         case AuditionState::Phase::playing:
             return auditionDescription(audition->plan) + auditionPlaybackSuffix();
         case AuditionState::Phase::paused:
@@ -89,7 +89,8 @@ bool Workspace::isCurrentAudition(const Uuid& generation, const Player* reportin
 // ---- Guards and derived state
 
 bool Workspace::canAuditionFull() const {
-    return previewReady() && !cutBusy() && !needsAnalysis() && !auditionLoading() && !boundaryDrag() && project();
+    return previewReady() && !cutBusy() && !needsAnalysis() && !auditionLoading() && !boundaryDrag() &&
+           project();
 }
 
 std::optional<std::pair<double, double>> Workspace::auditionSourceRange() const {
@@ -233,8 +234,8 @@ void Workspace::startAudition(const AuditionPlan& plan, const CutProject& projec
 
     // The time limit goes with the session: a later audition has a timer of its own.
     connect(&audition_->timeout, &QTimer::timeout, this, asOperation([this] {
-                if (auditionLoading()) failAudition(L("对比试听加载超时，请重新试听或重新选择原素材。"));
-            }));
+        if (auditionLoading()) failAudition(L("对比试听加载超时，请重新试听或重新选择原素材。"));
+    }));
     audition_->timeout.start(loadTimeout_);
 }
 
@@ -295,7 +296,8 @@ void Workspace::auditionStatusChanged() {
             const QPointer<Player> weak(&reporting);
             reporting.seek(offset, [post = MainThreadPost(*this), weak, generation, offset](bool finished) {
                 post([weak, generation, offset, finished](Workspace& workspace) {
-                    if (!workspace.isCurrentAudition(generation, weak.data()) || !workspace.auditionLoading()) return;
+                    if (!workspace.isCurrentAudition(generation, weak.data()) || !workspace.auditionLoading())
+                        return;
                     if (finished)
                         workspace.beginAuditionPlayback(offset);
                     else
@@ -359,7 +361,8 @@ void Workspace::auditionEnded() {
     const QPointer<Player> weak(&reporting);
     reporting.seek(0, [post = MainThreadPost(*this), weak, generation, restart](bool finished) {
         post([weak, generation, restart, finished](Workspace& workspace) {
-            if (!workspace.isCurrentAudition(generation, weak.data()) || workspace.audition_->restartToken != restart)
+            if (!workspace.isCurrentAudition(generation, weak.data()) ||
+                workspace.audition_->restartToken != restart)
                 return;
             workspace.audition_->restartPending = false;
             if (finished && workspace.repeatAudition() && !workspace.cutBusy()) {

@@ -43,8 +43,8 @@ void Workspace::beginWaveformBoundary(const Uuid& id, CutBoundary edge) {
     const CutRegion original = *region;
     stopAudition(true);
     pausePlayer();
-    setBoundaryDrag(WaveformBoundaryDrag{original, project()->cuts, project()->source, visibleWaveformWindow(),
-                                         project()->info.duration, edge, original});
+    setBoundaryDrag(WaveformBoundaryDrag{original, project()->cuts, project()->source,
+                                         visibleWaveformWindow(), project()->info.duration, edge, original});
 }
 
 void Workspace::updateWaveformBoundary(double translationFraction) {

@@ -18,7 +18,8 @@ void Workspace::recordOptions(const CutOptions& before) {
     if (before == cutOptions()) return;
     DocumentState& document = edit(document_);
     document.optionPast.push_back(before);
-    if (document.optionPast.size() > kMaxOptionHistory) document.optionPast.erase(document.optionPast.begin());
+    if (document.optionPast.size() > kMaxOptionHistory)
+        document.optionPast.erase(document.optionPast.begin());
     document.optionFuture.clear();
 }
 
@@ -64,7 +65,8 @@ void Workspace::previewDetection(const CutOptions& options) {
             post([result = std::move(result), error, ticket, url](Workspace& workspace) mutable {
                 if (!workspace.detectionLoader_.isCurrent(ticket) || workspace.source() != url) return;
                 workspace.set(workspace.detection_, &DetectionState::calculating, false);
-                if (result) return workspace.set(workspace.detection_, &DetectionState::preview, std::move(result));
+                if (result)
+                    return workspace.set(workspace.detection_, &DetectionState::preview, std::move(result));
                 // The same text a failed analysis shows: a child's own words never reach the screen.
                 const std::string text = describeError(error);
                 workspace.lastDiagnosticError_ = SupportDiagnostics::privateError(text);

@@ -45,7 +45,8 @@ void Workspace::exportDiagnostics() {
     if (!target) return;
 
     // The snapshot: edits made while the report is built do not reach it.
-    const std::optional<MediaInfo> info = project() ? std::optional<MediaInfo>(project()->info) : std::nullopt;
+    const std::optional<MediaInfo> info =
+        project() ? std::optional<MediaInfo>(project()->info) : std::nullopt;
     const std::optional<fs::path> source = this->source();
     const std::optional<std::string> lastError = lastDiagnosticError_;
     const nlohmann::json infoDictionary = readInfoDictionary();
@@ -53,23 +54,24 @@ void Workspace::exportDiagnostics() {
     const std::string build = infoText(infoDictionary, "CFBundleVersion");
     const std::string language = preferredLanguage();
 
-    runInBackground([target = *target, info, source, lastError, version, build, language](const MainThreadPost& post) {
-        const DiagnosticStreams streams =
-            source ? SupportDiagnostics::probeStreams(*source) : DiagnosticStreams();
-        std::optional<DiagnosticMedia> media;
-        if (info) media = DiagnosticMedia(*info, streams.codecs, streams.channels);
-        const std::string report =
-            SupportDiagnostics::text(version, build, SupportDiagnostics::systemVersion(),
-                                     SupportDiagnostics::processorName(), language, lastError, media);
-        post([target, report](Workspace& workspace) {
-            try {
-                writeFileAtomically(target, report);
-            } catch (...) {
-                // One advice whatever the reason: the user picks another place.
-                workspace.setNotice(L("无法保存诊断信息，请选择其他保存位置。"));
-            }
+    runInBackground(
+        [target = *target, info, source, lastError, version, build, language](const MainThreadPost& post) {
+            const DiagnosticStreams streams =
+                source ? SupportDiagnostics::probeStreams(*source) : DiagnosticStreams();
+            std::optional<DiagnosticMedia> media;
+            if (info) media = DiagnosticMedia(*info, streams.codecs, streams.channels);
+            const std::string report =
+                SupportDiagnostics::text(version, build, SupportDiagnostics::systemVersion(),
+                                         SupportDiagnostics::processorName(), language, lastError, media);
+            post([target, report](Workspace& workspace) {
+                try {
+                    writeFileAtomically(target, report);
+                } catch (...) {
+                    // One advice whatever the reason: the user picks another place.
+                    workspace.setNotice(L("无法保存诊断信息，请选择其他保存位置。"));
+                }
+            });
         });
-    });
 }
 
 }  // namespace talvian

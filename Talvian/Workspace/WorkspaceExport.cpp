@@ -116,7 +116,8 @@ void Workspace::startExport(const CutProject& project, const fs::path& folder, A
             saveError = describeError(std::current_exception());
         }
         post([output, channels, saveError, token](Workspace& workspace) {
-            if (workspace.didExport(output, channels, token) && saveError) workspace.projectSaveFailed(*saveError);
+            if (workspace.didExport(output, channels, token) && saveError)
+                workspace.projectSaveFailed(*saveError);
         });
     });
 }

@@ -99,10 +99,11 @@ void Workspace::readExportAudioInfo() {
                 if (info) return workspace.set(workspace.export_, &ExportState::audioInfo, info);
                 workspace.lastDiagnosticError_ = SupportDiagnostics::privateError(describeError(error));
                 const bool timedOut = errorIs<ProcessTimeout>(error);
-                workspace.set(workspace.export_, &ExportState::audioInfoIssue,
-                              std::optional<std::string>(
-                                  timedOut ? L("读取音频规格超时。可重新选择同一素材后重试，当前剪辑保留。")
-                                           : L("无法读取音频规格。可重新选择同一素材后重试，当前剪辑保留。")));
+                workspace.set(
+                    workspace.export_, &ExportState::audioInfoIssue,
+                    std::optional<std::string>(
+                        timedOut ? L("读取音频规格超时。可重新选择同一素材后重试，当前剪辑保留。")
+                                 : L("无法读取音频规格。可重新选择同一素材后重试，当前剪辑保留。")));
             });
         });
     });
@@ -113,11 +114,13 @@ void Workspace::readExportAudioInfo() {
 void Workspace::chooseOutput() {
     const Operation operation(*this);
     if (!window_) return;
-    const auto chosen = showPanel(
-        [this] { return window_->chooseFolder({L("选择输出文件夹"), std::string(), outputFolder()}); });
+    const auto chosen = showPanel([this] {
+        return window_->chooseFolder({L("选择输出文件夹"), std::string(), outputFolder()});
+    });
     if (!chosen) return;
     set(export_, &ExportState::outputFolder, *chosen);
-    QSettings("Talvian", "Talvian").setValue("talvian.outputFolder", QString::fromStdString(chosen->string()));
+    QSettings("Talvian", "Talvian")
+        .setValue("talvian.outputFolder", QString::fromStdString(chosen->string()));
 }
 
 void Workspace::openOutput() {

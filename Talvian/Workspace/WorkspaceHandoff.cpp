@@ -30,10 +30,11 @@ void Workspace::exportChannelStems() {
         return;
     const fs::path exported = *cutOutput();
     const auto parent = showPanel([this] {
-        return window_->chooseFolder({L("选择声道文件保存位置"),
-                                      L("将新建文件夹，每个声道生成一份同步 "
-                                        "WAV。与视频一起使用时，请对齐起点并静音视频自带音频，再逐声道检查。"),
-                                      outputFolder()});
+        return window_->chooseFolder(
+            {L("选择声道文件保存位置"),
+             L("将新建文件夹，每个声道生成一份同步 "
+               "WAV。与视频一起使用时，请对齐起点并静音视频自带音频，再逐声道检查。"),
+             outputFolder()});
     });
     // The panel was modal: another job or result may have arrived meanwhile.
     if (!parent || cutBusy() || cutOutput() != exported || outputIsHandoff()) return;
@@ -100,8 +101,10 @@ void Workspace::exportHandoff() {
             EditorHandoffResult result = EditorHandoff::exportPackage(project, package, token, progress);
             post([result = std::move(result), token](Workspace& workspace) {
                 if (!workspace.job_.owns(token)) return;
-                if (token->isCancelled()) return workspace.job_.finishCancelled(L("已取消工程导出，原片未改动。"));
-                workspace.set(workspace.export_, &ExportState::handoffXMLURL, std::optional<fs::path>(result.xmlURL));
+                if (token->isCancelled())
+                    return workspace.job_.finishCancelled(L("已取消工程导出，原片未改动。"));
+                workspace.set(workspace.export_, &ExportState::handoffXMLURL,
+                              std::optional<fs::path>(result.xmlURL));
                 workspace.setCutOutput(result.folder);
                 workspace.set(workspace.export_, &ExportState::outputIsHandoff, true);
                 workspace.job_.finish(JobOutcome::succeeded,
@@ -111,7 +114,8 @@ void Workspace::exportHandoff() {
         } catch (...) {
             post([error = std::current_exception(), token](Workspace& workspace) {
                 // A failure of a job that was replaced meanwhile must not end the new one.
-                if (workspace.job_.owns(token)) workspace.job_.finish(error, L("已取消工程导出，原片未改动。"));
+                if (workspace.job_.owns(token))
+                    workspace.job_.finish(error, L("已取消工程导出，原片未改动。"));
             });
         }
     });

@@ -109,7 +109,8 @@ bool Workspace::canAddManualCut() const {
 
 bool Workspace::addManualCut(const std::string& startText, const std::string& endText) {
     const Operation operation(*this);
-    if (cutBusy() || needsAnalysis() || boundaryDrag() || (auditionIsDraft() && !auditionIsManual()) || !project())
+    if (cutBusy() || needsAnalysis() || boundaryDrag() || (auditionIsDraft() && !auditionIsManual()) ||
+        !project())
         return false;
     if (auto issue = manualRangeIssue(startText, endText, *project())) {
         setNotice(*issue == L("此区间已添加") ? *issue : *issue + L("，再添加删除区间。"));

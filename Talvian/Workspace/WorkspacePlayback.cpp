@@ -25,11 +25,11 @@ void Workspace::setUpPlayback() {
     previewTimeout_.setSingleShot(true);
     // The timer runs only while the current preview loads: installPlayer restarts it.
     connect(&previewTimeout_, &QTimer::timeout, this, asOperation([this] {
-                if (previewReady()) return;
-                set(playback_, &PlaybackState::previewLoading, false);
-                set(playback_, &PlaybackState::previewIssue,
-                    std::optional<std::string>(L("预览加载较慢。可继续等待，或重新选择原素材；就绪后会自动恢复。")));
-            }));
+        if (previewReady()) return;
+        set(playback_, &PlaybackState::previewLoading, false);
+        set(playback_, &PlaybackState::previewIssue,
+            std::optional<std::string>(L("预览加载较慢。可继续等待，或重新选择原素材；就绪后会自动恢复。")));
+    }));
     observeSound(*preview_);
     followSound(player());
 }
@@ -164,7 +164,8 @@ void Workspace::togglePlayback() {
         return;
     }
     const auto duration = active.duration();
-    if (duration && std::isfinite(*duration) && active.currentTime() >= *duration - kEndTolerance) active.seek(0);
+    if (duration && std::isfinite(*duration) && active.currentTime() >= *duration - kEndTolerance)
+        active.seek(0);
     active.play();
     setIsPlaying(true);
     setAuditionPhase(AuditionState::Phase::playing);

@@ -77,7 +77,8 @@ void Workspace::beginProjectLoad(const fs::path& selection) {
     });
 }
 
-bool Workspace::didLoadProject(CutProject project, const CancellationToken& token, const fs::path& selection) {
+bool Workspace::didLoadProject(CutProject project, const CancellationToken& token,
+                               const fs::path& selection) {
     if (!job_.owns(token)) return false;
     if (token->isCancelled()) {
         job_.finishCancelled(L("已取消项目校验，原片未改动。"));
@@ -94,7 +95,8 @@ bool Workspace::didLoadProject(CutProject project, const CancellationToken& toke
     // The job itself replaces the source: no busy check.
     if (!switchSource(source, false)) {
         // The edit on screen could not be backed up; the notice says why.
-        job_.finish(JobOutcome::failed, notice().value_or(L("项目尚未打开：找不到原素材。")), FailureNotice::none);
+        job_.finish(JobOutcome::failed, notice().value_or(L("项目尚未打开：找不到原素材。")),
+                    FailureNotice::none);
         return false;
     }
     projectSelectionAccess_ = selection;
@@ -112,9 +114,10 @@ bool Workspace::didLoadProject(CutProject project, const CancellationToken& toke
 void Workspace::showProjectRecovery(ProjectRecovery recovery) {
     const bool changed = recovery.sourceChanged;
     set(document_, &DocumentState::projectRecovery, std::optional<ProjectRecovery>(std::move(recovery)));
-    job_.finish(JobOutcome::failed,
-                changed ? L("项目尚未打开：原素材信息已变化，请重新定位并核对。") : L("项目尚未打开：找不到原素材。"),
-                FailureNotice::none);
+    job_.finish(
+        JobOutcome::failed,
+        changed ? L("项目尚未打开：原素材信息已变化，请重新定位并核对。") : L("项目尚未打开：找不到原素材。"),
+        FailureNotice::none);
 }
 
 void Workspace::projectLoadFailed(std::exception_ptr error, const CancellationToken& token,
@@ -171,9 +174,10 @@ void Workspace::beginProjectSave(const CutProject& project, const fs::path& url)
     const CancellationToken token = beginSourceCheck(step);
     runInBackground([project, url, token, step](const MainThreadPost& post) {
         try {
-            CutProject prepared = SourceRelocation::prepareForSave(project, *token, [post, token, step](double f) {
-                post([f, token, step](Workspace& workspace) { workspace.job_.report(token, f, step); });
-            });
+            CutProject prepared =
+                SourceRelocation::prepareForSave(project, *token, [post, token, step](double f) {
+                    post([f, token, step](Workspace& workspace) { workspace.job_.report(token, f, step); });
+                });
             token->check();
             post([prepared = std::move(prepared), url, token](Workspace& workspace) {
                 workspace.commitProjectSave(prepared, url, token);
@@ -186,7 +190,8 @@ void Workspace::beginProjectSave(const CutProject& project, const fs::path& url)
     });
 }
 
-void Workspace::commitProjectSave(const CutProject& project, const fs::path& url, const CancellationToken& token) {
+void Workspace::commitProjectSave(const CutProject& project, const fs::path& url,
+                                  const CancellationToken& token) {
     if (!job_.owns(token)) return;
     if (token->isCancelled()) return job_.finishCancelled(L("已取消原片核对，当前剪辑与项目文件未改动。"));
     CutProject saved;
@@ -242,7 +247,8 @@ void Workspace::beginSourceRelocation(const fs::path& url, const std::optional<P
                 relocated = SourceRelocation::relocateSavedProject(projectFile, url, *token, progress);
             }
             token->check();
-            post([relocated = std::move(relocated), url, recovery, position, token](Workspace& workspace) mutable {
+            post([relocated = std::move(relocated), url, recovery, position,
+                  token](Workspace& workspace) mutable {
                 workspace.didRelocateSource(std::move(relocated), url, recovery, position, token);
             });
         } catch (...) {
@@ -285,7 +291,8 @@ void Workspace::reselectPreviewSource() {
     const Operation operation(*this);
     if (cutBusy() || !source() || !window_) return;
     const auto chosen = showPanel([this] {
-        return window_->chooseSourceFile({L("重新选择当前素材，保留剪辑"), std::string(), folderOf(source())});
+        return window_->chooseSourceFile(
+            {L("重新选择当前素材，保留剪辑"), std::string(), folderOf(source())});
     });
     if (!chosen || cutBusy() || !source()) return;
     if (resolvedPath(*chosen) != resolvedPath(*source())) {
@@ -305,7 +312,9 @@ void Workspace::reselectPreviewSource() {
             token->check();
             if (project) project->validateSource();
             token->check();
-            post([url, position, token](Workspace& workspace) { workspace.didReselectPreview(url, position, token); });
+            post([url, position, token](Workspace& workspace) {
+                workspace.didReselectPreview(url, position, token);
+            });
         } catch (...) {
             post([error = std::current_exception(), token](Workspace& workspace) {
                 workspace.analysisFailed(error, token);

@@ -17,11 +17,11 @@
 #include "Export/AuditionPlan.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
-#include "Process/MediaProbe.h"
 #include "Model/ProjectSelection.h"
 #include "Model/SessionBackup.h"
 #include "Model/WaveformBoundaryDrag.h"
 #include "Model/WaveformWindow.h"
+#include "Process/MediaProbe.h"
 
 namespace talvian {
 
@@ -118,9 +118,9 @@ struct PlaybackState {
     bool previewLoading = false;
     std::optional<std::string> previewIssue;  // why the preview cannot be shown
     bool isPlaying = false;
-    bool previewCuts = false;       // skip removed ranges while the preview plays
-    bool soundMuted = false;        // the active player is muted or at volume 0
-    float speed = 1.0f;             // the active player's default rate
+    bool previewCuts = false;  // skip removed ranges while the preview plays
+    bool soundMuted = false;   // the active player is muted or at volume 0
+    float speed = 1.0f;        // the active player's default rate
     std::optional<std::string> sourceReadIssue;
     std::optional<AuditionState> audition;
     AuditionMode auditionMode = AuditionMode::original;  // of the last audition started

@@ -147,11 +147,13 @@ void Workspace::reloadWaveformDetail() {
             post([slice = std::move(slice), error, ticket](Workspace& workspace) mutable {
                 if (!workspace.waveformLoader_.isCurrent(ticket)) return;
                 workspace.set(workspace.waveform_, &WaveformState::loading, false);
-                if (slice) return workspace.set(workspace.waveform_, &WaveformState::detail, std::move(slice));
+                if (slice)
+                    return workspace.set(workspace.waveform_, &WaveformState::detail, std::move(slice));
                 const bool timedOut = errorIs<ProcessTimeout>(error);
                 // The waveform's own short texts, by the kind of failure.
-                workspace.set(workspace.waveform_, &WaveformState::issue,
-                              std::optional<std::string>(timedOut ? L("局部波形加载超时。") : L("局部波形未能加载。")));
+                workspace.set(
+                    workspace.waveform_, &WaveformState::issue,
+                    std::optional<std::string>(timedOut ? L("局部波形加载超时。") : L("局部波形未能加载。")));
             });
         });
     });

@@ -6,7 +6,9 @@
 
 namespace talvian {
 
-const char* rawValue(DetectionMode mode) { return mode == DetectionMode::adaptive ? "adaptive" : "fixed"; }
+const char* rawValue(DetectionMode mode) {
+    return mode == DetectionMode::adaptive ? "adaptive" : "fixed";
+}
 
 std::optional<DetectionMode> detectionModeFromRaw(std::string_view raw) {
     if (raw == "fixed") return DetectionMode::fixed;
@@ -14,7 +16,9 @@ std::optional<DetectionMode> detectionModeFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
-void CutOptions::restoreDefaults() { *this = CutOptions(); }
+void CutOptions::restoreDefaults() {
+    *this = CutOptions();
+}
 
 void CutOptions::validate() const {
     auto within = [](double value, double low, double high) {
@@ -27,32 +31,43 @@ void CutOptions::validate() const {
 
 const char* rawValue(DetectionPreset preset) {
     switch (preset) {
-        case DetectionPreset::gentle: return "gentle";
-        case DetectionPreset::natural: return "natural";
-        case DetectionPreset::tight: return "tight";
+        case DetectionPreset::gentle:
+            return "gentle";
+        case DetectionPreset::natural:
+            return "natural";
+        case DetectionPreset::tight:
+            return "tight";
     }
     return "natural";
 }
 
 std::string title(DetectionPreset preset) {
     switch (preset) {
-        case DetectionPreset::gentle: return L("轻柔");
-        case DetectionPreset::natural: return L("自然");
-        case DetectionPreset::tight: return L("紧凑");
+        case DetectionPreset::gentle:
+            return L("轻柔");
+        case DetectionPreset::natural:
+            return L("自然");
+        case DetectionPreset::tight:
+            return L("紧凑");
     }
     return L("自然");
 }
 
 double minimumSilence(DetectionPreset preset) {
     switch (preset) {
-        case DetectionPreset::gentle: return 1.2;
-        case DetectionPreset::natural: return 0.8;
-        case DetectionPreset::tight: return 0.5;
+        case DetectionPreset::gentle:
+            return 1.2;
+        case DetectionPreset::natural:
+            return 0.8;
+        case DetectionPreset::tight:
+            return 0.5;
     }
     return 0.8;
 }
 
-double padding(DetectionPreset preset) { return preset == DetectionPreset::tight ? 0.16 : 0.3; }
+double padding(DetectionPreset preset) {
+    return preset == DetectionPreset::tight ? 0.16 : 0.3;
+}
 
 void apply(DetectionPreset preset, CutOptions& options) {
     options.minimumSilence = minimumSilence(preset);
@@ -65,7 +80,9 @@ bool matches(DetectionPreset preset, const CutOptions& options) {
            !options.paddingRight;
 }
 
-const char* rawValue(AudioOutputFormat format) { return format == AudioOutputFormat::wav ? "wav" : "m4a"; }
+const char* rawValue(AudioOutputFormat format) {
+    return format == AudioOutputFormat::wav ? "wav" : "m4a";
+}
 
 std::optional<AudioOutputFormat> audioOutputFormatFromRaw(std::string_view raw) {
     if (raw == "m4a") return AudioOutputFormat::m4a;

@@ -117,18 +117,20 @@ bool errorIs(const std::exception_ptr& error) {
 // Cooperative cancellation shared between the starter of an operation and the task
 // running it; identity is the pointer. Nothing moves it back to running.
 class Cancellation {
-public:
+  public:
     void cancel();
     bool isCancelled() const;
     // Throws OperationCancelled when cancelled.
     void check() const;
 
-private:
+  private:
     mutable std::mutex lock_;
     bool value_ = false;
 };
 using CancellationToken = std::shared_ptr<Cancellation>;
-inline CancellationToken makeCancellation() { return std::make_shared<Cancellation>(); }
+inline CancellationToken makeCancellation() {
+    return std::make_shared<Cancellation>();
+}
 
 // Progress of a long operation: a fraction 0…1 and a step text ("解码原始音频"). Called on
 // the thread that runs the operation.

@@ -22,8 +22,8 @@ SourceMetadata SourceMetadata::read(const std::filesystem::path& path) {
     }
     SourceMetadata metadata;
     metadata.bytes = static_cast<std::int64_t>(info.st_size);
-    metadata.modifiedAt =
-        static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1'000'000'000.0;
+    metadata.modifiedAt = static_cast<double>(info.st_mtim.tv_sec) +
+                          static_cast<double>(info.st_mtim.tv_nsec) / 1'000'000'000.0;
     metadata.isRegularFile = (info.st_mode & S_IFMT) == S_IFREG;
     metadata.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
     metadata.modifiedNanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);

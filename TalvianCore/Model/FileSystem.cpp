@@ -32,23 +32,37 @@ int writeAll(int fd, std::string_view bytes) {
 
 std::string systemErrorText(int code) {
     switch (code) {
-        case ENOENT: return L("文件或文件夹不存在");
-        case ENOTDIR: return L("路径中有一项不是文件夹");
-        case EISDIR: return L("这是一个文件夹");
+        case ENOENT:
+            return L("文件或文件夹不存在");
+        case ENOTDIR:
+            return L("路径中有一项不是文件夹");
+        case EISDIR:
+            return L("这是一个文件夹");
         case EACCES:
-        case EPERM: return L("没有访问权限");
+        case EPERM:
+            return L("没有访问权限");
         case ENOSPC:
-        case EDQUOT: return L("磁盘空间不足");
-        case EROFS: return L("磁盘是只读的");
-        case EEXIST: return L("同名文件已存在");
-        case ENAMETOOLONG: return L("文件名太长");
+        case EDQUOT:
+            return L("磁盘空间不足");
+        case EROFS:
+            return L("磁盘是只读的");
+        case EEXIST:
+            return L("同名文件已存在");
+        case ENAMETOOLONG:
+            return L("文件名太长");
         case EMFILE:
-        case ENFILE: return L("打开的文件过多");
-        case EXDEV: return L("不能跨磁盘移动");
-        case ELOOP: return L("符号链接层级过多");
-        case EFBIG: return L("文件过大");
-        case EINTR: return L("操作被中断");
-        default: return L("读写出错");
+        case ENFILE:
+            return L("打开的文件过多");
+        case EXDEV:
+            return L("不能跨磁盘移动");
+        case ELOOP:
+            return L("符号链接层级过多");
+        case EFBIG:
+            return L("文件过大");
+        case EINTR:
+            return L("操作被中断");
+        default:
+            return L("读写出错");
     }
 }
 

@@ -90,7 +90,9 @@ const std::filesystem::path& resourcesFolder() {
     return folder;
 }
 
-std::string L(std::string_view key) { return lookUp(key); }
+std::string L(std::string_view key) {
+    return lookUp(key);
+}
 
 std::string L(std::string_view key, const std::vector<LArgument>& arguments) {
     std::string format = lookUp(key);
@@ -118,7 +120,8 @@ std::string L(std::string_view key, const std::vector<LArgument>& arguments) {
             position = 0;
         }
         std::string spec;
-        while (j < format.size() && std::string_view("-+ #0123456789.lqzh").find(format[j]) != std::string_view::npos)
+        while (j < format.size() &&
+               std::string_view("-+ #0123456789.lqzh").find(format[j]) != std::string_view::npos)
             spec.push_back(format[j++]);
         if (j >= format.size()) {
             out.append(format, i, std::string::npos);

@@ -29,8 +29,7 @@ std::string L(std::string_view key);
 std::string L(std::string_view key, const std::vector<LArgument>& arguments);
 
 template <class... Args>
-    requires(sizeof...(Args) > 0)
-std::string L(std::string_view key, const Args&... args) {
+requires(sizeof...(Args) > 0) std::string L(std::string_view key, const Args&... args) {
     auto convert = [](const auto& value) -> LArgument {
         using T = std::decay_t<decltype(value)>;
         if constexpr (std::is_floating_point_v<T>)

@@ -19,8 +19,8 @@ TEST(AuditionMode, RawValues) {
 TEST(AuditionTimeline, TicksRoundToTheSeekGrid) {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
-    const std::pair<double, std::int64_t> cases[] = {{1.5, 90000}, {1e-5, 1}, {1e-6, 0},     {0, 0},
-                                                     {-2, 0},      {kNaN, 0}, {kInfinity, INT64_MAX}};
+    const std::pair<double, std::int64_t> cases[] = {
+        {1.5, 90000}, {1e-5, 1}, {1e-6, 0}, {0, 0}, {-2, 0}, {kNaN, 0}, {kInfinity, INT64_MAX}};
     for (const auto& [seconds, ticks] : cases) EXPECT_EQ(auditionTicks(seconds), ticks) << seconds;
     EXPECT_DOUBLE_EQ(auditionSeconds(90000), 1.5);
 }

@@ -73,7 +73,8 @@ TEST(DetectionPreset, DefaultsMatchNaturalAndApplyKeepsModeAndThreshold) {
 }
 
 TEST(ProjectSourceErrors, DescribeThemselvesWithThePath) {
-    EXPECT_EQ(MissingProjectSource("/a/b.mp4").message(), "找不到项目的原素材。请将原素材放回此路径后重试：\n/a/b.mp4");
+    EXPECT_EQ(MissingProjectSource("/a/b.mp4").message(),
+              "找不到项目的原素材。请将原素材放回此路径后重试：\n/a/b.mp4");
     EXPECT_EQ(MissingProjectSource("/p/media/x.mp4", true, true).message(),
               "交接包内的原片缺失。请将 review.quenlo.json 与完整的 media "
               "文件夹一起移动后再打开，或明确重新定位同一原片。\n/p/media/x.mp4");

@@ -198,7 +198,8 @@ TEST(SourceMetadata, FollowsLinksAndReportsErrno) {
 TEST(Localization, LooksUpAndFormats) {
     EXPECT_EQ(L("没有这个键 100%"), "没有这个键 100%");
     EXPECT_EQ(L("任务已取消，原文件未改动。"), "任务已取消，原文件未改动。");
-    EXPECT_EQ(L("文件 %@ 有 %d 段，%.1f 秒，100%%", std::string("a.mp4"), 3, 2.25), "文件 a.mp4 有 3 段，2.2 秒，100%");
+    EXPECT_EQ(L("文件 %@ 有 %d 段，%.1f 秒，100%%", std::string("a.mp4"), 3, 2.25),
+              "文件 a.mp4 有 3 段，2.2 秒，100%");
     EXPECT_EQ(L("%2$@ 与 %1$@", std::string("甲"), std::string("乙")), "乙 与 甲");
     EXPECT_EQ(L("%lld 字节", 5000000000LL), "5000000000 字节");
 }

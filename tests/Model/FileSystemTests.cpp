@@ -36,7 +36,8 @@ TEST(FileSystem, AtomicWriteReplacesAndLeavesNoTemporaryFile) {
 
     // A folder in the way of the target: the rename fails and the old target stays.
     std::filesystem::create_directory(dir / "b.json");
-    EXPECT_EQ(messageOf([&] { writeFileAtomically(dir / "b.json", "x"); }), "无法写入“b.json”：这是一个文件夹。");
+    EXPECT_EQ(messageOf([&] { writeFileAtomically(dir / "b.json", "x"); }),
+              "无法写入“b.json”：这是一个文件夹。");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
     EXPECT_EQ(messageOf([&] { writeFileAtomically(dir / "missing" / "c.json", "x"); }),
               "无法写入“c.json”：文件或文件夹不存在。");
@@ -51,7 +52,8 @@ TEST(FileSystem, NewFileNeverReplacesAnything) {
     EXPECT_EQ(readFile(dir / "manifest.json"), "{}\n");
     // A dangling link is an entry too: nothing is created at its target.
     std::filesystem::create_symlink(dir / "target.txt", dir / "link.txt");
-    EXPECT_EQ(messageOf([&] { writeNewFile(dir / "link.txt", "x"); }), "无法写入“link.txt”：同名文件已存在。");
+    EXPECT_EQ(messageOf([&] { writeNewFile(dir / "link.txt", "x"); }),
+              "无法写入“link.txt”：同名文件已存在。");
     EXPECT_FALSE(std::filesystem::exists(dir / "target.txt"));
 }
 
@@ -59,7 +61,8 @@ TEST(FileSystem, MoveNeverReplaces) {
     TempDir dir;
     writeFile(dir / "work", "w");
     writeFile(dir / "out.mp4", "existing");
-    EXPECT_EQ(messageOf([&] { moveNoReplace(dir / "work", dir / "out.mp4"); }), "无法保存“out.mp4”：同名文件已存在。");
+    EXPECT_EQ(messageOf([&] { moveNoReplace(dir / "work", dir / "out.mp4"); }),
+              "无法保存“out.mp4”：同名文件已存在。");
     EXPECT_EQ(readFile(dir / "out.mp4"), "existing");
     // The variant that lets the caller pick another name says so instead of throwing.
     EXPECT_FALSE(moveIfFree(dir / "work", dir / "out.mp4"));
@@ -78,7 +81,8 @@ TEST(FileSystem, ReadLimitedRefusesLargerFiles) {
     // A file that holds more than its size said when it was opened (one that grows while it is
     // read) is refused as well; /proc reports its files as empty.
     EXPECT_EQ(messageOf([&] { readFileLimited("/proc/self/status", 9, "太大"); }), "太大");
-    EXPECT_EQ(messageOf([&] { readFileLimited(dir / "none", 9, "太大"); }), "无法读取“none”：文件或文件夹不存在。");
+    EXPECT_EQ(messageOf([&] { readFileLimited(dir / "none", 9, "太大"); }),
+              "无法读取“none”：文件或文件夹不存在。");
     EXPECT_EQ(messageOf([&] { readFileLimited(dir.path(), 9, "太大"); }),
               "无法读取“" + dir.path().filename().string() + "”：这是一个文件夹。");
 }

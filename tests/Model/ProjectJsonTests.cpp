@@ -348,10 +348,12 @@ TEST(ProjectJson, TheDirectCompactWriterMatchesTheTreeWriterByteForByte) {
 
     CutProject broken = minimalProject();
     broken.source = "/bad\xff.wav";
-    expectMediaError([&] { ProjectJson::encodeCompactDocument(broken); }, "数据中有不是 UTF-8 编码的文本。", "utf-8");
+    expectMediaError([&] { ProjectJson::encodeCompactDocument(broken); }, "数据中有不是 UTF-8 编码的文本。",
+                     "utf-8");
     broken = minimalProject();
     broken.modifiedAt = kNaN;
-    expectMediaError([&] { ProjectJson::encodeCompactDocument(broken); }, "数据中有无效的数值（非数字或无穷大）。", "nan");
+    expectMediaError([&] { ProjectJson::encodeCompactDocument(broken); },
+                     "数据中有无效的数值（非数字或无穷大）。", "nan");
 }
 
 }  // namespace

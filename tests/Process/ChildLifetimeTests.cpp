@@ -55,9 +55,12 @@ fs::path slowedCopyOf(const fs::path& tool, const fs::path& folder) {
     test::writeFile(folder / "Resources" / "bin" / "ffmpeg",
                     "#!/bin/sh\n"
                     "if [ -n \"$SLOWED_STEP\" ]; then\n"
-                    "  case \"$*\" in *\"$SLOWED_STEP\"*) exec " + real + " -re \"$@\";; esac\n"
-                    "fi\n"
-                    "exec " + real + " \"$@\"\n");
+                    "  case \"$*\" in *\"$SLOWED_STEP\"*) exec " +
+                        real +
+                        " -re \"$@\";; esac\n"
+                        "fi\n"
+                        "exec " +
+                        real + " \"$@\"\n");
     ::chmod((folder / "Resources" / "bin" / "ffmpeg").c_str(), 0755);
     fs::create_symlink(Dependencies::require("ffprobe"), folder / "Resources" / "bin" / "ffprobe");
     return folder / tool.filename();

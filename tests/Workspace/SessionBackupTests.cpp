@@ -89,7 +89,8 @@ TEST(SessionBackupCrash, EditsUntilKilled) {
     const fs::path source = fs::path(folder) / "talk.wav";
     ScriptedAnalysis analysis;
     FakePlayerFactory players;
-    Workspace workspace(players, fs::path(folder) / "Recovery/last-session.quenlo.json", {}, analysis.analyzer());
+    Workspace workspace(players, fs::path(folder) / "Recovery/last-session.quenlo.json", {},
+                        analysis.analyzer());
     workspace.loadSource(source, true);
     waitUntil([&] { return !workspace.cutBusy(); });
     workspace.toggleCut(workspace.project()->cuts[1].id);

@@ -264,7 +264,8 @@ TEST_F(BoundaryTest, ANudgeOfARegionTheEditRulesRejectReportsNothing) {
         }
     // Such a project cannot be backed up, so it is opened without a session backup.
     analysis.cuts = [cuts](const CutOptions&) { return cuts; };
-    workspace = std::make_unique<Workspace>(players, std::nullopt, std::vector<std::string>{}, analysis.analyzer());
+    workspace =
+        std::make_unique<Workspace>(players, std::nullopt, std::vector<std::string>{}, analysis.analyzer());
     workspace->setWindow(&window);
     workspace->setWaveformDetailDelay(std::chrono::hours(1));
     open(sourceA);

@@ -78,7 +78,8 @@ TEST_F(WorkspaceTest, AFailedPreviewOnlyFillsItsIssueWithTheErrorsOwnSentence) {
     const std::string missing = sourceB.string();
     const std::pair<std::exception_ptr, std::string> cases[] = {
         {std::make_exception_ptr(MediaError("无法读取音频。")), "无法读取音频。"},
-        {std::make_exception_ptr(ProcessTimeout()), "读取媒体信息超时。请重新选择原素材后再试；已有剪辑已保留。"},
+        {std::make_exception_ptr(ProcessTimeout()),
+         "读取媒体信息超时。请重新选择原素材后再试；已有剪辑已保留。"},
         {std::make_exception_ptr(MissingProjectSource(missing)),
          "找不到项目的原素材。请将原素材放回此路径后重试：\n" + missing},
         {std::make_exception_ptr(ChangedProjectSource(missing)),

@@ -157,7 +157,8 @@ TEST_F(WorkspaceTest, TheAudioReadIsAwaitedThroughItsSliceAndACancelKeepsWhatWas
     std::vector<std::optional<AudioStreamInfo>> delivered;  // at each change that ends a read
     bool wasLoading = false;
     QObject::connect(workspace.get(), &Workspace::exportChanged, [&] {
-        if (wasLoading && !workspace->exportAudioInfoLoading()) delivered.push_back(workspace->exportAudioInfo());
+        if (wasLoading && !workspace->exportAudioInfoLoading())
+            delivered.push_back(workspace->exportAudioInfo());
         wasLoading = workspace->exportAudioInfoLoading();
     });
 

@@ -257,7 +257,8 @@ class WorkspaceTest : public ::testing::Test {
     }
 
     std::unique_ptr<Workspace> makeWorkspace() {
-        auto made = std::make_unique<Workspace>(players, backupURL, std::vector<std::string>{}, analysis.analyzer());
+        auto made =
+            std::make_unique<Workspace>(players, backupURL, std::vector<std::string>{}, analysis.analyzer());
         made->setWindow(&window);
         made->setDesktopServices(&desktop);
         made->setDetectionPreviewDelay(std::chrono::milliseconds(30));

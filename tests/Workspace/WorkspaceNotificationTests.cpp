@@ -144,7 +144,8 @@ class NotificationTest : public WorkspaceTest {
         auto counts = recorder->take();
         std::string line;
         for (const auto& [slice, count] : counts.slices) line += " " + slice + " " + std::to_string(count);
-        std::printf("[ notifications ] %-22s changed() %3d |%s\n", name.c_str(), counts.operations, line.c_str());
+        std::printf("[ notifications ] %-22s changed() %3d |%s\n", name.c_str(), counts.operations,
+                    line.c_str());
         return counts;
     }
     bool idle() const { return !workspace->cutBusy(); }
@@ -161,11 +162,13 @@ TEST_F(NotificationTest, EachOperationPublishesOnceAndOnlyWhatChanged) {
     recorder = std::make_unique<NotificationRecorder>(*workspace, [this] { checkDocument(); });
 
     // Import with its analysis: the start, the progress report, the result.
-    const auto sample = run("sample", [&] { workspace->sample(); }, [&] { return idle(); });
+    const auto sample = run(
+        "sample", [&] { workspace->sample(); }, [&] { return idle(); });
     ASSERT_TRUE(workspace->project());
     EXPECT_LE(sample.operations, 3);
     window.chosen = talk;
-    const auto imported = run("import+analysis", [&] { workspace->importFiles(); }, [&] { return idle(); });
+    const auto imported = run(
+        "import+analysis", [&] { workspace->importFiles(); }, [&] { return idle(); });
     ASSERT_TRUE(workspace->project());
     EXPECT_EQ(workspace->source(), talk);
     EXPECT_LE(imported.operations, 3);
@@ -206,24 +209,29 @@ TEST_F(NotificationTest, EachOperationPublishesOnceAndOnlyWhatChanged) {
 
     CutOptions options = workspace->cutOptions();
     options.thresholdDB = -40;
-    const auto previewed = run("detection preview", [&] { workspace->previewDetection(options); },
-                               [&] { return workspace->detectionPreview().has_value(); });
+    const auto previewed = run(
+        "detection preview", [&] { workspace->previewDetection(options); },
+        [&] { return workspace->detectionPreview().has_value(); });
     EXPECT_EQ(previewed.operations, 2) << "the request, then the result";
     EXPECT_EQ(previewed.slices, (Slices{{"detection", 2}}));
-    const auto applied = run("apply preview", [&] { EXPECT_TRUE(workspace->applyDetectionPreview(options)); });
+    const auto applied =
+        run("apply preview", [&] { EXPECT_TRUE(workspace->applyDetectionPreview(options)); });
     EXPECT_EQ(applied.operations, 1);
 
     const fs::path saved = folder / "saved.quenlo.json";
     window.chosenSaveLocation = saved;
-    const auto save = run("save project", [&] { workspace->saveProject(); }, [&] { return idle(); });
+    const auto save = run(
+        "save project", [&] { workspace->saveProject(); }, [&] { return idle(); });
     EXPECT_EQ(readProjectFile(saved).cuts, workspace->project()->cuts);
     window.chosenProject = saved;
-    const auto opened = run("open project", [&] { workspace->openProject(); }, [&] { return idle(); });
+    const auto opened = run(
+        "open project", [&] { workspace->openProject(); }, [&] { return idle(); });
     EXPECT_EQ(workspace->cutStatus(), "已恢复项目，可继续调整和导出。");
     EXPECT_EQ(opened.operations, 2) << "the check's start, then the project with its source";
 
-    const auto exported = run("export", [&] { workspace->exportCut(); },
-                              [&] { return idle() && workspace->cutOutput().has_value(); });
+    const auto exported = run(
+        "export", [&] { workspace->exportCut(); },
+        [&] { return idle() && workspace->cutOutput().has_value(); });
     EXPECT_TRUE(fs::exists(*workspace->cutOutput()));
     EXPECT_EQ(workspace->cutStatus(), "已导出剪后文件及可恢复的剪辑项目。");
 
@@ -249,7 +257,8 @@ TEST_F(NotificationTest, ATogglePublishesTheEditAndWritesTheBackupOnce) {
     for (ssize_t length; (length = read(watcher, buffer, sizeof buffer)) > 0;) {
         for (char* at = buffer; at < buffer + length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(at);
-            if ((event->mask & IN_MOVED_TO) && event->len && backupURL.filename() == event->name) ++backupWrites;
+            if ((event->mask & IN_MOVED_TO) && event->len && backupURL.filename() == event->name)
+                ++backupWrites;
             at += sizeof(inotify_event) + event->len;
         }
     }

@@ -350,9 +350,19 @@ TEST_F(WorkspaceProjectTest, WithTheBackupHeldElsewhereOnlyAnEditEqualToItsSaved
         std::function<void()> switchMaterial;
         fs::path arrives;
     } switches[] = {
-        {"import", [&] { window.chosen = sourceB; workspace->importFiles(); }, sourceB},
+        {"import",
+         [&] {
+             window.chosen = sourceB;
+             workspace->importFiles();
+         },
+         sourceB},
         {"sample", [&] { workspace->sample(); }, sampleFile},
-        {"open", [&] { window.chosenProject = projectOfB; workspace->openProject(); }, sourceB},
+        {"open",
+         [&] {
+             window.chosenProject = projectOfB;
+             workspace->openProject();
+         },
+         sourceB},
         {"resume", [&] { workspace->resumeSessionBackup(); }, sourceB},
     };
     for (const auto& [name, switchMaterial, arrives] : switches) {
