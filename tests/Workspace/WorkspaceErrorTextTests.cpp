@@ -182,6 +182,14 @@ class WorkspaceErrorTextTest : public PlaybackTest {
         workspace->setNotice(std::nullopt);
         condition.apply();
     }
+
+    // The sentence a failure under `condition` shows; `otherwise` stands for a source that is
+    // no media (each path may word that one its own way).
+    std::string expectedText(const Condition& condition, const std::string& otherwise = kIncomplete) const {
+        return condition.source == missing   ? missingText(missing)
+               : condition.source == changed ? kChangedSinceAnalysis
+                                             : otherwise;
+    }
 };
 
 }  // namespace
@@ -192,9 +200,7 @@ TEST_F(WorkspaceErrorTextTest, TheExportShowsOneSentenceForEveryWayTheSourceFail
         workspace->exportCut();
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->notice(); }))
             << condition.name;
-        const std::string expected = condition.source == missing   ? missingText(missing)
-                                     : condition.source == changed ? kChangedSinceAnalysis
-                                                                   : kIncomplete;
+        const std::string expected = expectedText(condition);
         expectShown(workspace->notice(), expected, workspace->lastDiagnosticError(), condition.name);
         EXPECT_EQ(workspace->cutStatus(), expected) << condition.name;
         EXPECT_FALSE(workspace->cutOutput()) << condition.name;
@@ -210,9 +216,7 @@ TEST_F(WorkspaceErrorTextTest, TheHandOffShowsOneSentenceForEveryWayTheSourceFai
         workspace->exportHandoff();
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->notice(); }))
             << condition.name;
-        const std::string expected = condition.source == missing   ? missingText(missing)
-                                     : condition.source == changed ? kChangedSinceAnalysis
-                                                                   : kIncomplete;
+        const std::string expected = expectedText(condition);
         expectShown(workspace->notice(), expected, workspace->lastDiagnosticError(), condition.name);
         EXPECT_FALSE(fs::exists(*window.chosenSaveLocation)) << condition.name;
     }
@@ -223,9 +227,7 @@ TEST_F(WorkspaceErrorTextTest, AnAuditionShowsOneSentenceForEveryWayTheSourceFai
         openUnder(condition);
         workspace->audition(cut(1).id, AuditionMode::edited);
         ASSERT_TRUE(waitUntil([&] { return workspace->notice().has_value(); })) << condition.name;
-        const std::string expected = condition.source == missing   ? missingText(missing)
-                                     : condition.source == changed ? kChangedSinceAnalysis
-                                                                   : "无法读取这份素材的音视频轨道。";
+        const std::string expected = expectedText(condition, "无法读取这份素材的音视频轨道。");
         expectShown(workspace->notice(), "无法试听：" + expected, workspace->lastDiagnosticError(),
                     condition.name);
         EXPECT_FALSE(workspace->auditionID()) << condition.name;
