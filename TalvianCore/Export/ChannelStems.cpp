@@ -147,12 +147,13 @@ std::filesystem::path exportStems(const std::filesystem::path& input,
         }
         const double expectedBytes = std::max(
             info.duration * static_cast<double>(audio.sampleRate * audio.channels) * kBytesPerSample, 1.0);
-        Runner::run(Dependencies::require("ffmpeg"), arguments, token, std::nullopt, {}, [&] {
-            double written = 0;
-            for (const auto& stem : stems) written += static_cast<double>(fileBytes(stem));
-            report(progress, kSplitStart + kSplitShare * std::min(written / expectedBytes, 1.0),
-                   L("正在分离各声道"));
-        });
+        Runner::runWritingInto(
+            folder, stems.front(), Dependencies::require("ffmpeg"), arguments, token, std::nullopt, {}, [&] {
+                double written = 0;
+                for (const auto& stem : stems) written += static_cast<double>(fileBytes(stem));
+                report(progress, kSplitStart + kSplitShare * std::min(written / expectedBytes, 1.0),
+                       L("正在分离各声道"));
+            });
         token->check();
 
         const auto after = readMetadata(source);

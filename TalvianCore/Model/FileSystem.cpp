@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -114,6 +115,14 @@ std::string fileLabel(const std::filesystem::path& path) {
 MediaError fileError(std::string_view action, const std::filesystem::path& path, int code) {
     return MediaError(L("无法%@%@：%@。", std::string(action), fileLabel(path), systemErrorText(code)),
                       errnoDiagnostics(code));
+}
+
+bool volumeNearlyFull(const std::filesystem::path& folder) {
+    struct statvfs volume {};
+    if (::statvfs(folder.c_str(), &volume) != 0) return false;
+    const auto available =
+        static_cast<long double>(volume.f_bavail) * static_cast<long double>(volume.f_frsize);
+    return available < static_cast<long double>(kNearlyFullBytes);
 }
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {

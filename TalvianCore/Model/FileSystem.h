@@ -2,6 +2,7 @@
 // File operations that never leave a partial file under a final name, and the
 // translation of errno into Chinese sentences (no system text reaches the user).
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -43,6 +44,11 @@ std::string fileLabel(const std::filesystem::path& path);
 // MediaError "无法<action><fileLabel>：<reason>。", e.g. action "写入"; the errno goes to
 // diagnostics().
 MediaError fileError(std::string_view action, const std::filesystem::path& path, int code);
+
+// True when the volume holding `folder` has less than kNearlyFullBytes left for this user; false
+// when that cannot be read.
+inline constexpr std::int64_t kNearlyFullBytes = 1024 * 1024;
+bool volumeNearlyFull(const std::filesystem::path& folder);
 
 // True for the name of one of our private work files or folders ("[.]Talvian…-<UUID>[.ext]").
 bool isWorkName(const std::filesystem::path& name);

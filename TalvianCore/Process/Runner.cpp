@@ -407,6 +407,25 @@ ProcessResult run(const std::filesystem::path& executable, const std::vector<std
     return ProcessResult{folder.read("stdout"), std::move(errorText)};
 }
 
+std::optional<MediaError> fullDiskError(const std::filesystem::path& folder,
+                                        const std::filesystem::path& written, const ProcessFailure& failure) {
+    if (failure.kind() != ProcessFailure::Kind::incomplete || !volumeNearlyFull(folder)) return std::nullopt;
+    return MediaError(fileError(L("写入"), written, ENOSPC).message(), failure.diagnostics());
+}
+
+ProcessResult runWritingInto(const std::filesystem::path& folder, const std::filesystem::path& written,
+                             const std::filesystem::path& executable,
+                             const std::vector<std::string>& arguments, const CancellationToken& cancellation,
+                             std::optional<double> timeoutSeconds, const LaunchCallback& onLaunch,
+                             const TickCallback& tick) {
+    try {
+        return run(executable, arguments, cancellation, timeoutSeconds, onLaunch, tick);
+    } catch (const ProcessFailure& failure) {
+        if (auto full = fullDiskError(folder, written, failure)) throw *full;
+        throw;
+    }
+}
+
 std::size_t liveChildCount() {
     auto& r = registry();
     std::lock_guard guard(r.lock);

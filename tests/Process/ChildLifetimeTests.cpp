@@ -11,7 +11,9 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "MediaTestSupport.h"
@@ -269,6 +271,129 @@ TEST(ToolErrors, ProbeTimeLimitOnAFifoEndsTheToolWithItsSentence) {
     EXPECT_EQ(allEntries(dir / "tmp"), std::set<std::string>{});
     EXPECT_EQ(workEntries(dir / "out"), std::set<std::string>{});
 }
+
+// ---- A full disk at each step ------------------------------------------------------------
+
+// Runs `program` in a private user and mount namespace where `volume` is a fresh tmpfs of
+// `bytes`: a disk that fills up at a chosen point, with nothing of the machine's own touched.
+// What the volume holds after the run is listed into `listing` (the tmpfs goes with the
+// namespace). Absent when this machine does not allow unprivileged namespaces.
+std::optional<std::unique_ptr<StartedProcess>> startOnSmallVolume(
+    const fs::path& volume, std::int64_t bytes, const fs::path& listing, const fs::path& program,
+    const std::vector<std::string>& arguments, const fs::path& logs,
+    const std::map<std::string, std::string>& environment) {
+    const auto unshare = Dependencies::find("unshare");
+    if (!unshare || std::system((test::shellQuote(unshare->string()) + " -rm true 2>/dev/null").c_str()) != 0)
+        return std::nullopt;
+    std::vector<std::string> shell{"-rm",
+                                   "sh",
+                                   "-c",
+                                   "mount -t tmpfs -o size=\"$1\" tmpfs \"$2\" || exit 99\n"
+                                   "listing=\"$3\"; shift 3\n"
+                                   "\"$@\"; status=$?\n"
+                                   "ls -A \"$VOLUME\" > \"$listing\"\n"
+                                   "exit $status\n",
+                                   "sh",
+                                   std::to_string(bytes),
+                                   volume.string(),
+                                   listing.string(),
+                                   program.string()};
+    shell.insert(shell.end(), arguments.begin(), arguments.end());
+    auto env = environment;
+    env["VOLUME"] = volume.string();
+    return std::make_unique<StartedProcess>(*unshare, shell, logs, env);
+}
+
+enum class FullAt { analysisDecode, exportDecode, exportJoin, exportEncode };
+
+struct FullDisk {
+    const char* name;
+    FullAt step;
+};
+void PrintTo(const FullDisk& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class DiskFull : public testing::TestWithParam<FullDisk> {};
+
+// Wherever the disk fills up, the tool ends with one Chinese sentence that names the shortage
+// (never ffmpeg's English, an internal file or an error number) and leaves no work file.
+TEST_P(DiskFull, EndsWithOneSentenceAndLeavesNothing) {
+    constexpr double kSeconds = 10;
+    constexpr std::int64_t kRate = 48000;
+    // The export decodes the whole source, then joins the kept sound beside it, as mono f32.
+    constexpr std::int64_t kDecodedBytes = static_cast<std::int64_t>(kSeconds) * kRate * 4;
+    constexpr std::int64_t kJoinedBytes = kDecodedBytes * 8 / 10;
+
+    TempDir dir;
+    const auto source = dir / "talk.m4a";
+    const auto volume = dir / "volume";
+    const auto temporary = dir / "tmp";
+    fs::create_directories(volume);
+    fs::create_directories(temporary);
+    test::makeSound(source, kSeconds, static_cast<int>(kRate));
+
+    const FullDisk row = GetParam();
+    std::int64_t size = 0;
+    std::vector<std::string> arguments;
+    fs::path program = kExportTool;
+    std::map<std::string, std::string> environment{{"TMPDIR", temporary.string()}};
+    switch (row.step) {
+        case FullAt::analysisDecode:
+            program = kAnalyzeTool;
+            environment["TMPDIR"] = volume.string();
+            size = 64 * 1024;
+            arguments = {source.string()};
+            break;
+        case FullAt::exportDecode:
+            size = 64 * 1024;
+            break;
+        case FullAt::exportJoin:
+            size = kDecodedBytes + kJoinedBytes / 2;
+            break;
+        case FullAt::exportEncode:
+            size = kDecodedBytes + kJoinedBytes + 16 * 1024;
+            break;
+    }
+    if (program == kExportTool) {
+        auto cut = test::projectFor(source);
+        cut.info = Runner::probe(source, makeCancellation());
+        cut.cuts = {CutRegion(2, 4, true)};
+        VevazAvezud::save(cut, dir / "talk.quenlo.json");
+        arguments = {(dir / "talk.quenlo.json").string(), volume.string()};
+    }
+
+    auto run =
+        startOnSmallVolume(volume, size, dir / "left.txt", program, arguments, dir.path(), environment);
+    if (!run) GTEST_SKIP() << "no unprivileged user namespaces here";
+    auto status = (*run)->waitForExit();
+    ASSERT_TRUE(status.has_value());
+    const std::string errors = (*run)->standardError();
+    ASSERT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << *status << errors;
+
+    // Progress lines ("NN% step") aside, the tool said one thing: the sentence.
+    std::vector<std::string> said;
+    std::istringstream lines(errors);
+    for (std::string line; std::getline(lines, line);)
+        if (!std::regex_search(line, std::regex("^ *[0-9.]+% "))) said.push_back(line);
+    ASSERT_EQ(said.size(), 1u) << errors;
+    const std::string& sentence = said.front();
+    EXPECT_NE(sentence.find("磁盘空间不足"), std::string::npos) << sentence;
+    for (const char* word : {"No space", "ffmpeg", "Error", "error", ".Talvian", "f32", "错误码"})
+        EXPECT_EQ(sentence.find(word), std::string::npos) << word << " in " << sentence;
+
+    EXPECT_EQ(test::readFile(dir / "left.txt"), "");
+    EXPECT_EQ(allEntries(temporary), std::set<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Step, DiskFull,
+                         testing::Values(FullDisk{"AnalysisDecode", FullAt::analysisDecode},
+                                         FullDisk{"ExportDecode", FullAt::exportDecode},
+                                         FullDisk{"ExportJoin", FullAt::exportJoin},
+                                         FullDisk{"ExportEncode", FullAt::exportEncode}),
+                         [](const testing::TestParamInfo<FullDisk>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace talvian
