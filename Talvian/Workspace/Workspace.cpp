@@ -200,7 +200,8 @@ void Workspace::MainThreadPost::operator()(std::function<void(Workspace&)> step)
 }
 
 void Workspace::postToMain(std::function<void(Workspace&)> step) {
-    MainThreadPost (*this)(std::move(step));
+    const MainThreadPost post(*this);
+    post(std::move(step));
 }
 
 ProgressCallback Workspace::jobProgress(const CancellationToken& token) {

@@ -330,9 +330,9 @@ WaveformSlice DetailWaveform::load(const CutProject& project, const WaveformWind
     // The private folder of one load; removed with its contents whatever the outcome.
     const WorkPath folder = makeTemporaryWorkFolder("TalvianWaveform");
     const fs::path output = folder.path() / "detail.f32";
-    Runner::runWritingInto(folder.path(), output, Dependencies::require("ffmpeg"),
-                           decodeArguments(project, audio, *first, *last, output), cancellation,
-                           kDecodeTimeLimitSeconds, onDecodeLaunch);
+    Runner::runWriting(output, Dependencies::require("ffmpeg"),
+                       decodeArguments(project, audio, *first, *last, output), cancellation,
+                       kDecodeTimeLimitSeconds, onDecodeLaunch);
     return WaveformSlice{window, peaks(output, *last - *first, audio.channels, cancellation), audio.channels,
                          kSampleRate};
 }

@@ -160,10 +160,10 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
     if (QuietRecordingGuard::applies(options)) {
         report(0, L("正在测量录音响度"));
         const auto loudnessPath = folder / "loudness.f32";
-        Runner::runWritingInto(folder.path(), loudnessPath, Dependencies::require("ffmpeg"),
-                               {"-v", "error", "-nostdin", "-y", "-i", source.string(), "-map", "0:a:0",
-                                "-vn", "-c:a", "pcm_f32le", "-f", "f32le", loudnessPath.string()},
-                               token);
+        Runner::runWriting(loudnessPath, Dependencies::require("ffmpeg"),
+                           {"-v", "error", "-nostdin", "-y", "-i", source.string(), "-map", "0:a:0", "-vn",
+                            "-c:a", "pcm_f32le", "-f", "f32le", loudnessPath.string()},
+                           token);
         auto reference = QuietRecordingGuard::referenceDB(loudnessPath, static_cast<int>(stream.sampleRate),
                                                           static_cast<int>(stream.channels), *token);
         // The full-rate decode can run to gigabytes; it is not needed any more.
@@ -175,8 +175,8 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
 
     const double expectedBytes = duration * rate * channels * 4;
     const std::string decodeStep = L("分析音量与停顿");
-    auto decoded = Runner::runWritingInto(
-        folder.path(), waveformPath, Dependencies::require("ffmpeg"),
+    auto decoded = Runner::runWriting(
+        waveformPath, Dependencies::require("ffmpeg"),
         decodeArguments(source, info, options, threshold, channels, waveformPath), token, std::nullopt, {},
         [&] {
             report(

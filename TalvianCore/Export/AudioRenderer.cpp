@@ -277,23 +277,23 @@ void render(const std::filesystem::path& source, const std::vector<CutRegion>& k
     const double decodeTotal =
         std::max(lastEnd * static_cast<double>(format.sampleRate * format.frameBytes()), 1.0);
     const std::string decodeStep = L("解码原始音频");
-    Runner::runWritingInto(work.path(), decoded, ffmpeg,
-                           decodeArguments(source, decoded, format.sampleRate, presentationDuration),
-                           cancellation, std::nullopt, {}, [&] {
-                               double bytes = static_cast<double>(fileBytes(decoded));
-                               report(std::min(bytes * kDecodeShare / decodeTotal, kDecodeShare), decodeStep);
-                           });
+    Runner::runWriting(decoded, ffmpeg,
+                       decodeArguments(source, decoded, format.sampleRate, presentationDuration),
+                       cancellation, std::nullopt, {}, [&] {
+                           double bytes = static_cast<double>(fileBytes(decoded));
+                           report(std::min(bytes * kDecodeShare / decodeTotal, kDecodeShare), decodeStep);
+                       });
 
     join(decoded, joined, kept, JoinFacts{keptSeconds, format}, cancellation, report);
 
     const double encodeTotal = std::max(keptSeconds * encodedBytesPerSecond(format, output), 1.0);
     const std::string encodeStep = output == AudioOutputFormat::wav ? L("写入 WAV 音频") : L("编码剪后音频");
-    Runner::runWritingInto(
-        destination.parent_path(), destination, ffmpeg, encodeArguments(format, joined, destination, output),
-        cancellation, std::nullopt, {}, [&] {
-            double bytes = static_cast<double>(fileBytes(destination));
-            report(kEncodeStart + std::min(bytes * kEncodeShare / encodeTotal, kEncodeShare), encodeStep);
-        });
+    Runner::runWriting(destination, ffmpeg, encodeArguments(format, joined, destination, output),
+                       cancellation, std::nullopt, {}, [&] {
+                           double bytes = static_cast<double>(fileBytes(destination));
+                           report(kEncodeStart + std::min(bytes * kEncodeShare / encodeTotal, kEncodeShare),
+                                  encodeStep);
+                       });
 
     report(kVerifyFraction, L("检查导出音频"));
     cancellation->check();
@@ -302,7 +302,7 @@ void render(const std::filesystem::path& source, const std::vector<CutRegion>& k
     } catch (const ProcessFailure& failure) {
         // ffmpeg may end with success after a write failed on a full disk; what it left then
         // does not read back, and the reason is the disk.
-        if (auto full = Runner::fullDiskError(destination.parent_path(), destination, failure)) throw *full;
+        if (auto full = Runner::fullDiskError(destination, failure)) throw *full;
         throw;
     }
 }

@@ -147,8 +147,8 @@ std::filesystem::path exportStems(const std::filesystem::path& input,
         }
         const double expectedBytes = std::max(
             info.duration * static_cast<double>(audio.sampleRate * audio.channels) * kBytesPerSample, 1.0);
-        Runner::runWritingInto(
-            folder, stems.front(), Dependencies::require("ffmpeg"), arguments, token, std::nullopt, {}, [&] {
+        Runner::runWriting(
+            stems.front(), Dependencies::require("ffmpeg"), arguments, token, std::nullopt, {}, [&] {
                 double written = 0;
                 for (const auto& stem : stems) written += static_cast<double>(fileBytes(stem));
                 report(progress, kSplitStart + kSplitShare * std::min(written / expectedBytes, 1.0),

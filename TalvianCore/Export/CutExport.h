@@ -17,9 +17,6 @@ inline constexpr double kMinimumKeptSeconds = 0.1;
 // need be closer than 150 ms.
 inline constexpr double kDurationTolerancePerRange = 0.04;
 inline constexpr double kMinimumDurationTolerance = 0.15;
-// The source's probed duration may differ from the project's by this much (seconds), as in the
-// hand-off's match of project and source.
-inline constexpr double kSourceDurationTolerance = 0.02;
 // A name taken after it was chosen (another export of the same project into the same folder)
 // passes the result on to the next free name, at most this many times.
 inline constexpr int kDeliveryAttempts = 100;

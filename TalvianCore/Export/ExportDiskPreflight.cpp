@@ -1,8 +1,5 @@
 #include "ExportDiskPreflight.h"
 
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -124,29 +121,6 @@ std::string DiskSpaceShortfall::message() const {
 }
 
 namespace ExportDiskPreflight {
-
-std::filesystem::path existingAncestor(const std::filesystem::path& path) {
-    std::error_code error;
-    auto current = std::filesystem::absolute(path, error).lexically_normal();
-    if (error) current = path.lexically_normal();
-    const auto root = current.root_path().empty() ? std::filesystem::path("/") : current.root_path();
-    struct stat status {};
-    while (current != root && !current.empty() && ::stat(current.c_str(), &status) != 0)
-        current = current.parent_path();
-    return current.empty() ? root : current;
-}
-
-std::int64_t availableBytes(const std::filesystem::path& path) {
-    auto volume = existingAncestor(path);
-    struct statvfs facts {};
-    if (::statvfs(volume.c_str(), &facts) != 0)
-        throw MediaError(L("无法读取磁盘的可用空间：%@。", systemErrorText(errno)));
-    unsigned long long blockSize = facts.f_frsize != 0 ? facts.f_frsize : facts.f_bsize;
-    unsigned long long blocks = facts.f_bavail;
-    constexpr auto kLargest = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
-    if (blockSize != 0 && blocks > kLargest / blockSize) return std::numeric_limits<std::int64_t>::max();
-    return static_cast<std::int64_t>(blocks * blockSize);
-}
 
 std::optional<DiskSpaceShortfall> check(const std::optional<ExportSpaceEstimate>& estimate,
                                         const std::filesystem::path& temporary,

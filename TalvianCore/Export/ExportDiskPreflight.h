@@ -11,6 +11,7 @@
 
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
+#include "Model/FileSystem.h"
 
 namespace talvian {
 
@@ -57,13 +58,9 @@ using PreflightAudioReader =
 
 namespace ExportDiskPreflight {
 
-// The nearest existing ancestor of a path, made absolute and normalised first ("/" at
-// worst): a folder that does not exist yet is measured on the volume that will hold it.
-std::filesystem::path existingAncestor(const std::filesystem::path& path);
-
-// Free bytes (available to this user) of the volume holding `path`, which need not exist.
-// Throws MediaError when the volume cannot be read.
-std::int64_t availableBytes(const std::filesystem::path& path);
+// The file-system layer's readers (FileSystem.h), under the names the check's callers use.
+using talvian::availableBytes;
+using talvian::existingAncestor;
 
 // The check the controller runs off the main thread, on the project's source, removed
 // duration and media facts. `copiesOriginal`: the export would copy the source unchanged

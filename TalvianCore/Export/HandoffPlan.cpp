@@ -26,7 +26,6 @@ constexpr double kFrameEpsilon = 1e-8;
 constexpr double kStartTolerance = 0.00001;
 constexpr double kMinimumCadenceTolerance = 0.000002;
 constexpr std::int64_t kCadenceCancellationStride = 4096;
-constexpr double kDurationTolerance = 0.02;
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> pieces;
@@ -300,8 +299,8 @@ HandoffMedia checkMedia(const nlohmann::json& report, const HandoffStreams& stre
     auto sampleRateText = presentText(streams.audio, "sample_rate");
     std::int64_t sampleRate = sampleRateText ? parseInteger(*sampleRateText).value_or(0) : 0;
     if (!duration || !std::isfinite(*duration) ||
-        !(std::fabs(*duration - projectDuration) <= kDurationTolerance) || !width || *width < 1 || !height ||
-        *height < 1 || !channels || *channels < 1 || sampleRate < 1)
+        !(std::fabs(*duration - projectDuration) <= kSourceDurationTolerance) || !width || *width < 1 ||
+        !height || *height < 1 || !channels || *channels < 1 || sampleRate < 1)
         refuse(L("项目时长或音视频信息与原片不一致。请重新分析。"));
     if (*channels >= 3) refuse(L("工程交接目前支持单声道或立体声音轨；环绕声尚未验证，不能静默混为双声道。"));
     return HandoffMedia{*width, *height, *channels, sampleRate};

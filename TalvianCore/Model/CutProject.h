@@ -23,6 +23,10 @@ struct PackagedSource {
     bool operator==(const PackagedSource&) const = default;
 };
 
+// How far (seconds) a probed source's duration may differ from the project's before the
+// project no longer describes that source (export and hand-off alike).
+inline constexpr double kSourceDurationTolerance = 0.02;
+
 struct CutProject {
     // Versions 1 … 4 name the identity mechanism (the base); 5 … 8 are the same with paddingRight.
     static constexpr std::int64_t kMinimumVersion = 1;

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -117,12 +118,35 @@ MediaError fileError(std::string_view action, const std::filesystem::path& path,
                       errnoDiagnostics(code));
 }
 
-bool volumeNearlyFull(const std::filesystem::path& folder) {
-    struct statvfs volume {};
-    if (::statvfs(folder.c_str(), &volume) != 0) return false;
-    const auto available =
-        static_cast<long double>(volume.f_bavail) * static_cast<long double>(volume.f_frsize);
-    return available < static_cast<long double>(kNearlyFullBytes);
+std::filesystem::path existingAncestor(const std::filesystem::path& path) {
+    std::error_code error;
+    auto current = std::filesystem::absolute(path, error).lexically_normal();
+    if (error) current = path.lexically_normal();
+    const auto root = current.root_path().empty() ? std::filesystem::path("/") : current.root_path();
+    struct stat status {};
+    while (current != root && !current.empty() && ::stat(current.c_str(), &status) != 0)
+        current = current.parent_path();
+    return current.empty() ? root : current;
+}
+
+std::int64_t availableBytes(const std::filesystem::path& path) {
+    auto volume = existingAncestor(path);
+    struct statvfs facts {};
+    if (::statvfs(volume.c_str(), &facts) != 0)
+        throw MediaError(L("无法读取磁盘的可用空间：%@。", systemErrorText(errno)));
+    unsigned long long blockSize = facts.f_frsize != 0 ? facts.f_frsize : facts.f_bsize;
+    unsigned long long blocks = facts.f_bavail;
+    constexpr auto kLargest = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
+    if (blockSize != 0 && blocks > kLargest / blockSize) return std::numeric_limits<std::int64_t>::max();
+    return static_cast<std::int64_t>(blocks * blockSize);
+}
+
+bool volumeNearlyFull(const std::filesystem::path& path) {
+    try {
+        return availableBytes(path) < kNearlyFullBytes;
+    } catch (const MediaError&) {
+        return false;
+    }
 }
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -200,7 +224,7 @@ std::string readFileLimited(const std::filesystem::path& path, std::size_t limit
     if (::fstat(fd.get(), &info) != 0) throw fileError(L("读取"), path, errno);
     if (S_ISDIR(info.st_mode)) throw fileError(L("读取"), path, EISDIR);
     if (!S_ISREG(info.st_mode))
-        throw MediaError(L("无法%@“%@”：%@。", L("读取"), path.filename().string(), L("这不是普通文件")));
+        throw MediaError(L("无法%@%@：%@。", L("读取"), fileLabel(path), L("这不是普通文件")));
     // A regular file: blocking reads from here on, as for any other file.
     if (int flags = ::fcntl(fd.get(), F_GETFL);
         flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)

@@ -45,10 +45,18 @@ std::string fileLabel(const std::filesystem::path& path);
 // diagnostics().
 MediaError fileError(std::string_view action, const std::filesystem::path& path, int code);
 
-// True when the volume holding `folder` has less than kNearlyFullBytes left for this user; false
+// The nearest existing ancestor of a path, made absolute and normalised first ("/" at
+// worst): a folder that does not exist yet is measured on the volume that will hold it.
+std::filesystem::path existingAncestor(const std::filesystem::path& path);
+
+// Free bytes (available to this user) of the volume holding `path`, which need not exist.
+// Throws MediaError when the volume cannot be read.
+std::int64_t availableBytes(const std::filesystem::path& path);
+
+// True when the volume holding `path` has less than kNearlyFullBytes left for this user; false
 // when that cannot be read.
 inline constexpr std::int64_t kNearlyFullBytes = 1024 * 1024;
-bool volumeNearlyFull(const std::filesystem::path& folder);
+bool volumeNearlyFull(const std::filesystem::path& path);
 
 // True for the name of one of our private work files or folders ("[.]Talvian…-<UUID>[.ext]").
 bool isWorkName(const std::filesystem::path& name);

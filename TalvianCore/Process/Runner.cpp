@@ -30,11 +30,9 @@ ProcessTimeout::ProcessTimeout()
     : UserError(L("读取媒体信息超时。请重新选择原素材后再试；已有剪辑已保留。")) {}
 
 ProcessFailure::ProcessFailure(Kind kind, std::string standardError)
-    : UserError(
-          kind == Kind::interrupted
-              ? L("处理被中断。原片和已有剪辑已保留，可稍后重试。")
-              : L("处理未完成。原片和已有剪辑已保留。请检查素材是否完整、输出文件夹是否可写，然后重试。"),
-          std::move(standardError)),
+    : UserError(kind == Kind::interrupted ? L("处理被中断。原片和已有剪辑已保留，可稍后重试。")
+                                          : generalFailureMessage(),
+                std::move(standardError)),
       kind_(kind) {}
 
 namespace Runner {
@@ -407,21 +405,20 @@ ProcessResult run(const std::filesystem::path& executable, const std::vector<std
     return ProcessResult{folder.read("stdout"), std::move(errorText)};
 }
 
-std::optional<MediaError> fullDiskError(const std::filesystem::path& folder,
-                                        const std::filesystem::path& written, const ProcessFailure& failure) {
-    if (failure.kind() != ProcessFailure::Kind::incomplete || !volumeNearlyFull(folder)) return std::nullopt;
+std::optional<MediaError> fullDiskError(const std::filesystem::path& written, const ProcessFailure& failure) {
+    if (failure.kind() != ProcessFailure::Kind::incomplete || !volumeNearlyFull(written.parent_path()))
+        return std::nullopt;
     return MediaError(fileError(L("写入"), written, ENOSPC).message(), failure.diagnostics());
 }
 
-ProcessResult runWritingInto(const std::filesystem::path& folder, const std::filesystem::path& written,
-                             const std::filesystem::path& executable,
-                             const std::vector<std::string>& arguments, const CancellationToken& cancellation,
-                             std::optional<double> timeoutSeconds, const LaunchCallback& onLaunch,
-                             const TickCallback& tick) {
+ProcessResult runWriting(const std::filesystem::path& written, const std::filesystem::path& executable,
+                         const std::vector<std::string>& arguments, const CancellationToken& cancellation,
+                         std::optional<double> timeoutSeconds, const LaunchCallback& onLaunch,
+                         const TickCallback& tick) {
     try {
         return run(executable, arguments, cancellation, timeoutSeconds, onLaunch, tick);
     } catch (const ProcessFailure& failure) {
-        if (auto full = fullDiskError(folder, written, failure)) throw *full;
+        if (auto full = fullDiskError(written, failure)) throw *full;
         throw;
     }
 }

@@ -79,21 +79,18 @@ ProcessResult run(const std::filesystem::path& executable, const std::vector<std
                   const CancellationToken& cancellation, std::optional<double> timeoutSeconds = std::nullopt,
                   const LaunchCallback& onLaunch = {}, const TickCallback& tick = {});
 
-// What a child's failure stands for when it wrote `written` into `folder`: the full disk
-// ("无法写入…：磁盘空间不足。", the child's standard error in the diagnostics) when that volume is
-// nearly full, otherwise nothing. An interruption is never a full disk.
-std::optional<MediaError> fullDiskError(const std::filesystem::path& folder,
-                                        const std::filesystem::path& written, const ProcessFailure& failure);
+// What a child's failure stands for when it was writing `written`: the full disk
+// ("无法写入…：磁盘空间不足。", `written` named as fileError names it, the child's standard
+// error in the diagnostics) when the volume of its folder is nearly full, otherwise nothing.
+// An interruption is never a full disk.
+std::optional<MediaError> fullDiskError(const std::filesystem::path& written, const ProcessFailure& failure);
 
-// run, for a child that writes into `folder`. ffmpeg tells a full disk only in its English
-// report, its status says no more than "failed": so a failure while the volume of `folder` is
-// nearly full is reported as the full disk it is ("无法写入…：磁盘空间不足。", `written` named
-// as fileError names it), with the child's standard error kept in the diagnostics.
-ProcessResult runWritingInto(const std::filesystem::path& folder, const std::filesystem::path& written,
-                             const std::filesystem::path& executable,
-                             const std::vector<std::string>& arguments, const CancellationToken& cancellation,
-                             std::optional<double> timeoutSeconds = std::nullopt,
-                             const LaunchCallback& onLaunch = {}, const TickCallback& tick = {});
+// run, for a child that writes `written`. ffmpeg tells a full disk only in its English report,
+// its status says no more than "failed": so its failure goes through fullDiskError.
+ProcessResult runWriting(const std::filesystem::path& written, const std::filesystem::path& executable,
+                         const std::vector<std::string>& arguments, const CancellationToken& cancellation,
+                         std::optional<double> timeoutSeconds = std::nullopt,
+                         const LaunchCallback& onLaunch = {}, const TickCallback& tick = {});
 
 // Children started by run that have not been reaped yet, over all threads.
 std::size_t liveChildCount();
