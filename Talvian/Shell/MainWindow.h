@@ -1,0 +1,49 @@
+#pragma once
+// The application's one window: it hosts the root view, answers the controller's requests for
+// file panels and for the text field being typed in, and routes the keys that no widget
+// consumed to the playback shortcuts. Main thread.
+
+#include <QMainWindow>
+
+#include "PlaybackShortcuts.h"
+#include "Workspace/WorkspaceWindow.h"
+
+namespace talvian {
+
+class Workspace;
+class WorkspaceView;
+
+class MainWindow : public QMainWindow, public WorkspaceWindow {
+    Q_OBJECT
+
+  public:
+    MainWindow(Workspace& workspace, QStringList arguments, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    WorkspaceView& view() { return *view_; }
+    const PlaybackSpaceResponder& responder() const { return responder_; }
+
+    static constexpr QSize kDefaultSize{1280, 820};
+
+    // WorkspaceWindow
+    std::optional<std::filesystem::path> chooseMediaFile(const std::string& title) override;
+    bool endTextEditing() override;
+    bool undoTextEditing() override;
+    bool redoTextEditing() override;
+    std::optional<std::filesystem::path> chooseProjectFile(const OpenPanelRequest& request) override;
+    std::optional<std::filesystem::path> chooseSourceFile(const OpenPanelRequest& request) override;
+    std::optional<std::filesystem::path> chooseFolder(const OpenPanelRequest& request) override;
+    std::optional<std::filesystem::path> chooseSaveLocation(const SavePanelRequest& request) override;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    Workspace& workspace_;
+    WorkspaceView* view_;
+    PlaybackSpaceResponder responder_;
+};
+
+}  // namespace talvian

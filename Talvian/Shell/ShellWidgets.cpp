@@ -1,0 +1,117 @@
+#include "ShellWidgets.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "Views/Studio.h"
+
+namespace talvian {
+
+namespace {
+
+constexpr double kRowCornerRadius = 10;
+constexpr double kDisabledOpacity = 0.4;
+constexpr double kPressedOpacity = 0.8;
+
+}  // namespace
+
+QLabel* makeLabel(const std::string& text, int pixels, QFont::Weight weight, const QColor& color, QWidget* parent) {
+    auto* label = new QLabel(QString::fromStdString(text), parent);
+    label->setFont(Studio::font(pixels, weight));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, Studio::withOpacity(color, kDisabledOpacity));
+    label->setPalette(palette);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QLabel* makeSymbol(std::string_view name, int pixels, const QColor& color, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setPixmap(Studio::symbol(name, pixels, color));
+    label->setFixedSize(pixels, pixels);
+    return label;
+}
+
+// ---- ElidedLabel
+
+ElidedLabel::ElidedLabel(QWidget* parent) : QWidget(parent) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void ElidedLabel::setText(const QString& text) {
+    if (text == text_) return;
+    text_ = text;
+    updateGeometry();
+    update();
+}
+
+QString ElidedLabel::shownText() const { return fontMetrics().elidedText(text_, Qt::ElideMiddle, width()); }
+
+QSize ElidedLabel::sizeHint() const {
+    return {fontMetrics().horizontalAdvance(text_) + 1, fontMetrics().height()};
+}
+
+QSize ElidedLabel::minimumSizeHint() const {
+    return {fontMetrics().horizontalAdvance(QStringLiteral("…")) * 3, fontMetrics().height()};
+}
+
+void ElidedLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(rect(), Qt::AlignVCenter | Qt::AlignLeft, shownText());
+}
+
+// ---- PlainButton
+
+PlainButton::PlainButton(const QString& text, QWidget* parent) : QAbstractButton(parent) {
+    setText(text);
+    setFocusPolicy(Qt::TabFocus);
+    setCursor(Qt::PointingHandCursor);
+}
+
+QSize PlainButton::sizeHint() const {
+    return {fontMetrics().horizontalAdvance(text()) + 2, fontMetrics().height() + 4};
+}
+
+void PlainButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setOpacity(isDown() ? kPressedOpacity : 1.0);
+    painter.setPen(isEnabled() ? Studio::text : Studio::withOpacity(Studio::text, kDisabledOpacity));
+    painter.drawText(rect(), Qt::AlignCenter, text());
+    if (hasFocus()) {
+        painter.setPen(Studio::coral);
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+// ---- PanelRowButton
+
+PanelRowButton::PanelRowButton(int padding, QWidget* parent) : QAbstractButton(parent), row_(new QHBoxLayout(this)) {
+    row_->setContentsMargins(padding, padding, padding, padding);
+    setFocusPolicy(Qt::TabFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void PanelRowButton::finishRow() {
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        child->setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+QSize PanelRowButton::sizeHint() const { return row_->sizeHint(); }
+
+void PanelRowButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(isDown() ? kPressedOpacity : 1.0);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), kRowCornerRadius, kRowCornerRadius);
+    painter.fillPath(shape, Studio::panel);
+    if (hasFocus()) {
+        painter.setPen(QPen(Studio::coral, 1));
+        painter.drawPath(shape);
+    }
+}
+
+}  // namespace talvian

@@ -1,0 +1,76 @@
+#pragma once
+// Small widgets the shell's views share: labels in the Studio fonts, a title that elides in
+// the middle, plain text buttons and the rounded rows of the start screen. Main thread.
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QFont>
+#include <QLabel>
+#include <QWidget>
+
+#include <string>
+#include <string_view>
+
+class QHBoxLayout;
+
+namespace talvian {
+
+// A label with the text (verbatim), the font and colour given.
+QLabel* makeLabel(const std::string& text, int pixels, QFont::Weight weight, const QColor& color,
+                  QWidget* parent = nullptr);
+// A label showing one of the Studio symbols.
+QLabel* makeSymbol(std::string_view name, int pixels, const QColor& color, QWidget* parent = nullptr);
+
+// One line of text that elides in the middle when it does not fit.
+class ElidedLabel : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit ElidedLabel(QWidget* parent = nullptr);
+    void setText(const QString& text);
+    const QString& text() const { return text_; }
+    // The text as drawn in the current width.
+    QString shownText() const;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QString text_;
+};
+
+// A button drawn as its text only, in Studio::text (dimmed when disabled).
+class PlainButton : public QAbstractButton {
+    Q_OBJECT
+
+  public:
+    explicit PlainButton(const QString& text, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A button whose label is a row of child widgets on a rounded Studio::panel rectangle.
+class PanelRowButton : public QAbstractButton {
+    Q_OBJECT
+
+  public:
+    // `padding` on every side of the row; the corner radius is 10.
+    PanelRowButton(int padding, QWidget* parent = nullptr);
+    // The row the caller fills; children ignore the pointer so the button gets the clicks.
+    QHBoxLayout& row() { return *row_; }
+    // Call after filling the row.
+    void finishRow();
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QHBoxLayout* row_;
+};
+
+}  // namespace talvian

@@ -1,0 +1,164 @@
+#include "StartScreen.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+#include "FooterBar.h"
+#include "Model/Localization.h"
+#include "ShellWidgets.h"
+#include "Views/Studio.h"
+#include "Views/StudioControls.h"
+#include "Workspace/Workspace.h"
+
+namespace talvian {
+
+namespace {
+
+constexpr int kPadding = 28;
+constexpr int kSpacing = 24;
+constexpr int kDropAreaPadding = 28;
+constexpr int kDropAreaSpacing = 22;
+constexpr double kDropAreaCornerRadius = 12;
+constexpr int kSymbolPixels = 58;
+constexpr int kTitlePixels = 34;
+constexpr int kSubtitlePixels = 16;
+constexpr int kChooseExtraSpace = 8;
+constexpr int kHeadingPixels = 17;
+constexpr int kResumePadding = 16;
+constexpr int kRecentPadding = 14;
+constexpr int kRowIconPixels = 14;
+constexpr int kBackupNoteSpaceBelow = 12;
+constexpr int kRecentLabelLines = 2;
+
+QString qt(const std::string& text) { return QString::fromStdString(text); }
+
+// The rounded panel behind the invitation.
+class DropArea : public QWidget {
+  public:
+    using QWidget::QWidget;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), kDropAreaCornerRadius, kDropAreaCornerRadius);
+        painter.fillPath(shape, Studio::panel);
+    }
+};
+
+QWidget* centred(QWidget* widget) {
+    widget->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return widget;
+}
+
+}  // namespace
+
+StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent), workspace_(workspace) {
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    stack->setSpacing(kSpacing);
+
+    recovery_ = new RecoveryCard(workspace_, this);
+    stack->addWidget(recovery_);
+
+    auto* dropArea = new DropArea(this);
+    auto* invitation = new QVBoxLayout(dropArea);
+    invitation->setContentsMargins(kDropAreaPadding, kDropAreaPadding, kDropAreaPadding, kDropAreaPadding);
+    invitation->setSpacing(kDropAreaSpacing);
+    invitation->addStretch(1);
+    invitation->addWidget(centred(makeSymbol("waveform", kSymbolPixels, Studio::secondary)), 0, Qt::AlignHCenter);
+    invitation->addWidget(makeLabel(L("将录音拖到这里"), kTitlePixels, QFont::DemiBold, Studio::text), 0,
+                          Qt::AlignHCenter);
+    invitation->addWidget(makeLabel(L("适合单人口播，不含背景音乐。"), kSubtitlePixels, QFont::Normal, Studio::secondary),
+                          0, Qt::AlignHCenter);
+    invitation->addSpacing(kChooseExtraSpace);
+    auto* choose = new StudioButton(qt(L("选择文件…")), true, dropArea);
+    invitation->addWidget(centred(choose), 0, Qt::AlignHCenter);
+    auto* sample = new StudioLink(qt(L("试用示例")), Studio::secondary, dropArea);
+    invitation->addWidget(centred(sample), 0, Qt::AlignHCenter);
+    invitation->addStretch(1);
+    stack->addWidget(dropArea, 1);
+
+    auto* heading = new QHBoxLayout;
+    heading->addWidget(makeLabel(L("最近剪辑"), kHeadingPixels, QFont::DemiBold, Studio::text));
+    heading->addStretch(1);
+    auto* open = new PlainButton(qt(L("打开剪辑项目…")), this);
+    heading->addWidget(open);
+    stack->addLayout(heading);
+
+    resume_ = new PanelRowButton(kResumePadding, this);
+    resume_->row().addWidget(makeSymbol("clock", kRowIconPixels, Studio::text));
+    resumeName_ = makeLabel({}, Studio::kBodyPixels, QFont::Normal, Studio::text);
+    resume_->row().addWidget(resumeName_);
+    resume_->row().addStretch(1);
+    resume_->row().addWidget(makeLabel(L("继续上次剪辑"), Studio::kBodyPixels, QFont::Normal, Studio::text));
+    resume_->finishRow();
+    stack->addWidget(resume_);
+
+    recentRows_ = new QVBoxLayout;
+    recentRows_->setSpacing(kSpacing);
+    stack->addLayout(recentRows_);
+
+    backupNote_ = makeLabel(L("你的剪辑会自动备份在这台电脑上。"), Studio::kBodyPixels, QFont::Normal, Studio::secondary, this);
+    backupNote_->setContentsMargins(0, 0, 0, kBackupNoteSpaceBelow);
+    stack->addWidget(backupNote_);
+
+    connect(choose, &QAbstractButton::clicked, this, [this] { workspace_.importFiles(); });
+    connect(sample, &QAbstractButton::clicked, this, [this] { workspace_.sample(); });
+    connect(open, &QAbstractButton::clicked, this, [this] { workspace_.openProject(); });
+    connect(resume_, &QAbstractButton::clicked, this, [this] { workspace_.resumeSessionBackup(); });
+    connect(&workspace_, &Workspace::documentChanged, this, &StartScreen::refresh);
+    connect(&workspace_, &Workspace::jobChanged, this, &StartScreen::refresh);
+    refresh();
+}
+
+std::vector<RecentSession> StartScreen::listedSessions(const std::vector<RecentSession>& sessions) {
+    const auto count = std::min(sessions.size(), kListedRecentSessions);
+    return {sessions.begin(), sessions.begin() + static_cast<std::ptrdiff_t>(count)};
+}
+
+bool StartScreen::showsBackupNote(const std::optional<std::string>& backupName,
+                                  const std::vector<RecentSession>& sessions) {
+    return !backupName && sessions.empty();
+}
+
+void StartScreen::refresh() {
+    // Everything stays visible during a job but does nothing.
+    setEnabled(!workspace_.cutBusy());
+    const auto& backupName = workspace_.sessionBackupName();
+    resume_->setVisible(backupName.has_value());
+    if (backupName) resumeName_->setText(qt(*backupName));
+    const auto listed = listedSessions(workspace_.recentSessions());
+    if (listed != shownSessions_) rebuildRecentRows(listed);
+    backupNote_->setVisible(showsBackupNote(backupName, workspace_.recentSessions()));
+}
+
+void StartScreen::rebuildRecentRows(const std::vector<RecentSession>& listed) {
+    // A row may be the one whose click caused this refresh: it goes once its signal returned.
+    while (QLayoutItem* item = recentRows_->takeAt(0)) {
+        if (QWidget* row = item->widget()) {
+            row->hide();
+            row->deleteLater();
+        }
+        delete item;
+    }
+    shownSessions_ = listed;
+    for (const RecentSession& session : listed) {
+        auto* row = new PanelRowButton(kRecentPadding, this);
+        auto* label = makeLabel(session.menuLabel(), Studio::kBodyPixels, QFont::Normal, Studio::text);
+        label->setWordWrap(true);
+        label->setMaximumHeight(label->fontMetrics().lineSpacing() * kRecentLabelLines);
+        row->row().addWidget(label, 1);
+        row->row().addWidget(makeSymbol("chevron.right", kRowIconPixels, Studio::secondary));
+        row->finishRow();
+        const Uuid id = session.id;
+        connect(row, &QAbstractButton::clicked, this, [this, id] { workspace_.resumeRecentSession(id); });
+        recentRows_->addWidget(row);
+    }
+}
+
+}  // namespace talvian

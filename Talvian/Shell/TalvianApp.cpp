@@ -1,0 +1,42 @@
+#include "TalvianApp.h"
+
+#include <QApplication>
+
+#include "Analysis/PauseAnalysis.h"
+#include "Model/SessionBackup.h"
+#include "Process/MediaProbe.h"
+
+namespace talvian {
+
+namespace {
+
+std::vector<std::string> standardArguments(const QStringList& arguments) {
+    std::vector<std::string> result;
+    for (const QString& argument : arguments) result.push_back(argument.toStdString());
+    return result;
+}
+
+MpvSettings previewSettings() {
+    MpvSettings settings;
+    settings.videoFrames = true;
+    return settings;
+}
+
+}  // namespace
+
+TalvianApp::TalvianApp(QApplication& application, const QStringList& arguments)
+    : services_(readInfoDictionary()),
+      players_(previewSettings()),
+      workspace_(players_, SessionBackup::defaultURL(), standardArguments(arguments), &VevazAvezud::analyze),
+      window_(workspace_, arguments) {
+    workspace_.setExportAudioInfoReader(&AudioStreamInfo::read);
+    quitWithTeardown(application, workspace_, kQuitBound);
+    window_.show();
+}
+
+void quitWithTeardown(QCoreApplication& application, Workspace& workspace, std::chrono::milliseconds bound) {
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &workspace,
+                     [&workspace, bound] { workspace.shutdown(bound); });
+}
+
+}  // namespace talvian

@@ -1,0 +1,269 @@
+#include "WorkspaceView.h"
+
+#include <QAbstractButton>
+#include <QDragEnterEvent>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "EditorView.h"
+#include "FooterBar.h"
+#include "HeaderBar.h"
+#include "Model/Localization.h"
+#include "StartScreen.h"
+#include "StudioDropTarget.h"
+#include "Views/Studio.h"
+#include "Views/StudioControls.h"
+#include "Workspace/Workspace.h"
+
+namespace talvian {
+
+namespace {
+
+constexpr double kDimOpacity = 0.42;
+constexpr double kHighlightCornerRadius = 12;
+constexpr double kHighlightLineWidth = 2;
+constexpr int kHighlightInset = 6;
+// Single keys act only without these (Shift, Caps Lock and the keypad do not block).
+constexpr Qt::KeyboardModifiers kKeyBlockers = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+const QString kDemoArgument = QStringLiteral("--demo");
+
+// Black over the whole window while a panel is open; it swallows the pointer.
+class Dimmer : public QWidget {
+  public:
+    using QWidget::QWidget;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(rect(), Studio::withOpacity(Qt::black, kDimOpacity));
+    }
+};
+
+// The coral frame while a file is dragged over the window; transparent to the pointer.
+class DragHighlight : public QWidget {
+  public:
+    explicit DragHighlight(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Studio::coral, kHighlightLineWidth));
+        const double inset = kHighlightInset + kHighlightLineWidth / 2;
+        painter.drawRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), kHighlightCornerRadius,
+                                kHighlightCornerRadius);
+    }
+};
+
+}  // namespace
+
+WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidget* parent)
+    : QWidget(parent), workspace_(workspace), arguments_(std::move(arguments)) {
+    setMinimumSize(kMinimumSize);
+    setAutoFillBackground(true);
+    setAcceptDrops(true);
+
+    content_ = new QWidget(this);
+    auto* column = new QVBoxLayout(content_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    header_ = new HeaderBar(workspace_, content_);
+    column->addWidget(header_);
+    pages_ = new QStackedWidget(content_);
+    start_ = new StartScreen(workspace_, pages_);
+    editor_ = new EditorView(workspace_, pages_);
+    pages_->addWidget(start_);
+    pages_->addWidget(editor_);
+    column->addWidget(pages_, 1);
+    footer_ = new FooterBar(workspace_, content_);
+    column->addWidget(footer_);
+
+    dimmer_ = new Dimmer(this);
+    dimmer_->hide();
+    dragHighlight_ = new DragHighlight(this);
+    dragHighlight_->hide();
+
+    connect(header_, &HeaderBar::exportRequested, this, [this] { setModal(StudioModal::exportPanel); });
+    connect(&workspace_, &Workspace::documentChanged, this, &WorkspaceView::documentChanged);
+    connect(&workspace_, &Workspace::jobChanged, this, &WorkspaceView::syncNotice);
+    shownOutput_ = workspace_.cutOutput();
+    documentChanged();
+    workspace_.setStudioOverlayPresented(false);
+}
+
+WorkspaceView::~WorkspaceView() {
+    // The alert's end reaches the controller only while this view exists.
+    if (notice_) notice_->disconnect(this);
+}
+
+bool WorkspaceView::showsStartScreen() const { return !workspace_.source() && !workspace_.project(); }
+
+void WorkspaceView::documentChanged() {
+    pages_->setCurrentWidget(showsStartScreen() ? static_cast<QWidget*>(start_) : editor_);
+    const auto& output = workspace_.cutOutput();
+    if (output != shownOutput_) {
+        shownOutput_ = output;
+        if (output) setModal(StudioModal::done);
+    }
+}
+
+void WorkspaceView::setModal(std::optional<StudioModal> modal) {
+    QWidget* content = modal && panelFactory_ ? panelFactory_(*modal, *this) : nullptr;
+    if (modal && !content) modal.reset();
+    if (panel_) {
+        panel_->hide();
+        panel_->deleteLater();
+        panel_ = nullptr;
+    }
+    modal_ = modal;
+    if (content) {
+        auto* card = new StudioCard(this);
+        auto* frame = new QVBoxLayout(card);
+        frame->setContentsMargins(0, 0, 0, 0);
+        content->setParent(card);
+        frame->addWidget(content);
+        panel_ = card;
+    }
+    content_->setEnabled(!obstructed());
+    header_->setObstructed(obstructed());
+    dimmer_->setVisible(obstructed());
+    layOutOverlays();
+    if (panel_) {
+        panel_->show();
+        panel_->raise();
+    }
+    dragHighlight_->raise();
+    workspace_.setStudioOverlayPresented(obstructed());
+    emit modalChanged();
+}
+
+bool WorkspaceView::noticeShown() const { return notice_ && notice_->isVisible(); }
+
+void WorkspaceView::syncNotice() {
+    const auto& notice = workspace_.notice();
+    if (!notice) {
+        if (notice_) notice_->done(QMessageBox::Cancel);
+        return;
+    }
+    const QString text = QString::fromStdString(*notice);
+    if (!notice_) {
+        notice_ = new QMessageBox(QMessageBox::NoIcon, QString::fromStdString(L("提示")), text, QMessageBox::NoButton,
+                                  window());
+        notice_->setWindowModality(Qt::WindowModal);
+        notice_->setTextFormat(Qt::PlainText);
+        QPushButton* gotIt = notice_->addButton(QString::fromStdString(L("知道了")), QMessageBox::RejectRole);
+        gotIt->setAutoDefault(false);
+        notice_->setEscapeButton(gotIt);
+        // However the alert goes away (its button, Esc, the window's close box), the notice is
+        // read.
+        connect(notice_, &QMessageBox::finished, this, [this] {
+            if (workspace_.notice()) workspace_.setNotice(std::nullopt);
+        });
+    }
+    notice_->setText(text);
+    if (!notice_->isVisible()) notice_->open();
+}
+
+bool WorkspaceView::handleKey(const QKeyEvent& event) {
+    if (blocked() || manualPresented_ || workspace_.cutBusy() || (event.modifiers() & kKeyBlockers)) return false;
+    switch (event.key()) {
+        case Qt::Key_Backspace:
+        case Qt::Key_Delete:
+            workspace_.toggleSelectedCuts();
+            return true;
+        case Qt::Key_Down:
+            workspace_.moveReview(1);
+            return true;
+        case Qt::Key_Up:
+            workspace_.moveReview(-1);
+            return true;
+        default:
+            break;
+    }
+    const QString text = event.text().toLower();
+    if (text == QLatin1String("o")) {
+        workspace_.auditionReview(AuditionMode::original);
+    } else if (text == QLatin1String("r")) {
+        workspace_.auditionReview(AuditionMode::edited);
+    } else if (text == QLatin1String("u")) {
+        workspace_.rewindReview();
+    } else if (text == QLatin1String("+") || text == QLatin1String("=")) {
+        workspace_.zoomWaveform(true);
+    } else if (text == QLatin1String("-")) {
+        workspace_.zoomWaveform(false);
+    } else if (text == QLatin1String("f")) {
+        workspace_.fitWaveform();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void WorkspaceView::togglePlayback() {
+    if (!blocked()) workspace_.togglePlayback();
+}
+
+void WorkspaceView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (started_) return;
+    started_ = true;
+    if (!arguments_.contains(kDemoArgument)) return;
+    // After the window's first paint: loading the sample never delays the window.
+    QTimer::singleShot(0, this, [this] { workspace_.sample(); });
+}
+
+void WorkspaceView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layOutOverlays();
+}
+
+void WorkspaceView::layOutOverlays() {
+    content_->setGeometry(rect());
+    dimmer_->setGeometry(rect());
+    dragHighlight_->setGeometry(rect());
+    if (panel_) {
+        const QSize size = panel_->sizeHint().boundedTo(this->size());
+        panel_->setGeometry(QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size));
+    }
+}
+
+void WorkspaceView::setDragOver(bool over) {
+    if (over == dragOver_) return;
+    dragOver_ = over;
+    dragHighlight_->setVisible(over);
+    dragHighlight_->raise();
+}
+
+void WorkspaceView::dragEnterEvent(QDragEnterEvent* event) {
+    if (!event->mimeData()->hasUrls()) return event->ignore();
+    // The frame shows even when the drop will be refused.
+    setDragOver(true);
+    event->acceptProposedAction();
+}
+
+void WorkspaceView::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void WorkspaceView::dragLeaveEvent(QDragLeaveEvent* event) {
+    setDragOver(false);
+    event->accept();
+}
+
+void WorkspaceView::dropEvent(QDropEvent* event) {
+    setDragOver(false);
+    if (StudioDropTarget::drop(workspace_, blocked(), event->mimeData()->urls()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+}  // namespace talvian

@@ -1,0 +1,32 @@
+// The process entry: the Qt application, its look and the Chinese texts of Qt's own dialogs,
+// then the application object, then the event loop.
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include <clocale>
+
+#include "DeveloperHooks.h"
+#include "TalvianApp.h"
+#include "Views/Studio.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Talvian"));
+    QApplication::setOrganizationName(QStringLiteral("Talvian"));
+    // libmpv refuses to start under a locale whose numbers are not written the C way.
+    std::setlocale(LC_NUMERIC, "C");
+
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
+    talvian::Studio::applyToApplication(application);
+
+    const QStringList arguments = QApplication::arguments();
+    talvian::TalvianApp app(application, arguments);
+    talvian::installDeveloperHooks(app.window(), app.workspace(), arguments.contains(QStringLiteral("--demo")));
+    return QApplication::exec();
+}
