@@ -1,8 +1,8 @@
 #pragma once
 // Two switches for the developer's tools, read from the environment and inert without it:
 //   TALVIAN_SCREENSHOT=<file.png>  once the window is idle (with "--demo": the sample analysed),
-//                                  writes a PNG of the whole screen, prints the source and the
-//                                  notice shown, and quits;
+//                                  writes a PNG of the whole screen, prints the source, whether
+//                                  the preview is ready and the notice shown, and quits;
 //   TALVIAN_REPORT_FIRST_PAINT=1   prints "first-paint <ns since the epoch>" when the window
 //                                  paints for the first time, then quits.
 // tools/screenshot.sh and bench/startup.sh use them. Main thread.

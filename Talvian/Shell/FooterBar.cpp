@@ -25,7 +25,9 @@ constexpr int kCardSpacing = 12;
 constexpr double kCardCornerRadius = 12;
 constexpr int kCardTitlePixels = 17;
 
-QString qt(const std::string& text) { return QString::fromStdString(text); }
+QString qt(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 }  // namespace
 
@@ -40,7 +42,8 @@ FooterBar::FooterBar(Workspace& workspace, QWidget* parent) : QWidget(parent), w
     auto* local = new QHBoxLayout;
     local->setSpacing(6);
     local->addWidget(makeSymbol("desktopcomputer", kFooterIconPixels, Studio::secondary));
-    local->addWidget(makeLabel(L("本机处理 · 原文件保留"), Studio::kBodyPixels, QFont::Normal, Studio::secondary));
+    local->addWidget(
+        makeLabel(L("本机处理 · 原文件保留"), Studio::kBodyPixels, QFont::Normal, Studio::secondary));
     row->addLayout(local);
 
     saved_ = makeLabel(L("已备份到本机"), Studio::kBodyPixels, QFont::Normal, Studio::secondary, this);
@@ -62,8 +65,9 @@ FooterBar::BackupDisplay FooterBar::backupDisplay(bool hasProject, bool saved, b
 }
 
 void FooterBar::refresh() {
-    const BackupDisplay display = backupDisplay(workspace_.project().has_value(), workspace_.sessionBackupSaved(),
-                                                workspace_.sessionBackupIssue().has_value());
+    const BackupDisplay display =
+        backupDisplay(workspace_.project().has_value(), workspace_.sessionBackupSaved(),
+                      workspace_.sessionBackupIssue().has_value());
     saved_->setVisible(display == BackupDisplay::saved);
     retry_->setVisible(display == BackupDisplay::retry);
 }

@@ -57,7 +57,6 @@ HeaderBar::HeaderBar(Workspace& workspace, QWidget* parent) : QWidget(parent), w
     row->addWidget(divider_);
 
     durations_ = makeLabel({}, Studio::kBodyPixels, QFont::Normal, Studio::secondary, this);
-    durations_->setFont(Studio::monospacedDigitFont(Studio::kBodyPixels));
     durations_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     row->addWidget(durations_);
 
@@ -105,7 +104,15 @@ void HeaderBar::refresh() {
     const auto& project = workspace_.project();
     divider_->setVisible(project.has_value());
     durations_->setVisible(project.has_value());
-    if (project) durations_->setText(QString::fromStdString(durationText(*project)));
+    if (project) {
+        // Chosen with the first project: finding a face whose digits share one width takes a
+        // font load that the window's first appearance need not wait for.
+        if (!digitFontSet_) {
+            durations_->setFont(Studio::monospacedDigitFont(Studio::kBodyPixels));
+            digitFontSet_ = true;
+        }
+        durations_->setText(QString::fromStdString(durationText(*project)));
+    }
 
     undo_->setEnabled(workspace_.canUndoCut());
     redo_->setEnabled(workspace_.canRedoCut());

@@ -42,6 +42,7 @@ class HeaderBar : public QWidget {
     void refresh();
     Workspace& workspace_;
     bool obstructed_ = false;
+    bool digitFontSet_ = false;
     ElidedLabel* title_;
     QWidget* divider_;
     QLabel* durations_;

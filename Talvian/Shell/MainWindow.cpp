@@ -10,8 +10,8 @@
 #include <QTextEdit>
 
 #include "Model/Localization.h"
-#include "WorkspaceView.h"
 #include "Workspace/Workspace.h"
+#include "WorkspaceView.h"
 
 namespace talvian {
 
@@ -19,15 +19,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QString qt(const std::string& text) { return QString::fromStdString(text); }
-fs::path pathOf(const QString& file) { return QFile::encodeName(file).toStdString(); }
+QString qt(const std::string& text) {
+    return QString::fromStdString(text);
+}
+fs::path pathOf(const QString& file) {
+    return QFile::encodeName(file).toStdString();
+}
 
 // Every format the media layer opens is worth offering; the analysis refuses the rest with its
 // own message.
 QString mediaFilter() {
     return qt(L("音频或视频")) +
-           QStringLiteral(" (*.mp4 *.m4v *.mov *.mkv *.webm *.avi *.mts *.m2ts *.mxf *.m4a *.mp3 *.wav *.aif "
-                          "*.aiff *.aac *.flac *.ogg *.opus *.caf *.wma *.MP4 *.MOV *.M4A *.MP3 *.WAV)") +
+           QStringLiteral(
+               " (*.mp4 *.m4v *.mov *.mkv *.webm *.avi *.mts *.m2ts *.mxf *.m4a *.mp3 *.wav *.aif "
+               "*.aiff *.aac *.flac *.ogg *.opus *.caf *.wma *.MP4 *.MOV *.M4A *.MP3 *.WAV)") +
            QStringLiteral(";;") + qt(L("所有文件")) + QStringLiteral(" (*)");
 }
 
@@ -48,7 +53,9 @@ std::optional<fs::path> run(QFileDialog& dialog) {
 }  // namespace
 
 MainWindow::MainWindow(Workspace& workspace, QStringList arguments, QWidget* parent)
-    : QMainWindow(parent), workspace_(workspace), view_(new WorkspaceView(workspace, std::move(arguments), this)) {
+    : QMainWindow(parent),
+      workspace_(workspace),
+      view_(new WorkspaceView(workspace, std::move(arguments), this)) {
     setWindowTitle(qt(L("Talvian")));
     setCentralWidget(view_);
     resize(kDefaultSize);
@@ -57,7 +64,9 @@ MainWindow::MainWindow(Workspace& workspace, QStringList arguments, QWidget* par
     workspace_.setWindow(this);
 }
 
-MainWindow::~MainWindow() { workspace_.setWindow(nullptr); }
+MainWindow::~MainWindow() {
+    workspace_.setWindow(nullptr);
+}
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     if (responder_.keyDown(*event, QApplication::focusWidget()))
@@ -88,20 +97,34 @@ bool MainWindow::endTextEditing() {
     return !focus->hasFocus();
 }
 
-bool MainWindow::undoTextEditing() {
+namespace {
+
+// One undo (or redo) step in the text field being typed in; false when none is.
+bool stepTextEditing(bool undo) {
     QWidget* focus = QApplication::focusWidget();
-    if (auto* line = qobject_cast<QLineEdit*>(focus)) return line->undo(), true;
-    if (auto* text = qobject_cast<QTextEdit*>(focus)) return text->undo(), true;
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(focus)) return plain->undo(), true;
+    if (auto* line = qobject_cast<QLineEdit*>(focus)) {
+        undo ? line->undo() : line->redo();
+        return true;
+    }
+    if (auto* text = qobject_cast<QTextEdit*>(focus)) {
+        undo ? text->undo() : text->redo();
+        return true;
+    }
+    if (auto* plain = qobject_cast<QPlainTextEdit*>(focus)) {
+        undo ? plain->undo() : plain->redo();
+        return true;
+    }
     return false;
 }
 
+}  // namespace
+
+bool MainWindow::undoTextEditing() {
+    return stepTextEditing(true);
+}
+
 bool MainWindow::redoTextEditing() {
-    QWidget* focus = QApplication::focusWidget();
-    if (auto* line = qobject_cast<QLineEdit*>(focus)) return line->redo(), true;
-    if (auto* text = qobject_cast<QTextEdit*>(focus)) return text->redo(), true;
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(focus)) return plain->redo(), true;
-    return false;
+    return stepTextEditing(false);
 }
 
 // ---- Panels

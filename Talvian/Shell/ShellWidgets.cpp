@@ -16,7 +16,8 @@ constexpr double kPressedOpacity = 0.8;
 
 }  // namespace
 
-QLabel* makeLabel(const std::string& text, int pixels, QFont::Weight weight, const QColor& color, QWidget* parent) {
+QLabel* makeLabel(const std::string& text, int pixels, QFont::Weight weight, const QColor& color,
+                  QWidget* parent) {
     auto* label = new QLabel(QString::fromStdString(text), parent);
     label->setFont(Studio::font(pixels, weight));
     QPalette palette = label->palette();
@@ -47,7 +48,9 @@ void ElidedLabel::setText(const QString& text) {
     update();
 }
 
-QString ElidedLabel::shownText() const { return fontMetrics().elidedText(text_, Qt::ElideMiddle, width()); }
+QString ElidedLabel::shownText() const {
+    return fontMetrics().elidedText(text_, Qt::ElideMiddle, width());
+}
 
 QSize ElidedLabel::sizeHint() const {
     return {fontMetrics().horizontalAdvance(text_) + 1, fontMetrics().height()};
@@ -88,7 +91,8 @@ void PlainButton::paintEvent(QPaintEvent*) {
 
 // ---- PanelRowButton
 
-PanelRowButton::PanelRowButton(int padding, QWidget* parent) : QAbstractButton(parent), row_(new QHBoxLayout(this)) {
+PanelRowButton::PanelRowButton(int padding, QWidget* parent)
+    : QAbstractButton(parent), row_(new QHBoxLayout(this)) {
     row_->setContentsMargins(padding, padding, padding, padding);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -99,7 +103,9 @@ void PanelRowButton::finishRow() {
         child->setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-QSize PanelRowButton::sizeHint() const { return row_->sizeHint(); }
+QSize PanelRowButton::sizeHint() const {
+    return row_->sizeHint();
+}
 
 void PanelRowButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);

@@ -33,7 +33,9 @@ constexpr int kRowIconPixels = 14;
 constexpr int kBackupNoteSpaceBelow = 12;
 constexpr int kRecentLabelLines = 2;
 
-QString qt(const std::string& text) { return QString::fromStdString(text); }
+QString qt(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 // The rounded panel behind the invitation.
 class DropArea : public QWidget {
@@ -70,11 +72,13 @@ StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent
     invitation->setContentsMargins(kDropAreaPadding, kDropAreaPadding, kDropAreaPadding, kDropAreaPadding);
     invitation->setSpacing(kDropAreaSpacing);
     invitation->addStretch(1);
-    invitation->addWidget(centred(makeSymbol("waveform", kSymbolPixels, Studio::secondary)), 0, Qt::AlignHCenter);
+    invitation->addWidget(centred(makeSymbol("waveform", kSymbolPixels, Studio::secondary)), 0,
+                          Qt::AlignHCenter);
     invitation->addWidget(makeLabel(L("将录音拖到这里"), kTitlePixels, QFont::DemiBold, Studio::text), 0,
                           Qt::AlignHCenter);
-    invitation->addWidget(makeLabel(L("适合单人口播，不含背景音乐。"), kSubtitlePixels, QFont::Normal, Studio::secondary),
-                          0, Qt::AlignHCenter);
+    invitation->addWidget(
+        makeLabel(L("适合单人口播，不含背景音乐。"), kSubtitlePixels, QFont::Normal, Studio::secondary), 0,
+        Qt::AlignHCenter);
     invitation->addSpacing(kChooseExtraSpace);
     auto* choose = new StudioButton(qt(L("选择文件…")), true, dropArea);
     invitation->addWidget(centred(choose), 0, Qt::AlignHCenter);
@@ -103,7 +107,8 @@ StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent
     recentRows_->setSpacing(kSpacing);
     stack->addLayout(recentRows_);
 
-    backupNote_ = makeLabel(L("你的剪辑会自动备份在这台电脑上。"), Studio::kBodyPixels, QFont::Normal, Studio::secondary, this);
+    backupNote_ = makeLabel(L("你的剪辑会自动备份在这台电脑上。"), Studio::kBodyPixels, QFont::Normal,
+                            Studio::secondary, this);
     backupNote_->setContentsMargins(0, 0, 0, kBackupNoteSpaceBelow);
     stack->addWidget(backupNote_);
 

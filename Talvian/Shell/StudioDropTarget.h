@@ -13,9 +13,9 @@ class Workspace;
 class StudioDropTarget {
   public:
     enum class Outcome {
-        refused,  // a panel or the notice is open, or a job runs: nothing happens
+        refused,   // a panel or the notice is open, or a job runs: nothing happens
         accepted,  // exactly one item
-        tooMany,  // two or more: the notice says so
+        tooMany,   // two or more: the notice says so
     };
     // The decision for `count` dropped items. Pure.
     static Outcome decide(bool obstructed, bool busy, qsizetype count);

@@ -5,6 +5,8 @@
 #include "Analysis/PauseAnalysis.h"
 #include "Model/SessionBackup.h"
 #include "Process/MediaProbe.h"
+#include "QuitTeardown.h"
+#include "WorkspaceView.h"
 
 namespace talvian {
 
@@ -31,12 +33,10 @@ TalvianApp::TalvianApp(QApplication& application, const QStringList& arguments)
       window_(workspace_, arguments) {
     workspace_.setExportAudioInfoReader(&AudioStreamInfo::read);
     quitWithTeardown(application, workspace_, kQuitBound);
+    // The media module loads in the background once the window is on screen, so that the first
+    // recording opens without waiting for it.
+    QObject::connect(&window_.view(), &WorkspaceView::firstPainted, &window_, [] { MediaModule::preload(); });
     window_.show();
-}
-
-void quitWithTeardown(QCoreApplication& application, Workspace& workspace, std::chrono::milliseconds bound) {
-    QObject::connect(&application, &QCoreApplication::aboutToQuit, &workspace,
-                     [&workspace, bound] { workspace.shutdown(bound); });
 }
 
 }  // namespace talvian

@@ -1,19 +1,18 @@
 #pragma once
 // The application: its service settings from Info.json, the one controller, and the one
 // window. Built once by main and kept for the life of the process; nothing here is global.
-// Main thread.
+// Part of the executable only (its players come from the media module). Main thread.
 
 #include <QStringList>
 
 #include <chrono>
 
+#include "Loader/MediaModule.h"
 #include "MainWindow.h"
 #include "Model/AppConfiguration.h"
-#include "Player/MpvPlayer.h"
 #include "Workspace/Workspace.h"
 
 class QApplication;
-class QCoreApplication;
 
 namespace talvian {
 
@@ -28,19 +27,11 @@ class TalvianApp {
     Workspace& workspace() { return workspace_; }
     MainWindow& window() { return window_; }
 
-    // How long quitting waits for background work to clean up after it was cancelled.
-    static constexpr std::chrono::milliseconds kQuitBound{3000};
-
   private:
     AppServiceConfiguration services_;
-    MpvPlayerFactory players_;
+    MediaModule::ModulePlayerFactory players_;
     Workspace workspace_;
     MainWindow window_;
 };
-
-// When the application quits (its last window closed), cancels every job and loader of
-// `workspace` and waits at most `bound` for their clean-up, so that no ffmpeg child or hidden
-// work file outlives the window. The connection ends with the controller.
-void quitWithTeardown(QCoreApplication& application, Workspace& workspace, std::chrono::milliseconds bound);
 
 }  // namespace talvian

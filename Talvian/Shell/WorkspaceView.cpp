@@ -104,7 +104,9 @@ WorkspaceView::~WorkspaceView() {
     if (notice_) notice_->disconnect(this);
 }
 
-bool WorkspaceView::showsStartScreen() const { return !workspace_.source() && !workspace_.project(); }
+bool WorkspaceView::showsStartScreen() const {
+    return !workspace_.source() && !workspace_.project();
+}
 
 void WorkspaceView::documentChanged() {
     pages_->setCurrentWidget(showsStartScreen() ? static_cast<QWidget*>(start_) : editor_);
@@ -145,7 +147,9 @@ void WorkspaceView::setModal(std::optional<StudioModal> modal) {
     emit modalChanged();
 }
 
-bool WorkspaceView::noticeShown() const { return notice_ && notice_->isVisible(); }
+bool WorkspaceView::noticeShown() const {
+    return notice_ && notice_->isVisible();
+}
 
 void WorkspaceView::syncNotice() {
     const auto& notice = workspace_.notice();
@@ -155,8 +159,8 @@ void WorkspaceView::syncNotice() {
     }
     const QString text = QString::fromStdString(*notice);
     if (!notice_) {
-        notice_ = new QMessageBox(QMessageBox::NoIcon, QString::fromStdString(L("提示")), text, QMessageBox::NoButton,
-                                  window());
+        notice_ = new QMessageBox(QMessageBox::NoIcon, QString::fromStdString(L("提示")), text,
+                                  QMessageBox::NoButton, window());
         notice_->setWindowModality(Qt::WindowModal);
         notice_->setTextFormat(Qt::PlainText);
         QPushButton* gotIt = notice_->addButton(QString::fromStdString(L("知道了")), QMessageBox::RejectRole);
@@ -173,7 +177,8 @@ void WorkspaceView::syncNotice() {
 }
 
 bool WorkspaceView::handleKey(const QKeyEvent& event) {
-    if (blocked() || manualPresented_ || workspace_.cutBusy() || (event.modifiers() & kKeyBlockers)) return false;
+    if (blocked() || manualPresented_ || workspace_.cutBusy() || (event.modifiers() & kKeyBlockers))
+        return false;
     switch (event.key()) {
         case Qt::Key_Backspace:
         case Qt::Key_Delete:
@@ -211,13 +216,15 @@ void WorkspaceView::togglePlayback() {
     if (!blocked()) workspace_.togglePlayback();
 }
 
-void WorkspaceView::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
+void WorkspaceView::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
     if (started_) return;
     started_ = true;
-    if (!arguments_.contains(kDemoArgument)) return;
-    // After the window's first paint: loading the sample never delays the window.
-    QTimer::singleShot(0, this, [this] { workspace_.sample(); });
+    // Once the window is on screen: loading the sample never delays its first appearance.
+    QTimer::singleShot(0, this, [this] {
+        emit firstPainted();
+        if (arguments_.contains(kDemoArgument)) workspace_.sample();
+    });
 }
 
 void WorkspaceView::resizeEvent(QResizeEvent* event) {
@@ -231,7 +238,8 @@ void WorkspaceView::layOutOverlays() {
     dragHighlight_->setGeometry(rect());
     if (panel_) {
         const QSize size = panel_->sizeHint().boundedTo(this->size());
-        panel_->setGeometry(QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size));
+        panel_->setGeometry(
+            QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size));
     }
 }
 

@@ -70,9 +70,11 @@ class WorkspaceView : public QWidget {
 
   signals:
     void modalChanged();
+    // The window has painted for the first time (once per view).
+    void firstPainted();
 
   protected:
-    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -90,7 +92,7 @@ class WorkspaceView : public QWidget {
     PanelFactory panelFactory_;
     std::optional<StudioModal> modal_;
     bool dragOver_ = false;
-    bool started_ = false;
+    bool started_ = false;  // the first paint's work has run
     bool manualPresented_ = false;
     // The last output seen: a new one opens the result card.
     std::optional<std::filesystem::path> shownOutput_;

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
 
     const QStringList arguments = QApplication::arguments();
     talvian::TalvianApp app(application, arguments);
-    talvian::installDeveloperHooks(app.window(), app.workspace(), arguments.contains(QStringLiteral("--demo")));
+    talvian::installDeveloperHooks(app.window(), app.workspace(),
+                                   arguments.contains(QStringLiteral("--demo")));
     return QApplication::exec();
 }

@@ -27,6 +27,8 @@ namespace {
 
 constexpr double kDisabledOpacity = 0.4;
 constexpr const char* kStyleName = "Fusion";
+// Installed by setup.sh (fonts-noto-cjk); without it the system family and its fallbacks draw.
+constexpr const char* kInterfaceFamily = "Noto Sans CJK SC";
 
 void ensureSymbolsRegistered() {
     static const bool registered = (registerStudioSymbols(), true);
@@ -62,6 +64,9 @@ QColor withOpacity(const QColor& color, double opacity) {
 
 QFont font(int pixels, QFont::Weight weight) {
     QFont result = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    // The interface is Chinese: a CJK family first draws every text in one face and spares the
+    // search for a fallback family for each new text; the system's family stays behind it.
+    result.setFamilies({QString::fromLatin1(kInterfaceFamily), result.family()});
     result.setPixelSize(pixels);
     result.setWeight(weight);
     return result;

@@ -258,7 +258,8 @@ QSize StudioToggle::sizeHint() const {
     const QSize indicator =
         checkbox_ ? QSize(kCheckboxPixels, kCheckboxPixels) : QSize(kSwitchWidth, kSwitchHeight);
     const QFontMetrics metrics(font());
-    const int label = text().isEmpty() ? 0 : kToggleSpacing + metrics.horizontalAdvance(text());
+    if (text().isEmpty()) return indicator;
+    const int label = kToggleSpacing + metrics.horizontalAdvance(text());
     return {indicator.width() + label, std::max(indicator.height(), metrics.height())};
 }
 

@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -230,10 +231,17 @@ std::string readFileLimited(const std::filesystem::path& path, std::size_t limit
         flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
         throw fileError(L("读取"), path, errno);
     if (static_cast<std::uint64_t>(info.st_size) > limitBytes) throw MediaError(tooLargeMessage);
+    // Sized for the file as it is now (one byte more shows growth), not for the limit: a small
+    // file never pays for a large limit. A file that grows gets more room, up to the limit + 1.
+    const std::size_t ceiling = limitBytes + 1;
     std::string bytes;
-    bytes.resize(limitBytes + 1);
+    bytes.resize(std::min<std::size_t>(static_cast<std::size_t>(info.st_size) + 1, ceiling));
     std::size_t filled = 0;
-    while (filled < bytes.size()) {
+    while (true) {
+        if (filled == bytes.size()) {
+            if (bytes.size() == ceiling) break;
+            bytes.resize(std::min(bytes.size() * 2, ceiling));
+        }
         ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
         if (n < 0) {
             if (errno == EINTR) continue;

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "ShellFixture.h"
 #include "Shell/FooterBar.h"
 #include "Shell/HeaderBar.h"
 #include "Shell/ShellWidgets.h"
 #include "Shell/StartScreen.h"
+#include "ShellFixture.h"
 #include "Views/StudioControls.h"
 
 namespace talvian::test {
@@ -83,8 +83,8 @@ TEST_F(HeaderStartTest, HeaderFollowsTheSourceAndTheProject) {
 
     // Undo follows the cut history.
     auto undo = header.findChildren<StudioButton*>();
-    const auto undoButton =
-        std::find_if(undo.begin(), undo.end(), [](auto* b) { return b->toolTip() == QStringLiteral("撤销"); });
+    const auto undoButton = std::find_if(undo.begin(), undo.end(),
+                                         [](auto* b) { return b->toolTip() == QStringLiteral("撤销"); });
     ASSERT_NE(undoButton, undo.end());
     EXPECT_FALSE((*undoButton)->isEnabled());
     workspace->toggleCut(workspace->project()->cuts.front().id);
@@ -130,7 +130,8 @@ TEST_F(HeaderStartTest, StartScreenListsTwoRecentEditsAndTheNoteOnlyWithNothingT
 TEST(StartScreen, ListedSessionsAndBackupNote) {
     std::vector<RecentSession> sessions(3);
     for (std::size_t i = 0; i < sessions.size(); ++i) sessions[i].id = Uuid::random();
-    EXPECT_EQ(StartScreen::listedSessions(sessions), std::vector<RecentSession>(sessions.begin(), sessions.begin() + 2));
+    EXPECT_EQ(StartScreen::listedSessions(sessions),
+              std::vector<RecentSession>(sessions.begin(), sessions.begin() + 2));
     EXPECT_EQ(StartScreen::listedSessions({}), std::vector<RecentSession>{});
     EXPECT_TRUE(StartScreen::showsBackupNote(std::nullopt, {}));
     EXPECT_FALSE(StartScreen::showsBackupNote(std::string("a.wav"), {}));
@@ -144,8 +145,8 @@ TEST(FooterBar, BackupDisplayTable) {
         Display display;
     };
     const Case cases[] = {
-        {false, true, true, Display::none},   {true, false, false, Display::none},
-        {true, true, false, Display::saved},  {true, false, true, Display::retry},
+        {false, true, true, Display::none},  {true, false, false, Display::none},
+        {true, true, false, Display::saved}, {true, false, true, Display::retry},
         {true, true, true, Display::retry},
     };
     for (const Case& c : cases)

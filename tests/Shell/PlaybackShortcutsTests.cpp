@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ShellFixture.h"
 #include "Shell/PlaybackShortcuts.h"
+#include "ShellFixture.h"
 
 namespace talvian::test {
 namespace {
@@ -41,8 +41,9 @@ TEST_P(RoutingTable, ConsumesAndTogglesAsAResponderAfterTheWindow) {
     for (std::size_t i = 0; i < routing.steps.size(); ++i) {
         const Step& step = routing.steps[i];
         const QKeyEvent event = keyEvent(step.type, step.key, step.modifiers, {}, step.autoRepeat);
-        const bool consumed = step.type == press ? responder.keyDown(event, routing.focusInField ? &field : nullptr)
-                                                 : responder.keyUp(event);
+        const bool consumed = step.type == press
+                                  ? responder.keyDown(event, routing.focusInField ? &field : nullptr)
+                                  : responder.keyUp(event);
         EXPECT_EQ(consumed, step.consumed) << routing.name << ", step " << i;
     }
     EXPECT_EQ(toggles, routing.toggles) << routing.name;
@@ -52,8 +53,11 @@ TEST_P(RoutingTable, ConsumesAndTogglesAsAResponderAfterTheWindow) {
 INSTANTIATE_TEST_SUITE_P(
     Keys, RoutingTable,
     ::testing::Values(
-        Routing{"space press and release", false, false,
-                {{press, Qt::Key_Space, {}, false, true}, {release, Qt::Key_Space, {}, false, true}}, 1},
+        Routing{"space press and release",
+                false,
+                false,
+                {{press, Qt::Key_Space, {}, false, true}, {release, Qt::Key_Space, {}, false, true}},
+                1},
         // X11 auto-repeat: every repeat is a release/press pair marked as repeats.
         Routing{"held space on X11",
                 false,
@@ -65,23 +69,39 @@ INSTANTIATE_TEST_SUITE_P(
                  {press, Qt::Key_Space, {}, true, true},
                  {release, Qt::Key_Space, {}, false, true}},
                 1},
-        Routing{"space typed into a field", true, false,
-                {{press, Qt::Key_Space, {}, false, false}, {release, Qt::Key_Space, {}, false, false}}, 0},
-        Routing{"letters and arrows stay in a field even when the window would take them", true, true,
-                {{press, Qt::Key_O, {}, false, false}, {press, Qt::Key_Down, {}, false, false}}, 0},
-        Routing{"shift+space travels on", false, false,
+        Routing{"space typed into a field",
+                true,
+                false,
+                {{press, Qt::Key_Space, {}, false, false}, {release, Qt::Key_Space, {}, false, false}},
+                0},
+        Routing{"letters and arrows stay in a field even when the window would take them",
+                true,
+                true,
+                {{press, Qt::Key_O, {}, false, false}, {press, Qt::Key_Down, {}, false, false}},
+                0},
+        Routing{"shift+space travels on",
+                false,
+                false,
                 {{press, Qt::Key_Space, Qt::ShiftModifier, false, false},
                  {release, Qt::Key_Space, Qt::ShiftModifier, false, false}},
                 0},
-        Routing{"ctrl+space and alt+space travel on", false, false,
+        Routing{"ctrl+space and alt+space travel on",
+                false,
+                false,
                 {{press, Qt::Key_Space, Qt::ControlModifier, false, false},
                  {press, Qt::Key_Space, Qt::AltModifier, false, false},
                  {press, Qt::Key_Space, Qt::MetaModifier, false, false}},
                 0},
-        Routing{"a release without its press travels on", false, false,
-                {{release, Qt::Key_Space, {}, false, false}}, 0},
-        Routing{"the window's single keys come first", false, true,
-                {{press, Qt::Key_Space, {}, false, true}, {release, Qt::Key_Space, {}, false, false}}, 0},
+        Routing{"a release without its press travels on",
+                false,
+                false,
+                {{release, Qt::Key_Space, {}, false, false}},
+                0},
+        Routing{"the window's single keys come first",
+                false,
+                true,
+                {{press, Qt::Key_Space, {}, false, true}, {release, Qt::Key_Space, {}, false, false}},
+                0},
         Routing{"other keys travel on", false, false, {{press, Qt::Key_A, {}, false, false}}, 0}),
     [](const auto& info) {
         std::string name = info.param.name;

@@ -16,9 +16,9 @@
 
 #include "Analysis/PauseAnalysis.h"
 #include "Player/MpvPlayer.h"
-#include "ShellFixture.h"
 #include "Shell/EditorView.h"
-#include "Shell/TalvianApp.h"
+#include "Shell/QuitTeardown.h"
+#include "ShellFixture.h"
 
 namespace talvian::test {
 namespace {
@@ -27,8 +27,8 @@ namespace fs = std::filesystem;
 
 // Speech-like sound: 2 s of tone, then 1 s of silence, over and over.
 void makeTalk(const fs::path& file, double seconds, int sampleRate = 16000) {
-    makeMedia("-f lavfi -i \"aevalsrc='if(lt(mod(t,3),2),0.5*sin(2*PI*220*t),0)':s=" + std::to_string(sampleRate) +
-                  ":d=" + std::to_string(seconds) + "\" -c:a pcm_s16le",
+    makeMedia("-f lavfi -i \"aevalsrc='if(lt(mod(t,3),2),0.5*sin(2*PI*220*t),0)':s=" +
+                  std::to_string(sampleRate) + ":d=" + std::to_string(seconds) + "\" -c:a pcm_s16le",
               file);
 }
 
@@ -50,7 +50,8 @@ std::vector<pid_t> toolChildren() {
         char state = 0;
         pid_t parent = 0;
         rest >> state >> parent;
-        if (parent == getpid() && state != 'Z' && (name == "ffmpeg" || name == "ffprobe")) children.push_back(pid);
+        if (parent == getpid() && state != 'Z' && (name == "ffmpeg" || name == "ffprobe"))
+            children.push_back(pid);
     }
     closedir(proc);
     return children;
@@ -74,9 +75,9 @@ class WindowIntegration : public ::testing::Test {
     TempDir folder;
     fs::path backupURL = folder / "Recovery/last-session.quenlo.json";
     MpvPlayerFactory players{silentPlayers()};
-    std::unique_ptr<Workspace> workspace =
-        std::make_unique<Workspace>(players, backupURL, std::vector<std::string>{"--output", (folder / "out").string()},
-                                    &VevazAvezud::analyze);
+    std::unique_ptr<Workspace> workspace = std::make_unique<Workspace>(
+        players, backupURL, std::vector<std::string>{"--output", (folder / "out").string()},
+        &VevazAvezud::analyze);
     std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(*workspace, QStringList{});
 };
 
@@ -98,8 +99,9 @@ TEST_F(WindowIntegration, ANewExportResultOpensTheResultCard) {
     const fs::path talk = folder / "talk.wav";
     makeTalk(talk, 9);
     window->show();
-    window->view().setPanelFactory(
-        [](StudioModal modal, WorkspaceView&) -> QWidget* { return new QLabel(QString::number(static_cast<int>(modal))); });
+    window->view().setPanelFactory([](StudioModal modal, WorkspaceView&) -> QWidget* {
+        return new QLabel(QString::number(static_cast<int>(modal)));
+    });
     workspace->loadSource(talk, true);
     ASSERT_TRUE(waitUntil([&] { return workspace->project() && !workspace->cutBusy(); }, 120000));
     window->view().setModal(StudioModal::settings);
@@ -123,7 +125,7 @@ TEST_F(WindowIntegration, QuittingDuringAnAnalysisLeavesNoChildAndNoWorkFile) {
     fs::create_directories(temporary);
     const QByteArray previousTemporary = qgetenv("TMPDIR");
     qputenv("TMPDIR", QByteArray::fromStdString(temporary.string()));
-    quitWithTeardown(*qApp, *workspace, TalvianApp::kQuitBound);
+    quitWithTeardown(*qApp, *workspace, kQuitBound);
     window->show();
     workspace->loadSource(talk, true);
     ASSERT_TRUE(waitUntil([] { return !toolChildren().empty(); }, 60000)) << workspace->cutStatus();

@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "ShellFixture.h"
 #include "Shell/EditorView.h"
 #include "Shell/HeaderBar.h"
 #include "Shell/StartScreen.h"
 #include "Shell/StudioDropTarget.h"
+#include "ShellFixture.h"
 
 namespace talvian::test {
 namespace {
@@ -206,8 +206,9 @@ struct DropCase {
 TEST(StudioDropTarget, DecisionTable) {
     using Outcome = StudioDropTarget::Outcome;
     const DropCase cases[] = {
-        {true, false, 1, Outcome::refused}, {false, true, 1, Outcome::refused},  {true, true, 2, Outcome::refused},
-        {false, false, 1, Outcome::accepted}, {false, false, 2, Outcome::tooMany}, {false, false, 5, Outcome::tooMany},
+        {true, false, 1, Outcome::refused},  {false, true, 1, Outcome::refused},
+        {true, true, 2, Outcome::refused},   {false, false, 1, Outcome::accepted},
+        {false, false, 2, Outcome::tooMany}, {false, false, 5, Outcome::tooMany},
     };
     for (const DropCase& c : cases)
         EXPECT_EQ(StudioDropTarget::decide(c.obstructed, c.busy, c.count), c.outcome)
