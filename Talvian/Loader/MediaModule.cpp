@@ -3,12 +3,12 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <future>
 #include <mutex>
 #include <string>
-#include <future>
 
-#include "Model/Localization.h"
 #include "Export/AuditionComposer.h"
+#include "Model/Localization.h"
 #include "Model/UserError.h"
 #include "Player/EmptyPlayer.h"
 
@@ -95,7 +95,9 @@ PlayerFactory* ModulePlayerFactory::loaded() {
     return factory_.get();
 }
 
-std::unique_ptr<Player> ModulePlayerFactory::makeEmptyPlayer() { return std::make_unique<EmptyPlayer>(); }
+std::unique_ptr<Player> ModulePlayerFactory::makeEmptyPlayer() {
+    return std::make_unique<EmptyPlayer>();
+}
 
 std::unique_ptr<Player> ModulePlayerFactory::makePlayer(const fs::path& file) {
     PlayerFactory* factory = loaded();

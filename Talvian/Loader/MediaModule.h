@@ -24,9 +24,9 @@ namespace talvian::MediaModule {
 struct Entry {
     static constexpr int kVersion = 1;
     int version = kVersion;
-    void (*renderVideo)(const std::filesystem::path& source, const MediaInfo& info, const std::vector<CutRegion>& kept,
-                        const std::filesystem::path& workFile, const CancellationToken& cancellation,
-                        const ProgressCallback& progress) = nullptr;
+    void (*renderVideo)(const std::filesystem::path& source, const MediaInfo& info,
+                        const std::vector<CutRegion>& kept, const std::filesystem::path& workFile,
+                        const CancellationToken& cancellation, const ProgressCallback& progress) = nullptr;
     AuditionTimeline (*auditionTimeline)(const std::filesystem::path& source, const AuditionPlan& plan,
                                          const CancellationToken& cancellation) = nullptr;
     // A player factory over libmpv; the caller owns it.

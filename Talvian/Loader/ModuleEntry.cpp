@@ -10,15 +10,18 @@ talvian::PlayerFactory* makeFactory(const talvian::MpvSettings& settings) {
     return new talvian::MpvPlayerFactory(settings);
 }
 
-talvian::AuditionTimeline auditionTimeline(const std::filesystem::path& source, const talvian::AuditionPlan& plan,
+talvian::AuditionTimeline auditionTimeline(const std::filesystem::path& source,
+                                           const talvian::AuditionPlan& plan,
                                            const talvian::CancellationToken& cancellation) {
     return talvian::AuditionComposer::timeline(source, plan, cancellation);
 }
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const talvian::MediaModule::Entry* talvian_media_module_entry() {
+extern "C" __attribute__((visibility("default"))) const talvian::MediaModule::Entry*
+talvian_media_module_entry() {
     static const talvian::MediaModule::Entry entry{talvian::MediaModule::Entry::kVersion,
-                                                   &talvian::VideoRenderer::render, &auditionTimeline, &makeFactory};
+                                                   &talvian::VideoRenderer::render, &auditionTimeline,
+                                                   &makeFactory};
     return &entry;
 }

@@ -23,8 +23,9 @@ class FirstPaintReport : public QObject {
         if (event->type() == QEvent::Paint && !reported_ && qobject_cast<QWidget*>(watched)) {
             reported_ = true;
             const auto now = std::chrono::system_clock::now().time_since_epoch();
-            std::printf("first-paint %lld\n",
-                        static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+            std::printf(
+                "first-paint %lld\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
             std::fflush(stdout);
             QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
         }

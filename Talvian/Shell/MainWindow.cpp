@@ -58,6 +58,7 @@ MainWindow::MainWindow(Workspace& workspace, QStringList arguments, QWidget* par
       view_(new WorkspaceView(workspace, std::move(arguments), this)) {
     setWindowTitle(qt(L("Talvian")));
     setCentralWidget(view_);
+    view_->setFocus();
     resize(kDefaultSize);
     responder_.onToggle = [this] { view_->togglePlayback(); };
     responder_.onKey = [this](const QKeyEvent& event) { return view_->handleKey(event); };

@@ -69,6 +69,10 @@ WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidge
     : QWidget(parent), workspace_(workspace), arguments_(std::move(arguments)) {
     setMinimumSize(kMinimumSize);
     setAutoFillBackground(true);
+    // The window's own focus: an activated window gives its keys to the first control that
+    // takes focus, which would turn the space bar into a press of that button. Holding the
+    // focus here (also after a click on an empty spot) lets the keys reach the window.
+    setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
 
     content_ = new QWidget(this);

@@ -120,6 +120,25 @@ TEST(PlaybackShortcuts, TextInputsKeepTheirKeysButButtonsDoNot) {
 
 class WindowKeys : public ShellTest {};
 
+// An activated window gives its keys to the window itself, not to its first button: the space
+// bar plays instead of pressing the export button.
+TEST_F(WindowKeys, TheSpaceBarPlaysRightAfterTheWindowOpens) {
+    open(sourceA);
+    players.last()->finishLoading(10);
+    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    showWindow();
+    mainWindow->activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() != nullptr; }, 5000));
+    QWidget* focus = QApplication::focusWidget();
+    EXPECT_EQ(focus, &view());
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    QApplication::sendEvent(focus, &space);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    QApplication::sendEvent(focus, &release);
+    EXPECT_TRUE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->studioOverlayPresented());
+}
+
 // Through the real window: a space typed into a field is text, the same space elsewhere plays.
 TEST_F(WindowKeys, ASpaceInAFieldIsTextAndElsewhereItPlays) {
     open(sourceA);
