@@ -2,8 +2,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
-#include <QPainterPath>
 #include <QVBoxLayout>
 
 #include "Model/Localization.h"
@@ -74,7 +72,8 @@ void FooterBar::refresh() {
 
 // ---- Recovery card
 
-RecoveryCard::RecoveryCard(Workspace& workspace, QWidget* parent) : QWidget(parent), workspace_(workspace) {
+RecoveryCard::RecoveryCard(Workspace& workspace, QWidget* parent)
+    : FilledShape(Studio::panel, kCardCornerRadius, parent), workspace_(workspace) {
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(kCardPadding, kCardPadding, kCardPadding, kCardPadding);
     stack->setSpacing(kCardSpacing);
@@ -117,14 +116,6 @@ void RecoveryCard::setRecovery(const std::optional<ProjectRecovery>& recovery) {
     if (!recovery) return;
     path_->setText(QString::fromStdString(recovery->sourcePath));
     relocate_->setVisible(recovery->canRelocate);
-}
-
-void RecoveryCard::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), kCardCornerRadius, kCardCornerRadius);
-    painter.fillPath(shape, Studio::panel);
 }
 
 }  // namespace talvian

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "Model/ProjectSelection.h"
+#include "ShellWidgets.h"
 
 class QLabel;
 
@@ -35,16 +36,13 @@ class FooterBar : public QWidget {
     StudioButton* retry_;
 };
 
-class RecoveryCard : public QWidget {
+class RecoveryCard : public FilledShape {
     Q_OBJECT
 
   public:
     RecoveryCard(Workspace& workspace, QWidget* parent = nullptr);
     // Shows the card for `recovery`, or hides it; the card follows the controller by itself.
     void setRecovery(const std::optional<ProjectRecovery>& recovery);
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
 
   private:
     Workspace& workspace_;

@@ -28,17 +28,6 @@ constexpr int kMinimumFlexibleSpace = 8;
 // Shown (verbatim) without a source.
 const QString kAppName = QStringLiteral("Talvian");
 
-// The vertical rule between the title and the durations.
-class Divider : public QWidget {
-  public:
-    using QWidget::QWidget;
-
-  protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter(this).fillRect(rect(), Studio::withOpacity(Studio::secondary, kDividerOpacity));
-    }
-};
-
 }  // namespace
 
 HeaderBar::HeaderBar(Workspace& workspace, QWidget* parent) : QWidget(parent), workspace_(workspace) {
@@ -52,7 +41,8 @@ HeaderBar::HeaderBar(Workspace& workspace, QWidget* parent) : QWidget(parent), w
     title_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     row->addWidget(title_, 0);
 
-    divider_ = new Divider(this);
+    // The vertical rule between the title and the durations.
+    divider_ = new FilledShape(Studio::withOpacity(Studio::secondary, kDividerOpacity), 0, this);
     divider_->setFixedSize(kDividerSize);
     row->addWidget(divider_);
 

@@ -35,6 +35,20 @@ QLabel* makeSymbol(std::string_view name, int pixels, const QColor& color, QWidg
     return label;
 }
 
+// ---- FilledShape
+
+FilledShape::FilledShape(const QColor& color, double cornerRadius, QWidget* parent)
+    : QWidget(parent), color_(color), cornerRadius_(cornerRadius) {}
+
+void FilledShape::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (cornerRadius_ <= 0) return painter.fillRect(rect(), color_);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), cornerRadius_, cornerRadius_);
+    painter.fillPath(shape, color_);
+}
+
 // ---- ElidedLabel
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QWidget(parent) {

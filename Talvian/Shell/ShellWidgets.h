@@ -21,6 +21,21 @@ QLabel* makeLabel(const std::string& text, int pixels, QFont::Weight weight, con
 // A label showing one of the Studio symbols.
 QLabel* makeSymbol(std::string_view name, int pixels, const QColor& color, QWidget* parent = nullptr);
 
+// A surface filled with one colour, square or with rounded corners: rules, the dimmer, cards.
+class FilledShape : public QWidget {
+    Q_OBJECT
+
+  public:
+    FilledShape(const QColor& color, double cornerRadius, QWidget* parent = nullptr);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QColor color_;
+    double cornerRadius_;
+};
+
 // One line of text that elides in the middle when it does not fit.
 class ElidedLabel : public QWidget {
     Q_OBJECT

@@ -2,8 +2,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
-#include <QPainterPath>
 #include <QVBoxLayout>
 
 #include "FooterBar.h"
@@ -37,21 +35,6 @@ QString qt(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The rounded panel behind the invitation.
-class DropArea : public QWidget {
-  public:
-    using QWidget::QWidget;
-
-  protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()), kDropAreaCornerRadius, kDropAreaCornerRadius);
-        painter.fillPath(shape, Studio::panel);
-    }
-};
-
 QWidget* centred(QWidget* widget) {
     widget->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return widget;
@@ -67,7 +50,8 @@ StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent
     recovery_ = new RecoveryCard(workspace_, this);
     stack->addWidget(recovery_);
 
-    auto* dropArea = new DropArea(this);
+    // The rounded panel behind the invitation.
+    auto* dropArea = new FilledShape(Studio::panel, kDropAreaCornerRadius, this);
     auto* invitation = new QVBoxLayout(dropArea);
     invitation->setContentsMargins(kDropAreaPadding, kDropAreaPadding, kDropAreaPadding, kDropAreaPadding);
     invitation->setSpacing(kDropAreaSpacing);

@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTimer>
@@ -16,6 +15,7 @@
 #include "FooterBar.h"
 #include "HeaderBar.h"
 #include "Model/Localization.h"
+#include "ShellWidgets.h"
 #include "StartScreen.h"
 #include "StudioDropTarget.h"
 #include "Views/Studio.h"
@@ -33,17 +33,6 @@ constexpr int kHighlightInset = 6;
 // Single keys act only without these (Shift, Caps Lock and the keypad do not block).
 constexpr Qt::KeyboardModifiers kKeyBlockers = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
 const QString kDemoArgument = QStringLiteral("--demo");
-
-// Black over the whole window while a panel is open; it swallows the pointer.
-class Dimmer : public QWidget {
-  public:
-    using QWidget::QWidget;
-
-  protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter(this).fillRect(rect(), Studio::withOpacity(Qt::black, kDimOpacity));
-    }
-};
 
 // The coral frame while a file is dragged over the window; transparent to the pointer.
 class DragHighlight : public QWidget {
@@ -90,7 +79,8 @@ WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidge
     footer_ = new FooterBar(workspace_, content_);
     column->addWidget(footer_);
 
-    dimmer_ = new Dimmer(this);
+    // Black over the whole window while a panel is open; it swallows the pointer.
+    dimmer_ = new FilledShape(Studio::withOpacity(Qt::black, kDimOpacity), 0, this);
     dimmer_->hide();
     dragHighlight_ = new DragHighlight(this);
     dragHighlight_->hide();
