@@ -20,12 +20,6 @@ namespace {
 
 constexpr const char* kEntrySymbol = "talvian_media_module_entry";
 
-fs::path executableFolder() {
-    std::error_code error;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
-    return error ? fs::path() : exe.parent_path();
-}
-
 struct Loaded {
     const Entry* entry = nullptr;
     std::string failure;  // the loader's words, for the diagnostics

@@ -106,11 +106,12 @@ RecoveryCard::RecoveryCard(Workspace& workspace, QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(&workspace_, &Workspace::documentChanged, this,
             [this] { setRecovery(workspace_.projectRecovery()); });
+    hide();
     setRecovery(workspace_.projectRecovery());
 }
 
 void RecoveryCard::setRecovery(const std::optional<ProjectRecovery>& recovery) {
-    if (recovery == recovery_ && isHidden() != recovery.has_value()) return;
+    if (recovery == recovery_) return;
     recovery_ = recovery;
     setVisible(recovery.has_value());
     if (!recovery) return;

@@ -1,14 +1,15 @@
 #include "MainWindow.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTextEdit>
 
+#include "FilePanel.h"
 #include "Model/Localization.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"
@@ -22,32 +23,22 @@ namespace {
 QString qt(const std::string& text) {
     return QString::fromStdString(text);
 }
-fs::path pathOf(const QString& file) {
-    return QFile::encodeName(file).toStdString();
+
+QString filter(const std::string& name, const char* patterns) {
+    return qt(name) + QStringLiteral(" (") + QLatin1String(patterns) + QStringLiteral(")");
+}
+
+QString withAllFiles(const QString& filters) {
+    return filters + QStringLiteral(";;") + filter(L("所有文件"), "*");
 }
 
 // Every format the media layer opens is worth offering; the analysis refuses the rest with its
 // own message.
 QString mediaFilter() {
-    return qt(L("音频或视频")) +
-           QStringLiteral(
-               " (*.mp4 *.m4v *.mov *.mkv *.webm *.avi *.mts *.m2ts *.mxf *.m4a *.mp3 *.wav *.aif "
-               "*.aiff *.aac *.flac *.ogg *.opus *.caf *.wma *.MP4 *.MOV *.M4A *.MP3 *.WAV)") +
-           QStringLiteral(";;") + qt(L("所有文件")) + QStringLiteral(" (*)");
-}
-
-// Qt's own dialog, so that it carries the application's palette and Chinese texts everywhere.
-std::unique_ptr<QFileDialog> makeDialog(QWidget* parent, const std::string& title,
-                                        const std::optional<fs::path>& startFolder) {
-    auto dialog = std::make_unique<QFileDialog>(parent, qt(title));
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    if (startFolder) dialog->setDirectory(QString::fromStdString(startFolder->string()));
-    return dialog;
-}
-
-std::optional<fs::path> run(QFileDialog& dialog) {
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return pathOf(dialog.selectedFiles().front());
+    return withAllFiles(
+        filter(L("音频或视频"),
+               "*.mp4 *.m4v *.mov *.mkv *.webm *.avi *.mts *.m2ts *.mxf *.m4a *.mp3 *.wav *.aif "
+               "*.aiff *.aac *.flac *.ogg *.opus *.caf *.wma *.MP4 *.MOV *.M4A *.MP3 *.WAV"));
 }
 
 }  // namespace
@@ -131,50 +122,55 @@ bool MainWindow::redoTextEditing() {
 // ---- Panels
 
 std::optional<fs::path> MainWindow::chooseMediaFile(const std::string& title) {
-    auto dialog = makeDialog(this, title, std::nullopt);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setNameFilter(mediaFilter());
-    return run(*dialog);
+    return chooseSourceFile({title, std::string(), std::nullopt});
 }
 
 std::optional<fs::path> MainWindow::chooseProjectFile(const OpenPanelRequest& request) {
-    auto dialog = makeDialog(this, request.title, request.startFolder);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setLabelText(QFileDialog::LookIn, qt(request.message));
-    dialog->setNameFilter(qt(L("剪辑项目")) + QStringLiteral(" (*.json);;") + qt(L("所有文件")) +
-                          QStringLiteral(" (*)"));
-    return run(*dialog);
+    FilePanel panel(this, request.title, request.message, request.startFolder);
+    panel.files().setFileMode(QFileDialog::ExistingFile);
+    panel.files().setNameFilter(withAllFiles(filter(L("剪辑项目"), "*.json")));
+    // A hand-off package is a folder: the one being shown can be chosen as it is.
+    panel.offerFolder();
+    return panel.run();
 }
 
 std::optional<fs::path> MainWindow::chooseSourceFile(const OpenPanelRequest& request) {
-    auto dialog = makeDialog(this, request.title, request.startFolder);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setNameFilter(mediaFilter());
-    return run(*dialog);
+    FilePanel panel(this, request.title, request.message, request.startFolder);
+    panel.files().setFileMode(QFileDialog::ExistingFile);
+    panel.files().setNameFilter(mediaFilter());
+    return panel.run();
 }
 
 std::optional<fs::path> MainWindow::chooseFolder(const OpenPanelRequest& request) {
-    auto dialog = makeDialog(this, request.title, request.startFolder);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setOption(QFileDialog::ShowDirsOnly);
-    return run(*dialog);
+    FilePanel panel(this, request.title, request.message, request.startFolder);
+    panel.files().setFileMode(QFileDialog::Directory);
+    panel.files().setOption(QFileDialog::ShowDirsOnly);
+    return panel.run();
 }
 
 std::optional<fs::path> MainWindow::chooseSaveLocation(const SavePanelRequest& request) {
     const bool mayReplace = request.kind != SavePanelRequest::Kind::package;
     while (true) {
-        auto dialog = makeDialog(this, request.title, request.startFolder);
-        dialog->setAcceptMode(QFileDialog::AcceptSave);
-        dialog->setFileMode(QFileDialog::AnyFile);
-        if (!request.defaultName.empty()) dialog->selectFile(qt(request.defaultName));
-        if (!request.prompt.empty()) dialog->setLabelText(QFileDialog::Accept, qt(request.prompt));
-        if (!request.nameLabel.empty()) dialog->setLabelText(QFileDialog::FileName, qt(request.nameLabel));
-        if (!mayReplace) dialog->setOption(QFileDialog::DontConfirmOverwrite);
-        auto chosen = run(*dialog);
+        FilePanel panel(this, request.title, request.message, request.startFolder);
+        QFileDialog& files = panel.files();
+        files.setAcceptMode(QFileDialog::AcceptSave);
+        files.setFileMode(QFileDialog::AnyFile);
+        if (request.kind == SavePanelRequest::Kind::project)
+            files.setNameFilter(withAllFiles(filter(L("剪辑项目"), "*.json")));
+        if (request.kind == SavePanelRequest::Kind::plainText)
+            files.setNameFilter(withAllFiles(filter(L("文本文件"), "*.txt")));
+        if (!request.defaultName.empty()) files.selectFile(qt(request.defaultName));
+        if (!request.prompt.empty()) files.setLabelText(QFileDialog::Accept, qt(request.prompt));
+        if (!request.nameLabel.empty()) files.setLabelText(QFileDialog::FileName, qt(request.nameLabel));
+        if (!mayReplace) files.setOption(QFileDialog::DontConfirmOverwrite);
+        auto chosen = panel.run();
         std::error_code error;
         if (!chosen || mayReplace || !fs::exists(*chosen, error)) return chosen;
         // A package is a new folder: an existing name is never replaced.
-        QMessageBox::information(this, qt(L("提示")), qt(L("已有同名文件或文件夹，请换一个名称。")));
+        QMessageBox refusal(QMessageBox::NoIcon, qt(L("提示")), qt(L("已有同名文件或文件夹，请换一个名称。")),
+                            QMessageBox::NoButton, this);
+        refusal.addButton(qt(L("知道了")), QMessageBox::RejectRole)->setAutoDefault(false);
+        refusal.exec();
     }
 }
 

@@ -21,7 +21,6 @@ class MainWindow : public QMainWindow, public WorkspaceWindow {
     ~MainWindow() override;
 
     WorkspaceView& view() { return *view_; }
-    const PlaybackSpaceResponder& responder() const { return responder_; }
 
     static constexpr QSize kDefaultSize{1280, 820};
 

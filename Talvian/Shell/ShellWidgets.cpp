@@ -11,8 +11,6 @@ namespace talvian {
 namespace {
 
 constexpr double kRowCornerRadius = 10;
-constexpr double kDisabledOpacity = 0.4;
-constexpr double kPressedOpacity = 0.8;
 
 }  // namespace
 
@@ -22,7 +20,8 @@ QLabel* makeLabel(const std::string& text, int pixels, QFont::Weight weight, con
     label->setFont(Studio::font(pixels, weight));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, Studio::withOpacity(color, kDisabledOpacity));
+    palette.setColor(QPalette::Disabled, QPalette::WindowText,
+                     Studio::withOpacity(color, Studio::kDisabledOpacity));
     label->setPalette(palette);
     label->setTextFormat(Qt::PlainText);
     return label;
@@ -80,29 +79,6 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
     painter.drawText(rect(), Qt::AlignVCenter | Qt::AlignLeft, shownText());
 }
 
-// ---- PlainButton
-
-PlainButton::PlainButton(const QString& text, QWidget* parent) : QAbstractButton(parent) {
-    setText(text);
-    setFocusPolicy(Qt::TabFocus);
-    setCursor(Qt::PointingHandCursor);
-}
-
-QSize PlainButton::sizeHint() const {
-    return {fontMetrics().horizontalAdvance(text()) + 2, fontMetrics().height() + 4};
-}
-
-void PlainButton::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setOpacity(isDown() ? kPressedOpacity : 1.0);
-    painter.setPen(isEnabled() ? Studio::text : Studio::withOpacity(Studio::text, kDisabledOpacity));
-    painter.drawText(rect(), Qt::AlignCenter, text());
-    if (hasFocus()) {
-        painter.setPen(Studio::coral);
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
-    }
-}
-
 // ---- PanelRowButton
 
 PanelRowButton::PanelRowButton(int padding, QWidget* parent)
@@ -124,7 +100,7 @@ QSize PanelRowButton::sizeHint() const {
 void PanelRowButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setOpacity(isDown() ? kPressedOpacity : 1.0);
+    painter.setOpacity(isDown() ? Studio::kPressedOpacity : 1.0);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), kRowCornerRadius, kRowCornerRadius);
     painter.fillPath(shape, Studio::panel);

@@ -1,6 +1,6 @@
 #pragma once
-// Small widgets the shell's views share: labels in the Studio fonts, a title that elides in
-// the middle, plain text buttons and the rounded rows of the start screen. Main thread.
+// Small widgets the shell's views share: labels in the Studio fonts, filled surfaces, a title
+// that elides in the middle and the rounded rows of the start screen. Main thread.
 
 #include <QAbstractButton>
 #include <QColor>
@@ -54,18 +54,6 @@ class ElidedLabel : public QWidget {
 
   private:
     QString text_;
-};
-
-// A button drawn as its text only, in Studio::text (dimmed when disabled).
-class PlainButton : public QAbstractButton {
-    Q_OBJECT
-
-  public:
-    explicit PlainButton(const QString& text, QWidget* parent = nullptr);
-    QSize sizeHint() const override;
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
 };
 
 // A button whose label is a row of child widgets on a rounded Studio::panel rectangle.

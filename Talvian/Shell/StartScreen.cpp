@@ -74,7 +74,7 @@ StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent
     auto* heading = new QHBoxLayout;
     heading->addWidget(makeLabel(L("最近剪辑"), kHeadingPixels, QFont::DemiBold, Studio::text));
     heading->addStretch(1);
-    auto* open = new PlainButton(qt(L("打开剪辑项目…")), this);
+    auto* open = new StudioLink(qt(L("打开剪辑项目…")), Studio::text, this, false);
     heading->addWidget(open);
     stack->addLayout(heading);
 
@@ -101,7 +101,9 @@ StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent
     connect(open, &QAbstractButton::clicked, this, [this] { workspace_.openProject(); });
     connect(resume_, &QAbstractButton::clicked, this, [this] { workspace_.resumeSessionBackup(); });
     connect(&workspace_, &Workspace::documentChanged, this, &StartScreen::refresh);
-    connect(&workspace_, &Workspace::jobChanged, this, &StartScreen::refresh);
+    // Everything stays visible during a job but does nothing; progress reports change nothing else.
+    connect(&workspace_, &Workspace::jobChanged, this, [this] { setEnabled(!workspace_.cutBusy()); });
+    setEnabled(!workspace_.cutBusy());
     refresh();
 }
 
@@ -116,8 +118,6 @@ bool StartScreen::showsBackupNote(const std::optional<std::string>& backupName,
 }
 
 void StartScreen::refresh() {
-    // Everything stays visible during a job but does nothing.
-    setEnabled(!workspace_.cutBusy());
     const auto& backupName = workspace_.sessionBackupName();
     resume_->setVisible(backupName.has_value());
     if (backupName) resumeName_->setText(qt(*backupName));

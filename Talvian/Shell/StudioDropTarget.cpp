@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QMetaObject>
-#include <QPointer>
 
 #include "Model/Localization.h"
 #include "Workspace/Workspace.h"
@@ -28,13 +27,9 @@ bool StudioDropTarget::drop(Workspace& workspace, bool obstructed, const QList<Q
     // The load runs after the drop has returned to the system, as its own event: a job that
     // starts in between makes loadSource refuse with its own message.
     const std::filesystem::path file = QFile::encodeName(urls.front().toLocalFile()).toStdString();
-    QPointer<Workspace> target(&workspace);
+    // The controller is the call's context: a call still queued when it goes is dropped.
     QMetaObject::invokeMethod(
-        &workspace,
-        [target, file] {
-            if (target) target->loadSource(file, true);
-        },
-        Qt::QueuedConnection);
+        &workspace, [&workspace, file] { workspace.loadSource(file, true); }, Qt::QueuedConnection);
     return true;
 }
 

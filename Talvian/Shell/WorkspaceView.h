@@ -51,7 +51,6 @@ class WorkspaceView : public QWidget {
     bool blocked() const { return obstructed() || noticeShown(); }
     // The "添加切点" popover of the timeline is open (set by the timeline).
     void setManualPresented(bool presented) { manualPresented_ = presented; }
-    bool manualPresented() const { return manualPresented_; }
     bool dragOver() const { return dragOver_; }
     // The start screen shows while there is neither a source nor a project.
     bool showsStartScreen() const;

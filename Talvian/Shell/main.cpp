@@ -2,13 +2,11 @@
 // then the application object, then the event loop.
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include <clocale>
 
 #include "DeveloperHooks.h"
+#include "QtTranslations.h"
 #include "TalvianApp.h"
 #include "Views/Studio.h"
 
@@ -19,10 +17,7 @@ int main(int argc, char** argv) {
     // libmpv refuses to start under a locale whose numbers are not written the C way.
     std::setlocale(LC_NUMERIC, "C");
 
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
+    talvian::installQtTranslations(application);
     talvian::Studio::applyToApplication(application);
 
     const QStringList arguments = QApplication::arguments();

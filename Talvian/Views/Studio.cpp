@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
+#include <QPixmapCache>
 #include <QScreen>
 #include <QStyleFactory>
 #include <QSvgRenderer>
@@ -25,7 +26,6 @@ namespace talvian::Studio {
 
 namespace {
 
-constexpr double kDisabledOpacity = 0.4;
 constexpr const char* kStyleName = "Fusion";
 // Installed by setup.sh (fonts-noto-cjk); without it the system family and its fallbacks draw.
 constexpr const char* kInterfaceFamily = "Noto Sans CJK SC";
@@ -117,10 +117,18 @@ void applyToApplication(QApplication& application) {
 QPixmap symbol(std::string_view name, int pixels, const QColor& color) {
     ensureSymbolsRegistered();
     if (pixels <= 0 || !hasSymbol(name)) return {};
+    // Controls draw their symbols on every paint: each picture is rendered from its SVG once.
+    const double ratio = primaryScreenRatio();
+    const QString key = QStringLiteral("talvian.symbol:%1:%2:%3:%4")
+                            .arg(symbolPath(name))
+                            .arg(pixels)
+                            .arg(color.rgba(), 8, 16, QLatin1Char('0'))
+                            .arg(ratio);
+    QPixmap cached;
+    if (QPixmapCache::find(key, &cached)) return cached;
     QSvgRenderer renderer(symbolPath(name));
     if (!renderer.isValid()) return {};
 
-    const double ratio = primaryScreenRatio();
     const int side = static_cast<int>(std::ceil(pixels * ratio));
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -134,17 +142,8 @@ QPixmap symbol(std::string_view name, int pixels, const QColor& color) {
     }
     QPixmap pixmap = QPixmap::fromImage(image);
     pixmap.setDevicePixelRatio(ratio);
+    QPixmapCache::insert(key, pixmap);
     return pixmap;
-}
-
-QIcon symbolIcon(std::string_view name, int pixels, const QColor& color) {
-    QIcon icon;
-    const QPixmap normal = symbol(name, pixels, color);
-    if (normal.isNull()) return icon;
-    icon.addPixmap(normal, QIcon::Normal);
-    icon.addPixmap(symbol(name, pixels, withOpacity(color, color.alphaF() * kDisabledOpacity)),
-                   QIcon::Disabled);
-    return icon;
 }
 
 bool hasSymbol(std::string_view name) {

@@ -4,7 +4,6 @@
 
 #include <QColor>
 #include <QFont>
-#include <QIcon>
 #include <QPixmap>
 
 #include <string_view>
@@ -20,6 +19,10 @@ inline const QColor text{242, 242, 240};       // #F2F2F0 default foreground
 inline const QColor secondary{154, 156, 163};  // #9A9CA3 secondary texts
 inline const QColor coral{255, 122, 102};      // #FF7A66 accent, selections, warnings
 inline const QColor wave{201, 203, 209};       // #C9CBD1 waveform, slider and progress fills
+
+// What a disabled control's ink and a pressed control as a whole are drawn at.
+constexpr double kDisabledOpacity = 0.4;
+constexpr double kPressedOpacity = 0.8;
 
 // `color` at `opacity` (0…1).
 QColor withOpacity(const QColor& color, double opacity);
@@ -38,8 +41,6 @@ void applyToApplication(QApplication& application);
 // One of our symbol SVGs ("waveform", "clock", "chevron.right" …) drawn at `pixels` in `color`;
 // an unknown name gives an empty pixmap. Device pixel ratio of the primary screen.
 QPixmap symbol(std::string_view name, int pixels, const QColor& color);
-// The same as an icon with normal and disabled (40 % opacity) states.
-QIcon symbolIcon(std::string_view name, int pixels, const QColor& color);
 // True when a symbol SVG of that name is among the resources.
 bool hasSymbol(std::string_view name);
 

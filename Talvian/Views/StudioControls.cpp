@@ -20,7 +20,6 @@ namespace talvian {
 
 namespace {
 
-constexpr double kDisabledOpacity = 0.4;
 constexpr int kFocusRingWidth = 1;
 
 constexpr int kButtonTextPixels = 13;
@@ -30,7 +29,6 @@ constexpr int kButtonVerticalPadding = 9;
 constexpr qreal kButtonRadius = 10;
 constexpr double kButtonFillAtRest = 0.065;
 constexpr double kButtonFillPressed = 0.14;
-constexpr double kPressedOpacity = 0.8;
 constexpr int kButtonSymbolPixels = 15;
 
 constexpr qreal kCardRadius = 12;
@@ -141,13 +139,6 @@ StudioButton* StudioButton::iconButton(std::string_view symbol, const QString& t
     return button;
 }
 
-void StudioButton::setPrimary(bool primary) {
-    if (primary_ == primary) return;
-    primary_ = primary;
-    updateGeometry();
-    update();
-}
-
 QSize StudioButton::sizeHint() const {
     if (!symbol_.isEmpty()) {
         return {kButtonSymbolPixels + 2 * kSecondaryHorizontalPadding,
@@ -163,7 +154,7 @@ void StudioButton::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     const bool pressed = isDown();
     const bool filled = primary_ && isEnabled();
-    if (pressed) painter.setOpacity(kPressedOpacity);
+    if (pressed) painter.setOpacity(Studio::kPressedOpacity);
 
     const QColor fill =
         filled ? Studio::coral
@@ -173,7 +164,8 @@ void StudioButton::paintEvent(QPaintEvent*) {
     painter.drawRoundedRect(QRectF(rect()), kButtonRadius, kButtonRadius);
 
     const QColor foreground =
-        filled ? QColor(Qt::black) : Studio::withOpacity(Studio::text, isEnabled() ? 1.0 : kDisabledOpacity);
+        filled ? QColor(Qt::black)
+               : Studio::withOpacity(Studio::text, isEnabled() ? 1.0 : Studio::kDisabledOpacity);
     if (!symbol_.isEmpty()) {
         const QPixmap pixmap = Studio::symbol(symbol_.toStdString(), kButtonSymbolPixels, foreground);
         const QSizeF size = pixmap.deviceIndependentSize();
@@ -190,8 +182,8 @@ void StudioButton::paintEvent(QPaintEvent*) {
     }
 }
 
-StudioLink::StudioLink(const QString& text, const QColor& color, QWidget* parent)
-    : QAbstractButton(parent), color_(color) {
+StudioLink::StudioLink(const QString& text, const QColor& color, QWidget* parent, bool underlined)
+    : QAbstractButton(parent), color_(color), underlined_(underlined) {
     setText(text);
     setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
@@ -207,10 +199,11 @@ QSize StudioLink::sizeHint() const {
 void StudioLink::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QFont underlined = font();
-    underlined.setUnderline(true);
-    painter.setFont(underlined);
-    painter.setPen(isEnabled() ? color_ : Studio::withOpacity(color_, color_.alphaF() * kDisabledOpacity));
+    QFont shown = font();
+    shown.setUnderline(underlined_);
+    painter.setFont(shown);
+    painter.setPen(isEnabled() ? color_
+                               : Studio::withOpacity(color_, color_.alphaF() * Studio::kDisabledOpacity));
     painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
     if (hasFocus()) drawFocusRing(painter, QRectF(rect()), kFocusRingWidth);
 }
@@ -266,7 +259,7 @@ QSize StudioToggle::sizeHint() const {
 void StudioToggle::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (!isEnabled()) painter.setOpacity(kDisabledOpacity);
+    if (!isEnabled()) painter.setOpacity(Studio::kDisabledOpacity);
     const bool on = isChecked();
 
     QRectF indicator;

@@ -30,7 +30,6 @@ class StudioButton : public QAbstractButton {
                                     QWidget* parent = nullptr);
 
     bool primary() const { return primary_; }
-    void setPrimary(bool primary);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -42,13 +41,13 @@ class StudioButton : public QAbstractButton {
     QString symbol_;
 };
 
-// A text link: a flat button underlined in its own colour (Studio::secondary by default, or
-// Studio::coral); pointing hand cursor.
+// A text link: a flat button underlined in its own colour (Studio::secondary or Studio::coral);
+// without the underline, the plain button of rows and headings. Pointing hand cursor.
 class StudioLink : public QAbstractButton {
     Q_OBJECT
 
   public:
-    explicit StudioLink(const QString& text, const QColor& color, QWidget* parent = nullptr);
+    StudioLink(const QString& text, const QColor& color, QWidget* parent = nullptr, bool underlined = true);
     QSize sizeHint() const override;
 
   protected:
@@ -56,6 +55,7 @@ class StudioLink : public QAbstractButton {
 
   private:
     QColor color_;
+    bool underlined_;
 };
 
 // The frame of every panel: Studio::panel in a 12 px rounded rectangle, a 1 px border of white

@@ -12,13 +12,6 @@ namespace talvian {
 
 namespace {
 
-std::filesystem::path executableFolder() {
-    std::error_code error;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return std::filesystem::current_path(error);
-    return exe.parent_path();
-}
-
 // The table is read once, on first use; a missing or unreadable table leaves every
 // key as its own text, which is the Chinese text the user should see anyway.
 const std::map<std::string, std::string, std::less<>>& table() {
@@ -79,6 +72,16 @@ std::string textOf(const LArgument& argument) {
 }
 
 }  // namespace
+
+const std::filesystem::path& executableFolder() {
+    static const std::filesystem::path folder = [] {
+        std::error_code error;
+        auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+        if (error) return std::filesystem::current_path(error);
+        return exe.parent_path();
+    }();
+    return folder;
+}
 
 const std::filesystem::path& resourcesFolder() {
     static const std::filesystem::path folder = [] {

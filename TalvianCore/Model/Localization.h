@@ -17,6 +17,9 @@ namespace talvian {
 // One format argument of L: "%@" takes text, integer and floating placeholders numbers.
 using LArgument = std::variant<std::string, long long, double>;
 
+// The folder that holds the running executable (the working folder when it cannot be read).
+// Any thread; computed once.
+const std::filesystem::path& executableFolder();
 // <folder of the executable>/Resources, else <folder of the executable>/../share/talvian
 // (the installed layout). Any thread; computed once.
 const std::filesystem::path& resourcesFolder();

@@ -215,6 +215,20 @@ TEST(StudioDropTarget, DecisionTable) {
             << c.obstructed << c.busy << c.count;
 }
 
+TEST_F(WorkspaceViewTest, TheHighlightShowsWhileAFileHoversEvenWhenTheDropWillBeRefused) {
+    showWindow();
+    installPanels();
+    view().setModal(StudioModal::exportPanel);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(sourceA.string()))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&view(), &enter);
+    EXPECT_TRUE(view().dragOver());
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(&view(), &leave);
+    EXPECT_FALSE(view().dragOver());
+}
+
 TEST_F(WorkspaceViewTest, DropsLoadOneFileAndRefuseTwo) {
     showWindow();
     const QUrl a = QUrl::fromLocalFile(QString::fromStdString(sourceA.string()));

@@ -84,26 +84,7 @@ TEST(Studio, UnknownSymbolsAreEmpty) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(Studio::hasSymbol(name));
         EXPECT_TRUE(Studio::symbol(name, kSymbolPixels, Studio::text).isNull());
-        EXPECT_TRUE(Studio::symbolIcon(name, kSymbolPixels, Studio::text).isNull());
     }
-}
-
-TEST(Studio, SymbolIconDimsItsDisabledState) {
-    const QIcon icon = Studio::symbolIcon("square", kSymbolPixels, Studio::text);
-    ASSERT_FALSE(icon.isNull());
-    auto strongestAlpha = [&](QIcon::Mode mode) {
-        const QImage image = icon.pixmap(QSize(kSymbolPixels, kSymbolPixels), mode)
-                                 .toImage()
-                                 .convertToFormat(QImage::Format_ARGB32);
-        int strongest = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                strongest = std::max(strongest, image.pixelColor(x, y).alpha());
-        return strongest;
-    };
-    const int normal = strongestAlpha(QIcon::Normal);
-    EXPECT_GT(normal, 200);
-    EXPECT_NEAR(strongestAlpha(QIcon::Disabled), normal * 0.4, 3);
 }
 
 }  // namespace
