@@ -1,9 +1,18 @@
 #pragma once
-// The page shown once a source or a project is set: the recovery card while one is pending and
-// the state of the running job with its progress and a way to stop it. Follows the document and
-// job slices. Main thread.
+// The working page shown once a source or a project is set. Top to bottom: the recovery card
+// while one is pending, the main row (the preview column with its notes beside the pause-list
+// column), the timeline area and at most one status banner. The main row and the timeline
+// take the heights EditorLayout gives for the window's content height; the page lays its
+// parts out itself, so their fixed heights never raise the window's minimum size (with a
+// recovery card the content runs past the bottom instead). While the first analysis runs,
+// the analysis panel covers the preview.
+//
+// Follows the document, detection, job and playback slices; a progress report changes only
+// the progress bars and status texts. Main thread.
 
 #include <QWidget>
+
+#include "EditorLayout.h"
 
 class QLabel;
 
@@ -12,6 +21,7 @@ namespace talvian {
 class RecoveryCard;
 class StudioButton;
 class StudioProgress;
+class TimelineArea;
 class Workspace;
 
 class EditorView : public QWidget {
@@ -20,13 +30,65 @@ class EditorView : public QWidget {
   public:
     EditorView(Workspace& workspace, QWidget* parent = nullptr);
 
+    // h, the height of the window's whole content (header, this page and footer), which the
+    // sizes follow. The root sets it whenever its height changes.
+    void setContentHeight(double height);
+    EditorLayout::Sizes sizes() const;
+    EditorLayout::Banner banner() const { return banner_; }
+
+    // The parts, for the window that fills their slots and for tests.
+    QWidget& mainRow() const { return *mainRow_; }
+    TimelineArea& timeline() const { return *timeline_; }
+    QWidget& bannerRow() const { return *bannerRow_; }
+    QWidget& analysisPanel() const { return *analysisPanel_; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
-    void refresh();
+    void buildPreviewColumn(QWidget* column);
+    void buildBanner();
+    void documentChanged();
+    void jobChanged();
+    void playbackChanged();
+    void refreshPreview();
+    void refreshBanner();
+    void layOut();
+
     Workspace& workspace_;
+    double contentHeight_ = 0;
+    EditorLayout::Banner banner_ = EditorLayout::Banner::none;
+
     RecoveryCard* recovery_;
-    QLabel* status_;
-    StudioProgress* progress_;
-    StudioButton* cancel_;
+    QWidget* mainRow_;
+    TimelineArea* timeline_;
+
+    // ---- Preview column
+    // Stands where the video preview goes (black until then).
+    QWidget* preview_;
+    QLabel* audioSymbol_;
+    QWidget* analysisPanel_;
+    StudioProgress* analysisProgress_;
+    QLabel* analysisStatus_;
+    // The transport bar's slot: padded 10 on Studio::panel; takes no height while empty.
+    QWidget* transport_;
+    QLabel* loadingNote_;
+    QLabel* mutedNote_;
+    QWidget* auditionLine_;
+    QLabel* auditionText_;
+
+    // ---- Pause-list column: the list's slot, padded 4 at the top, L wide.
+    QWidget* queue_;
+
+    // ---- Banner: one row per kind, at most one shown.
+    QWidget* bannerRow_;
+    QWidget* busyRow_;
+    StudioProgress* busyProgress_;
+    QLabel* busyStatus_;
+    QWidget* sourceReadRow_;
+    QLabel* sourceReadText_;
+    QWidget* relocatedRow_;
+    QWidget* changedSettingsRow_;
 };
 
 }  // namespace talvian

@@ -18,6 +18,7 @@
 #include "ShellWidgets.h"
 #include "StartScreen.h"
 #include "StudioDropTarget.h"
+#include "TimelineArea.h"
 #include "Views/Studio.h"
 #include "Views/StudioControls.h"
 #include "Workspace/Workspace.h"
@@ -75,6 +76,9 @@ WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidge
     editor_ = new EditorView(workspace_, pages_);
     pages_->addWidget(start_);
     pages_->addWidget(editor_);
+    // The pages never make the column taller than the window: a page whose content does not
+    // fit runs past its bottom, and the footer stays in place.
+    pages_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     column->addWidget(pages_, 1);
     footer_ = new FooterBar(workspace_, content_);
     column->addWidget(footer_);
@@ -85,6 +89,8 @@ WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidge
     dragHighlight_ = new DragHighlight(this);
     dragHighlight_->hide();
 
+    connect(&editor_->timeline(), &TimelineArea::manualPresentedChanged, this,
+            &WorkspaceView::setManualPresented);
     connect(header_, &HeaderBar::exportRequested, this, [this] { setModal(StudioModal::exportPanel); });
     connect(&workspace_, &Workspace::documentChanged, this, &WorkspaceView::documentChanged);
     connect(&workspace_, &Workspace::jobChanged, this, &WorkspaceView::syncNotice);
@@ -226,7 +232,13 @@ void WorkspaceView::resizeEvent(QResizeEvent* event) {
     layOutOverlays();
 }
 
+void WorkspaceView::setManualPopoverFactory(std::function<QWidget*(QWidget* anchor)> factory) {
+    editor_->timeline().setManualPopoverFactory(std::move(factory));
+}
+
 void WorkspaceView::layOutOverlays() {
+    // The editor's sizes follow the height of the whole content, header and footer included.
+    editor_->setContentHeight(height());
     content_->setGeometry(rect());
     dimmer_->setGeometry(rect());
     dragHighlight_->setGeometry(rect());

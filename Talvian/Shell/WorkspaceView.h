@@ -51,6 +51,9 @@ class WorkspaceView : public QWidget {
     bool blocked() const { return obstructed() || noticeShown(); }
     // The "添加切点" popover of the timeline is open (set by the timeline).
     void setManualPresented(bool presented) { manualPresented_ = presented; }
+    bool manualPresented() const { return manualPresented_; }
+    // Makes the timeline's manual-range popover (see TimelineArea); its owner installs it.
+    void setManualPopoverFactory(std::function<QWidget*(QWidget* anchor)> factory);
     bool dragOver() const { return dragOver_; }
     // The start screen shows while there is neither a source nor a project.
     bool showsStartScreen() const;
@@ -61,6 +64,7 @@ class WorkspaceView : public QWidget {
     void togglePlayback();
 
     HeaderBar& header() { return *header_; }
+    EditorView& editor() { return *editor_; }
     QWidget* panel() const { return panel_; }
     QMessageBox* noticeAlert() const { return notice_; }
 

@@ -12,21 +12,6 @@
 namespace talvian::test {
 namespace {
 
-QStringList visibleTexts(QWidget& root) {
-    QStringList texts;
-    for (auto* label : root.findChildren<QLabel*>())
-        if (label->isVisible() && !label->text().isEmpty()) texts << label->text();
-    for (auto* button : root.findChildren<QAbstractButton*>())
-        if (button->isVisible() && !button->text().isEmpty()) texts << button->text();
-    return texts;
-}
-
-QAbstractButton* buttonWithText(QWidget& root, const QString& text) {
-    for (auto* button : root.findChildren<QAbstractButton*>())
-        if (button->text() == text) return button;
-    return nullptr;
-}
-
 TEST(HeaderBar, DurationTextTable) {
     struct Case {
         double duration;

@@ -2,8 +2,10 @@
 // The window over a controller with scripted players and a scripted analysis, and the events
 // a person would send it.
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QPixmap>
 
@@ -31,6 +33,23 @@ inline bool dropFiles(QWidget& view, const QList<QUrl>& files) {
     QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&view, &drop);
     return drop.isAccepted();
+}
+
+// The texts of the labels and buttons under `root` that are on screen.
+inline QStringList visibleTexts(QWidget& root) {
+    QStringList texts;
+    for (auto* label : root.findChildren<QLabel*>())
+        if (label->isVisible() && !label->text().isEmpty()) texts << label->text();
+    for (auto* button : root.findChildren<QAbstractButton*>())
+        if (button->isVisible() && !button->text().isEmpty()) texts << button->text();
+    return texts;
+}
+
+// The first button under `root` labelled `text`, shown or not.
+inline QAbstractButton* buttonWithText(QWidget& root, const QString& text) {
+    for (auto* button : root.findChildren<QAbstractButton*>())
+        if (button->text() == text) return button;
+    return nullptr;
 }
 
 // A controller with scripted players and analysis, shown in the real window.
