@@ -1,6 +1,5 @@
 #include "WaveformBoundaryHandle.h"
 
-#include <QFrame>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -81,6 +80,12 @@ WaveformBoundaryHandle::WaveformBoundaryHandle(Workspace& workspace, CutBoundary
 
 WaveformBoundaryHandle::~WaveformBoundaryHandle() {
     abandonDrag();
+    if (popover_) {
+        // Gone with the grip: the draft audition stops, and there is no grip to take the focus.
+        disconnect(popover_, nullptr, this, nullptr);
+        workspace_.stopAdjustmentAudition(popoverCut_);
+        delete popover_.data();
+    }
 }
 
 void WaveformBoundaryHandle::setCut(const CutRegion& cut, double waveformWidth) {
@@ -209,6 +214,8 @@ void WaveformBoundaryHandle::keyPressEvent(QKeyEvent* event) {
 
 void WaveformBoundaryHandle::hideEvent(QHideEvent* event) {
     abandonDrag();
+    // A popover is attached to a grip on screen: it goes with it.
+    if (popover_) popover_->close();
     QWidget::hideEvent(event);
 }
 
@@ -242,11 +249,20 @@ void WaveformBoundaryHandle::abandonDrag() {
 
 void WaveformBoundaryHandle::openPopover() {
     if (popoverOpen()) return;
+    setFocus(Qt::OtherFocusReason);
+    const double duration = workspace_.project() ? workspace_.project()->info.duration : 0;
+    popover_ = new CutAdjustmentPopover(workspace_, cut_, duration, this);
+    popoverCut_ = cut_.id;
+    connect(popover_, &StudioPopover::closed, this, &WaveformBoundaryHandle::popoverClosed);
+    popover_->present();
 }
 
-void WaveformBoundaryHandle::popoverClosed(const Uuid& id) {
-    workspace_.stopAdjustmentAudition(id);
-    setFocus(Qt::PopupFocusReason);
+void WaveformBoundaryHandle::popoverClosed() {
+    // Closed is closed, though the popover deletes itself only later: the keys are the grip's.
+    popover_ = nullptr;
+    // Only the draft audition of this pause stops; the keys come back to the grip.
+    workspace_.stopAdjustmentAudition(popoverCut_);
+    if (isVisible()) setFocus(Qt::PopupFocusReason);
 }
 
 }  // namespace talvian

@@ -6,11 +6,11 @@
 // only its focus, its popover and its gesture, and sends every change to the controller.
 // Main thread.
 
-#include <QFrame>
 #include <QPoint>
 #include <QPointer>
 #include <QWidget>
 
+#include "CutAdjustment.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutAdjustment.h"
 
@@ -50,7 +50,7 @@ class WaveformBoundaryHandle : public QWidget {
     static constexpr int kHeight = 28;
 
     WaveformBoundaryHandle(Workspace& workspace, CutBoundary edge, QWidget* parent = nullptr);
-    // Abandons a drag still running.
+    // Abandons a drag still running and closes an open popover.
     ~WaveformBoundaryHandle() override;
 
     CutBoundary edge() const { return edge_; }
@@ -61,8 +61,8 @@ class WaveformBoundaryHandle : public QWidget {
     // The edge's time, seconds.
     double edgeSeconds() const;
     bool popoverOpen() const { return !popover_.isNull(); }
-    // The open popover, if any.
-    QFrame* popover() const { return popover_; }
+    // The open popover with the exact times of the pause, if any.
+    CutAdjustmentPopover* popover() const { return popover_; }
 
     QSize sizeHint() const override { return {kWidth, kHeight}; }
 
@@ -80,7 +80,7 @@ class WaveformBoundaryHandle : public QWidget {
   private:
     WaveformHandleKeys::Decision decision(const QKeyEvent& event) const;
     void openPopover();
-    void popoverClosed(const Uuid& id);
+    void popoverClosed();
     // The horizontal translation since the press, as a fraction of the waveform's width.
     double translationFraction(const QPointF& globalPosition) const;
     // Ends a running drag without committing it: the pause stays as it was.
@@ -91,7 +91,8 @@ class WaveformBoundaryHandle : public QWidget {
     CutBoundary edge_;
     CutRegion cut_;
     double waveformWidth_ = 0;
-    QPointer<QFrame> popover_;
+    QPointer<CutAdjustmentPopover> popover_;
+    Uuid popoverCut_;  // the pause the open popover adjusts
     // The gesture: a press, then a move of kGripDragDistance turns it into a drag, whose first
     // move begins the controller's boundary drag.
     bool pressed_ = false;

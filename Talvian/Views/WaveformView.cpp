@@ -71,26 +71,78 @@ void paintRuler(QPainter& painter, const WaveformScene& scene) {
     }
 }
 
-// The union of the removed pauses as one row of coral, each pixel column as opaque as the
-// share of it that removed pauses cover: an antialiased clip of all of them at once.
-QImage removedTexture(const WaveformScene& scene, std::size_t columns) {
-    const std::vector<float> coverage =
-        Geometry::removedCoverage(scene.pauses, scene.window, scene.size.width(), columns);
-    if (std::all_of(coverage.begin(), coverage.end(), [](float value) { return value <= 0; })) return {};
-    QImage texture(static_cast<int>(columns), 1, QImage::Format_ARGB32_Premultiplied);
-    auto* row = reinterpret_cast<QRgb*>(texture.scanLine(0));
-    const QColor coral = Studio::coral;
-    for (std::size_t column = 0; column < columns; ++column) {
-        const float alpha = coverage[column];
-        auto premultiplied = [alpha](int channel) { return static_cast<int>(std::lround(channel * alpha)); };
-        row[column] = qRgba(premultiplied(coral.red()), premultiplied(coral.green()),
-                            premultiplied(coral.blue()), static_cast<int>(std::lround(255 * alpha)));
+// The waveform outline and the removed pauses in one pass. The outline is rasterised once, as
+// coverage, on a strip of its own height; each pixel column then takes Studio::wave mixed with
+// Studio::coral by the share of the column that the union of the removed pauses covers (inside
+// the lane only), and the strip is laid over the layer. So only the waveform inside a removed
+// pause turns coral, a pause narrower than a pixel tints its column by its share (as an
+// antialiased clip would), and 9,999 pauses cost one union and no fill of their own: a second
+// fill of the outline through a coral clip or texture costs more than the waveform itself.
+void paintOutline(QPainter& painter, const WaveformScene& scene, const QPainterPath& outline,
+                  const Geometry::Lane& lane) {
+    const double width = scene.size.width();
+    const double ratio = scene.pixelRatio;
+    const auto columns = static_cast<std::size_t>(std::ceil(width * ratio));
+    const std::vector<float> coverage = Geometry::removedCoverage(scene.pauses, scene.window, width, columns);
+    if (std::all_of(coverage.begin(), coverage.end(), [](float share) { return share <= 0; })) {
+        // No removed pause in view: the outline alone, filled directly.
+        painter.fillPath(outline, Studio::wave);
+        return;
     }
-    return texture;
+    const QRectF bounds = outline.boundingRect().intersected(QRectF(0, 0, width, scene.size.height()));
+    if (bounds.isEmpty()) return;
+    const double top = std::floor(bounds.top());
+    const int rows = static_cast<int>(std::ceil((std::ceil(bounds.bottom()) - top) * ratio));
+    if (rows <= 0) return;
+
+    QImage strip(static_cast<int>(columns), rows, QImage::Format_ARGB32_Premultiplied);
+    strip.setDevicePixelRatio(ratio);
+    strip.fill(Qt::transparent);
+    {
+        QPainter fill(&strip);
+        fill.setRenderHint(QPainter::Antialiasing);
+        fill.translate(0, -top);
+        fill.fillPath(outline, Qt::white);
+    }
+
+    struct Ink {
+        int red, green, blue;
+    };
+    const Ink wave{Studio::wave.red(), Studio::wave.green(), Studio::wave.blue()};
+    std::vector<Ink> removed(columns, wave);
+    for (std::size_t x = 0; x < columns; ++x) {
+        const double share = coverage[x];
+        if (share <= 0) continue;
+        auto mix = [share](int from, int to) {
+            return static_cast<int>(std::lround(from + (to - from) * share));
+        };
+        removed[x] = {mix(wave.red, Studio::coral.red()), mix(wave.green, Studio::coral.green()),
+                      mix(wave.blue, Studio::coral.blue())};
+    }
+    // The lane's rows on the strip: coral stays inside them.
+    const double laneFrom = (lane.top - top) * ratio;
+    const double laneTo = (lane.top + lane.height - top) * ratio;
+    // x × a / 255, exact for 0…255 × 0…255.
+    auto scaled = [](int channel, int alpha) {
+        const int product = channel * alpha + 128;
+        return (product + (product >> 8)) >> 8;
+    };
+    for (int y = 0; y < rows; ++y) {
+        const double centre = y + 0.5;
+        const bool inLane = laneFrom <= centre && centre < laneTo;
+        auto* line = reinterpret_cast<QRgb*>(strip.scanLine(y));
+        for (std::size_t x = 0; x < columns; ++x) {
+            const int alpha = qAlpha(line[x]);
+            if (alpha == 0) continue;
+            const Ink& ink = inLane ? removed[x] : wave;
+            line[x] = qRgba(scaled(ink.red, alpha), scaled(ink.green, alpha), scaled(ink.blue, alpha), alpha);
+        }
+    }
+    painter.drawImage(QPointF(0, top), strip);
 }
 
-}  // namespace
-
+// The layer of a scene, on a transparent painter of the scene's size: ruler, tint, outline with
+// the removed pauses, audition bar, drag band, each over the ones before.
 void paintWaveformScene(QPainter& painter, const WaveformScene& scene) {
     const double width = scene.size.width();
     const Geometry::Lane lane = Geometry::lane(scene.size.height());
@@ -117,21 +169,7 @@ void paintWaveformScene(QPainter& painter, const WaveformScene& scene) {
         for (auto point = points.rbegin(); point != points.rend(); ++point)
             outline.lineTo(point->x, lane.middle + point->halfHeight);
         outline.closeSubpath();
-        painter.fillPath(outline, Studio::wave);
-
-        // Removed pauses: one fill of the same outline through the coverage of all of them,
-        // held to the lane; only the waveform inside a removed pause turns coral.
-        const auto columns = static_cast<std::size_t>(std::ceil(width * scene.pixelRatio));
-        const QImage texture = removedTexture(scene, columns);
-        if (!texture.isNull()) {
-            QBrush coral(texture);
-            coral.setTransform(QTransform::fromScale(1 / scene.pixelRatio, 1));
-            painter.save();
-            painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-            painter.setClipRect(QRectF(0, lane.top, width, lane.height));
-            painter.fillPath(outline, coral);
-            painter.restore();
-        }
+        paintOutline(painter, scene, outline, lane);
     }
 
     if (scene.audition) {
@@ -148,6 +186,8 @@ void paintWaveformScene(QPainter& painter, const WaveformScene& scene) {
                          Studio::withOpacity(Studio::coral, kDragBandOpacity));
     }
 }
+
+}  // namespace
 
 WaveformView::WaveformView(Workspace& workspace, std::function<void(double fraction)> onSeek, QWidget* parent)
     : QWidget(parent), workspace_(workspace), onSeek_(std::move(onSeek)), cursor_(new PlaybackCursor(this)) {

@@ -24,8 +24,6 @@
 #include "Model/CutAdjustment.h"
 #include "Model/WaveformWindow.h"
 
-class QPainter;
-
 namespace talvian {
 
 class Workspace;
@@ -46,10 +44,6 @@ struct WaveformScene {
     std::optional<std::pair<double, double>> dragBand;  // x positions of a drag selection
     bool operator==(const WaveformScene&) const = default;
 };
-
-// Draws the layer of a scene (ruler, tint, outline, removed pauses, audition bar, drag band) on
-// a transparent painter of the scene's size. The removed pauses are one fill of the outline.
-void paintWaveformScene(QPainter& painter, const WaveformScene& scene);
 
 class WaveformView : public QWidget {
     Q_OBJECT

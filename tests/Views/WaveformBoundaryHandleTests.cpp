@@ -5,7 +5,10 @@
 #include <functional>
 
 #include "Model/NumberText.h"
+#include "Player/FakePlayer.h"
+#include "Views/CutAdjustment.h"
 #include "Views/Studio.h"
+#include "Views/StudioControls.h"
 #include "WaveformFixture.h"
 
 using namespace talvian;
@@ -230,7 +233,7 @@ TEST_F(GripTest, ADragThatEndsWithoutAReleaseChangesNoPause) {
     }
 }
 
-TEST_F(GripTest, AShortPressIsAClickThatBeginsNoDrag) {
+TEST_F(GripTest, AShortPressIsAClickThatOpensThePopoverAndBeginsNoDrag) {
     ASSERT_TRUE(showActive());
     WaveformBoundaryHandle& handle = grip(CutBoundary::start);
     const int left = handle.x();
@@ -238,7 +241,7 @@ TEST_F(GripTest, AShortPressIsAClickThatBeginsNoDrag) {
     EXPECT_EQ(workspace->boundaryDrag(), std::nullopt);
     EXPECT_EQ(current(removed.id), removed);
     EXPECT_EQ(handle.x(), left);
-    EXPECT_TRUE(handle.hasFocus());
+    EXPECT_TRUE(handle.popoverOpen());
     EXPECT_FALSE(workspace->canUndoCut());
 }
 
@@ -320,4 +323,100 @@ TEST_F(GripTest, GripsNameTheirEdgeAndTheirTime) {
         grip(CutBoundary::end).toolTip(),
         QStringLiteral("拖动或点击调整；焦点在端点时←/→微调0.01秒，Shift为0.1秒，限当前视野；Ctrl+Z撤销"));
     EXPECT_EQ(grip(CutBoundary::end).focusPolicy(), Qt::StrongFocus);
+}
+
+TEST_F(GripTest, AClickSpaceOrReturnOpenTheExactTimesOfTheDrawnPause) {
+    ASSERT_TRUE(showActive());
+    WaveformBoundaryHandle& handle = grip(CutBoundary::end);
+    struct Way {
+        const char* what;
+        std::function<void()> open;
+    };
+    const Way ways[] = {
+        {"a click", [&] { dragGrip(CutBoundary::end, 2); }},
+        {"Space", [&] { sendKey(handle, Qt::Key_Space); }},
+        {"Return", [&] { sendKey(handle, Qt::Key_Return); }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.what);
+        host.keysReceived.clear();
+        way.open();
+        ASSERT_TRUE(handle.popoverOpen());
+        CutAdjustment& form = handle.popover()->form();
+        EXPECT_EQ(form.startField().text(), QStringLiteral("10.0000"));
+        EXPECT_EQ(form.endField().text(), QStringLiteral("12.0000"));
+        EXPECT_TRUE(handle.popover()->isVisible());
+        saveShot(*handle.popover(), "waveform-grip-popover");
+        // While it is open the grip's keys pass on.
+        sendKey(handle, Qt::Key_Right);
+        EXPECT_EQ(host.keysReceived, std::vector<int>{Qt::Key_Right});
+        EXPECT_EQ(current(removed.id), removed);
+        // Escape closes it without an edit; the keys come back to the grip.
+        QTest::keyClick(&form.startField(), Qt::Key_Escape);
+        EXPECT_FALSE(handle.popoverOpen());
+        EXPECT_TRUE(waitUntil([&] { return handle.hasFocus(); }, 5000));
+        EXPECT_EQ(current(removed.id), removed);
+    }
+    // A typed edge applied from the popover is one edit; the grip follows it and keeps the keys.
+    sendKey(handle, Qt::Key_Space);
+    ASSERT_TRUE(handle.popoverOpen());
+    CutAdjustment& form = handle.popover()->form();
+    form.endField().setText(QStringLiteral("12.5"));
+    QTest::keyClick(&form.endField(), Qt::Key_Return);
+    EXPECT_FALSE(handle.popoverOpen());
+    EXPECT_EQ(current(removed.id).end, 12.5);
+    EXPECT_NEAR(handle.x() + 12, xOf(12.5), 0.5);
+    EXPECT_TRUE(waitUntil([&] { return handle.hasFocus(); }, 5000));
+    workspace->undoCut();
+    EXPECT_EQ(current(removed.id), removed);
+}
+
+namespace {
+
+// The grips over a real recording whose preview is ready, so the popover can audition.
+class GripAuditionTest : public WaveformTest {
+  protected:
+    void SetUp() override {
+        WaveformTest::SetUp();
+        makeMedia("-f lavfi -i sine=f=440:r=8000:d=120", sourceA);
+        openView();
+        dynamic_cast<FakePlayer&>(workspace->player()).finishLoading(120);
+        ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+        zoom(0, 60);
+        review(removed);
+        ASSERT_TRUE(showActive());
+    }
+    CutAdjustment& openPopover() {
+        dragGrip(CutBoundary::start, 1);
+        EXPECT_TRUE(grip(CutBoundary::start).popoverOpen());
+        return grip(CutBoundary::start).popover()->form();
+    }
+    bool draftPlaying() const {
+        return workspace->auditionIsDraft() && workspace->auditionID() == removed.id;
+    }
+};
+
+}  // namespace
+
+TEST_F(GripAuditionTest, TypingOrClosingStopsTheDraftAuditionOfThisPauseOnly) {
+    CutAdjustment* form = &openPopover();
+    form->originalButton().click();
+    ASSERT_TRUE(waitUntil([&] { return draftPlaying(); }, 10000));
+    QTest::keyClick(&form->startField(), Qt::Key_5);
+    EXPECT_EQ(form->startField().text(), QStringLiteral("10.00005"));
+    EXPECT_FALSE(workspace->auditionID().has_value());
+
+    form->editedButton().click();
+    ASSERT_TRUE(waitUntil([&] { return draftPlaying(); }, 10000));
+    QTest::keyClick(&form->startField(), Qt::Key_Escape);
+    EXPECT_FALSE(grip(CutBoundary::start).popoverOpen());
+    EXPECT_FALSE(workspace->auditionID().has_value());
+
+    // An audition of another pause plays on when the popover closes.
+    workspace->audition(wide.id, AuditionMode::original);
+    ASSERT_TRUE(waitUntil([&] { return workspace->auditionID() == wide.id; }, 10000));
+    form = &openPopover();
+    form->cancelButton().click();
+    EXPECT_FALSE(grip(CutBoundary::start).popoverOpen());
+    EXPECT_EQ(workspace->auditionID(), wide.id);
 }

@@ -62,6 +62,11 @@ TEST_F(WaveformTest, OnlyTheWaveformInsideRemovedPausesIsCoral) {
         }
         EXPECT_GT(coral, 20);
     }
+    // In the whole file a pixel column is 0.2 s: the 0.08 s pause at 30 s covers 0.4 of column
+    // 150 (x 150.25 … 150.65), which mixes the two colours by that share.
+    const QColor mixed = over(Studio::coral, 0.4, Studio::wave);
+    const QColor column = at(picture(), 150, kOutlineRow);
+    EXPECT_TRUE(near(column, mixed)) << name(column) << " for " << name(mixed);
 }
 
 TEST_F(WaveformTest, TheReviewedAndBatchPausesAreTintedInWindowsUpToSixtySeconds) {
