@@ -3,6 +3,8 @@
 # Starts the application on a private X server (Xvfb), waits until it is idle (with --demo:
 # the sample analysed), writes a PNG of the whole screen to OUT.png and closes it; at most 45 s.
 # The application keeps its settings and backup in fresh folders, never in the user's.
+# TALVIAN_SCREENSHOT_KEYS=Down,+,grip,Space presses keys first (one at a time, each once idle);
+# TALVIAN_SCREENSHOT_SIZE=940x760 sets the window's size.
 set -euo pipefail
 if (($# < 1)); then
   echo "usage: $0 OUT.png [application arguments…]" >&2

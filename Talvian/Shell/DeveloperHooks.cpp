@@ -1,9 +1,11 @@
 #include "DeveloperHooks.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QScreen>
@@ -11,9 +13,12 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <tuple>
 
 #include "FirstPaintReport.h"
+#include "Views/WaveformBoundaryHandle.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -26,21 +31,68 @@ constexpr int kSettleMilliseconds = 800;
 // The shot is taken anyway after this long (the script's own limit is 45 s).
 constexpr int kGiveUpMilliseconds = 38000;
 
+// One step of TALVIAN_SCREENSHOT_KEYS: a key name ("Down", "Space" …), one character ("+",
+// "f"), or "grip", which gives the keyboard focus to the start grip of the reviewed pause.
+void pressKey(QMainWindow& window, const QString& token) {
+    if (token == QLatin1String("grip")) {
+        for (auto* grip : window.findChildren<WaveformBoundaryHandle*>()) {
+            if (grip->isVisible()) {
+                // Without a window manager nothing activates the window by itself.
+                window.activateWindow();
+                grip->setFocus(Qt::OtherFocusReason);
+                return;
+            }
+        }
+        return;
+    }
+    static const std::map<QString, std::pair<int, QString>> named = {
+        {"Down", {Qt::Key_Down, {}}},       {"Up", {Qt::Key_Up, {}}},         {"Left", {Qt::Key_Left, {}}},
+        {"Right", {Qt::Key_Right, {}}},     {"Tab", {Qt::Key_Tab, "\t"}},     {"Space", {Qt::Key_Space, " "}},
+        {"Return", {Qt::Key_Return, "\r"}}, {"Escape", {Qt::Key_Escape, {}}},
+    };
+    int key = 0;
+    QString text;
+    if (const auto found = named.find(token); found != named.end()) {
+        std::tie(key, text) = found->second;
+    } else if (token.size() == 1) {
+        key = token.at(0).toUpper().unicode();
+        text = token;
+    } else {
+        std::fprintf(stderr, "screenshot: unknown key %s\n", qPrintable(token));
+        return;
+    }
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window;
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : &window, &release);
+}
+
 void takeScreenshotWhenIdle(QMainWindow& window, Workspace& workspace, bool demo, const QString& file) {
     struct Watch {
         QElapsedTimer sinceStart;
         QElapsedTimer sinceIdle;  // invalid while busy
+        QStringList keys;         // still to press, each once the window is idle
     };
     auto watch = std::make_shared<Watch>();
     watch->sinceStart.start();
+    watch->keys = qEnvironmentVariable("TALVIAN_SCREENSHOT_KEYS").split(',', Qt::SkipEmptyParts);
+    const QStringList size = qEnvironmentVariable("TALVIAN_SCREENSHOT_SIZE").split('x');
+    if (size.size() == 2) window.resize(size.at(0).toInt(), size.at(1).toInt());
     auto* timer = new QTimer(&window);
-    QObject::connect(timer, &QTimer::timeout, &window, [&workspace, demo, file, timer, watch] {
+    QObject::connect(timer, &QTimer::timeout, &window, [&window, &workspace, demo, file, timer, watch] {
         const bool idle = !workspace.cutBusy() && !workspace.previewLoading() &&
+                          !workspace.waveformLoading() &&
                           (!demo || workspace.project() || workspace.notice());
         if (!idle) watch->sinceIdle.invalidate();
         if (idle && !watch->sinceIdle.isValid()) watch->sinceIdle.start();
         const bool settled = watch->sinceIdle.isValid() && watch->sinceIdle.elapsed() >= kSettleMilliseconds;
         if (!settled && watch->sinceStart.elapsed() < kGiveUpMilliseconds) return;
+        if (settled && !watch->keys.isEmpty()) {
+            pressKey(window, watch->keys.takeFirst());
+            watch->sinceIdle.invalidate();
+            return;
+        }
         timer->stop();
         const bool saved = QGuiApplication::primaryScreen()->grabWindow(0).save(file, "PNG");
         if (!saved) std::fprintf(stderr, "screenshot: could not write %s\n", qPrintable(file));

@@ -12,6 +12,7 @@
 #include "Views/Studio.h"
 #include "Views/StudioControls.h"
 #include "Views/WaveformControls.h"
+#include "Views/WaveformView.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -65,7 +66,8 @@ TimelineArea::TimelineArea(Workspace& workspace, QWidget* parent) : QWidget(pare
     // The labels share the waveform's cell, centred at its top edge, in front of it.
     auto* cell = new QGridLayout;
     cell->setContentsMargins(0, 0, 0, 0);
-    waveform_ = new QWidget(timeline_);
+    waveform_ = new WaveformView(
+        workspace_, [this](double fraction) { seek(fraction); }, timeline_);
     waveform_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     cell->addWidget(waveform_, 0, 0);
     loadingLabel_ = waveformLabel(

@@ -16,6 +16,7 @@ namespace talvian {
 
 class StudioLink;
 class WaveformControls;
+class WaveformView;
 class Workspace;
 
 class TimelineArea : public QWidget {
@@ -46,7 +47,7 @@ class TimelineArea : public QWidget {
 
     // True while the timeline (not the empty timeline) is shown.
     bool showsTimeline() const;
-    QWidget& waveform() const { return *waveform_; }
+    WaveformView& waveform() const { return *waveform_; }
 
   signals:
     // The popover opened (true) or closed by any path (false).
@@ -69,8 +70,8 @@ class TimelineArea : public QWidget {
     QWidget* timeline_;
     StudioLink* addCut_;
     WaveformControls* controls_;
-    // Stands where the review waveform goes; the waveform calls seek() with its clicks.
-    QWidget* waveform_;
+    // The review waveform; its clicks outside every pause come to seek().
+    WaveformView* waveform_;
     QWidget* loadingLabel_;
     QWidget* issueRow_;
     QLabel* issueText_;

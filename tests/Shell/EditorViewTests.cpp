@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QImage>
 #include <QLabel>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include "ShellFixture.h"
 #include "Views/Studio.h"
 #include "Views/StudioControls.h"
+#include "Views/WaveformView.h"
 
 namespace talvian::test {
 namespace {
@@ -458,6 +460,12 @@ TEST_F(EditorViewTest, AWaveformClickSeeksWithinTheWindowShown) {
     const WaveformWindow window = workspace->visibleWaveformWindow();
     ASSERT_TRUE(workspace->waveformWindow());
     ASSERT_GT(window.start, 0);
+    // A real click on the waveform's last column, outside every pause, reaches the window's end.
+    auto& waveform = timeline().waveform();
+    QTest::mouseClick(&waveform, Qt::LeftButton, {}, QPoint(waveform.width() - 1, waveform.height() / 4));
+    ASSERT_TRUE(
+        waitUntil([&] { return std::abs(workspace->player().currentTime() - window.end) < 1e-9; }, 5000))
+        << workspace->player().currentTime();
     struct Case {
         double fraction;
         double seconds;
