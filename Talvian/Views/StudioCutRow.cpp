@@ -38,6 +38,8 @@ QString qs(const std::string& text) {
 
 QLabel* label(const QString& text, const QColor& colour, QWidget* parent) {
     auto* made = new QLabel(text, parent);
+    // Inside the list's viewport a label would take the viewport's text role otherwise.
+    made->setForegroundRole(QPalette::WindowText);
     QPalette palette = made->palette();
     palette.setColor(QPalette::WindowText, colour);
     made->setPalette(palette);

@@ -67,26 +67,47 @@ std::vector<SilenceEvent> silenceEvents(std::string_view text) {
 
 }  // namespace
 
-std::vector<CutRegion> CutMath::merged(const std::vector<CutRegion>& regions, double durationSeconds) {
-    std::vector<CutRegion> clipped;
+namespace {
+
+// The merge itself, on plain ranges: callers that only need the lengths draw no UUIDs (one
+// getrandom call each, which dominated a refresh of thousands of pauses).
+std::vector<std::pair<double, double>> mergedRanges(const std::vector<CutRegion>& regions,
+                                                    double durationSeconds, bool removedOnly) {
+    std::vector<std::pair<double, double>> clipped;
     clipped.reserve(regions.size());
     for (const auto& region : regions) {
+        if (removedOnly && !region.remove) continue;
         if (!std::isfinite(region.start) || !std::isfinite(region.end) || !(region.start < region.end))
             continue;
-        CutRegion rebuilt(greater(region.start, 0), lesser(region.end, durationSeconds), true);
-        if (rebuilt.end <= rebuilt.start) continue;
-        clipped.push_back(rebuilt);
+        const std::pair range{greater(region.start, 0), lesser(region.end, durationSeconds)};
+        if (range.second <= range.first) continue;
+        clipped.push_back(range);
     }
     std::stable_sort(clipped.begin(), clipped.end(),
-                     [](const CutRegion& a, const CutRegion& b) { return a.start < b.start; });
-    std::vector<CutRegion> result;
-    for (const auto& region : clipped) {
-        if (result.empty() || region.start > result.back().end + kJoinTolerance)
-            result.push_back(region);
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::pair<double, double>> result;
+    for (const auto& range : clipped) {
+        if (result.empty() || range.first > result.back().second + CutMath::kJoinTolerance)
+            result.push_back(range);
         else
-            result.back().end = greater(result.back().end, region.end);
+            result.back().second = greater(result.back().second, range.second);
     }
     return result;
+}
+
+}  // namespace
+
+std::vector<CutRegion> CutMath::merged(const std::vector<CutRegion>& regions, double durationSeconds) {
+    std::vector<CutRegion> result;
+    for (const auto& [start, end] : mergedRanges(regions, durationSeconds, false))
+        result.emplace_back(start, end, true);
+    return result;
+}
+
+double CutMath::removedSeconds(const std::vector<CutRegion>& regions, double durationSeconds) {
+    double total = 0;
+    for (const auto& [start, end] : mergedRanges(regions, durationSeconds, true)) total += end - start;
+    return total;
 }
 
 std::vector<CutRegion> CutMath::kept(const std::vector<CutRegion>& regions, double durationSeconds) {

@@ -23,6 +23,8 @@ inline constexpr double kShortestPause = 0.08;
 // Sorted, disjoint removed ranges inside 0 … durationSeconds (`remove` flags ignored,
 // non-finite and empty regions dropped, ranges closer than kJoinTolerance joined). Fresh UUIDs.
 std::vector<CutRegion> merged(const std::vector<CutRegion>& regions, double durationSeconds);
+// The total length (seconds) of merged() over the `remove` regions only; draws no UUIDs.
+double removedSeconds(const std::vector<CutRegion>& regions, double durationSeconds);
 
 // The complement of the merged removed regions (`remove` true only): the kept ranges in source
 // order, `remove` false, fresh UUIDs; empty when everything is removed.

@@ -60,12 +60,7 @@ std::int64_t CutProject::versionForBase(std::int64_t base) const {
 }
 
 double CutProject::removedDuration() const {
-    std::vector<CutRegion> removed;
-    for (const auto& cut : cuts)
-        if (cut.remove) removed.push_back(cut);
-    double total = 0;
-    for (const auto& region : CutMath::merged(removed, info.duration)) total += region.end - region.start;
-    return total;
+    return CutMath::removedSeconds(cuts, info.duration);
 }
 
 double CutProject::keptDuration() const {

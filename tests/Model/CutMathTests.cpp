@@ -64,6 +64,21 @@ TEST(CutMathMerged, EqualStartsAreJoinedWhateverTheirEnds) {
     expectBounds(result, {{2, 5}}, "equal starts");
 }
 
+TEST(CutMathRemovedSeconds, TotalsTheMergedRemovedRangesOnly) {
+    std::vector<CutRegion> list{CutRegion(0, 5, true), CutRegion(3, 6, true), CutRegion(7, 9, false),
+                                CutRegion(8.5, 12, true), CutRegion(-1, 0.5, true)};
+    // [0, 6] once despite the overlap, the kept range not at all, [8.5, 10] clamped to the file.
+    EXPECT_DOUBLE_EQ(CutMath::removedSeconds(list, 10), 7.5);
+    double fromMerged = 0;
+    std::vector<CutRegion> removed;
+    for (const auto& region : list)
+        if (region.remove) removed.push_back(region);
+    for (const auto& region : CutMath::merged(removed, 10)) fromMerged += region.end - region.start;
+    EXPECT_EQ(CutMath::removedSeconds(list, 10), fromMerged);
+    EXPECT_EQ(CutMath::removedSeconds({}, 10), 0);
+    EXPECT_EQ(CutMath::removedSeconds(list, 0), 0);
+}
+
 TEST(CutMathKept, ComplementOfRemovedRanges) {
     struct Case {
         const char* label;
