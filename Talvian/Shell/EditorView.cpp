@@ -15,6 +15,7 @@
 #include "ShellWidgets.h"
 #include "TimelineArea.h"
 #include "Views/Studio.h"
+#include "Views/PauseListPanel.h"
 #include "Views/StudioControls.h"
 #include "Workspace/Workspace.h"
 
@@ -120,8 +121,10 @@ EditorView::EditorView(Workspace& workspace, QWidget* parent) : QWidget(parent),
     auto* queue = new QVBoxLayout(queue_);
     queue->setContentsMargins(0, kQueueTopPadding, 0, 0);
     queue->setSpacing(kQueueSpacing);
-    queue->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    auto* pauseList = new PauseListPanel(workspace_, queue_);
+    queue->addWidget(pauseList, 1);
     main->addWidget(queue_);
+    connect(pauseList, &PauseListPanel::settingsRequested, this, &EditorView::settingsRequested);
 
     timeline_ = new TimelineArea(workspace_, this);
     buildBanner();

@@ -42,6 +42,10 @@ class EditorView : public QWidget {
     QWidget& bannerRow() const { return *bannerRow_; }
     QWidget& analysisPanel() const { return *analysisPanel_; }
 
+  signals:
+    // The pause list's link to the detection settings.
+    void settingsRequested();
+
   protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -77,7 +81,7 @@ class EditorView : public QWidget {
     QWidget* auditionLine_;
     QLabel* auditionText_;
 
-    // ---- Pause-list column: the list's slot, padded 4 at the top, L wide.
+    // ---- Pause-list column: the pause list, padded 4 at the top, L wide.
     QWidget* queue_;
 
     // ---- Banner: one row per kind, at most one shown.

@@ -92,6 +92,7 @@ WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidge
     connect(&editor_->timeline(), &TimelineArea::manualPresentedChanged, this,
             &WorkspaceView::setManualPresented);
     connect(header_, &HeaderBar::exportRequested, this, [this] { setModal(StudioModal::exportPanel); });
+    connect(editor_, &EditorView::settingsRequested, this, [this] { setModal(StudioModal::settings); });
     connect(&workspace_, &Workspace::documentChanged, this, &WorkspaceView::documentChanged);
     connect(&workspace_, &Workspace::jobChanged, this, &WorkspaceView::syncNotice);
     shownOutput_ = workspace_.cutOutput();
