@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include "../Workspace/PlaybackFixture.h"
 #include "Pixels.h"
@@ -97,20 +98,27 @@ TEST(TransportBarSpeeds, AreLabelledWithTwoSignificantDigitsAsCRoundsThem) {
 
 class TransportBarTest : public PlaybackTest {
   protected:
+    static constexpr int kPadding = 10;
     Host host;
     TransportBar* bar = nullptr;
 
+    // The bar in a column with padding, as the editor holds it: the column's layout decides
+    // the bar's height from its width.
     void makeBar(int width) {
+        auto* column = new QVBoxLayout(&host);
+        column->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
         bar = new TransportBar(*workspace, &host);
-        host.resize(width, 120);
-        bar->setGeometry(0, 0, width, bar->heightForWidth(width));
+        column->addWidget(bar);
+        column->addStretch(1);
+        host.resize(width + 2 * kPadding, 160);
         host.show();
         settle();
     }
     void resizeBar(int width) {
-        host.resize(width, 120);
-        bar->setGeometry(0, 0, width, bar->heightForWidth(width));
+        host.resize(width + 2 * kPadding, 160);
         settle();
+        EXPECT_EQ(bar->width(), width);
+        EXPECT_EQ(bar->height(), bar->heightForWidth(width)) << "the column gives the bar its rows' height";
     }
     static int centre(const QWidget& control) { return control.geometry().center().y(); }
     void chooseSpeed(int index) { bar->speedMenu().actions().at(index)->trigger(); }
