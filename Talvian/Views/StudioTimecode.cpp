@@ -61,13 +61,18 @@ void StudioClockButton::setDuration(double seconds) {
 }
 
 void StudioClockButton::relabel() {
-    setText(qs(StudioTimecode::clockText(clock_.position(), duration_)));
+    const QString label = qs(StudioTimecode::clockText(clock_.position(), duration_));
+    if (label == label_) return;
+    const QSize before = sizeHint();
+    label_ = label;
+    if (sizeHint() != before) updateGeometry();
+    update();
 }
 
 QSize StudioClockButton::sizeHint() const {
     const QFontMetrics metrics(font());
     // Two pixels each side leave room for the focus ring.
-    return {metrics.horizontalAdvance(text()) + 4, metrics.height() + 4};
+    return {metrics.horizontalAdvance(label_) + 4, metrics.height() + 4};
 }
 
 void StudioClockButton::paintEvent(QPaintEvent*) {
@@ -78,7 +83,7 @@ void StudioClockButton::paintEvent(QPaintEvent*) {
         painter.setOpacity(Studio::kPressedOpacity);
     painter.setPen(palette().color(QPalette::WindowText));
     painter.setFont(font());
-    painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, label_);
     if (hasFocus()) {
         painter.setOpacity(1);
         painter.setPen(Studio::coral);

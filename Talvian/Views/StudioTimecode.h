@@ -22,7 +22,8 @@ class StudioField;
 class Workspace;
 
 // "position / duration" in monospaced digits, drawn flat in the inherited text colour (at 0.4
-// while disabled). Clicking it only reports the click.
+// while disabled). Clicking it only reports the click. A tick repaints the label and asks for
+// a new layout only when the text's width changed (it keeps its width while the digits run).
 class StudioClockButton : public QAbstractButton {
     Q_OBJECT
 
@@ -31,6 +32,7 @@ class StudioClockButton : public QAbstractButton {
     // Seconds shown after the position.
     void setDuration(double seconds);
     double duration() const { return duration_; }
+    const QString& label() const { return label_; }
     QSize sizeHint() const override;
 
   protected:
@@ -40,6 +42,8 @@ class StudioClockButton : public QAbstractButton {
     void relabel();
     PlaybackClock& clock_;
     double duration_ = 0;
+    // Not the button's text: setting that relayouts the window at every tick.
+    QString label_;
 };
 
 // The form of the jump: the typed time, why it cannot be used, and the two buttons.

@@ -92,7 +92,7 @@ class StudioTimecodeTest : public PlaybackTest {
         host.show();
         settle();
     }
-    QString clockText() const { return timecode->clockButton().text(); }
+    QString clockText() const { return timecode->clockButton().label(); }
     TimeJumpPopover& clickClock() {
         QTest::mouseClick(&timecode->clockButton(), Qt::LeftButton);
         EXPECT_NE(timecode->popover(), nullptr);

@@ -180,6 +180,34 @@ TEST_F(TransportBarTest, MovesOneSetOfControlsBetweenOneAndTwoRows) {
     EXPECT_EQ(bar->arrangement(), TransportBar::Arrangement::twoRows);
 }
 
+// Counts the layout requests a widget receives.
+class LayoutRequests : public QObject {
+  public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::LayoutRequest) ++count;
+        return false;
+    }
+};
+
+TEST_F(TransportBarTest, PlaybackTicksRepaintTheClockWithoutLayingOutTheBar) {
+    openReady();
+    makeBar(1200);
+    const QRect clock = bar->timecode().geometry();
+    LayoutRequests requests;
+    for (QWidget* watched :
+         {static_cast<QWidget*>(&host), static_cast<QWidget*>(bar), static_cast<QWidget*>(&bar->timecode())})
+        watched->installEventFilter(&requests);
+    workspace->togglePlayback();
+    for (int tick = 0; tick < 5; ++tick) {
+        preview().advance(0.08);
+        settle();
+    }
+    EXPECT_EQ(bar->timecode().clockButton().label(), "00:00.4 / 00:10.0");
+    EXPECT_EQ(requests.count, 0);
+    EXPECT_EQ(bar->timecode().geometry(), clock);
+}
+
 TEST_F(TransportBarTest, AnOpenJumpSurvivesTheChangeOfArrangement) {
     openReady();
     makeBar(1200);
