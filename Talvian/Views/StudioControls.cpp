@@ -139,6 +139,13 @@ StudioButton* StudioButton::iconButton(std::string_view symbol, const QString& t
     return button;
 }
 
+void StudioButton::setSymbol(std::string_view symbol) {
+    const QString name = QString::fromUtf8(symbol.data(), static_cast<qsizetype>(symbol.size()));
+    if (name == symbol_) return;
+    symbol_ = name;
+    update();
+}
+
 QSize StudioButton::sizeHint() const {
     if (!symbol_.isEmpty()) {
         return {kButtonSymbolPixels + 2 * kSecondaryHorizontalPadding,

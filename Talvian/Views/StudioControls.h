@@ -28,6 +28,9 @@ class StudioButton : public QAbstractButton {
     // An icon button showing the symbol (Studio::symbol) at 15 px.
     static StudioButton* iconButton(std::string_view symbol, const QString& toolTip,
                                     QWidget* parent = nullptr);
+    // Swaps the symbol of an icon button (play and pause share one place).
+    void setSymbol(std::string_view symbol);
+    const QString& symbol() const { return symbol_; }
 
     bool primary() const { return primary_; }
     QSize sizeHint() const override;

@@ -16,7 +16,8 @@ namespace {
 
 constexpr std::string_view kSymbolNames[] = {
     "waveform",        "arrow.uturn.backward",     "arrow.uturn.forward",   "clock",  "chevron.right",
-    "desktopcomputer", "exclamationmark.triangle", "checkmark.square.fill", "square",
+    "desktopcomputer", "exclamationmark.triangle", "checkmark.square.fill", "square", "play.fill",
+    "pause.fill",
 };
 constexpr int kSymbolPixels = 16;
 
