@@ -17,6 +17,7 @@
 #include "Views/Studio.h"
 #include "Views/PauseListPanel.h"
 #include "Views/StudioControls.h"
+#include "Views/TransportBar.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -182,7 +183,7 @@ void EditorView::buildPreviewColumn(QWidget* column) {
     transport_ = new FilledShape(Studio::panel, 0, column);
     auto* transport = new QVBoxLayout(transport_);
     transport->setContentsMargins(kTransportPadding, kTransportPadding, kTransportPadding, kTransportPadding);
-    transport_->hide();
+    transport->addWidget(new TransportBar(workspace_, transport_));
     stack->addWidget(transport_);
 
     loadingNote_ =

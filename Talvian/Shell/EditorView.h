@@ -74,7 +74,7 @@ class EditorView : public QWidget {
     QWidget* analysisPanel_;
     StudioProgress* analysisProgress_;
     QLabel* analysisStatus_;
-    // The transport bar's slot: padded 10 on Studio::panel; takes no height while empty.
+    // The transport bar, padded 10 on Studio::panel.
     QWidget* transport_;
     QLabel* loadingNote_;
     QLabel* mutedNote_;
