@@ -19,6 +19,10 @@ namespace {
 constexpr int kCardPadding = 24;
 constexpr int kCardSpacing = 10;
 constexpr int kTitlePixels = 15;
+// libmpv may announce the first picture of a paused item before it can be drawn, and then
+// says nothing more: ask again this often, for about two seconds.
+constexpr int kRetryMilliseconds = 40;
+constexpr int kMaxRetries = 50;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -41,6 +45,12 @@ QLabel* centredLabel(const QString& text, const QFont& font, QWidget* parent) {
 PreviewPicture::PreviewPicture(QWidget* parent) : QWidget(parent) {
     // Every pixel is painted, black where there is no picture.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    retry_.setSingleShot(true);
+    retry_.setInterval(kRetryMilliseconds);
+    connect(&retry_, &QTimer::timeout, this, [this] {
+        frameStale_ = true;
+        update();
+    });
 }
 
 void PreviewPicture::follow(Player* player, std::uint64_t revision) {
@@ -56,12 +66,15 @@ void PreviewPicture::follow(Player* player, std::uint64_t revision) {
     frame_ = QImage();
     frameDrawn_ = false;
     frameStale_ = true;
+    retries_ = 0;
+    retry_.stop();
     if (player) frames_ = connect(player, &Player::frameReady, this, &PreviewPicture::frameReady);
     update();
 }
 
 void PreviewPicture::frameReady() {
     frameStale_ = true;
+    retries_ = 0;
     update();
 }
 
@@ -79,6 +92,13 @@ void PreviewPicture::paintEvent(QPaintEvent*) {
         frameStale_ = false;
         // The player keeps the picture's shape and fills the rest with black itself.
         frameDrawn_ = player_ && player_->renderFrame(frame_);
+        if (frameDrawn_)
+            retries_ = 0;
+        else if (player_ && player_->hasItem() && player_->status() != PlayerItemStatus::failed &&
+                 retries_ < kMaxRetries) {
+            ++retries_;
+            retry_.start();
+        }
     }
     if (!frameDrawn_) {
         painter.fillRect(rect(), Qt::black);

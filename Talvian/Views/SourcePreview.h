@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -46,6 +47,8 @@ class PreviewPicture : public QWidget {
     QImage frame_;             // the last picture drawn, in device pixels
     bool frameStale_ = true;   // a newer picture is waiting to be drawn
     bool frameDrawn_ = false;  // frame_ holds a picture, not leftovers
+    QTimer retry_;             // asks again for a picture announced before it could be drawn
+    int retries_ = 0;
     int rebuilds_ = 0;
 };
 
