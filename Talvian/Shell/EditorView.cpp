@@ -14,8 +14,9 @@
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
 #include "TimelineArea.h"
-#include "Views/Studio.h"
 #include "Views/PauseListPanel.h"
+#include "Views/SourcePreview.h"
+#include "Views/Studio.h"
 #include "Views/StudioControls.h"
 #include "Views/TransportBar.h"
 #include "Workspace/Workspace.h"
@@ -152,7 +153,7 @@ void EditorView::buildPreviewColumn(QWidget* column) {
     auto* area = new PreviewArea(column);
     auto* layers = new QGridLayout(area);
     layers->setContentsMargins(0, 0, 0, 0);
-    preview_ = new QWidget(area);
+    preview_ = new SourcePreview(workspace_, area);
     preview_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     layers->addWidget(preview_, 0, 0);
     audioSymbol_ = makeSymbol("waveform", kAudioSymbolPixels, Studio::secondary, area);

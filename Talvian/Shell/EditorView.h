@@ -68,7 +68,7 @@ class EditorView : public QWidget {
     TimelineArea* timeline_;
 
     // ---- Preview column
-    // Stands where the video preview goes (black until then).
+    // The video preview (the sounding player's picture).
     QWidget* preview_;
     QLabel* audioSymbol_;
     QWidget* analysisPanel_;

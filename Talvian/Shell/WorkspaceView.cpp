@@ -21,6 +21,7 @@
 #include "TimelineArea.h"
 #include "Views/Studio.h"
 #include "Views/StudioControls.h"
+#include "Views/StudioManualCut.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -93,6 +94,11 @@ WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidge
             &WorkspaceView::setManualPresented);
     connect(header_, &HeaderBar::exportRequested, this, [this] { setModal(StudioModal::exportPanel); });
     connect(editor_, &EditorView::settingsRequested, this, [this] { setModal(StudioModal::settings); });
+    editor_->timeline().setManualPopoverFactory([this](QWidget* anchor) {
+        auto* popover = new StudioManualCutPopover(workspace_, anchor);
+        popover->present();
+        return popover;
+    });
     connect(&workspace_, &Workspace::documentChanged, this, &WorkspaceView::documentChanged);
     connect(&workspace_, &Workspace::jobChanged, this, &WorkspaceView::syncNotice);
     shownOutput_ = workspace_.cutOutput();

@@ -17,6 +17,7 @@
 #include "ShellFixture.h"
 #include "Views/Studio.h"
 #include "Views/StudioControls.h"
+#include "Views/StudioManualCut.h"
 #include "Views/WaveformView.h"
 
 namespace talvian::test {
@@ -492,6 +493,18 @@ TEST_F(EditorViewTest, AddCutShowsOnlyWithAPopoverAndKeepsTheWindowInStep) {
     open(sourceA);
     QAbstractButton* addCut = buttonWithText(timeline(), QStringLiteral("添加切点"));
     ASSERT_NE(addCut, nullptr);
+    // The window opens the manual-range popover under the link.
+    ASSERT_TRUE(addCut->isVisible());
+    addCut->click();
+    QPointer<StudioManualCutPopover> manual = addCut->findChild<StudioManualCutPopover*>();
+    ASSERT_TRUE(manual && manual->isVisible());
+    EXPECT_TRUE(view().manualPresented());
+    manual->close();
+    EXPECT_FALSE(view().manualPresented());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(manual);
+    // Without a popover to open the link is hidden.
+    view().setManualPopoverFactory({});
     EXPECT_FALSE(addCut->isVisible());
 
     QPointer<QWidget> made;
