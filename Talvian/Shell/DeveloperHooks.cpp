@@ -1,5 +1,6 @@
 #include "DeveloperHooks.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -32,8 +33,20 @@ constexpr int kSettleMilliseconds = 800;
 constexpr int kGiveUpMilliseconds = 38000;
 
 // One step of TALVIAN_SCREENSHOT_KEYS: a key name ("Down", "Space" …), one character ("+",
-// "f"), or "grip", which gives the keyboard focus to the start grip of the reviewed pause.
+// "f"), "grip", which gives the keyboard focus to the start grip of the reviewed pause, or
+// "click:<text>", which clicks the shown button of that text or accessible name.
 void pressKey(QMainWindow& window, const QString& token) {
+    if (token.startsWith(QLatin1String("click:"))) {
+        const QString name = token.mid(6);
+        for (auto* button : window.findChildren<QAbstractButton*>()) {
+            if (button->isVisible() && (button->text() == name || button->accessibleName() == name)) {
+                button->click();
+                return;
+            }
+        }
+        std::fprintf(stderr, "screenshot: no button %s\n", qPrintable(name));
+        return;
+    }
     if (token == QLatin1String("grip")) {
         for (auto* grip : window.findChildren<WaveformBoundaryHandle*>()) {
             if (grip->isVisible()) {

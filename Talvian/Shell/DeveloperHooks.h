@@ -4,7 +4,8 @@
 //                                  writes a PNG of the whole screen, prints the source, whether
 //                                  the preview is ready and the notice shown, and quits;
 //   TALVIAN_SCREENSHOT_KEYS=<k,k…>  before that shot, presses these keys one by one, each once
-//                                  the window is idle ("Down", "+", "grip" focuses a grip …);
+//                                  the window is idle ("Down", "+", "grip" focuses a grip,
+//                                  "click:添加切点" clicks that button …);
 //   TALVIAN_SCREENSHOT_SIZE=<WxH>   the window's size for that shot;
 //   TALVIAN_REPORT_FIRST_PAINT=1   prints "first-paint <ns since the epoch>" when the window
 //                                  paints for the first time, then quits.
