@@ -14,26 +14,6 @@ constexpr double kRowCornerRadius = 10;
 
 }  // namespace
 
-QLabel* makeLabel(const std::string& text, int pixels, QFont::Weight weight, const QColor& color,
-                  QWidget* parent) {
-    auto* label = new QLabel(QString::fromStdString(text), parent);
-    label->setFont(Studio::font(pixels, weight));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Disabled, QPalette::WindowText,
-                     Studio::withOpacity(color, Studio::kDisabledOpacity));
-    label->setPalette(palette);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
-QLabel* makeSymbol(std::string_view name, int pixels, const QColor& color, QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setPixmap(Studio::symbol(name, pixels, color));
-    label->setFixedSize(pixels, pixels);
-    return label;
-}
-
 // ---- FilledShape
 
 FilledShape::FilledShape(const QColor& color, double cornerRadius, QWidget* parent)

@@ -11,15 +11,11 @@
 #include <string>
 #include <string_view>
 
+#include "Views/StudioLabel.h"
+
 class QHBoxLayout;
 
 namespace talvian {
-
-// A label with the text (verbatim), the font and colour given.
-QLabel* makeLabel(const std::string& text, int pixels, QFont::Weight weight, const QColor& color,
-                  QWidget* parent = nullptr);
-// A label showing one of the Studio symbols.
-QLabel* makeSymbol(std::string_view name, int pixels, const QColor& color, QWidget* parent = nullptr);
 
 // A surface filled with one colour, square or with rounded corners: rules, the dimmer, cards.
 class FilledShape : public QWidget {

@@ -12,6 +12,7 @@
 #include "Model/NumberText.h"
 #include "Studio.h"
 #include "StudioControls.h"
+#include "StudioLabel.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -32,15 +33,6 @@ const QColor& orange() {
     return colour;
 }
 
-QLabel* label(const QString& text, const QFont& font, const QColor& colour, QWidget* parent) {
-    auto* made = new QLabel(text, parent);
-    made->setFont(font);
-    QPalette palette = made->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    made->setPalette(palette);
-    return made;
-}
-
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -55,16 +47,15 @@ CutAdjustment::CutAdjustment(Workspace& workspace, const CutRegion& cut, double 
     stack->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     stack->setSpacing(kSpacing);
 
-    stack->addWidget(
-        label(qs(L("调整区间边界")), Studio::font(kHeadlinePixels, QFont::Bold), Studio::text, this));
-    auto* note = label(qs(L("时间对应原素材。可先试听草稿，应用后可撤销。")), Studio::font(kCaptionPixels),
-                       Studio::secondary, this);
+    stack->addWidget(makeLabel(L("调整区间边界"), kHeadlinePixels, QFont::Bold, Studio::text, this));
+    auto* note = makeLabel(L("时间对应原素材。可先试听草稿，应用后可撤销。"), kCaptionPixels, QFont::Normal,
+                           Studio::secondary, this);
     note->setWordWrap(true);
     stack->addWidget(note);
 
     auto addRow = [&](const char* title, const char* placeholder, const char* accessible, double value) {
         auto* row = new QHBoxLayout;
-        auto* name = label(qs(L(title)), Studio::font(Studio::kBodyPixels), Studio::text, this);
+        auto* name = makeLabel(L(title), Studio::kBodyPixels, QFont::Normal, Studio::text, this);
         name->setFixedWidth(kFieldLabelWidth);
         row->addWidget(name);
         auto* field = new StudioField(qs(L(placeholder)), this);
@@ -77,7 +68,7 @@ CutAdjustment::CutAdjustment(Workspace& workspace, const CutRegion& cut, double 
     startField_ = addRow("起点（秒）", "起点秒数", "调整起点秒数", cut_.start);
     endField_ = addRow("终点（秒）", "终点秒数", "调整终点秒数", cut_.end);
 
-    validation_ = label({}, Studio::font(kCaptionPixels), orange(), this);
+    validation_ = makeLabel({}, kCaptionPixels, QFont::Normal, orange(), this);
     validation_->setWordWrap(true);
     stack->addWidget(validation_);
 

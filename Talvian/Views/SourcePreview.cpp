@@ -10,6 +10,7 @@
 #include "Player/Player.h"
 #include "Studio.h"
 #include "StudioControls.h"
+#include "StudioLabel.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -28,13 +29,9 @@ QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-QLabel* centredLabel(const QString& text, const QFont& font, QWidget* parent) {
-    auto* made = new QLabel(text, parent);
-    made->setFont(font);
+QLabel* centredLabel(const std::string& text, int pixels, QFont::Weight weight, QWidget* parent) {
+    QLabel* made = makeLabel(text, pixels, weight, Studio::text, parent);
     made->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    QPalette palette = made->palette();
-    palette.setColor(QPalette::WindowText, Studio::text);
-    made->setPalette(palette);
     return made;
 }
 
@@ -122,9 +119,9 @@ SourcePreview::SourcePreview(Workspace& workspace, QWidget* parent) : QWidget(pa
     column->setContentsMargins(kCardPadding, kCardPadding, kCardPadding, kCardPadding);
     column->setSpacing(kCardSpacing);
     column->addStretch(1);
-    title_ = centredLabel(qs(L("预览尚未就绪")), Studio::font(kTitlePixels, QFont::DemiBold), card_);
+    title_ = centredLabel(L("预览尚未就绪"), kTitlePixels, QFont::DemiBold, card_);
     column->addWidget(title_);
-    issue_ = centredLabel({}, Studio::font(Studio::kBodyPixels), card_);
+    issue_ = centredLabel({}, Studio::kBodyPixels, QFont::Normal, card_);
     issue_->setWordWrap(true);
     column->addWidget(issue_);
     reselect_ = new StudioButton(qs(L("选择原素材…")), false, card_);

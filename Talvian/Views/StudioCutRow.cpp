@@ -16,6 +16,7 @@
 #include "Model/Localization.h"
 #include "Studio.h"
 #include "StudioControls.h"
+#include "StudioLabel.h"
 #include "StudioTimePresentation.h"
 #include "Workspace/Workspace.h"
 
@@ -34,16 +35,6 @@ constexpr int kFieldLabelSpacing = 4;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-QLabel* label(const QString& text, const QColor& colour, QWidget* parent) {
-    auto* made = new QLabel(text, parent);
-    // Inside the list's viewport a label would take the viewport's text role otherwise.
-    made->setForegroundRole(QPalette::WindowText);
-    QPalette palette = made->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    made->setPalette(palette);
-    return made;
 }
 
 // The time, a spacer and the length; the row's own painting draws the texts.
@@ -206,7 +197,7 @@ StudioCutRow::StudioCutRow(Workspace& workspace, QWidget* parent) : QWidget(pare
     auto field = [&](const char* title) {
         auto* box = new QVBoxLayout;
         box->setSpacing(kFieldLabelSpacing);
-        box->addWidget(label(qs(L(title)), Studio::secondary, details_));
+        box->addWidget(makeLabel(L(title), Studio::kBodyPixels, QFont::Normal, Studio::secondary, details_));
         auto* made = new StudioField(qs(L(title)), details_);
         made->setFont(Studio::monospacedDigitFont(Studio::kBodyPixels));
         made->setFixedWidth(kFieldWidth);
@@ -221,7 +212,7 @@ StudioCutRow::StudioCutRow(Workspace& workspace, QWidget* parent) : QWidget(pare
     endField_ = field("终点");
     detailColumn->addLayout(boundaries);
 
-    complaint_ = label({}, Studio::coral, details_);
+    complaint_ = makeLabel({}, Studio::kBodyPixels, QFont::Normal, Studio::coral, details_);
     complaint_->setWordWrap(true);
     complaint_->hide();
     detailColumn->addWidget(complaint_);

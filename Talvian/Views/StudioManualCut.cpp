@@ -9,6 +9,7 @@
 #include "Model/Localization.h"
 #include "Studio.h"
 #include "StudioControls.h"
+#include "StudioLabel.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -22,15 +23,6 @@ constexpr int kTitlePixels = 17;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-QLabel* label(const QString& text, const QFont& font, const QColor& colour, QWidget* parent) {
-    auto* made = new QLabel(text, parent);
-    made->setFont(font);
-    QPalette palette = made->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    made->setPalette(palette);
-    return made;
 }
 
 // Shows the controller's text; a field already showing it is left alone, so the caret and the
@@ -51,8 +43,7 @@ StudioManualCut::StudioManualCut(Workspace& workspace, QWidget* parent)
     column->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     column->setSpacing(kSpacing);
 
-    column->addWidget(
-        label(qs(L("添加切点")), Studio::font(kTitlePixels, QFont::DemiBold), Studio::text, this));
+    column->addWidget(makeLabel(L("添加切点"), kTitlePixels, QFont::DemiBold, Studio::text, this));
 
     auto addLine = [&](const char* placeholder, const char* take, StudioField*& field,
                        StudioButton*& button) {
@@ -67,7 +58,7 @@ StudioManualCut::StudioManualCut(Workspace& workspace, QWidget* parent)
     addLine("起点", "取起点", startField_, takeStart_);
     addLine("终点", "取终点", endField_, takeEnd_);
 
-    hint_ = label({}, Studio::font(Studio::kBodyPixels), Studio::secondary, this);
+    hint_ = makeLabel({}, Studio::kBodyPixels, QFont::Normal, Studio::secondary, this);
     hint_->setWordWrap(true);
     column->addWidget(hint_);
 
