@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 
+#include "BenchProject.h"
 #include "Export/AuditionComposer.h"
 #include "Model/FileNaming.h"
 #include "Player/MpvPlayer.h"
@@ -78,17 +79,8 @@ Measure measure(const std::function<std::unique_ptr<Player>()>& make, double pla
 Measure measureWorkspace(const std::filesystem::path& source, double duration,
                          const std::vector<CutRegion>& cuts, const MpvSettings& settings,
                          double playSeconds) {
-    CutProject project;
-    project.version = 1;
-    project.source = source.string();
-    const auto metadata = SourceMetadata::read(source);
-    project.sourceBytes = metadata.bytes;
-    project.modifiedAt = metadata.modifiedAt;
-    project.info.duration = duration;
-    project.info.hasAudio = true;
-    project.info.audioTracks = 1;
+    CutProject project = bench::benchProject(source, duration);
     project.cuts = cuts;
-    project.waveform.assign(320, 0.4);
 
     MpvPlayerFactory players(settings);
     Workspace workspace(players, std::nullopt, {},

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchProject.h"
 #include "Model/FileNaming.h"
 #include "Model/NumberText.h"
 #include "Player/MpvPlayer.h"
@@ -30,13 +31,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using bench::median;
+using bench::milliseconds;
+
 constexpr double kSourceSeconds = 3600;
 constexpr double kWindowSeconds = 60;
-
-double median(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
 
 // Takes events until `condition` holds; false after 20 s.
 template <typename Condition>
@@ -50,10 +49,6 @@ bool waitFor(Condition condition) {
     return true;
 }
 
-double milliseconds(const QElapsedTimer& clock) {
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
-}
-
 // Speech-like: a voiced tone in bursts of about a second and a half with pauses between.
 void generate(const fs::path& output, const std::string& codec) {
     const std::string expression = "0.3*sin(2*PI*170*t)*(0.6+0.4*sin(2*PI*3*t))*gt(sin(2*PI*0.31*t)+0.2\\,0)";
@@ -64,22 +59,8 @@ void generate(const fs::path& output, const std::string& codec) {
                 nullptr);
 }
 
-CutProject makeProject(const fs::path& source) {
-    CutProject project;
-    project.version = 1;
-    project.source = source.string();
-    const auto metadata = SourceMetadata::read(source);
-    project.sourceBytes = metadata.bytes;
-    project.modifiedAt = metadata.modifiedAt;
-    project.info.duration = kSourceSeconds;
-    project.info.hasAudio = true;
-    project.info.audioTracks = 1;
-    project.waveform.assign(320, 0.4);
-    return project;
-}
-
 void measure(const char* label, const fs::path& source, int rounds, const fs::path& folder) {
-    const CutProject project = makeProject(source);
+    const CutProject project = bench::benchProject(source, kSourceSeconds);
     // The application's player, without a sound device.
     MpvSettings settings;
     settings.audioOutput = "null";

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchProject.h"
 #include "Model/FileNaming.h"
 #include "Player/MpvPlayer.h"
 #include "Workspace/Workspace.h"
@@ -37,17 +38,8 @@ Figures summarise(std::vector<double> samples) {
 }
 
 CutProject makeProject(const fs::path& source, int pauses) {
-    CutProject project;
-    project.version = 1;
-    project.source = source.string();
-    const auto metadata = SourceMetadata::read(source);
-    project.sourceBytes = metadata.bytes;
-    project.modifiedAt = metadata.modifiedAt;
-    project.info.duration = pauses * 2.0 + 1;
-    project.info.hasAudio = true;
-    project.info.audioTracks = 1;
+    CutProject project = bench::benchProject(source, pauses * 2.0 + 1);
     for (int i = 0; i < pauses; ++i) project.cuts.emplace_back(i * 2.0 + 0.5, i * 2.0 + 1.5, true);
-    project.waveform.assign(320, 0.4);
     return project;
 }
 

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchProject.h"
 #include "Model/FileNaming.h"
 #include "Player/MpvPlayer.h"
 #include "Views/PauseListPanel.h"
@@ -33,33 +34,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using bench::median;
+using bench::milliseconds;
+
 constexpr double kSourceSeconds = 3600;
 constexpr int kWidth = 360;
 constexpr int kHeight = 720;
 
-double median(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
-
-double milliseconds(const QElapsedTimer& clock) {
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
-}
-
 CutProject makeProject(const fs::path& source, int pauses) {
-    CutProject project;
-    project.version = 1;
-    project.source = source.string();
-    const auto metadata = SourceMetadata::read(source);
-    project.sourceBytes = metadata.bytes;
-    project.modifiedAt = metadata.modifiedAt;
-    project.info.duration = kSourceSeconds;
-    project.info.hasAudio = true;
-    project.info.audioTracks = 1;
+    CutProject project = bench::benchProject(source, kSourceSeconds);
     const double spacing = kSourceSeconds / pauses;
     for (int i = 0; i < pauses; ++i)
         project.cuts.emplace_back(i * spacing + 0.05, i * spacing + 0.05 + spacing * 0.4, i % 7 != 0);
-    project.waveform.assign(320, 0.4);
     return project;
 }
 

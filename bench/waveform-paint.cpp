@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchProject.h"
 #include "Model/FileNaming.h"
 #include "Player/MpvPlayer.h"
 #include "Views/Studio.h"
@@ -32,31 +33,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using bench::median;
+using bench::milliseconds;
+
 constexpr double kSourceSeconds = 3600;
 constexpr int kPauses = 9999;
 constexpr int kWidth = 1280;
 constexpr int kHeight = 260;
 
-double median(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
-
-double milliseconds(const QElapsedTimer& clock) {
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
-}
-
 // An hour with a pause every 0.36 s, most of them removed, and an overview of speech-like peaks.
 CutProject makeProject(const fs::path& source, bool withPauses) {
-    CutProject project;
-    project.version = 1;
-    project.source = source.string();
-    const auto metadata = SourceMetadata::read(source);
-    project.sourceBytes = metadata.bytes;
-    project.modifiedAt = metadata.modifiedAt;
-    project.info.duration = kSourceSeconds;
-    project.info.hasAudio = true;
-    project.info.audioTracks = 1;
+    CutProject project = bench::benchProject(source, kSourceSeconds);
     const double spacing = kSourceSeconds / kPauses;
     if (withPauses)
         for (int i = 0; i < kPauses; ++i)
