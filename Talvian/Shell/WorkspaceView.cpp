@@ -139,6 +139,8 @@ void WorkspaceView::setModal(std::optional<StudioModal> modal) {
         frame->setContentsMargins(0, 0, 0, 0);
         content->setParent(card);
         frame->addWidget(content);
+        // A panel whose content grows or shrinks (a section expanded) is laid out again.
+        card->installEventFilter(this);
         panel_ = card;
     }
     content_->setEnabled(!obstructed());
@@ -152,6 +154,11 @@ void WorkspaceView::setModal(std::optional<StudioModal> modal) {
     dragHighlight_->raise();
     workspace_.setStudioOverlayPresented(obstructed());
     emit modalChanged();
+}
+
+bool WorkspaceView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == panel_ && event->type() == QEvent::LayoutRequest) layOutOverlays();
+    return QWidget::eventFilter(watched, event);
 }
 
 bool WorkspaceView::noticeShown() const {
