@@ -271,13 +271,13 @@ QWidget* sliderRow(const std::string& title, StudioSlider* slider, QLabel* value
     return row;
 }
 
+// Only a dimmed button carries an effect: a full-opacity effect inside the card's shadow was
+// drawn displaced.
 void setOpacity(QWidget* widget, double opacity) {
-    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect());
-    if (!effect) {
-        effect = new QGraphicsOpacityEffect(widget);
-        widget->setGraphicsEffect(effect);
-    }
+    if (opacity >= 1) return widget->setGraphicsEffect(nullptr);
+    auto* effect = new QGraphicsOpacityEffect(widget);
     effect->setOpacity(opacity);
+    widget->setGraphicsEffect(effect);
 }
 
 }  // namespace
