@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 
+#include "MediaTestSupport.h"
 #include "Shell/DetectionSettingsPanel.h"
 #include "ShellFixture.h"
 #include "Views/StudioControls.h"
@@ -264,6 +265,9 @@ TEST_F(DetectionSettingsPanelTest, OpeningRequestsNothingAndTheMatchingCardReque
 }
 
 TEST_F(DetectionSettingsPanelTest, ApplyingTightInstallsTheDraftAndKeepsTheReplacedEdit) {
+    // A real recording, whose facts the analysis reads with ffprobe.
+    makeMedia("-f lavfi -i sine=f=440:r=16000:d=10 -c:a pcm_s16le", sourceA);
+    analysis.probeMedia = true;
     open(sourceA);
     const auto before = workspace->project()->cuts;
     auto* panel = openPanel();
