@@ -52,8 +52,8 @@ ResultCardState ResultCardState::make(const ResultCardFacts& facts) {
         state.outputName = normal(*facts.output).filename().string();
         state.revealed = facts.output;
     }
-    state.offersStems = facts.output && !facts.outputIsHandoff && facts.channels &&
-                        *facts.channels >= kMultichannelCount;
+    state.offersStems =
+        facts.output && !facts.outputIsHandoff && facts.channels && *facts.channels >= kMultichannelCount;
     state.stemsEnabled = state.offersStems && !facts.busy;
     state.stemsFolder = facts.stemsFolder;
     if (facts.output && facts.outputIsHandoff && facts.handoffTimeline &&
@@ -64,7 +64,8 @@ ResultCardState ResultCardState::make(const ResultCardFacts& facts) {
 
 // ---- The hand-off guide
 
-HandoffGuide::HandoffGuide(fs::path timeline, QWidget* parent) : QWidget(parent), timeline_(std::move(timeline)) {
+HandoffGuide::HandoffGuide(fs::path timeline, QWidget* parent)
+    : QWidget(parent), timeline_(std::move(timeline)) {
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(12);
@@ -122,8 +123,8 @@ ExportResultCard::ExportResultCard(Workspace& workspace, WorkspaceView& view, QW
     name_->setAlignment(Qt::AlignHCenter);
     stack_->addWidget(name_);
 
-    auto* kept = makeLabel(L("原文件和剪辑项目均已保留。"), Studio::kBodyPixels, QFont::Normal, Studio::secondary,
-                           this);
+    auto* kept = makeLabel(L("原文件和剪辑项目均已保留。"), Studio::kBodyPixels, QFont::Normal,
+                           Studio::secondary, this);
     stack_->addWidget(kept, 0, Qt::AlignHCenter);
 
     auto* row = new QHBoxLayout;

@@ -10,8 +10,8 @@
 
 #include "HandoffFixtures.h"
 #include "MediaTestSupport.h"
-#include "ShellFixture.h"
 #include "Shell/ExportResultCard.h"
+#include "ShellFixture.h"
 
 namespace talvian::test {
 namespace {
@@ -37,18 +37,44 @@ TEST(ResultCardState, OffersWhatTheControllerWillActOn) {
         {"three channels", {cut, 3, false, {}, {}, false}, "talk-粗剪.m4a", true, true, {}, {}},
         {"six channels", {cut, 6, false, {}, {}, false}, "talk-粗剪.m4a", true, true, {}, {}},
         {"channel count unread", {cut, {}, false, {}, {}, false}, "talk-粗剪.m4a", false, false, {}, {}},
-        {"six channels while a job runs", {cut, 6, false, {}, {}, true}, "talk-粗剪.m4a", true, false, {}, {}},
+        {"six channels while a job runs",
+         {cut, 6, false, {}, {}, true},
+         "talk-粗剪.m4a",
+         true,
+         false,
+         {},
+         {}},
         {"stems written", {cut, 6, false, stems, {}, false}, "talk-粗剪.m4a", true, true, stems, {}},
         // The channel count is still the earlier export's: the controller ignores the request.
-        {"hand-off after a six-channel export", {package, 6, true, {}, timeline, false}, "talk 剪映交接", false,
-         false, {}, timeline},
-        {"package named with a trailing slash", {package / "", {}, true, {}, timeline, false}, "talk 剪映交接",
-         false, false, {}, timeline},
+        {"hand-off after a six-channel export",
+         {package, 6, true, {}, timeline, false},
+         "talk 剪映交接",
+         false,
+         false,
+         {},
+         timeline},
+        {"package named with a trailing slash",
+         {package / "", {}, true, {}, timeline, false},
+         "talk 剪映交接",
+         false,
+         false,
+         {},
+         timeline},
         // handoffXMLURL outlives its package: a later cut export must not show its guide.
-        {"cut export after a hand-off", {cut, 2, false, {}, timeline, false}, "talk-粗剪.m4a", false, false, {},
+        {"cut export after a hand-off",
+         {cut, 2, false, {}, timeline, false},
+         "talk-粗剪.m4a",
+         false,
+         false,
+         {},
          {}},
-        {"package that does not hold the timeline", {"/tmp/out/other 剪映交接", {}, true, {}, timeline, false},
-         "other 剪映交接", false, false, {}, {}},
+        {"package that does not hold the timeline",
+         {"/tmp/out/other 剪映交接", {}, true, {}, timeline, false},
+         "other 剪映交接",
+         false,
+         false,
+         {},
+         {}},
         {"no output", {{}, 6, false, {}, timeline, false}, "", false, false, {}, {}},
     };
     for (const Case& c : cases) {
@@ -96,14 +122,17 @@ class ExportResultCardTest : public ShellTest {
         workspace = std::make_unique<Workspace>(
             players, backupURL, std::vector<std::string>{"Talvian", "--output", output.string()},
             analysis.analyzer());
-        workspace->setWindow(&window);
         workspace->setDesktopServices(&desktop);
+        // The window answers the controller's file panels itself (MainWindow).
         showWindow();
+        workspace->setWindow(&window);
         view().setPanelFactory([this](StudioModal modal, WorkspaceView& v) -> QWidget* {
             return modal == StudioModal::done ? new ExportResultCard(*workspace, v) : nullptr;
         });
     }
-    ExportResultCard* card() { return view().panel() ? view().panel()->findChild<ExportResultCard*>() : nullptr; }
+    ExportResultCard* card() {
+        return view().panel() ? view().panel()->findChild<ExportResultCard*>() : nullptr;
+    }
     void exportAndWait() {
         workspace->exportCut();
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
@@ -127,7 +156,8 @@ TEST_F(ExportResultCardTest, ASixChannelExportOffersChannelWavsThatCloseTheCardA
     exportAndWait();
     ExportResultCard& shown = *card();
     const QStringList texts = visibleTexts(shown);
-    for (const char* text : {"导出完成", "room-粗剪.m4a", "原文件和剪辑项目均已保留。", "打开文件夹", "声道 WAV…", "完成"})
+    for (const char* text :
+         {"导出完成", "room-粗剪.m4a", "原文件和剪辑项目均已保留。", "打开文件夹", "声道 WAV…", "完成"})
         EXPECT_TRUE(texts.contains(text)) << text;
     EXPECT_FALSE(texts.contains("显示声道"));
     EXPECT_FALSE(shown.guide());
@@ -136,25 +166,26 @@ TEST_F(ExportResultCardTest, ASixChannelExportOffersChannelWavsThatCloseTheCardA
     buttonWithText(shown, "打开文件夹")->click();
     EXPECT_EQ(desktop.revealedFiles, std::vector<fs::path>{output / "room-粗剪.m4a"});
 
-    window.chosenFolder.reset();
+    // The card is closed by the time the controller asks for the folder; the panel is cancelled.
+    std::optional<bool> cardOpenAtPanel;
+    window.whilePanelShown = [&] { cardOpenAtPanel = view().modal().has_value(); };
     buttonWithText(shown, "声道 WAV…")->click();
+    EXPECT_EQ(cardOpenAtPanel, false);
+    ASSERT_EQ(window.openPanels.size(), 1u);
+    EXPECT_EQ(window.openPanels[0].title, "选择声道文件保存位置");
     EXPECT_FALSE(view().modal());
-    EXPECT_EQ(window.openPanels.size(), 1u);
 }
 
 TEST_F(ExportResultCardTest, AHandOffShowsItsGuideAndALaterCutExportDoesNot) {
     const fs::path video = folder / "clip.mp4";
-    makeRec709Video(video, "30", 2, "-ac 6");
+    makeRec709Video(video, "30", 2);
     open(video);
-    exportAndWait();
-    EXPECT_TRUE(buttonWithText(*card(), "声道 WAV…")->isVisible());
 
     const fs::path package = folder / "clip 剪映交接";
     handoffAndWait(package);
     ExportResultCard& shown = *card();
-    QStringList texts = visibleTexts(shown);
+    const QStringList texts = visibleTexts(shown);
     EXPECT_TRUE(texts.contains("clip 剪映交接"));
-    // The channel count is the earlier export's: the controller would ignore the request.
     EXPECT_FALSE(texts.contains("声道 WAV…"));
     ASSERT_TRUE(shown.guide());
     const fs::path timeline = *workspace->handoffXMLURL();
