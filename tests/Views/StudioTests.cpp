@@ -17,7 +17,7 @@ namespace {
 constexpr std::string_view kSymbolNames[] = {
     "waveform",        "arrow.uturn.backward",     "arrow.uturn.forward",   "clock",  "chevron.right",
     "desktopcomputer", "exclamationmark.triangle", "checkmark.square.fill", "square", "play.fill",
-    "pause.fill",
+    "pause.fill",      "checkmark.circle",
 };
 constexpr int kSymbolPixels = 16;
 
