@@ -18,6 +18,7 @@
 #include "ShellWidgets.h"
 #include "StartScreen.h"
 #include "StudioDropTarget.h"
+#include "StudioPanels.h"
 #include "TimelineArea.h"
 #include "Views/Studio.h"
 #include "Views/StudioControls.h"
@@ -93,6 +94,9 @@ WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidge
     connect(&editor_->timeline(), &TimelineArea::manualPresentedChanged, this,
             &WorkspaceView::setManualPresented);
     connect(header_, &HeaderBar::exportRequested, this, [this] { setModal(StudioModal::exportPanel); });
+    panelFactory_ = [this](StudioModal modal, WorkspaceView& view) {
+        return makeStudioPanel(modal, workspace_, view);
+    };
     connect(editor_, &EditorView::settingsRequested, this, [this] { setModal(StudioModal::settings); });
     editor_->timeline().setManualPopoverFactory([this](QWidget* anchor) {
         auto* popover = new StudioManualCutPopover(workspace_, anchor);

@@ -36,7 +36,7 @@ class WorkspaceView : public QWidget {
     ~WorkspaceView() override;
 
     // Makes the content of a panel (its card frame is added here); a panel without content
-    // cannot be opened. The panels' owners install it.
+    // cannot be opened. The window's own panels are installed from the start; tests replace them.
     using PanelFactory = std::function<QWidget*(StudioModal modal, WorkspaceView& view)>;
     void setPanelFactory(PanelFactory factory) { panelFactory_ = std::move(factory); }
 

@@ -1,0 +1,21 @@
+#include "StudioPanels.h"
+
+#include "DetectionSettingsPanel.h"
+#include "ExportResultCard.h"
+#include "WorkspaceView.h"
+
+namespace talvian {
+
+QWidget* makeStudioPanel(StudioModal modal, Workspace& workspace, WorkspaceView& view) {
+    switch (modal) {
+        case StudioModal::settings:
+            return new DetectionSettingsPanel(workspace, view);
+        case StudioModal::done:
+            return new ExportResultCard(workspace, view);
+        case StudioModal::exportPanel:
+            break;
+    }
+    return nullptr;
+}
+
+}  // namespace talvian
