@@ -96,12 +96,12 @@ QWidget* summaryRow(const std::string& label, QLabel*& value, QWidget* parent) {
     QLabel* name = makeLabel(label, Studio::kBodyPixels, QFont::Normal, Studio::secondary, row);
     layout->addWidget(name, 0, Qt::AlignTop);
     layout->addSpacing(kRowMinimumGap);
-    layout->addStretch(1);
     value = makeLabel("", Studio::kBodyPixels, QFont::Normal, Studio::text, row);
     value->setFont(Studio::monospacedDigitFont(Studio::kBodyPixels));
     value->setWordWrap(true);
     value->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    layout->addWidget(value, 0, Qt::AlignTop);
+    // The value takes the rest of the row, so that it wraps there instead of being cut.
+    layout->addWidget(value, 1, Qt::AlignTop);
     return row;
 }
 
@@ -126,7 +126,6 @@ ExportPanel::ExportPanel(Workspace& workspace, WorkspaceView& view, QWidget* par
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     stack->setSpacing(kSpacing);
-    stack->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     QLabel* title = makeLabel(L("导出"), kTitlePixels, QFont::DemiBold, Studio::text, this);
     title->setAlignment(Qt::AlignCenter);
@@ -138,7 +137,8 @@ ExportPanel::ExportPanel(Workspace& workspace, WorkspaceView& view, QWidget* par
     mp4Row->setContentsMargins(kBoxPadding, kBoxPadding, kBoxPadding, kBoxPadding);
     mp4Row->addWidget(makeLabel("MP4", Studio::kBodyPixels, QFont::DemiBold, Studio::text, mp4Box_));
     mp4Row->addStretch(1);
-    mp4Row->addWidget(makeLabel(L("视频与音频"), Studio::kBodyPixels, QFont::Normal, Studio::secondary, mp4Box_));
+    mp4Row->addWidget(
+        makeLabel(L("视频与音频"), Studio::kBodyPixels, QFont::Normal, Studio::secondary, mp4Box_));
     stack->addWidget(mp4Box_);
 
     formatBox_ = new FilledShape(Studio::withOpacity(Qt::white, 0.06), kBoxCornerRadius, this);
@@ -239,7 +239,8 @@ ExportPanel::ExportPanel(Workspace& workspace, WorkspaceView& view, QWidget* par
     showStems_ = new StudioButton(qt(L("显示声道")), false, this);
     stack->addWidget(showStems_, 0, Qt::AlignLeft);
     connect(showStems_, &QAbstractButton::clicked, this, [this] {
-        if (const auto& folder = workspace_.channelStemsFolder()) workspace_.desktopServices().revealFile(*folder);
+        if (const auto& folder = workspace_.channelStemsFolder())
+            workspace_.desktopServices().revealFile(*folder);
     });
 
     audioHandoff_ = new QWidget(this);
@@ -377,6 +378,18 @@ void ExportPanel::refresh() {
     showStems_->setVisible(shown.showsStems);
     audioHandoff_->setVisible(shown.audioHandoff);
     export_->setEnabled(shown.exportEnabled);
+    fitCard();
+}
+
+// Rows come and go while the panel is open: its card follows the new height, centred again.
+void ExportPanel::fitCard() {
+    QWidget* card = parentWidget();
+    if (!card || !card->parentWidget() || !isVisible()) return;
+    layout()->activate();
+    card->adjustSize();
+    QRect frame = card->geometry();
+    frame.moveCenter(card->parentWidget()->rect().center());
+    card->move(frame.topLeft());
 }
 
 void ExportPanel::close() {
@@ -443,8 +456,8 @@ void ExportPanel::continueLoading() {
         });
 }
 
-void ExportPanel::applyCodecs(std::uint64_t generation, const CancellationToken& token, const fs::path& source,
-                              const std::optional<std::string>& codecs) {
+void ExportPanel::applyCodecs(std::uint64_t generation, const CancellationToken& token,
+                              const fs::path& source, const std::optional<std::string>& codecs) {
     if (generation != generation_ || token != codecCancellation_ || token->isCancelled()) return;
     if (workspace_.exportAudioSource() != source) return;
     videoCodecs_ = codecs;

@@ -99,6 +99,7 @@ class ExportPanel : public QWidget {
                      const std::filesystem::path& source, const std::optional<std::string>& codecs);
     void disappear();
     void refresh();
+    void fitCard();
 
     Workspace& workspace_;
     WorkspaceView& view_;

@@ -42,7 +42,8 @@ long long decimal(const std::string& text) {
         negative = digits.front() == '-';
         digits.remove_prefix(1);
     }
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return 0;
     long long value = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
@@ -58,8 +59,13 @@ bool hasHighDepth(const std::string& pixelFormat) {
 }  // namespace
 
 std::vector<std::string> probeArguments(const fs::path& source) {
-    return {"-v",   "error", "-show_entries", "stream=codec_type,codec_name,pix_fmt,bits_per_raw_sample,color_transfer",
-            "-of",  "json",  source.string()};
+    return {"-v",
+            "error",
+            "-show_entries",
+            "stream=codec_type,codec_name,pix_fmt,bits_per_raw_sample,color_transfer",
+            "-of",
+            "json",
+            source.string()};
 }
 
 std::string displayName(const std::string& codecName) {
@@ -103,8 +109,7 @@ std::optional<std::string> codecs(const QJsonObject& video, const std::optional<
 std::optional<std::string> summarize(const std::string& probeOutput, bool copiesOriginal,
                                      std::optional<std::int64_t> channels) {
     QJsonParseError error{};
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray::fromStdString(probeOutput), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(probeOutput), &error);
     if (error.error != QJsonParseError::NoError) throw MediaError(L("无法读取媒体信息。"));
     std::vector<QJsonObject> streams;
     if (document.isObject()) {
@@ -130,8 +135,9 @@ std::optional<std::string> summarize(const std::string& probeOutput, bool copies
     return codecs(*video, ofType("audio"), copiesOriginal, channels);
 }
 
-std::optional<std::string> read(const fs::path& source, bool copiesOriginal, std::optional<std::int64_t> channels,
-                                const CancellationToken& cancellation, const ToolLocator& locate) {
+std::optional<std::string> read(const fs::path& source, bool copiesOriginal,
+                                std::optional<std::int64_t> channels, const CancellationToken& cancellation,
+                                const ToolLocator& locate) {
     const fs::path ffprobe = locate ? locate() : Dependencies::require("ffprobe");
     const ProcessResult result = Runner::run(ffprobe, probeArguments(source), cancellation, kTimeoutSeconds);
     return summarize(result.stdout, copiesOriginal, channels);

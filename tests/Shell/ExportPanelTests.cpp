@@ -1,6 +1,9 @@
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -11,13 +14,13 @@
 #include <mutex>
 #include <thread>
 
+#include "MediaTestSupport.h"
 #include "Model/FileNaming.h"
 #include "Process/Dependencies.h"
 #include "Shell/ExportPanel.h"
 #include "Shell/StudioVideoMetadata.h"
 #include "ShellFixture.h"
 #include "TestSupport.h"
-#include "MediaTestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -31,10 +34,8 @@ using SoundLine = ExportPanel::SoundLine;
 TEST(ExportPanelPath, FoldsOnlyTheHomeFolderAndWhatIsInsideIt) {
     const std::string home = "/home/x";
     const std::vector<std::pair<std::string, std::string>> cases{
-        {"/home/x", "~"},
-        {"/home/x/Downloads", "~/Downloads"},
-        {"/home/xy", "/home/xy"},
-        {"/tmp/x", "/tmp/x"},
+        {"/home/x", "~"},         {"/home/x/Downloads", "~/Downloads"},
+        {"/home/xy", "/home/xy"}, {"/tmp/x", "/tmp/x"},
         {"/home/x/", "~/"},
     };
     for (const auto& [path, shown] : cases) EXPECT_EQ(ExportPanel::displayPath(path, home), shown) << path;
@@ -64,33 +65,39 @@ TEST(ExportPanelState, ShowsWhatTheFactsSay) {
         return facts;
     };
     const std::vector<Case> cases{
-        {"no project", Facts{}, [&](State& s) {
+        {"no project", Facts{},
+         [&](State& s) {
              s.formatChoice = true;
              s.keptDuration = timeLabel(0);
              s.soundText = reading;
          }},
-        {"video", video, [&](State& s) {
+        {"video", video,
+         [&](State& s) {
              s.keptDuration = timeLabel(60);
              s.videoRow = "1920 × 1080, H.264, AAC";
              s.soundLine = SoundLine::spec;
              s.soundText = "48 kHz · 双声道";
          }},
-        {"video before its codecs", with(video, [](Facts& f) { f.videoCodecs.reset(); }), [&](State& s) {
+        {"video before its codecs", with(video, [](Facts& f) { f.videoCodecs.reset(); }),
+         [&](State& s) {
              s.keptDuration = timeLabel(60);
              s.videoRow = "1920 × 1080";
              s.soundLine = SoundLine::spec;
              s.soundText = "48 kHz · 双声道";
          }},
-        {"audio", audio, [&](State& s) {
+        {"audio", audio,
+         [&](State& s) {
              s.formatChoice = true;
              s.keptDuration = timeLabel(60);
              s.soundLine = SoundLine::spec;
              s.soundText = "48 kHz · 双声道";
          }},
-        {"read issue", with(audio, [](Facts& f) {
-             f.audioSpecLabel.reset();
-             f.audioInfoIssue = "无法读取音频规格。";
-         }),
+        {"read issue",
+         with(audio,
+              [](Facts& f) {
+                  f.audioSpecLabel.reset();
+                  f.audioInfoIssue = "无法读取音频规格。";
+              }),
          [&](State& s) {
              s.formatChoice = true;
              s.keptDuration = timeLabel(60);
@@ -110,10 +117,12 @@ TEST(ExportPanelState, ShowsWhatTheFactsSay) {
              s.soundText = reading;
              s.offersStems = true;
          }},
-        {"stems of a hand-off package", with(Facts{}, [](Facts& f) {
-             f.exportedAudioChannels = 6;
-             f.outputIsHandoff = true;
-         }),
+        {"stems of a hand-off package",
+         with(Facts{},
+              [](Facts& f) {
+                  f.exportedAudioChannels = 6;
+                  f.outputIsHandoff = true;
+              }),
          [&](State& s) {
              s.formatChoice = true;
              s.keptDuration = timeLabel(0);
@@ -126,12 +135,14 @@ TEST(ExportPanelState, ShowsWhatTheFactsSay) {
              s.soundText = reading;
              s.showsStems = true;
          }},
-        {"audio hand-off text, notes, busy", with(audio, [](Facts& f) {
-             f.audioHandoffInfoPresented = true;
-             f.audioTrackNote = "note";
-             f.copiesOriginal = true;
-             f.cutBusy = true;
-         }),
+        {"audio hand-off text, notes, busy",
+         with(audio,
+              [](Facts& f) {
+                  f.audioHandoffInfoPresented = true;
+                  f.audioTrackNote = "note";
+                  f.copiesOriginal = true;
+                  f.cutBusy = true;
+              }),
          [&](State& s) {
              s.formatChoice = true;
              s.keptDuration = timeLabel(60);
@@ -142,10 +153,12 @@ TEST(ExportPanelState, ShowsWhatTheFactsSay) {
              s.copyNote = true;
              s.exportEnabled = false;
          }},
-        {"removed longer than the duration", with(audio, [](Facts& f) {
-             f.removedDuration = 99;
-             f.needsAnalysis = true;
-         }),
+        {"removed longer than the duration",
+         with(audio,
+              [](Facts& f) {
+                  f.removedDuration = 99;
+                  f.needsAnalysis = true;
+              }),
          [&](State& s) {
              s.formatChoice = true;
              s.keptDuration = timeLabel(0);
@@ -197,7 +210,8 @@ TEST(CodecSummary, WordsTheStreams) {
         {"10 bit whatever else", picture("rgb24", "10", "bt709"), std::nullopt, false, 2, "HEVC, AAC"},
         {"8 bit PQ", picture("yuv420p", "8", "smpte2084"), std::nullopt, false, std::nullopt, "HEVC"},
         {"HLG", picture("yuv420p", none, "arib-std-b67"), std::nullopt, false, std::nullopt, "HEVC"},
-        {"8 bit with a deep format", picture("yuv420p10le", "8", "bt709"), std::nullopt, false, 1, "HEVC, AAC"},
+        {"8 bit with a deep format", picture("yuv420p10le", "8", "bt709"), std::nullopt, false, 1,
+         "HEVC, AAC"},
         {"8 bit", picture("yuv420p", "8", "bt709"), std::nullopt, false, 3, "H.264, ALAC"},
         {"+8 is eight", picture("yuv420p10le", "+8", none), std::nullopt, false, std::nullopt, "HEVC"},
         {"+8 plain", picture("yuva420p", "+8", none), std::nullopt, false, std::nullopt, "H.264"},
@@ -211,7 +225,8 @@ TEST(CodecSummary, WordsTheStreams) {
         {"gray", picture("gray", none, none), std::nullopt, false, std::nullopt, "H.264"},
     };
     for (const auto& test : cases)
-        EXPECT_EQ(StudioVideoMetadata::codecs(test.video, test.audio, test.copies, test.channels), test.expected)
+        EXPECT_EQ(StudioVideoMetadata::codecs(test.video, test.audio, test.copies, test.channels),
+                  test.expected)
             << test.name;
 }
 
@@ -247,14 +262,17 @@ TEST_F(CodecSummaryMedia, ReadsGeneratedFiles) {
     const std::vector<Case> cases{
         {"h264-aac.mp4", picture + sound + "-c:v libx264 -pix_fmt yuv420p -c:a aac", true, "H.264, AAC"},
         {"h264-aac-cut.mp4", picture + sound + "-c:v libx264 -pix_fmt yuv420p -c:a aac", false, "H.264, AAC"},
-        {"h264-opus.mp4", picture + sound + "-c:v libx264 -pix_fmt yuv420p -c:a libopus", true, "H.264, OPUS"},
-        {"h264-10bit.mp4", picture + sound + "-c:v libx264 -pix_fmt yuv420p10le -c:a aac", false, "HEVC, AAC"},
+        {"h264-opus.mp4", picture + sound + "-c:v libx264 -pix_fmt yuv420p -c:a libopus", true,
+         "H.264, OPUS"},
+        {"h264-10bit.mp4", picture + sound + "-c:v libx264 -pix_fmt yuv420p10le -c:a aac", false,
+         "HEVC, AAC"},
         {"sound.m4a", sound + "-c:a aac", true, std::nullopt},
     };
     for (const auto& test : cases) {
         const fs::path file = folder / test.name;
         makeMedia(test.arguments, file);
-        EXPECT_EQ(StudioVideoMetadata::read(file, test.copies, 2, makeCancellation()), test.expected) << test.name;
+        EXPECT_EQ(StudioVideoMetadata::read(file, test.copies, 2, makeCancellation()), test.expected)
+            << test.name;
     }
 }
 
@@ -340,30 +358,35 @@ class ExportPanelTest : public ShellTest {
     }
     fs::path video(const std::string& name = "clip.mp4") {
         const fs::path file = folder / name;
-        makeMedia("-f lavfi -i testsrc=size=320x240:rate=10:duration=2 -f lavfi -i "
-                  "sine=frequency=440:sample_rate=48000:duration=2 -ac 2 -c:v libx264 -pix_fmt yuv420p -c:a aac",
-                  file);
+        makeMedia(
+            "-f lavfi -i testsrc=size=320x240:rate=10:duration=2 -f lavfi -i "
+            "sine=frequency=440:sample_rate=48000:duration=2 -ac 2 -c:v libx264 -pix_fmt yuv420p -c:a aac",
+            file);
         return file;
     }
     fs::path sound(int channels) {
         const fs::path file = folder / ("talk-" + std::to_string(channels) + ".wav");
-        makeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -ac " + std::to_string(channels),
-                  file);
+        makeMedia(
+            "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -ac " + std::to_string(channels),
+            file);
         return file;
     }
+    // The panel opened last (a closed one lingers until its deferred deletion).
+    QPointer<ExportPanel> current;
+
     ExportPanel* openPanel() {
         view().setPanelFactory([this](StudioModal modal, WorkspaceView& shown) -> QWidget* {
             if (modal != StudioModal::exportPanel) return nullptr;
             auto* panel = new ExportPanel(*workspace, shown);
             if (codecReader) panel->setCodecReader(*codecReader);
+            current = panel;
             return panel;
         });
         view().setModal(StudioModal::exportPanel);
-        return view().findChild<ExportPanel*>();
+        return current;
     }
     bool shows(const QString& text) {
-        auto* panel = view().findChild<ExportPanel*>();
-        return panel && visibleTexts(*panel).contains(text);
+        return current && current->isVisible() && visibleTexts(*current).contains(text);
     }
 };
 
@@ -407,6 +430,16 @@ TEST_F(ExportPanelTest, EachButtonClosesThePanelOrLeavesItOpen) {
     workspace->setExportAudioInfoReader(
         [](const fs::path&, const CancellationToken&) -> AudioStreamInfo { throw MediaError("unreadable"); });
     showWindow();
+    // The folder and file choosers run modally: they are dismissed as soon as they show.
+    const auto dismissChooser = [] {
+        QTimer::singleShot(0, [] {
+            QElapsedTimer clock;
+            clock.start();
+            while (!QApplication::activeModalWidget() && clock.elapsed() < 5000)
+                QApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (auto* chooser = QApplication::activeModalWidget()) chooser->close();
+        });
+    };
     struct Case {
         QString button;
         bool closes;
@@ -416,20 +449,20 @@ TEST_F(ExportPanelTest, EachButtonClosesThePanelOrLeavesItOpen) {
         {"取消", true},
         {"M4A", false},
         {"WAV", false},
-        {"更改…", false},
+        {"更改…", false, dismissChooser},
         {"打开文件夹", false},
         {"重试读取", false},
-        {"重新选择同一素材…", true},
+        {"重新选择同一素材…", true, dismissChooser},
         {"导出到其他剪辑软件…", false},
         {"导出 WAV", true, [&] { workspace->setAudioHandoffInfoPresented(true); }},
         {"导出", true},
     };
     for (const auto& test : cases) {
-        test.before();
         ExportPanel* panel = openPanel();
         ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioInfoIssue().has_value(); }))
             << test.button.toStdString();
         QAbstractButton* button = buttonWithText(*panel, test.button);
+        test.before();
         ASSERT_TRUE(button && button->isVisible()) << test.button.toStdString();
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(view().modal().has_value(), !test.closes) << test.button.toStdString();
@@ -439,7 +472,10 @@ TEST_F(ExportPanelTest, EachButtonClosesThePanelOrLeavesItOpen) {
     EXPECT_EQ(desktop.openedFolders.size(), 1u);
     // Esc, through the panel's own shortcut.
     openPanel();
-    QTest::keyClick(view().findChild<ExportPanel*>(), Qt::Key_Escape);
+    mainWindow->activateWindow();
+    QApplication::setActiveWindow(mainWindow.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(mainWindow.get()));
+    QTest::keyClick(current, Qt::Key_Escape);
     EXPECT_FALSE(view().modal());
 }
 
