@@ -1,0 +1,531 @@
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "MediaTestSupport.h"
+#include "Model/FileNaming.h"
+#include "Process/Dependencies.h"
+#include "Shell/ExportPanel.h"
+#include "Shell/StudioVideoMetadata.h"
+#include "ShellFixture.h"
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace talvian::test {
+namespace {
+
+using Facts = ExportPanel::Facts;
+using State = ExportPanel::State;
+using SoundLine = ExportPanel::SoundLine;
+
+TEST(ExportPanelPath, FoldsOnlyTheHomeFolderAndWhatIsInsideIt) {
+    const std::string home = "/home/x";
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"/home/x", "~"},         {"/home/x/Downloads", "~/Downloads"},
+        {"/home/xy", "/home/xy"}, {"/tmp/x", "/tmp/x"},
+        {"/home/x/", "~/"},
+    };
+    for (const auto& [path, shown] : cases) EXPECT_EQ(ExportPanel::displayPath(path, home), shown) << path;
+}
+
+TEST(ExportPanelState, ShowsWhatTheFactsSay) {
+    Facts video;
+    video.hasProject = true;
+    video.hasVideo = true;
+    video.width = 1920;
+    video.height = 1080;
+    video.duration = 70;
+    video.removedDuration = 10;
+    video.videoCodecs = "H.264, AAC";
+    video.audioSpecLabel = "48 kHz · 双声道";
+    Facts audio = video;
+    audio.hasVideo = false;
+    audio.videoCodecs.reset();
+    const std::string reading = "正在读取音频规格…";
+    struct Case {
+        std::string name;
+        Facts facts;
+        std::function<void(State&)> expect;  // changes from the state of an idle panel
+    };
+    const auto with = [](Facts facts, const std::function<void(Facts&)>& change) {
+        change(facts);
+        return facts;
+    };
+    const std::vector<Case> cases{
+        {"no project", Facts{},
+         [&](State& s) {
+             s.formatChoice = true;
+             s.keptDuration = timeLabel(0);
+             s.soundText = reading;
+         }},
+        {"video", video,
+         [&](State& s) {
+             s.keptDuration = timeLabel(60);
+             s.videoRow = "1920 × 1080, H.264, AAC";
+             s.soundLine = SoundLine::spec;
+             s.soundText = "48 kHz · 双声道";
+         }},
+        {"video before its codecs", with(video, [](Facts& f) { f.videoCodecs.reset(); }),
+         [&](State& s) {
+             s.keptDuration = timeLabel(60);
+             s.videoRow = "1920 × 1080";
+             s.soundLine = SoundLine::spec;
+             s.soundText = "48 kHz · 双声道";
+         }},
+        {"audio", audio,
+         [&](State& s) {
+             s.formatChoice = true;
+             s.keptDuration = timeLabel(60);
+             s.soundLine = SoundLine::spec;
+             s.soundText = "48 kHz · 双声道";
+         }},
+        {"read issue",
+         with(audio,
+              [](Facts& f) {
+                  f.audioSpecLabel.reset();
+                  f.audioInfoIssue = "无法读取音频规格。";
+              }),
+         [&](State& s) {
+             s.formatChoice = true;
+             s.keptDuration = timeLabel(60);
+             s.soundLine = SoundLine::issue;
+             s.soundText = "无法读取音频规格。";
+         }},
+        {"stems at 2 channels", with(Facts{}, [](Facts& f) { f.exportedAudioChannels = 2; }),
+         [&](State& s) {
+             s.formatChoice = true;
+             s.keptDuration = timeLabel(0);
+             s.soundText = reading;
+         }},
+        {"stems at 3 channels", with(Facts{}, [](Facts& f) { f.exportedAudioChannels = 3; }),
+         [&](State& s) {
+             s.formatChoice = true;
+             s.keptDuration = timeLabel(0);
+             s.soundText = reading;
+             s.offersStems = true;
+         }},
+        {"stems of a hand-off package",
+         with(Facts{},
+              [](Facts& f) {
+                  f.exportedAudioChannels = 6;
+                  f.outputIsHandoff = true;
+              }),
+         [&](State& s) {
+             s.formatChoice = true;
+             s.keptDuration = timeLabel(0);
+             s.soundText = reading;
+         }},
+        {"stems folder set", with(Facts{}, [](Facts& f) { f.channelStemsFolderSet = true; }),
+         [&](State& s) {
+             s.formatChoice = true;
+             s.keptDuration = timeLabel(0);
+             s.soundText = reading;
+             s.showsStems = true;
+         }},
+        {"audio hand-off text, notes, busy",
+         with(audio,
+              [](Facts& f) {
+                  f.audioHandoffInfoPresented = true;
+                  f.audioTrackNote = "note";
+                  f.copiesOriginal = true;
+                  f.cutBusy = true;
+              }),
+         [&](State& s) {
+             s.formatChoice = true;
+             s.keptDuration = timeLabel(60);
+             s.soundLine = SoundLine::spec;
+             s.soundText = "48 kHz · 双声道";
+             s.audioHandoff = true;
+             s.trackNote = "note";
+             s.copyNote = true;
+             s.exportEnabled = false;
+         }},
+        {"removed longer than the duration",
+         with(audio,
+              [](Facts& f) {
+                  f.removedDuration = 99;
+                  f.needsAnalysis = true;
+              }),
+         [&](State& s) {
+             s.formatChoice = true;
+             s.keptDuration = timeLabel(0);
+             s.soundLine = SoundLine::spec;
+             s.soundText = "48 kHz · 双声道";
+             s.exportEnabled = false;
+         }},
+    };
+    for (const auto& test : cases) {
+        State expected;
+        expected.exportEnabled = true;
+        test.expect(expected);
+        EXPECT_EQ(ExportPanel::state(test.facts), expected) << test.name;
+    }
+}
+
+QJsonObject stream(std::initializer_list<std::pair<QString, QJsonValue>> fields) {
+    QJsonObject object;
+    for (const auto& [key, value] : fields) object.insert(key, value);
+    return object;
+}
+
+TEST(CodecSummary, WordsTheStreams) {
+    const auto h264 = stream({{"codec_name", "h264"}});
+    const auto aac = stream({{"codec_name", "aac"}});
+    const auto opus = stream({{"codec_name", "opus"}});
+    const auto picture = [](QJsonValue format, QJsonValue bits, QJsonValue transfer) {
+        QJsonObject video;
+        if (!format.isUndefined()) video.insert("pix_fmt", format);
+        if (!bits.isUndefined()) video.insert("bits_per_raw_sample", bits);
+        if (!transfer.isUndefined()) video.insert("color_transfer", transfer);
+        return video;
+    };
+    const QJsonValue none(QJsonValue::Undefined);
+    struct Case {
+        std::string name;
+        QJsonObject video;
+        std::optional<QJsonObject> audio;
+        bool copies;
+        std::optional<std::int64_t> channels;
+        std::optional<std::string> expected;
+    };
+    const std::vector<Case> cases{
+        {"copy h264 aac", h264, aac, true, 2, "H.264, AAC"},
+        {"copy h264 opus", h264, opus, true, 6, "H.264, OPUS"},
+        {"copy without audio", h264, std::nullopt, true, 2, "H.264"},
+        {"copy without a video name", QJsonObject{}, aac, true, 2, std::nullopt},
+        {"copy with a number as name", stream({{"codec_name", 264}}), aac, true, 2, std::nullopt},
+        {"10 bit whatever else", picture("rgb24", "10", "bt709"), std::nullopt, false, 2, "HEVC, AAC"},
+        {"8 bit PQ", picture("yuv420p", "8", "smpte2084"), std::nullopt, false, std::nullopt, "HEVC"},
+        {"HLG", picture("yuv420p", none, "arib-std-b67"), std::nullopt, false, std::nullopt, "HEVC"},
+        {"8 bit with a deep format", picture("yuv420p10le", "8", "bt709"), std::nullopt, false, 1,
+         "HEVC, AAC"},
+        {"8 bit", picture("yuv420p", "8", "bt709"), std::nullopt, false, 3, "H.264, ALAC"},
+        {"+8 is eight", picture("yuv420p10le", "+8", none), std::nullopt, false, std::nullopt, "HEVC"},
+        {"+8 plain", picture("yuva420p", "+8", none), std::nullopt, false, std::nullopt, "H.264"},
+        {"bits as a number count as missing", picture("yuva420p", 10, none), std::nullopt, false, 2,
+         std::nullopt},
+        {"no depth, 8-bit format", picture("yuv420p", none, none), std::nullopt, false, 2, "H.264, AAC"},
+        {"no depth, deep format", picture("yuv420p10le", none, none), std::nullopt, false, 8, "HEVC, ALAC"},
+        {"no depth, alpha", picture("yuva420p", "", none), aac, false, 2, std::nullopt},
+        {"no depth, p010le", picture("p010le", "x", none), std::nullopt, false, 2, std::nullopt},
+        {"gray16le", picture("gray16le", none, none), std::nullopt, false, std::nullopt, "HEVC"},
+        {"gray", picture("gray", none, none), std::nullopt, false, std::nullopt, "H.264"},
+    };
+    for (const auto& test : cases)
+        EXPECT_EQ(StudioVideoMetadata::codecs(test.video, test.audio, test.copies, test.channels),
+                  test.expected)
+            << test.name;
+}
+
+TEST(CodecSummary, PicksTheStreamsFromTheProbeOutput) {
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases{
+        {R"({"streams":[{"codec_type":"audio","codec_name":"opus"},{"codec_type":"video","codec_name":"hevc"},)"
+         R"({"codec_type":"audio","codec_name":"aac"}]})",
+         "HEVC, OPUS"},
+        {R"({"streams":[{"codec_type":"audio","codec_name":"aac"}]})", std::nullopt},
+        {R"({"streams":[{"codec_type":"video","codec_name":"h264"},3]})", std::nullopt},
+        {R"({"streams":{"codec_type":"video"}})", std::nullopt},
+        {R"([{"codec_type":"video","codec_name":"h264"}])", std::nullopt},
+    };
+    for (const auto& [output, expected] : cases)
+        EXPECT_EQ(StudioVideoMetadata::summarize(output, true, 2), expected) << output;
+    EXPECT_THROW(StudioVideoMetadata::summarize("{streams", true, 2), MediaError);
+}
+
+class CodecSummaryMedia : public ::testing::Test {
+  protected:
+    TempDir folder;
+};
+
+TEST_F(CodecSummaryMedia, ReadsGeneratedFiles) {
+    const std::string picture = "-f lavfi -i testsrc=size=160x120:rate=10:duration=1 ";
+    const std::string sound = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -ac 2 ";
+    struct Case {
+        std::string name;
+        std::string arguments;
+        bool copies;
+        std::optional<std::string> expected;
+    };
+    const std::vector<Case> cases{
+        {"h264-aac.mp4", picture + sound + "-c:v libx264 -pix_fmt yuv420p -c:a aac", true, "H.264, AAC"},
+        {"h264-aac-cut.mp4", picture + sound + "-c:v libx264 -pix_fmt yuv420p -c:a aac", false, "H.264, AAC"},
+        {"h264-opus.mp4", picture + sound + "-c:v libx264 -pix_fmt yuv420p -c:a libopus", true,
+         "H.264, OPUS"},
+        {"h264-10bit.mp4", picture + sound + "-c:v libx264 -pix_fmt yuv420p10le -c:a aac", false,
+         "HEVC, AAC"},
+        {"sound.m4a", sound + "-c:a aac", true, std::nullopt},
+    };
+    for (const auto& test : cases) {
+        const fs::path file = folder / test.name;
+        makeMedia(test.arguments, file);
+        EXPECT_EQ(StudioVideoMetadata::read(file, test.copies, 2, makeCancellation()), test.expected)
+            << test.name;
+    }
+}
+
+TEST_F(CodecSummaryMedia, ACancelledProbeOnABlockedPipeEndsPromptly) {
+    const fs::path pipe = folder / "never-written";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const CancellationToken token = makeCancellation();
+    std::string message;
+    std::atomic<bool> done = false;
+    std::thread reader([&] {
+        message = messageOf([&] { StudioVideoMetadata::read(pipe, false, 2, token); });
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(done);
+    const auto cancelled = std::chrono::steady_clock::now();
+    token->cancel();
+    reader.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::milliseconds(2500));
+    EXPECT_EQ(message, "任务已取消，原文件未改动。");
+}
+
+TEST_F(CodecSummaryMedia, AMissingProbeToolIsThrown) {
+    const fs::path empty = folder / "resources";
+    fs::create_directories(empty / "bin");
+    const std::string message = messageOf([&] {
+        StudioVideoMetadata::read(folder / "any.mp4", true, 2, makeCancellation(),
+                                  [&] { return Dependencies::require("ffprobe", empty, true); });
+    });
+    EXPECT_NE(message.find("ffprobe"), std::string::npos) << message;
+}
+
+// ---- The panel in the real window
+
+// A codec read that a test holds open and answers.
+class HeldCodecReader {
+  public:
+    ExportPanel::CodecReader reader() {
+        return [this](const fs::path&, bool, std::optional<std::int64_t>,
+                      const CancellationToken& token) -> std::optional<std::string> {
+            std::size_t index;
+            {
+                std::lock_guard guard(lock_);
+                index = tokens_.size();
+                tokens_.push_back(token);
+            }
+            while (!token->isCancelled() && released_ <= index)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return "answer " + std::to_string(index);
+        };
+    }
+    std::size_t calls() {
+        std::lock_guard guard(lock_);
+        return tokens_.size();
+    }
+    CancellationToken token(std::size_t index) {
+        std::lock_guard guard(lock_);
+        return tokens_.at(index);
+    }
+    // Lets every read up to `index` answer, even a cancelled one's late result.
+    void release(std::size_t index) { released_ = index + 1; }
+
+  private:
+    std::mutex lock_;
+    std::vector<CancellationToken> tokens_;
+    std::atomic<std::size_t> released_ = 0;
+};
+
+class ExportPanelTest : public ShellTest {
+  protected:
+    std::optional<ExportPanel::CodecReader> codecReader;
+
+    void SetUp() override {
+        ShellTest::SetUp();
+        analysis.probeMedia = true;
+        analysis.cuts = [](const CutOptions&) { return std::vector<CutRegion>{}; };
+        // Exports and opened folders stay inside the test's folder.
+        workspace = std::make_unique<Workspace>(
+            players, backupURL, std::vector<std::string>{"Talvian", "--output", (folder / "out").string()},
+            analysis.analyzer());
+        workspace->setWindow(&window);
+        workspace->setDesktopServices(&desktop);
+    }
+    fs::path video(const std::string& name = "clip.mp4") {
+        const fs::path file = folder / name;
+        makeMedia(
+            "-f lavfi -i testsrc=size=320x240:rate=10:duration=2 -f lavfi -i "
+            "sine=frequency=440:sample_rate=48000:duration=2 -ac 2 -c:v libx264 -pix_fmt yuv420p -c:a aac",
+            file);
+        return file;
+    }
+    fs::path sound(int channels) {
+        const fs::path file = folder / ("talk-" + std::to_string(channels) + ".wav");
+        makeMedia(
+            "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -ac " + std::to_string(channels),
+            file);
+        return file;
+    }
+    // The panel opened last (a closed one lingers until its deferred deletion).
+    QPointer<ExportPanel> current;
+
+    ExportPanel* openPanel() {
+        view().setPanelFactory([this](StudioModal modal, WorkspaceView& shown) -> QWidget* {
+            if (modal != StudioModal::exportPanel) return nullptr;
+            auto* panel = new ExportPanel(*workspace, shown);
+            if (codecReader) panel->setCodecReader(*codecReader);
+            current = panel;
+            return panel;
+        });
+        view().setModal(StudioModal::exportPanel);
+        return current;
+    }
+    bool shows(const QString& text) {
+        return current && current->isVisible() && visibleTexts(*current).contains(text);
+    }
+};
+
+TEST_F(ExportPanelTest, AVideoProjectCopiedAfterWAVWasChosenShowsTheSourceCodecsAndTheCopyNote) {
+    workspace->setAudioOutputFormat(AudioOutputFormat::wav);
+    open(video());
+    showWindow();
+    ExportPanel* panel = openPanel();
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return panel->videoCodecs().has_value(); }));
+    EXPECT_EQ(panel->videoCodecs(), "H.264, AAC");
+    EXPECT_TRUE(shows("320 × 240, H.264, AAC"));
+    EXPECT_TRUE(shows("48 kHz · 双声道"));
+    EXPECT_TRUE(shows("未删除片段，保留原有编码。"));
+    EXPECT_TRUE(shows("MP4"));
+    EXPECT_FALSE(shows("WAV"));
+    EXPECT_FALSE(shows("声道 WAV…"));
+    saveShot(*mainWindow, "export-panel-video");
+}
+
+TEST_F(ExportPanelTest, AnAudioProjectChoosesItsContainerAndExplainsTheHandoffInsideThePanel) {
+    open(sound(2));
+    showWindow();
+    ExportPanel* panel = openPanel();
+    ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioSpecLabel().has_value(); }));
+    EXPECT_TRUE(shows(QString::fromStdString(*workspace->exportAudioSpecLabel())));
+    EXPECT_FALSE(shows("MP4"));
+    buttonWithText(*panel, "WAV")->click();
+    EXPECT_EQ(workspace->audioOutputFormat(), AudioOutputFormat::wav);
+    EXPECT_TRUE(buttonWithText(*panel, "WAV")->isChecked());
+    EXPECT_FALSE(buttonWithText(*panel, "M4A")->isChecked());
+    buttonWithText(*panel, "导出到其他剪辑软件…")->click();
+    EXPECT_EQ(view().modal(), StudioModal::exportPanel);
+    EXPECT_TRUE(shows("纯音频请导出 WAV，再导入剪辑软件。"));
+    EXPECT_TRUE(shows("导出 WAV"));
+    saveShot(*mainWindow, "export-panel-audio");
+}
+
+TEST_F(ExportPanelTest, EachButtonClosesThePanelOrLeavesItOpen) {
+    open(sound(2));
+    workspace->setExportAudioInfoReader(
+        [](const fs::path&, const CancellationToken&) -> AudioStreamInfo { throw MediaError("unreadable"); });
+    showWindow();
+    // The folder and file choosers run modally: they are dismissed as soon as they show.
+    const auto dismissChooser = [] {
+        QTimer::singleShot(0, [] {
+            QElapsedTimer clock;
+            clock.start();
+            while (!QApplication::activeModalWidget() && clock.elapsed() < 5000)
+                QApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (auto* chooser = QApplication::activeModalWidget()) chooser->close();
+        });
+    };
+    struct Case {
+        QString button;
+        bool closes;
+        std::function<void()> before = [] {};
+    };
+    const std::vector<Case> cases{
+        {"取消", true},
+        {"M4A", false},
+        {"WAV", false},
+        {"更改…", false, dismissChooser},
+        {"打开文件夹", false},
+        {"重试读取", false},
+        {"重新选择同一素材…", true, dismissChooser},
+        {"导出到其他剪辑软件…", false},
+        {"导出 WAV", true, [&] { workspace->setAudioHandoffInfoPresented(true); }},
+        {"导出", true},
+    };
+    for (const auto& test : cases) {
+        ExportPanel* panel = openPanel();
+        ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioInfoIssue().has_value(); }))
+            << test.button.toStdString();
+        QAbstractButton* button = buttonWithText(*panel, test.button);
+        test.before();
+        ASSERT_TRUE(button && button->isVisible()) << test.button.toStdString();
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(view().modal().has_value(), !test.closes) << test.button.toStdString();
+        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        view().setModal(std::nullopt);
+    }
+    EXPECT_EQ(desktop.openedFolders.size(), 1u);
+    // Esc, through the panel's own shortcut.
+    openPanel();
+    mainWindow->activateWindow();
+    QApplication::setActiveWindow(mainWindow.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(mainWindow.get()));
+    QTest::keyClick(current, Qt::Key_Escape);
+    EXPECT_FALSE(view().modal());
+}
+
+TEST_F(ExportPanelTest, ALateCodecResultIsDroppedOnceItsReadIsNoLongerCurrent) {
+    HeldCodecReader held;
+    codecReader = held.reader();
+    const fs::path clip = video();
+    open(clip);
+    showWindow();
+
+    // "重试读取" cancels the first read; its late answer is not shown, the second one is.
+    ExportPanel* panel = openPanel();
+    ASSERT_TRUE(waitUntil([&] { return held.calls() == 1; }));
+    buttonWithText(*panel, "重试读取")->click();
+    ASSERT_TRUE(waitUntil([&] { return held.calls() == 2; }));
+    EXPECT_TRUE(held.token(0)->isCancelled());
+    held.release(0);
+    QTest::qWait(100);
+    EXPECT_FALSE(panel->videoCodecs());
+    held.release(1);
+    ASSERT_TRUE(waitUntil([&] { return panel->videoCodecs() == "answer 1"; }));
+    EXPECT_TRUE(shows("320 × 240, answer 1"));
+
+    // A source that changed while the read ran: the answer is for another file.
+    view().setModal(std::nullopt);
+    panel = openPanel();
+    ASSERT_TRUE(waitUntil([&] { return held.calls() == 3; }));
+    open(video("other.mp4"));
+    held.release(2);
+    QTest::qWait(100);
+    EXPECT_FALSE(panel->videoCodecs());
+
+    // Closing cancels the running read and the audio read.
+    openPanel();
+    ASSERT_TRUE(waitUntil([&] { return held.calls() == 4; }));
+    view().setModal(std::nullopt);
+    EXPECT_TRUE(held.token(3)->isCancelled());
+    EXPECT_FALSE(workspace->exportAudioInfoLoading());
+}
+
+TEST_F(ExportPanelTest, ExportingFromThePanelDeliversTheCut) {
+    open(sound(2));
+    showWindow();
+    ExportPanel* panel = openPanel();
+    ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioSpecLabel().has_value(); }));
+    QTest::mouseClick(buttonWithText(*panel, "导出"), Qt::LeftButton);
+    EXPECT_FALSE(view().modal() == StudioModal::exportPanel);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput().has_value(); }));
+    EXPECT_TRUE(fs::exists(*workspace->cutOutput()));
+}
+
+}  // namespace
+}  // namespace talvian::test
