@@ -1,6 +1,7 @@
 #include "StudioPanels.h"
 
 #include "DetectionSettingsPanel.h"
+#include "ExportPanel.h"
 #include "ExportResultCard.h"
 #include "WorkspaceView.h"
 
@@ -13,7 +14,7 @@ QWidget* makeStudioPanel(StudioModal modal, Workspace& workspace, WorkspaceView&
         case StudioModal::done:
             return new ExportResultCard(workspace, view);
         case StudioModal::exportPanel:
-            break;
+            return new ExportPanel(workspace, view);
     }
     return nullptr;
 }
