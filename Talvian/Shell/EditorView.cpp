@@ -72,32 +72,25 @@ QPainterPath previewOutline(const QWidget& area) {
     return own.intersected(clip);
 }
 
-// The black stage behind the preview.
-class PreviewArea : public QWidget {
+// A fill of the preview area's rounded outline: the black stage itself, or the analysis veil
+// that lies exactly over it (its parent) and takes the stage's outline.
+class PreviewFill : public QWidget {
   public:
-    using QWidget::QWidget;
+    PreviewFill(const QColor& color, bool coversParent, QWidget* parent)
+        : QWidget(parent), color_(color), coversParent_(coversParent) {}
 
   protected:
     void paintEvent(QPaintEvent*) override {
+        const QWidget* stage = coversParent_ ? parentWidget() : this;
+        if (!stage) return;
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(previewOutline(*this), Qt::black);
+        painter.fillPath(previewOutline(*stage), color_);
     }
-};
 
-// The analysis panel's veil over the preview.
-class AnalysisVeil : public QWidget {
-  public:
-    using QWidget::QWidget;
-
-  protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QWidget* area = parentWidget();
-        painter.fillPath(area ? previewOutline(*area) : QPainterPath(),
-                         Studio::withOpacity(Studio::background, kPanelOpacity));
-    }
+  private:
+    QColor color_;
+    bool coversParent_;
 };
 
 QWidget* row(QWidget* parent, QHBoxLayout*& layout) {
@@ -150,7 +143,7 @@ void EditorView::buildPreviewColumn(QWidget* column) {
     stack->setSpacing(0);
 
     // The preview area: its layers share one cell, back to front.
-    auto* area = new PreviewArea(column);
+    auto* area = new PreviewFill(Qt::black, false, column);
     auto* layers = new QGridLayout(area);
     layers->setContentsMargins(0, 0, 0, 0);
     preview_ = new SourcePreview(workspace_, area);
@@ -159,7 +152,7 @@ void EditorView::buildPreviewColumn(QWidget* column) {
     audioSymbol_ = makeSymbol("waveform", kAudioSymbolPixels, Studio::secondary, area);
     layers->addWidget(audioSymbol_, 0, 0, Qt::AlignCenter);
 
-    analysisPanel_ = new AnalysisVeil(area);
+    analysisPanel_ = new PreviewFill(Studio::withOpacity(Studio::background, kPanelOpacity), true, area);
     analysisPanel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     auto* panel = new QVBoxLayout(analysisPanel_);
     panel->setContentsMargins(kPanelPadding, kPanelPadding, kPanelPadding, kPanelPadding);

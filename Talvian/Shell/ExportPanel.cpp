@@ -169,8 +169,8 @@ ExportPanel::ExportPanel(Workspace& workspace, WorkspaceView& view, QWidget* par
     lines->addWidget(divider(summary));
     videoRow_ = summaryRow(L("视频"), videoValue_, summary);
     lines->addWidget(videoRow_);
-    specRow_ = summaryRow(L("音频"), specValue_, summary);
-    lines->addWidget(specRow_);
+    formatRow_ = summaryRow(L("音频"), formatValue_, summary);
+    lines->addWidget(formatRow_);
     issueBox_ = new QWidget(summary);
     auto* issueStack = new QVBoxLayout(issueBox_);
     issueStack->setContentsMargins(0, 0, 0, 0);
@@ -308,7 +308,7 @@ ExportPanel::State ExportPanel::state(const Facts& facts) {
         shown.videoRow = size;
     }
     if (facts.audioSpecLabel) {
-        shown.soundLine = SoundLine::spec;
+        shown.soundLine = SoundLine::format;
         shown.soundText = *facts.audioSpecLabel;
     } else if (facts.audioInfoIssue) {
         shown.soundLine = SoundLine::issue;
@@ -363,10 +363,10 @@ void ExportPanel::refresh() {
     keptDuration_->setText(qt(shown.keptDuration));
     videoRow_->setVisible(shown.videoRow.has_value());
     videoValue_->setText(qt(shown.videoRow.value_or("")));
-    specRow_->setVisible(shown.soundLine == SoundLine::spec);
+    formatRow_->setVisible(shown.soundLine == SoundLine::format);
     issueBox_->setVisible(shown.soundLine == SoundLine::issue);
     reading_->setVisible(shown.soundLine == SoundLine::reading);
-    if (shown.soundLine == SoundLine::spec) specValue_->setText(qt(shown.soundText));
+    if (shown.soundLine == SoundLine::format) formatValue_->setText(qt(shown.soundText));
     if (shown.soundLine == SoundLine::issue) issueText_->setText(qt(shown.soundText));
     trackNote_->setVisible(shown.trackNote.has_value());
     trackNote_->setText(qt(shown.trackNote.value_or("")));

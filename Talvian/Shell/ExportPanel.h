@@ -57,14 +57,14 @@ class ExportPanel : public QWidget {
         bool cutBusy = false;
         bool needsAnalysis = false;
     };
-    enum class SoundLine { spec, issue, reading };
+    enum class SoundLine { format, issue, reading };
     // What the panel shows for those facts.
     struct State {
         bool formatChoice = false;  // the M4A / WAV segments instead of the fixed MP4 box
         std::string keptDuration;   // the "剪后时长" value
         std::optional<std::string> videoRow;
         SoundLine soundLine = SoundLine::reading;
-        std::string soundText;  // the spec label, the issue, or the reading sentence
+        std::string soundText;  // the audio format label, the read issue, or the reading sentence
         std::optional<std::string> trackNote;
         bool copyNote = false;
         bool offersStems = false;
@@ -118,8 +118,8 @@ class ExportPanel : public QWidget {
     QLabel* keptDuration_ = nullptr;
     QWidget* videoRow_ = nullptr;
     QLabel* videoValue_ = nullptr;
-    QWidget* specRow_ = nullptr;
-    QLabel* specValue_ = nullptr;
+    QWidget* formatRow_ = nullptr;
+    QLabel* formatValue_ = nullptr;
     QWidget* issueBox_ = nullptr;
     QLabel* issueText_ = nullptr;
     QLabel* reading_ = nullptr;

@@ -75,21 +75,21 @@ TEST(ExportPanelState, ShowsWhatTheFactsSay) {
          [&](State& s) {
              s.keptDuration = timeLabel(60);
              s.videoRow = "1920 × 1080, H.264, AAC";
-             s.soundLine = SoundLine::spec;
+             s.soundLine = SoundLine::format;
              s.soundText = "48 kHz · 双声道";
          }},
         {"video before its codecs", with(video, [](Facts& f) { f.videoCodecs.reset(); }),
          [&](State& s) {
              s.keptDuration = timeLabel(60);
              s.videoRow = "1920 × 1080";
-             s.soundLine = SoundLine::spec;
+             s.soundLine = SoundLine::format;
              s.soundText = "48 kHz · 双声道";
          }},
         {"audio", audio,
          [&](State& s) {
              s.formatChoice = true;
              s.keptDuration = timeLabel(60);
-             s.soundLine = SoundLine::spec;
+             s.soundLine = SoundLine::format;
              s.soundText = "48 kHz · 双声道";
          }},
         {"read issue",
@@ -146,7 +146,7 @@ TEST(ExportPanelState, ShowsWhatTheFactsSay) {
          [&](State& s) {
              s.formatChoice = true;
              s.keptDuration = timeLabel(60);
-             s.soundLine = SoundLine::spec;
+             s.soundLine = SoundLine::format;
              s.soundText = "48 kHz · 双声道";
              s.audioHandoff = true;
              s.trackNote = "note";
@@ -162,7 +162,7 @@ TEST(ExportPanelState, ShowsWhatTheFactsSay) {
          [&](State& s) {
              s.formatChoice = true;
              s.keptDuration = timeLabel(0);
-             s.soundLine = SoundLine::spec;
+             s.soundLine = SoundLine::format;
              s.soundText = "48 kHz · 双声道";
              s.exportEnabled = false;
          }},
