@@ -15,9 +15,20 @@ namespace talvian {
 namespace {
 
 constexpr std::string_view kSymbolNames[] = {
-    "waveform",        "arrow.uturn.backward",     "arrow.uturn.forward",   "clock",  "chevron.right",
-    "desktopcomputer", "exclamationmark.triangle", "checkmark.square.fill", "square", "play.fill",
-    "pause.fill",      "checkmark.circle",
+    "waveform",
+    "arrow.uturn.backward",
+    "arrow.uturn.forward",
+    "clock",
+    "chevron.right",
+    "desktopcomputer",
+    "exclamationmark.triangle",
+    "checkmark.square.fill",
+    "square",
+    "play.fill",
+    "pause.fill",
+    "checkmark.circle",
+    "magnifyingglass",
+    "xmark.circle.fill",
 };
 constexpr int kSymbolPixels = 16;
 
