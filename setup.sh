@@ -9,9 +9,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl-dev
   libmpv-dev
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
-  nlohmann-json3-dev libssl-dev libicu-dev
+  nlohmann-json3-dev libssl-dev openssl libicu-dev
   libgtest-dev libgmock-dev googletest
-  qt6-translations-l10n fonts-noto-cjk fonts-dejavu-core espeak-ng sox libsox-fmt-all xvfb xauth libxml2-utils
+  qt6-translations-l10n fonts-noto-cjk fonts-dejavu-core espeak-ng sox libsox-fmt-all xvfb xauth libxml2-utils strace
 )
 
 missing=()

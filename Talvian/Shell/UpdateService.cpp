@@ -2,6 +2,10 @@
 
 #include <utility>
 
+#include "FeedUpdater.h"
+#include "UpdateDialogs.h"
+#include "Workspace/DesktopServices.h"
+
 namespace talvian {
 
 UpdateService::UpdateService(QObject* parent)
@@ -26,9 +30,18 @@ UpdateService::UpdateService(const nlohmann::json& info, const UpdaterFactory& f
 
 UpdateService::~UpdateService() = default;
 
-// The feed updater is not part of this build yet: no updater, no update items.
-std::unique_ptr<Updater> UpdateService::makeFeedUpdater(const AppServiceConfiguration&) {
-    return nullptr;
+std::unique_ptr<Updater> UpdateService::makeFeedUpdater(const AppServiceConfiguration& configuration) {
+    if (!configuration.updatesEnabled()) return nullptr;
+    FeedUpdater::Options options;
+    const auto info = readInfoDictionary();
+    if (auto version = info.find("CFBundleShortVersionString"); version != info.end() && version->is_string())
+        options.runningVersion = version->get<std::string>();
+    auto desktop = std::make_shared<SystemDesktopServices>();
+    options.desktop = desktop;
+    auto updater = std::make_unique<FeedUpdater>(configuration, std::move(options));
+    // A child of the updater: the dialogs go with it.
+    new UpdateDialogs(*updater, std::move(desktop), updater.get());
+    return updater;
 }
 
 }  // namespace talvian

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "Model/AsciiCharacters.h"
+#include "Model/Base64.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Model/UnicodeText.h"
@@ -31,34 +32,19 @@ bool isURLCharacter(char c) {
            std::string_view("-._~:/?#[]@!$&'()*+,;=%").find(c) != std::string_view::npos;
 }
 
-// An address with the scheme "https" exactly as written and a non-empty host.
+// The text when it is an https address (isHttpsAddress).
 std::optional<std::string> httpsAddress(const std::optional<std::string>& text) {
+    if (!text || !isHttpsAddress(*text)) return std::nullopt;
+    return text;
+}
+
+// The key when it decodes to an Ed25519 public key. A key of another length can verify
+// nothing, so the build has no updater rather than one that refuses every download.
+std::optional<std::string> publicKeyText(const std::optional<std::string>& text) {
     if (!text) return std::nullopt;
-    std::string_view url = *text;
-    constexpr std::string_view kPrefix = "https://";
-    if (!url.starts_with(kPrefix)) return std::nullopt;
-    for (std::size_t i = 0; i < url.size(); ++i) {
-        if (!isURLCharacter(url[i])) return std::nullopt;
-        if (url[i] == '%' && (i + 2 >= url.size() || !isHexDigit(url[i + 1]) || !isHexDigit(url[i + 2])))
-            return std::nullopt;
-    }
-    auto authority = url.substr(kPrefix.size());
-    authority = authority.substr(0, authority.find_first_of("/?#"));
-    if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-    std::string_view host = authority;
-    if (host.starts_with('[')) {
-        auto close = host.find(']');
-        if (close == std::string_view::npos) return std::nullopt;
-        auto port = host.substr(close + 1);
-        if (!port.empty() && !port.starts_with(':')) return std::nullopt;
-        host = host.substr(1, close - 1);
-    } else if (auto colon = host.find(':'); colon != std::string_view::npos) {
-        auto port = host.substr(colon + 1);
-        if (!std::all_of(port.begin(), port.end(), isAsciiDigit)) return std::nullopt;
-        host = host.substr(0, colon);
-    }
-    if (host.empty() || host.find_first_of("[]") != std::string_view::npos) return std::nullopt;
-    return std::string(url);
+    auto bytes = decodeBase64(*text);
+    if (!bytes || bytes->size() != kPublicKeyBytes) return std::nullopt;
+    return text;
 }
 
 bool isMailLocalCharacter(char c) {
@@ -102,9 +88,35 @@ std::string mailtoURL(std::string_view address) {
 
 }  // namespace
 
+bool isHttpsAddress(std::string_view url) {
+    constexpr std::string_view kPrefix = "https://";
+    if (!url.starts_with(kPrefix)) return false;
+    for (std::size_t i = 0; i < url.size(); ++i) {
+        if (!isURLCharacter(url[i])) return false;
+        if (url[i] == '%' && (i + 2 >= url.size() || !isHexDigit(url[i + 1]) || !isHexDigit(url[i + 2])))
+            return false;
+    }
+    auto authority = url.substr(kPrefix.size());
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+    std::string_view host = authority;
+    if (host.starts_with('[')) {
+        auto close = host.find(']');
+        if (close == std::string_view::npos) return false;
+        auto port = host.substr(close + 1);
+        if (!port.empty() && !port.starts_with(':')) return false;
+        host = host.substr(1, close - 1);
+    } else if (auto colon = host.find(':'); colon != std::string_view::npos) {
+        auto port = host.substr(colon + 1);
+        if (!std::all_of(port.begin(), port.end(), isAsciiDigit)) return false;
+        host = host.substr(0, colon);
+    }
+    return !host.empty() && host.find_first_of("[]") == std::string_view::npos;
+}
+
 AppServiceConfiguration::AppServiceConfiguration(const nlohmann::json& info)
     : feedURL(httpsAddress(infoText(info, "SUFeedURL"))),
-      publicKey(infoText(info, "SUPublicEDKey")),
+      publicKey(publicKeyText(infoText(info, "SUPublicEDKey"))),
       guideURL(httpsAddress(infoText(info, "TalvianGuideURL"))) {
     if (auto address = infoText(info, "TalvianSupportEmail"); address && isMailAddress(*address))
         supportURL = mailtoURL(*address);

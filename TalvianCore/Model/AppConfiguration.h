@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -12,10 +13,15 @@
 
 namespace talvian {
 
+// Bytes of an Ed25519 public key.
+inline constexpr std::size_t kPublicKeyBytes = 32;
+
 // Service settings of the application, each absent unless its key qualifies. Pure.
 struct AppServiceConfiguration {
-    std::optional<std::string> feedURL;     // "SUFeedURL": an https address with a host
-    std::optional<std::string> publicKey;   // "SUPublicEDKey", trimmed
+    std::optional<std::string> feedURL;  // "SUFeedURL": an https address with a host
+    // "SUPublicEDKey", trimmed: the updates' Ed25519 public key as base64 text; only a text
+    // that decodes to exactly kPublicKeyBytes counts.
+    std::optional<std::string> publicKey;
     std::optional<std::string> supportURL;  // "TalvianSupportEmail" as "mailto:<address>"
     std::optional<std::string> guideURL;    // "TalvianGuideURL": an https address with a host
 
@@ -33,6 +39,10 @@ struct AppServiceConfiguration {
     }
     bool operator==(const AppServiceConfiguration&) const = default;
 };
+
+// True for an address with the scheme "https" exactly as written, a non-empty host and only
+// characters a URL may hold as written. Pure.
+bool isHttpsAddress(std::string_view text);
 
 // The Info dictionary of the application (`resourcesFolder()/Info.json` by default); an
 // empty object when the file is missing, unreadable, too large or not a JSON object.

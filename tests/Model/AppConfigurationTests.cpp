@@ -10,15 +10,18 @@ namespace {
 using test::TempDir;
 using test::writeFile;
 
+// Base64 of the bytes 0 … 31: a key of the right length.
+constexpr const char* kKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=";
+
 TEST(AppServiceConfiguration, ReadsTheFourSettingsTrimmed) {
     AppServiceConfiguration configuration(nlohmann::json{
         {"SUFeedURL", " https://updates.example.com/talvian/appcast.xml\n"},
-        {"SUPublicEDKey", "\t pZ2+key/Base64= \u3000"},
+        {"SUPublicEDKey", "\t +//7//v/+//7//v/+//7//v/+//7//v/+//7//v/+/8= \u3000"},
         {"TalvianSupportEmail", "  help@example.com "},
         {"TalvianGuideURL", "https://example.com/guide?lang=zh#start"},
     });
     EXPECT_EQ(configuration.feedURL, "https://updates.example.com/talvian/appcast.xml");
-    EXPECT_EQ(configuration.publicKey, "pZ2+key/Base64=");
+    EXPECT_EQ(configuration.publicKey, "+//7//v/+//7//v/+//7//v/+//7//v/+//7//v/+/8=");
     EXPECT_EQ(configuration.supportURL, "mailto:help@example.com");
     EXPECT_EQ(configuration.guideURL, "https://example.com/guide?lang=zh#start");
     EXPECT_TRUE(configuration.updatesEnabled());
@@ -54,21 +57,64 @@ TEST(AppServiceConfiguration, AcceptsOnlyHttpsAddressesWithAHost) {
     }
 }
 
-TEST(AppServiceConfiguration, UpdaterNeedsBothFeedAndKey) {
-    const nlohmann::json cases[] = {
-        {{"SUFeedURL", "https://updates.example.com/feed"}},
-        {{"SUFeedURL", "https://updates.example.com/feed"}, {"SUPublicEDKey", " \n "}},
-        {{"SUFeedURL", "http://updates.example.com/feed"}, {"SUPublicEDKey", "key"}},
-        {{"SUPublicEDKey", "key"}},
-        nlohmann::json::object(),
-        "not a dictionary",
+TEST(AppServiceConfiguration, UpdaterNeedsAnHttpsFeedAndAnEd25519Key) {
+    const std::string feed = "https://updates.example.com/feed.json";
+    const struct {
+        const char* name;
+        nlohmann::json info;
+        bool keyKept;
+        bool enabled;
+    } cases[] = {
+        {"http feed",
+         {{"SUFeedURL", "http://updates.example.com/feed"}, {"SUPublicEDKey", kKey}},
+         true,
+         false},
+        {"feed without host", {{"SUFeedURL", "https:///feed.json"}, {"SUPublicEDKey", kKey}}, true, false},
+        {"no key", {{"SUFeedURL", feed}}, false, false},
+        {"blank key", {{"SUFeedURL", feed}, {"SUPublicEDKey", ""}}, false, false},
+        {"key of white space", {{"SUFeedURL", feed}, {"SUPublicEDKey", " \n\t "}}, false, false},
+        {"31-byte key",
+         {{"SUFeedURL", feed}, {"SUPublicEDKey", "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHg=="}},
+         false,
+         false},
+        {"33-byte key",
+         {{"SUFeedURL", feed}, {"SUPublicEDKey", "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8g"}},
+         false,
+         false},
+        {"URL-safe alphabet",
+         {{"SUFeedURL", feed}, {"SUPublicEDKey", "-__7__v_-__7__v_-__7__v_-__7__v_-__7__v_-_8="}},
+         false,
+         false},
+        {"padding missing",
+         {{"SUFeedURL", feed}, {"SUPublicEDKey", "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8"}},
+         false,
+         false},
+        {"white space inside",
+         {{"SUFeedURL", feed}, {"SUPublicEDKey", "AAECAwQFBgcICQoLDA0O DxAREhMUFRYXGBkaGxwdHh8="}},
+         false,
+         false},
+        {"not base64", {{"SUFeedURL", feed}, {"SUPublicEDKey", "key"}}, false, false},
+        {"key only", {{"SUPublicEDKey", kKey}}, true, false},
+        {"empty dictionary", nlohmann::json::object(), false, false},
+        {"not a dictionary", "not a dictionary", false, false},
+        {"good key", {{"SUFeedURL", feed}, {"SUPublicEDKey", kKey}}, true, true},
+        {"good key with line break",
+         {{"SUFeedURL", feed}, {"SUPublicEDKey", std::string(kKey) + "\n"}},
+         true,
+         true},
+        {"good key of other bytes",
+         {{"SUFeedURL", feed}, {"SUPublicEDKey", "+//7//v/+//7//v/+//7//v/+//7//v/+//7//v/+/8="}},
+         true,
+         true},
     };
-    for (const auto& info : cases) {
+    for (const auto& [name, info, keyKept, enabled] : cases) {
         AppServiceConfiguration configuration(info);
-        EXPECT_FALSE(configuration.updatesEnabled()) << info;
+        // An unusable key is no key at all.
+        EXPECT_EQ(configuration.publicKey.has_value(), keyKept) << name;
+        EXPECT_EQ(configuration.updatesEnabled(), enabled) << name;
         int calls = 0;
-        EXPECT_EQ(configuration.makeUpdater([&] { return ++calls; }), std::nullopt) << info;
-        EXPECT_EQ(calls, 0) << info;
+        EXPECT_EQ(configuration.makeUpdater([&] { return ++calls; }).has_value(), enabled) << name;
+        EXPECT_EQ(calls, enabled ? 1 : 0) << name;
     }
 }
 
