@@ -33,6 +33,7 @@ TalvianApp::TalvianApp(QApplication& application, const QStringList& arguments)
       window_(workspace_, arguments) {
     workspace_.setExportAudioInfoReader(&AudioStreamInfo::read);
     quitWithTeardown(application, workspace_, kQuitBound);
+    // No shortcut sheet is built yet: until one is passed here, 键盘快捷键… is not offered.
     window_.installMenus({services_, [this]() -> UpdateService& { return updates(); }, {}});
     // The media module loads in the background once the window is on screen, so that the first
     // recording opens without waiting for it.
