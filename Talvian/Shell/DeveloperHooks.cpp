@@ -8,6 +8,8 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -32,10 +34,38 @@ constexpr int kSettleMilliseconds = 800;
 // The shot is taken anyway after this long (the script's own limit is 45 s).
 constexpr int kGiveUpMilliseconds = 38000;
 
+// Opens the menu bar's menu of that title; further titles after "/" open its submenus.
+void openMenu(QMainWindow& window, const QString& path) {
+    const QStringList titles = path.split(QLatin1Char('/'));
+    // Without a window manager nothing activates the window by itself.
+    window.activateWindow();
+    QWidget* level = window.menuBar();
+    for (const QString& title : titles) {
+        QAction* found = nullptr;
+        for (QAction* action : level->actions())
+            if (action->isVisible() && action->text() == title) found = action;
+        if (!found || !found->menu()) {
+            std::fprintf(stderr, "screenshot: no menu %s\n", qPrintable(title));
+            return;
+        }
+        if (auto* bar = qobject_cast<QMenuBar*>(level)) {
+            bar->setActiveAction(found);
+        } else {
+            auto* menu = static_cast<QMenu*>(level);
+            menu->setActiveAction(found);
+            QKeyEvent open(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+            QApplication::sendEvent(menu, &open);
+        }
+        level = found->menu();
+    }
+}
+
 // One step of TALVIAN_SCREENSHOT_KEYS: a key name ("Down", "Space" …), one character ("+",
-// "f"), "grip", which gives the keyboard focus to the start grip of the reviewed pause, or
-// "click:<text>", which clicks the shown button of that text or accessible name.
+// "f"), "grip", which gives the keyboard focus to the start grip of the reviewed pause,
+// "click:<text>", which clicks the shown button of that text or accessible name, or
+// "menu:<title>[/<submenu>…]", which opens a menu of the menu bar.
 void pressKey(QMainWindow& window, const QString& token) {
+    if (token.startsWith(QLatin1String("menu:"))) return openMenu(window, token.mid(5));
     if (token.startsWith(QLatin1String("click:"))) {
         const QString name = token.mid(6);
         for (auto* button : window.findChildren<QAbstractButton*>()) {

@@ -80,6 +80,11 @@ void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
 }
 
+MenuCommands& MainWindow::installMenus(MenuCommands::Services services) {
+    if (!menus_) menus_ = new MenuCommands(*this, workspace_, std::move(services));
+    return *menus_;
+}
+
 // ---- Text editing
 
 bool MainWindow::endTextEditing() {

@@ -1,10 +1,11 @@
 #pragma once
 // The application's one window: it hosts the root view, answers the controller's requests for
-// file panels and for the text field being typed in, and routes the keys that no widget
-// consumed to the playback shortcuts. Main thread.
+// file panels and for the text field being typed in, carries the menu bar, and routes the keys
+// that no widget consumed to the playback shortcuts. Main thread.
 
 #include <QMainWindow>
 
+#include "MenuCommands.h"
 #include "PlaybackShortcuts.h"
 #include "Workspace/WorkspaceWindow.h"
 
@@ -21,6 +22,10 @@ class MainWindow : public QMainWindow, public WorkspaceWindow {
     ~MainWindow() override;
 
     WorkspaceView& view() { return *view_; }
+    // Builds the menu bar once; the menus follow the controller and the services from then on.
+    MenuCommands& installMenus(MenuCommands::Services services);
+    // The menu bar's binder; null until installed.
+    MenuCommands* menus() const { return menus_; }
 
     static constexpr QSize kDefaultSize{1280, 820};
 
@@ -42,6 +47,7 @@ class MainWindow : public QMainWindow, public WorkspaceWindow {
   private:
     Workspace& workspace_;
     WorkspaceView* view_;
+    MenuCommands* menus_ = nullptr;
     PlaybackSpaceResponder responder_;
 };
 

@@ -6,6 +6,7 @@
 #include "Model/SessionBackup.h"
 #include "Process/MediaProbe.h"
 #include "QuitTeardown.h"
+#include "ShortcutReference.h"
 #include "WorkspaceView.h"
 
 namespace talvian {
@@ -33,10 +34,17 @@ TalvianApp::TalvianApp(QApplication& application, const QStringList& arguments)
       window_(workspace_, arguments) {
     workspace_.setExportAudioInfoReader(&AudioStreamInfo::read);
     quitWithTeardown(application, workspace_, kQuitBound);
+    window_.installMenus({services_, [this]() -> UpdateService& { return updates(); },
+                          [](QWidget* parent) -> QDialog* { return new ShortcutReference(parent); }});
     // The media module loads in the background once the window is on screen, so that the first
     // recording opens without waiting for it.
     QObject::connect(&window_.view(), &WorkspaceView::firstPainted, &window_, [] { MediaModule::preload(); });
     window_.show();
+}
+
+UpdateService& TalvianApp::updates() {
+    if (!updates_) updates_ = std::make_unique<UpdateService>();
+    return *updates_;
 }
 
 }  // namespace talvian

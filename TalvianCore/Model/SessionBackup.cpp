@@ -18,6 +18,7 @@
 #include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
 #include "Model/ProjectJson.h"
+#include "Model/UnicodeText.h"
 
 namespace fs = std::filesystem;
 
@@ -64,14 +65,10 @@ void preserveAside(const fs::path& file, const fs::path& aside) {
 }
 
 std::string truncatedName(const std::string& name) {
-    // Counts characters (UTF-8 code points), not bytes.
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if ((static_cast<unsigned char>(name[i]) & 0xC0) == 0x80) continue;
-        if (count == kMenuNameLength) return name.substr(0, i) + "…";
-        ++count;
-    }
-    return name;
+    // Counts what a reader sees as one character: an emoji with its modifier or a letter with
+    // its accent is one, so the cut never splits one apart.
+    std::string head = firstCharacters(name, kMenuNameLength);
+    return head.size() < name.size() ? head + "…" : name;
 }
 
 }  // namespace

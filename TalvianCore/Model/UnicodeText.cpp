@@ -161,6 +161,23 @@ std::string leadingCharacters(std::string_view text, std::size_t limitBytes) {
     return std::string(text.substr(0, end));
 }
 
+std::string firstCharacters(std::string_view text, std::size_t count) {
+    if (text.size() <= count) return std::string(text);  // never more characters than bytes
+    std::size_t end = 0;
+    if (const CharacterBreaks breaks(text); breaks.usable()) {
+        for (std::size_t taken = 0; taken < count; ++taken) {
+            const int32_t next = ubrk_next(breaks.get());
+            if (next == UBRK_DONE) return std::string(text);
+            end = static_cast<std::size_t>(next);
+        }
+    } else {
+        // Without ICU's data, whole scalars.
+        for (std::size_t taken = 0; taken < count && end < text.size(); ++taken)
+            end += scalarAt(text, end).length;
+    }
+    return std::string(text.substr(0, end));
+}
+
 std::string lastCharacters(std::string_view text, std::size_t count) {
     if (text.size() <= count) return std::string(text);  // never more characters than bytes
     const CharacterBreaks breaks(text);

@@ -38,6 +38,9 @@ std::string_view trimmed(std::string_view text, std::string_view alsoTrimmed = {
 // The first `limitBytes` bytes of valid UTF-8 text or fewer, ending at a boundary of
 // user-perceived characters (extended grapheme clusters).
 std::string leadingCharacters(std::string_view text, std::size_t limitBytes);
+// The first `count` user-perceived characters of valid UTF-8 text; the whole text when it has
+// no more.
+std::string firstCharacters(std::string_view text, std::size_t count);
 // The last `count` user-perceived characters of valid UTF-8 text; the whole text when it has
 // no more.
 std::string lastCharacters(std::string_view text, std::size_t count);

@@ -1,5 +1,8 @@
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -209,15 +212,71 @@ TEST_F(SessionBackupTest, MenuLabelsNameOriginFileCountAndKeptTime) {
     session.project = project(1);
     session.origin = "reanalysis";
     session.archivedAt = 0;
-    const std::string name28 = std::string(22, 'a') + "中文.wav";  // 28 characters
-    session.project.source = "/x/" + name28;
-    EXPECT_NE(session.menuLabel().find(" · " + name28 + " · "), std::string::npos);
-    session.project.source = "/x/b" + name28;
-    EXPECT_NE(session.menuLabel().find(" · b" + std::string(22, 'a') + "中文.wa… · "), std::string::npos);
-    EXPECT_TRUE(session.menuLabel().starts_with("重新分析前 · "));
+    session.project.source = "/x/talk.wav";
+    EXPECT_TRUE(session.menuLabel().starts_with("重新分析前 · talk.wav · "));
     EXPECT_TRUE(session.menuLabel().ends_with(" · 1段待删 · 剪后00:09.0"));
     session.origin = "other";
     EXPECT_EQ(session.originLabel(), "先前版本");
+    session.origin = std::nullopt;
+    EXPECT_TRUE(session.menuLabel().starts_with("先前版本 · "));
     session.origin = "switching";
     EXPECT_EQ(session.originLabel(), "自动保存");
+}
+
+TEST_F(SessionBackupTest, MenuLabelsCutNamesAfter28UserPerceivedCharacters) {
+    const std::string thumb =
+        "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";    // thumbs up with a skin tone: 2 code points
+    const std::string accented = "e\xCC\x81";  // e with a combining acute: 2 code points
+    const std::string a22(22, 'a');
+    const struct {
+        const char* name;
+        std::string file;
+        std::string shown;
+    } cases[] = {
+        {"28 characters, 28 code points", a22 + "中文.wav", a22 + "中文.wav"},
+        {"29 characters", "b" + a22 + "中文.wav", "b" + a22 + "中文.wa…"},
+        // 28 characters but 30 code points: shown whole.
+        {"emoji with modifier and accent, 28 characters", thumb + accented + a22 + ".wav",
+         thumb + accented + a22 + ".wav"},
+        {"emoji with modifier and accent, 29 characters", "b" + thumb + accented + a22 + ".wav",
+         "b" + thumb + accented + a22 + ".wa…"},
+        // The 28th character is the emoji: it stays whole.
+        {"cut right after an emoji", std::string(27, 'a') + thumb + "x.wav",
+         std::string(27, 'a') + thumb + "…"},
+        {"cut right after an accented letter", std::string(27, 'a') + accented + "x.wav",
+         std::string(27, 'a') + accented + "…"},
+    };
+    RecentSession session;
+    session.project = project(1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        session.project.source = "/x/" + c.file;
+        EXPECT_NE(session.menuLabel().find(" · " + c.shown + " · "), std::string::npos)
+            << session.menuLabel();
+    }
+}
+
+TEST_F(SessionBackupTest, MenuLabelsGiveTheArchiveTimeInTheLocalTimeZone) {
+    const char* previous = std::getenv("TZ");
+    const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
+    RecentSession session;
+    session.project = project(1);
+    session.archivedAt = 86400.0 * 31 + 3661.5;  // 2001-02-01 01:01:01.5 UTC
+    const struct {
+        const char* zone;
+        const char* shown;
+    } zones[] = {{"UTC", " · 02-01 01:01:01 · "},
+                 {"Asia/Shanghai", " · 02-01 09:01:01 · "},
+                 {"America/New_York", " · 01-31 20:01:01 · "}};
+    for (const auto& [zone, shown] : zones) {
+        SCOPED_TRACE(zone);
+        setenv("TZ", zone, 1);
+        tzset();
+        EXPECT_NE(session.menuLabel().find(shown), std::string::npos) << session.menuLabel();
+    }
+    if (saved)
+        setenv("TZ", saved->c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }

@@ -65,6 +65,30 @@ TEST(UnicodeText, LastCharactersCountsUserPerceivedCharacters) {
     for (const auto& c : cases) EXPECT_EQ(lastCharacters(c.text, c.count), c.tail) << c.name;
 }
 
+TEST(UnicodeText, FirstCharactersCountsUserPerceivedCharacters) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t count;
+        std::string head;
+    };
+    const std::string accented = "e\xCC\x81";                                   // e + combining acute
+    const std::string thumb = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";               // thumbs up + skin tone
+    const std::string family = "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // woman ZWJ girl
+    const Case cases[] = {
+        {"shorter than count", "abc", 5, "abc"},
+        {"exactly count", "abc", 3, "abc"},
+        {"ascii", "abcdef", 2, "ab"},
+        {"chinese", "处理未完成", 2, "处理"},
+        {"combining mark stays with its letter", accented + "x", 1, accented},
+        {"emoji with modifier is one character", thumb + "ab", 2, thumb + "a"},
+        {"emoji sequence is one character", family + "ab", 1, family},
+        {"crlf is one character", "\r\nab", 2, "\r\na"},
+        {"zero", "abc", 0, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(firstCharacters(c.text, c.count), c.head) << c.name;
+}
+
 TEST(UnicodeText, LeadingCharactersKeepWholeCharactersWithinTheLimit) {
     struct Case {
         const char* name;

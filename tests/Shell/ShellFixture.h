@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPixmap>
 
@@ -77,6 +78,15 @@ inline void saveShot(QWidget& widget, const std::string& name) {
     const QByteArray folder = qgetenv("TALVIAN_VIEW_SHOTS");
     if (folder.isEmpty()) return;
     widget.grab().save(QString::fromUtf8(folder) + "/" + QString::fromStdString(name) + ".png");
+}
+
+// The same for a menu, popped up on its own for the picture.
+inline void saveMenuShot(QMenu& menu, const std::string& name) {
+    if (qEnvironmentVariableIsEmpty("TALVIAN_VIEW_SHOTS")) return;
+    menu.popup(QPoint(0, 0));
+    waitUntil([&] { return menu.isVisible(); }, 5000);
+    saveShot(menu, name);
+    menu.hide();
 }
 
 }  // namespace talvian::test

@@ -1,12 +1,15 @@
 #include "Views/Studio.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QPalette>
 #include <QStyle>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string_view>
 
 #include "Pixels.h"
@@ -64,6 +67,29 @@ TEST(Studio, ApplicationGetsTheFusionStyleTheDarkPaletteAndTheBodyFont) {
         SCOPED_TRACE(testing::Message() << "group " << expected.group << ", role " << expected.role);
         EXPECT_EQ(widget.palette().color(expected.group, expected.role), expected.color);
     }
+}
+
+TEST(Studio, DisabledMenuItemsAreDrawnInTheSecondaryColourWithoutAnEtchedCopy) {
+    QMenu menu;
+    QAction* enabled = menu.addAction(QStringLiteral("显示备份"));
+    QAction* disabled = menu.addAction(QStringLiteral("重新定位原素材…"));
+    disabled->setEnabled(false);
+    menu.resize(menu.sizeHint());
+    const QImage image = test::grabbed(menu);
+
+    // The brightest ink of each item: a disabled one never outshines the secondary colour (an
+    // etched copy in the palette's light colour would be whiter than the enabled items).
+    const auto brightest = [&](QAction* action) {
+        int lightest = 0;
+        const QRect area = menu.actionGeometry(action).intersected(image.rect());
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                lightest = std::max(lightest, image.pixelColor(x, y).lightness());
+        return lightest;
+    };
+    EXPECT_GE(brightest(enabled), Studio::text.lightness() - 8);
+    EXPECT_LE(brightest(disabled), Studio::secondary.lightness() + 8);
+    EXPECT_GE(brightest(disabled), Studio::secondary.lightness() - 24);
 }
 
 TEST(Studio, EverySymbolRendersInTheAskedColourAndSize) {
