@@ -4,7 +4,8 @@
 # the sample analysed), writes a PNG of the whole screen to OUT.png and closes it; at most 45 s.
 # The application keeps its settings and backup in fresh folders, never in the user's.
 # TALVIAN_SCREENSHOT_KEYS=Down,+,grip,Space presses keys first (one at a time, each once idle);
-# "click:<text>" clicks a button, "menu:文件" or "menu:文件/最近剪辑" opens a menu of the menu bar;
+# "click:<text>" clicks a button, "menu:文件" or "menu:文件/最近剪辑" opens a menu of the menu bar,
+# "action:键盘快捷键…" triggers an item of the menu bar;
 # TALVIAN_SCREENSHOT_SIZE=940x760 sets the window's size.
 set -euo pipefail
 if (($# < 1)); then

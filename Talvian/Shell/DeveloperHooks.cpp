@@ -60,12 +60,28 @@ void openMenu(QMainWindow& window, const QString& path) {
     }
 }
 
+// Triggers the menu bar's item of that text, wherever it stands.
+void triggerAction(QMainWindow& window, const QString& text) {
+    window.activateWindow();
+    for (auto* menu : window.menuBar()->findChildren<QMenu*>()) {
+        for (QAction* action : menu->actions()) {
+            if (action->isVisible() && action->text() == text) {
+                action->trigger();
+                return;
+            }
+        }
+    }
+    std::fprintf(stderr, "screenshot: no menu item %s\n", qPrintable(text));
+}
+
 // One step of TALVIAN_SCREENSHOT_KEYS: a key name ("Down", "Space" …), one character ("+",
 // "f"), "grip", which gives the keyboard focus to the start grip of the reviewed pause,
 // "click:<text>", which clicks the shown button of that text or accessible name, or
-// "menu:<title>[/<submenu>…]", which opens a menu of the menu bar.
+// "menu:<title>[/<submenu>…]", which opens a menu of the menu bar, or "action:<text>", which
+// triggers that item of the menu bar.
 void pressKey(QMainWindow& window, const QString& token) {
     if (token.startsWith(QLatin1String("menu:"))) return openMenu(window, token.mid(5));
+    if (token.startsWith(QLatin1String("action:"))) return triggerAction(window, token.mid(7));
     if (token.startsWith(QLatin1String("click:"))) {
         const QString name = token.mid(6);
         for (auto* button : window.findChildren<QAbstractButton*>()) {
