@@ -1,17 +1,31 @@
 #pragma once
-// What the controller and view benchmarks share: a review project over a stand-in source file,
-// and the median of a series of times.
+// What the controller and view benchmarks share: their command line and scratch folder, a
+// review project over a stand-in source file, and the median of a series of times.
 
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "Model/CutProject.h"
 #include "Model/FileNaming.h"
 
 namespace talvian::bench {
+
+// The rounds the command line asks for ("[ROUNDS]"), at least one; `fallback` without any.
+inline int rounds(int argc, char** argv, int fallback) {
+    return argc > 1 ? std::max(1, std::atoi(argv[1])) : fallback;
+}
+
+// A new folder "/tmp/talvian-<name>-XXXXXX" for the run's files; empty when none could be made.
+inline std::filesystem::path scratchFolder(const std::string& name) {
+    std::string pattern = "/tmp/talvian-" + name + "-XXXXXX";
+    const char* made = mkdtemp(pattern.data());
+    return made ? std::filesystem::path(made) : std::filesystem::path();
+}
 
 // A project of the file at `source` lasting `duration` seconds: one audio track, a flat
 // overview of 320 peaks at 0.4 and no pauses yet.

@@ -130,11 +130,9 @@ void measure(const char* label, const fs::path& source, int rounds, const fs::pa
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    char pattern[] = "/tmp/talvian-detail-latency-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (!made) return 1;
-    const fs::path folder(made);
+    const int rounds = bench::rounds(argc, argv, 5);
+    const fs::path folder = bench::scratchFolder("detail-latency");
+    if (folder.empty()) return 1;
     std::printf("60-minute mono sources, 60 s windows, %d rounds; target: zoom→detail median <= 250 ms\n",
                 rounds);
     const fs::path wav = folder / "talk.wav";

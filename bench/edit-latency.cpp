@@ -89,11 +89,9 @@ void measure(int pauses, int rounds, const fs::path& folder) {
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
-    char pattern[] = "/tmp/talvian-edit-latency-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (!made) return 1;
-    const fs::path folder(made);
+    const int rounds = bench::rounds(argc, argv, 200);
+    const fs::path folder = bench::scratchFolder("edit-latency");
+    if (folder.empty()) return 1;
     std::printf("targets: 1,000 pauses median <= 5 ms, max <= 16 ms; 9,999 pauses median <= 40 ms\n");
     measure(1000, rounds, folder);
     measure(9999, rounds, folder);

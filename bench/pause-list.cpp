@@ -152,11 +152,9 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     Studio::applyToApplication(application);
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
-    char pattern[] = "/tmp/talvian-pause-list-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (!made) return 1;
-    const fs::path folder(made);
+    const int rounds = bench::rounds(argc, argv, 100);
+    const fs::path folder = bench::scratchFolder("pause-list");
+    if (folder.empty()) return 1;
     MpvSettings settings;
     settings.audioOutput = "null";
     MpvPlayerFactory players(settings);

@@ -146,11 +146,9 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     Studio::applyToApplication(application);
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
-    char pattern[] = "/tmp/talvian-waveform-paint-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (!made) return 1;
-    const fs::path folder(made);
+    const int rounds = bench::rounds(argc, argv, 200);
+    const fs::path folder = bench::scratchFolder("waveform-paint");
+    if (folder.empty()) return 1;
     // The application's player, without a sound device.
     MpvSettings settings;
     settings.audioOutput = "null";

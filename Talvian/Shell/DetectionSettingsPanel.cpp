@@ -28,65 +28,56 @@ namespace talvian {
 
 namespace {
 
-std::optional<CutOptions> changedTo(CutOptions& current, const CutOptions& next) {
-    if (next == current) return std::nullopt;
-    current = next;
-    return current;
+// `options` with `change` applied.
+template <class Change>
+CutOptions edited(CutOptions options, Change change) {
+    change(options);
+    return options;
 }
 
 }  // namespace
 
 std::optional<CutOptions> DetectionDraft::choose(DetectionPreset preset) {
-    CutOptions next = options_;
-    talvian::apply(preset, next);
-    return changedTo(options_, next);
+    return replace(edited(options_, [preset](CutOptions& next) { talvian::apply(preset, next); }));
 }
 
 std::optional<CutOptions> DetectionDraft::setMode(DetectionMode mode) {
-    CutOptions next = options_;
-    next.mode = mode;
-    return changedTo(options_, next);
+    return replace(edited(options_, [mode](CutOptions& next) { next.mode = mode; }));
 }
 
 std::optional<CutOptions> DetectionDraft::setThreshold(double decibels) {
-    CutOptions next = options_;
-    next.thresholdDB = decibels;
-    return changedTo(options_, next);
+    return replace(edited(options_, [decibels](CutOptions& next) { next.thresholdDB = decibels; }));
 }
 
 std::optional<CutOptions> DetectionDraft::setMinimumSilence(double seconds) {
-    CutOptions next = options_;
-    next.minimumSilence = seconds;
-    return changedTo(options_, next);
+    return replace(edited(options_, [seconds](CutOptions& next) { next.minimumSilence = seconds; }));
 }
 
 std::optional<CutOptions> DetectionDraft::setPadding(double seconds) {
-    CutOptions next = options_;
-    next.padding = seconds;
-    return changedTo(options_, next);
+    return replace(edited(options_, [seconds](CutOptions& next) { next.padding = seconds; }));
 }
 
 std::optional<CutOptions> DetectionDraft::setSeparateSides(bool on) {
-    CutOptions next = options_;
-    if (!on)
-        next.paddingRight.reset();
-    else if (!next.paddingRight)
-        next.paddingRight = next.padding;
-    return changedTo(options_, next);
+    return replace(edited(options_, [on](CutOptions& next) {
+        if (!on)
+            next.paddingRight.reset();
+        else if (!next.paddingRight)
+            next.paddingRight = next.padding;
+    }));
 }
 
 std::optional<CutOptions> DetectionDraft::setPaddingRight(double seconds) {
-    CutOptions next = options_;
-    next.paddingRight = seconds;
-    return changedTo(options_, next);
+    return replace(edited(options_, [seconds](CutOptions& next) { next.paddingRight = seconds; }));
 }
 
 std::optional<CutOptions> DetectionDraft::reset() {
-    return changedTo(options_, CutOptions());
+    return replace(CutOptions());
 }
 
 std::optional<CutOptions> DetectionDraft::replace(const CutOptions& options) {
-    return changedTo(options_, options);
+    if (options == options_) return std::nullopt;
+    options_ = options;
+    return options_;
 }
 
 bool DetectionDraft::opensAdvanced(const CutOptions& options) {

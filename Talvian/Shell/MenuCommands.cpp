@@ -214,7 +214,8 @@ void MenuCommands::build(const std::vector<Menu>& menus) {
 }
 
 void MenuCommands::refresh() {
-    recent_->refresh();
+    // The submenu follows the controller by itself; made before this object connects, it has
+    // refreshed by the time a change reaches here (slots run in the order they were connected).
     const std::vector<Menu> menus = model(state());
     for (std::size_t m = 0; m < menus.size(); ++m) {
         const auto& [shown, actions] = menus_[m];

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 
 #include "Views/Studio.h"
 
@@ -88,6 +89,19 @@ void PanelRowButton::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(Studio::coral, 1));
         painter.drawPath(shape);
     }
+}
+
+QMessageBox* makeAlert(const std::string& title, const QString& text, QWidget* parent) {
+    auto* alert = new QMessageBox(QMessageBox::NoIcon, QString::fromStdString(title), text,
+                                  QMessageBox::NoButton, parent);
+    alert->setTextFormat(Qt::PlainText);
+    return alert;
+}
+
+QPushButton* addAlertButton(QMessageBox& alert, const std::string& text, QMessageBox::ButtonRole role) {
+    QPushButton* button = alert.addButton(QString::fromStdString(text), role);
+    button->setAutoDefault(false);
+    return button;
 }
 
 }  // namespace talvian

@@ -1,11 +1,12 @@
 #pragma once
 // Small widgets the shell's views share: labels in the Studio fonts, filled surfaces, a title
-// that elides in the middle and the rounded rows of the start screen. Main thread.
+// that elides in the middle, the rounded rows of the start screen and alerts. Main thread.
 
 #include <QAbstractButton>
 #include <QColor>
 #include <QFont>
 #include <QLabel>
+#include <QMessageBox>
 #include <QWidget>
 
 #include <string>
@@ -14,6 +15,7 @@
 #include "Views/StudioLabel.h"
 
 class QHBoxLayout;
+class QPushButton;
 
 namespace talvian {
 
@@ -71,5 +73,10 @@ class PanelRowButton : public QAbstractButton {
   private:
     QHBoxLayout* row_;
 };
+
+// An alert: `text` as plain text under `title`, no icon and no button yet.
+QMessageBox* makeAlert(const std::string& title, const QString& text, QWidget* parent);
+// A button of an alert. Never a default button: Return does not answer an alert by chance.
+QPushButton* addAlertButton(QMessageBox& alert, const std::string& text, QMessageBox::ButtonRole role);
 
 }  // namespace talvian

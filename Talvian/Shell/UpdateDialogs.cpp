@@ -10,6 +10,7 @@
 
 #include "FeedUpdater.h"
 #include "Model/Localization.h"
+#include "ShellWidgets.h"
 #include "Workspace/DesktopServices.h"
 
 namespace talvian {
@@ -24,18 +25,10 @@ QString qt(const std::string& text) {
 }
 
 QMessageBox* makeBox(const QString& text, const QString& detail) {
-    auto* box = new QMessageBox(QMessageBox::NoIcon, qt(L("软件更新")), text, QMessageBox::NoButton,
-                                QApplication::activeWindow());
+    QMessageBox* box = makeAlert(L("软件更新"), text, QApplication::activeWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setTextFormat(Qt::PlainText);
     box->setInformativeText(detail);
     return box;
-}
-
-QPushButton* addButton(QMessageBox& box, const std::string& text, QMessageBox::ButtonRole role) {
-    QPushButton* button = box.addButton(qt(text), role);
-    button->setAutoDefault(false);
-    return button;
 }
 
 }  // namespace
@@ -86,9 +79,9 @@ void UpdateDialogs::showOffer(const QString& version, const QString& runningVers
                                qt(L("你正在使用的版本是 %@。新版本的安装包会下载到“下载”文件夹，"
                                     "通过签名验证后保留，不会自动安装。",
                                     runningVersion.toStdString())));
-    QPushButton* download = addButton(*box, L("下载"), QMessageBox::AcceptRole);
-    QPushButton* page = addButton(*box, L("打开下载页面"), QMessageBox::ActionRole);
-    QPushButton* later = addButton(*box, L("以后再说"), QMessageBox::RejectRole);
+    QPushButton* download = addAlertButton(*box, L("下载"), QMessageBox::AcceptRole);
+    QPushButton* page = addAlertButton(*box, L("打开下载页面"), QMessageBox::ActionRole);
+    QPushButton* later = addAlertButton(*box, L("以后再说"), QMessageBox::RejectRole);
     box->setEscapeButton(later);
     // However the dialog goes (a button, Esc, the close box), the offer ends.
     connect(box, &QMessageBox::finished, this, [this, box, download, page] {
@@ -146,8 +139,8 @@ void UpdateDialogs::showReport(const QString& text, const QString& detail, const
     delete report_.data();
     QMessageBox* box = makeBox(text, detail);
     QPushButton* show =
-        reveal.isEmpty() ? nullptr : addButton(*box, L("在文件夹中显示"), QMessageBox::ActionRole);
-    box->setEscapeButton(addButton(*box, L("知道了"), QMessageBox::RejectRole));
+        reveal.isEmpty() ? nullptr : addAlertButton(*box, L("在文件夹中显示"), QMessageBox::ActionRole);
+    box->setEscapeButton(addAlertButton(*box, L("知道了"), QMessageBox::RejectRole));
     if (show) {
         connect(box, &QMessageBox::finished, this, [this, box, show, reveal] {
             if (box->clickedButton() == show && desktop_) desktop_->revealFile(reveal.toStdString());

@@ -8,6 +8,8 @@
 
 #include <utility>
 
+#include "Model/AppConfiguration.h"
+
 namespace talvian {
 
 namespace {
@@ -17,8 +19,9 @@ namespace {
 constexpr int kMaximumRedirects = 5;
 constexpr int kHttpOk = 200;
 
+// The same rule as for the configured feed, applied to the address as it goes on the wire.
 bool isHttpsAddress(const QUrl& url) {
-    return url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty();
+    return url.isValid() && talvian::isHttpsAddress(url.toString(QUrl::FullyEncoded).toStdString());
 }
 
 }  // namespace

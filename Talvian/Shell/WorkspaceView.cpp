@@ -177,13 +177,9 @@ void WorkspaceView::syncNotice() {
     }
     const QString text = QString::fromStdString(*notice);
     if (!notice_) {
-        notice_ = new QMessageBox(QMessageBox::NoIcon, QString::fromStdString(L("提示")), text,
-                                  QMessageBox::NoButton, window());
+        notice_ = makeAlert(L("提示"), text, window());
         notice_->setWindowModality(Qt::WindowModal);
-        notice_->setTextFormat(Qt::PlainText);
-        QPushButton* gotIt = notice_->addButton(QString::fromStdString(L("知道了")), QMessageBox::RejectRole);
-        gotIt->setAutoDefault(false);
-        notice_->setEscapeButton(gotIt);
+        notice_->setEscapeButton(addAlertButton(*notice_, L("知道了"), QMessageBox::RejectRole));
         // However the alert goes away (its button, Esc, the window's close box), the notice is
         // read.
         connect(notice_, &QMessageBox::finished, this, [this] {
