@@ -76,7 +76,7 @@ void triggerAction(QMainWindow& window, const QString& text) {
 
 // One step of TALVIAN_SCREENSHOT_KEYS: a key name ("Down", "Space" …), one character ("+",
 // "f"), "grip", which gives the keyboard focus to the start grip of the reviewed pause,
-// "click:<text>", which clicks the shown button of that text or accessible name, or
+// "click:<text>", which clicks the shown, enabled button of that text or accessible name, or
 // "menu:<title>[/<submenu>…]", which opens a menu of the menu bar, or "action:<text>", which
 // triggers that item of the menu bar.
 void pressKey(QMainWindow& window, const QString& token) {
@@ -85,7 +85,9 @@ void pressKey(QMainWindow& window, const QString& token) {
     if (token.startsWith(QLatin1String("click:"))) {
         const QString name = token.mid(6);
         for (auto* button : window.findChildren<QAbstractButton*>()) {
-            if (button->isVisible() && (button->text() == name || button->accessibleName() == name)) {
+            // A disabled one of the same text (the header's 导出 under the export panel) is passed over.
+            if (button->isVisible() && button->isEnabled() &&
+                (button->text() == name || button->accessibleName() == name)) {
                 button->click();
                 return;
             }
@@ -105,9 +107,15 @@ void pressKey(QMainWindow& window, const QString& token) {
         return;
     }
     static const std::map<QString, std::pair<int, QString>> named = {
-        {"Down", {Qt::Key_Down, {}}},       {"Up", {Qt::Key_Up, {}}},         {"Left", {Qt::Key_Left, {}}},
-        {"Right", {Qt::Key_Right, {}}},     {"Tab", {Qt::Key_Tab, "\t"}},     {"Space", {Qt::Key_Space, " "}},
-        {"Return", {Qt::Key_Return, "\r"}}, {"Escape", {Qt::Key_Escape, {}}},
+        {"Down", {Qt::Key_Down, {}}},
+        {"Up", {Qt::Key_Up, {}}},
+        {"Left", {Qt::Key_Left, {}}},
+        {"Right", {Qt::Key_Right, {}}},
+        {"Tab", {Qt::Key_Tab, "\t"}},
+        {"Space", {Qt::Key_Space, " "}},
+        {"Return", {Qt::Key_Return, "\r"}},
+        {"Escape", {Qt::Key_Escape, {}}},
+        {"Backspace", {Qt::Key_Backspace, "\b"}},
     };
     int key = 0;
     QString text;
