@@ -34,11 +34,17 @@ TalvianApp::TalvianApp(QApplication& application, const QStringList& arguments)
       window_(workspace_, arguments) {
     workspace_.setExportAudioInfoReader(&AudioStreamInfo::read);
     quitWithTeardown(application, workspace_, kQuitBound);
+    // A logout, a shutdown or Ctrl+C in a terminal takes the path of 退出 (closing the window).
+    quitOnTerminationSignals(application, [this] { window_.close(); });
     window_.installMenus({services_, [this]() -> UpdateService& { return updates(); },
                           [](QWidget* parent) -> QDialog* { return new ShortcutReference(parent); }});
     // The media module loads in the background once the window is on screen, so that the first
-    // recording opens without waiting for it.
-    QObject::connect(&window_.view(), &WorkspaceView::firstPainted, &window_, [] { MediaModule::preload(); });
+    // recording opens without waiting for it; the sweep of the work an instance killed outright
+    // left behind starts then too, so that it never delays the first paint.
+    QObject::connect(&window_.view(), &WorkspaceView::firstPainted, &window_, [this] {
+        MediaModule::preload();
+        workspace_.removeStaleWorkInBackground();
+    });
     window_.show();
 }
 

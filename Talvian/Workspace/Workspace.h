@@ -332,6 +332,10 @@ class Workspace : public QObject {
     // Cancels every job and loader, stops every child process and waits at most `bound` for
     // the background work to finish its clean-up. True when nothing runs any more.
     bool shutdown(std::chrono::milliseconds bound);
+    // Removes, on the pool, the work entries that an instance ended outright (killed, a power
+    // cut) left in the system temporary folder and in the output folder; an entry whose lock a
+    // running instance holds is never touched. The application calls it once at start.
+    void removeStaleWorkInBackground();
     // The file browser used to reveal and open files; not owned. Without one the controller
     // uses the running desktop.
     void setDesktopServices(DesktopServices* services) { desktop_ = services; }

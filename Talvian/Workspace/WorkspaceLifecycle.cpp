@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include "Model/FileSystem.h"
 #include "Process/Runner.h"
 #include "Workspace.h"
 
@@ -52,6 +53,19 @@ bool Workspace::shutdown(std::chrono::milliseconds bound) {
         if (left <= std::chrono::milliseconds::zero()) return pool_->waitForDone(0);
         if (pool_->waitForDone(static_cast<int>(std::min(left, kShutdownPollInterval).count()))) return true;
     }
+}
+
+void Workspace::removeStaleWorkInBackground() {
+    std::vector<std::filesystem::path> folders;
+    std::error_code error;
+    auto temporary = std::filesystem::temp_directory_path(error);
+    if (!error) folders.push_back(std::move(temporary));
+    folders.push_back(outputFolder());
+    // Without a token: each entry is judged and removed on its own, and quitting waits for the
+    // pool with a bound.
+    runInBackground([folders = std::move(folders)](const MainThreadPost&) {
+        for (const auto& folder : folders) removeStaleWork(folder);
+    });
 }
 
 DesktopServices& Workspace::desktopServices() {
