@@ -37,6 +37,9 @@ const fs::path kApplication = TALVIAN_APP_PROGRAM;
 constexpr auto kEndedWithin = 5s;
 // Long enough that a step read at the recording's own rate is still running when it is stopped.
 constexpr int kRecordingSeconds = 30;
+// Starting, analysing the sample at full speed and pressing the keys one by one, each once the
+// window is idle, takes a while on a loaded machine before the slowed step begins.
+constexpr auto kStepStartsWithin = 90s;
 // Opens the export panel from the header, starts the export from the panel, after keeping the
 // first pause of the review (the edit that must reach the backup).
 const char* const kEditAndExportKeys = "Down,Backspace,click:导出,click:导出";
@@ -84,8 +87,8 @@ struct AppHost {
     AppHost() {
         const fs::path built = kApplication.parent_path();
         const fs::path resources = program.parent_path() / "Resources";
-        for (const auto& folder : {temporary, output, data, logs, dir / "config", dir / "runtime", resources / "bin",
-                                   resources / "Samples"})
+        for (const auto& folder : {temporary, output, data, logs, dir / "config", dir / "runtime",
+                                   resources / "bin", resources / "Samples"})
             fs::create_directories(folder);
         fs::permissions(dir / "runtime", fs::perms::owner_all);
         fs::copy_file(kApplication, program);
@@ -93,10 +96,10 @@ struct AppHost {
         for (const char* file : {"Localizable.json", "Info.json"})
             fs::copy_file(built / "Resources" / file, resources / file);
         // Three seconds of tone, one of silence, over and over.
-        test::makeMedia("-f lavfi -i sine=frequency=300:sample_rate=48000:duration=" +
-                            std::to_string(kRecordingSeconds) +
-                            " -af \"volume='if(lt(mod(t,4),3),0.5,0)':eval=frame\" -c:a aac -b:a 64k",
-                        resources / "Samples" / "sample-talk.mp4");
+        test::makeMedia(
+            "-f lavfi -i sine=frequency=300:sample_rate=48000:duration=" + std::to_string(kRecordingSeconds) +
+                " -af \"volume='if(lt(mod(t,4),3),0.5,0)':eval=frame\" -c:a aac -b:a 64k",
+            resources / "Samples" / "sample-talk.mp4");
         const auto real = test::shellQuote(Dependencies::require("ffmpeg").string());
         test::writeFile(resources / "bin" / "ffmpeg",
                         "#!/bin/sh\n"
@@ -139,12 +142,14 @@ struct AppHost {
 // Waits until a child of `run` has `step` in its arguments; returns every child seen then.
 std::map<pid_t, std::string> childrenOnceRunning(const StartedProcess& run, const std::string& step) {
     std::map<pid_t, std::string> children;
-    const bool running = test::waitUntil([&] {
-        children = test::childrenOf(run.pid());
-        for (const auto& [pid, commandLine] : children)
-            if (commandLine.find(step) != std::string::npos) return true;
-        return false;
-    });
+    const bool running = test::waitUntil(
+        [&] {
+            children = test::childrenOf(run.pid());
+            for (const auto& [pid, commandLine] : children)
+                if (commandLine.find(step) != std::string::npos) return true;
+            return false;
+        },
+        kStepStartsWithin);
     EXPECT_TRUE(running) << "no step " << step << " started:\n" << run.standardError();
     return children;
 }
@@ -216,7 +221,8 @@ TEST_P(SessionEnding, TakesTheWayOfQuitAndLeavesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(StageAndSignal, SessionEnding,
                          testing::Combine(testing::Values(Stage::analysis, Stage::exporting),
-                                          testing::Values(Ending{"Terminate", SIGTERM}, Ending{"HangUp", SIGHUP},
+                                          testing::Values(Ending{"Terminate", SIGTERM},
+                                                          Ending{"HangUp", SIGHUP},
                                                           Ending{"Interrupt", SIGINT})),
                          [](const testing::TestParamInfo<SessionEnding::ParamType>& info) {
                              return std::string(factsOf(std::get<0>(info.param)).name) +
@@ -245,9 +251,9 @@ TEST(StartAfterAKill, RemovesTheStaleWorkButNeverALiveInstances) {
     test::LockHolder live(*held, host.logs);
 
     auto next = host.start({}, {});
-    EXPECT_TRUE(test::waitUntil([&] {
-        return workEntries(host.temporary).empty() && workEntries(host.output).size() == 1;
-    }, 10s)) << next->standardError();
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return workEntries(host.temporary).empty() && workEntries(host.output).size() == 1; }, 10s))
+        << next->standardError();
     EXPECT_EQ(workEntries(host.output), std::set<std::string>{held->filename().string()});
     EXPECT_TRUE(fs::exists(*held));
 
