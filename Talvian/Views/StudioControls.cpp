@@ -30,6 +30,9 @@ constexpr qreal kButtonRadius = 10;
 constexpr double kButtonFillAtRest = 0.065;
 constexpr double kButtonFillPressed = 0.14;
 constexpr int kButtonSymbolPixels = 15;
+// A symbol beside a text is drawn a little under the text's size, as it sits between its lines.
+constexpr int kLabelSymbolPixels = 12;
+constexpr int kLabelSymbolSpacing = 6;
 
 constexpr qreal kCardRadius = 12;
 constexpr int kCardBorderWidth = 1;
@@ -143,17 +146,22 @@ void StudioButton::setSymbol(std::string_view symbol) {
     const QString name = QString::fromUtf8(symbol.data(), static_cast<qsizetype>(symbol.size()));
     if (name == symbol_) return;
     symbol_ = name;
+    // An icon keeps its size whatever its symbol (play and pause swap during playback); only a
+    // symbol beside a text changes the width.
+    if (!text().isEmpty()) updateGeometry();
     update();
 }
 
 QSize StudioButton::sizeHint() const {
-    if (!symbol_.isEmpty()) {
+    if (!symbol_.isEmpty() && text().isEmpty()) {
         return {kButtonSymbolPixels + 2 * kSecondaryHorizontalPadding,
                 kButtonSymbolPixels + 2 * kButtonVerticalPadding};
     }
     const QFontMetrics metrics(font());
     const int padding = primary_ ? kPrimaryHorizontalPadding : kSecondaryHorizontalPadding;
-    return {metrics.horizontalAdvance(text()) + 2 * padding, metrics.height() + 2 * kButtonVerticalPadding};
+    const int symbol = symbol_.isEmpty() ? 0 : kLabelSymbolPixels + kLabelSymbolSpacing;
+    return {symbol + metrics.horizontalAdvance(text()) + 2 * padding,
+            metrics.height() + 2 * kButtonVerticalPadding};
 }
 
 void StudioButton::paintEvent(QPaintEvent*) {
@@ -173,10 +181,23 @@ void StudioButton::paintEvent(QPaintEvent*) {
     const QColor foreground =
         filled ? QColor(Qt::black)
                : Studio::withOpacity(Studio::text, isEnabled() ? 1.0 : Studio::kDisabledOpacity);
-    if (!symbol_.isEmpty()) {
+    if (!symbol_.isEmpty() && text().isEmpty()) {
         const QPixmap pixmap = Studio::symbol(symbol_.toStdString(), kButtonSymbolPixels, foreground);
         const QSizeF size = pixmap.deviceIndependentSize();
         painter.drawPixmap(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), pixmap);
+    } else if (!symbol_.isEmpty()) {
+        // Symbol and text centred as one label; a narrow button cuts the text, not the symbol.
+        const QPixmap pixmap = Studio::symbol(symbol_.toStdString(), kLabelSymbolPixels, foreground);
+        const QSizeF size = pixmap.deviceIndependentSize();
+        const double textWidth = QFontMetrics(font()).horizontalAdvance(text());
+        const double labelWidth = size.width() + kLabelSymbolSpacing + textWidth;
+        const double left = std::max(0.0, (width() - labelWidth) / 2);
+        painter.drawPixmap(QPointF(left, (height() - size.height()) / 2), pixmap);
+        const QRectF textArea(left + size.width() + kLabelSymbolSpacing, 0,
+                              width() - left - size.width() - kLabelSymbolSpacing, height());
+        painter.setPen(foreground);
+        painter.setFont(font());
+        painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
     } else {
         painter.setPen(foreground);
         painter.setFont(font());

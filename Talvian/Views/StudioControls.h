@@ -19,7 +19,8 @@ namespace talvian {
 // A push button: medium 13 px text, 10 px rounded fill. Primary: coral fill, black text, 24 px
 // side padding; secondary: white at 0.065 (0.14 pressed), Studio::text label, 12 px padding.
 // Disabled: the secondary look with the label at 0.4; pressed: the whole button at 0.8.
-// With a symbol and no text it is an icon button (the tooltip names it).
+// With a symbol and no text it is an icon button (the tooltip names it); with both, the label
+// is the symbol at 12 px, 6 px before the text, centred together.
 class StudioButton : public QAbstractButton {
     Q_OBJECT
 
@@ -28,7 +29,8 @@ class StudioButton : public QAbstractButton {
     // An icon button showing the symbol (Studio::symbol) at 15 px.
     static StudioButton* iconButton(std::string_view symbol, const QString& toolTip,
                                     QWidget* parent = nullptr);
-    // Swaps the symbol of an icon button (play and pause share one place).
+    // Swaps the symbol of an icon button (play and pause share one place), or puts one before
+    // the text of a labelled button.
     void setSymbol(std::string_view symbol);
     const QString& symbol() const { return symbol_; }
 

@@ -9,6 +9,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -179,6 +180,7 @@ StudioCutRow::StudioCutRow(Workspace& workspace, QWidget* parent) : QWidget(pare
     original_ = new StudioButton(qs(L("听原音")), false, auditionLine_);
     edited_ = new StudioButton(qs(L("听剪后")), false, auditionLine_);
     for (auto* button : {original_, edited_}) {
+        button->setSymbol("play.fill");
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         audition->addWidget(button, 1);
     }
@@ -245,11 +247,14 @@ void StudioCutRow::setCut(const CutRegion& cut, const CutRowState& state) {
     const bool otherRegion = !shown_ || cut.id != cut_.id;
     const bool regionChanged = otherRegion || !(cut == cut_);
     const bool stateChanged = !shown_ || !(state == state_);
+    if (otherRegion && shown_ && boundaryIssue_) complaints_[cut_.id] = *boundaryIssue_;
     cut_ = cut;
     state_ = state;
     shown_ = true;
-    if (otherRegion) setIssue(std::nullopt);
+    if (otherRegion) setIssue(complaintFor(cut_.id));
     if (regionChanged) resetTexts();
+    // The preview becomes ready (or stops) without any change to the region or the row.
+    auditionLine_->setEnabled(workspace_.previewReady());
     if (!regionChanged && !stateChanged) return;
 
     auto* mark = static_cast<MarkButton*>(mark_);
@@ -262,9 +267,24 @@ void StudioCutRow::setCut(const CutRegion& cut, const CutRowState& state) {
     const bool wasExpanded = details_->isVisibleTo(this);
     details_->setVisible(expanded);
     setEnabled(!state_.disabled);
-    auditionLine_->setEnabled(workspace_.previewReady());
     update();
     if (expanded != wasExpanded) emit heightChanged();
+}
+
+std::optional<std::string> StudioCutRow::complaintFor(const Uuid& id) const {
+    const auto found = complaints_.find(id);
+    if (found == complaints_.end()) return std::nullopt;
+    return found->second;
+}
+
+void StudioCutRow::keepComplaintsOf(const std::vector<CutRegion>& listed) {
+    const auto isListed = [&](const Uuid& id) {
+        return std::any_of(listed.begin(), listed.end(),
+                           [&](const CutRegion& region) { return region.id == id; });
+    };
+    std::erase_if(complaints_, [&](const auto& entry) { return !isListed(entry.first); });
+    // The region shown last left the list: an undo that brings it back brings no old complaint.
+    if (shown_ && !isListed(cut_.id)) setIssue(std::nullopt);
 }
 
 void StudioCutRow::resetTexts() {
@@ -285,6 +305,7 @@ void StudioCutRow::applyBoundary() {
         boundaryDecision(startField_->text().toStdString(), endField_->text().toStdString(), cut_, duration);
     if (!pair) return setIssue(boundaryIssueText());
     setIssue(std::nullopt);
+    complaints_.erase(cut_.id);
     // The controller's change comes back through the list, which resets the texts then.
     workspace_.adjustCut(cut_.id, pair->first, pair->second);
 }

@@ -118,6 +118,38 @@ TEST(StudioButton, PrimaryButtonsHaveWiderPaddingAndIconButtonsNameThemselves) {
     EXPECT_EQ(icon->sizeHint(), QSize(15 + 24, 15 + 18));
 }
 
+TEST(StudioButton, ASymbolBesideTheTextComesFirstAndWidensTheButton) {
+    const QColor rest = over(Qt::white, 0.065);
+    StudioButton plain(QStringLiteral("听原音"));
+    StudioButton labelled(QStringLiteral("听原音"));
+    labelled.setSymbol("play.fill");
+    EXPECT_EQ(labelled.sizeHint().width() - plain.sizeHint().width(), 12 + 6);
+    EXPECT_EQ(labelled.sizeHint().height(), plain.sizeHint().height());
+    // Both at the labelled button's width: the symbol takes the strip after the padding, where
+    // the text alone, centred, leaves the fill bare.
+    const QRect symbolStrip(12, 9, 8, labelled.sizeHint().height() - 18);
+    struct Case {
+        const char* name;
+        StudioButton& button;
+        bool inked;
+    };
+    const Case cases[] = {{"symbol and text", labelled, true}, {"text only", plain, false}};
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        test::Host host;
+        item.button.setFixedSize(labelled.sizeHint());
+        host.hold(item.button);
+        const QImage image = grabbed(host);
+        const QColor ink = strongestInk(image, symbolStrip, rest);
+        if (item.inked)
+            EXPECT_LE(distance(ink, Studio::text), kInkTolerance) << ink.name().toStdString();
+        else
+            EXPECT_LE(distance(ink, rest), kFillTolerance) << ink.name().toStdString();
+        item.button.setParent(nullptr);
+    }
+    EXPECT_EQ(labelled.text(), QStringLiteral("听原音")) << "the name stays the text";
+}
+
 TEST(StudioButton, OnlyAnEnabledButtonCanBeClicked) {
     for (const bool enabled : {true, false}) {
         SCOPED_TRACE(enabled ? "enabled" : "disabled");
