@@ -126,6 +126,51 @@ class StudioSliderAccessible : public QAccessibleWidget, public QAccessibleValue
     StudioSlider* slider() const { return static_cast<StudioSlider*>(widget()); }
 };
 
+// A toggle reads as a check box: its on/off is the checked state, its value says "已开启" or
+// "已关闭", and its action flips it like a click.
+class StudioToggleAccessible : public QAccessibleWidget {
+  public:
+    explicit StudioToggleAccessible(StudioToggle* toggle)
+        : QAccessibleWidget(toggle, QAccessible::CheckBox) {}
+
+    static QAccessibleInterface* create(const QString& key, QObject* object) {
+        auto* toggle = qobject_cast<StudioToggle*>(object);
+        if (toggle == nullptr || key != QLatin1String(StudioToggle::staticMetaObject.className()))
+            return nullptr;
+        return new StudioToggleAccessible(toggle);
+    }
+
+    QString text(QAccessible::Text kind) const override {
+        const QString own = QAccessibleWidget::text(kind);
+        if (kind == QAccessible::Name && own.isEmpty()) return toggle()->text();
+        if (kind == QAccessible::Value)
+            return QString::fromStdString(toggle()->isChecked() ? L("已开启") : L("已关闭"));
+        return own;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = toggle()->isChecked();
+        state.pressed = toggle()->isDown();
+        return state;
+    }
+    QStringList actionNames() const override {
+        QStringList names;
+        if (toggle()->isEnabled()) names << toggleAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == toggleAction() || name == pressAction()) {
+            if (toggle()->isEnabled()) toggle()->click();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+  private:
+    StudioToggle* toggle() const { return static_cast<StudioToggle*>(widget()); }
+};
+
 StudioButton::StudioButton(const QString& text, bool primary, QWidget* parent)
     : QAbstractButton(parent), primary_(primary) {
     setText(text);
@@ -263,16 +308,24 @@ void StudioCard::paintEvent(QPaintEvent*) {
 
 StudioToggle::StudioToggle(const QString& text, bool checkbox, QWidget* parent)
     : QAbstractButton(parent), checkbox_(checkbox) {
+    static const bool accessibleInstalled =
+        (QAccessible::installFactory(&StudioToggleAccessible::create), true);
+    (void)accessibleInstalled;
     setText(text);
     setCheckable(true);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    connect(this, &QAbstractButton::toggled, this, &StudioToggle::updateAccessibleState);
-    updateAccessibleState();
+    connect(this, &QAbstractButton::toggled, this, &StudioToggle::announceState);
 }
 
-void StudioToggle::updateAccessibleState() {
-    setAccessibleDescription(QString::fromStdString(isChecked() ? L("已开启") : L("已关闭")));
+void StudioToggle::announceState() {
+    if (!QAccessible::isActive()) return;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent state(this, changed);
+    QAccessible::updateAccessibility(&state);
+    QAccessibleValueChangeEvent value(this, QString::fromStdString(isChecked() ? L("已开启") : L("已关闭")));
+    QAccessible::updateAccessibility(&value);
 }
 
 QSize StudioToggle::sizeHint() const {

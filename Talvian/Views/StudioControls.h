@@ -77,8 +77,9 @@ class StudioCard : public QFrame {
 
 // A checkable toggle: a 30 × 18 switch (white 0.28 on / 0.1 off, 14 px knob at the trailing
 // or leading end) or a checkbox symbol at 16 px ("checkmark.square.fill" in Studio::text on,
-// "square" in Studio::secondary off), then its label 8 px away. Click or Space flips it. The
-// accessible description reads "已开启" or "已关闭".
+// "square" in Studio::secondary off), then its label 8 px away. Click or Space flips it. Screen
+// readers meet a check box whose checked state is the toggle's and whose value reads "已开启" or
+// "已关闭".
 class StudioToggle : public QAbstractButton {
     Q_OBJECT
 
@@ -91,7 +92,7 @@ class StudioToggle : public QAbstractButton {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    void updateAccessibleState();
+    void announceState();
     bool checkbox_ = false;
 };
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
@@ -60,21 +61,34 @@ void paintTopLine(QPainter& painter, const QRectF& line, const CutRegion& cut, c
                      qs(CutRowLook::lengthText(cut)));
 }
 
-// The mark button of the row widget: the symbol only, no fill.
+// The mark button of the row widget: the symbol only, no fill. Checked while it shows the
+// checkmark, so that screen readers hear the mark too; only the controller changes it.
 class MarkButton : public QAbstractButton {
   public:
     explicit MarkButton(QWidget* parent) : QAbstractButton(parent) {
         setFocusPolicy(Qt::TabFocus);
         setFixedSize(CutRowLook::kMarkWidth, CutRowLook::kTopLineHeight);
+        setCheckable(true);
+        connect(this, &QAbstractButton::toggled, this, [this](bool on) {
+            if (on == shownChecked_) return;
+            // Flipped from outside (assistive technology toggles without a click): the mark
+            // shows the controller's state again, and the controller hears a click.
+            setChecked(shownChecked_);
+            emit clicked(shownChecked_);
+        });
     }
     void setLook(const char* symbol, const QColor& colour) {
         symbol_ = symbol;
         colour_ = colour;
+        shownChecked_ = std::string_view(symbol) == "checkmark";
+        setChecked(shownChecked_);
         update();
     }
     const char* symbolName() const { return symbol_; }
 
   protected:
+    // A click asks the controller, whose answer comes back through setLook().
+    void nextCheckState() override {}
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         if (isDown()) painter.setOpacity(Studio::kPressedOpacity);
@@ -86,26 +100,33 @@ class MarkButton : public QAbstractButton {
   private:
     const char* symbol_ = "minus";
     QColor colour_ = Studio::secondary;
+    bool shownChecked_ = false;
 };
 
-// The select area: its whole rectangle takes clicks, with the modifiers of that click.
-class SelectArea : public QWidget {
+// The select area: a button whose whole rectangle takes clicks, with the modifiers of that
+// click; pressed by assistive technology it selects without modifiers. The row paints its text.
+class SelectArea : public QAbstractButton {
   public:
     SelectArea(std::function<void(Qt::KeyboardModifiers)> clicked, QWidget* parent)
-        : QWidget(parent), clicked_(std::move(clicked)) {
+        : QAbstractButton(parent), clicked_(std::move(clicked)) {
         setFixedHeight(CutRowLook::kTopLineHeight);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::NoFocus);
+        connect(this, &QAbstractButton::clicked, this, [this] { clicked_(std::exchange(modifiers_, {})); });
     }
 
   protected:
+    void paintEvent(QPaintEvent*) override {}
     void mouseReleaseEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-            clicked_(event->modifiers());
+        modifiers_ = event->modifiers();
+        QAbstractButton::mouseReleaseEvent(event);
+        modifiers_ = {};
     }
 
   private:
     std::function<void(Qt::KeyboardModifiers)> clicked_;
+    Qt::KeyboardModifiers modifiers_;
 };
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "Model/CoreTypes.h"
 
+class QAbstractButton;
 class QLabel;
 class QPainter;
 
@@ -100,8 +101,8 @@ class StudioCutRow : public QWidget {
     bool hasHeightForWidth() const override { return true; }
     QSize sizeHint() const override;
 
-    QWidget& markButton() const { return *mark_; }
-    QWidget& selectArea() const { return *select_; }
+    QAbstractButton& markButton() const { return *mark_; }
+    QAbstractButton& selectArea() const { return *select_; }
     StudioButton& originalButton() const { return *original_; }
     StudioButton& editedButton() const { return *edited_; }
     StudioLink& flipLink() const { return *flip_; }
@@ -133,8 +134,8 @@ class StudioCutRow : public QWidget {
     // The complaints of the regions reviewed before, while they stay in the list.
     std::map<Uuid, std::string> complaints_;
 
-    QWidget* mark_;
-    QWidget* select_;
+    QAbstractButton* mark_;
+    QAbstractButton* select_;
     QWidget* details_;
     QWidget* auditionLine_;
     StudioButton* original_;

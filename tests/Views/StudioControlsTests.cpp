@@ -1,6 +1,7 @@
 #include "Views/StudioControls.h"
 
 #include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -192,21 +193,42 @@ TEST(StudioToggle, FlipsOnClickAndOnSpaceAndSaysItsState) {
         ShownWindow shown;
         StudioToggle* toggle = shown.add(new StudioToggle(QStringLiteral("自动播放"), checkbox));
         ASSERT_TRUE(shown.show());
+        // A screen reader hears a check box named by the label, checked when on, and the value.
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(toggle);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), QAccessible::CheckBox);
+        EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("自动播放"));
+        auto heard = [&] {
+            const QAccessible::State state = accessible->state();
+            EXPECT_TRUE(state.checkable);
+            EXPECT_TRUE(accessible->text(QAccessible::Description).isEmpty());
+            return std::pair{bool(state.checked), accessible->text(QAccessible::Value)};
+        };
+        const std::pair off{false, QStringLiteral("已关闭")};
+        const std::pair on{true, QStringLiteral("已开启")};
         EXPECT_FALSE(toggle->isChecked());
-        EXPECT_EQ(toggle->accessibleDescription(), QStringLiteral("已关闭"));
+        EXPECT_EQ(heard(), off);
 
         QTest::mouseClick(toggle, Qt::LeftButton);
         EXPECT_TRUE(toggle->isChecked());
-        EXPECT_EQ(toggle->accessibleDescription(), QStringLiteral("已开启"));
+        EXPECT_EQ(heard(), on);
 
         toggle->setFocus();
         ASSERT_TRUE(toggle->hasFocus());
         QTest::keyClick(toggle, Qt::Key_Space);
         EXPECT_FALSE(toggle->isChecked());
-        EXPECT_EQ(toggle->accessibleDescription(), QStringLiteral("已关闭"));
+        EXPECT_EQ(heard(), off);
 
         toggle->setChecked(true);
-        EXPECT_EQ(toggle->accessibleDescription(), QStringLiteral("已开启"));
+        EXPECT_EQ(heard(), on);
+
+        // Its toggle action is a click: the owner hears it like the user's own.
+        QSignalSpy clicks(toggle, &QAbstractButton::clicked);
+        ASSERT_TRUE(accessible->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::toggleAction()));
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        EXPECT_EQ(clicks.count(), 1);
+        EXPECT_EQ(heard(), off);
     }
 }
 
