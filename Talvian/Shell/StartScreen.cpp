@@ -121,6 +121,8 @@ void StartScreen::refresh() {
     const auto& backupName = workspace_.sessionBackupName();
     resume_->setVisible(backupName.has_value());
     if (backupName) resumeName_->setText(qt(*backupName));
+    // A screen reader hears what the row does before the name it shows.
+    resume_->setAccessibleName(backupName ? qt(L("继续上次剪辑：%@", *backupName)) : QString());
     const auto listed = listedSessions(workspace_.recentSessions());
     if (listed != shownSessions_) rebuildRecentRows(listed);
     backupNote_->setVisible(showsBackupNote(backupName, workspace_.recentSessions()));
@@ -144,6 +146,7 @@ void StartScreen::rebuildRecentRows(const std::vector<RecentSession>& listed) {
         row->row().addWidget(label, 1);
         row->row().addWidget(makeSymbol("chevron.right", kRowIconPixels, Studio::secondary));
         row->finishRow();
+        row->setAccessibleName(qt(session.menuLabel()));
         const Uuid id = session.id;
         connect(row, &QAbstractButton::clicked, this, [this, id] { workspace_.resumeRecentSession(id); });
         recentRows_->addWidget(row);

@@ -9,8 +9,11 @@
 #include "QtTranslations.h"
 #include "TalvianApp.h"
 #include "Views/Studio.h"
+#include "Views/StudioPopover.h"
 
 int main(int argc, char** argv) {
+    // Before the application object: the accessibility bridge may ask for its windows at once.
+    talvian::StudioPopover::installApplicationAccessibility();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Talvian"));
     QApplication::setOrganizationName(QStringLiteral("Talvian"));

@@ -186,6 +186,7 @@ void CutAdjustment::refresh() {
 CutAdjustmentPopover::CutAdjustmentPopover(Workspace& workspace, const CutRegion& cut, double duration,
                                            QWidget* anchor)
     : StudioPopover(anchor) {
+    setAccessibleName(qs(L("调整区间边界")));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     form_ = new CutAdjustment(

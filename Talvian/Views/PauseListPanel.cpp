@@ -246,6 +246,7 @@ void PauseListPanel::refresh() {
     state.batchIDs = workspace_.batchIDs();
     state.disabled = workspace_.cutBusy() || workspace_.needsAnalysis();
     model_->refresh(workspace_.reviewCuts(), std::move(state));
+    list_->rowWidget().keepComplaintsOf(model_->cuts());
 
     const auto& reviewID = workspace_.reviewID();
     const auto row = reviewID ? model_->rowOf(*reviewID) : std::nullopt;

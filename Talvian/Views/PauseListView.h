@@ -2,7 +2,9 @@
 // The scrolling list of the pause list panel: a model over the controller's review order, a
 // painter of the collapsed rows, and a list view that lays one real row widget over the row
 // under review. Thousands of pauses stay cheap: a refresh that keeps the order only repaints
-// the rows that changed, and only the reviewed row is a widget. Main thread.
+// the rows that changed, and only the reviewed row is a widget. Screen readers meet a list of
+// its rows: the row widget with its controls, and for every painted row an item whose checked
+// state is its mark, pressed to review the pause and toggled like its mark. Main thread.
 
 #include <QAbstractListModel>
 #include <QListView>
@@ -48,6 +50,8 @@ class PauseListModel : public QAbstractListModel {
     const CutRegion& cut(int row) const { return cuts_[static_cast<std::size_t>(row)]; }
     // The row of a region; nullopt when it is not listed.
     std::optional<int> rowOf(const Uuid& id) const;
+    // What a row reads as: its start time and its length.
+    static QString rowText(const CutRegion& cut);
 
   private:
     std::vector<CutRegion> cuts_;
@@ -98,6 +102,9 @@ class PauseListView : public QListView {
 
     PauseListView(Workspace& workspace, PauseListModel& model, QWidget* parent = nullptr);
 
+    Workspace& workspace() const { return workspace_; }
+    PauseListModel& model() const { return model_; }
+
     // Puts the one row widget over `row` (hidden for none); the widget is kept and reused.
     void setWidgetRow(std::optional<int> row);
     StudioCutRow& rowWidget() const { return *rowWidget_; }
@@ -114,6 +121,7 @@ class PauseListView : public QListView {
   private:
     void placeRowWidget();
 
+    Workspace& workspace_;
     PauseListModel& model_;
     PauseListDelegate* delegate_ = nullptr;
     StudioCutRow* rowWidget_;

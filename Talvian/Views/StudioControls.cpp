@@ -30,6 +30,9 @@ constexpr qreal kButtonRadius = 10;
 constexpr double kButtonFillAtRest = 0.065;
 constexpr double kButtonFillPressed = 0.14;
 constexpr int kButtonSymbolPixels = 15;
+// A symbol beside a text is drawn a little under the text's size, as it sits between its lines.
+constexpr int kLabelSymbolPixels = 12;
+constexpr int kLabelSymbolSpacing = 6;
 
 constexpr qreal kCardRadius = 12;
 constexpr int kCardBorderWidth = 1;
@@ -123,6 +126,51 @@ class StudioSliderAccessible : public QAccessibleWidget, public QAccessibleValue
     StudioSlider* slider() const { return static_cast<StudioSlider*>(widget()); }
 };
 
+// A toggle reads as a check box: its on/off is the checked state, its value says "已开启" or
+// "已关闭", and its action flips it like a click.
+class StudioToggleAccessible : public QAccessibleWidget {
+  public:
+    explicit StudioToggleAccessible(StudioToggle* toggle)
+        : QAccessibleWidget(toggle, QAccessible::CheckBox) {}
+
+    static QAccessibleInterface* create(const QString& key, QObject* object) {
+        auto* toggle = qobject_cast<StudioToggle*>(object);
+        if (toggle == nullptr || key != QLatin1String(StudioToggle::staticMetaObject.className()))
+            return nullptr;
+        return new StudioToggleAccessible(toggle);
+    }
+
+    QString text(QAccessible::Text kind) const override {
+        const QString own = QAccessibleWidget::text(kind);
+        if (kind == QAccessible::Name && own.isEmpty()) return toggle()->text();
+        if (kind == QAccessible::Value)
+            return QString::fromStdString(toggle()->isChecked() ? L("已开启") : L("已关闭"));
+        return own;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = toggle()->isChecked();
+        state.pressed = toggle()->isDown();
+        return state;
+    }
+    QStringList actionNames() const override {
+        QStringList names;
+        if (toggle()->isEnabled()) names << toggleAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == toggleAction() || name == pressAction()) {
+            if (toggle()->isEnabled()) toggle()->click();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+  private:
+    StudioToggle* toggle() const { return static_cast<StudioToggle*>(widget()); }
+};
+
 StudioButton::StudioButton(const QString& text, bool primary, QWidget* parent)
     : QAbstractButton(parent), primary_(primary) {
     setText(text);
@@ -143,17 +191,22 @@ void StudioButton::setSymbol(std::string_view symbol) {
     const QString name = QString::fromUtf8(symbol.data(), static_cast<qsizetype>(symbol.size()));
     if (name == symbol_) return;
     symbol_ = name;
+    // An icon keeps its size whatever its symbol (play and pause swap during playback); only a
+    // symbol beside a text changes the width.
+    if (!text().isEmpty()) updateGeometry();
     update();
 }
 
 QSize StudioButton::sizeHint() const {
-    if (!symbol_.isEmpty()) {
+    if (!symbol_.isEmpty() && text().isEmpty()) {
         return {kButtonSymbolPixels + 2 * kSecondaryHorizontalPadding,
                 kButtonSymbolPixels + 2 * kButtonVerticalPadding};
     }
     const QFontMetrics metrics(font());
     const int padding = primary_ ? kPrimaryHorizontalPadding : kSecondaryHorizontalPadding;
-    return {metrics.horizontalAdvance(text()) + 2 * padding, metrics.height() + 2 * kButtonVerticalPadding};
+    const int symbol = symbol_.isEmpty() ? 0 : kLabelSymbolPixels + kLabelSymbolSpacing;
+    return {symbol + metrics.horizontalAdvance(text()) + 2 * padding,
+            metrics.height() + 2 * kButtonVerticalPadding};
 }
 
 void StudioButton::paintEvent(QPaintEvent*) {
@@ -173,10 +226,23 @@ void StudioButton::paintEvent(QPaintEvent*) {
     const QColor foreground =
         filled ? QColor(Qt::black)
                : Studio::withOpacity(Studio::text, isEnabled() ? 1.0 : Studio::kDisabledOpacity);
-    if (!symbol_.isEmpty()) {
+    if (!symbol_.isEmpty() && text().isEmpty()) {
         const QPixmap pixmap = Studio::symbol(symbol_.toStdString(), kButtonSymbolPixels, foreground);
         const QSizeF size = pixmap.deviceIndependentSize();
         painter.drawPixmap(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), pixmap);
+    } else if (!symbol_.isEmpty()) {
+        // Symbol and text centred as one label; a narrow button cuts the text, not the symbol.
+        const QPixmap pixmap = Studio::symbol(symbol_.toStdString(), kLabelSymbolPixels, foreground);
+        const QSizeF size = pixmap.deviceIndependentSize();
+        const double textWidth = QFontMetrics(font()).horizontalAdvance(text());
+        const double labelWidth = size.width() + kLabelSymbolSpacing + textWidth;
+        const double left = std::max(0.0, (width() - labelWidth) / 2);
+        painter.drawPixmap(QPointF(left, (height() - size.height()) / 2), pixmap);
+        const QRectF textArea(left + size.width() + kLabelSymbolSpacing, 0,
+                              width() - left - size.width() - kLabelSymbolSpacing, height());
+        painter.setPen(foreground);
+        painter.setFont(font());
+        painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
     } else {
         painter.setPen(foreground);
         painter.setFont(font());
@@ -242,16 +308,24 @@ void StudioCard::paintEvent(QPaintEvent*) {
 
 StudioToggle::StudioToggle(const QString& text, bool checkbox, QWidget* parent)
     : QAbstractButton(parent), checkbox_(checkbox) {
+    static const bool accessibleInstalled =
+        (QAccessible::installFactory(&StudioToggleAccessible::create), true);
+    (void)accessibleInstalled;
     setText(text);
     setCheckable(true);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    connect(this, &QAbstractButton::toggled, this, &StudioToggle::updateAccessibleState);
-    updateAccessibleState();
+    connect(this, &QAbstractButton::toggled, this, &StudioToggle::announceState);
 }
 
-void StudioToggle::updateAccessibleState() {
-    setAccessibleDescription(QString::fromStdString(isChecked() ? L("已开启") : L("已关闭")));
+void StudioToggle::announceState() {
+    if (!QAccessible::isActive()) return;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent state(this, changed);
+    QAccessible::updateAccessibility(&state);
+    QAccessibleValueChangeEvent value(this, QString::fromStdString(isChecked() ? L("已开启") : L("已关闭")));
+    QAccessible::updateAccessibility(&value);
 }
 
 QSize StudioToggle::sizeHint() const {

@@ -19,7 +19,8 @@ namespace talvian {
 // A push button: medium 13 px text, 10 px rounded fill. Primary: coral fill, black text, 24 px
 // side padding; secondary: white at 0.065 (0.14 pressed), Studio::text label, 12 px padding.
 // Disabled: the secondary look with the label at 0.4; pressed: the whole button at 0.8.
-// With a symbol and no text it is an icon button (the tooltip names it).
+// With a symbol and no text it is an icon button (the tooltip names it); with both, the label
+// is the symbol at 12 px, 6 px before the text, centred together.
 class StudioButton : public QAbstractButton {
     Q_OBJECT
 
@@ -28,7 +29,8 @@ class StudioButton : public QAbstractButton {
     // An icon button showing the symbol (Studio::symbol) at 15 px.
     static StudioButton* iconButton(std::string_view symbol, const QString& toolTip,
                                     QWidget* parent = nullptr);
-    // Swaps the symbol of an icon button (play and pause share one place).
+    // Swaps the symbol of an icon button (play and pause share one place), or puts one before
+    // the text of a labelled button.
     void setSymbol(std::string_view symbol);
     const QString& symbol() const { return symbol_; }
 
@@ -75,8 +77,9 @@ class StudioCard : public QFrame {
 
 // A checkable toggle: a 30 × 18 switch (white 0.28 on / 0.1 off, 14 px knob at the trailing
 // or leading end) or a checkbox symbol at 16 px ("checkmark.square.fill" in Studio::text on,
-// "square" in Studio::secondary off), then its label 8 px away. Click or Space flips it. The
-// accessible description reads "已开启" or "已关闭".
+// "square" in Studio::secondary off), then its label 8 px away. Click or Space flips it. Screen
+// readers meet a check box whose checked state is the toggle's and whose value reads "已开启" or
+// "已关闭".
 class StudioToggle : public QAbstractButton {
     Q_OBJECT
 
@@ -89,7 +92,7 @@ class StudioToggle : public QAbstractButton {
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    void updateAccessibleState();
+    void announceState();
     bool checkbox_ = false;
 };
 

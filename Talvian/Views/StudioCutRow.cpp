@@ -9,8 +9,10 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
@@ -59,21 +61,34 @@ void paintTopLine(QPainter& painter, const QRectF& line, const CutRegion& cut, c
                      qs(CutRowLook::lengthText(cut)));
 }
 
-// The mark button of the row widget: the symbol only, no fill.
+// The mark button of the row widget: the symbol only, no fill. Checked while it shows the
+// checkmark, so that screen readers hear the mark too; only the controller changes it.
 class MarkButton : public QAbstractButton {
   public:
     explicit MarkButton(QWidget* parent) : QAbstractButton(parent) {
         setFocusPolicy(Qt::TabFocus);
         setFixedSize(CutRowLook::kMarkWidth, CutRowLook::kTopLineHeight);
+        setCheckable(true);
+        connect(this, &QAbstractButton::toggled, this, [this](bool on) {
+            if (on == shownChecked_) return;
+            // Flipped from outside (assistive technology toggles without a click): the mark
+            // shows the controller's state again, and the controller hears a click.
+            setChecked(shownChecked_);
+            emit clicked(shownChecked_);
+        });
     }
     void setLook(const char* symbol, const QColor& colour) {
         symbol_ = symbol;
         colour_ = colour;
+        shownChecked_ = std::string_view(symbol) == "checkmark";
+        setChecked(shownChecked_);
         update();
     }
     const char* symbolName() const { return symbol_; }
 
   protected:
+    // A click asks the controller, whose answer comes back through setLook().
+    void nextCheckState() override {}
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         if (isDown()) painter.setOpacity(Studio::kPressedOpacity);
@@ -85,26 +100,33 @@ class MarkButton : public QAbstractButton {
   private:
     const char* symbol_ = "minus";
     QColor colour_ = Studio::secondary;
+    bool shownChecked_ = false;
 };
 
-// The select area: its whole rectangle takes clicks, with the modifiers of that click.
-class SelectArea : public QWidget {
+// The select area: a button whose whole rectangle takes clicks, with the modifiers of that
+// click; pressed by assistive technology it selects without modifiers. The row paints its text.
+class SelectArea : public QAbstractButton {
   public:
     SelectArea(std::function<void(Qt::KeyboardModifiers)> clicked, QWidget* parent)
-        : QWidget(parent), clicked_(std::move(clicked)) {
+        : QAbstractButton(parent), clicked_(std::move(clicked)) {
         setFixedHeight(CutRowLook::kTopLineHeight);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::NoFocus);
+        connect(this, &QAbstractButton::clicked, this, [this] { clicked_(std::exchange(modifiers_, {})); });
     }
 
   protected:
+    void paintEvent(QPaintEvent*) override {}
     void mouseReleaseEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-            clicked_(event->modifiers());
+        modifiers_ = event->modifiers();
+        QAbstractButton::mouseReleaseEvent(event);
+        modifiers_ = {};
     }
 
   private:
     std::function<void(Qt::KeyboardModifiers)> clicked_;
+    Qt::KeyboardModifiers modifiers_;
 };
 
 }  // namespace
@@ -179,6 +201,7 @@ StudioCutRow::StudioCutRow(Workspace& workspace, QWidget* parent) : QWidget(pare
     original_ = new StudioButton(qs(L("听原音")), false, auditionLine_);
     edited_ = new StudioButton(qs(L("听剪后")), false, auditionLine_);
     for (auto* button : {original_, edited_}) {
+        button->setSymbol("play.fill");
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         audition->addWidget(button, 1);
     }
@@ -245,11 +268,14 @@ void StudioCutRow::setCut(const CutRegion& cut, const CutRowState& state) {
     const bool otherRegion = !shown_ || cut.id != cut_.id;
     const bool regionChanged = otherRegion || !(cut == cut_);
     const bool stateChanged = !shown_ || !(state == state_);
+    if (otherRegion && shown_ && boundaryIssue_) complaints_[cut_.id] = *boundaryIssue_;
     cut_ = cut;
     state_ = state;
     shown_ = true;
-    if (otherRegion) setIssue(std::nullopt);
+    if (otherRegion) setIssue(complaintFor(cut_.id));
     if (regionChanged) resetTexts();
+    // The preview becomes ready (or stops) without any change to the region or the row.
+    auditionLine_->setEnabled(workspace_.previewReady());
     if (!regionChanged && !stateChanged) return;
 
     auto* mark = static_cast<MarkButton*>(mark_);
@@ -262,9 +288,24 @@ void StudioCutRow::setCut(const CutRegion& cut, const CutRowState& state) {
     const bool wasExpanded = details_->isVisibleTo(this);
     details_->setVisible(expanded);
     setEnabled(!state_.disabled);
-    auditionLine_->setEnabled(workspace_.previewReady());
     update();
     if (expanded != wasExpanded) emit heightChanged();
+}
+
+std::optional<std::string> StudioCutRow::complaintFor(const Uuid& id) const {
+    const auto found = complaints_.find(id);
+    if (found == complaints_.end()) return std::nullopt;
+    return found->second;
+}
+
+void StudioCutRow::keepComplaintsOf(const std::vector<CutRegion>& listed) {
+    const auto isListed = [&](const Uuid& id) {
+        return std::any_of(listed.begin(), listed.end(),
+                           [&](const CutRegion& region) { return region.id == id; });
+    };
+    std::erase_if(complaints_, [&](const auto& entry) { return !isListed(entry.first); });
+    // The region shown last left the list: an undo that brings it back brings no old complaint.
+    if (shown_ && !isListed(cut_.id)) setIssue(std::nullopt);
 }
 
 void StudioCutRow::resetTexts() {
@@ -285,6 +326,7 @@ void StudioCutRow::applyBoundary() {
         boundaryDecision(startField_->text().toStdString(), endField_->text().toStdString(), cut_, duration);
     if (!pair) return setIssue(boundaryIssueText());
     setIssue(std::nullopt);
+    complaints_.erase(cut_.id);
     // The controller's change comes back through the list, which resets the texts then.
     workspace_.adjustCut(cut_.id, pair->first, pair->second);
 }

@@ -2,19 +2,22 @@
 // One entry of the pause list. The collapsed look (mark, start time, length on a rounded card)
 // is shared by the list's painter and the row widget; the row widget is the expanded entry of
 // the pause under review, with its audition buttons, its two boundary fields and its flip link.
-// The widget keeps only what is being typed and the last boundary complaint; every change goes
+// The widget keeps only what is being typed and the boundary complaints; every change goes
 // through the controller. Main thread.
 
 #include <QColor>
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Model/CoreTypes.h"
 
+class QAbstractButton;
 class QLabel;
 class QPainter;
 
@@ -80,9 +83,12 @@ class StudioCutRow : public QWidget {
                                                                      const CutRegion& cut, double duration);
 
     // Shows `cut` with `state`. A change of the region (any field) resets both texts to its
-    // boundaries; another region also drops the complaint. Fields keep their caret when their
-    // text stays the same.
+    // boundaries; another region brings back that region's own complaint, if it had one. Fields
+    // keep their caret when their text stays the same. The audition line follows the preview's
+    // readiness at every call.
     void setCut(const CutRegion& cut, const CutRowState& state);
+    // Forgets the complaints of regions no longer in `listed` (the list's regions).
+    void keepComplaintsOf(const std::vector<CutRegion>& listed);
     const CutRegion& cut() const { return cut_; }
     const CutRowState& state() const { return state_; }
 
@@ -95,8 +101,8 @@ class StudioCutRow : public QWidget {
     bool hasHeightForWidth() const override { return true; }
     QSize sizeHint() const override;
 
-    QWidget& markButton() const { return *mark_; }
-    QWidget& selectArea() const { return *select_; }
+    QAbstractButton& markButton() const { return *mark_; }
+    QAbstractButton& selectArea() const { return *select_; }
     StudioButton& originalButton() const { return *original_; }
     StudioButton& editedButton() const { return *edited_; }
     StudioLink& flipLink() const { return *flip_; }
@@ -117,6 +123,7 @@ class StudioCutRow : public QWidget {
     void markClicked();
     void selectClicked(Qt::KeyboardModifiers modifiers);
     void setIssue(std::optional<std::string> issue);
+    std::optional<std::string> complaintFor(const Uuid& id) const;
     void resetTexts();
 
     Workspace& workspace_;
@@ -124,9 +131,11 @@ class StudioCutRow : public QWidget {
     CutRowState state_;
     bool shown_ = false;
     std::optional<std::string> boundaryIssue_;
+    // The complaints of the regions reviewed before, while they stay in the list.
+    std::map<Uuid, std::string> complaints_;
 
-    QWidget* mark_;
-    QWidget* select_;
+    QAbstractButton* mark_;
+    QAbstractButton* select_;
     QWidget* details_;
     QWidget* auditionLine_;
     StudioButton* original_;

@@ -118,6 +118,7 @@ void StudioManualCut::refresh() {
 
 StudioManualCutPopover::StudioManualCutPopover(Workspace& workspace, QWidget* anchor)
     : StudioPopover(anchor) {
+    setAccessibleName(qs(L("添加切点")));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     form_ = new StudioManualCut(workspace, this);

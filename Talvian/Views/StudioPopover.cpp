@@ -1,5 +1,9 @@
 #include "StudioPopover.h"
 
+#include <QAccessible>
+#include <QAccessibleApplication>
+#include <QAccessibleWidget>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
@@ -16,11 +20,54 @@ constexpr int kAnchorGap = 6;
 constexpr int kScreenMargin = 4;
 constexpr double kBorderOpacity = 0.12;
 
+// The shown popovers, in the order the application lists its windows.
+QList<StudioPopover*> shownPopovers() {
+    QList<StudioPopover*> shown;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* popover = qobject_cast<StudioPopover*>(widget); popover && popover->isVisible())
+            shown << popover;
+    return shown;
+}
+
+// The application's windows as Qt lists them, then the shown popovers.
+class ApplicationAccessible : public QAccessibleApplication {
+  public:
+    int childCount() const override {
+        return QAccessibleApplication::childCount() + static_cast<int>(shownPopovers().size());
+    }
+    QAccessibleInterface* child(int index) const override {
+        const int windows = QAccessibleApplication::childCount();
+        if (index < windows) return QAccessibleApplication::child(index);
+        const QList<StudioPopover*> popovers = shownPopovers();
+        if (index - windows >= popovers.size()) return nullptr;
+        return QAccessible::queryAccessibleInterface(popovers.at(index - windows));
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        const int index = QAccessibleApplication::indexOfChild(child);
+        if (index >= 0 || child == nullptr) return index;
+        const auto at = shownPopovers().indexOf(qobject_cast<StudioPopover*>(child->object()));
+        return at < 0 ? -1 : QAccessibleApplication::childCount() + static_cast<int>(at);
+    }
+};
+
+QAccessibleInterface* accessibleFactory(const QString& key, QObject* object) {
+    if (object == qApp && key == QLatin1String(QApplication::staticMetaObject.className()))
+        return new ApplicationAccessible;
+    if (key == QLatin1String(StudioPopover::staticMetaObject.className()))
+        if (auto* popover = qobject_cast<StudioPopover*>(object))
+            return new QAccessibleWidget(popover, QAccessible::Dialog);
+    return nullptr;
+}
+
 }  // namespace
 
 StudioPopover::StudioPopover(QWidget* anchor) : QFrame(anchor, Qt::Popup), anchor_(anchor) {
     setAttribute(Qt::WA_DeleteOnClose);
     setAutoFillBackground(false);
+}
+
+void StudioPopover::installApplicationAccessibility() {
+    QAccessible::installFactory(&accessibleFactory);
 }
 
 StudioPopover::~StudioPopover() {

@@ -1,7 +1,9 @@
 #pragma once
 // A small window attached to a control: a Qt::Popup, so a click outside it or Escape closes it,
 // drawn as a Studio panel. It deletes itself once closed and says so exactly once, whichever way
-// it went (a button, Escape, a click outside, or its anchor going away). Main thread.
+// it went (a button, Escape, a click outside, or its anchor going away). Screen readers find a
+// shown popover as a dialog among the application's windows, named by its accessible name.
+// Main thread.
 
 #include <QFrame>
 #include <QPointer>
@@ -24,6 +26,10 @@ class StudioPopover : public QFrame {
     // whose usable area is `screen`: below with a small gap, above when it does not fit below,
     // centred on the anchor and moved sideways to stay on the screen.
     static QPoint placement(const QRect& anchor, const QSize& size, const QRect& screen);
+
+    // Lists shown popovers among the application's windows for assistive technology (Qt leaves
+    // every popup window out). Call before the application object is made.
+    static void installApplicationAccessibility();
 
   signals:
     // The popover has gone; emitted once.

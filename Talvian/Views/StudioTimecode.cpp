@@ -95,6 +95,7 @@ void StudioClockButton::paintEvent(QPaintEvent*) {
 
 TimeJumpPopover::TimeJumpPopover(Workspace& workspace, const QString& text, QWidget* anchor)
     : StudioPopover(anchor), workspace_(workspace) {
+    setAccessibleName(qs(L("跳转到原片时间")));
     setFixedWidth(kPopoverWidth);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(kPopoverPadding, kPopoverPadding, kPopoverPadding, kPopoverPadding);

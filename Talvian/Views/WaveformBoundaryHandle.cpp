@@ -1,5 +1,7 @@
 #include "WaveformBoundaryHandle.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -66,8 +68,42 @@ QString qt(const std::string& text) {
 
 }  // namespace
 
+// A grip reads as a button named after what it does, its value the edge's time.
+class WaveformGripAccessible : public QAccessibleWidget {
+  public:
+    explicit WaveformGripAccessible(WaveformBoundaryHandle* grip)
+        : QAccessibleWidget(grip, QAccessible::Button) {}
+
+    static QAccessibleInterface* create(const QString& key, QObject* object) {
+        auto* grip = qobject_cast<WaveformBoundaryHandle*>(object);
+        if (grip == nullptr || key != QLatin1String(WaveformBoundaryHandle::staticMetaObject.className()))
+            return nullptr;
+        return new WaveformGripAccessible(grip);
+    }
+
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Value) return grip()->accessibleDescription();
+        return QAccessibleWidget::text(kind);
+    }
+    QStringList actionNames() const override {
+        QStringList names;
+        if (grip()->isEnabled()) names << pressAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name != pressAction()) return QAccessibleWidget::doAction(name);
+        if (grip()->isEnabled()) grip()->openPopover();
+    }
+
+  private:
+    WaveformBoundaryHandle* grip() const { return static_cast<WaveformBoundaryHandle*>(widget()); }
+};
+
 WaveformBoundaryHandle::WaveformBoundaryHandle(Workspace& workspace, CutBoundary edge, QWidget* parent)
     : QWidget(parent), workspace_(workspace), edge_(edge) {
+    static const bool accessibleInstalled =
+        (QAccessible::installFactory(&WaveformGripAccessible::create), true);
+    (void)accessibleInstalled;
     setFixedSize(kWidth, kHeight);
     // Clicked or tabbed to, the grip keeps the keys: the arrows nudge the edge it holds.
     setFocusPolicy(Qt::StrongFocus);

@@ -1,7 +1,8 @@
 #pragma once
 // The coral grip on one edge of the reviewed pause on the waveform: dragging it moves that edge
 // live and commits it as one undo step; a click, or Space or Return while it has the keyboard
-// focus, opens the boundary popover for exact times; Left and Right nudge the edge. The
+// focus, opens the boundary popover for exact times; Left and Right nudge the edge. Screen
+// readers meet a button whose press opens the popover and whose value is the edge's time. The
 // waveform view owns two of them (one per edge), places, shows and hides them; a grip keeps
 // only its focus, its popover and its gesture, and sends every change to the controller.
 // Main thread.
@@ -78,6 +79,8 @@ class WaveformBoundaryHandle : public QWidget {
     void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    // Assistive technology presses the grip like a click.
+    friend class WaveformGripAccessible;
     WaveformHandleKeys::Decision decision(const QKeyEvent& event) const;
     void openPopover();
     void popoverClosed();

@@ -1,6 +1,7 @@
 #include "Views/StudioControls.h"
 
 #include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -118,6 +119,38 @@ TEST(StudioButton, PrimaryButtonsHaveWiderPaddingAndIconButtonsNameThemselves) {
     EXPECT_EQ(icon->sizeHint(), QSize(15 + 24, 15 + 18));
 }
 
+TEST(StudioButton, ASymbolBesideTheTextComesFirstAndWidensTheButton) {
+    const QColor rest = over(Qt::white, 0.065);
+    StudioButton plain(QStringLiteral("听原音"));
+    StudioButton labelled(QStringLiteral("听原音"));
+    labelled.setSymbol("play.fill");
+    EXPECT_EQ(labelled.sizeHint().width() - plain.sizeHint().width(), 12 + 6);
+    EXPECT_EQ(labelled.sizeHint().height(), plain.sizeHint().height());
+    // Both at the labelled button's width: the symbol takes the strip after the padding, where
+    // the text alone, centred, leaves the fill bare.
+    const QRect symbolStrip(12, 9, 8, labelled.sizeHint().height() - 18);
+    struct Case {
+        const char* name;
+        StudioButton& button;
+        bool inked;
+    };
+    const Case cases[] = {{"symbol and text", labelled, true}, {"text only", plain, false}};
+    for (const Case& item : cases) {
+        SCOPED_TRACE(item.name);
+        test::Host host;
+        item.button.setFixedSize(labelled.sizeHint());
+        host.hold(item.button);
+        const QImage image = grabbed(host);
+        const QColor ink = strongestInk(image, symbolStrip, rest);
+        if (item.inked)
+            EXPECT_LE(distance(ink, Studio::text), kInkTolerance) << ink.name().toStdString();
+        else
+            EXPECT_LE(distance(ink, rest), kFillTolerance) << ink.name().toStdString();
+        item.button.setParent(nullptr);
+    }
+    EXPECT_EQ(labelled.text(), QStringLiteral("听原音")) << "the name stays the text";
+}
+
 TEST(StudioButton, OnlyAnEnabledButtonCanBeClicked) {
     for (const bool enabled : {true, false}) {
         SCOPED_TRACE(enabled ? "enabled" : "disabled");
@@ -160,21 +193,42 @@ TEST(StudioToggle, FlipsOnClickAndOnSpaceAndSaysItsState) {
         ShownWindow shown;
         StudioToggle* toggle = shown.add(new StudioToggle(QStringLiteral("自动播放"), checkbox));
         ASSERT_TRUE(shown.show());
+        // A screen reader hears a check box named by the label, checked when on, and the value.
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(toggle);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), QAccessible::CheckBox);
+        EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("自动播放"));
+        auto heard = [&] {
+            const QAccessible::State state = accessible->state();
+            EXPECT_TRUE(state.checkable);
+            EXPECT_TRUE(accessible->text(QAccessible::Description).isEmpty());
+            return std::pair{bool(state.checked), accessible->text(QAccessible::Value)};
+        };
+        const std::pair off{false, QStringLiteral("已关闭")};
+        const std::pair on{true, QStringLiteral("已开启")};
         EXPECT_FALSE(toggle->isChecked());
-        EXPECT_EQ(toggle->accessibleDescription(), QStringLiteral("已关闭"));
+        EXPECT_EQ(heard(), off);
 
         QTest::mouseClick(toggle, Qt::LeftButton);
         EXPECT_TRUE(toggle->isChecked());
-        EXPECT_EQ(toggle->accessibleDescription(), QStringLiteral("已开启"));
+        EXPECT_EQ(heard(), on);
 
         toggle->setFocus();
         ASSERT_TRUE(toggle->hasFocus());
         QTest::keyClick(toggle, Qt::Key_Space);
         EXPECT_FALSE(toggle->isChecked());
-        EXPECT_EQ(toggle->accessibleDescription(), QStringLiteral("已关闭"));
+        EXPECT_EQ(heard(), off);
 
         toggle->setChecked(true);
-        EXPECT_EQ(toggle->accessibleDescription(), QStringLiteral("已开启"));
+        EXPECT_EQ(heard(), on);
+
+        // Its toggle action is a click: the owner hears it like the user's own.
+        QSignalSpy clicks(toggle, &QAbstractButton::clicked);
+        ASSERT_TRUE(accessible->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::toggleAction()));
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        EXPECT_EQ(clicks.count(), 1);
+        EXPECT_EQ(heard(), off);
     }
 }
 

@@ -230,5 +230,111 @@ TEST_F(StudioCutRowTest, AuditionButtonsWaitForThePreviewAndABusyControllerDisab
     EXPECT_FALSE(row.flipLink().isEnabled());
 }
 
+TEST_F(StudioCutRowTest, AuditionButtonsFollowEachReadinessChangeOfTheSamePause) {
+    review(1);
+    StudioCutRow& row = panel->rowWidget();
+    const CutRegion reviewed = region(1);
+    for (StudioButton* button : {&row.originalButton(), &row.editedButton()})
+        EXPECT_EQ(button->symbol().toStdString(), "play.fill") << button->text().toStdString();
+    EXPECT_EQ(row.originalButton().text().toStdString(), "听原音");
+    EXPECT_EQ(row.editedButton().text().toStdString(), "听剪后");
+
+    // The player of the source finishes loading; reselecting the same source replaces it with
+    // one that loads again, and that one becomes ready in turn. The pause and the row's state
+    // stay the same each time the preview's readiness changes.
+    window.chosenSource = sourceA;
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        bool ready;
+    };
+    const Step steps[] = {
+        {"the first player is ready", [&] { players.last()->finishLoading(120); }, true},
+        {"a new player loads", [&] { workspace->reselectPreviewSource(); }, false},
+        {"the new player is ready", [&] { players.last()->finishLoading(120); }, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act();
+        ASSERT_TRUE(
+            waitUntil([&] { return !workspace->cutBusy() && workspace->previewReady() == step.ready; }));
+        settle();
+        ASSERT_EQ(region(1), reviewed);
+        ASSERT_TRUE(row.details().isVisible());
+        EXPECT_EQ(row.originalButton().isEnabled(), step.ready);
+        EXPECT_EQ(row.editedButton().isEnabled(), step.ready);
+    }
+    saveShot(host, "pause-list-row-ready");
+}
+
+TEST_F(StudioCutRowTest, AComplaintStaysWithItsPauseWhileThePauseIsListed) {
+    StudioCutRow& row = panel->rowWidget();
+    const std::string complaint = StudioCutRow::boundaryIssueText();
+    auto shownComplaint = [&]() -> std::optional<std::string> {
+        if (!row.complaintLabel().isVisibleTo(&row)) return std::nullopt;
+        return row.complaintLabel().text().toStdString();
+    };
+    review(1);
+    type(row.endField(), "1:75");
+    QTest::keyClick(&row.endField(), Qt::Key_Return);
+    settle();
+    ASSERT_EQ(shownComplaint(), complaint);
+
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        std::size_t reviewedPause;
+        std::optional<std::string> complaint;
+    };
+    const Step steps[] = {
+        {"another pause has none", [&] { review(0); }, 0, std::nullopt},
+        {"back to the refused pause", [&] { review(1); }, 1, complaint},
+        {"past a third pause", [&] { review(2); }, 2, std::nullopt},
+        {"after a change of order",
+         [&] {
+             workspace->setReviewOrder(ReviewOrder::longestFirst);
+             settle();
+             review(1);
+         },
+         1, complaint},
+        {"after flipping it",
+         [&] {
+             workspace->toggleCut(region(1).id);
+             settle();
+         },
+         1, complaint},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act();
+        ASSERT_EQ(row.cut().id, region(step.reviewedPause).id);
+        EXPECT_EQ(shownComplaint(), step.complaint);
+        // The texts are always the reviewed pause's own boundaries.
+        EXPECT_EQ(row.endField().text().toStdString(),
+                  StudioTimePresentation::boundary(region(step.reviewedPause).end));
+    }
+    saveShot(host, "pause-list-row-complaint-kept");
+
+    // A new analysis lists new pauses: the old complaint belongs to none of them.
+    CutOptions options = workspace->cutOptions();
+    options.minimumSilence = 1.5;
+    workspace->setCutOptions(options);
+    workspace->analyze();
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && !workspace->needsAnalysis(); }));
+    settle();
+    review(1);
+    EXPECT_EQ(shownComplaint(), std::nullopt);
+    // Applying a valid pair clears the pause's complaint for good.
+    type(row.endField(), "1:75");
+    QTest::keyClick(&row.endField(), Qt::Key_Return);
+    settle();
+    ASSERT_EQ(shownComplaint(), complaint);
+    type(row.endField(), "1:20");
+    QTest::keyClick(&row.endField(), Qt::Key_Return);
+    review(0);
+    review(1);
+    EXPECT_EQ(shownComplaint(), std::nullopt);
+}
+
 }  // namespace
 }  // namespace talvian::test

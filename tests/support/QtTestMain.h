@@ -11,6 +11,7 @@
 
 #include "TestSupport.h"
 #include "Views/Studio.h"
+#include "Views/StudioPopover.h"
 
 namespace talvian::test {
 
@@ -22,6 +23,7 @@ inline int runWidgetTests(int argc, char** argv) {
     // The pixel probes expect the offscreen screen; it also lets the build list the tests
     // without a display.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    StudioPopover::installApplicationAccessibility();
     QApplication application(argc, argv);
     // QApplication takes the user's locale; the tests read and write numbers with a point.
     std::setlocale(LC_NUMERIC, "C");
