@@ -188,7 +188,8 @@ std::string displayedName(std::string_view nameOrPath) {
         // A control character would break the line or draw as nothing; a bidi control would
         // let a name reorder what follows it (a reversed extension); both are shown as one
         // visible mark a reader takes for "a character that cannot be shown here".
-        const bool hidden = type == U_CONTROL_CHAR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR ||
+        const bool hidden = type == U_CONTROL_CHAR || type == U_LINE_SEPARATOR ||
+                            type == U_PARAGRAPH_SEPARATOR ||
                             u_hasBinaryProperty(static_cast<UChar32>(scalar.value), UCHAR_BIDI_CONTROL);
         if (hidden)
             shown += kReplacement;

@@ -165,8 +165,8 @@ TEST(UnicodeText, DisplayedNameIsIsolatedOnOneLineWithControlsMadeVisible) {
         {"right-to-left isolate", "a\u2067b", "a" + kFFFD + "b"},
         {"first strong isolate", "a\u2068b", "a" + kFFFD + "b"},
         {"pop directional isolate", "a\u2069b.mp4", "a" + kFFFD + "b.mp4"},
-        {"marks and embeddings", "\u200E\u200F\u061C\u202A\u202B\u202C\u202D", std::string() + kFFFD + kFFFD +
-                                                                                   kFFFD + kFFFD + kFFFD + kFFFD + kFFFD},
+        {"marks and embeddings", "\u200E\u200F\u061C\u202A\u202B\u202C\u202D",
+         std::string() + kFFFD + kFFFD + kFFFD + kFFFD + kFFFD + kFFFD + kFFFD},
         {"newline", "第一行\n第二行.wav", "第一行" + kFFFD + "第二行.wav"},
         {"carriage return and line feed", "a\r\nb", "a" + kFFFD + kFFFD + "b"},
         {"tab", "a\tb.mp3", "a" + kFFFD + "b.mp3"},
@@ -175,7 +175,10 @@ TEST(UnicodeText, DisplayedNameIsIsolatedOnOneLineWithControlsMadeVisible) {
         {"emoji with a skin-tone modifier", "\U0001F44B\U0001F3FD讲话.mp4", "\U0001F44B\U0001F3FD讲话.mp4"},
         {"joined emoji and a variation selector", "\U0001F469\u200D\U0001F4BB\u2764\uFE0F",
          "\U0001F469\u200D\U0001F4BB\u2764\uFE0F"},
-        {"ill-formed bytes", "a\xFF\xC3" "b", "a" + kFFFD + kFFFD + "b"},
+        {"ill-formed bytes",
+         "a\xFF\xC3"
+         "b",
+         "a" + kFFFD + kFFFD + "b"},
         {"empty", "", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(displayedName(c.text), open + c.shown + close) << c.name;

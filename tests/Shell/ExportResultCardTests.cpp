@@ -93,7 +93,8 @@ TEST(HandoffGuide, NamesTheTimelineFileAndCopiesItsPlainPath) {
     const fs::path timeline = "/tmp/my clips/talk 剪映交接/talk v2.fcpxml";
     HandoffGuide guide(timeline);
     EXPECT_EQ(HandoffGuide::sentence(timeline),
-              "在剪映或 DaVinci Resolve 中导入时间线文件“talk v2.fcpxml”。具体步骤见交接包里的“导入说明”。");
+              "在剪映或 DaVinci Resolve 中导入时间线文件“\u2068talk "
+              "v2.fcpxml\u2069”。具体步骤见交接包里的“导入说明”。");
     auto* button = buttonWithText(guide, "复制时间线路径");
     ASSERT_TRUE(button);
     EXPECT_EQ(button->accessibleName(), "复制时间线路径");
@@ -156,8 +157,8 @@ TEST_F(ExportResultCardTest, ASixChannelExportOffersChannelWavsThatCloseTheCardA
     exportAndWait();
     ExportResultCard& shown = *card();
     const QStringList texts = visibleTexts(shown);
-    for (const char* text :
-         {"导出完成", "room-粗剪.m4a", "原文件和剪辑项目均已保留。", "打开文件夹", "声道 WAV…", "完成"})
+    for (const char* text : {"导出完成", "\u2068room-粗剪.m4a\u2069", "原文件和剪辑项目均已保留。",
+                             "打开文件夹", "声道 WAV…", "完成"})
         EXPECT_TRUE(texts.contains(text)) << text;
     EXPECT_FALSE(texts.contains("显示声道"));
     EXPECT_FALSE(shown.guide());
@@ -185,7 +186,7 @@ TEST_F(ExportResultCardTest, AHandOffShowsItsGuideAndALaterCutExportDoesNot) {
     handoffAndWait(package);
     ExportResultCard& shown = *card();
     const QStringList texts = visibleTexts(shown);
-    EXPECT_TRUE(texts.contains("clip 剪映交接"));
+    EXPECT_TRUE(texts.contains("\u2068clip 剪映交接\u2069"));
     EXPECT_FALSE(texts.contains("声道 WAV…"));
     ASSERT_TRUE(shown.guide());
     const fs::path timeline = *workspace->handoffXMLURL();
