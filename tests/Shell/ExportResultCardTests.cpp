@@ -10,6 +10,7 @@
 
 #include "HandoffFixtures.h"
 #include "MediaTestSupport.h"
+#include "NameCases.h"
 #include "Shell/ExportResultCard.h"
 #include "ShellFixture.h"
 
@@ -222,6 +223,22 @@ TEST_F(ExportResultCardTest, DoneAndEscapeCloseTheCard) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(mainWindow.get()));
     QTest::keyClick(mainWindow.get(), Qt::Key_Escape);
     EXPECT_FALSE(view().modal());
+}
+
+TEST_F(ExportResultCardTest, TheCutFileIsNamedIsolatedOnOneLine) {
+    for (const Name& name : kNames) {
+        SCOPED_TRACE(name.label);
+        const fs::path talk = folder / name.file;
+        makeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2", talk);
+        open(talk);
+        exportAndWait();
+        // The cut takes the recording's name with "-粗剪" and its own extension.
+        std::string shown = name.shown;
+        shown.replace(shown.size() - std::string(".wav").size(), std::string::npos, "-粗剪.m4a");
+        EXPECT_TRUE(visibleTexts(*card()).contains(isolated(shown))) << visibleTexts(*card()).join("|").toStdString();
+        buttonWithText(*card(), "完成")->click();
+        ASSERT_FALSE(view().modal());
+    }
 }
 
 }  // namespace
