@@ -235,7 +235,8 @@ TEST_F(ExportResultCardTest, TheCutFileIsNamedIsolatedOnOneLine) {
         // The cut takes the recording's name with "-粗剪" and its own extension.
         std::string shown = name.shown;
         shown.replace(shown.size() - std::string(".wav").size(), std::string::npos, "-粗剪.m4a");
-        EXPECT_TRUE(visibleTexts(*card()).contains(isolated(shown))) << visibleTexts(*card()).join("|").toStdString();
+        EXPECT_TRUE(visibleTexts(*card()).contains(isolated(shown)))
+            << visibleTexts(*card()).join("|").toStdString();
         buttonWithText(*card(), "完成")->click();
         ASSERT_FALSE(view().modal());
     }

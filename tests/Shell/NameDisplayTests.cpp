@@ -6,13 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "NameCases.h"
 #include "Shell/ExportPanel.h"
 #include "Shell/FooterBar.h"
 #include "Shell/HeaderBar.h"
 #include "Shell/RecentSessionsMenu.h"
 #include "Shell/ShellWidgets.h"
 #include "Shell/StartScreen.h"
-#include "NameCases.h"
 #include "ShellFixture.h"
 
 namespace talvian::test {
