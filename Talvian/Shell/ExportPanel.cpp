@@ -17,6 +17,7 @@
 
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
+#include "Model/UnicodeText.h"
 #include "ShellWidgets.h"
 #include "StudioVideoMetadata.h"
 #include "Views/Studio.h"
@@ -372,8 +373,8 @@ void ExportPanel::refresh() {
     trackNote_->setText(qt(shown.trackNote.value_or("")));
     copyNote_->setVisible(shown.copyNote);
     const std::string path = workspace_.outputFolder().string();
-    folder_->setText(qt(displayPath(path, QDir::homePath().toStdString())));
-    folder_->setToolTip(qt(path));
+    folder_->setText(qt(displayedName(displayPath(path, QDir::homePath().toStdString()))));
+    folder_->setToolTip(qt(displayedName(path)));
     stems_->setVisible(shown.offersStems);
     showStems_->setVisible(shown.showsStems);
     audioHandoff_->setVisible(shown.audioHandoff);

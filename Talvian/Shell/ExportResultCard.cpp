@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "Model/Localization.h"
+#include "Model/UnicodeText.h"
 #include "Views/Studio.h"
 #include "Views/StudioControls.h"
 #include "Views/StudioLabel.h"
@@ -85,7 +86,7 @@ HandoffGuide::HandoffGuide(fs::path timeline, QWidget* parent)
 
 std::string HandoffGuide::sentence(const fs::path& timeline) {
     return L("在剪映或 DaVinci Resolve 中导入时间线文件“%@”。具体步骤见交接包里的“导入说明”。",
-             timeline.filename().string());
+             displayedName(timeline.filename().string()));
 }
 
 void HandoffGuide::copyPath() {
@@ -160,7 +161,7 @@ void ExportResultCard::refresh() {
     state_ = std::move(state);
     shown_ = true;
 
-    name_->setText(qt(state_.outputName));
+    name_->setText(qt(displayedName(state_.outputName)));
     name_->setVisible(!state_.outputName.empty());
     stems_->setVisible(state_.offersStems);
     stems_->setEnabled(state_.stemsEnabled);

@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -14,6 +16,29 @@ namespace talvian {
 namespace {
 
 constexpr int kSpacing = 12;
+
+// The columns of Qt's file model.
+constexpr int kSizeColumn = 1;
+constexpr int kDateColumn = 3;
+
+// Qt's file model writes sizes and dates in the session's locale; the panel writes them in the
+// application's (Chinese) one like every other text of the window.
+class LocalFileFacts : public QIdentityProxyModel {
+  public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (!files || role != Qt::DisplayRole ||
+            (index.column() != kSizeColumn && index.column() != kDateColumn))
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        if (index.column() == kDateColumn)
+            return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+        // Folders show no size, as in Qt's own column.
+        return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
+    }
+};
 
 }  // namespace
 
@@ -33,6 +58,7 @@ FilePanel::FilePanel(QWidget* parent, const std::string& title, const std::strin
         stack->addWidget(note);
     }
     files_->setOption(QFileDialog::DontUseNativeDialog);
+    files_->setProxyModel(new LocalFileFacts(files_));
     // Embedded: the file dialog's own Open and Cancel end this panel.
     files_->setWindowFlags(Qt::Widget);
     if (startFolder) files_->setDirectory(QFile::decodeName(startFolder->c_str()));

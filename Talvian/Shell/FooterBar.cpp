@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "Model/Localization.h"
+#include "Model/UnicodeText.h"
 #include "ShellWidgets.h"
 #include "Views/Studio.h"
 #include "Views/StudioControls.h"
@@ -115,7 +116,7 @@ void RecoveryCard::setRecovery(const std::optional<ProjectRecovery>& recovery) {
     recovery_ = recovery;
     setVisible(recovery.has_value());
     if (!recovery) return;
-    path_->setText(QString::fromStdString(recovery->sourcePath));
+    path_->setText(QString::fromStdString(displayedName(recovery->sourcePath)));
     relocate_->setVisible(recovery->canRelocate);
 }
 

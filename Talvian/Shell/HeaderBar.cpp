@@ -8,6 +8,7 @@
 
 #include "Model/CutProject.h"
 #include "Model/Localization.h"
+#include "Model/UnicodeText.h"
 #include "ShellWidgets.h"
 #include "Views/Studio.h"
 #include "Views/StudioControls.h"
@@ -87,9 +88,10 @@ bool HeaderBar::canExport(bool hasProject, bool needsAnalysis, bool busy, bool o
 
 void HeaderBar::refresh() {
     const auto& source = workspace_.source();
-    const QString name = source ? QString::fromStdString(source->filename().string()) : kAppName;
+    const QString name =
+        source ? QString::fromStdString(displayedName(source->filename().string())) : kAppName;
     title_->setText(name);
-    title_->setToolTip(source ? QString::fromStdString(source->string()) : kAppName);
+    title_->setToolTip(source ? QString::fromStdString(displayedName(source->string())) : kAppName);
 
     const auto& project = workspace_.project();
     divider_->setVisible(project.has_value());

@@ -3,6 +3,7 @@
 #include <QIcon>
 
 #include "Model/Localization.h"
+#include "Model/UnicodeText.h"
 #include "Views/Studio.h"
 #include "Workspace/Workspace.h"
 
@@ -49,11 +50,11 @@ RecentSessionsMenu::Model RecentSessionsMenu::of(const State& state) {
 RecentSessionsMenu::State RecentSessionsMenu::stateOf(const Workspace& workspace) {
     State state;
     state.cutBusy = workspace.cutBusy();
-    state.sessionBackupName = workspace.sessionBackupName();
+    if (const auto& name = workspace.sessionBackupName()) state.sessionBackupName = displayedName(*name);
     state.projectOpen = workspace.project().has_value();
     state.sessionBackupSaved = workspace.sessionBackupSaved();
     for (const RecentSession& session : workspace.recentSessions())
-        state.recent.push_back({session.id, session.menuLabel(), session.project.source});
+        state.recent.push_back({session.id, session.menuLabel(), displayedName(session.project.source)});
     return state;
 }
 

@@ -6,6 +6,7 @@
 
 #include "FooterBar.h"
 #include "Model/Localization.h"
+#include "Model/UnicodeText.h"
 #include "ShellWidgets.h"
 #include "Views/Studio.h"
 #include "Views/StudioControls.h"
@@ -120,9 +121,9 @@ bool StartScreen::showsBackupNote(const std::optional<std::string>& backupName,
 void StartScreen::refresh() {
     const auto& backupName = workspace_.sessionBackupName();
     resume_->setVisible(backupName.has_value());
-    if (backupName) resumeName_->setText(qt(*backupName));
+    if (backupName) resumeName_->setText(qt(displayedName(*backupName)));
     // A screen reader hears what the row does before the name it shows.
-    resume_->setAccessibleName(backupName ? qt(L("继续上次剪辑：%@", *backupName)) : QString());
+    resume_->setAccessibleName(backupName ? qt(L("继续上次剪辑：%@", displayedName(*backupName))) : QString());
     const auto listed = listedSessions(workspace_.recentSessions());
     if (listed != shownSessions_) rebuildRecentRows(listed);
     backupNote_->setVisible(showsBackupNote(backupName, workspace_.recentSessions()));

@@ -10,6 +10,7 @@
 
 #include "FeedUpdater.h"
 #include "Model/Localization.h"
+#include "Model/UnicodeText.h"
 #include "ShellWidgets.h"
 #include "Workspace/DesktopServices.h"
 
@@ -45,7 +46,7 @@ UpdateDialogs::UpdateDialogs(FeedUpdater& updater, std::shared_ptr<DesktopServic
     });
     connect(&updater_, &FeedUpdater::downloaded, this, [this](const QString& path) {
         closeProgress();
-        const std::string name = std::filesystem::path(path.toStdString()).filename().string();
+        const std::string name = displayedName(std::filesystem::path(path.toStdString()).filename().string());
         showReport(qt(L("新版本已下载")), qt(L("已保存为“%@”，签名验证无误。安装前请先退出本程序。", name)),
                    path);
     });

@@ -25,6 +25,16 @@ bool sameSetting(double a, double b) {
     return std::fabs(a - b) <= kOptionTolerance;
 }
 
+// A folder named on the command line is meant from the folder the program was started in: it
+// is fixed once, so the folder shown and the folder written to stay the same whole path.
+fs::path absoluteFolder(const std::string& argument) {
+    std::error_code error;
+    fs::path folder = fs::absolute(fs::path(argument), error).lexically_normal();
+    if (error) return fs::path(argument);
+    // "out/" names the folder "out", not an empty name inside it.
+    return !folder.has_filename() && folder.has_relative_path() ? folder.parent_path() : folder;
+}
+
 }  // namespace
 
 const char* rawValue(ReviewOrder order) {
@@ -59,7 +69,7 @@ Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBack
     if (!saved.isEmpty()) outputFolder = fs::path(saved.toStdString());
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == "--output") {
-            if (i + 1 < arguments.size()) outputFolder = fs::path(arguments[i + 1]);
+            if (i + 1 < arguments.size()) outputFolder = absoluteFolder(arguments[i + 1]);
             break;
         }
     }

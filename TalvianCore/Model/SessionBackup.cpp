@@ -84,7 +84,7 @@ std::string RecentSession::originLabel() const {
 }
 
 std::string RecentSession::menuLabel() const {
-    const std::string name = truncatedName(fs::path(project.source).filename().string());
+    const std::string name = displayedName(truncatedName(fs::path(project.source).filename().string()));
     char time[32] = "";
     const auto seconds = checkedInteger<std::time_t>(std::floor(archivedAt + kReferenceDateOffset));
     std::tm local{};

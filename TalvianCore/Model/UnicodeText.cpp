@@ -191,4 +191,30 @@ std::string lastCharacters(std::string_view text, std::size_t count) {
     return std::string(text.substr(static_cast<std::size_t>(boundary)));
 }
 
+std::string withVisibleControls(std::string_view text) {
+    const std::string valid = decodeLossy(text);
+    std::string shown;
+    shown.reserve(valid.size());
+    for (std::size_t offset = 0; offset < valid.size();) {
+        const Utf8Scalar scalar = scalarAt(valid, offset);
+        const auto value = static_cast<UChar32>(scalar.value);
+        const auto type = static_cast<UCharCategory>(u_charType(value));
+        // A control character would break the line or draw as nothing; a bidi control would
+        // let a name reorder what follows it (a reversed extension); both are shown as one
+        // visible mark a reader takes for "a character that cannot be shown here".
+        const bool hidden = type == U_CONTROL_CHAR || type == U_LINE_SEPARATOR ||
+                            type == U_PARAGRAPH_SEPARATOR || u_hasBinaryProperty(value, UCHAR_BIDI_CONTROL);
+        if (hidden)
+            shown += kReplacement;
+        else
+            shown.append(valid, offset, scalar.length);
+        offset += scalar.length;
+    }
+    return shown;
+}
+
+std::string displayedName(std::string_view nameOrPath) {
+    return "\u2068" + withVisibleControls(nameOrPath) + "\u2069";
+}
+
 }  // namespace talvian

@@ -45,4 +45,14 @@ std::string firstCharacters(std::string_view text, std::size_t count);
 // no more.
 std::string lastCharacters(std::string_view text, std::size_t count);
 
+// The text on one line with nothing hidden that reorders it: control characters (C0, DEL, C1),
+// bidi controls (U+061C, U+200E/F, U+202A-202E, U+2066-2069) and the line and paragraph
+// separators each become U+FFFD, as do ill-formed bytes; everything else, grapheme clusters
+// such as an emoji with its modifier included, stays as it is.
+std::string withVisibleControls(std::string_view text);
+// A file name or path as the window shows it: withVisibleControls, as one isolated run (U+2068
+// FIRST STRONG ISOLATE before, U+2069 POP DIRECTIONAL ISOLATE after), so that neither the text
+// around it nor its own characters can reorder or break what is read.
+std::string displayedName(std::string_view nameOrPath);
+
 }  // namespace talvian

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "Localization.h"
+#include "UnicodeText.h"
 
 namespace talvian {
 
@@ -79,14 +80,14 @@ std::string pathForMessage(std::string_view path) {
     std::string text;
     if (total <= kMessagePathCharacters) {
         walk(&text, [](std::size_t) { return true; });
-        return text;
+        return withVisibleControls(text);
     }
     const std::size_t tailStart = total - (kMessagePathCharacters - kMessagePathHeadCharacters - 1);
     walk(&text, [&](std::size_t index) {
         if (index == kMessagePathHeadCharacters) text.append(kEllipsis);
         return index < kMessagePathHeadCharacters || index >= tailStart;
     });
-    return text;
+    return withVisibleControls(text);
 }
 
 }  // namespace talvian

@@ -74,7 +74,8 @@ inline constexpr std::size_t kMessagePathCharacters = 160;
 
 // A path or name as it may stand in a message: valid UTF-8 (ill-formed bytes become U+FFFD),
 // and when it is longer than kMessagePathCharacters code points, its beginning and its end
-// (where the file name is) joined by "…". Any thread.
+// (where the file name is) joined by "…"; its controls made visible (withVisibleControls), so
+// that it can neither reorder nor break the sentence around it. Any thread.
 std::string pathForMessage(std::string_view path);
 
 }  // namespace talvian

@@ -80,6 +80,23 @@ TEST(ProjectSourceErrors, DescribeThemselvesWithThePath) {
               "文件夹一起移动后再打开，或明确重新定位同一原片。\n/p/media/x.mp4");
     EXPECT_EQ(ChangedProjectSource("/x.wav").message(),
               "原素材的文件信息已变化。可重新定位并核对原片，保留已有剪辑。\n/x.wav");
+    // A path cannot reorder or break the sentence it stands in.
+    const struct {
+        const char* name;
+        std::string path;
+        std::string shown;
+    } paths[] = {
+        {"right-to-left override", "/a/invoice\u202Evaw.exe", "/a/invoice\uFFFDvaw.exe"},
+        {"isolates and marks", "/a/\u2066b\u2069\u200F.wav", "/a/\uFFFDb\uFFFD\uFFFD.wav"},
+        {"newline and tab", "/a/第一行\n第二行\t.wav", "/a/第一行\uFFFD第二行\uFFFD.wav"},
+        {"emoji with a skin-tone modifier", "/a/\U0001F44B\U0001F3FD.wav", "/a/\U0001F44B\U0001F3FD.wav"},
+    };
+    for (const auto& [name, path, shown] : paths) {
+        EXPECT_EQ(MissingProjectSource(path).message(),
+                  "找不到项目的原素材。请将原素材放回此路径后重试：\n" + shown)
+            << name;
+        EXPECT_EQ(pathForMessage(path), shown) << name;
+    }
 }
 
 TEST(Cancellation, StaysCancelledAndTokensAreIndependent) {

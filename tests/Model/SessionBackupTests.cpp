@@ -213,7 +213,8 @@ TEST_F(SessionBackupTest, MenuLabelsNameOriginFileCountAndKeptTime) {
     session.origin = "reanalysis";
     session.archivedAt = 0;
     session.project.source = "/x/talk.wav";
-    EXPECT_TRUE(session.menuLabel().starts_with("重新分析前 · talk.wav · "));
+    // The name stands isolated, so its own direction cannot reorder the label around it.
+    EXPECT_TRUE(session.menuLabel().starts_with("重新分析前 · \u2068talk.wav\u2069 · "));
     EXPECT_TRUE(session.menuLabel().ends_with(" · 1段待删 · 剪后00:09.0"));
     session.origin = "other";
     EXPECT_EQ(session.originLabel(), "先前版本");
@@ -245,13 +246,18 @@ TEST_F(SessionBackupTest, MenuLabelsCutNamesAfter28UserPerceivedCharacters) {
          std::string(27, 'a') + thumb + "…"},
         {"cut right after an accented letter", std::string(27, 'a') + accented + "x.wav",
          std::string(27, 'a') + accented + "…"},
+        // Controls are counted as characters and shown as a visible mark, on one line.
+        {"an override and a newline", "a\u202Egpj\n.wav", "a\uFFFDgpj\uFFFD.wav"},
+        {"cut right after an override", std::string(27, 'a') + "\u202Exyz.wav",
+         std::string(27, 'a') + "\uFFFD…"},
+        {"a tab and an isolate", "x\t\u2066y.wav", "x\uFFFD\uFFFDy.wav"},
     };
     RecentSession session;
     session.project = project(1);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         session.project.source = "/x/" + c.file;
-        EXPECT_NE(session.menuLabel().find(" · " + c.shown + " · "), std::string::npos)
+        EXPECT_NE(session.menuLabel().find(" · \u2068" + c.shown + "\u2069 · "), std::string::npos)
             << session.menuLabel();
     }
 }

@@ -148,5 +148,41 @@ TEST(UnicodeText, WhiteSpaceAndLineBreaksFollowUnicode) {
     }
 }
 
+// The names a window must show as they are, on one line, and in their own order.
+TEST(UnicodeText, DisplayedNameIsIsolatedOnOneLineWithControlsMadeVisible) {
+    const std::string open = "\u2068", close = "\u2069";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string shown;  // between the isolate marks
+    };
+    const Case cases[] = {
+        {"plain Chinese", "口播 第1段.mp4", "口播 第1段.mp4"},
+        {"plain path", "/home/user/Videos/talk.mov", "/home/user/Videos/talk.mov"},
+        {"right-to-left override", "invoice\u202Egpj.exe", "invoice" + kFFFD + "gpj.exe"},
+        {"override in a folder", "/tmp/\u202Ekcab/a.mp4", "/tmp/" + kFFFD + "kcab/a.mp4"},
+        {"left-to-right isolate", "a\u2066b", "a" + kFFFD + "b"},
+        {"right-to-left isolate", "a\u2067b", "a" + kFFFD + "b"},
+        {"first strong isolate", "a\u2068b", "a" + kFFFD + "b"},
+        {"pop directional isolate", "a\u2069b.mp4", "a" + kFFFD + "b.mp4"},
+        {"marks and embeddings", "\u200E\u200F\u061C\u202A\u202B\u202C\u202D",
+         std::string() + kFFFD + kFFFD + kFFFD + kFFFD + kFFFD + kFFFD + kFFFD},
+        {"newline", "第一行\n第二行.wav", "第一行" + kFFFD + "第二行.wav"},
+        {"carriage return and line feed", "a\r\nb", "a" + kFFFD + kFFFD + "b"},
+        {"tab", "a\tb.mp3", "a" + kFFFD + "b.mp3"},
+        {"delete and a C1 control", "a\x7F\u0085b", "a" + kFFFD + kFFFD + "b"},
+        {"line and paragraph separators", "a\u2028b\u2029c", "a" + kFFFD + "b" + kFFFD + "c"},
+        {"emoji with a skin-tone modifier", "\U0001F44B\U0001F3FD讲话.mp4", "\U0001F44B\U0001F3FD讲话.mp4"},
+        {"joined emoji and a variation selector", "\U0001F469\u200D\U0001F4BB\u2764\uFE0F",
+         "\U0001F469\u200D\U0001F4BB\u2764\uFE0F"},
+        {"ill-formed bytes",
+         "a\xFF\xC3"
+         "b",
+         "a" + kFFFD + kFFFD + "b"},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(displayedName(c.text), open + c.shown + close) << c.name;
+}
+
 }  // namespace
 }  // namespace talvian

@@ -10,6 +10,7 @@
 
 #include "HandoffFixtures.h"
 #include "MediaTestSupport.h"
+#include "NameCases.h"
 #include "Shell/ExportResultCard.h"
 #include "ShellFixture.h"
 
@@ -93,7 +94,8 @@ TEST(HandoffGuide, NamesTheTimelineFileAndCopiesItsPlainPath) {
     const fs::path timeline = "/tmp/my clips/talk 剪映交接/talk v2.fcpxml";
     HandoffGuide guide(timeline);
     EXPECT_EQ(HandoffGuide::sentence(timeline),
-              "在剪映或 DaVinci Resolve 中导入时间线文件“talk v2.fcpxml”。具体步骤见交接包里的“导入说明”。");
+              "在剪映或 DaVinci Resolve 中导入时间线文件“\u2068talk "
+              "v2.fcpxml\u2069”。具体步骤见交接包里的“导入说明”。");
     auto* button = buttonWithText(guide, "复制时间线路径");
     ASSERT_TRUE(button);
     EXPECT_EQ(button->accessibleName(), "复制时间线路径");
@@ -156,8 +158,8 @@ TEST_F(ExportResultCardTest, ASixChannelExportOffersChannelWavsThatCloseTheCardA
     exportAndWait();
     ExportResultCard& shown = *card();
     const QStringList texts = visibleTexts(shown);
-    for (const char* text :
-         {"导出完成", "room-粗剪.m4a", "原文件和剪辑项目均已保留。", "打开文件夹", "声道 WAV…", "完成"})
+    for (const char* text : {"导出完成", "\u2068room-粗剪.m4a\u2069", "原文件和剪辑项目均已保留。",
+                             "打开文件夹", "声道 WAV…", "完成"})
         EXPECT_TRUE(texts.contains(text)) << text;
     EXPECT_FALSE(texts.contains("显示声道"));
     EXPECT_FALSE(shown.guide());
@@ -185,7 +187,7 @@ TEST_F(ExportResultCardTest, AHandOffShowsItsGuideAndALaterCutExportDoesNot) {
     handoffAndWait(package);
     ExportResultCard& shown = *card();
     const QStringList texts = visibleTexts(shown);
-    EXPECT_TRUE(texts.contains("clip 剪映交接"));
+    EXPECT_TRUE(texts.contains("\u2068clip 剪映交接\u2069"));
     EXPECT_FALSE(texts.contains("声道 WAV…"));
     ASSERT_TRUE(shown.guide());
     const fs::path timeline = *workspace->handoffXMLURL();
@@ -221,6 +223,23 @@ TEST_F(ExportResultCardTest, DoneAndEscapeCloseTheCard) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(mainWindow.get()));
     QTest::keyClick(mainWindow.get(), Qt::Key_Escape);
     EXPECT_FALSE(view().modal());
+}
+
+TEST_F(ExportResultCardTest, TheCutFileIsNamedIsolatedOnOneLine) {
+    for (const Name& name : kNames) {
+        SCOPED_TRACE(name.label);
+        const fs::path talk = folder / name.file;
+        makeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2", talk);
+        open(talk);
+        exportAndWait();
+        // The cut takes the recording's name with "-粗剪" and its own extension.
+        std::string shown = name.shown;
+        shown.replace(shown.size() - std::string(".wav").size(), std::string::npos, "-粗剪.m4a");
+        EXPECT_TRUE(visibleTexts(*card()).contains(isolated(shown)))
+            << visibleTexts(*card()).join("|").toStdString();
+        buttonWithText(*card(), "完成")->click();
+        ASSERT_FALSE(view().modal());
+    }
 }
 
 }  // namespace

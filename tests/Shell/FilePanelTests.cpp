@@ -1,10 +1,15 @@
+#include <QAbstractProxyModel>
 #include <QApplication>
+#include <QDateTime>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include "Shell/FilePanel.h"
 #include "Shell/QtTranslations.h"
@@ -12,6 +17,8 @@
 
 namespace talvian::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Acts on the panel once it runs modally.
 void whenShown(const std::function<void(FilePanel&)>& act) {
@@ -85,6 +92,56 @@ TEST_F(FilePanelTest, ASourcePanelOffersNoFolder) {
     EXPECT_EQ(
         mainWindow->chooseSourceFile({"重新定位原素材，保留剪辑", "请选择搬移后的同一原片。", folder.path()}),
         std::nullopt);
+}
+
+// Qt's own file model writes types, sizes and dates in the session's language ("Folder",
+// "12/11/26 9:00 AM" under LANG=C): the panel shows them in Chinese whatever the session's is.
+TEST_F(FilePanelTest, TheFileListShowsTypesSizesAndDatesInChinese) {
+    EXPECT_EQ(QLocale().name(), QStringLiteral("zh_CN"));
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    const auto modified =
+        std::chrono::sys_seconds(std::chrono::seconds(1'796'979'600));  // 2026-12-11 09:00 UTC
+    const QDateTime modifiedAt = QDateTime::fromSecsSinceEpoch(modified.time_since_epoch().count());
+    const fs::path shown = folder / "素材";
+    fs::create_directories(shown / "旧稿");
+    writeFile(shown / "口播.wav", std::string(123'456, 'x'));
+    const struct {
+        const char* name;
+        QString type;  // empty: whatever the file's kind is called, not checked
+        QString size;
+    } rows[] = {
+        {"旧稿", QStringLiteral("文件夹"), QString()},
+        {"口播.wav", QString(), chinese.formattedDataSize(123'456)},
+    };
+    for (const auto& row : rows)
+        fs::last_write_time(shown / row.name, std::chrono::file_clock::from_sys(modified));
+
+    FilePanel panel(nullptr, "选择原素材", {}, shown);
+    panel.show();
+    // What the dialog's list shows: its file model, through the proxy in front of it if any.
+    auto* files = panel.files().findChild<QFileSystemModel*>();
+    ASSERT_NE(files, nullptr);
+    QAbstractProxyModel* proxy = panel.files().proxyModel();
+    const auto shownIndex = [&](const QModelIndex& index) {
+        return proxy ? proxy->mapFromSource(index) : index;
+    };
+    EXPECT_EQ(files->headerData(3, Qt::Horizontal).toString(), QStringLiteral("修改日期"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = QString::fromStdString((shown / row.name).string());
+        // The model reads the folder on a thread of its own.
+        const auto cell = [&](int column) {
+            return shownIndex(files->index(path)).siblingAtColumn(column).data().toString().toStdString();
+        };
+        ASSERT_TRUE(waitUntil([&] { return !cell(3).empty(); }, 5000));
+        EXPECT_EQ(cell(0), row.name);
+        EXPECT_EQ(cell(1), row.size.toStdString());
+        if (!row.type.isEmpty()) {
+            EXPECT_EQ(cell(2), row.type.toStdString());
+        }
+        EXPECT_EQ(cell(3), chinese.toString(modifiedAt, QLocale::ShortFormat).toStdString());
+    }
+    saveShot(panel, "file-panel-chinese-columns");
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ TEST_F(RecentSessionsMenuTest, ListsTheArchivedEditsAndReopensTheChosenOne) {
     open(sourceB);
     ASSERT_EQ(workspace->recentSessions().size(), 1u);
     const RecentSession archived = workspace->recentSessions()[0];
-    ASSERT_TRUE(archived.menuLabel().starts_with("自动保存 · x&y.wav · "));
+    ASSERT_TRUE(archived.menuLabel().starts_with("自动保存 · \u2068x&y.wav\u2069 · "));
     EXPECT_TRUE(menu.model().enabled);
     // A file name's "&" is shown as itself, not as the underline of the next letter.
     const QString label = QString::fromStdString(archived.menuLabel()).replace("&", "&&");
@@ -136,7 +136,7 @@ TEST_F(RecentSessionsMenuTest, ListsTheArchivedEditsAndReopensTheChosenOne) {
                                                     {label, true, false},
                                                     {"", false, true},
                                                     {"保留最近8份切换或重分析前的剪辑", false, false}}));
-    EXPECT_EQ(menu.actions().at(2)->toolTip(), QString::fromStdString(named.string()));
+    EXPECT_EQ(menu.actions().at(2)->toolTip(), QString::fromStdString("\u2068" + named.string() + "\u2069"));
     saveMenuShot(menu, "menu-recent-sessions");
 
     // Choosing the entry opens that state; the items it came from are replaced meanwhile.
@@ -145,9 +145,9 @@ TEST_F(RecentSessionsMenuTest, ListsTheArchivedEditsAndReopensTheChosenOne) {
     EXPECT_EQ(workspace->source(), named);
     EXPECT_EQ(workspace->project()->source, named.string());
     // b.wav's edit was archived in turn and is offered now.
-    ASSERT_NE(actionStartingWith(menu, "自动保存 · b.wav"), nullptr);
-    EXPECT_EQ(actionStartingWith(menu, "自动保存 · b.wav")->toolTip(),
-              QString::fromStdString(sourceB.string()));
+    ASSERT_NE(actionStartingWith(menu, "自动保存 · \u2068b.wav\u2069"), nullptr);
+    EXPECT_EQ(actionStartingWith(menu, "自动保存 · \u2068b.wav\u2069")->toolTip(),
+              QString::fromStdString("\u2068" + sourceB.string() + "\u2069"));
 }
 
 TEST_F(RecentSessionsMenuTest, ResumingTheLastSessionNeverDropsAnEditThatCouldNotBeBackedUp) {
@@ -165,7 +165,7 @@ TEST_F(RecentSessionsMenuTest, ResumingTheLastSessionNeverDropsAnEditThatCouldNo
     ASSERT_FALSE(workspace->sessionBackupSaved());
     const CutProject edit = *workspace->project();
 
-    QAction* resume = actionStartingWith(menu, "继续最近一次：b.wav");
+    QAction* resume = actionStartingWith(menu, "继续最近一次：\u2068b.wav\u2069");
     ASSERT_NE(resume, nullptr);
     resume->trigger();
     waitIdle();
@@ -191,9 +191,9 @@ TEST_F(RecentSessionsMenuTest, AnEarlierEditIsNotOpenedOverAnEditThatCouldNotBeB
     ASSERT_FALSE(workspace->sessionBackupSaved());
     const CutProject edit = *workspace->project();
     // The edit is not backed up: the submenu offers the last session again, and the entry.
-    EXPECT_NE(actionStartingWith(menu, "继续最近一次：b.wav"), nullptr);
+    EXPECT_NE(actionStartingWith(menu, "继续最近一次：\u2068b.wav\u2069"), nullptr);
 
-    QAction* earlier = actionStartingWith(menu, "自动保存 · a.wav");
+    QAction* earlier = actionStartingWith(menu, "自动保存 · \u2068a.wav\u2069");
     ASSERT_NE(earlier, nullptr);
     earlier->trigger();
     waitIdle();

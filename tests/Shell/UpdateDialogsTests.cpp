@@ -68,7 +68,7 @@ TEST_F(FeedUpdaterTest, DialogsOfferReportAndCallTheUpdaterBack) {
     QMessageBox* report = dialogs.reportDialog();
     EXPECT_EQ(report->text(), "新版本已下载");
     EXPECT_EQ(report->informativeText(),
-              "已保存为“talvian-1.10.0.tar.xz”，签名验证无误。安装前请先退出本程序。");
+              "已保存为“\u2068talvian-1.10.0.tar.xz\u2069”，签名验证无误。安装前请先退出本程序。");
     EXPECT_EQ(buttonTexts(*report), (QStringList{"在文件夹中显示", "知道了"}));
     buttonWithText(*report, "在文件夹中显示")->click();
     EXPECT_EQ(desktop->revealedFiles, std::vector<fs::path>{downloads / "talvian-1.10.0.tar.xz"});

@@ -4,6 +4,7 @@
 
 using namespace talvian;
 using namespace talvian::test;
+namespace fs = std::filesystem;
 
 TEST_F(WorkspaceTest, StartsIdleWithTheWelcomeTextAndNoSession) {
     EXPECT_FALSE(workspace->cutBusy());
@@ -24,6 +25,19 @@ TEST(WorkspaceSettings, OutputFolderComesFromTheFirstOutputArgument) {
     };
     EXPECT_EQ(made({"Talvian", "--output", "/tmp/x", "--output", "/tmp/y"}), "/tmp/x");
     EXPECT_EQ(made({"Talvian", "--output"}).filename(), "Talvian 输出");
+    // A relative folder is taken from the folder the program starts in, and kept whole.
+    const fs::path start = fs::current_path();
+    const struct {
+        std::string argument;
+        fs::path expected;
+    } relative[] = {
+        {"out", start / "out"},
+        {"./输出/", start / "输出"},
+        {"../a/./b", start.parent_path() / "a" / "b"},
+        {"/tmp/x/../y", "/tmp/y"},
+    };
+    for (const auto& [argument, expected] : relative)
+        EXPECT_EQ(made({"Talvian", "--output", argument}), expected) << argument;
     EXPECT_EQ(made({}).filename(), "Talvian 输出");
     Workspace withoutBackup(players, std::nullopt);
     EXPECT_FALSE(withoutBackup.sessionBackupIssue());
