@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <QLabel>
 
 #include <gtest/gtest.h>
@@ -110,6 +112,84 @@ TEST_F(HeaderStartTest, StartScreenListsTwoRecentEditsAndTheNoteOnlyWithNothingT
         listed += texts.contains(QString::fromStdString(session.menuLabel()));
     EXPECT_EQ(listed, static_cast<int>(std::min<std::size_t>(workspace->recentSessions().size(), 2)));
     saveShot(*mainWindow, "start-screen-recent");
+}
+
+TEST_F(HeaderStartTest, TheStartScreenSaysWhatIsWrongWithTheBackupInPlaceOfTheNote) {
+    const QString note = QStringLiteral("你的剪辑会自动备份在这台电脑上。");
+    const QString lastUnreadable = QStringLiteral("上次备份无法读取。原文件已保留，可打开已保存的项目。");
+    const QString historyUnreadable =
+        QStringLiteral("先前剪辑备份无法读取，旧文件已保留。可继续或打开已保存的项目。");
+    const QString heldElsewhere = QStringLiteral("另一应用实例正在使用本机备份，请先保存当前项目。");
+    const std::filesystem::path recovery = backupURL.parent_path();
+    const std::filesystem::path history = recovery / "recent-sessions.json";
+    std::unique_ptr<ForeignBackupLock> holder;
+
+    struct Case {
+        const char* name;
+        std::function<void()> damage;
+        QString line;
+        bool resumable;
+    };
+    const Case cases[] = {
+        {"no backup yet", [] {}, note, false},
+        {"last session not JSON", [&] { writeFile(backupURL, "{\"version\": 5, \"cuts\": ["); },
+         lastUnreadable, false},
+        {"last session a folder", [&] { std::filesystem::create_directories(backupURL); }, lastUnreadable,
+         false},
+        {"recent sessions not JSON", [&] { writeFile(history, "{\"entries\": [{"); }, historyUnreadable,
+         false},
+        {"recent sessions a FIFO", [&] { ASSERT_EQ(::mkfifo(history.c_str(), 0600), 0); }, historyUnreadable,
+         false},
+        {"both damaged",
+         [&] {
+             writeFile(backupURL, "[]");
+             writeFile(history, "null");
+         },
+         lastUnreadable, false},
+        {"a resumable last session beside damaged recent sessions",
+         [&] {
+             workspace = makeWorkspace();
+             open(sourceA);
+             workspace.reset();
+             writeFile(history, "{}");
+         },
+         historyUnreadable, true},
+        {"held by another instance",
+         [&] {
+             holder = std::make_unique<ForeignBackupLock>(backupURL);
+             ASSERT_TRUE(holder->held);
+         },
+         heldElsewhere, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        mainWindow.reset();
+        workspace.reset();
+        holder.reset();
+        std::filesystem::remove_all(recovery);
+        std::filesystem::create_directories(recovery);
+        c.damage();
+        workspace = makeWorkspace();
+        showWindow();
+        auto* start = view().findChild<StartScreen*>();
+        ASSERT_TRUE(start && start->isVisible());
+        const QStringList texts = visibleTexts(*start);
+        EXPECT_TRUE(texts.contains(c.line)) << texts.join("|").toStdString();
+        EXPECT_EQ(texts.contains(note), c.line == note);
+        EXPECT_EQ(texts.contains(QStringLiteral("继续上次剪辑")), c.resumable);
+        if (c.line == lastUnreadable && !c.resumable) saveShot(*mainWindow, "start-screen-backup-unreadable");
+    }
+}
+
+TEST(StartScreen, TheBackupIssueTakesThePlaceOfTheNote) {
+    const std::vector<RecentSession> sessions(1);
+    const std::string note = "你的剪辑会自动备份在这台电脑上。";
+    const std::string issue = "上次备份无法读取。原文件已保留，可打开已保存的项目。";
+    EXPECT_EQ(StartScreen::backupLine(std::nullopt, {}, std::nullopt), note);
+    EXPECT_EQ(StartScreen::backupLine(std::string("a.wav"), {}, std::nullopt), std::nullopt);
+    EXPECT_EQ(StartScreen::backupLine(std::nullopt, sessions, std::nullopt), std::nullopt);
+    EXPECT_EQ(StartScreen::backupLine(std::nullopt, {}, issue), issue);
+    EXPECT_EQ(StartScreen::backupLine(std::string("a.wav"), sessions, issue), issue);
 }
 
 TEST(StartScreen, ListedSessionsAndBackupNote) {
