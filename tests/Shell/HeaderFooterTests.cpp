@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <QAccessible>
 #include <QLabel>
 
 #include <gtest/gtest.h>
@@ -237,6 +238,84 @@ TEST_F(HeaderStartTest, FooterShowsTheBackupAndRetriesAFailure) {
     buttonWithText(*footer, QStringLiteral("备份失败，重试"))->click();
     EXPECT_TRUE(visibleTexts(*footer).contains(QStringLiteral("已备份到本机")));
     EXPECT_FALSE(visibleTexts(*footer).contains(QStringLiteral("备份失败，重试")));
+}
+
+TEST_F(HeaderStartTest, ABackupThatKeepsFailingSaysWhyOnTheButtonAndAfterARetry) {
+    const std::filesystem::path history = backupURL.parent_path() / "recent-sessions.json";
+    std::unique_ptr<ForeignBackupLock> holder;
+    struct Case {
+        const char* name;
+        std::function<void()> before;  // before the controller starts
+        std::function<void()> edit;    // the edits whose backup fails
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"another instance holds the backup",
+         [&] {
+             holder = std::make_unique<ForeignBackupLock>(backupURL);
+             ASSERT_TRUE(holder->held);
+         },
+         [&] { open(sourceA); }, "另一应用实例正在使用本机备份，请先保存当前项目。"},
+        // Nothing can be kept aside of a FIFO: the first session that is archived fails.
+        {"a FIFO in place of the recent sessions",
+         [&] {
+             std::filesystem::create_directories(history.parent_path());
+             ASSERT_EQ(::mkfifo(history.c_str(), 0600), 0);
+         },
+         [&] {
+             open(sourceA);
+             open(sourceB);
+         },
+         "先前剪辑备份位置不可写，请先保存当前项目。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        mainWindow.reset();
+        workspace.reset();
+        holder.reset();
+        std::filesystem::remove_all(backupURL.parent_path());
+        c.before();
+        workspace = makeWorkspace();
+        showWindow();
+        c.edit();
+        auto* footer = view().findChild<FooterBar*>();
+        QAbstractButton* retry = buttonWithText(*footer, QStringLiteral("备份失败，重试"));
+        ASSERT_TRUE(retry && retry->isVisible());
+        const QString reason = QString::fromStdString(c.reason);
+        EXPECT_EQ(retry->toolTip(), reason);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(retry);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("备份失败，重试"));
+        EXPECT_EQ(accessible->text(QAccessible::Description), reason);
+        EXPECT_EQ(accessible->role(), QAccessible::Button);
+
+        // The retry fails the same way and says so.
+        const CutProject edit = *workspace->project();
+        retry->click();
+        ASSERT_TRUE(waitUntil([&] { return view().noticeShown(); }, 5000));
+        EXPECT_EQ(workspace->notice(), c.reason);
+        EXPECT_EQ(view().noticeAlert()->text(), reason);
+        EXPECT_TRUE(retry->isVisible());
+        EXPECT_EQ(retry->toolTip(), reason);
+        EXPECT_EQ(workspace->project(), edit);
+        if (holder) saveShot(*view().noticeAlert(), "footer-retry-failed");
+        view().noticeAlert()->reject();
+        ASSERT_TRUE(waitUntil([&] { return !workspace->notice(); }, 5000));
+    }
+
+    // Once the other instance has gone, the retry succeeds without a notice.
+    mainWindow.reset();
+    workspace.reset();
+    std::filesystem::remove_all(backupURL.parent_path());
+    holder = std::make_unique<ForeignBackupLock>(backupURL);
+    workspace = makeWorkspace();
+    showWindow();
+    open(sourceA);
+    holder.reset();
+    auto* footer = view().findChild<FooterBar*>();
+    buttonWithText(*footer, QStringLiteral("备份失败，重试"))->click();
+    EXPECT_TRUE(visibleTexts(*footer).contains(QStringLiteral("已备份到本机")));
+    EXPECT_FALSE(workspace->notice());
 }
 
 TEST_F(HeaderStartTest, RecoveryCardOffersRelocationOnlyWhenPossible) {
