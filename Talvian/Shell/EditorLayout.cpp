@@ -23,12 +23,13 @@ Banner banner(bool cutBusy, bool hasProject, bool hasSourceReadIssue, bool sourc
     return Banner::none;
 }
 
-Sizes sizes(double contentHeight, bool bannerShown) {
+Sizes sizes(double contentHeight, bool bannerShown, double recoveryCardHeight) {
     Sizes result;
     result.timelineHeight = std::max(kTimelineShare * contentHeight + kTimelineBase, kMinimumTimelineHeight);
     const double banner = bannerShown ? kBannerAllowance : 0;
+    const double card = recoveryCardHeight > 0 ? recoveryCardHeight + kStackSpacing : 0;
     result.mainRowHeight = std::max(contentHeight - kHeaderHeight - kFooterHeight - 2 * kStackPadding -
-                                        kStackSpacing - result.timelineHeight - banner,
+                                        kStackSpacing - result.timelineHeight - banner - card,
                                     kMinimumMainRowHeight);
     result.listWidth = contentHeight < kWideListFromHeight ? kListWidth : kWideListWidth;
     return result;

@@ -35,12 +35,17 @@ Banner banner(bool cutBusy, bool hasProject, bool hasSourceReadIssue, bool sourc
 // The editor's sizes, unrounded; widgets round each once (std::lround) when they apply them.
 struct Sizes {
     double timelineHeight = 0;  // W = max(0.24 h + 78, 260)
-    double mainRowHeight = 0;  // P = max(h − 64 − 40 − 32 − 14 − W − B, 220), B = 44 with a banner
-    double listWidth = 0;      // L = 300 below h = 790, else 330
+    // P = max(h − 64 − 40 − 32 − 14 − W − B − R, 220), B = 44 with a banner, R the recovery
+    // card's allowance.
+    double mainRowHeight = 0;
+    double listWidth = 0;  // L = 300 below h = 790, else 330
     bool operator==(const Sizes&) const = default;
 };
 
 // `contentHeight` is h, the height of the whole window content: header, page and footer.
-Sizes sizes(double contentHeight, bool bannerShown);
+// `recoveryCardHeight` is the height of a recovery card above the main row (0 without one);
+// the card and one spacing of the stack come out of the main row, so that the timeline stays
+// above the footer.
+Sizes sizes(double contentHeight, bool bannerShown, double recoveryCardHeight = 0);
 
 }  // namespace talvian::EditorLayout

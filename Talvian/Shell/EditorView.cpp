@@ -326,7 +326,16 @@ void EditorView::setContentHeight(double height) {
 }
 
 EditorLayout::Sizes EditorView::sizes() const {
-    return EditorLayout::sizes(contentHeight_, banner_ != Banner::none);
+    return EditorLayout::sizes(contentHeight_, banner_ != Banner::none, recoveryCardHeight(cardWidth()));
+}
+
+int EditorView::cardWidth() const {
+    return std::max(width() - 2 * rounded(EditorLayout::kStackPadding), 0);
+}
+
+int EditorView::recoveryCardHeight(int width) const {
+    if (recovery_->isHidden()) return 0;
+    return recovery_->hasHeightForWidth() ? recovery_->heightForWidth(width) : recovery_->sizeHint().height();
 }
 
 void EditorView::resizeEvent(QResizeEvent* event) {
@@ -340,14 +349,12 @@ void EditorView::layOut() {
     const int padding = rounded(kStackPadding);
     const int spacing = rounded(kStackSpacing);
     const int x = padding;
-    const int width = std::max(this->width() - 2 * padding, 0);
+    const int width = cardWidth();
     int y = padding;
 
-    // The card's height is not taken from the rows below: they keep theirs and the page runs
-    // past its bottom instead.
-    if (!recovery_->isHidden()) {
-        const int height = recovery_->hasHeightForWidth() ? recovery_->heightForWidth(width)
-                                                          : recovery_->sizeHint().height();
+    // The card's height came out of the main row (sizes()); only at the smallest main row does
+    // the page run past its bottom.
+    if (const int height = recoveryCardHeight(width); height > 0) {
         recovery_->setGeometry(x, y, width, height);
         y += height + spacing;
     }

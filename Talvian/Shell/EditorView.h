@@ -58,6 +58,9 @@ class EditorView : public QWidget {
     void refreshPreview();
     void refreshBanner();
     void layOut();
+    // The width of the stack's items, and the recovery card's height at it (0 while hidden).
+    int cardWidth() const;
+    int recoveryCardHeight(int width) const;
 
     Workspace& workspace_;
     double contentHeight_ = 0;

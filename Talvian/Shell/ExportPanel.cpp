@@ -320,9 +320,10 @@ ExportPanel::State ExportPanel::state(const Facts& facts) {
     }
     shown.trackNote = facts.audioTrackNote;
     shown.copyNote = facts.copiesOriginal;
-    // Stems of a hand-off package would split nothing: offered only where they act.
-    shown.offersStems =
-        facts.exportedAudioChannels && *facts.exportedAudioChannels >= 3 && !facts.outputIsHandoff;
+    // Stems split the delivered cut file: offered only where they act, never for a hand-off
+    // package or after the result was given up.
+    shown.offersStems = facts.hasOutput && facts.exportedAudioChannels && *facts.exportedAudioChannels >= 3 &&
+                        !facts.outputIsHandoff;
     shown.showsStems = facts.channelStemsFolderSet;
     shown.audioHandoff = facts.audioHandoffInfoPresented;
     shown.exportEnabled = !facts.cutBusy && !facts.needsAnalysis;
@@ -346,6 +347,7 @@ ExportPanel::Facts ExportPanel::facts() const {
     facts.audioInfoIssue = workspace_.exportAudioInfoIssue();
     facts.audioTrackNote = workspace_.exportAudioTrackNote();
     facts.copiesOriginal = workspace_.exportCopiesOriginal();
+    facts.hasOutput = workspace_.cutOutput().has_value();
     facts.exportedAudioChannels = workspace_.exportedAudioChannels();
     facts.outputIsHandoff = workspace_.outputIsHandoff();
     facts.channelStemsFolderSet = workspace_.channelStemsFolder().has_value();

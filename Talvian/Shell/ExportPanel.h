@@ -50,6 +50,7 @@ class ExportPanel : public QWidget {
         std::optional<std::string> audioInfoIssue;
         std::optional<std::string> audioTrackNote;
         bool copiesOriginal = false;
+        bool hasOutput = false;  // a delivered result of the open recording
         std::optional<std::int64_t> exportedAudioChannels;
         bool outputIsHandoff = false;
         bool channelStemsFolderSet = false;

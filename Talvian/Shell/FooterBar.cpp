@@ -52,7 +52,7 @@ FooterBar::FooterBar(Workspace& workspace, QWidget* parent) : QWidget(parent), w
     row->addStretch(1);
     row->addSpacing(kMinimumTrailingSpace);
 
-    connect(retry_, &QAbstractButton::clicked, this, [this] { workspace_.backupCurrentProject(); });
+    connect(retry_, &QAbstractButton::clicked, this, [this] { workspace_.retrySessionBackup(); });
     connect(&workspace_, &Workspace::documentChanged, this, &FooterBar::refresh);
     refresh();
 }
@@ -69,6 +69,11 @@ void FooterBar::refresh() {
                       workspace_.sessionBackupIssue().has_value());
     saved_->setVisible(display == BackupDisplay::saved);
     retry_->setVisible(display == BackupDisplay::retry);
+    // The button names the failure, not its reason: the reason is there on hover and for
+    // screen readers.
+    const QString reason = qt(workspace_.sessionBackupIssue().value_or(std::string()));
+    retry_->setToolTip(reason);
+    retry_->setAccessibleDescription(reason);
 }
 
 // ---- Recovery card

@@ -92,8 +92,8 @@ StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent
     recentRows_->setSpacing(kSpacing);
     stack->addLayout(recentRows_);
 
-    backupNote_ = makeLabel(L("你的剪辑会自动备份在这台电脑上。"), Studio::kBodyPixels, QFont::Normal,
-                            Studio::secondary, this);
+    backupNote_ = makeLabel({}, Studio::kBodyPixels, QFont::Normal, Studio::secondary, this);
+    backupNote_->setWordWrap(true);
     backupNote_->setContentsMargins(0, 0, 0, kBackupNoteSpaceBelow);
     stack->addWidget(backupNote_);
 
@@ -118,6 +118,14 @@ bool StartScreen::showsBackupNote(const std::optional<std::string>& backupName,
     return !backupName && sessions.empty();
 }
 
+std::optional<std::string> StartScreen::backupLine(const std::optional<std::string>& backupName,
+                                                   const std::vector<RecentSession>& sessions,
+                                                   const std::optional<std::string>& backupIssue) {
+    if (backupIssue) return backupIssue;
+    if (showsBackupNote(backupName, sessions)) return L("你的剪辑会自动备份在这台电脑上。");
+    return std::nullopt;
+}
+
 void StartScreen::refresh() {
     const auto& backupName = workspace_.sessionBackupName();
     resume_->setVisible(backupName.has_value());
@@ -126,7 +134,9 @@ void StartScreen::refresh() {
     resume_->setAccessibleName(backupName ? qt(L("继续上次剪辑：%@", displayedName(*backupName))) : QString());
     const auto listed = listedSessions(workspace_.recentSessions());
     if (listed != shownSessions_) rebuildRecentRows(listed);
-    backupNote_->setVisible(showsBackupNote(backupName, workspace_.recentSessions()));
+    const auto line = backupLine(backupName, workspace_.recentSessions(), workspace_.sessionBackupIssue());
+    if (line) backupNote_->setText(qt(*line));
+    backupNote_->setVisible(line.has_value());
 }
 
 void StartScreen::rebuildRecentRows(const std::vector<RecentSession>& listed) {

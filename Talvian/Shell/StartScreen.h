@@ -34,6 +34,11 @@ class StartScreen : public QWidget {
     // The note that edits are backed up shows only when there is nothing to resume.
     static bool showsBackupNote(const std::optional<std::string>& backupName,
                                 const std::vector<RecentSession>& sessions);
+    // The line under the recent edits: the controller's backup issue when there is one (a
+    // damaged backup must not look like a first run), else the note when it shows.
+    static std::optional<std::string> backupLine(const std::optional<std::string>& backupName,
+                                                 const std::vector<RecentSession>& sessions,
+                                                 const std::optional<std::string>& backupIssue);
 
   private:
     void refresh();

@@ -203,6 +203,9 @@ class Workspace : public QObject {
     const std::vector<RecentSession>& recentSessions() const { return document_->recentSessions; }
     const std::optional<std::filesystem::path>& sessionBackupURL() const { return sessionBackupURL_; }
     void backupCurrentProject();
+    // The user's retry of a failed backup: backupCurrentProject(), and when it fails again the
+    // reason (sessionBackupIssue) as the notice.
+    void retrySessionBackup();
 
     // ==== Waveform: window, selection, boundary dragging, detail loader (WorkspaceWaveform.cpp,
     //      WorkspaceBoundaryDrag.cpp). Main thread.

@@ -25,4 +25,11 @@ void Workspace::backupCurrentProject() {
     }
 }
 
+void Workspace::retrySessionBackup() {
+    const Operation operation(*this);
+    backupCurrentProject();
+    // The footer only offers the retry; a failure again would otherwise go unexplained.
+    if (project() && sessionBackupURL_ && sessionBackupIssue()) setNotice(*sessionBackupIssue());
+}
+
 }  // namespace talvian

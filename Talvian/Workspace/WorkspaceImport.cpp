@@ -67,6 +67,9 @@ bool Workspace::switchSource(const fs::path& url, bool analyzeImmediately) {
     setProject(std::nullopt);
     savedProject_.reset();
     setCutOutput(std::nullopt);
+    // The channels and stems of the last export belong to the previous recording.
+    set(export_, &ExportState::exportedAudioChannels, std::nullopt);
+    set(export_, &ExportState::channelStemsFolder, std::nullopt);
     setPreviewCuts(false);
     setSourceReadIssue(std::nullopt);
     resetCutHistory();

@@ -1,11 +1,14 @@
 // Project files: opening a saved project or hand-off package, saving with a verified source
 // identity, relocating a moved source, the recovery card, and re-selecting the same source.
 
+#include <cmath>
+
 #include "Analysis/SourceRelocation.h"
 #include "Export/SupportDiagnostics.h"
 #include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Model/ProjectFiles.h"
+#include "Process/MediaProbe.h"
 #include "Workspace.h"
 
 namespace fs = std::filesystem;
@@ -17,6 +20,24 @@ namespace {
 std::optional<fs::path> folderOf(const std::optional<fs::path>& file) {
     if (!file) return std::nullopt;
     return file->parent_path();
+}
+
+// The project's timeline must be its source's, as the export demands: a duration the recording
+// does not have (a damaged file's 1e300, another take of the same size and time) draws no
+// timeline and cuts at the wrong places, so it counts as a changed source. A source that cannot
+// be probed at all is reported where it is read (the preview, the export), not here.
+void checkSourceDuration(const CutProject& project, const CancellationToken& token) {
+    MediaInfo probed;
+    try {
+        probed = Runner::probe(project.source, token);
+    } catch (const OperationCancelled&) {
+        throw;
+    } catch (...) {
+        token->check();
+        return;
+    }
+    if (!(std::fabs(probed.duration - project.info.duration) <= kSourceDurationTolerance))
+        project.throwChangedSource();
 }
 
 }  // namespace
@@ -65,6 +86,7 @@ void Workspace::beginProjectLoad(const fs::path& selection) {
     runInBackground([projectFile, selection, token](const MainThreadPost& post) {
         try {
             CutProject project = VevazAvezud::load(projectFile, *token);
+            checkSourceDuration(project, token);
             token->check();
             post([project = std::move(project), token, selection](Workspace& workspace) mutable {
                 workspace.didLoadProject(std::move(project), token, selection);

@@ -59,6 +59,27 @@ TEST(EditorLayout, SizesTable) {
     }
 }
 
+TEST(EditorLayout, ARecoveryCardComesOutOfTheMainRow) {
+    struct Case {
+        double height;
+        bool banner;
+        double card, mainRow;
+    };
+    const Case cases[] = {
+        {820, false, 0, 395.2},
+        // The card and one spacing of the stack.
+        {820, false, 145, 236.2},
+        {820, true, 145, 220},
+        {1000, false, 145, 373},
+        {760, false, 145, 220},
+    };
+    for (const Case& c : cases) {
+        const auto sizes = EditorLayout::sizes(c.height, c.banner, c.card);
+        EXPECT_NEAR(sizes.mainRowHeight, c.mainRow, 1e-9) << c.height << " " << c.banner << " " << c.card;
+        EXPECT_EQ(sizes.timelineHeight, EditorLayout::sizes(c.height, c.banner).timelineHeight);
+    }
+}
+
 TEST(EditorLayout, BannerRuleTable) {
     struct Case {
         bool busy, project, readIssue, needsSaving, needsAnalysis;
@@ -197,12 +218,60 @@ TEST_F(EditorViewTest, AtTheSmallestWindowTheSizesAreTheTablesAndARecoveryCardDo
     auto* card = editor().findChild<RecoveryCard*>();
     ASSERT_TRUE(card && card->isVisible());
     EXPECT_EQ(editor().mainRow().y(), card->geometry().bottom() + 1 + 14);
-    EXPECT_EQ(editor().mainRow().height(), 350);
+    // The card comes out of the main row, which is already near its least height here.
+    EXPECT_EQ(editor().mainRow().height(), std::max(350 - card->height() - 14, 220));
     EXPECT_EQ(editor().timeline().height(), 260);
-    // The footer keeps its place at the bottom; the editor runs past its page instead.
+    // The footer keeps its place at the bottom.
     auto* footer = view().findChild<FooterBar*>();
     EXPECT_EQ(footer->mapTo(&view(), QPoint(0, footer->height())).y(), 760);
     shots("editor-recovery-card");
+}
+
+TEST_F(EditorViewTest, ARecoveryCardLeavesTheWaveformAboveTheFooter) {
+    struct Case {
+        int width, height;
+        bool banner;
+    };
+    // The default window, with and without a banner (which then reaches into the padding).
+    const Case cases[] = {{1280, 820, false}, {1280, 820, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " banner " << c.banner);
+        mainWindow.reset();
+        workspace = makeWorkspace();
+        showWindow();
+        resizeWindow(c.width, c.height);
+        open(sourceA);
+        if (c.banner) {
+            CutOptions options = workspace->cutOptions();
+            options.thresholdDB -= 5;
+            workspace->setCutOptions(options);
+        }
+        ASSERT_EQ(editor().banner(), c.banner ? Banner::changedSettings : Banner::none);
+        const fs::path file = projectWithMovedSource(folder / ("moved-" + std::to_string(c.height) + ".wav"));
+        workspace->beginProjectLoad(file);
+        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        ASSERT_TRUE(workspace->projectRecovery());
+        QCoreApplication::processEvents();
+        auto* card = editor().findChild<RecoveryCard*>();
+        ASSERT_TRUE(card && card->isVisible());
+
+        auto* waveform = editor().findChild<WaveformView*>();
+        ASSERT_TRUE(waveform && waveform->isVisible());
+        auto* footer = view().findChild<FooterBar*>();
+        const int footerTop = footer->mapTo(&view(), QPoint(0, 0)).y();
+        const int waveformBottom = waveform->mapTo(&view(), QPoint(0, waveform->height())).y();
+        EXPECT_LE(waveformBottom, footerTop);
+        const int timelineBottom = timeline().mapTo(&view(), QPoint(0, timeline().height())).y();
+        EXPECT_LE(timelineBottom, footerTop);
+        if (c.width == 1280 && !c.banner) saveShot(*mainWindow, "editor-recovery-card-default");
+
+        // Dismissing the card gives its room back to the main row.
+        const int withCard = editor().mainRow().height();
+        workspace->dismissProjectRecovery();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(withCard, std::max(editor().mainRow().height() - card->height() - 14, 220));
+        fs::remove(file);
+    }
 }
 
 TEST_F(EditorViewTest, TheFirstAnalysisShowsThePanelAndTheEmptyTimelineThenTheTimeline) {

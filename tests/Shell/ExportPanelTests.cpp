@@ -110,16 +110,30 @@ TEST(ExportPanelState, ShowsWhatTheFactsSay) {
              s.keptDuration = timeLabel(0);
              s.soundText = reading;
          }},
-        {"stems at 3 channels", with(Facts{}, [](Facts& f) { f.exportedAudioChannels = 3; }),
+        {"stems at 3 channels",
+         with(Facts{},
+              [](Facts& f) {
+                  f.hasOutput = true;
+                  f.exportedAudioChannels = 3;
+              }),
          [&](State& s) {
              s.formatChoice = true;
              s.keptDuration = timeLabel(0);
              s.soundText = reading;
              s.offersStems = true;
          }},
+        // The output was given up (an edit, another recording): nothing left to split.
+        {"stems at 6 channels without an output",
+         with(Facts{}, [](Facts& f) { f.exportedAudioChannels = 6; }),
+         [&](State& s) {
+             s.formatChoice = true;
+             s.keptDuration = timeLabel(0);
+             s.soundText = reading;
+         }},
         {"stems of a hand-off package",
          with(Facts{},
               [](Facts& f) {
+                  f.hasOutput = true;
                   f.exportedAudioChannels = 6;
                   f.outputIsHandoff = true;
               }),
@@ -477,6 +491,45 @@ TEST_F(ExportPanelTest, EachButtonClosesThePanelOrLeavesItOpen) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(mainWindow.get()));
     QTest::keyClick(current, Qt::Key_Escape);
     EXPECT_FALSE(view().modal());
+}
+
+TEST_F(ExportPanelTest, ChannelsAndStemsOfTheLastExportGoWithItsRecording) {
+    const QString stemsButton = QStringLiteral("声道 WAV…");
+    const QString showStems = QStringLiteral("显示声道");
+    open(sound(6));
+    showWindow();
+    // The test answers the folder panel (the window would show a real one).
+    workspace->setWindow(&window);
+    workspace->exportCut();
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
+        << workspace->cutStatus();
+    view().setModal(std::nullopt);
+    window.chosenFolder = folder.path();
+    workspace->exportChannelStems();
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(workspace->channelStemsFolder()) << workspace->cutStatus();
+    ASSERT_EQ(workspace->exportedAudioChannels(), 6);
+    workspace->setNotice(std::nullopt);
+    view().setModal(std::nullopt);
+
+    openPanel();
+    EXPECT_TRUE(shows(stemsButton));
+    EXPECT_TRUE(shows(showStems));
+    view().setModal(std::nullopt);
+
+    // Another recording: what was exported of the first one is no longer offered.
+    open(sound(2));
+    EXPECT_FALSE(workspace->cutOutput());
+    EXPECT_FALSE(workspace->exportedAudioChannels());
+    EXPECT_FALSE(workspace->channelStemsFolder());
+    openPanel();
+    EXPECT_FALSE(shows(stemsButton));
+    EXPECT_FALSE(shows(showStems));
+    // The controller refuses the stems too: no folder is asked for.
+    const auto panelsBefore = window.openPanels.size();
+    workspace->exportChannelStems();
+    EXPECT_EQ(window.openPanels.size(), panelsBefore);
+    EXPECT_FALSE(workspace->cutBusy());
 }
 
 TEST_F(ExportPanelTest, ALateCodecResultIsDroppedOnceItsReadIsNoLongerCurrent) {

@@ -207,6 +207,32 @@ TEST_F(ExportResultCardTest, AHandOffShowsItsGuideAndALaterCutExportDoesNot) {
     saveShot(*view().panel(), "export-result-card-cut");
 }
 
+TEST_F(ExportResultCardTest, AHandOffOfAnotherRecordingNeverOffersTheEarlierStems) {
+    const fs::path room = folder / "room.wav";
+    makeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -ac 6", room);
+    open(room);
+    exportAndWait();
+    view().setModal(std::nullopt);
+    window.chosenFolder = folder.path();
+    workspace->exportChannelStems();
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(workspace->channelStemsFolder()) << workspace->cutStatus();
+    workspace->setNotice(std::nullopt);
+    view().setModal(std::nullopt);
+
+    // The hand-off of another recording: its card offers nothing of the first one's stems.
+    const fs::path video = folder / "clip.mp4";
+    makeRec709Video(video, "30", 2);
+    open(video);
+    handoffAndWait(folder / "clip 剪映交接");
+    EXPECT_FALSE(workspace->channelStemsFolder());
+    const QStringList texts = visibleTexts(*card());
+    EXPECT_TRUE(texts.contains("clip 剪映交接"));
+    EXPECT_FALSE(texts.contains("显示声道"));
+    EXPECT_FALSE(texts.contains("声道 WAV…"));
+    saveShot(*view().panel(), "export-result-card-after-switch");
+}
+
 TEST_F(ExportResultCardTest, DoneAndEscapeCloseTheCard) {
     const fs::path talk = folder / "talk.wav";
     makeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -ac 2", talk);

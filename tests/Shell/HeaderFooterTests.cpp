@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+
+#include <QAccessible>
 #include <QLabel>
 
 #include <gtest/gtest.h>
@@ -112,6 +115,84 @@ TEST_F(HeaderStartTest, StartScreenListsTwoRecentEditsAndTheNoteOnlyWithNothingT
     saveShot(*mainWindow, "start-screen-recent");
 }
 
+TEST_F(HeaderStartTest, TheStartScreenSaysWhatIsWrongWithTheBackupInPlaceOfTheNote) {
+    const QString note = QStringLiteral("你的剪辑会自动备份在这台电脑上。");
+    const QString lastUnreadable = QStringLiteral("上次备份无法读取。原文件已保留，可打开已保存的项目。");
+    const QString historyUnreadable =
+        QStringLiteral("先前剪辑备份无法读取，旧文件已保留。可继续或打开已保存的项目。");
+    const QString heldElsewhere = QStringLiteral("另一应用实例正在使用本机备份，请先保存当前项目。");
+    const std::filesystem::path recovery = backupURL.parent_path();
+    const std::filesystem::path history = recovery / "recent-sessions.json";
+    std::unique_ptr<ForeignBackupLock> holder;
+
+    struct Case {
+        const char* name;
+        std::function<void()> damage;
+        QString line;
+        bool resumable;
+    };
+    const Case cases[] = {
+        {"no backup yet", [] {}, note, false},
+        {"last session not JSON", [&] { writeFile(backupURL, "{\"version\": 5, \"cuts\": ["); },
+         lastUnreadable, false},
+        {"last session a folder", [&] { std::filesystem::create_directories(backupURL); }, lastUnreadable,
+         false},
+        {"recent sessions not JSON", [&] { writeFile(history, "{\"entries\": [{"); }, historyUnreadable,
+         false},
+        {"recent sessions a FIFO", [&] { ASSERT_EQ(::mkfifo(history.c_str(), 0600), 0); }, historyUnreadable,
+         false},
+        {"both damaged",
+         [&] {
+             writeFile(backupURL, "[]");
+             writeFile(history, "null");
+         },
+         lastUnreadable, false},
+        {"a resumable last session beside damaged recent sessions",
+         [&] {
+             workspace = makeWorkspace();
+             open(sourceA);
+             workspace.reset();
+             writeFile(history, "{}");
+         },
+         historyUnreadable, true},
+        {"held by another instance",
+         [&] {
+             holder = std::make_unique<ForeignBackupLock>(backupURL);
+             ASSERT_TRUE(holder->held);
+         },
+         heldElsewhere, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        mainWindow.reset();
+        workspace.reset();
+        holder.reset();
+        std::filesystem::remove_all(recovery);
+        std::filesystem::create_directories(recovery);
+        c.damage();
+        workspace = makeWorkspace();
+        showWindow();
+        auto* start = view().findChild<StartScreen*>();
+        ASSERT_TRUE(start && start->isVisible());
+        const QStringList texts = visibleTexts(*start);
+        EXPECT_TRUE(texts.contains(c.line)) << texts.join("|").toStdString();
+        EXPECT_EQ(texts.contains(note), c.line == note);
+        EXPECT_EQ(texts.contains(QStringLiteral("继续上次剪辑")), c.resumable);
+        if (c.line == lastUnreadable && !c.resumable) saveShot(*mainWindow, "start-screen-backup-unreadable");
+    }
+}
+
+TEST(StartScreen, TheBackupIssueTakesThePlaceOfTheNote) {
+    const std::vector<RecentSession> sessions(1);
+    const std::string note = "你的剪辑会自动备份在这台电脑上。";
+    const std::string issue = "上次备份无法读取。原文件已保留，可打开已保存的项目。";
+    EXPECT_EQ(StartScreen::backupLine(std::nullopt, {}, std::nullopt), note);
+    EXPECT_EQ(StartScreen::backupLine(std::string("a.wav"), {}, std::nullopt), std::nullopt);
+    EXPECT_EQ(StartScreen::backupLine(std::nullopt, sessions, std::nullopt), std::nullopt);
+    EXPECT_EQ(StartScreen::backupLine(std::nullopt, {}, issue), issue);
+    EXPECT_EQ(StartScreen::backupLine(std::string("a.wav"), sessions, issue), issue);
+}
+
 TEST(StartScreen, ListedSessionsAndBackupNote) {
     std::vector<RecentSession> sessions(3);
     for (std::size_t i = 0; i < sessions.size(); ++i) sessions[i].id = Uuid::random();
@@ -157,6 +238,84 @@ TEST_F(HeaderStartTest, FooterShowsTheBackupAndRetriesAFailure) {
     buttonWithText(*footer, QStringLiteral("备份失败，重试"))->click();
     EXPECT_TRUE(visibleTexts(*footer).contains(QStringLiteral("已备份到本机")));
     EXPECT_FALSE(visibleTexts(*footer).contains(QStringLiteral("备份失败，重试")));
+}
+
+TEST_F(HeaderStartTest, ABackupThatKeepsFailingSaysWhyOnTheButtonAndAfterARetry) {
+    const std::filesystem::path history = backupURL.parent_path() / "recent-sessions.json";
+    std::unique_ptr<ForeignBackupLock> holder;
+    struct Case {
+        const char* name;
+        std::function<void()> before;  // before the controller starts
+        std::function<void()> edit;    // the edits whose backup fails
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"another instance holds the backup",
+         [&] {
+             holder = std::make_unique<ForeignBackupLock>(backupURL);
+             ASSERT_TRUE(holder->held);
+         },
+         [&] { open(sourceA); }, "另一应用实例正在使用本机备份，请先保存当前项目。"},
+        // Nothing can be kept aside of a FIFO: the first session that is archived fails.
+        {"a FIFO in place of the recent sessions",
+         [&] {
+             std::filesystem::create_directories(history.parent_path());
+             ASSERT_EQ(::mkfifo(history.c_str(), 0600), 0);
+         },
+         [&] {
+             open(sourceA);
+             open(sourceB);
+         },
+         "先前剪辑备份位置不可写，请先保存当前项目。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        mainWindow.reset();
+        workspace.reset();
+        holder.reset();
+        std::filesystem::remove_all(backupURL.parent_path());
+        c.before();
+        workspace = makeWorkspace();
+        showWindow();
+        c.edit();
+        auto* footer = view().findChild<FooterBar*>();
+        QAbstractButton* retry = buttonWithText(*footer, QStringLiteral("备份失败，重试"));
+        ASSERT_TRUE(retry && retry->isVisible());
+        const QString reason = QString::fromStdString(c.reason);
+        EXPECT_EQ(retry->toolTip(), reason);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(retry);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("备份失败，重试"));
+        EXPECT_EQ(accessible->text(QAccessible::Description), reason);
+        EXPECT_EQ(accessible->role(), QAccessible::Button);
+
+        // The retry fails the same way and says so.
+        const CutProject edit = *workspace->project();
+        retry->click();
+        ASSERT_TRUE(waitUntil([&] { return view().noticeShown(); }, 5000));
+        EXPECT_EQ(workspace->notice(), c.reason);
+        EXPECT_EQ(view().noticeAlert()->text(), reason);
+        EXPECT_TRUE(retry->isVisible());
+        EXPECT_EQ(retry->toolTip(), reason);
+        EXPECT_EQ(workspace->project(), edit);
+        if (holder) saveShot(*view().noticeAlert(), "footer-retry-failed");
+        view().noticeAlert()->reject();
+        ASSERT_TRUE(waitUntil([&] { return !workspace->notice(); }, 5000));
+    }
+
+    // Once the other instance has gone, the retry succeeds without a notice.
+    mainWindow.reset();
+    workspace.reset();
+    std::filesystem::remove_all(backupURL.parent_path());
+    holder = std::make_unique<ForeignBackupLock>(backupURL);
+    workspace = makeWorkspace();
+    showWindow();
+    open(sourceA);
+    holder.reset();
+    auto* footer = view().findChild<FooterBar*>();
+    buttonWithText(*footer, QStringLiteral("备份失败，重试"))->click();
+    EXPECT_TRUE(visibleTexts(*footer).contains(QStringLiteral("已备份到本机")));
+    EXPECT_FALSE(workspace->notice());
 }
 
 TEST_F(HeaderStartTest, RecoveryCardOffersRelocationOnlyWhenPossible) {

@@ -1,8 +1,10 @@
 #include <QObject>
 
 #include "Analysis/SourceRelocation.h"
+#include "MediaTestSupport.h"
 #include "Model/Localization.h"
 #include "Model/ProjectFiles.h"
+#include "Process/MediaProbe.h"
 #include "ProjectFixtures.h"
 #include "WorkspaceFixture.h"
 
@@ -32,6 +34,82 @@ class WorkspaceProjectTest : public WorkspaceTest {
 };
 
 }  // namespace
+
+TEST_F(WorkspaceProjectTest, AProjectWhoseDurationIsNotItsSourcesOpensLikeAChangedSource) {
+    const fs::path talk = folder / "talk.wav";
+    makeMedia("-f lavfi -i sine=frequency=440:sample_rate=48000:duration=5", talk);
+    const MediaInfo probed = Runner::probe(talk, std::make_shared<Cancellation>());
+    ASSERT_EQ(probed.duration, 5.0);
+    const std::string changedStatus = "项目尚未打开：原素材信息已变化，请重新定位并核对。";
+    const std::string changedWithoutDigest = "源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。";
+
+    enum class Outcome { opens, card, refused };
+    struct Case {
+        const char* name;
+        double duration;
+        bool withDigest;
+        bool fromBackup;
+        Outcome outcome;
+    };
+    const double tolerance = kSourceDurationTolerance;
+    const Case cases[] = {
+        {"absurd", 1e300, true, false, Outcome::card},
+        {"absurd, resumed from the backup", 1e300, true, true, Outcome::card},
+        {"a few seconds longer", 8, true, false, Outcome::card},
+        {"a few seconds shorter, no digest", 2, false, false, Outcome::refused},
+        {"a few seconds shorter, resumed", 2, false, true, Outcome::refused},
+        {"just over the tolerance", 5.03, true, false, Outcome::card},
+        {"exactly the tolerance longer", 5 + tolerance, true, false, Outcome::opens},
+        {"exactly the tolerance shorter", 5 - tolerance, false, false, Outcome::opens},
+        {"the probed duration, resumed", 5, true, true, Outcome::opens},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CutProject project = makeProject(talk, c.duration, {CutRegion(1, 2, true)});
+        project.info = probed;
+        project.info.duration = c.duration;
+        if (c.withDigest) project = SourceRelocation::prepareForSave(project, Cancellation());
+        fs::path selection = folder / ("talk-" + std::to_string(++index) + ".quenlo.json");
+        if (c.fromBackup) {
+            workspace.reset();
+            fs::remove_all(backupURL.parent_path());
+            fs::create_directories(backupURL.parent_path());
+            writeFile(backupURL, SessionBackup::encoded(project));
+            workspace = makeWorkspace();
+            ASSERT_EQ(workspace->sessionBackupName(), "talk.wav");
+            workspace->resumeSessionBackup();
+            selection = backupURL;
+        } else {
+            VevazAvezud::save(project, selection);
+            workspace->beginProjectLoad(selection);
+        }
+        waitIdle();
+        switch (c.outcome) {
+            case Outcome::opens:
+                ASSERT_TRUE(workspace->project());
+                EXPECT_EQ(workspace->project()->info.duration, c.duration);
+                EXPECT_EQ(workspace->source(), talk);
+                EXPECT_FALSE(workspace->projectRecovery());
+                EXPECT_EQ(workspace->cutStatus(), "已恢复项目，可继续调整和导出。");
+                break;
+            case Outcome::card:
+                ASSERT_TRUE(workspace->projectRecovery());
+                EXPECT_EQ(*workspace->projectRecovery(),
+                          (ProjectRecovery{selection, talk.string(), true, true}));
+                EXPECT_EQ(workspace->cutStatus(), changedStatus);
+                EXPECT_TRUE(!workspace->project() || workspace->project()->info.duration == 5);
+                break;
+            case Outcome::refused:
+                EXPECT_FALSE(workspace->projectRecovery());
+                EXPECT_EQ(workspace->cutStatus(), changedWithoutDigest);
+                EXPECT_TRUE(!workspace->project() || workspace->project()->info.duration == 5);
+                break;
+        }
+        workspace->setNotice(std::nullopt);
+        if (workspace->projectRecovery()) workspace->dismissProjectRecovery();
+    }
+}
 
 TEST_F(WorkspaceProjectTest, SelectionsThatAreNoProjectStartNoJob) {
     const fs::path text = folder / "notes.txt";
