@@ -42,9 +42,9 @@ bool soundIsCutShort(double reachedSeconds, double statedSeconds);
 // "此文件包含多条音轨…", "波形数据不完整，请重新分析。", the incomplete-file refusal
 // "素材文件不完整或已损坏…" when the sound's data ends short of the length its file states
 // (soundIsCutShort: an audio file's decoded sound, a video's audio packets, both before any
-// padding), the count refusal when the project
-// could not be saved (10,000 pauses or more), the change refusal when the source's size or
-// modification time moved while it was analysed, and file errors in Chinese.
+// padding), the count refusal when the project could not be saved (10,000 pauses or more),
+// the change refusal when the source's size or modification time moved while it was
+// analysed, and file errors in Chinese.
 CutProject analyze(const std::filesystem::path& source, const CutOptions& options,
                    const CancellationToken& cancellation, const ProgressCallback& progress = {});
 

@@ -179,7 +179,7 @@ std::optional<double> dataEndSeconds(const std::filesystem::path& file, double f
     query.show.insert(query.show.end(), {"-show_entries", "packet=pts_time,duration_time"});
     const json answer = MediaProbe::runJson(query, file, cancellation);
     const json* packets = member(answer, "packets");
-    if (!packets || !packets->is_array()) return std::nullopt;
+    if (!packets || !packets->is_array()) throw MediaError(L("无法读取媒体信息。"));
     std::optional<double> end;
     for (const auto& packet : *packets) {
         const auto start = numberText(packet, "pts_time");

@@ -121,7 +121,8 @@ StatedTiming statedTiming(const std::filesystem::path& file, const CancellationT
 // The latest packet end (pts + duration, seconds on the file's timeline) of the stream among
 // its packets from `fromSeconds` on; absent when none is there. ffprobe seeks to that time and
 // demuxes only the rest, so the cost does not grow with the file. One ffprobe run, 15 s.
-// Throws the locator's and the runner's errors (also when the file cannot be sought).
+// Throws the locator's and the runner's errors (also when the file cannot be sought), and
+// MediaError "无法读取媒体信息。" for an answer without a packet list.
 std::optional<double> dataEndSeconds(const std::filesystem::path& file, double fromSeconds,
                                      const CancellationToken& cancellation);
 
