@@ -6,8 +6,10 @@
 #include <QStandardPaths>
 
 #include <cmath>
+#include <system_error>
 
 #include "Export/SupportDiagnostics.h"
+#include "Model/FileNaming.h"
 #include "Model/Localization.h"
 
 namespace fs = std::filesystem;
@@ -35,6 +37,52 @@ fs::path absoluteFolder(const std::string& argument) {
     return !folder.has_filename() && folder.has_relative_path() ? folder.parent_path() : folder;
 }
 
+// The file at `url`, if one can be read there (nothing when it is gone or unreadable).
+std::optional<SourceMetadata> fileAt(const fs::path& url) {
+    try {
+        return SourceMetadata::read(url);
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+}
+
+// True when the file an analysis started on is no longer at its path: nothing is there any
+// more, or another file (another inode) has taken the name.
+bool sourceLeft(const fs::path& url, const std::optional<SourceMetadata>& started) {
+    std::error_code error;
+    if (!fs::exists(url, error) && !error) return true;
+    const auto now = fileAt(url);
+    return started && now && (now->device != started->device || now->inode != started->inode);
+}
+
+// An analysis (import, re-analysis, detection preview) whose source was moved, deleted or
+// replaced while it ran fails for that reason: what the decode made of the vanished file
+// (a failed child, an unreadable path, a changed size) would send the user looking at the
+// wrong thing. A cancellation stays a cancellation.
+Workspace::Analyzer reportingMissingSource(Workspace::Analyzer analyzer) {
+    if (!analyzer) return analyzer;
+    return
+        [analyzer = std::move(analyzer)](const fs::path& url, const CutOptions& options,
+                                         const CancellationToken& token, const ProgressCallback& progress) {
+            const std::optional<SourceMetadata> started = fileAt(url);
+            auto missing = [&](std::string diagnostics) {
+                return MediaError(L("找不到素材文件，请重新导入。"), std::move(diagnostics));
+            };
+            auto judged = [&] { return !(token && token->isCancelled()) && sourceLeft(url, started); };
+            try {
+                return analyzer(url, options, token, progress);
+            } catch (const OperationCancelled&) {
+                throw;
+            } catch (const UserError& error) {
+                if (judged()) throw missing(error.diagnostics());
+                throw;
+            } catch (...) {
+                if (judged()) throw missing({});
+                throw;
+            }
+        };
+}
+
 }  // namespace
 
 const char* rawValue(ReviewOrder order) {
@@ -51,7 +99,7 @@ Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBack
                      std::vector<std::string> arguments, Analyzer analyzer, QObject* parent)
     : QObject(parent),
       playerFactory_(players),
-      analyzer_(std::move(analyzer)),
+      analyzer_(reportingMissingSource(std::move(analyzer))),
       pool_(std::make_unique<QThreadPool>()),
       sessionBackupURL_(std::move(sessionBackupURL)),
       preview_(std::make_unique<OwnedPlayer>(players.makeEmptyPlayer())) {

@@ -63,7 +63,9 @@ class Workspace : public QObject {
     // `arguments` are the launch arguments ("--output <folder>"). Starts no task.
     Workspace(PlayerFactory& players, std::optional<std::filesystem::path> sessionBackupURL,
               std::vector<std::string> arguments = {}, Analyzer analyzer = {}, QObject* parent = nullptr);
-    // Without an analyzer (a controller that only reads the backup) analyses fail at once.
+    // Without an analyzer (a controller that only reads the backup) analyses fail at once. An
+    // analysis that fails after its source was moved, deleted or replaced fails with
+    // "找不到素材文件，请重新导入。".
     // Cancels every job and loader, then waits at most the teardown bound for the background
     // work; work still running then finishes on its own and finds the controller gone.
     ~Workspace() override;

@@ -1,10 +1,13 @@
 #include "PauseAnalysis.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <regex>
 
 #include "AdaptiveDetector.h"
@@ -33,11 +36,91 @@ constexpr double kDecodeProgressLimit = 0.9;
 constexpr std::int64_t kFixedVersion = CutProject::kBaseFixedPath;
 constexpr std::int64_t kAdaptiveVersion = CutProject::kBaseAnyModePath;
 
+// How far before the point that matters the check of a video's sound starts reading: a seek
+// lands near the time asked, not on it, and a few seconds of packets cost next to nothing.
+constexpr double kSoundTailReadSeconds = 5.0;
+
+// Chunks walked in a WAV header before giving up on finding its sound (a guard on garbage).
+constexpr int kMaximumWavChunks = 64;
+// Sizes a WAV writer leaves in the header while it records: the length is unknown.
+constexpr std::uint32_t kUnknownWavSizes[] = {0, 0xFFFFFFFF};
+
+std::uint32_t littleEndian32(const unsigned char* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// The length a WAV file's header states for its sound: the "data" chunk's size over the
+// "fmt " chunk's byte rate. ffprobe measures a WAV by what the file holds, so a copy that
+// stopped part-way shows only here. Absent for anything else, for RF64 and for the sizes of a
+// recording in progress.
+std::optional<double> wavStatedSeconds(const std::filesystem::path& file) {
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    auto readAt = [&](std::uint64_t offset, unsigned char* out, std::size_t size) {
+        return ::pread(fd.get(), out, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+    };
+    unsigned char riff[12];
+    if (!readAt(0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 ||
+        std::memcmp(riff + 8, "WAVE", 4) != 0)
+        return std::nullopt;
+    std::optional<std::uint32_t> byteRate;
+    std::uint64_t offset = sizeof riff;
+    for (int chunk = 0; chunk < kMaximumWavChunks; ++chunk) {
+        unsigned char header[8];
+        if (!readAt(offset, header, sizeof header)) return std::nullopt;
+        const std::uint32_t size = littleEndian32(header + 4);
+        if (std::memcmp(header, "fmt ", 4) == 0) {
+            // Format tag, channels and sample rate come first, then the bytes per second.
+            unsigned char format[12];
+            if (!readAt(offset + sizeof header, format, sizeof format)) return std::nullopt;
+            byteRate = littleEndian32(format + 8);
+        } else if (std::memcmp(header, "data", 4) == 0) {
+            if (!byteRate || *byteRate == 0 ||
+                std::ranges::find(kUnknownWavSizes, size) != std::end(kUnknownWavSizes))
+                return std::nullopt;
+            return static_cast<double>(size) / *byteRate;
+        }
+        offset += sizeof header + size + (size & 1);  // chunks are padded to even sizes
+    }
+    return std::nullopt;
+}
+
 MediaError changedDuringAnalysis() {
     return MediaError(L("分析期间原素材发生了变化，本次结果已丢弃。请等文件保存完毕后重新分析。"));
 }
 
+MediaError incompleteSource() {
+    return MediaError(L("素材文件不完整或已损坏，声音比文件标明的时长短，请换用完整的文件。"));
+}
+
+// A video's sound is padded to the picture's length by the decode itself, so its data is
+// measured at the source, before any padding: the packets of its last seconds must reach the
+// end the file states for the stream. A stream that states no end, or a file that cannot be
+// sought, is not judged.
+void requireWholeVideoSound(const std::filesystem::path& source, const AudioReach::StatedTiming& stated,
+                            const CancellationToken& token) {
+    if (!stated.startSeconds || !stated.durationSeconds) return;
+    const double statedEnd = *stated.startSeconds + *stated.durationSeconds;
+    const double from = std::max(statedEnd - kMissingSoundToleranceSeconds - kSoundTailReadSeconds, 0.0);
+    std::optional<double> reached;
+    try {
+        reached = AudioReach::dataEndSeconds(source, from, token);
+    } catch (const OperationCancelled&) {
+        throw;
+    } catch (const UserError&) {
+        return;
+    }
+    // No packet from `from` on: the data ends before it.
+    if (soundIsCutShort(reached.value_or(from), statedEnd)) throw incompleteSource();
+}
+
 }  // namespace
+
+bool soundIsCutShort(double reachedSeconds, double statedSeconds) {
+    return std::isfinite(reachedSeconds) && std::isfinite(statedSeconds) &&
+           statedSeconds - reachedSeconds > kMissingSoundToleranceSeconds;
+}
 
 std::vector<std::string> decodeArguments(const std::filesystem::path& source, const MediaInfo& info,
                                          const CutOptions& options, double thresholdDB, int channels,
@@ -150,6 +233,9 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
     const int channels = static_cast<int>(std::max<std::int64_t>(stream.channels, 2));
     const int rate = adaptive ? kAdaptiveSampleRate : kFixedSampleRate;
     const double duration = info.duration;
+    // The length the file states for its sound, which its data must reach.
+    const AudioReach::StatedTiming stated = AudioReach::statedTiming(source, token);
+    if (info.hasVideo) requireWholeVideoSound(source, stated, token);
 
     // The analysis's private folder, removed with its contents whatever the outcome.
     const WorkPath folder = makeTemporaryWorkFolder("TalvianAnalysis");
@@ -183,6 +269,15 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
                 std::min(static_cast<double>(fileBytes(waveformPath)) / expectedBytes, kDecodeProgressLimit),
                 decodeStep);
         });
+
+    // An audio file's sound is decoded unpadded: what came out is what its data holds.
+    if (!info.hasVideo) {
+        const auto frameBytes = static_cast<std::int64_t>(channels) * 4;
+        const double decodedSeconds = static_cast<double>(fileBytes(waveformPath) / frameBytes) / rate;
+        const double statedSeconds =
+            wavStatedSeconds(source).value_or(stated.durationSeconds.value_or(duration));
+        if (soundIsCutShort(decodedSeconds, statedSeconds)) throw incompleteSource();
+    }
 
     CutProject project;
     if (adaptive) {

@@ -22,13 +22,29 @@ inline constexpr int kWaveformBins = 320;
 inline constexpr int kFixedSampleRate = 2000;
 inline constexpr int kAdaptiveSampleRate = 8000;
 
+// How much shorter than its file states a recording's sound may be (seconds) and still count
+// as whole. Whole files differ by encoder priming and padding, a few frames of 1024 to 2048
+// samples: milliseconds, whatever the length. A fixed bound rather than a share of the length,
+// so that a long copy that stopped a minute before its end is not taken for whole; half a
+// second keeps clear of every whole file and still lets a cut-off file stretch its overview
+// by at most that much.
+inline constexpr double kMissingSoundToleranceSeconds = 0.5;
+
+// True when sound whose data reaches `reachedSeconds` falls short of the `statedSeconds` its
+// file states by more than kMissingSoundToleranceSeconds; false when either is not a finite
+// number (nothing to judge by). Pure.
+bool soundIsCutShort(double reachedSeconds, double statedSeconds);
+
 // Analyses `source` (made absolute) with `options`. Progress goes to `progress` (fraction 0…1,
 // step text) on the calling thread; a null token is never cancelled. Blocks the calling
 // (background) thread while ffprobe and ffmpeg run. Throws MediaError: the options' range
 // error, the probe's and the runner's errors (cancellation included), "此文件没有音轨…",
-// "此文件包含多条音轨…", "波形数据不完整，请重新分析。", the count refusal when the project
-// could not be saved (10,000 pauses or more), the change refusal when the source's size or
-// modification time moved while it was analysed, and file errors in Chinese.
+// "此文件包含多条音轨…", "波形数据不完整，请重新分析。", the incomplete-file refusal
+// "素材文件不完整或已损坏…" when the sound's data ends short of the length its file states
+// (soundIsCutShort: an audio file's decoded sound, a video's audio packets, both before any
+// padding), the count refusal when the project could not be saved (10,000 pauses or more),
+// the change refusal when the source's size or modification time moved while it was
+// analysed, and file errors in Chinese.
 CutProject analyze(const std::filesystem::path& source, const CutOptions& options,
                    const CancellationToken& cancellation, const ProgressCallback& progress = {});
 

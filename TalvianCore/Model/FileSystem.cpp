@@ -135,6 +135,9 @@ std::int64_t availableBytes(const std::filesystem::path& path) {
     struct statvfs facts {};
     if (::statvfs(volume.c_str(), &facts) != 0)
         throw MediaError(L("无法读取磁盘的可用空间：%@。", systemErrorText(errno)));
+    // A volume with no blocks at all (procfs, sysfs, some FUSE and network mounts) states no
+    // size: its zero free blocks say nothing about room, so it is not judged.
+    if (facts.f_blocks == 0) throw MediaError(L("无法读取磁盘的可用空间：%@。", L("磁盘没有报告容量")));
     unsigned long long blockSize = facts.f_frsize != 0 ? facts.f_frsize : facts.f_bsize;
     unsigned long long blocks = facts.f_bavail;
     constexpr auto kLargest = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());

@@ -50,7 +50,7 @@ MediaError fileError(std::string_view action, const std::filesystem::path& path,
 std::filesystem::path existingAncestor(const std::filesystem::path& path);
 
 // Free bytes (available to this user) of the volume holding `path`, which need not exist.
-// Throws MediaError when the volume cannot be read.
+// Throws MediaError when the volume cannot be read or states no size (no blocks at all).
 std::int64_t availableBytes(const std::filesystem::path& path);
 
 // True when the volume holding `path` has less than kNearlyFullBytes left for this user; false

@@ -160,6 +160,39 @@ std::vector<ProbedStream> streams(const json& answer) {
 
 }  // namespace MediaProbe
 
+namespace AudioReach {
+
+StatedTiming statedTiming(const std::filesystem::path& file, const CancellationToken& cancellation) {
+    const json answer =
+        MediaProbe::runJson(ProbeQuery::firstAudio("stream=start_time,duration"), file, cancellation);
+    const json* list = member(answer, "streams");
+    if (!list || !list->is_array() || list->empty()) return {};
+    const json& stream = list->front();
+    return {numberText(stream, "start_time"), numberText(stream, "duration")};
+}
+
+std::optional<double> dataEndSeconds(const std::filesystem::path& file, double fromSeconds,
+                                     const CancellationToken& cancellation) {
+    ProbeQuery query{.streams = "a:0"};
+    // Microseconds are ffprobe's own resolution; no exponent, which its time parser refuses.
+    if (fromSeconds > 0) query.show = {"-read_intervals", fixedDecimal(fromSeconds, 6) + "%"};
+    query.show.insert(query.show.end(), {"-show_entries", "packet=pts_time,duration_time"});
+    const json answer = MediaProbe::runJson(query, file, cancellation);
+    const json* packets = member(answer, "packets");
+    if (!packets || !packets->is_array()) throw MediaError(L("无法读取媒体信息。"));
+    std::optional<double> end;
+    for (const auto& packet : *packets) {
+        const auto start = numberText(packet, "pts_time");
+        if (!start || !std::isfinite(*start)) continue;
+        const double length = numberText(packet, "duration_time").value_or(0);
+        const double packetEnd = *start + (std::isfinite(length) && length > 0 ? length : 0);
+        if (!end || packetEnd > *end) end = packetEnd;
+    }
+    return end;
+}
+
+}  // namespace AudioReach
+
 namespace Runner {
 
 MediaInfo probe(const std::filesystem::path& file, const CancellationToken& cancellation) {

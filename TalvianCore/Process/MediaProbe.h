@@ -103,6 +103,31 @@ struct AudioStreamInfo {
     bool operator==(const AudioStreamInfo&) const = default;
 };
 
+// Where the first audio stream ends as its file states it and where its data really ends. A
+// file whose index was written before its data (an MPEG-4 with the index in front, a WAV
+// header) keeps stating its full length when a copy stops or a disk fills part-way.
+namespace AudioReach {
+
+// The stream's stated start and duration in seconds ("start_time", "duration"), each absent
+// when ffprobe states none (Matroska states no stream duration). One ffprobe run, 15 s.
+// Throws the locator's and the runner's errors.
+struct StatedTiming {
+    std::optional<double> startSeconds;
+    std::optional<double> durationSeconds;
+    bool operator==(const StatedTiming&) const = default;
+};
+StatedTiming statedTiming(const std::filesystem::path& file, const CancellationToken& cancellation);
+
+// The latest packet end (pts + duration, seconds on the file's timeline) of the stream among
+// its packets from `fromSeconds` on; absent when none is there. ffprobe seeks to that time and
+// demuxes only the rest, so the cost does not grow with the file. One ffprobe run, 15 s.
+// Throws the locator's and the runner's errors (also when the file cannot be sought), and
+// MediaError "无法读取媒体信息。" for an answer without a packet list.
+std::optional<double> dataEndSeconds(const std::filesystem::path& file, double fromSeconds,
+                                     const CancellationToken& cancellation);
+
+}  // namespace AudioReach
+
 namespace Runner {
 
 // The file's MediaInfo (duration, picture of its real video stream, audio streams, size).

@@ -8,6 +8,7 @@
 #include <map>
 #include <vector>
 
+#include "MediaTestSupport.h"
 #include "Model/Localization.h"
 #include "TestSupport.h"
 
@@ -15,6 +16,7 @@ namespace talvian {
 namespace {
 
 using Location = DiskSpaceShortfall::Location;
+using test::messageOf;
 using test::TempDir;
 using test::writeFile;
 
@@ -162,8 +164,15 @@ TEST(ExportDiskPreflight, MeasuresAMissingFolderOnItsNearestExistingAncestor) {
 }
 
 TEST(ExportDiskPreflight, ReadsTheFreeSpaceOfTheRealVolume) {
-    // /proc has no free blocks at all, so its answer is exact.
-    EXPECT_EQ(ExportDiskPreflight::availableBytes("/proc/talvian-no-such-entry/x"), 0);
+    // Volumes that state no size at all (procfs, sysfs) cannot be measured: reading them
+    // fails instead of reporting no room, so neither the check nor a failed write's
+    // diagnosis takes them for a full disk.
+    for (const char* unmeasurable : {"/proc/talvian-no-such-entry/x", "/proc/1/nope", "/sys/talvian"}) {
+        SCOPED_TRACE(unmeasurable);
+        EXPECT_EQ(messageOf([&] { ExportDiskPreflight::availableBytes(unmeasurable); }),
+                  "无法读取磁盘的可用空间：磁盘没有报告容量。");
+        EXPECT_FALSE(volumeNearlyFull(unmeasurable));
+    }
 
     // A folder that does not exist yet reads as its existing parent's volume. Other
     // processes write meanwhile, so compare with what statvfs said just before.
@@ -336,6 +345,11 @@ TEST(ExportDiskPreflight, ControllerCheckReadsTheSourceAndFollowsTheCopyRule) {
 
     project.cuts = {CutRegion(1, 2, true)};  // anything removed: rendered, never copied
     EXPECT_TRUE(ExportDiskPreflight::check(project, dir.path(), AudioOutputFormat::m4a, makeCancellation()));
+
+    // A folder on a volume that states no size (procfs) is not judged, however much the
+    // export needs: creating it fails on its own, with its own reason.
+    EXPECT_EQ(ExportDiskPreflight::check(project, "/proc/1/nope", AudioOutputFormat::wav, makeCancellation()),
+              std::nullopt);
 
     project.source = (dir / "gone.m4a").string();  // the stream cannot be read: no answer
     EXPECT_EQ(ExportDiskPreflight::check(project, dir.path(), AudioOutputFormat::wav, makeCancellation()),

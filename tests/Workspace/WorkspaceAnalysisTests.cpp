@@ -5,6 +5,7 @@
 
 using namespace talvian;
 using namespace talvian::test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -67,4 +68,71 @@ TEST_F(RealAnalysisTest, ANonMediaFileFailsWithAChineseSentence) {
     ASSERT_TRUE(workspace->notice());
     EXPECT_EQ(workspace->notice(), workspace->cutStatus());
     EXPECT_EQ(workspace->notice()->find("Invalid data"), std::string::npos);
+}
+
+TEST_F(RealAnalysisTest, ASourceThatGoesAwayDuringTheAnalysisIsReportedMissing) {
+    const std::string missing = "找不到素材文件，请重新导入。";
+    const fs::path other = folder / "other.m4a";
+    fs::copy_file(source, other);
+    struct Case {
+        const char* name;
+        const char* step;  // the analysis's report at which the file goes
+        std::function<void()> act;
+    };
+    const Case cases[] = {
+        {"renamed before anything reads it", "正在读取媒体信息",
+         [&] { fs::rename(source, folder / "moved.m4a"); }},
+        {"deleted before the loudness pass", "正在测量录音响度", [&] { fs::remove(source); }},
+        {"renamed while it is decoded", "分析音量与停顿", [&] { fs::rename(source, folder / "moved.m4a"); }},
+        {"replaced by another file while it is decoded", "分析音量与停顿",
+         [&] {
+             fs::rename(source, folder / "moved.m4a");
+             fs::copy_file(other, source);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(source);
+        fs::copy_file(other, source);
+        fs::remove(folder / "moved.m4a");
+        // The real analysis; the file goes at the first report of the step.
+        bool acted = false;
+        auto analyzer = [&](const fs::path& url, const CutOptions& options, const CancellationToken& token,
+                            const ProgressCallback& progress) {
+            return VevazAvezud::analyze(url, options, token, [&](double fraction, const std::string& step) {
+                if (step == c.step && !std::exchange(acted, true)) c.act();
+                progress(fraction, step);
+            });
+        };
+        workspace = std::make_unique<Workspace>(players, std::nullopt, std::vector<std::string>{}, analyzer);
+        workspace->loadSource(source, true);
+        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 60000));
+        EXPECT_TRUE(acted);
+        EXPECT_FALSE(workspace->project());
+        EXPECT_EQ(workspace->notice(), missing);
+        EXPECT_EQ(workspace->cutStatus(), missing);
+    }
+
+    // The detection preview runs the same analysis and says the same.
+    fs::remove(source);
+    fs::copy_file(other, source);
+    workspace =
+        std::make_unique<Workspace>(players, std::nullopt, std::vector<std::string>{}, &VevazAvezud::analyze);
+    workspace->loadSource(source, true);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 60000));
+    ASSERT_TRUE(workspace->project());
+    fs::remove(source);
+    CutOptions options = workspace->cutOptions();
+    options.thresholdDB = -40;
+    workspace->setDetectionPreviewDelay(std::chrono::milliseconds(1));
+    workspace->previewDetection(options);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->detectionCalculating(); }, 60000));
+    EXPECT_EQ(workspace->detectionPreviewIssue(), missing);
+
+    // A file that is still there keeps the analysis's own sentence.
+    writeFile(source, "not media");
+    workspace->loadSource(source, true);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 60000));
+    ASSERT_TRUE(workspace->notice());
+    EXPECT_NE(workspace->notice(), missing);
 }

@@ -188,6 +188,17 @@ TEST_F(WorkspaceExportTest, AShortfallOrACancelledPreflightWritesNothing) {
     EXPECT_FALSE(workspace->cutBusy());
 }
 
+TEST_F(WorkspaceExportTest, AnOutputFolderThatCannotBeMeasuredFailsWithItsOwnReason) {
+    // procfs states no size at all: the export is not refused for a full disk, and the user
+    // learns why the folder cannot be made.
+    workspace = makeWorkspace("/proc/1/nope");
+    open(sound("talk.wav", 2));
+    exportAndWait();
+    EXPECT_EQ(workspace->notice(), "无法创建“nope”：文件或文件夹不存在。");
+    EXPECT_EQ(workspace->cutStatus(), workspace->notice());
+    EXPECT_FALSE(workspace->cutOutput());
+}
+
 TEST_F(WorkspaceTest, ThePanelsFactsFollowTheFormatTheExportWillUse) {
     // Facts only, no export: the files need only their names.
     const fs::path video = folder / "talk.mp4";
