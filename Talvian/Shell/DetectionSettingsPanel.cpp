@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <utility>
 
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
@@ -160,11 +161,12 @@ QLabel* wrappingLabel(const QColor& color, QWidget* parent) {
     return label;
 }
 
-// A preset: its title, minimum pause and edge on a rounded card, brighter while it matches
-// the draft.
+// A preset: its title, minimum pause and edge on a rounded card, brighter (and checked) while
+// it matches the draft.
 class PresetCard : public QAbstractButton {
   public:
     PresetCard(DetectionPreset preset, QWidget* parent) : QAbstractButton(parent) {
+        makeStudioChoice(*this);
         setFocusPolicy(Qt::TabFocus);
         setCursor(Qt::PointingHandCursor);
         setAccessibleName(QString::fromStdString(title(preset)));
@@ -185,6 +187,7 @@ class PresetCard : public QAbstractButton {
     }
     bool highlighted() const { return highlighted_; }
     void setHighlighted(bool highlighted) {
+        setChecked(highlighted);
         if (highlighted == highlighted_) return;
         highlighted_ = highlighted;
         update();
@@ -193,6 +196,8 @@ class PresetCard : public QAbstractButton {
     QSize minimumSizeHint() const override { return layout()->minimumSize(); }
 
   protected:
+    // The draft decides which card is checked, never the click itself.
+    void nextCheckState() override {}
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -240,6 +245,18 @@ class DisclosureButton : public QAbstractButton {
   private:
     static constexpr int kChevron = 11;
     static constexpr int kGap = 6;
+};
+
+// A mode button: at full opacity and checked while its mode is the draft's.
+class ModeButton : public StudioButton {
+  public:
+    ModeButton(const QString& text, QWidget* parent) : StudioButton(text, false, parent) {
+        makeStudioChoice(*this);
+    }
+
+  protected:
+    // The draft decides which mode is checked, never the click itself.
+    void nextCheckState() override {}
 };
 
 // Title 112 px, the slider, the value 65 px aligned trailing.
@@ -319,9 +336,9 @@ DetectionSettingsPanel::DetectionSettingsPanel(Workspace& workspace, WorkspaceVi
     auto* modes = new QHBoxLayout;
     modes->setSpacing(8);
     modes->addStretch(1);
-    fixedMode_ = new StudioButton(QString::fromStdString(L("手动阈值")), false, advanced_);
+    fixedMode_ = new ModeButton(QString::fromStdString(L("手动阈值")), advanced_);
     // The adaptive mode's title is a key of its own; the Localizable table words it.
-    adaptiveMode_ = new StudioButton(QString::fromStdString(L("Auto (beta)")), false, advanced_);
+    adaptiveMode_ = new ModeButton(QString::fromStdString(L("Auto (beta)")), advanced_);
     connect(fixedMode_, &QAbstractButton::clicked, this,
             [this] { edit(draft_.setMode(DetectionMode::fixed)); });
     connect(adaptiveMode_, &QAbstractButton::clicked, this,
@@ -459,8 +476,12 @@ void DetectionSettingsPanel::showDraft() {
     const CutOptions& options = draft_.options();
     for (DetectionPreset preset : kAllDetectionPresets)
         static_cast<PresetCard*>(cards_[static_cast<int>(preset)])->setHighlighted(matches(preset, options));
-    setOpacity(fixedMode_, options.mode == DetectionMode::fixed ? 1.0 : 0.5);
-    setOpacity(adaptiveMode_, options.mode == DetectionMode::adaptive ? 1.0 : 0.5);
+    const std::pair<StudioButton*, DetectionMode> modes[] = {{fixedMode_, DetectionMode::fixed},
+                                                             {adaptiveMode_, DetectionMode::adaptive}};
+    for (const auto& [button, mode] : modes) {
+        setOpacity(button, options.mode == mode ? 1.0 : 0.5);
+        button->setChecked(options.mode == mode);
+    }
     threshold_->setValue(options.thresholdDB);
     minimumSilence_->setValue(options.minimumSilence);
     padding_->setValue(options.padding);

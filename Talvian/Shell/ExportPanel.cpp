@@ -57,12 +57,12 @@ QLabel* secondaryText(const std::string& text, QWidget* parent = nullptr) {
 }
 
 // One half of the M4A / WAV choice: the title in medium weight on a lighter rounded
-// rectangle while its format is the chosen one.
+// rectangle while its format is the chosen one (and then checked).
 class FormatSegment : public QAbstractButton {
   public:
     FormatSegment(const QString& title, QWidget* parent) : QAbstractButton(parent) {
         setText(title);
-        setCheckable(true);
+        makeStudioChoice(*this);
         setFocusPolicy(Qt::NoFocus);
         setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -73,6 +73,8 @@ class FormatSegment : public QAbstractButton {
     }
 
   protected:
+    // The controller's format decides which segment is checked, never the click itself.
+    void nextCheckState() override {}
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);

@@ -102,6 +102,7 @@ void HandoffGuide::copyPath() {
 void HandoffGuide::showCopied() {
     copy_->setText(qt(copied_ ? L("已复制路径") : L("复制时间线路径")));
     copy_->setAccessibleDescription(qt(copied_ ? L("已复制路径") : L("尚未复制")));
+    setStudioAccessibleValue(*copy_, qt(copied_ ? L("已复制路径") : L("尚未复制")));
     copy_->updateGeometry();
 }
 

@@ -92,6 +92,8 @@ PauseListPanel::PauseListPanel(Workspace& workspace, QWidget* parent)
     // Header: the order menu, the batch switch and the keep/delete-all menu.
     auto* header = new QHBoxLayout;
     orderButton_ = new StudioButton(qs(L("按时间")), false, this);
+    // Its text is the order chosen; screen readers also hear that it opens the menu of orders.
+    makeStudioMenuButton(*orderButton_);
     orderMenu_ = new QMenu(this);
     const std::pair<ReviewOrder, const char*> orders[] = {{ReviewOrder::chronological, "按时间"},
                                                           {ReviewOrder::longestFirst, "长段优先"}};
@@ -108,6 +110,7 @@ PauseListPanel::PauseListPanel(Workspace& workspace, QWidget* parent)
     header->addWidget(selectionSwitch_);
     moreButton_ = StudioButton::iconButton("ellipsis", qs(L("更多停顿操作")), this);
     moreButton_->setAccessibleName(qs(L("更多停顿操作")));
+    makeStudioMenuButton(*moreButton_);
     moreMenu_ = new QMenu(this);
     moreMenu_->addAction(qs(L("全部保留")), this, [this] { workspace_.setAllCuts(false); });
     moreMenu_->addAction(qs(L("全部删除")), this, [this] { workspace_.setAllCuts(true); });

@@ -171,6 +171,72 @@ class StudioToggleAccessible : public QAccessibleWidget {
     StudioToggle* toggle() const { return static_cast<StudioToggle*>(widget()); }
 };
 
+namespace {
+
+// The property that gives a button its reading for screen readers (a choice, a menu button).
+constexpr char kAccessibleRoleProperty[] = "talvianAccessibleRole";
+// The property holding a button's value for screen readers.
+constexpr char kAccessibleValueProperty[] = "talvianAccessibleValue";
+
+// A button read as a choice among a few (a radio button whose checked state is the button's),
+// as a button that opens a menu, or as a button with a value; named by its text unless it has
+// a name of its own, and pressed like a click.
+class StudioButtonRoleAccessible : public QAccessibleWidget {
+  public:
+    StudioButtonRoleAccessible(QAbstractButton* button, QAccessible::Role role)
+        : QAccessibleWidget(button, role) {}
+
+    // Asked with the most derived class first: the property decides whatever the class.
+    static QAccessibleInterface* create(const QString&, QObject* object) {
+        auto* button = qobject_cast<QAbstractButton*>(object);
+        if (button == nullptr) return nullptr;
+        const QVariant role = button->property(kAccessibleRoleProperty);
+        if (!role.isValid()) return nullptr;
+        return new StudioButtonRoleAccessible(button, static_cast<QAccessible::Role>(role.toInt()));
+    }
+    // Gives `button` the reading `role`. Its own constructor may already have made Qt's reading
+    // (setting a text announces it), which is then replaced.
+    static void adopt(QAbstractButton& button, QAccessible::Role role) {
+        static const bool installed = (QAccessible::installFactory(&create), true);
+        (void)installed;
+        button.setProperty(kAccessibleRoleProperty, static_cast<int>(role));
+        QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&button);
+        if (made != nullptr && dynamic_cast<StudioButtonRoleAccessible*>(made) == nullptr)
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    }
+
+    QString text(QAccessible::Text kind) const override {
+        const QString own = QAccessibleWidget::text(kind);
+        if (kind == QAccessible::Name && own.isEmpty()) return button()->text();
+        if (kind == QAccessible::Value) return button()->property(kAccessibleValueProperty).toString();
+        return own;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.pressed = button()->isDown();
+        if (role() == QAccessible::RadioButton) {
+            state.checkable = true;
+            state.checked = button()->isChecked();
+        }
+        if (role() == QAccessible::ButtonMenu) state.hasPopup = true;
+        return state;
+    }
+    QStringList actionNames() const override {
+        QStringList names;
+        if (button()->isEnabled()) names << pressAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name != pressAction()) return QAccessibleWidget::doAction(name);
+        if (button()->isEnabled()) button()->click();
+    }
+
+  private:
+    QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+}  // namespace
+
 StudioButton::StudioButton(const QString& text, bool primary, QWidget* parent)
     : QAbstractButton(parent), primary_(primary) {
     setText(text);
@@ -513,6 +579,32 @@ StudioScroll::StudioScroll(QWidget* content, QWidget* parent) : QScrollArea(pare
     if (content != nullptr) content->setAutoFillBackground(false);
     setFocusPolicy(Qt::NoFocus);
     viewport()->setFocusPolicy(Qt::NoFocus);
+}
+
+void makeStudioChoice(QAbstractButton& button) {
+    button.setCheckable(true);
+    StudioButtonRoleAccessible::adopt(button, QAccessible::RadioButton);
+    QObject::connect(&button, &QAbstractButton::toggled, &button, [&button] {
+        if (!QAccessible::isActive()) return;
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(&button, changed);
+        QAccessible::updateAccessibility(&event);
+    });
+}
+
+void setStudioAccessibleValue(QAbstractButton& button, const QString& value) {
+    if (!button.property(kAccessibleRoleProperty).isValid())
+        StudioButtonRoleAccessible::adopt(button, QAccessible::Button);
+    if (button.property(kAccessibleValueProperty).toString() == value) return;
+    button.setProperty(kAccessibleValueProperty, value);
+    if (!QAccessible::isActive()) return;
+    QAccessibleValueChangeEvent event(&button, value);
+    QAccessible::updateAccessibility(&event);
+}
+
+void makeStudioMenuButton(QAbstractButton& button) {
+    StudioButtonRoleAccessible::adopt(button, QAccessible::ButtonMenu);
 }
 
 }  // namespace talvian

@@ -46,6 +46,16 @@ class StudioButton : public QAbstractButton {
     QString symbol_;
 };
 
+// Makes `button` one of a few choices (a segment, a preset, a mode): checkable, checked while
+// it is the chosen one. Its owner sets the checked state from the controller, so the button
+// must not flip itself on a click (override nextCheckState()). Screen readers meet a radio
+// button named by its text (or its accessible name), pressed like a click.
+void makeStudioChoice(QAbstractButton& button);
+// Makes `button`, which opens a menu, read as a menu button named by its text to screen readers.
+void makeStudioMenuButton(QAbstractButton& button);
+// Gives `button` a value that screen readers read after its name (what it has done, say).
+void setStudioAccessibleValue(QAbstractButton& button, const QString& value);
+
 // A text link: a flat button underlined in its own colour (Studio::secondary or Studio::coral);
 // without the underline, the plain button of rows and headings. Pointing hand cursor.
 class StudioLink : public QAbstractButton {

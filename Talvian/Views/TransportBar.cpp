@@ -59,6 +59,8 @@ TransportBar::TransportBar(Workspace& workspace, QWidget* parent) : QWidget(pare
     skip_ = new StudioToggle(qs(L("跳过切点")), false, this);
     result_ = new StudioButton(qs(L("预览结果")), false, this);
     speed_ = new StudioButton(qs(speedText(1.0f)), false, this);
+    // Its text is the speed set; screen readers also hear that it opens the menu of speeds.
+    makeStudioMenuButton(*speed_);
     speedMenu_ = new QMenu(this);
     for (const float speed : Workspace::kPlaybackSpeeds) {
         QAction* item = speedMenu_->addAction(qs(speedText(speed)));

@@ -9,8 +9,12 @@
 #include <QAccessibleActionInterface>
 #include <QLineEdit>
 
+#include <algorithm>
+#include <functional>
 #include <ostream>
 
+#include "HandoffFixtures.h"
+#include "MediaTestSupport.h"
 #include "Shell/EditorView.h"
 #include "Shell/TimelineArea.h"
 #include "Shell/WorkspaceView.h"
@@ -40,6 +44,8 @@ void PrintTo(const Control& control, std::ostream* out) {
 
 constexpr Role kButton = QAccessible::Button;
 constexpr Role kCheckBox = QAccessible::CheckBox;
+constexpr Role kRadio = QAccessible::RadioButton;
+constexpr Role kMenu = QAccessible::ButtonMenu;
 constexpr Role kField = QAccessible::EditableText;
 constexpr Role kSlider = QAccessible::Slider;
 constexpr Role kItem = QAccessible::ListItem;
@@ -107,15 +113,17 @@ class AccessibilityTest : public ShellTest {
             SCOPED_TRACE(testing::PrintToString(control));
             EXPECT_FALSE(control.name.empty()) << "a control without a name";
             EXPECT_TRUE(interactive(control.role)) << "a control without a control's role";
+            const bool button = control.role == kButton || control.role == kCheckBox ||
+                                control.role == kRadio || control.role == kMenu;
             if (qobject_cast<QAbstractButton*>(accessible->object())) {
-                EXPECT_TRUE(control.role == kButton || control.role == kCheckBox);
+                EXPECT_TRUE(button);
             }
-            if (control.role == kCheckBox) {
+            if (control.role == kCheckBox || control.role == kRadio) {
                 EXPECT_TRUE(control.checked.has_value()) << "not checkable";
             }
             // What a button does, a screen reader can do.
             const QAccessible::State state = accessible->state();
-            if ((control.role == kButton || control.role == kCheckBox) && !state.disabled) {
+            if (button && !state.disabled) {
                 QAccessibleActionInterface* actions = accessible->actionInterface();
                 EXPECT_NE(actions, nullptr);
                 const QStringList names = actions ? actions->actionNames() : QStringList();
@@ -235,11 +243,11 @@ TEST_F(AccessibilityTest, EditorWithEveryRowAndItsPopovers) {
         {"跳转到原片时间", kButton, {}},
         {"跳过切点", kCheckBox, false},
         {"预览结果", kButton, {}},
-        {"1×", kButton, {}},
+        {"1×", kMenu, {}},
         {"循环", kCheckBox, false},
-        {"按时间", kButton, {}},
+        {"按时间", kMenu, {}},
         {"选择", kButton, {}},
-        {"更多停顿操作", kButton, {}},
+        {"更多停顿操作", kMenu, {}},
         // The reviewed pause is its row widget with its controls; the others are items that
         // read like their marks.
         {"00:01.0 1.0 s", kItem, true},
@@ -374,12 +382,12 @@ TEST_F(AccessibilityTest, EachPanel) {
         {StudioModal::settings,
          "高级",
          {{"关闭", kButton, {}},
-          {"轻柔", kButton, {}},
-          {"自然", kButton, {}},
-          {"紧凑", kButton, {}},
+          {"轻柔", kRadio, false},
+          {"自然", kRadio, true},
+          {"紧凑", kRadio, false},
           {"高级", kCheckBox, true},
-          {"手动阈值", kButton, {}},
-          {"自动（测试版）", kButton, {}},
+          {"手动阈值", kRadio, true},
+          {"自动（测试版）", kRadio, false},
           {"静音阈值", kSlider, {}},
           {"最短停顿", kSlider, {}},
           {"保留边缘", kSlider, {}},
@@ -389,8 +397,8 @@ TEST_F(AccessibilityTest, EachPanel) {
           {"应用", kButton, {}}}},
         {StudioModal::exportPanel,
          "",
-         {{"M4A", kCheckBox, true},
-          {"WAV", kCheckBox, false},
+         {{"M4A", kRadio, true},
+          {"WAV", kRadio, false},
           {"更改…", kButton, {}},
           {"打开文件夹", kButton, {}},
           {"导出到其他剪辑软件…", kButton, {}},
@@ -412,6 +420,191 @@ TEST_F(AccessibilityTest, EachPanel) {
         EXPECT_EQ(controls(root), panel.controls);
         view().setModal(std::nullopt);
         settle();
+    }
+}
+
+TEST_F(AccessibilityTest, AChoicePressedByAScreenReaderIsTheCheckedOneOfItsGroup) {
+    openEditor();
+    struct Press {
+        StudioModal modal;
+        std::string choice;
+        // The group's choices and whether each is checked afterwards.
+        std::vector<Control> group;
+    };
+    // Pressing the chosen one again keeps it checked; the last press of a panel is undone by
+    // closing it, so each panel starts from the controller's state.
+    const Press presses[] = {
+        {StudioModal::settings,
+         "紧凑",
+         {{"轻柔", kRadio, false}, {"自然", kRadio, false}, {"紧凑", kRadio, true}}},
+        {StudioModal::settings,
+         "紧凑",
+         {{"轻柔", kRadio, false}, {"自然", kRadio, false}, {"紧凑", kRadio, true}}},
+        {StudioModal::settings,
+         "轻柔",
+         {{"轻柔", kRadio, true}, {"自然", kRadio, false}, {"紧凑", kRadio, false}}},
+        {StudioModal::settings,
+         "自动（测试版）",
+         {{"手动阈值", kRadio, false}, {"自动（测试版）", kRadio, true}}},
+        {StudioModal::settings,
+         "自动（测试版）",
+         {{"手动阈值", kRadio, false}, {"自动（测试版）", kRadio, true}}},
+        {StudioModal::settings, "手动阈值", {{"手动阈值", kRadio, true}, {"自动（测试版）", kRadio, false}}},
+        {StudioModal::settings, "手动阈值", {{"手动阈值", kRadio, true}, {"自动（测试版）", kRadio, false}}},
+        {StudioModal::exportPanel, "WAV", {{"M4A", kRadio, false}, {"WAV", kRadio, true}}},
+        {StudioModal::exportPanel, "WAV", {{"M4A", kRadio, false}, {"WAV", kRadio, true}}},
+        {StudioModal::exportPanel, "M4A", {{"M4A", kRadio, true}, {"WAV", kRadio, false}}},
+    };
+    for (const Press& press : presses) {
+        SCOPED_TRACE(press.choice);
+        if (view().modal() != press.modal) {
+            view().setModal(press.modal);
+            settle();
+        }
+        ASSERT_NE(view().panel(), nullptr);
+        QAccessibleInterface* root = QAccessible::queryAccessibleInterface(view().panel());
+        if (press.modal == StudioModal::settings && !find(root, "手动阈值")) {
+            find(root, "高级")->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            settle();
+        }
+        QAccessibleInterface* choice = find(root, press.choice);
+        ASSERT_NE(choice, nullptr);
+        ASSERT_NE(choice->actionInterface(), nullptr);
+        choice->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        settle();
+        std::vector<Control> group;
+        for (const Control& expected : press.group) {
+            QAccessibleInterface* member = find(root, expected.name);
+            ASSERT_NE(member, nullptr) << expected.name;
+            group.push_back(heard(*member));
+        }
+        EXPECT_EQ(group, press.group);
+    }
+    EXPECT_EQ(workspace->audioOutputFormat(), AudioOutputFormat::m4a);
+    view().setModal(std::nullopt);
+    settle();
+}
+
+TEST_F(AccessibilityTest, TheControlsThatOnlySomeStatesShow) {
+    openEditor();
+
+    // Batch mode: the bar's links, and the reviewed row without its details, its mark selecting.
+    workspace->beginBatchSelection();
+    workspace->toggleBatchCut(workspace->project()->cuts.at(1).id, false);
+    settle();
+    const std::vector<Control> all = windowControls();
+    std::vector<Control> pauseList(std::find(all.begin(), all.end(), Control{"按时间", kMenu, {}}),
+                                   std::find(all.begin(), all.end(), Control{"检测设置", kButton, {}}));
+    EXPECT_EQ(pauseList, (std::vector<Control>{{"按时间", kMenu, {}},
+                                               {"完成选择", kButton, {}},
+                                               {"更多停顿操作", kMenu, {}},
+                                               {"全选", kButton, {}},
+                                               {"清空选择", kButton, {}},
+                                               {"保留", kButton, {}},
+                                               {"删除", kButton, {}},
+                                               {"00:01.0 1.0 s", kItem, false},
+                                               {"选择区间", kCheckBox, false},
+                                               {"00:01.0", kButton, {}},
+                                               {"00:04.0 1.5 s", kItem, true},
+                                               {"00:07.0 0.5 s", kItem, false}}));
+    act("完成选择", QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->batchMode(); }, 5000));
+
+    // Both sides kept separately: the right side's slider is named too.
+    view().setModal(StudioModal::settings);
+    settle();
+    QAccessibleInterface* panel = QAccessible::queryAccessibleInterface(view().panel());
+    if (!find(panel, "两侧分别保留"))
+        find(panel, "高级")->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    settle();
+    find(panel, "两侧分别保留")->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    settle();
+    const std::vector<Control> settings = controls(panel);
+    EXPECT_NE(std::find(settings.begin(), settings.end(), Control{"两侧分别保留", kCheckBox, true}),
+              settings.end());
+    EXPECT_NE(std::find(settings.begin(), settings.end(), Control{"右侧保留", kSlider, {}}), settings.end());
+    view().setModal(std::nullopt);
+    settle();
+}
+
+// The result card after real exports of small generated media.
+class ResultCardAccessibilityTest : public AccessibilityTest {
+  protected:
+    std::filesystem::path output = folder / "out";
+
+    void SetUp() override {
+        AccessibilityTest::SetUp();
+        analysis.probeMedia = true;
+        analysis.cuts = [](const CutOptions&) { return std::vector<CutRegion>{CutRegion(0.5, 1.0, true)}; };
+        workspace = std::make_unique<Workspace>(
+            players, backupURL, std::vector<std::string>{"Talvian", "--output", output.string()},
+            analysis.analyzer());
+        workspace->setDesktopServices(&desktop);
+        showWindow();
+        workspace->setWindow(&window);
+    }
+};
+
+TEST_F(ResultCardAccessibilityTest, EveryControlOfTheCardAfterAnExportAndAHandOff) {
+    struct Result {
+        std::string name;
+        std::function<std::filesystem::path(const std::filesystem::path&)> make;  // the medium
+        bool handoff;
+        std::vector<Control> controls;
+    };
+    const Result results[] = {
+        {"six-channel cut export",
+         [](const std::filesystem::path& folder) {
+             const auto room = folder / "room.wav";
+             makeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -ac 6", room);
+             return room;
+         },
+         false,
+         {{"打开文件夹", kButton, {}}, {"声道 WAV…", kButton, {}}, {"完成", kButton, {}}}},
+        {"stereo cut export",
+         [](const std::filesystem::path& folder) {
+             const auto talk = folder / "talk.wav";
+             makeMedia("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -ac 2", talk);
+             return talk;
+         },
+         false,
+         {{"打开文件夹", kButton, {}}, {"完成", kButton, {}}}},
+        {"hand-off of a video",
+         [](const std::filesystem::path& folder) {
+             const auto clip = folder / "clip.mp4";
+             makeRec709Video(clip, "30", 2);
+             return clip;
+         },
+         true,
+         {{"打开文件夹", kButton, {}}, {"完成", kButton, {}}, {"复制时间线路径", kButton, {}}}},
+    };
+    for (const Result& result : results) {
+        SCOPED_TRACE(result.name);
+        open(result.make(folder.path()));
+        if (result.handoff) {
+            window.chosenSaveLocation = folder / (result.name + " 剪映交接");
+            workspace->exportHandoff();
+        } else {
+            workspace->exportCut();
+        }
+        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
+            << workspace->cutStatus();
+        ASSERT_EQ(view().modal(), StudioModal::done);
+        settle();
+        QAccessibleInterface* card = QAccessible::queryAccessibleInterface(view().panel());
+        EXPECT_EQ(controls(card), result.controls);
+        // The copy button's value says whether the path was copied; its name stays.
+        if (result.handoff) {
+            QAccessibleInterface* copy = find(card, "复制时间线路径");
+            ASSERT_NE(copy, nullptr);
+            EXPECT_EQ(copy->text(QAccessible::Value), QStringLiteral("尚未复制"));
+            copy->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            EXPECT_EQ(copy->text(QAccessible::Name), QStringLiteral("复制时间线路径"));
+            EXPECT_EQ(copy->text(QAccessible::Value), QStringLiteral("已复制路径"));
+        }
+        // "完成" does what it says.
+        find(card, "完成")->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_TRUE(waitUntil([&] { return !view().modal(); }, 5000));
     }
 }
 
