@@ -225,13 +225,13 @@ TEST_F(AccessibilityTest, StartScreenWithAndWithoutAnEditToResume) {
     showWindow();
     ASSERT_EQ(workspace->sessionBackupName(), "c.wav");
     ASSERT_GE(workspace->recentSessions().size(), 2u);
-    std::vector<Control> resume = {{"继续上次剪辑：c.wav", kButton, {}}};
+    std::vector<Control> resume = {{"继续上次剪辑：\u2068c.wav\u2069", kButton, {}}};
     for (std::size_t i = 0; i < 2; ++i)
         resume.push_back({workspace->recentSessions()[i].menuLabel(), kButton, {}});
     EXPECT_EQ(windowControls(), joined(joined(kHeader, invitation), resume));
 
     // The named row does what it says.
-    act("继续上次剪辑：c.wav", QAccessibleActionInterface::pressAction());
+    act("继续上次剪辑：\u2068c.wav\u2069", QAccessibleActionInterface::pressAction());
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->project(); }));
     EXPECT_EQ(workspace->source(), sourceC);
 }

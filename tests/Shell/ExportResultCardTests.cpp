@@ -227,7 +227,7 @@ TEST_F(ExportResultCardTest, AHandOffOfAnotherRecordingNeverOffersTheEarlierStem
     handoffAndWait(folder / "clip 剪映交接");
     EXPECT_FALSE(workspace->channelStemsFolder());
     const QStringList texts = visibleTexts(*card());
-    EXPECT_TRUE(texts.contains("clip 剪映交接"));
+    EXPECT_TRUE(texts.contains("\u2068clip 剪映交接\u2069"));
     EXPECT_FALSE(texts.contains("显示声道"));
     EXPECT_FALSE(texts.contains("声道 WAV…"));
     saveShot(*view().panel(), "export-result-card-after-switch");
