@@ -131,7 +131,8 @@ void StartScreen::refresh() {
     resume_->setVisible(backupName.has_value());
     if (backupName) resumeName_->setText(qt(displayedName(*backupName)));
     // A screen reader hears what the row does before the name it shows.
-    resume_->setAccessibleName(backupName ? qt(L("继续上次剪辑：%@", displayedName(*backupName))) : QString());
+    resume_->setAccessibleName(backupName ? qt(L("继续上次剪辑：%@", displayedName(*backupName)))
+                                          : QString());
     const auto listed = listedSessions(workspace_.recentSessions());
     if (listed != shownSessions_) rebuildRecentRows(listed);
     const auto line = backupLine(backupName, workspace_.recentSessions(), workspace_.sessionBackupIssue());

@@ -138,9 +138,11 @@ Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBack
                 set(document_, &DocumentState::sessionBackupName,
                     std::optional<std::string>(fs::path(last->source).filename().string()));
         } catch (...) {
-            // Whatever the reason, the same advice: the saved projects are still there.
-            set(document_, &DocumentState::sessionBackupIssue,
-                std::optional<std::string>(L("上次备份无法读取。原文件已保留，可打开已保存的项目。")));
+            // Whatever the reason, the same advice: the saved projects are still there. A damaged
+            // list of earlier edits is still said after it, so neither is dropped without a word.
+            std::string issue = L("上次备份无法读取。原文件已保留，可打开已保存的项目。");
+            if (document_->sessionBackupIssue) issue += *document_->sessionBackupIssue;
+            set(document_, &DocumentState::sessionBackupIssue, std::optional<std::string>(std::move(issue)));
         }
     }
 }

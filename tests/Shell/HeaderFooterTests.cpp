@@ -146,7 +146,7 @@ TEST_F(HeaderStartTest, TheStartScreenSaysWhatIsWrongWithTheBackupInPlaceOfTheNo
              writeFile(backupURL, "[]");
              writeFile(history, "null");
          },
-         lastUnreadable, false},
+         lastUnreadable + historyUnreadable, false},
         {"a resumable last session beside damaged recent sessions",
          [&] {
              workspace = makeWorkspace();
