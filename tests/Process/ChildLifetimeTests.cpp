@@ -34,6 +34,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::StartedProcess;
 using test::TempDir;
+using test::workEntries;
 
 const fs::path kAnalyzeTool = TALVIAN_ANALYZE_TOOL;
 const fs::path kExportTool = TALVIAN_EXPORT_TOOL;
@@ -52,32 +53,8 @@ fs::path slowedCopyOf(const fs::path& tool, const fs::path& folder) {
     fs::create_directories(folder / "Resources" / "bin");
     fs::copy_file(tool, folder / tool.filename());
     fs::copy_file(resourcesFolder() / "Localizable.json", folder / "Resources" / "Localizable.json");
-    const auto ffmpeg = Dependencies::require("ffmpeg").string();
-    const auto real = test::shellQuote(ffmpeg);
-    test::writeFile(folder / "Resources" / "bin" / "ffmpeg",
-                    "#!/bin/sh\n"
-                    "if [ -n \"$SLOWED_STEP\" ]; then\n"
-                    "  case \"$*\" in *\"$SLOWED_STEP\"*) exec " +
-                        real +
-                        " -re \"$@\";; esac\n"
-                        "fi\n"
-                        "exec " +
-                        real + " \"$@\"\n");
-    ::chmod((folder / "Resources" / "bin" / "ffmpeg").c_str(), 0755);
-    fs::create_symlink(Dependencies::require("ffprobe"), folder / "Resources" / "bin" / "ffprobe");
+    test::installSlowedTools(folder / "Resources" / "bin");
     return folder / tool.filename();
-}
-
-// Names in `folder` that are work entries (ours or look-alikes): everything starting "Talvian" or
-// ".Talvian".
-std::set<std::string> workEntries(const fs::path& folder) {
-    std::set<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        auto name = entry.path().filename().string();
-        if (name.starts_with("Talvian") || name.starts_with(".Talvian")) names.insert(name);
-    }
-    return names;
 }
 
 std::set<std::string> allEntries(const fs::path& folder) {

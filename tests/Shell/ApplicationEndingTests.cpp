@@ -30,6 +30,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::StartedProcess;
 using test::TempDir;
+using test::workEntries;
 
 const fs::path kApplication = TALVIAN_APP_PROGRAM;
 
@@ -43,18 +44,6 @@ constexpr auto kStepStartsWithin = 90s;
 // Opens the export panel from the header, starts the export from the panel, after keeping the
 // first pause of the review (the edit that must reach the backup).
 const char* const kEditAndExportKeys = "Down,Backspace,click:导出,click:导出";
-
-// Names in `folder` that are work entries or look like them: everything starting "Talvian" or
-// ".Talvian".
-std::set<std::string> workEntries(const fs::path& folder) {
-    std::set<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        auto name = entry.path().filename().string();
-        if (name.starts_with("Talvian") || name.starts_with(".Talvian")) names.insert(name);
-    }
-    return names;
-}
 
 // Command lines of running processes (zombies have none) that mention `folder`.
 std::vector<std::string> processesMentioning(const fs::path& folder) {
@@ -100,18 +89,7 @@ struct AppHost {
             "-f lavfi -i sine=frequency=300:sample_rate=48000:duration=" + std::to_string(kRecordingSeconds) +
                 " -af \"volume='if(lt(mod(t,4),3),0.5,0)':eval=frame\" -c:a aac -b:a 64k",
             resources / "Samples" / "sample-talk.mp4");
-        const auto real = test::shellQuote(Dependencies::require("ffmpeg").string());
-        test::writeFile(resources / "bin" / "ffmpeg",
-                        "#!/bin/sh\n"
-                        "if [ -n \"$SLOWED_STEP\" ]; then\n"
-                        "  case \"$*\" in *\"$SLOWED_STEP\"*) exec " +
-                            real +
-                            " -re \"$@\";; esac\n"
-                            "fi\n"
-                            "exec " +
-                            real + " \"$@\"\n");
-        ::chmod((resources / "bin" / "ffmpeg").c_str(), 0755);
-        fs::create_symlink(Dependencies::require("ffprobe"), resources / "bin" / "ffprobe");
+        test::installSlowedTools(resources / "bin");
     }
 
     std::unique_ptr<StartedProcess> start(std::vector<std::string> arguments,

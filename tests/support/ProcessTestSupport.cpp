@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 #include <thread>
 
 #include "Model/Uuid.h"
+#include "Process/Dependencies.h"
+#include "TestSupport.h"
 
 extern char** environ;
 
@@ -162,6 +165,32 @@ LockHolder::LockHolder(const std::filesystem::path& path, const std::filesystem:
 
 void LockHolder::release() {
     holder_.reset();
+}
+
+std::set<std::string> workEntries(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        auto name = entry.path().filename().string();
+        if (name.starts_with("Talvian") || name.starts_with(".Talvian")) names.insert(name);
+    }
+    return names;
+}
+
+void installSlowedTools(const std::filesystem::path& bin) {
+    std::filesystem::create_directories(bin);
+    const auto real = shellQuote(Dependencies::require("ffmpeg").string());
+    writeFile(bin / "ffmpeg",
+              "#!/bin/sh\n"
+              "if [ -n \"$SLOWED_STEP\" ]; then\n"
+              "  case \"$*\" in *\"$SLOWED_STEP\"*) exec " +
+                  real +
+                  " -re \"$@\";; esac\n"
+                  "fi\n"
+                  "exec " +
+                  real + " \"$@\"\n");
+    ::chmod((bin / "ffmpeg").c_str(), 0755);
+    std::filesystem::create_symlink(Dependencies::require("ffprobe"), bin / "ffprobe");
 }
 
 }  // namespace talvian::test

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,5 +62,15 @@ class LockHolder {
   private:
     std::optional<StartedProcess> holder_;
 };
+
+// Names in `folder` that are work entries (ours or look-alikes): everything starting "Talvian" or
+// ".Talvian".
+std::set<std::string> workEntries(const std::filesystem::path& folder);
+
+// Fills `bin` (a Resources/bin folder) with the tools a program finds before the system's: an
+// ffmpeg that reads the input of one step at the input's native rate (-re), so that the step whose
+// arguments contain $SLOWED_STEP lasts as long as the recording while every other step runs at
+// full speed, and the real ffprobe.
+void installSlowedTools(const std::filesystem::path& bin);
 
 }  // namespace talvian::test
