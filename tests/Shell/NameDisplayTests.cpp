@@ -42,6 +42,7 @@ TEST_F(NameDisplayTest, TheHeaderTheRecentEditsAndTheRecoveryCardShowNamesIsolat
         open(file);
         EXPECT_EQ(title->text(), isolated(name.shown));
         EXPECT_EQ(shownToolTip(title->toolTip()), isolated(shownPath));
+        saveShot(*mainWindow, std::string("names-header-") + std::to_string(&name - kNames));
 
         // Another recording replaces the edit: it is listed with its name and path.
         open(sourceB);
