@@ -11,7 +11,7 @@ packages=(
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
   nlohmann-json3-dev libssl-dev openssl libicu-dev
   libgtest-dev libgmock-dev googletest
-  qt6-translations-l10n fonts-noto-cjk fonts-dejavu-core espeak-ng sox libsox-fmt-all xvfb xauth libxml2-utils strace
+  qt6-translations-l10n fonts-noto-cjk fonts-noto-color-emoji fonts-dejavu-core espeak-ng sox libsox-fmt-all xvfb xauth libxml2-utils strace
 )
 
 missing=()

@@ -378,7 +378,7 @@ void ExportPanel::refresh() {
     copyNote_->setVisible(shown.copyNote);
     const std::string path = workspace_.outputFolder().string();
     folder_->setText(qt(displayedName(displayPath(path, QDir::homePath().toStdString()))));
-    folder_->setToolTip(qt(displayedName(path)));
+    folder_->setToolTip(plainToolTip(qt(displayedName(path))));
     stems_->setVisible(shown.offersStems);
     showStems_->setVisible(shown.showsStems);
     audioHandoff_->setVisible(shown.audioHandoff);

@@ -91,7 +91,8 @@ void HeaderBar::refresh() {
     const QString name =
         source ? QString::fromStdString(displayedName(source->filename().string())) : kAppName;
     title_->setText(name);
-    title_->setToolTip(source ? QString::fromStdString(displayedName(source->string())) : kAppName);
+    title_->setToolTip(
+        plainToolTip(source ? QString::fromStdString(displayedName(source->string())) : kAppName));
 
     const auto& project = workspace_.project();
     divider_->setVisible(project.has_value());

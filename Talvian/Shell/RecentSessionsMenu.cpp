@@ -4,6 +4,7 @@
 
 #include "Model/Localization.h"
 #include "Model/UnicodeText.h"
+#include "ShellWidgets.h"
 #include "Views/Studio.h"
 #include "Workspace/Workspace.h"
 
@@ -92,7 +93,7 @@ void RecentSessionsMenu::rebuild() {
             continue;
         }
         QAction* action = addAction(menuText(item.text));
-        if (!item.tooltip.empty()) action->setToolTip(QString::fromStdString(item.tooltip));
+        if (!item.tooltip.empty()) action->setToolTip(plainToolTip(QString::fromStdString(item.tooltip)));
         // Texts without an action read as the system's secondary text.
         action->setEnabled(item.action != Action::none);
         if (item.action == Action::resumeLast) {

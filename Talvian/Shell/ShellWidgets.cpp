@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QTextDocument>
 
 #include "Views/Studio.h"
 
@@ -89,6 +90,11 @@ void PanelRowButton::paintEvent(QPaintEvent*) {
         painter.setPen(QPen(Studio::coral, 1));
         painter.drawPath(shape);
     }
+}
+
+QString plainToolTip(const QString& text) {
+    // Escaped into a paragraph of its own, the text is rich text Qt shows as it is, on one line.
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap);
 }
 
 QMessageBox* makeAlert(const std::string& title, const QString& text, QWidget* parent) {

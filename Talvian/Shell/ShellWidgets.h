@@ -74,6 +74,10 @@ class PanelRowButton : public QAbstractButton {
     QHBoxLayout* row_;
 };
 
+// A tooltip that shows `text` literally: Qt draws a tooltip that looks like HTML as HTML, and a
+// file name may look like HTML (and name a local image).
+QString plainToolTip(const QString& text);
+
 // An alert: `text` as plain text under `title`, no icon and no button yet.
 QMessageBox* makeAlert(const std::string& title, const QString& text, QWidget* parent);
 // A button of an alert. Never a default button: Return does not answer an alert by chance.

@@ -3,6 +3,7 @@
 // shows a file name or a path.
 
 #include <QString>
+#include <QTextDocument>
 
 #include <string>
 
@@ -20,6 +21,7 @@ inline const Name kNames[] = {
     {"newline", "第一行\n第二行.wav", "第一行\uFFFD第二行.wav"},
     {"tab", "口播\t定稿.wav", "口播\uFFFD定稿.wav"},
     {"emoji with a skin-tone modifier", "\U0001F44B\U0001F3FD 讲话.wav", "\U0001F44B\U0001F3FD 讲话.wav"},
+    {"markup and ampersands", "<img src=x.png><b>a&b&&c.wav", "<img src=x.png><b>a&b&&c.wav"},
     {"plain", "口播 take1.wav", "口播 take1.wav"},
 };
 
@@ -27,6 +29,24 @@ inline const Name kNames[] = {
 // DIRECTIONAL ISOLATE.
 inline QString isolated(const std::string& shown) {
     return QString::fromStdString("\u2068" + shown + "\u2069");
+}
+
+// A tooltip as Qt draws it: rich text when it looks like it, so it is read back through a document.
+inline QString shownToolTip(const QString& toolTip) {
+    if (!Qt::mightBeRichText(toolTip)) return toolTip;
+    QTextDocument document;
+    document.setHtml(toolTip);
+    return document.toPlainText();
+}
+
+// A menu item's text as drawn: "&&" is one "&", a lone "&" marks the next letter and is not drawn.
+inline QString shownMenuText(const QString& text) {
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && ++i == text.size()) break;
+        shown += text[i];
+    }
+    return shown;
 }
 
 }  // namespace talvian::test
