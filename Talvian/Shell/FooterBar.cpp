@@ -72,7 +72,7 @@ void FooterBar::refresh() {
     // The button names the failure, not its reason: the reason is there on hover and for
     // screen readers.
     const QString reason = qt(workspace_.sessionBackupIssue().value_or(std::string()));
-    retry_->setToolTip(reason);
+    retry_->setToolTip(plainToolTip(reason));
     retry_->setAccessibleDescription(reason);
 }
 
