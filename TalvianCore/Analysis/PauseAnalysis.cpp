@@ -221,7 +221,9 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
     // project must never pair the pauses of one version of the file with another's identity.
     const SourceMetadata before = readMetadata(source);
 
-    const MediaInfo info = Runner::probe(source, token);
+    // One probe answer gives both the media facts and the sound's stated timing.
+    const std::string probed = Runner::probeOutput(source, token);
+    const MediaInfo info = Runner::mediaInfoFromProbeOutput(probed, fileBytes(source));
     if (!info.hasAudio) throw MediaError(L("此文件没有音轨，无法判断口播停顿。"));
     if (info.audioTracks != 1)
         throw MediaError(
@@ -234,7 +236,7 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
     const int rate = adaptive ? kAdaptiveSampleRate : kFixedSampleRate;
     const double duration = info.duration;
     // The length the file states for its sound, which its data must reach.
-    const AudioReach::StatedTiming stated = AudioReach::statedTiming(source, token);
+    const AudioReach::StatedTiming stated = AudioReach::statedTimingFromProbeOutput(probed);
     if (info.hasVideo) requireWholeVideoSound(source, stated, token);
 
     // The analysis's private folder, removed with its contents whatever the outcome.

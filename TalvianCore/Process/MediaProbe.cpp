@@ -162,13 +162,12 @@ std::vector<ProbedStream> streams(const json& answer) {
 
 namespace AudioReach {
 
-StatedTiming statedTiming(const std::filesystem::path& file, const CancellationToken& cancellation) {
-    const json answer =
-        MediaProbe::runJson(ProbeQuery::firstAudio("stream=start_time,duration"), file, cancellation);
-    const json* list = member(answer, "streams");
-    if (!list || !list->is_array() || list->empty()) return {};
-    const json& stream = list->front();
-    return {numberText(stream, "start_time"), numberText(stream, "duration")};
+StatedTiming statedTimingFromProbeOutput(std::string_view text) {
+    const json top = MediaProbe::parse(text);
+    for (const json* stream : streamsOf(top))
+        if (textEquals(*stream, "codec_type", "audio"))
+            return {numberText(*stream, "start_time"), numberText(*stream, "duration")};
+    return {};
 }
 
 std::optional<double> dataEndSeconds(const std::filesystem::path& file, double fromSeconds,
@@ -195,9 +194,13 @@ std::optional<double> dataEndSeconds(const std::filesystem::path& file, double f
 
 namespace Runner {
 
-MediaInfo probe(const std::filesystem::path& file, const CancellationToken& cancellation) {
+std::string probeOutput(const std::filesystem::path& file, const CancellationToken& cancellation) {
     const ProbeQuery query{.show = {"-show_format", "-show_streams"}};
-    return mediaInfoFromProbeOutput(MediaProbe::run(query, file, cancellation), fileBytes(file));
+    return MediaProbe::run(query, file, cancellation);
+}
+
+MediaInfo probe(const std::filesystem::path& file, const CancellationToken& cancellation) {
+    return mediaInfoFromProbeOutput(probeOutput(file, cancellation), fileBytes(file));
 }
 
 MediaInfo mediaInfoFromProbeOutput(std::string_view text, std::int64_t bytes) {

@@ -109,14 +109,15 @@ struct AudioStreamInfo {
 namespace AudioReach {
 
 // The stream's stated start and duration in seconds ("start_time", "duration"), each absent
-// when ffprobe states none (Matroska states no stream duration). One ffprobe run, 15 s.
-// Throws the locator's and the runner's errors.
+// when ffprobe states none (Matroska states no stream duration).
 struct StatedTiming {
     std::optional<double> startSeconds;
     std::optional<double> durationSeconds;
     bool operator==(const StatedTiming&) const = default;
 };
-StatedTiming statedTiming(const std::filesystem::path& file, const CancellationToken& cancellation);
+// The first audio stream's StatedTiming in the answer of Runner::probeOutput, which already
+// lists every stream's timing; empty when the answer has no audio stream. Pure.
+StatedTiming statedTimingFromProbeOutput(std::string_view json);
 
 // The latest packet end (pts + duration, seconds on the file's timeline) of the stream among
 // its packets from `fromSeconds` on; absent when none is there. ffprobe seeks to that time and
@@ -134,6 +135,9 @@ namespace Runner {
 // Throws the locator's and the runner's errors, MediaError "无法读取媒体信息。" for an answer
 // that is not a JSON object, and "文件没有可读取的时长，可能已损坏或不是音视频。".
 MediaInfo probe(const std::filesystem::path& file, const CancellationToken& cancellation);
+// ffprobe's JSON answer (format and streams) that `probe` judges, for a caller that reads more
+// of it than MediaInfo holds. Throws the locator's and the runner's errors.
+std::string probeOutput(const std::filesystem::path& file, const CancellationToken& cancellation);
 // The same judgement on ffprobe's JSON answer, with the file's size given.
 MediaInfo mediaInfoFromProbeOutput(std::string_view json, std::int64_t bytes);
 

@@ -146,6 +146,29 @@ TEST(MediaProbe, DurationCoversTheLongestStreamOfAVideo) {
         EXPECT_DOUBLE_EQ(Runner::mediaInfoFromProbeOutput(c.json, 0).duration, c.duration) << c.name;
 }
 
+TEST(MediaProbe, StatedTimingIsTheFirstAudioStreamsOfTheFullAnswer) {
+    struct Case {
+        const char* name;
+        const char* json;
+        AudioReach::StatedTiming timing;
+    };
+    const Case cases[] = {
+        {"after a video stream",
+         R"({"streams":[
+              {"codec_type":"video","start_time":"0.0","duration":"10.0"},
+              {"codec_type":"audio","start_time":"-0.021333","duration":"9.5"},
+              {"codec_type":"audio","start_time":"0.0","duration":"3.0"}]})",
+         {-0.021333, 9.5}},
+        {"no stream duration (Matroska)",
+         R"({"streams":[{"codec_type":"audio","start_time":"0.0"}]})",
+         {0.0, std::nullopt}},
+        {"no audio stream", R"({"streams":[{"codec_type":"video","duration":"4.0"}]})", {}},
+        {"no stream list", R"({"format":{"duration":"2.0"}})", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AudioReach::statedTimingFromProbeOutput(c.json), c.timing) << c.name;
+}
+
 TEST(MediaProbe, FindsTheRealVideoStreamAndCountsAudio) {
     struct Case {
         const char* name;
