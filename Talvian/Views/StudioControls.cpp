@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "AccessibleFactory.h"
 #include "Model/Localization.h"
 #include "Studio.h"
 
@@ -95,13 +96,6 @@ class StudioSliderAccessible : public QAccessibleWidget, public QAccessibleValue
   public:
     explicit StudioSliderAccessible(StudioSlider* slider) : QAccessibleWidget(slider, QAccessible::Slider) {}
 
-    static QAccessibleInterface* create(const QString& key, QObject* object) {
-        auto* slider = qobject_cast<StudioSlider*>(object);
-        if (slider == nullptr || key != QLatin1String(StudioSlider::staticMetaObject.className()))
-            return nullptr;
-        return new StudioSliderAccessible(slider);
-    }
-
     QString text(QAccessible::Text kind) const override {
         if (kind == QAccessible::Value) return sliderValueText(slider()->value());
         return QAccessibleWidget::text(kind);
@@ -132,13 +126,6 @@ class StudioToggleAccessible : public QAccessibleWidget {
   public:
     explicit StudioToggleAccessible(StudioToggle* toggle)
         : QAccessibleWidget(toggle, QAccessible::CheckBox) {}
-
-    static QAccessibleInterface* create(const QString& key, QObject* object) {
-        auto* toggle = qobject_cast<StudioToggle*>(object);
-        if (toggle == nullptr || key != QLatin1String(StudioToggle::staticMetaObject.className()))
-            return nullptr;
-        return new StudioToggleAccessible(toggle);
-    }
 
     QString text(QAccessible::Text kind) const override {
         const QString own = QAccessibleWidget::text(kind);
@@ -374,9 +361,7 @@ void StudioCard::paintEvent(QPaintEvent*) {
 
 StudioToggle::StudioToggle(const QString& text, bool checkbox, QWidget* parent)
     : QAbstractButton(parent), checkbox_(checkbox) {
-    static const bool accessibleInstalled =
-        (QAccessible::installFactory(&StudioToggleAccessible::create), true);
-    (void)accessibleInstalled;
+    installAccessibleFactory<StudioToggleAccessible, StudioToggle>();
     setText(text);
     setCheckable(true);
     setFocusPolicy(Qt::TabFocus);
@@ -476,9 +461,7 @@ StudioField::StudioField(const QString& title, QWidget* parent) : QLineEdit(pare
 
 StudioSlider::StudioSlider(double lower, double upper, QWidget* parent)
     : QWidget(parent), value_(lower), lower_(lower), upper_(upper) {
-    static const bool accessibleInstalled =
-        (QAccessible::installFactory(&StudioSliderAccessible::create), true);
-    (void)accessibleInstalled;
+    installAccessibleFactory<StudioSliderAccessible, StudioSlider>();
     setFixedHeight(kHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFocusPolicy(Qt::StrongFocus);

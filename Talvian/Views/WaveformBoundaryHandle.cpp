@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "AccessibleFactory.h"
 #include "Model/Localization.h"
 #include "Model/NumberText.h"
 #include "Studio.h"
@@ -74,13 +75,6 @@ class WaveformGripAccessible : public QAccessibleWidget {
     explicit WaveformGripAccessible(WaveformBoundaryHandle* grip)
         : QAccessibleWidget(grip, QAccessible::Button) {}
 
-    static QAccessibleInterface* create(const QString& key, QObject* object) {
-        auto* grip = qobject_cast<WaveformBoundaryHandle*>(object);
-        if (grip == nullptr || key != QLatin1String(WaveformBoundaryHandle::staticMetaObject.className()))
-            return nullptr;
-        return new WaveformGripAccessible(grip);
-    }
-
     QString text(QAccessible::Text kind) const override {
         if (kind == QAccessible::Value) return grip()->accessibleDescription();
         return QAccessibleWidget::text(kind);
@@ -101,9 +95,7 @@ class WaveformGripAccessible : public QAccessibleWidget {
 
 WaveformBoundaryHandle::WaveformBoundaryHandle(Workspace& workspace, CutBoundary edge, QWidget* parent)
     : QWidget(parent), workspace_(workspace), edge_(edge) {
-    static const bool accessibleInstalled =
-        (QAccessible::installFactory(&WaveformGripAccessible::create), true);
-    (void)accessibleInstalled;
+    installAccessibleFactory<WaveformGripAccessible, WaveformBoundaryHandle>();
     setFixedSize(kWidth, kHeight);
     // Clicked or tabbed to, the grip keeps the keys: the arrows nudge the edge it holds.
     setFocusPolicy(Qt::StrongFocus);
