@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "Model/FileSystem.h"
@@ -148,17 +150,61 @@ bool DetailWaveform::maySeek(std::int64_t firstSample) {
     return cutSecondsFor(firstSample).has_value();
 }
 
-ProbeQuery DetailWaveform::probeQuery(std::int64_t firstSample) {
-    ProbeQuery query = ProbeQuery::firstAudio(
-        maySeek(firstSample) ? "stream=channels,sample_rate,time_base,start_time:format=start_time"
-                             : "stream=channels");
+ProbeQuery DetailWaveform::probeQuery() {
+    ProbeQuery query =
+        ProbeQuery::firstAudio("stream=channels,sample_rate,time_base,start_time:format=start_time");
     query.timeLimitSeconds = kProbeTimeLimitSeconds;
     return query;
 }
 
-DetailWaveform::SourceAudio DetailWaveform::probeAudio(const CutProject& project, std::int64_t firstSample,
+DetailWaveform::SourceAudio DetailWaveform::probeAudio(const CutProject& project,
                                                        const CancellationToken& cancellation) {
-    return sourceAudio(MediaProbe::runJson(probeQuery(firstSample), project.source, cancellation));
+    return sourceAudio(MediaProbe::runJson(probeQuery(), project.source, cancellation));
+}
+
+namespace {
+
+// A few sources at most are open in one session; the oldest facts make way.
+constexpr std::size_t kRememberedSources = 16;
+
+struct RememberedSource {
+    std::string source;
+    std::int64_t bytes = 0;
+    double modifiedAt = 0;
+    DetailWaveform::SourceAudio audio;
+};
+
+struct SourceMemory {
+    std::mutex lock;
+    std::deque<RememberedSource> sources;  // the latest first
+};
+
+SourceMemory& sourceMemory() {
+    static SourceMemory memory;
+    return memory;
+}
+
+}  // namespace
+
+void DetailWaveform::rememberSourceAudio(const std::string& source, std::int64_t bytes, double modifiedAt,
+                                         const SourceAudio& audio) {
+    auto& memory = sourceMemory();
+    std::lock_guard guard(memory.lock);
+    std::erase_if(memory.sources, [&](const RememberedSource& entry) {
+        return entry.source == source && entry.bytes == bytes && entry.modifiedAt == modifiedAt;
+    });
+    memory.sources.push_front(RememberedSource{source, bytes, modifiedAt, audio});
+    if (memory.sources.size() > kRememberedSources) memory.sources.pop_back();
+}
+
+std::optional<DetailWaveform::SourceAudio> DetailWaveform::rememberedSourceAudio(const CutProject& project) {
+    auto& memory = sourceMemory();
+    std::lock_guard guard(memory.lock);
+    for (const auto& entry : memory.sources)
+        if (entry.source == project.source && entry.bytes == project.sourceBytes &&
+            entry.modifiedAt == project.modifiedAt)
+            return entry.audio;
+    return std::nullopt;
 }
 
 DetailWaveform::SourceAudio DetailWaveform::sourceAudio(const nlohmann::json& answer) {
@@ -321,9 +367,13 @@ WaveformSlice DetailWaveform::load(const CutProject& project, const WaveformWind
     project.validateSource();
     const auto first = samplePosition(window.start);
     const auto last = samplePosition(window.end);
-    // The probe asks for what a seek needs only where one is possible; a source without usable
-    // sound is still reported before positions that cannot be represented.
-    const SourceAudio audio = probeAudio(project, first.value_or(0), cancellation);
+    // A source without usable sound is still reported before positions that cannot be represented.
+    const SourceAudio audio = [&] {
+        if (auto known = rememberedSourceAudio(project)) return *known;
+        SourceAudio probed = probeAudio(project, cancellation);
+        rememberSourceAudio(project.source, project.sourceBytes, project.modifiedAt, probed);
+        return probed;
+    }();
     if (!first || !last) throw MediaError(L("局部波形时间超出可处理范围。"));
     if (*first >= *last) throw MediaError(L("局部波形范围过短。"));
 

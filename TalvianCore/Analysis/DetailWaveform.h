@@ -61,17 +61,24 @@ struct SourceAudio {
 // least one second before the window and not before 1 s.
 bool maySeek(std::int64_t firstSample);
 
-// The ffprobe question for a window starting at `firstSample`: the first audio stream's
-// channel count (12 s limit); where a seek is possible, also the facts that decide whether it
-// lands exactly (rate, time base, starts of the track and of the container).
-ProbeQuery probeQuery(std::int64_t firstSample);
+// The ffprobe question about the source: the first audio stream's channel count and the facts
+// that decide whether a seek lands exactly (rate, time base, starts of the track and of the
+// container); 12 s limit.
+ProbeQuery probeQuery();
 
-// Runs `probeQuery(firstSample)` on `project`'s source. Blocking. Throws the runner's errors
-// and MediaError "无法读取局部波形的音轨。" when the channel count is unusable.
-SourceAudio probeAudio(const CutProject& project, std::int64_t firstSample,
-                       const CancellationToken& cancellation);
+// Runs `probeQuery()` on `project`'s source. Blocking. Throws the runner's errors and
+// MediaError "无法读取局部波形的音轨。" when the channel count is unusable.
+SourceAudio probeAudio(const CutProject& project, const CancellationToken& cancellation);
 // The same judgement on ffprobe's answer.
 SourceAudio sourceAudio(const nlohmann::json& answer);
+
+// The facts of a source are kept per identity (path, size and modification time, as a project
+// records them) for the life of the process, so that zooming in does not start ffprobe: the
+// analysis leaves the facts of its own probe here, and a load that finds none probes once and
+// keeps what it found. A changed file has another identity. Any thread.
+void rememberSourceAudio(const std::string& source, std::int64_t bytes, double modifiedAt,
+                         const SourceAudio& audio);
+std::optional<SourceAudio> rememberedSourceAudio(const CutProject& project);
 
 // The ffmpeg arguments that write samples [firstSample, endSample) of the 4000 Hz time line
 // to `output` as raw 32-bit floats. Where the source allows it to land on exactly the same
@@ -87,7 +94,8 @@ std::vector<std::string> decodeArguments(const CutProject& project, const Source
 std::vector<double> peaks(const std::filesystem::path& samples, std::int64_t expectedFrames,
                           std::int64_t channels, const CancellationToken& cancellation);
 
-// Decodes `window` of `project`'s source into 1024 peaks. Blocking; a background thread.
+// Decodes `window` of `project`'s source into 1024 peaks, with the source's remembered facts
+// (probing only when there are none). Blocking; a background thread.
 // `onDecodeLaunch` gets the ffmpeg child's process ID. Works in a private folder
 // "TalvianWaveform-<UUID>" in the temporary folder, removed on every way out.
 // Throws OperationCancelled, MediaError: "局部波形范围无效。", "无法读取局部波形的音轨。",

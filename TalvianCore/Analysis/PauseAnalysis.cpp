@@ -8,9 +8,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <regex>
+#include <span>
 
 #include "AdaptiveDetector.h"
+#include "DetailWaveform.h"
 #include "Model/CutMath.h"
 #include "Model/FileNaming.h"
 #include "Model/FileSystem.h"
@@ -35,6 +38,8 @@ constexpr double kDecodeProgressLimit = 0.9;
 // Versions of a new project (plus the right-padding offset when paddingRight is set).
 constexpr std::int64_t kFixedVersion = CutProject::kBaseFixedPath;
 constexpr std::int64_t kAdaptiveVersion = CutProject::kBaseAnyModePath;
+// ffmpeg's name for its standard output as an output file.
+constexpr std::string_view kStandardOutput = "pipe:1";
 
 // How far before the point that matters the check of a video's sound starts reading: a seek
 // lands near the time asked, not on it, and a few seconds of packets cost next to nothing.
@@ -154,6 +159,18 @@ std::vector<std::string> decodeArguments(const std::filesystem::path& source, co
     return arguments;
 }
 
+std::vector<std::string> guardedDecodeArguments(const std::filesystem::path& source, const MediaInfo& info,
+                                                const CutOptions& options, int channels,
+                                                const std::filesystem::path& output) {
+    std::vector<std::string> arguments =
+        decodeArguments(source, info, options, options.thresholdDB, channels, output);
+    // The guard's output first: the decoded stream as it is, to standard output.
+    const auto input = std::find(arguments.begin(), arguments.end(), "-i");
+    arguments.insert(input + 2, {"-map", "0:a:0", "-vn", "-c:a", "pcm_f32le", "-f", "f32le",
+                                 std::string(kStandardOutput)});
+    return arguments;
+}
+
 std::string silencedetectReport(std::string_view standardError) {
     static const std::regex kReportLine(
         R"(\[silencedetect @ 0x[0-9a-fA-F]+\] silence_(start: [-+0-9.eE]+|end: [-+0-9.eE]+ \| silence_duration: [-+0-9.eE]+))");
@@ -230,7 +247,9 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
             L("此文件包含多条音轨，暂无法分析，以免切掉其他音轨里的内容。"
               "请先在剪辑软件中导出包含所需声音的单条音轨副本，试听确认后再导入。"));
     if (info.bytes != before.bytes) throw changedDuringAnalysis();
-    const AudioStreamInfo stream = AudioStreamInfo::read(source, token);
+    // The sound's format, judged on the same answer as "-select_streams a:0" would give.
+    const nlohmann::json audioAnswer = MediaProbe::firstAudioAnswer(MediaProbe::parse(probed));
+    const AudioStreamInfo stream = AudioStreamInfo::fromStream(MediaProbe::firstStream(audioAnswer));
     const bool adaptive = options.mode == DetectionMode::adaptive;
     const int channels = static_cast<int>(std::max<std::int64_t>(stream.channels, 2));
     const int rate = adaptive ? kAdaptiveSampleRate : kFixedSampleRate;
@@ -243,42 +262,63 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
     const WorkPath folder = makeTemporaryWorkFolder("TalvianAnalysis");
     const auto waveformPath = folder / "waveform.f32";
 
-    double threshold = options.thresholdDB;
-    std::optional<double> effectiveThresholdDB;
-    if (QuietRecordingGuard::applies(options)) {
-        report(0, L("正在测量录音响度"));
-        const auto loudnessPath = folder / "loudness.f32";
-        Runner::runWriting(loudnessPath, Dependencies::require("ffmpeg"),
-                           {"-v", "error", "-nostdin", "-y", "-i", source.string(), "-map", "0:a:0", "-vn",
-                            "-c:a", "pcm_f32le", "-f", "f32le", loudnessPath.string()},
-                           token);
-        auto reference = QuietRecordingGuard::referenceDB(loudnessPath, static_cast<int>(stream.sampleRate),
-                                                          static_cast<int>(stream.channels), *token);
-        // The full-rate decode can run to gigabytes; it is not needed any more.
-        std::error_code ignored;
-        std::filesystem::remove(loudnessPath, ignored);
-        threshold = QuietRecordingGuard::effectiveThreshold(options, reference);
-        effectiveThresholdDB = threshold;
-    }
-
     const double expectedBytes = duration * rate * channels * 4;
     const std::string decodeStep = L("分析音量与停顿");
-    auto decoded = Runner::runWriting(
-        waveformPath, Dependencies::require("ffmpeg"),
-        decodeArguments(source, info, options, threshold, channels, waveformPath), token, std::nullopt, {},
-        [&] {
-            report(
-                std::min(static_cast<double>(fileBytes(waveformPath)) / expectedBytes, kDecodeProgressLimit),
-                decodeStep);
-        });
+    // The decode's progress never goes back, not even when a quiet recording is decoded again.
+    double decodeProgress = 0;
+    auto decodeTick = [&] {
+        decodeProgress = std::max(
+            decodeProgress,
+            std::min(static_cast<double>(fileBytes(waveformPath)) / expectedBytes, kDecodeProgressLimit));
+        report(decodeProgress, decodeStep);
+    };
+    const auto decode = [&](const std::vector<std::string>& arguments,
+                            const Runner::OutputCallback& onOutput = {}) {
+        return Runner::runWriting(waveformPath, Dependencies::require("ffmpeg"), arguments, token,
+                                  std::nullopt, {}, decodeTick, onOutput);
+    };
 
-    // An audio file's sound is decoded unpadded: what came out is what its data holds.
-    if (!info.hasVideo) {
+    double threshold = options.thresholdDB;
+    std::optional<double> effectiveThresholdDB;
+    ProcessResult decoded;
+    if (QuietRecordingGuard::applies(options)) {
+        report(0, L("正在测量录音响度"));
+        // The guard needs the whole recording's loudness before the threshold is known. One
+        // decode serves both: its full-rate stream reaches the meter through a pipe (only the
+        // window levels are kept, nothing goes to disk), while the main chain runs beside it at
+        // the threshold the guard keeps for every recording that is not quiet.
+        QuietRecordingGuard::LoudnessMeter meter(static_cast<int>(stream.sampleRate),
+                                                 static_cast<int>(stream.channels));
+        decoded = decode(guardedDecodeArguments(source, info, options, channels, waveformPath),
+                         [&meter](std::span<const std::byte> bytes) { meter.add(bytes); });
+        threshold = QuietRecordingGuard::effectiveThreshold(options, meter.referenceDB());
+        effectiveThresholdDB = threshold;
+        if (threshold != options.thresholdDB) {
+            // A quiet recording: the main decode runs again at the lowered threshold.
+            decoded = {};
+            std::error_code ignored;
+            std::filesystem::remove(waveformPath, ignored);
+            decoded = decode(decodeArguments(source, info, options, threshold, channels, waveformPath));
+        }
+    } else {
+        decoded = decode(decodeArguments(source, info, options, threshold, channels, waveformPath));
+    }
+
+    // An audio file's sound is decoded unpadded: what came out is what its data holds. A
+    // video's is padded to the probed duration, so it falls short only when a write failed.
+    {
         const auto frameBytes = static_cast<std::int64_t>(channels) * 4;
         const double decodedSeconds = static_cast<double>(fileBytes(waveformPath) / frameBytes) / rate;
-        const double statedSeconds =
-            wavStatedSeconds(source).value_or(stated.durationSeconds.value_or(duration));
-        if (soundIsCutShort(decodedSeconds, statedSeconds)) throw incompleteSource();
+        const double wholeSeconds =
+            info.hasVideo ? duration
+                          : wavStatedSeconds(source).value_or(stated.durationSeconds.value_or(duration));
+        if (soundIsCutShort(decodedSeconds, wholeSeconds)) {
+            // ffmpeg ends with status 0 when only the last writes of its output fail (it says so
+            // in its log alone): on a volume that is full, the disk is to blame, not the source.
+            if (volumeNearlyFull(waveformPath.parent_path()))
+                throw MediaError(fileError(L("写入"), waveformPath, ENOSPC).message());
+            if (!info.hasVideo) throw incompleteSource();
+        }
     }
 
     CutProject project;
@@ -309,6 +349,13 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
     project.options = options;
     project.effectiveThresholdDB = effectiveThresholdDB;
     project.version = project.versionForBase(adaptive ? kAdaptiveVersion : kFixedVersion);
+    // A zoom into the new project reads the stream's facts from this probe, not from another.
+    try {
+        DetailWaveform::rememberSourceAudio(project.source, project.sourceBytes, project.modifiedAt,
+                                            DetailWaveform::sourceAudio(audioAnswer));
+    } catch (const UserError&) {
+        // The detail loader probes for itself and reports what it finds.
+    }
     return project;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // Pause analysis: one source file and one set of options become a new review project with
 // its pauses, overview waveform and the facts that identify the source later. The source is
-// decoded once by ffmpeg into a small raw PCM file in a private temporary folder
-// ("TalvianAnalysis-<UUID>") that is removed on every way out; nothing is written beside
-// the source.
+// probed once and decoded once by ffmpeg into a small raw PCM file in a private temporary
+// folder ("TalvianAnalysis-<UUID>") that is removed on every way out; the quiet-recording
+// guard's full-rate stream never touches the disk; nothing is written beside the source.
 
 #include <filesystem>
 #include <string>
@@ -63,6 +63,15 @@ std::vector<double> waveform(const std::filesystem::path& pcm, int bins, int cha
 std::vector<std::string> decodeArguments(const std::filesystem::path& source, const MediaInfo& info,
                                          const CutOptions& options, double thresholdDB, int channels,
                                          const std::filesystem::path& output);
+
+// The arguments of the decode that also measures the loudness when the quiet-recording guard
+// applies: decodeArguments at the options' threshold, with a first output inserted after the
+// input that writes the sound as decoded (the stream's own rate and channels, raw float) to
+// standard output. ffmpeg decodes the stream once for both outputs; the main output's data
+// and its silencedetect report are those of decodeArguments alone.
+std::vector<std::string> guardedDecodeArguments(const std::filesystem::path& source, const MediaInfo& info,
+                                                const CutOptions& options, int channels,
+                                                const std::filesystem::path& output);
 
 // Only the report lines that the silencedetect filter itself wrote to ffmpeg's standard error
 // ("[silencedetect @ 0x…] silence_start: 1.5", "… silence_end: 2.5 | silence_duration: 1"),

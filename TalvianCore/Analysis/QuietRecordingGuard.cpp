@@ -34,30 +34,41 @@ int windowFrames(int sampleRate) {
     return std::max(whole, 1);
 }
 
-std::optional<double> referenceDB(const std::filesystem::path& pcm, int sampleRate, int channels,
-                                  const Cancellation& cancellation) {
+LoudnessMeter::LoudnessMeter(int sampleRate, int channels) {
     if (sampleRate < 1 || sampleRate > kMaximumSampleRate || channels < 1 || channels > kMaximumChannels)
         throw MediaError(L("无法读取音频的采样率或声道。"));
-    const auto window = static_cast<std::size_t>(windowFrames(sampleRate));
-    const auto channelCount = static_cast<std::size_t>(channels);
-    const std::size_t windowBytes = channelCount * window * 4;
-    PcmChunkReader reader(pcm, std::max(kReadBytes / windowBytes * windowBytes, windowBytes), cancellation);
+    channels_ = static_cast<std::size_t>(channels);
+    windowFrames_ = static_cast<std::size_t>(windowFrames(sampleRate));
+    windowBytes_ = channels_ * windowFrames_ * 4;
+}
 
-    std::vector<double> values;
-    auto measure = [&](const std::byte* bytes) {
-        double loudest = 0;
-        for (std::size_t channel = 0; channel < channelCount; ++channel) {
-            double sum = sumOfSquares(bytes, window, channelCount, channel, NonFiniteSamples::poison);
-            if (!std::isfinite(sum)) return;  // a window with any non-finite sample does not count
-            loudest = std::max(loudest, sum);
-        }
-        values.push_back(std::sqrt(loudest / static_cast<double>(window)));
-    };
-    forEachUnit(reader, windowBytes, measure);
-    // A tail shorter than one window is ignored.
-    cancellation.check();
+void LoudnessMeter::measure(const std::byte* bytes) {
+    double loudest = 0;
+    for (std::size_t channel = 0; channel < channels_; ++channel) {
+        double sum = sumOfSquares(bytes, windowFrames_, channels_, channel, NonFiniteSamples::poison);
+        if (!std::isfinite(sum)) return;  // a window with any non-finite sample does not count
+        loudest = std::max(loudest, sum);
+    }
+    levels_.push_back(std::sqrt(loudest / static_cast<double>(windowFrames_)));
+}
 
-    if (values.empty()) return std::nullopt;
+void LoudnessMeter::add(std::span<const std::byte> bytes) {
+    if (!pending_.empty()) {
+        const std::size_t taken = std::min(windowBytes_ - pending_.size(), bytes.size());
+        pending_.insert(pending_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(taken));
+        bytes = bytes.subspan(taken);
+        if (pending_.size() < windowBytes_) return;
+        measure(pending_.data());
+        pending_.clear();
+    }
+    std::size_t offset = 0;
+    for (; offset + windowBytes_ <= bytes.size(); offset += windowBytes_) measure(bytes.data() + offset);
+    pending_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(offset), bytes.end());
+}
+
+std::optional<double> LoudnessMeter::referenceDB() const {
+    if (levels_.empty()) return std::nullopt;
+    std::vector<double> values = levels_;
     std::sort(values.begin(), values.end());
     double position = static_cast<double>(values.size() - 1) * kReferenceQuantile;
     auto lower = static_cast<std::size_t>(position);
@@ -65,6 +76,15 @@ std::optional<double> referenceDB(const std::filesystem::path& pcm, int sampleRa
     double value = values[lower] + (position - static_cast<double>(lower)) * (values[upper] - values[lower]);
     if (!std::isfinite(value) || value <= 0) return std::nullopt;
     return 20.0 * std::log10(value);
+}
+
+std::optional<double> referenceDB(const std::filesystem::path& pcm, int sampleRate, int channels,
+                                  const Cancellation& cancellation) {
+    LoudnessMeter meter(sampleRate, channels);
+    PcmChunkReader reader(pcm, kReadBytes, cancellation);
+    for (auto chunk = reader.next(); !chunk.empty(); chunk = reader.next()) meter.add(chunk);
+    cancellation.check();
+    return meter.referenceDB();
 }
 
 double effectiveThreshold(const CutOptions& options, std::optional<double> referenceDB) {

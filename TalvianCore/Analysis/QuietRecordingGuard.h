@@ -2,8 +2,11 @@
 // Lowers the default fixed threshold for quiet recordings: measured on a full-rate decode,
 // the threshold becomes 18 dB below the level of the loudest passages when that is lower.
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "Model/CoreTypes.h"
 
@@ -15,6 +18,31 @@ bool applies(const CutOptions& options);
 // The window length (sample frames) of the measurement: 50 ms at `sampleRate`, rounded half to
 // even, at least 1.
 int windowFrames(int sampleRate);
+
+// The measurement over a stream of raw float PCM at the stream's own rate and channel count,
+// fed in pieces of any size as they arrive (a decode's pipe): it keeps one level per 50 ms
+// window and a part of one window, never the samples, so its memory grows with the length
+// by 8 bytes per window. Gives the same reference as the file it would otherwise read.
+class LoudnessMeter {
+  public:
+    // Throws MediaError "无法读取音频的采样率或声道。" for a rate outside 1…768000 or channels
+    // outside 1…64.
+    LoudnessMeter(int sampleRate, int channels);
+
+    // The next bytes of the stream, in order.
+    void add(std::span<const std::byte> bytes);
+    // What referenceDB gives for everything added so far; a tail shorter than one window is ignored.
+    std::optional<double> referenceDB() const;
+
+  private:
+    void measure(const std::byte* window);
+
+    std::size_t channels_;
+    std::size_t windowFrames_;
+    std::size_t windowBytes_;
+    std::vector<std::byte> pending_;  // the start of a window split between two pieces
+    std::vector<double> levels_;      // the RMS of the loudest channel of each whole window
+};
 
 // The 99th percentile (interpolated) of the 50 ms RMS levels of the loudest channel, in dBFS,
 // of a raw float PCM file at the stream's own rate and channel count. Absent when no window is

@@ -158,6 +158,19 @@ std::vector<ProbedStream> streams(const json& answer) {
     return result;
 }
 
+json firstAudioAnswer(const json& answer) {
+    if (!answer.is_object()) return json::object();
+    json selected = json::object();
+    selected["streams"] = json::array();
+    for (const json* stream : streamsOf(answer))
+        if (textEquals(*stream, "codec_type", "audio")) {
+            selected["streams"].push_back(*stream);
+            break;
+        }
+    if (const json* format = member(answer, "format")) selected["format"] = *format;
+    return selected;
+}
+
 }  // namespace MediaProbe
 
 namespace AudioReach {

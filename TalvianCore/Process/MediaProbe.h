@@ -76,6 +76,12 @@ nlohmann::json parse(std::string_view answer);
 std::optional<ProbedStream> firstStream(const nlohmann::json& answer);
 // Every object of an answer's "streams" list, in order; other elements are skipped.
 std::vector<ProbedStream> streams(const nlohmann::json& answer);
+// What "-select_streams a:0" would have answered, cut from an answer that lists every stream
+// (Runner::probeOutput's): a "streams" list of the first audio stream alone (empty when there
+// is none) and the "format" as it stands, so a question about the first audio stream is judged
+// on it exactly as on its own answer without running ffprobe again. An answer that is not an
+// object gives an empty object. Pure.
+nlohmann::json firstAudioAnswer(const nlohmann::json& answer);
 
 }  // namespace MediaProbe
 
@@ -94,7 +100,8 @@ struct AudioStreamInfo {
     // runner's errors, and MediaError "无法读取音频的采样率或声道。" for a file without audio
     // or a malformed or out-of-range answer.
     static AudioStreamInfo read(const std::filesystem::path& file, const CancellationToken& cancellation);
-    // The same judgement on ffprobe's JSON answer, and on its first stream.
+    // The same judgement on ffprobe's JSON answer, and on its first stream (for an answer that
+    // lists every stream, on MediaProbe::firstAudioAnswer's).
     static AudioStreamInfo fromProbeOutput(std::string_view json);
     static AudioStreamInfo fromStream(const std::optional<ProbedStream>& stream);
 

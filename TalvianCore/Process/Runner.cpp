@@ -289,13 +289,22 @@ class Child {
     // Sends to the child and everything in its process group.
     void signalGroup(int signal) const { ::kill(-pid_, signal); }
 
-    // Sleeps one poll interval, waking early when the child exits.
-    void waitOnePoll() const {
-        if (exitNotice_) {
-            pollfd entry{exitNotice_.get(), POLLIN, 0};
-            if (::poll(&entry, 1, static_cast<int>(kPollInterval.count())) >= 0 || errno == EINTR) return;
+    // Sleeps until `deadline`, waking early when the child exits or, with `output` (-1: none),
+    // when there is something to read there (its end included). Returns whether there is.
+    bool waitUntil(Clock::time_point deadline, int output) const {
+        const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        const int timeout = static_cast<int>(std::max<std::int64_t>(remaining.count(), 0));
+        pollfd entries[2];
+        nfds_t count = 0;
+        if (output >= 0) entries[count++] = pollfd{output, POLLIN, 0};
+        if (exitNotice_) entries[count++] = pollfd{exitNotice_.get(), POLLIN, 0};
+        if (count == 0) {
+            std::this_thread::sleep_for(remaining);
+            return false;
         }
-        std::this_thread::sleep_for(kPollInterval);
+        // Without an exit notice (an old kernel) the wait simply lasts until the deadline.
+        if (::poll(entries, count, timeout) <= 0) return false;
+        return output >= 0 && (entries[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
     }
 
     // Waits for the exit and removes the child from the registry; returns the wait status,
@@ -318,6 +327,59 @@ class Child {
     pid_t pid_ = -1;
     bool reaped_ = false;
     UniqueFd exitNotice_;
+};
+
+// The reading end of a child's standard output when it is streamed: a pipe, read without
+// blocking on the calling thread.
+class StreamedOutput {
+  public:
+    // The writing end for the child (above the standard stream numbers).
+    UniqueFd open() {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) throw captureFileError(errno);
+        read_ = UniqueFd(ends[0]);
+        UniqueFd write(ends[1]);
+        // A larger pipe lets the child write on while the reader is busy; the default (64 KiB)
+        // serves where the system refuses.
+        ::fcntl(write.get(), F_SETPIPE_SZ, kPipeBytes);
+        if (::fcntl(read_.get(), F_SETFL, O_NONBLOCK) != 0) throw captureFileError(errno);
+        buffer_.resize(kReadBytes);
+        return aboveStandardStreams(std::move(write));
+    }
+
+    // -1 once the stream has ended or when nothing is streamed.
+    int fd() const { return read_ ? read_.get() : -1; }
+
+    // One read of what is there, handed on; closes the stream at its end. False when nothing
+    // was there to read now.
+    bool readOnce(const OutputCallback& onOutput) {
+        if (!read_) return false;
+        for (;;) {
+            const ssize_t n = ::read(read_.get(), buffer_.data(), buffer_.size());
+            if (n > 0) {
+                onOutput(std::span<const std::byte>(buffer_.data(), static_cast<std::size_t>(n)));
+                return true;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            // The end, or an error the child would have met as well: nothing more comes.
+            if (n == 0 || errno != EAGAIN) read_.reset();
+            return false;
+        }
+    }
+
+    // After the child's exit: what is left in the pipe. Stops at its end, or where it is empty
+    // because a process the child started still holds the writing end.
+    void drain(const OutputCallback& onOutput) {
+        while (readOnce(onOutput)) {
+        }
+        read_.reset();
+    }
+
+  private:
+    static constexpr int kPipeBytes = 1 << 20;
+    static constexpr std::size_t kReadBytes = 262144;
+    UniqueFd read_;
+    std::vector<std::byte> buffer_;
 };
 
 bool isCancelled(const CancellationToken& cancellation) {
@@ -351,47 +413,56 @@ ProcessFailure::Kind failureKind(std::optional<int> status, bool askedToStop) {
 
 ProcessResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                   const CancellationToken& cancellation, std::optional<double> timeoutSeconds,
-                  const LaunchCallback& onLaunch, const TickCallback& tick) {
+                  const LaunchCallback& onLaunch, const TickCallback& tick, const OutputCallback& onOutput) {
     if (isCancelled(cancellation)) throw OperationCancelled();
     if (timeoutSeconds && !(std::isfinite(*timeoutSeconds) && *timeoutSeconds > 0))
         throw MediaError(L("读取时限必须是正数。"));
 
     RunFolder folder;
-    UniqueFd output = folder.createFile("stdout");
+    StreamedOutput streamed;
+    UniqueFd output = onOutput ? streamed.open() : folder.createFile("stdout");
     UniqueFd error = folder.createFile("stderr");
     UniqueFd input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     if (!input) throw captureFileError(errno);
     input = aboveStandardStreams(std::move(input));
 
     Child child(executable, arguments, input.get(), output.get(), error.get());
+    // Only the child may hold the pipe's writing end, so that its exit ends the stream.
+    if (onOutput) output.reset();
     const auto t0 = Clock::now();
     if (onLaunch) onLaunch(static_cast<std::int32_t>(child.pid()));
 
     bool stopRequested = false;
     bool timedOut = false;
     Clock::time_point stopAt;
+    Clock::time_point nextPoll = t0;
     while (child.isRunning()) {
         const auto now = Clock::now();
-        const double elapsed = std::chrono::duration<double>(now - t0).count();
-        if (!stopRequested) {
-            const bool timeReached = timeoutSeconds && elapsed >= *timeoutSeconds;
-            if (isCancelled(cancellation) || timeReached || stopRequestedByApplication(child.pid())) {
-                // Read again: a cancel that races the time limit still wins.
-                timedOut = timeReached && !isCancelled(cancellation);
-                child.signalGroup(SIGTERM);
-                stopRequested = true;
-                stopAt = now;
+        if (now >= nextPoll) {
+            const double elapsed = std::chrono::duration<double>(now - t0).count();
+            if (!stopRequested) {
+                const bool timeReached = timeoutSeconds && elapsed >= *timeoutSeconds;
+                if (isCancelled(cancellation) || timeReached || stopRequestedByApplication(child.pid())) {
+                    // Read again: a cancel that races the time limit still wins.
+                    timedOut = timeReached && !isCancelled(cancellation);
+                    child.signalGroup(SIGTERM);
+                    stopRequested = true;
+                    stopAt = now;
+                }
+            } else if (std::chrono::duration<double>(now - stopAt).count() > kKillGraceSeconds) {
+                child.signalGroup(SIGKILL);
             }
-        } else if (std::chrono::duration<double>(now - stopAt).count() > kKillGraceSeconds) {
-            child.signalGroup(SIGKILL);
+            if (tick) tick();
+            nextPoll = now + kPollInterval;
         }
-        if (tick) tick();
-        child.waitOnePoll();
+        // A child stopping on a signal may still be writing: the pipe is read until it exits.
+        if (child.waitUntil(nextPoll, streamed.fd())) streamed.readOnce(onOutput);
     }
     // The leader has exited but may have left processes in its group behind.
     const bool askedToStop = stopRequested || stopRequestedByApplication(child.pid());
     if (askedToStop) child.signalGroup(SIGKILL);
     const std::optional<int> status = child.reap();
+    streamed.drain(onOutput);
     output.reset();
     error.reset();
 
@@ -402,7 +473,7 @@ ProcessResult run(const std::filesystem::path& executable, const std::vector<std
     if (!succeeded)
         throw ProcessFailure(failureKind(status, askedToStop),
                              lastCharacters(errorText, kErrorTailCharacters));
-    return ProcessResult{folder.read("stdout"), std::move(errorText)};
+    return ProcessResult{onOutput ? std::string() : folder.read("stdout"), std::move(errorText)};
 }
 
 std::optional<MediaError> fullDiskError(const std::filesystem::path& written, const ProcessFailure& failure) {
@@ -414,9 +485,9 @@ std::optional<MediaError> fullDiskError(const std::filesystem::path& written, co
 ProcessResult runWriting(const std::filesystem::path& written, const std::filesystem::path& executable,
                          const std::vector<std::string>& arguments, const CancellationToken& cancellation,
                          std::optional<double> timeoutSeconds, const LaunchCallback& onLaunch,
-                         const TickCallback& tick) {
+                         const TickCallback& tick, const OutputCallback& onOutput) {
     try {
-        return run(executable, arguments, cancellation, timeoutSeconds, onLaunch, tick);
+        return run(executable, arguments, cancellation, timeoutSeconds, onLaunch, tick, onOutput);
     } catch (const ProcessFailure& failure) {
         if (auto full = fullDiskError(written, failure)) throw *full;
         throw;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ inline constexpr std::size_t kErrorTailCharacters = 1400;
 
 using LaunchCallback = std::function<void(std::int32_t processID)>;
 using TickCallback = std::function<void()>;
+// Gets the child's standard output as it arrives, in pieces of any size, on the calling thread.
+using OutputCallback = std::function<void(std::span<const std::byte>)>;
 
 // Runs `executable` with `arguments` (argv[1…], no shell) and blocks the calling thread
 // until it has ended; standard input is the null device, standard output and error go to
@@ -67,7 +70,10 @@ using TickCallback = std::function<void()>;
 // thread is blocked here for the child's whole life, so only the death of the process can end it.
 // `onLaunch` gets the process ID once after the launch; `tick` is called once per poll
 // while the child runs (not at all for a child that ended before the first poll); both on
-// the calling thread. A null token is never cancelled.
+// the calling thread. With `onOutput`, standard output is a pipe instead of a file: the calling
+// thread hands every piece to `onOutput` as it arrives (also while waiting between polls, so a
+// child that writes much never waits on it) and the result's `stdout` is empty; nothing the
+// child writes there touches the disk. A null token is never cancelled.
 // Throws, in this order of judgement: OperationCancelled (token cancelled before the start or
 // by the check after exit), MediaError "读取时限必须是正数。" (timeout not finite or ≤ 0),
 // MediaError for a folder, capture file or launch failure, ProcessTimeout, ProcessFailure
@@ -77,7 +83,8 @@ using TickCallback = std::function<void()>;
 // returns or throws after a stop was requested.
 ProcessResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                   const CancellationToken& cancellation, std::optional<double> timeoutSeconds = std::nullopt,
-                  const LaunchCallback& onLaunch = {}, const TickCallback& tick = {});
+                  const LaunchCallback& onLaunch = {}, const TickCallback& tick = {},
+                  const OutputCallback& onOutput = {});
 
 // What a child's failure stands for when it was writing `written`: the full disk
 // ("无法写入…：磁盘空间不足。", `written` named as fileError names it, the child's standard
@@ -90,7 +97,8 @@ std::optional<MediaError> fullDiskError(const std::filesystem::path& written, co
 ProcessResult runWriting(const std::filesystem::path& written, const std::filesystem::path& executable,
                          const std::vector<std::string>& arguments, const CancellationToken& cancellation,
                          std::optional<double> timeoutSeconds = std::nullopt,
-                         const LaunchCallback& onLaunch = {}, const TickCallback& tick = {});
+                         const LaunchCallback& onLaunch = {}, const TickCallback& tick = {},
+                         const OutputCallback& onOutput = {});
 
 // Children started by run that have not been reaped yet, over all threads.
 std::size_t liveChildCount();

@@ -313,7 +313,7 @@ TEST_F(DetailTest, TheSeekingDecodeLandsOnTheSamplesOfTheDecodeFromTheStart) {
             SCOPED_TRACE(window.start);
             const auto first = static_cast<std::int64_t>(std::round(window.start * 4000));
             const auto last = static_cast<std::int64_t>(std::round(window.end * 4000));
-            const auto audio = DetailWaveform::probeAudio(made, first, makeCancellation());
+            const auto audio = DetailWaveform::probeAudio(made, makeCancellation());
             EXPECT_EQ(audio.channels, source.channels);
             const auto reference = decodeFromTheStart(made, first, last, folder / "reference.f32");
             // A window that starts within two seconds, or a source where a seek cannot land
@@ -429,8 +429,8 @@ TEST_F(DetailTest, ADecodeSeeksOnlyWhereItLandsOnTheSameSamples) {
     }
 }
 
-// The plain lines wherever no seek is needed; the seek's wider probe and its input seek only
-// for a window far enough in.
+// One probe question for every window; the plain lines wherever no seek is needed, the input
+// seek only for a window far enough in.
 TEST(DetailWaveformLines, TheStartWindowUsesThePlainLinesAndALaterWindowTheSeekingOnes) {
     CutProject audioOnly;
     audioOnly.source = "/s/talk.m4a";
@@ -462,19 +462,19 @@ TEST(DetailWaveformLines, TheStartWindowUsesThePlainLinesAndALaterWindowTheSeeki
         {"sound at 0",
          &audioOnly,
          {0, 60},
-         probe("stream=channels", "/s/talk.m4a"),
+         probe(seekEntries, "/s/talk.m4a"),
          decode({"-i", "/s/talk.m4a"}, "aresample=4000,atrim=start_sample=0:end_sample=240000")},
         {"picture at 0",
          &film,
          {0, 60},
-         probe("stream=channels", "/s/talk.mp4"),
+         probe(seekEntries, "/s/talk.mp4"),
          decode({"-copyts", "-i", "/s/talk.mp4"},
                 "aresample=4000:async=1:first_pts=0,apad=whole_dur=3600.0,atrim=start_sample=0:end_sample="
                 "240000")},
         {"sound just before 2 s",
          &audioOnly,
          {1.999, 61.999},
-         probe("stream=channels", "/s/talk.m4a"),
+         probe(seekEntries, "/s/talk.m4a"),
          decode({"-i", "/s/talk.m4a"}, "aresample=4000,atrim=start_sample=7996:end_sample=247996")},
         {"sound in the middle",
          &audioOnly,
@@ -494,14 +494,11 @@ TEST(DetailWaveformLines, TheStartWindowUsesThePlainLinesAndALaterWindowTheSeeki
         SCOPED_TRACE(c.name);
         const auto first = static_cast<std::int64_t>(std::round(c.window.start * 4000));
         const auto last = static_cast<std::int64_t>(std::round(c.window.end * 4000));
-        const ProbeQuery query = DetailWaveform::probeQuery(first);
+        const ProbeQuery query = DetailWaveform::probeQuery();
         EXPECT_EQ(MediaProbe::arguments(query, c.project->source), c.probe);
         EXPECT_EQ(query.timeLimitSeconds, 12.0);
-        // At the start the answer holds only the channel count: no seek can follow from it.
-        const auto audio =
-            DetailWaveform::maySeek(first)
-                ? stated
-                : DetailWaveform::sourceAudio(nlohmann::json::parse(R"({"streams":[{"channels":1}]})"));
+        // The same facts everywhere: only the window's place decides against a seek at the start.
+        const auto& audio = stated;
         EXPECT_EQ(DetailWaveform::decodeArguments(*c.project, audio, first, last, "/o/detail.f32"), c.decode);
     }
 }

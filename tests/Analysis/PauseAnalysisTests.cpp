@@ -251,13 +251,15 @@ TEST(PauseAnalysis, QuietRecordingGuardLowersTheDefaultThreshold) {
     expectCuts(quiet, {{1.3, 2.2}, {3.8, 5.2}}, 0.003);
     EXPECT_EQ(quiet.quietRecordingHint(), "这段录音音量较轻，静音阈值已降至 −58.1 dB。");
 
-    // The progress: probe, loudness, decode (never above 0.9), then done.
+    // The progress: probe, loudness, decode (never above 0.9, never back, also while the
+    // quiet recording is decoded a second time), then done.
     ASSERT_GE(reports.size(), 4u);
     EXPECT_EQ(reports[0].step, "正在读取媒体信息");
     EXPECT_EQ(reports[1].step, "正在测量录音响度");
     for (std::size_t i = 2; i + 1 < reports.size(); ++i) {
         EXPECT_EQ(reports[i].step, "分析音量与停顿");
         EXPECT_LE(reports[i].fraction, 0.9);
+        EXPECT_GE(reports[i].fraction, reports[i - 1].fraction);
     }
     EXPECT_EQ(reports.back().fraction, 1.0);
     EXPECT_EQ(reports.back().step, "分析完成");
@@ -574,6 +576,18 @@ TEST(PauseAnalysis, DecodeCommandLines) {
         EXPECT_EQ(join(VevazAvezud::decodeArguments("/s/in.m4a", c.info, c.options, c.threshold, c.channels,
                                                     "/t/waveform.f32")),
                   c.expected);
+
+    // Where the guard applies, the same decode first writes the sound as decoded to standard output.
+    EXPECT_EQ(
+        join(VevazAvezud::guardedDecodeArguments("/s/in.m4a", audio, fixedOptions(), 2, "/t/waveform.f32")),
+        "-hide_banner -nostdin -y -i /s/in.m4a -map 0:a:0 -vn -c:a pcm_f32le -f f32le pipe:1 -map 0:a:0 "
+        "-vn -af silencedetect=noise=-35.0dB:d=0.8 -ac 2 -ar 2000 -c:a pcm_f32le -f f32le /t/waveform.f32");
+    EXPECT_EQ(
+        join(VevazAvezud::guardedDecodeArguments("/s/in.m4a", video, fixedOptions(), 6, "/t/waveform.f32")),
+        "-hide_banner -nostdin -y -copyts -i /s/in.m4a -map 0:a:0 -vn -c:a pcm_f32le -f f32le pipe:1 "
+        "-map 0:a:0 -vn -af aresample=async=1:first_pts=0,apad=whole_dur=12.25,atrim=duration=12.25,"
+        "silencedetect=noise=-35.0dB:d=0.8,aresample=2000 -ac 6 -ar 2000 -c:a pcm_f32le -f f32le "
+        "/t/waveform.f32");
 }
 
 TEST(PauseAnalysis, OnlyTheFiltersOwnLinesAreItsReport) {

@@ -113,5 +113,38 @@ TEST(QuietRecordingGuard, Refusals) {
             "任务已取消，原文件未改动。");
 }
 
+// The meter fed as a pipe delivers (pieces of any size, windows split between them) gives the
+// very value the file gives.
+TEST(QuietRecordingGuard, MeterFedInPiecesGivesTheFilesReference) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    // 44.1 kHz stereo, windows of 2205 frames: varied levels, a poisoned window and a short tail.
+    std::vector<float> samples;
+    for (std::size_t frame = 0; frame < 2205 * 37 + 1000; ++frame) {
+        const float level = static_cast<float>(0.01 + 0.02 * static_cast<double>((frame / 2205) % 7));
+        samples.push_back(level * std::sin(static_cast<float>(frame) * 0.05f));
+        samples.push_back(frame == 2205 * 5 + 17 ? nan : level * 0.5f);
+    }
+    TempDir dir;
+    writePcm(dir / "loudness.f32", samples);
+    const auto fromFile = QuietRecordingGuard::referenceDB(dir / "loudness.f32", 44100, 2, Cancellation());
+    ASSERT_TRUE(fromFile);
+    const auto* bytes = reinterpret_cast<const std::byte*>(samples.data());
+    const std::size_t total = samples.size() * sizeof(float);
+    for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{2205 * 8 - 3},
+                              std::size_t{2205 * 8}, std::size_t{262144}, total}) {
+        SCOPED_TRACE(piece);
+        QuietRecordingGuard::LoudnessMeter meter(44100, 2);
+        for (std::size_t offset = 0; offset < total; offset += piece)
+            meter.add(std::span<const std::byte>(bytes + offset, std::min(piece, total - offset)));
+        EXPECT_EQ(meter.referenceDB(), fromFile);
+    }
+    QuietRecordingGuard::LoudnessMeter empty(48000, 1);
+    EXPECT_FALSE(empty.referenceDB());
+    for (auto [rate, channels] :
+         {std::pair{0, 1}, std::pair{768001, 1}, std::pair{48000, 0}, std::pair{48000, 65}})
+        EXPECT_EQ(messageOf([&] { QuietRecordingGuard::LoudnessMeter(rate, channels); }),
+                  "无法读取音频的采样率或声道。");
+}
+
 }  // namespace
 }  // namespace talvian

@@ -515,5 +515,87 @@ TEST(Runner, StopAllChildrenEndsEveryLiveRun) {
     EXPECT_EQ(Runner::stopAllChildren(), 0u);
 }
 
+// ---- Streamed standard output
+
+TEST(Runner, StreamedOutputArrivesWholeAndInOrderWithoutTouchingTheDisk) {
+    TempDir dir;
+    ScopedTemporaryFolder temporary;
+    // 40 MiB of a known pattern, far beyond any pipe's buffer.
+    constexpr std::size_t kBytes = 40u << 20;
+    const std::string line = "0123456789abcdef\n";
+    auto script = writeScript(
+        dir, "writer", "yes 0123456789abcdef | head -c " + std::to_string(kBytes) + "; printf 'said' >&2");
+    std::size_t received = 0, pieces = 0, mismatches = 0;
+    std::uintmax_t largestFolder = 0;
+    auto result = Runner::run(
+        script, {}, makeCancellation(), std::nullopt, {}, {}, [&](std::span<const std::byte> bytes) {
+            for (std::byte byte : bytes)
+                if (static_cast<char>(byte) != line[received++ % line.size()]) ++mismatches;
+            ++pieces;
+            std::uintmax_t folder = 0;
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(temporary.path()))
+                if (entry.is_regular_file()) folder += entry.file_size();
+            largestFolder = std::max(largestFolder, folder);
+        });
+    EXPECT_EQ(received, kBytes);
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_GT(pieces, 1u);
+    EXPECT_LT(largestFolder, 4096u);  // only the small standard error capture
+    EXPECT_EQ(result.stdout, "");
+    EXPECT_EQ(result.stderr, "said");
+    EXPECT_EQ(Runner::liveChildCount(), 0u);
+}
+
+TEST(Runner, StreamedOutputEndsWithTheChildEvenWhenItsChildHoldsThePipe) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::string body;
+        std::string expected;
+    };
+    const Case cases[] = {
+        // Everything is still in the pipe when the exit is seen.
+        {"written just before a quick exit", "printf 'last words'", "last words"},
+        {"nothing written", "true", ""},
+        // A process the child left behind keeps the writing end open: the run ends all the same.
+        {"a grandchild holds the pipe",
+         "sleep 30 & echo $! > " + (dir / "grandchild").string() + "; printf 'done'", "done"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto script = writeScript(dir, "child", c.body);
+        std::string received;
+        const auto start = Clock::now();
+        Runner::run(script, {}, makeCancellation(), std::nullopt, {}, {},
+                    [&](std::span<const std::byte> bytes) {
+                        received.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+                    });
+        EXPECT_LT(Clock::now() - start, 5s);
+        EXPECT_EQ(received, c.expected);
+        if (std::filesystem::exists(dir / "grandchild")) {
+            ::kill(readPid(dir / "grandchild"), SIGKILL);
+            std::filesystem::remove(dir / "grandchild");
+        }
+    }
+}
+
+TEST(Runner, CancellationStopsAChildThatStreamsWithoutEnd) {
+    TempDir dir;
+    auto script = writeScript(dir, "endless", "exec yes talvian");
+    auto token = makeCancellation();
+    std::size_t received = 0;
+    const auto start = Clock::now();
+    auto caught = runCatching([&] {
+        return Runner::run(script, {}, token, std::nullopt, {}, {}, [&](std::span<const std::byte> bytes) {
+            received += bytes.size();
+            if (received > (4u << 20)) token->cancel();
+        });
+    });
+    EXPECT_EQ(caught.outcome, Outcome::cancelled);
+    EXPECT_EQ(caught.message, kCancelled);
+    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_EQ(Runner::liveChildCount(), 0u);
+}
+
 }  // namespace
 }  // namespace talvian
