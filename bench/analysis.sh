@@ -125,7 +125,7 @@ run_bare() {
     local shared=("${decode[@]}")
     local at=0
     for i in "${!shared[@]}"; do [ "${shared[$i]}" = -i ] && at=$((i + 2)); done
-    shared=("${shared[@]:0:$at}" -map 0:a:0 -vn -c:a pcm_f32le -f f32le pipe:1 "${shared[@]:$at}")
+    shared=("${shared[@]:0:$at}" -map 0:a:0 -vn -c:a pcm_f32le -flush_packets 0 -f f32le pipe:1 "${shared[@]:$at}")
     "$ffmpeg_bin" "${shared[@]}" 2>"$work/bare-stderr.txt" >/dev/null
     if [ "$threshold" != "-35.0" ]; then "$ffmpeg_bin" "${decode[@]}" 2>"$work/bare-stderr.txt"; fi
   else
@@ -211,29 +211,5 @@ for minutes in $lengths; do
   printf '%-5s %-24s %9s %9s %7s %12s %6s\n' file case analysis bare ratio "peak memory" pauses
   for file in "$cache/speech-${minutes}min.mp4" "$cache/speech-${minutes}min.m4a"; do
     compare_cases "$file"
-  done
-done
-printf '%-5s %-24s %9s %9s %7s %12s %6s\n' file case analysis bare ratio "peak memory" pauses
-for file in "$mp4" "$m4a"; do
-  cat "$file" >/dev/null  # both runs read from the page cache
-  for entry in "guard|fixed -35 dB (guard)|" "fixed40|fixed -40 dB|--threshold -40" "adaptive|adaptive|--adaptive"; do
-    IFS='|' read -r mode label options <<<"$entry"
-    analysis= reference=
-    for _ in $(seq "$repeats"); do
-      start=$(now)
-      # shellcheck disable=SC2086
-      "$tool" "$file" $options >"$work/project.json" 2>"$work/progress.txt"
-      end=$(now)
-      analysis=$(python3 -c "print(min($end - $start, ${analysis:-1e9}))")
-      prepare_bare "$file" "$mode" "$work/project.json"
-      start=$(now)
-      run_bare "$file" "$mode"
-      end=$(now)
-      reference=$(python3 -c "print(min($end - $start, ${reference:-1e9}))")
-    done
-    peak=$(sed -n 's/^peak memory: \([0-9]*\) kB$/\1/p' "$work/progress.txt")
-    pauses=$(python3 -c "import json; print(len(json.load(open('$work/project.json'))['cuts']))")
-    printf '%-5s %-24s %8.2fs %8.2fs %7.3f %9.1f MB %6s\n' "${file##*.}" "$label" "$analysis" "$reference" \
-      "$(python3 -c "print($analysis / $reference)")" "$(python3 -c "print($peak / 1024)")" "$pauses"
   done
 done

@@ -1,8 +1,8 @@
-// detail-latency: the time from a zoom into a 60 s window of a 60-minute recording until the
-// controller has installed the detail waveform (the 150 ms start delay included), for
-// windows at the start, in the middle and at the end; beside it the loader alone, and as the
-// reference the bare ffmpeg decode of the same 60 s with input seeking, measured in the
-// same run.
+// detail-latency: the time from a zoom into a 60 s window of a 60-minute recording, analysed
+// as the application analyses it, until the controller has installed the detail waveform (the
+// 150 ms start delay included), for windows at the start, in the middle and at the end; beside
+// it the loader alone, and as the reference the bare ffmpeg decode of the same 60 s with input
+// seeking, measured in the same run.
 //
 // Usage: detail-latency [ROUNDS]   (default 5 per position; generates its sources in /tmp)
 
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "Analysis/PauseAnalysis.h"
 #include "BenchProject.h"
 #include "Model/FileNaming.h"
 #include "Model/NumberText.h"
@@ -60,20 +61,20 @@ void generate(const fs::path& output, const std::string& codec) {
 }
 
 void measure(const char* label, const fs::path& source, int rounds, const fs::path& folder) {
-    const CutProject project = bench::benchProject(source, kSourceSeconds);
-    // The application's player, without a sound device.
+    // The application's player, without a sound device, and the real analysis, which leaves the
+    // stream facts the zoom needs.
     MpvSettings settings;
     settings.audioOutput = "null";
     MpvPlayerFactory players(settings);
     Workspace workspace(players, folder / (std::string("Recovery-") + label) / "last-session.quenlo.json", {},
-                        [project](const fs::path&, const CutOptions&, const CancellationToken&,
-                                  const ProgressCallback&) { return project; });
+                        &VevazAvezud::analyze);
     workspace.loadSource(source, true);
     while (workspace.cutBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     if (!workspace.project()) {
         std::fprintf(stderr, "the project was not installed\n");
         std::exit(1);
     }
+    const CutProject project = *workspace.project();
     // The zoom centres on the playhead, which moves only once the preview player has the file.
     if (!waitFor([&] { return workspace.previewReady(); })) {
         std::fprintf(stderr, "the preview player did not load the source\n");
@@ -117,11 +118,12 @@ void measure(const char* label, const fs::path& source, int rounds, const fs::pa
             references.push_back(milliseconds(clock));
         }
         const double zoom = median(zooms);
+        const double load = median(loads);
         const double reference = median(references);
         std::printf(
             "%-4s %-6s zoom→detail median %7.1f ms | loader alone %7.1f ms | seeking decode (reference) "
-            "%6.1f ms | ratio %5.1f\n",
-            label, name, zoom, median(loads), reference, zoom / reference);
+            "%6.1f ms | zoom ÷ reference %4.2f | loader ÷ reference %4.2f\n",
+            label, name, zoom, load, reference, zoom / reference, load / reference);
     }
 }
 

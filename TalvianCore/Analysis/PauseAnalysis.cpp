@@ -164,10 +164,12 @@ std::vector<std::string> guardedDecodeArguments(const std::filesystem::path& sou
                                                 const std::filesystem::path& output) {
     std::vector<std::string> arguments =
         decodeArguments(source, info, options, options.thresholdDB, channels, output);
-    // The guard's output first: the decoded stream as it is, to standard output.
+    // The guard's output first: the decoded stream as it is, to standard output. ffmpeg would
+    // flush a pipe after every packet of a few kilobytes; letting it fill its buffer first
+    // halves the cost of moving gigabytes through the pipe and changes no byte.
     const auto input = std::find(arguments.begin(), arguments.end(), "-i");
-    arguments.insert(input + 2, {"-map", "0:a:0", "-vn", "-c:a", "pcm_f32le", "-f", "f32le",
-                                 std::string(kStandardOutput)});
+    arguments.insert(input + 2, {"-map", "0:a:0", "-vn", "-c:a", "pcm_f32le", "-flush_packets", "0", "-f",
+                                 "f32le", std::string(kStandardOutput)});
     return arguments;
 }
 

@@ -580,11 +580,13 @@ TEST(PauseAnalysis, DecodeCommandLines) {
     // Where the guard applies, the same decode first writes the sound as decoded to standard output.
     EXPECT_EQ(
         join(VevazAvezud::guardedDecodeArguments("/s/in.m4a", audio, fixedOptions(), 2, "/t/waveform.f32")),
-        "-hide_banner -nostdin -y -i /s/in.m4a -map 0:a:0 -vn -c:a pcm_f32le -f f32le pipe:1 -map 0:a:0 "
+        "-hide_banner -nostdin -y -i /s/in.m4a -map 0:a:0 -vn -c:a pcm_f32le -flush_packets 0 -f f32le "
+        "pipe:1 -map 0:a:0 "
         "-vn -af silencedetect=noise=-35.0dB:d=0.8 -ac 2 -ar 2000 -c:a pcm_f32le -f f32le /t/waveform.f32");
     EXPECT_EQ(
         join(VevazAvezud::guardedDecodeArguments("/s/in.m4a", video, fixedOptions(), 6, "/t/waveform.f32")),
-        "-hide_banner -nostdin -y -copyts -i /s/in.m4a -map 0:a:0 -vn -c:a pcm_f32le -f f32le pipe:1 "
+        "-hide_banner -nostdin -y -copyts -i /s/in.m4a -map 0:a:0 -vn -c:a pcm_f32le -flush_packets 0 -f "
+        "f32le pipe:1 "
         "-map 0:a:0 -vn -af aresample=async=1:first_pts=0,apad=whole_dur=12.25,atrim=duration=12.25,"
         "silencedetect=noise=-35.0dB:d=0.8,aresample=2000 -ac 6 -ar 2000 -c:a pcm_f32le -f f32le "
         "/t/waveform.f32");
