@@ -60,30 +60,6 @@ void expectCuts(const CutProject& project, const std::vector<Span>& expected, do
     }
 }
 
-// Points the system temporary folder (TMPDIR) at a folder of the test, so that it can see
-// what an analysis leaves behind.
-class TemporaryFolderScope {
-  public:
-    TemporaryFolderScope() {
-        if (const char* old = ::getenv("TMPDIR")) previous_ = old;
-        ::setenv("TMPDIR", dir_.path().c_str(), 1);
-    }
-    ~TemporaryFolderScope() {
-        if (previous_)
-            ::setenv("TMPDIR", previous_->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
-    }
-    // Entries of the temporary folder.
-    std::size_t leftovers() const {
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir_.path()), {}));
-    }
-
-  private:
-    TempDir dir_;
-    std::optional<std::string> previous_;
-};
-
 struct Report {
     double fraction;
     std::string step;

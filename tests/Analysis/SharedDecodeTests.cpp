@@ -3,7 +3,6 @@
 // two decodes run one after the other give, and to what it may leave in the temporary folder.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -76,40 +75,6 @@ CutProject analyzedInTwoDecodes(const fs::path& source, const CutOptions& option
     project.info = info;
     return project;
 }
-
-// Points TMPDIR at a folder of the test for as long as it lives.
-class TemporaryFolder {
-  public:
-    TemporaryFolder() {
-        if (const char* old = ::getenv("TMPDIR")) previous_ = old;
-        ::setenv("TMPDIR", dir_.path().c_str(), 1);
-    }
-    ~TemporaryFolder() {
-        if (previous_)
-            ::setenv("TMPDIR", previous_->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
-    }
-    const fs::path& path() const { return dir_.path(); }
-    // The bytes of every file below it.
-    std::uintmax_t bytes() const {
-        std::uintmax_t total = 0;
-        std::error_code error;
-        for (fs::recursive_directory_iterator it(dir_.path(), error), end; !error && it != end;
-             it.increment(error)) {
-            std::error_code sizeError;
-            if (it->is_regular_file(sizeError)) total += it->file_size(sizeError);
-        }
-        return total;
-    }
-    std::size_t entries() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_.path()), {}));
-    }
-
-  private:
-    TempDir dir_;
-    std::optional<std::string> previous_;
-};
 
 TEST(SharedDecode, GivesTheProjectOfTheTwoDecodesBitForBit) {
     TempDir dir;
@@ -233,7 +198,7 @@ TEST(SharedDecode, CancellationStopsTheChildAndLeavesNoWorkFile) {
     for (const CutOptions& options : {CutOptions(), CutOptions(-40, 0.8, 0.3, DetectionMode::fixed),
                                       CutOptions(-35, 0.8, 0.3, DetectionMode::adaptive)}) {
         SCOPED_TRACE(options.thresholdDB);
-        TemporaryFolder temporary;
+        TemporaryFolderScope temporary;
         auto token = makeCancellation();
         std::size_t childrenWhileDecoding = 0;
         const std::string message = messageOf([&] {
@@ -246,7 +211,7 @@ TEST(SharedDecode, CancellationStopsTheChildAndLeavesNoWorkFile) {
         EXPECT_EQ(message, "任务已取消，原文件未改动。");
         EXPECT_EQ(childrenWhileDecoding, 1u);
         EXPECT_EQ(Runner::liveChildCount(), 0u);
-        EXPECT_EQ(temporary.entries(), 0u);
+        EXPECT_EQ(temporary.leftovers(), 0u);
     }
 }
 
@@ -258,7 +223,7 @@ TEST(SharedDecode, NoTemporaryFileGrowsWithTheFullRateLength) {
     makeMedia(tone("gt(sin(2*PI*0.2*t)\\,0)", kSeconds, 0.01) + " -ac 2 -c:a aac", dir / "quiet.m4a");
     constexpr double kDecodeBytes = kSeconds * 2000 * 2 * 4;
     constexpr double kFullRateBytes = kSeconds * 48000 * 2 * 4;
-    TemporaryFolder temporary;
+    TemporaryFolderScope temporary;
     std::uintmax_t peak = 0;
     int looks = 0;
     const CutProject project = VevazAvezud::analyze(dir / "quiet.m4a", CutOptions(), makeCancellation(),
@@ -273,7 +238,7 @@ TEST(SharedDecode, NoTemporaryFileGrowsWithTheFullRateLength) {
     EXPECT_GT(peak, 0u);
     EXPECT_LT(static_cast<double>(peak), kDecodeBytes + 1e6);
     EXPECT_LT(static_cast<double>(peak), kFullRateBytes / 10);
-    EXPECT_EQ(temporary.entries(), 0u);
+    EXPECT_EQ(temporary.leftovers(), 0u);
 }
 
 }  // namespace

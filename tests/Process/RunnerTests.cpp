@@ -44,32 +44,6 @@ std::filesystem::path writeScript(const TempDir& dir, const std::string& name, c
     return path;
 }
 
-// Points the system temporary folder at a folder of the test while it lives.
-class ScopedTemporaryFolder {
-  public:
-    ScopedTemporaryFolder() {
-        if (const char* value = ::getenv("TMPDIR")) saved_ = value;
-        ::setenv("TMPDIR", dir_.path().c_str(), 1);
-    }
-    ~ScopedTemporaryFolder() {
-        if (saved_)
-            ::setenv("TMPDIR", saved_->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
-    }
-    const std::filesystem::path& path() const { return dir_.path(); }
-    std::vector<std::filesystem::path> entries() const {
-        std::vector<std::filesystem::path> found;
-        for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
-            found.push_back(entry.path());
-        return found;
-    }
-
-  private:
-    TempDir dir_;
-    std::optional<std::string> saved_;
-};
-
 // Blocks until the child has exited, without reaping it (the runner still must).
 void waitUntilExited(std::int32_t pid) {
     const auto deadline = Clock::now() + kDeadline;
@@ -214,7 +188,7 @@ TEST(Runner, ChildInheritsOnlyItsStandardStreamsAndDefaultSignals) {
 
 TEST(Runner, EachRunHasAPrivateFolderThatNoOutcomeLeavesBehind) {
     TempDir dir;  // outside the temporary folder watched below
-    ScopedTemporaryFolder temporary;
+    test::TemporaryFolderScope temporary;
     auto succeed = writeScript(dir, "succeed", "echo done");
     auto fail = writeScript(dir, "fail", "echo broken >&2; exit 4");
     auto slow = writeScript(dir, "slow", "sleep 30");
@@ -277,7 +251,7 @@ TEST(Runner, EachRunHasAPrivateFolderThatNoOutcomeLeavesBehind) {
 
 TEST(Runner, RefusesBeforeCreatingAnything) {
     TempDir dir;  // outside the temporary folder watched below
-    ScopedTemporaryFolder temporary;
+    test::TemporaryFolderScope temporary;
     auto script = writeScript(dir, "never", "touch " + (dir / "ran").string());
     auto cancelled = makeCancellation();
     cancelled->cancel();
@@ -519,7 +493,7 @@ TEST(Runner, StopAllChildrenEndsEveryLiveRun) {
 
 TEST(Runner, StreamedOutputArrivesWholeAndInOrderWithoutTouchingTheDisk) {
     TempDir dir;
-    ScopedTemporaryFolder temporary;
+    test::TemporaryFolderScope temporary;
     // 40 MiB of a known pattern, far beyond any pipe's buffer.
     constexpr std::size_t kBytes = 40u << 20;
     const std::string line = "0123456789abcdef\n";
@@ -527,16 +501,14 @@ TEST(Runner, StreamedOutputArrivesWholeAndInOrderWithoutTouchingTheDisk) {
         dir, "writer", "yes 0123456789abcdef | head -c " + std::to_string(kBytes) + "; printf 'said' >&2");
     std::size_t received = 0, pieces = 0, mismatches = 0;
     std::uintmax_t largestFolder = 0;
-    auto result = Runner::run(
-        script, {}, makeCancellation(), std::nullopt, {}, {}, [&](std::span<const std::byte> bytes) {
-            for (std::byte byte : bytes)
-                if (static_cast<char>(byte) != line[received++ % line.size()]) ++mismatches;
-            ++pieces;
-            std::uintmax_t folder = 0;
-            for (const auto& entry : std::filesystem::recursive_directory_iterator(temporary.path()))
-                if (entry.is_regular_file()) folder += entry.file_size();
-            largestFolder = std::max(largestFolder, folder);
-        });
+    auto result = Runner::run(script, {}, makeCancellation(), std::nullopt, {}, {},
+                              [&](std::span<const std::byte> bytes) {
+                                  for (std::byte byte : bytes)
+                                      if (static_cast<char>(byte) != line[received++ % line.size()])
+                                          ++mismatches;
+                                  ++pieces;
+                                  largestFolder = std::max(largestFolder, temporary.bytes());
+                              });
     EXPECT_EQ(received, kBytes);
     EXPECT_EQ(mismatches, 0u);
     EXPECT_GT(pieces, 1u);

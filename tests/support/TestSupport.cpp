@@ -29,6 +29,38 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, error);
 }
 
+TemporaryFolderScope::TemporaryFolderScope() {
+    if (const char* old = ::getenv("TMPDIR")) previous_ = old;
+    ::setenv("TMPDIR", dir_.path().c_str(), 1);
+}
+
+TemporaryFolderScope::~TemporaryFolderScope() {
+    if (previous_)
+        ::setenv("TMPDIR", previous_->c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+}
+
+std::vector<std::filesystem::path> TemporaryFolderScope::entries() const {
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) found.push_back(entry.path());
+    return found;
+}
+
+std::uintmax_t TemporaryFolderScope::bytes() const {
+    std::uintmax_t total = 0;
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(dir_.path(), error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code sizeError;
+        if (it->is_regular_file(sizeError)) {
+            const auto size = it->file_size(sizeError);
+            if (!sizeError) total += size;
+        }
+    }
+    return total;
+}
+
 int shell(const std::string& command) {
     int status = std::system(command.c_str());
     if (status == -1 || !WIFEXITED(status)) return -1;

@@ -1,8 +1,11 @@
 #pragma once
 // Shared helpers of the tests: temporary folders, shell commands, generated media.
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace talvian::test {
 
@@ -18,6 +21,26 @@ class TempDir {
 
   private:
     std::filesystem::path path_;
+};
+
+// Points the system temporary folder (TMPDIR) at a private folder while it lives, so that a
+// test sees what the code under test leaves there; the previous value comes back after.
+class TemporaryFolderScope {
+  public:
+    TemporaryFolderScope();
+    ~TemporaryFolderScope();
+    TemporaryFolderScope(const TemporaryFolderScope&) = delete;
+    TemporaryFolderScope& operator=(const TemporaryFolderScope&) = delete;
+    const std::filesystem::path& path() const { return dir_.path(); }
+    // The folder's own entries.
+    std::vector<std::filesystem::path> entries() const;
+    std::size_t leftovers() const { return entries().size(); }
+    // The bytes of every file below it (files that vanish while it counts are skipped).
+    std::uintmax_t bytes() const;
+
+  private:
+    TempDir dir_;
+    std::optional<std::string> previous_;
 };
 
 // Runs a command through /bin/sh; returns its exit status (-1 if it could not run).
