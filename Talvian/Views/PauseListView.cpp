@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include "AccessibleFactory.h"
 #include "Model/FileNaming.h"
 #include "Workspace/Workspace.h"
 
@@ -189,14 +190,6 @@ class CutRowAccessible : public QAccessibleWidget {
     StudioCutRow* row() const { return static_cast<StudioCutRow*>(widget()); }
 };
 
-QAccessibleInterface* pauseListAccessible(const QString& key, QObject* object) {
-    if (key == QLatin1String(PauseListView::staticMetaObject.className()))
-        if (auto* view = qobject_cast<PauseListView*>(object)) return new PauseListAccessible(view);
-    if (key == QLatin1String(StudioCutRow::staticMetaObject.className()))
-        if (auto* row = qobject_cast<StudioCutRow*>(object)) return new CutRowAccessible(row);
-    return nullptr;
-}
-
 }  // namespace
 
 CutRowState PauseListState::rowState(const CutRegion& cut) const {
@@ -308,8 +301,8 @@ void PauseListDelegate::announceSizeChange(int row) {
 
 PauseListView::PauseListView(Workspace& workspace, PauseListModel& model, QWidget* parent)
     : QListView(parent), workspace_(workspace), model_(model) {
-    static const bool accessibleInstalled = (QAccessible::installFactory(&pauseListAccessible), true);
-    (void)accessibleInstalled;
+    installAccessibleFactory<PauseListAccessible, PauseListView>();
+    installAccessibleFactory<CutRowAccessible, StudioCutRow>();
     // Made first: every layout pass (already while the view is being set up) places it.
     rowWidget_ = new StudioCutRow(workspace, viewport());
     rowWidget_->hide();

@@ -160,6 +160,22 @@ class StudioToggleAccessible : public QAccessibleWidget {
 
 namespace {
 
+// Tells screen readers that `object`'s checked state changed.
+void announceCheckedChange(QObject* object) {
+    if (!QAccessible::isActive()) return;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(object, changed);
+    QAccessible::updateAccessibility(&event);
+}
+
+// Tells screen readers that `object`'s value is now `value`.
+void announceValue(QObject* object, const QString& value) {
+    if (!QAccessible::isActive()) return;
+    QAccessibleValueChangeEvent event(object, value);
+    QAccessible::updateAccessibility(&event);
+}
+
 // The property that gives a button its reading for screen readers (a choice, a menu button).
 constexpr char kAccessibleRoleProperty[] = "talvianAccessibleRole";
 // The property holding a button's value for screen readers.
@@ -370,13 +386,8 @@ StudioToggle::StudioToggle(const QString& text, bool checkbox, QWidget* parent)
 }
 
 void StudioToggle::announceState() {
-    if (!QAccessible::isActive()) return;
-    QAccessible::State changed;
-    changed.checked = true;
-    QAccessibleStateChangeEvent state(this, changed);
-    QAccessible::updateAccessibility(&state);
-    QAccessibleValueChangeEvent value(this, QString::fromStdString(isChecked() ? L("已开启") : L("已关闭")));
-    QAccessible::updateAccessibility(&value);
+    announceCheckedChange(this);
+    announceValue(this, QString::fromStdString(isChecked() ? L("已开启") : L("已关闭")));
 }
 
 QSize StudioToggle::sizeHint() const {
@@ -567,13 +578,8 @@ StudioScroll::StudioScroll(QWidget* content, QWidget* parent) : QScrollArea(pare
 void makeStudioChoice(QAbstractButton& button) {
     button.setCheckable(true);
     StudioButtonRoleAccessible::adopt(button, QAccessible::RadioButton);
-    QObject::connect(&button, &QAbstractButton::toggled, &button, [&button] {
-        if (!QAccessible::isActive()) return;
-        QAccessible::State changed;
-        changed.checked = true;
-        QAccessibleStateChangeEvent event(&button, changed);
-        QAccessible::updateAccessibility(&event);
-    });
+    QObject::connect(&button, &QAbstractButton::toggled, &button,
+                     [&button] { announceCheckedChange(&button); });
 }
 
 void setStudioAccessibleValue(QAbstractButton& button, const QString& value) {
@@ -581,9 +587,7 @@ void setStudioAccessibleValue(QAbstractButton& button, const QString& value) {
         StudioButtonRoleAccessible::adopt(button, QAccessible::Button);
     if (button.property(kAccessibleValueProperty).toString() == value) return;
     button.setProperty(kAccessibleValueProperty, value);
-    if (!QAccessible::isActive()) return;
-    QAccessibleValueChangeEvent event(&button, value);
-    QAccessible::updateAccessibility(&event);
+    announceValue(&button, value);
 }
 
 void makeStudioMenuButton(QAbstractButton& button) {

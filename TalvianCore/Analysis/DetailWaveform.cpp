@@ -172,6 +172,10 @@ struct RememberedSource {
     std::int64_t bytes = 0;
     double modifiedAt = 0;
     DetailWaveform::SourceAudio audio;
+
+    bool isOf(const std::string& path, std::int64_t size, double modified) const {
+        return source == path && bytes == size && modifiedAt == modified;
+    }
 };
 
 struct SourceMemory {
@@ -190,9 +194,8 @@ void DetailWaveform::rememberSourceAudio(const std::string& source, std::int64_t
                                          const SourceAudio& audio) {
     auto& memory = sourceMemory();
     std::lock_guard guard(memory.lock);
-    std::erase_if(memory.sources, [&](const RememberedSource& entry) {
-        return entry.source == source && entry.bytes == bytes && entry.modifiedAt == modifiedAt;
-    });
+    std::erase_if(memory.sources,
+                  [&](const RememberedSource& entry) { return entry.isOf(source, bytes, modifiedAt); });
     memory.sources.push_front(RememberedSource{source, bytes, modifiedAt, audio});
     if (memory.sources.size() > kRememberedSources) memory.sources.pop_back();
 }
@@ -201,9 +204,7 @@ std::optional<DetailWaveform::SourceAudio> DetailWaveform::rememberedSourceAudio
     auto& memory = sourceMemory();
     std::lock_guard guard(memory.lock);
     for (const auto& entry : memory.sources)
-        if (entry.source == project.source && entry.bytes == project.sourceBytes &&
-            entry.modifiedAt == project.modifiedAt)
-            return entry.audio;
+        if (entry.isOf(project.source, project.sourceBytes, project.modifiedAt)) return entry.audio;
     return std::nullopt;
 }
 

@@ -240,9 +240,9 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
     // project must never pair the pauses of one version of the file with another's identity.
     const SourceMetadata before = readMetadata(source);
 
-    // One probe answer gives both the media facts and the sound's stated timing.
-    const std::string probed = Runner::probeOutput(source, token);
-    const MediaInfo info = Runner::mediaInfoFromProbeOutput(probed, fileBytes(source));
+    // One probe answer gives the media facts, the sound's format and its stated timing.
+    const nlohmann::json probed = MediaProbe::parse(Runner::probeOutput(source, token));
+    const MediaInfo info = Runner::mediaInfoFromProbeAnswer(probed, fileBytes(source));
     if (!info.hasAudio) throw MediaError(L("此文件没有音轨，无法判断口播停顿。"));
     if (info.audioTracks != 1)
         throw MediaError(
@@ -250,14 +250,14 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
               "请先在剪辑软件中导出包含所需声音的单条音轨副本，试听确认后再导入。"));
     if (info.bytes != before.bytes) throw changedDuringAnalysis();
     // The sound's format, judged on the same answer as "-select_streams a:0" would give.
-    const nlohmann::json audioAnswer = MediaProbe::firstAudioAnswer(MediaProbe::parse(probed));
+    const nlohmann::json audioAnswer = MediaProbe::firstAudioAnswer(probed);
     const AudioStreamInfo stream = AudioStreamInfo::fromStream(MediaProbe::firstStream(audioAnswer));
     const bool adaptive = options.mode == DetectionMode::adaptive;
     const int channels = static_cast<int>(std::max<std::int64_t>(stream.channels, 2));
     const int rate = adaptive ? kAdaptiveSampleRate : kFixedSampleRate;
     const double duration = info.duration;
     // The length the file states for its sound, which its data must reach.
-    const AudioReach::StatedTiming stated = AudioReach::statedTimingFromProbeOutput(probed);
+    const AudioReach::StatedTiming stated = AudioReach::statedTiming(audioAnswer);
     if (info.hasVideo) requireWholeVideoSound(source, stated, token);
 
     // The analysis's private folder, removed with its contents whatever the outcome.

@@ -2,6 +2,7 @@
 // Streaming reads of the raw PCM files that the analysis decodes: interleaved 32-bit
 // float, little-endian, no header. No file is ever held whole in memory.
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -38,24 +39,45 @@ class PcmChunkReader {
     std::vector<std::byte> buffer_;
 };
 
+// Cuts bytes that arrive in pieces of any size (file chunks, a pipe's reads) into whole units of
+// a fixed size (a frame or a window), also when a unit straddles two pieces; only the start of
+// one unit is ever held.
+class WholeUnits {
+  public:
+    explicit WholeUnits(std::size_t unitBytes) : unitBytes_(unitBytes) {}
+
+    // Calls visit(const std::byte*) for every unit that `bytes` completes, in order.
+    template <class Visit>
+    void add(std::span<const std::byte> bytes, Visit&& visit) {
+        if (!pending_.empty()) {
+            const std::size_t taken = std::min(unitBytes_ - pending_.size(), bytes.size());
+            pending_.insert(pending_.end(), bytes.begin(),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(taken));
+            bytes = bytes.subspan(taken);
+            if (pending_.size() < unitBytes_) return;
+            visit(pending_.data());
+            pending_.clear();
+        }
+        std::size_t offset = 0;
+        for (; offset + unitBytes_ <= bytes.size(); offset += unitBytes_) visit(bytes.data() + offset);
+        pending_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(offset), bytes.end());
+    }
+    // The bytes after the last whole unit (fewer than one unit).
+    const std::vector<std::byte>& rest() const { return pending_; }
+
+  private:
+    std::size_t unitBytes_;
+    std::vector<std::byte> pending_;
+};
+
 // Reads `reader` to the end and calls visit(const std::byte*) for every complete unit of
 // `unitBytes` (a frame or a window), in file order, also when a unit straddles two chunks.
 // Returns the bytes after the last complete unit (fewer than unitBytes).
 template <class Visit>
 std::vector<std::byte> forEachUnit(PcmChunkReader& reader, std::size_t unitBytes, Visit&& visit) {
-    std::vector<std::byte> pending;
-    for (auto chunk = reader.next(); !chunk.empty(); chunk = reader.next()) {
-        std::span<const std::byte> bytes = chunk;
-        if (!pending.empty()) {
-            pending.insert(pending.end(), chunk.begin(), chunk.end());
-            bytes = pending;
-        }
-        std::size_t offset = 0;
-        for (; offset + unitBytes <= bytes.size(); offset += unitBytes) visit(bytes.data() + offset);
-        std::vector<std::byte> rest(bytes.begin() + static_cast<std::ptrdiff_t>(offset), bytes.end());
-        pending = std::move(rest);
-    }
-    return pending;
+    WholeUnits units(unitBytes);
+    for (auto chunk = reader.next(); !chunk.empty(); chunk = reader.next()) units.add(chunk, visit);
+    return units.rest();
 }
 
 // The sample stored at `bytes` (4 bytes, little-endian IEEE float).

@@ -34,13 +34,20 @@ int windowFrames(int sampleRate) {
     return std::max(whole, 1);
 }
 
-LoudnessMeter::LoudnessMeter(int sampleRate, int channels) {
+namespace {
+
+int checkedChannels(int sampleRate, int channels) {
     if (sampleRate < 1 || sampleRate > kMaximumSampleRate || channels < 1 || channels > kMaximumChannels)
         throw MediaError(L("无法读取音频的采样率或声道。"));
-    channels_ = static_cast<std::size_t>(channels);
-    windowFrames_ = static_cast<std::size_t>(windowFrames(sampleRate));
-    windowBytes_ = channels_ * windowFrames_ * 4;
+    return channels;
 }
+
+}  // namespace
+
+LoudnessMeter::LoudnessMeter(int sampleRate, int channels)
+    : channels_(static_cast<std::size_t>(checkedChannels(sampleRate, channels))),
+      windowFrames_(static_cast<std::size_t>(windowFrames(sampleRate))),
+      windows_(channels_ * windowFrames_ * 4) {}
 
 void LoudnessMeter::measure(const std::byte* bytes) {
     double loudest = 0;
@@ -53,17 +60,7 @@ void LoudnessMeter::measure(const std::byte* bytes) {
 }
 
 void LoudnessMeter::add(std::span<const std::byte> bytes) {
-    if (!pending_.empty()) {
-        const std::size_t taken = std::min(windowBytes_ - pending_.size(), bytes.size());
-        pending_.insert(pending_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(taken));
-        bytes = bytes.subspan(taken);
-        if (pending_.size() < windowBytes_) return;
-        measure(pending_.data());
-        pending_.clear();
-    }
-    std::size_t offset = 0;
-    for (; offset + windowBytes_ <= bytes.size(); offset += windowBytes_) measure(bytes.data() + offset);
-    pending_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(offset), bytes.end());
+    windows_.add(bytes, [this](const std::byte* window) { measure(window); });
 }
 
 std::optional<double> LoudnessMeter::referenceDB() const {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Model/CoreTypes.h"
+#include "PcmReader.h"
 
 namespace talvian::QuietRecordingGuard {
 
@@ -39,9 +40,8 @@ class LoudnessMeter {
 
     std::size_t channels_;
     std::size_t windowFrames_;
-    std::size_t windowBytes_;
-    std::vector<std::byte> pending_;  // the start of a window split between two pieces
-    std::vector<double> levels_;      // the RMS of the loudest channel of each whole window
+    WholeUnits windows_;
+    std::vector<double> levels_;  // the RMS of the loudest channel of each whole window
 };
 
 // The 99th percentile (interpolated) of the 50 ms RMS levels of the loudest channel, in dBFS,

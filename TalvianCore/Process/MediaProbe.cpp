@@ -176,8 +176,11 @@ json firstAudioAnswer(const json& answer) {
 namespace AudioReach {
 
 StatedTiming statedTimingFromProbeOutput(std::string_view text) {
-    const json top = MediaProbe::parse(text);
-    for (const json* stream : streamsOf(top))
+    return statedTiming(MediaProbe::parse(text));
+}
+
+StatedTiming statedTiming(const json& answer) {
+    for (const json* stream : streamsOf(answer))
         if (textEquals(*stream, "codec_type", "audio"))
             return {numberText(*stream, "start_time"), numberText(*stream, "duration")};
     return {};
@@ -217,7 +220,10 @@ MediaInfo probe(const std::filesystem::path& file, const CancellationToken& canc
 }
 
 MediaInfo mediaInfoFromProbeOutput(std::string_view text, std::int64_t bytes) {
-    const json top = MediaProbe::parse(text);
+    return mediaInfoFromProbeAnswer(MediaProbe::parse(text), bytes);
+}
+
+MediaInfo mediaInfoFromProbeAnswer(const json& top, std::int64_t bytes) {
     if (!top.is_object()) throw MediaError(L("无法读取媒体信息。"));
     const auto streams = streamsOf(top);
 

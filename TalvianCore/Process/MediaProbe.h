@@ -125,6 +125,8 @@ struct StatedTiming {
 // The first audio stream's StatedTiming in the answer of Runner::probeOutput, which already
 // lists every stream's timing; empty when the answer has no audio stream. Pure.
 StatedTiming statedTimingFromProbeOutput(std::string_view json);
+// The same, on the parsed answer.
+StatedTiming statedTiming(const nlohmann::json& answer);
 
 // The latest packet end (pts + duration, seconds on the file's timeline) of the stream among
 // its packets from `fromSeconds` on; absent when none is there. ffprobe seeks to that time and
@@ -145,8 +147,10 @@ MediaInfo probe(const std::filesystem::path& file, const CancellationToken& canc
 // ffprobe's JSON answer (format and streams) that `probe` judges, for a caller that reads more
 // of it than MediaInfo holds. Throws the locator's and the runner's errors.
 std::string probeOutput(const std::filesystem::path& file, const CancellationToken& cancellation);
-// The same judgement on ffprobe's JSON answer, with the file's size given.
+// The same judgement on ffprobe's JSON answer, with the file's size given; on the text or on
+// the parsed answer.
 MediaInfo mediaInfoFromProbeOutput(std::string_view json, std::int64_t bytes);
+MediaInfo mediaInfoFromProbeAnswer(const nlohmann::json& answer, std::int64_t bytes);
 
 // Frames per second from an "avg_frame_rate" text such as "30000/1001"; 30 when it is not
 // two numbers with a positive divisor.
