@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "BenchProject.h"
-#include "Export/AuditionComposer.h"
+#include "Media/AuditionComposer.h"
 #include "Model/FileNaming.h"
 #include "Player/MpvPlayer.h"
 #include "Workspace/Workspace.h"

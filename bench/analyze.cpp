@@ -12,8 +12,8 @@
 #include <string>
 
 #include "Analysis/PauseAnalysis.h"
-#include "Model/NumberText.h"
 #include "Model/ProjectJson.h"
+#include "Support/NumberText.h"
 #include "ToolRun.h"
 
 using namespace talvian;

@@ -21,10 +21,10 @@
 #include "Analysis/PauseAnalysis.h"
 #include "BenchProject.h"
 #include "Model/FileNaming.h"
-#include "Model/NumberText.h"
 #include "Player/MpvPlayer.h"
 #include "Process/Dependencies.h"
 #include "Process/Runner.h"
+#include "Support/NumberText.h"
 #include "Workspace/Workspace.h"
 
 using namespace talvian;

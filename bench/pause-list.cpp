@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "BenchProject.h"
+#include "Kit/Studio.h"
 #include "Model/FileNaming.h"
 #include "Player/MpvPlayer.h"
 #include "Views/PauseListPanel.h"
 #include "Views/PauseListView.h"
-#include "Views/Studio.h"
 #include "Workspace/Workspace.h"
 
 using namespace talvian;

@@ -2,7 +2,7 @@
 // so bench/sha256.sh can time both on the same file.
 #include <cstdio>
 
-#include "Model/MediaFingerprint.h"
+#include "Support/MediaFingerprint.h"
 #include "ToolRun.h"
 
 int main(int argc, char** argv) {

@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "BenchProject.h"
+#include "Kit/Studio.h"
 #include "Model/FileNaming.h"
 #include "Player/MpvPlayer.h"
-#include "Views/Studio.h"
 #include "Views/WaveformView.h"
 #include "Workspace/Workspace.h"
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "Export/AuditionComposer.h"
+#include "Media/AuditionComposer.h"
 #include "Model/Localization.h"
 #include "Model/UserError.h"
 #include "Player/EmptyPlayer.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Export/AuditionPlan.h"
-#include "Export/VideoRenderStep.h"
+#include "Media/VideoRenderStep.h"
 #include "Model/AuditionTimeline.h"
 #include "Model/CoreTypes.h"
 #include "Player/MpvPlayer.h"

@@ -1,7 +1,7 @@
 // The media module's entry point: the table of what it offers the application.
 
-#include "Export/AuditionComposer.h"
 #include "Loader/MediaModule.h"
+#include "Media/AuditionComposer.h"
 #include "Player/MpvPlayer.h"
 
 namespace {

@@ -15,11 +15,11 @@
 #include <charconv>
 #include <utility>
 
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"
 
@@ -89,7 +89,7 @@ bool DetectionDraft::opensAdvanced(const CutOptions& options) {
 
 // ---- Texts
 
-namespace detection_settings {
+namespace DetectionSettingsTexts {
 
 namespace {
 
@@ -119,8 +119,8 @@ std::string secondsText(double seconds) {
     return number(seconds, std::chars_format::fixed, 2) + " s";
 }
 
-Summary summary(bool calculating, const std::optional<CutProject>& preview,
-                const std::optional<std::string>& issue, const std::optional<CutProject>& project) {
+SummaryLine summaryLine(bool calculating, const std::optional<CutProject>& preview,
+                        const std::optional<std::string>& issue, const std::optional<CutProject>& project) {
     if (calculating) return {true, L("正在计算…")};
     if (preview) {
         const auto before = static_cast<long long>(project ? project->cuts.size() : 0);
@@ -144,7 +144,7 @@ bool canApply(bool calculating, const std::optional<CutProject>& preview, const 
     return !calculating && preview && preview->options == draft;
 }
 
-}  // namespace detection_settings
+}  // namespace DetectionSettingsTexts
 
 // ---- Widgets
 
@@ -175,9 +175,9 @@ class PresetCard : public QAbstractButton {
         column->setSpacing(6);
         for (QLabel* label :
              {makeLabel(title(preset), Studio::kBodyPixels, QFont::Medium, Studio::text, this),
-              makeLabel(detection_settings::pauseText(preset), Studio::kBodyPixels, QFont::Normal,
+              makeLabel(DetectionSettingsTexts::pauseText(preset), Studio::kBodyPixels, QFont::Normal,
                         Studio::secondary, this),
-              makeLabel(detection_settings::edgeText(preset), Studio::kBodyPixels, QFont::Normal,
+              makeLabel(DetectionSettingsTexts::edgeText(preset), Studio::kBodyPixels, QFont::Normal,
                         Studio::secondary, this)}) {
             label->setAlignment(Qt::AlignCenter);
             label->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -486,12 +486,13 @@ void DetectionSettingsPanel::showDraft() {
     minimumSilence_->setValue(options.minimumSilence);
     padding_->setValue(options.padding);
     paddingRight_->setValue(options.paddingRight.value_or(options.padding));
-    thresholdValue_->setText(QString::fromStdString(detection_settings::decibelText(options.thresholdDB)));
+    thresholdValue_->setText(
+        QString::fromStdString(DetectionSettingsTexts::decibelText(options.thresholdDB)));
     minimumSilenceValue_->setText(
-        QString::fromStdString(detection_settings::secondsText(options.minimumSilence)));
-    paddingValue_->setText(QString::fromStdString(detection_settings::secondsText(options.padding)));
+        QString::fromStdString(DetectionSettingsTexts::secondsText(options.minimumSilence)));
+    paddingValue_->setText(QString::fromStdString(DetectionSettingsTexts::secondsText(options.padding)));
     paddingRightValue_->setText(QString::fromStdString(
-        detection_settings::secondsText(options.paddingRight.value_or(options.padding))));
+        DetectionSettingsTexts::secondsText(options.paddingRight.value_or(options.padding))));
     separateSides_->setChecked(options.paddingRight.has_value());
     paddingRightRow_->setVisible(options.paddingRight.has_value());
     showPreview();
@@ -501,14 +502,14 @@ void DetectionSettingsPanel::showPreview() {
     const auto& preview = workspace_.detectionPreview();
     const auto& project = workspace_.project();
     const bool calculating = workspace_.detectionCalculating();
-    const auto hint = detection_settings::quietHint(preview, project, draft_.options());
+    const auto hint = DetectionSettingsTexts::quietHint(preview, project, draft_.options());
     hint_->setText(QString::fromStdString(hint.value_or(std::string())));
     hint_->setVisible(hint.has_value());
-    const auto line =
-        detection_settings::summary(calculating, preview, workspace_.detectionPreviewIssue(), project);
+    const auto line = DetectionSettingsTexts::summaryLine(calculating, preview,
+                                                          workspace_.detectionPreviewIssue(), project);
     hourglass_->setVisible(line.calculating);
     summary_->setText(QString::fromStdString(line.text));
-    apply_->setEnabled(detection_settings::canApply(calculating, preview, draft_.options()));
+    apply_->setEnabled(DetectionSettingsTexts::canApply(calculating, preview, draft_.options()));
 }
 
 }  // namespace talvian

@@ -56,7 +56,7 @@ class DetectionDraft {
 };
 
 // The texts of the panel, numbers in the C locale whatever the process's locale.
-namespace detection_settings {
+namespace DetectionSettingsTexts {
 // "停顿 1.2 s" ("%.2g") and "边缘 0.30 s" ("%.2f") of a preset card.
 std::string pauseText(DetectionPreset preset);
 std::string edgeText(DetectionPreset preset);
@@ -65,20 +65,20 @@ std::string decibelText(double decibels);
 std::string secondsText(double seconds);
 
 // The line under the divider. `calculating` shows the hourglass with "正在计算…".
-struct Summary {
+struct SummaryLine {
     bool calculating = false;
     std::string text;
-    bool operator==(const Summary&) const = default;
+    bool operator==(const SummaryLine&) const = default;
 };
-Summary summary(bool calculating, const std::optional<CutProject>& preview,
-                const std::optional<std::string>& issue, const std::optional<CutProject>& project);
+SummaryLine summaryLine(bool calculating, const std::optional<CutProject>& preview,
+                        const std::optional<std::string>& issue, const std::optional<CutProject>& project);
 // The quiet-recording hint, only when the project it speaks of (the preview, else the current
 // project when it was made with the draft) was made with exactly the draft.
 std::optional<std::string> quietHint(const std::optional<CutProject>& preview,
                                      const std::optional<CutProject>& project, const CutOptions& draft);
 // "应用" acts only on a finished preview made with exactly the draft.
 bool canApply(bool calculating, const std::optional<CutProject>& preview, const CutOptions& draft);
-}  // namespace detection_settings
+}  // namespace DetectionSettingsTexts
 
 class DetectionSettingsPanel : public QWidget {
     Q_OBJECT

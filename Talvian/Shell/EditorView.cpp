@@ -11,13 +11,13 @@
 #include <cmath>
 
 #include "FooterBar.h"
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
 #include "TimelineArea.h"
 #include "Views/PauseListPanel.h"
 #include "Views/SourcePreview.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
 #include "Views/TransportBar.h"
 #include "Workspace/Workspace.h"
 

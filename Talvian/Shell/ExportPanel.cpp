@@ -15,14 +15,14 @@
 
 #include <algorithm>
 
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
+#include "Kit/StudioLabel.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
-#include "Model/UnicodeText.h"
 #include "ShellWidgets.h"
 #include "StudioVideoMetadata.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
-#include "Views/StudioLabel.h"
+#include "Support/UnicodeText.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"
 

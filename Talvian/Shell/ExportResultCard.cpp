@@ -7,11 +7,11 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
+#include "Kit/StudioLabel.h"
 #include "Model/Localization.h"
-#include "Model/UnicodeText.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
-#include "Views/StudioLabel.h"
+#include "Support/UnicodeText.h"
 #include "Workspace/DesktopServices.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"

@@ -8,9 +8,9 @@
 #include <system_error>
 #include <utility>
 
-#include "Model/Base64.h"
 #include "Model/Localization.h"
 #include "Model/UserError.h"
+#include "Support/Base64.h"
 #include "Workspace/DesktopServices.h"
 
 namespace talvian {

@@ -18,7 +18,7 @@
 #include <optional>
 #include <string>
 
-#include "Model/AppConfiguration.h"
+#include "Support/AppConfiguration.h"
 #include "UpdateFeed.h"
 #include "UpdateService.h"
 #include "UpdateTransfer.h"

@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Kit/Studio.h"
 #include "Model/Localization.h"
-#include "Views/Studio.h"
 
 namespace talvian {
 

@@ -4,11 +4,11 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
 #include "Model/Localization.h"
-#include "Model/UnicodeText.h"
 #include "ShellWidgets.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
+#include "Support/UnicodeText.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {

@@ -6,13 +6,13 @@
 
 #include <algorithm>
 
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
 #include "Model/CutProject.h"
 #include "Model/Localization.h"
-#include "Model/UnicodeText.h"
 #include "ShellWidgets.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
-#include "Views/StudioTimePresentation.h"
+#include "Support/UnicodeText.h"
+#include "Views/TimePresentation.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -79,7 +79,7 @@ void HeaderBar::setObstructed(bool obstructed) {
 std::string HeaderBar::durationText(const CutProject& project) {
     const double total = project.info.duration;
     const double kept = std::max(total - project.removedDuration(), 0.0);
-    return StudioTimePresentation::duration(total) + " → " + StudioTimePresentation::duration(kept);
+    return TimePresentation::duration(total) + " → " + TimePresentation::duration(kept);
 }
 
 bool HeaderBar::canExport(bool hasProject, bool needsAnalysis, bool busy, bool obstructed) {

@@ -251,7 +251,7 @@ void MenuCommands::perform(Command command, bool checked) {
             // The audio hand-off's explanation lives in the export panel: shown from here, it
             // needs the panel, or the item would seem to do nothing.
             if (workspace_.audioHandoffInfoPresented() && !window_.view().modal())
-                window_.view().setModal(StudioModal::exportPanel);
+                window_.view().setModal(ModalPanel::exportPanel);
             break;
         case Command::reselectSource:
             workspace_.reselectPreviewSource();

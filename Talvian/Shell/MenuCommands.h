@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "Model/AppConfiguration.h"
+#include "Support/AppConfiguration.h"
 
 class QAction;
 class QMenu;

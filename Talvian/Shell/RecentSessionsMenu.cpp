@@ -2,10 +2,10 @@
 
 #include <QIcon>
 
+#include "Kit/Studio.h"
 #include "Model/Localization.h"
-#include "Model/UnicodeText.h"
 #include "ShellWidgets.h"
-#include "Views/Studio.h"
+#include "Support/UnicodeText.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {

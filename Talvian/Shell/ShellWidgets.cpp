@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTextDocument>
 
-#include "Views/Studio.h"
+#include "Kit/Studio.h"
 
 namespace talvian {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "Views/StudioLabel.h"
+#include "Kit/StudioLabel.h"
 
 class QHBoxLayout;
 class QPushButton;

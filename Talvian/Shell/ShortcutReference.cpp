@@ -16,11 +16,11 @@
 #include <cmath>
 #include <string>
 
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
+#include "Kit/StudioLabel.h"
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
-#include "Views/StudioLabel.h"
 
 namespace talvian {
 

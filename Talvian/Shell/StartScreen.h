@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "Model/SessionBackup.h"
+#include "Support/SessionBackup.h"
 
 class QLabel;
 class QVBoxLayout;

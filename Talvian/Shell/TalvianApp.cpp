@@ -3,10 +3,10 @@
 #include <QApplication>
 
 #include "Analysis/PauseAnalysis.h"
-#include "Model/SessionBackup.h"
 #include "Process/MediaProbe.h"
 #include "QuitTeardown.h"
 #include "ShortcutReference.h"
+#include "Support/SessionBackup.h"
 #include "WorkspaceView.h"
 
 namespace talvian {

@@ -11,7 +11,7 @@
 
 #include "Loader/MediaModule.h"
 #include "MainWindow.h"
-#include "Model/AppConfiguration.h"
+#include "Support/AppConfiguration.h"
 #include "UpdateService.h"
 #include "Workspace/Workspace.h"
 

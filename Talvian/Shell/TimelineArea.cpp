@@ -7,10 +7,10 @@
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
 #include "Views/WaveformControls.h"
 #include "Views/WaveformView.h"
 #include "Workspace/Workspace.h"

@@ -10,8 +10,8 @@
 
 #include "FeedUpdater.h"
 #include "Model/Localization.h"
-#include "Model/UnicodeText.h"
 #include "ShellWidgets.h"
+#include "Support/UnicodeText.h"
 #include "Workspace/DesktopServices.h"
 
 namespace talvian {

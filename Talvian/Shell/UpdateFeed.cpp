@@ -12,13 +12,13 @@
 #include <charconv>
 #include <memory>
 
-#include "Model/AppConfiguration.h"
-#include "Model/AsciiCharacters.h"
-#include "Model/Base64.h"
 #include "Model/Localization.h"
-#include "Model/UnicodeText.h"
 #include "Model/UserError.h"
 #include "Model/Uuid.h"
+#include "Support/AppConfiguration.h"
+#include "Support/AsciiCharacters.h"
+#include "Support/Base64.h"
+#include "Support/UnicodeText.h"
 
 namespace talvian {
 

@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Model/FileSystem.h"
+#include "Support/FileSystem.h"
 
 namespace talvian {
 

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Model/AppConfiguration.h"
+#include "Support/AppConfiguration.h"
 
 namespace talvian {
 

@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "Model/AppConfiguration.h"
+#include "Support/AppConfiguration.h"
 
 namespace talvian {
 

@@ -11,18 +11,18 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "DropTarget.h"
 #include "EditorView.h"
 #include "FooterBar.h"
 #include "HeaderBar.h"
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
+#include "ModalPanels.h"
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
 #include "StartScreen.h"
-#include "StudioDropTarget.h"
-#include "StudioPanels.h"
 #include "TimelineArea.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
-#include "Views/StudioManualCut.h"
+#include "Views/ManualCutForm.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -93,13 +93,13 @@ WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidge
 
     connect(&editor_->timeline(), &TimelineArea::manualPresentedChanged, this,
             &WorkspaceView::setManualPresented);
-    connect(header_, &HeaderBar::exportRequested, this, [this] { setModal(StudioModal::exportPanel); });
-    panelFactory_ = [this](StudioModal modal, WorkspaceView& view) {
-        return makeStudioPanel(modal, workspace_, view);
+    connect(header_, &HeaderBar::exportRequested, this, [this] { setModal(ModalPanel::exportPanel); });
+    panelFactory_ = [this](ModalPanel modal, WorkspaceView& view) {
+        return makeModalPanel(modal, workspace_, view);
     };
-    connect(editor_, &EditorView::settingsRequested, this, [this] { setModal(StudioModal::settings); });
+    connect(editor_, &EditorView::settingsRequested, this, [this] { setModal(ModalPanel::settings); });
     editor_->timeline().setManualPopoverFactory([this](QWidget* anchor) {
-        auto* popover = new StudioManualCutPopover(workspace_, anchor);
+        auto* popover = new ManualCutPopover(workspace_, anchor);
         popover->present();
         return popover;
     });
@@ -124,11 +124,11 @@ void WorkspaceView::documentChanged() {
     const auto& output = workspace_.cutOutput();
     if (output != shownOutput_) {
         shownOutput_ = output;
-        if (output) setModal(StudioModal::done);
+        if (output) setModal(ModalPanel::done);
     }
 }
 
-void WorkspaceView::setModal(std::optional<StudioModal> modal) {
+void WorkspaceView::setModal(std::optional<ModalPanel> modal) {
     QWidget* content = modal && panelFactory_ ? panelFactory_(*modal, *this) : nullptr;
     if (modal && !content) modal.reset();
     if (panel_) {
@@ -288,7 +288,7 @@ void WorkspaceView::dragLeaveEvent(QDragLeaveEvent* event) {
 
 void WorkspaceView::dropEvent(QDropEvent* event) {
     setDragOver(false);
-    if (StudioDropTarget::drop(workspace_, blocked(), event->mimeData()->urls()))
+    if (DropTarget::drop(workspace_, blocked(), event->mimeData()->urls()))
         event->acceptProposedAction();
     else
         event->ignore();

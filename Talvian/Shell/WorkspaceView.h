@@ -25,7 +25,7 @@ class StartScreen;
 class Workspace;
 
 // The panel shown over the window. ("export" is a keyword in C++.)
-enum class StudioModal { settings, exportPanel, done };
+enum class ModalPanel { settings, exportPanel, done };
 
 class WorkspaceView : public QWidget {
     Q_OBJECT
@@ -37,12 +37,12 @@ class WorkspaceView : public QWidget {
 
     // Makes the content of a panel (its card frame is added here); a panel without content
     // cannot be opened. The window's own panels are installed from the start; tests replace them.
-    using PanelFactory = std::function<QWidget*(StudioModal modal, WorkspaceView& view)>;
+    using PanelFactory = std::function<QWidget*(ModalPanel modal, WorkspaceView& view)>;
     void setPanelFactory(PanelFactory factory) { panelFactory_ = std::move(factory); }
 
-    const std::optional<StudioModal>& modal() const { return modal_; }
+    const std::optional<ModalPanel>& modal() const { return modal_; }
     // Opens (or, with nullopt, closes) the panel; the panel shown before is destroyed.
-    void setModal(std::optional<StudioModal> modal);
+    void setModal(std::optional<ModalPanel> modal);
     // A panel is open: the window's content is dimmed and disabled and drops are refused.
     bool obstructed() const { return modal_.has_value(); }
     // The notice alert is open.
@@ -94,7 +94,7 @@ class WorkspaceView : public QWidget {
     Workspace& workspace_;
     QStringList arguments_;
     PanelFactory panelFactory_;
-    std::optional<StudioModal> modal_;
+    std::optional<ModalPanel> modal_;
     bool dragOver_ = false;
     bool started_ = false;  // the first paint's work has run
     bool manualPresented_ = false;

@@ -6,10 +6,10 @@
 #include <clocale>
 
 #include "DeveloperHooks.h"
+#include "Kit/Studio.h"
+#include "Kit/StudioPopover.h"
 #include "QtTranslations.h"
 #include "TalvianApp.h"
-#include "Views/Studio.h"
-#include "Views/StudioPopover.h"
 
 int main(int argc, char** argv) {
     // Before the application object: the accessibility bridge may ask for its windows at once.

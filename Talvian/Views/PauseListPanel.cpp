@@ -5,11 +5,11 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
+#include "CutRow.h"
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
 #include "Model/Localization.h"
 #include "PauseListView.h"
-#include "Studio.h"
-#include "StudioControls.h"
-#include "StudioCutRow.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -185,7 +185,7 @@ PauseListPanel::PauseListPanel(Workspace& workspace, QWidget* parent)
 
 PauseListPanel::~PauseListPanel() = default;
 
-StudioCutRow& PauseListPanel::rowWidget() const {
+CutRow& PauseListPanel::rowWidget() const {
     return list_->rowWidget();
 }
 

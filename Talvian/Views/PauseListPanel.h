@@ -21,7 +21,7 @@ namespace talvian {
 class PauseListModel;
 class PauseListView;
 class StudioButton;
-class StudioCutRow;
+class CutRow;
 class StudioLink;
 class Workspace;
 
@@ -85,7 +85,7 @@ class PauseListPanel : public QWidget {
     StudioButton& deleteButton() const { return *delete_; }
     PauseListView& list() const { return *list_; }
     PauseListModel& model() const { return *model_; }
-    StudioCutRow& rowWidget() const;
+    CutRow& rowWidget() const;
     QLabel& emptyLabel() const { return *empty_; }
     QWidget& removalWarning() const { return *removalWarning_; }
     QLabel& removalWarningText() const { return *removalWarningText_; }

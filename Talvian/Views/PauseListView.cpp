@@ -8,7 +8,7 @@
 #include <QPainter>
 #include <QScrollBar>
 
-#include "AccessibleFactory.h"
+#include "Kit/AccessibleFactory.h"
 #include "Model/FileNaming.h"
 #include "Workspace/Workspace.h"
 
@@ -152,7 +152,7 @@ class PauseListAccessible : public QAccessibleWidget {
 // The row widget is the list's item for its row: named like a painted row, checked like its mark.
 class CutRowAccessible : public QAccessibleWidget {
   public:
-    explicit CutRowAccessible(StudioCutRow* row) : QAccessibleWidget(row, QAccessible::ListItem) {}
+    explicit CutRowAccessible(CutRow* row) : QAccessibleWidget(row, QAccessible::ListItem) {}
 
     QString text(QAccessible::Text kind) const override {
         if (kind == QAccessible::Name) return PauseListModel::rowText(row()->cut());
@@ -187,7 +187,7 @@ class CutRowAccessible : public QAccessibleWidget {
     }
 
   private:
-    StudioCutRow* row() const { return static_cast<StudioCutRow*>(widget()); }
+    CutRow* row() const { return static_cast<CutRow*>(widget()); }
 };
 
 }  // namespace
@@ -251,7 +251,7 @@ std::optional<int> PauseListModel::rowOf(const Uuid& id) const {
 PauseListDelegate::PauseListDelegate(Workspace& workspace, PauseListModel& model, QObject* parent)
     : QStyledItemDelegate(parent), workspace_(workspace), model_(model) {}
 
-void PauseListDelegate::setWidgetRow(int row, const StudioCutRow* widget) {
+void PauseListDelegate::setWidgetRow(int row, const CutRow* widget) {
     widgetRow_ = row;
     widget_ = widget;
 }
@@ -302,9 +302,9 @@ void PauseListDelegate::announceSizeChange(int row) {
 PauseListView::PauseListView(Workspace& workspace, PauseListModel& model, QWidget* parent)
     : QListView(parent), workspace_(workspace), model_(model) {
     installAccessibleFactory<PauseListAccessible, PauseListView>();
-    installAccessibleFactory<CutRowAccessible, StudioCutRow>();
+    installAccessibleFactory<CutRowAccessible, CutRow>();
     // Made first: every layout pass (already while the view is being set up) places it.
-    rowWidget_ = new StudioCutRow(workspace, viewport());
+    rowWidget_ = new CutRow(workspace, viewport());
     rowWidget_->hide();
     setModel(&model_);
     delegate_ = new PauseListDelegate(workspace, model_, this);
@@ -324,7 +324,7 @@ PauseListView::PauseListView(Workspace& workspace, PauseListModel& model, QWidge
     setAutoFillBackground(false);
     setAttribute(Qt::WA_MacShowFocusRect, false);
 
-    connect(rowWidget_, &StudioCutRow::heightChanged, this,
+    connect(rowWidget_, &CutRow::heightChanged, this,
             [this] { delegate_->announceSizeChange(delegate_->widgetRow()); });
 }
 

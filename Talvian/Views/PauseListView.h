@@ -15,8 +15,8 @@
 #include <set>
 #include <vector>
 
+#include "CutRow.h"
 #include "Model/CoreTypes.h"
-#include "StudioCutRow.h"
 
 namespace talvian {
 
@@ -66,7 +66,7 @@ class PauseListDelegate : public QStyledItemDelegate {
     PauseListDelegate(Workspace& workspace, PauseListModel& model, QObject* parent = nullptr);
 
     // The row drawn by the row widget instead (its height is the widget's); -1 for none.
-    void setWidgetRow(int row, const StudioCutRow* widget);
+    void setWidgetRow(int row, const CutRow* widget);
     int widgetRow() const { return widgetRow_; }
     // Rows are as wide as the viewport less the spacing at both sides.
     void setViewport(const QWidget* viewport, int spacing) {
@@ -88,7 +88,7 @@ class PauseListDelegate : public QStyledItemDelegate {
     Workspace& workspace_;
     PauseListModel& model_;
     int widgetRow_ = -1;
-    const StudioCutRow* widget_ = nullptr;
+    const CutRow* widget_ = nullptr;
     const QWidget* viewport_ = nullptr;
     int spacing_ = 0;
 };
@@ -107,7 +107,7 @@ class PauseListView : public QListView {
 
     // Puts the one row widget over `row` (hidden for none); the widget is kept and reused.
     void setWidgetRow(std::optional<int> row);
-    StudioCutRow& rowWidget() const { return *rowWidget_; }
+    CutRow& rowWidget() const { return *rowWidget_; }
     PauseListDelegate& delegate() const { return *delegate_; }
     // Scrolls `row` to the top of the visible area at once; the end of the list stops it.
     void scrollRowToTop(int row);
@@ -124,7 +124,7 @@ class PauseListView : public QListView {
     Workspace& workspace_;
     PauseListModel& model_;
     PauseListDelegate* delegate_ = nullptr;
-    StudioCutRow* rowWidget_;
+    CutRow* rowWidget_;
 };
 
 }  // namespace talvian

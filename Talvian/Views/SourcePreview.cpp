@@ -6,11 +6,11 @@
 
 #include <cmath>
 
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
+#include "Kit/StudioLabel.h"
 #include "Model/Localization.h"
 #include "Player/Player.h"
-#include "Studio.h"
-#include "StudioControls.h"
-#include "StudioLabel.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <numeric>
 
+#include "Kit/StudioControls.h"
 #include "Model/Localization.h"
-#include "StudioControls.h"
-#include "StudioTimecode.h"
+#include "PlaybackTimecode.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -55,7 +55,7 @@ TransportBar::TransportBar(Workspace& workspace, QWidget* parent) : QWidget(pare
     // The icon alone shows the state; the name is for assistive technology only.
     play_ = StudioButton::iconButton("play.fill", QString(), this);
     play_->setAccessibleName(qs(L("播放或暂停")));
-    timecode_ = new StudioTimecode(workspace_, this);
+    timecode_ = new PlaybackTimecode(workspace_, this);
     skip_ = new StudioToggle(qs(L("跳过切点")), false, this);
     result_ = new StudioButton(qs(L("预览结果")), false, this);
     speed_ = new StudioButton(qs(speedText(1.0f)), false, this);

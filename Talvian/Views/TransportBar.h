@@ -18,7 +18,7 @@ class QMenu;
 namespace talvian {
 
 class StudioButton;
-class StudioTimecode;
+class PlaybackTimecode;
 class StudioToggle;
 class Workspace;
 
@@ -61,7 +61,7 @@ class TransportBar : public QWidget {
     int oneRowWidth() const;
 
     StudioButton& playButton() const { return *play_; }
-    StudioTimecode& timecode() const { return *timecode_; }
+    PlaybackTimecode& timecode() const { return *timecode_; }
     StudioToggle& skipToggle() const { return *skip_; }
     StudioButton& resultButton() const { return *result_; }
     StudioButton& speedButton() const { return *speed_; }
@@ -95,7 +95,7 @@ class TransportBar : public QWidget {
 
     Workspace& workspace_;
     StudioButton* play_;
-    StudioTimecode* timecode_;
+    PlaybackTimecode* timecode_;
     StudioToggle* skip_;
     StudioButton* result_;
     StudioButton* speed_;

@@ -10,10 +10,10 @@
 
 #include <algorithm>
 
-#include "AccessibleFactory.h"
+#include "Kit/AccessibleFactory.h"
+#include "Kit/Studio.h"
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
-#include "Studio.h"
+#include "Support/NumberText.h"
 #include "WaveformGeometry.h"
 #include "Workspace/Workspace.h"
 
@@ -279,7 +279,7 @@ void WaveformBoundaryHandle::openPopover() {
     if (popoverOpen()) return;
     setFocus(Qt::OtherFocusReason);
     const double duration = workspace_.project() ? workspace_.project()->info.duration : 0;
-    popover_ = new CutAdjustmentPopover(workspace_, cut_, duration, this);
+    popover_ = new BoundaryFormPopover(workspace_, cut_, duration, this);
     popoverCut_ = cut_.id;
     connect(popover_, &StudioPopover::closed, this, &WaveformBoundaryHandle::popoverClosed);
     popover_->present();

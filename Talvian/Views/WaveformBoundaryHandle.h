@@ -11,7 +11,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "CutAdjustment.h"
+#include "BoundaryForm.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutAdjustment.h"
 
@@ -63,7 +63,7 @@ class WaveformBoundaryHandle : public QWidget {
     double edgeSeconds() const;
     bool popoverOpen() const { return !popover_.isNull(); }
     // The open popover with the exact times of the pause, if any.
-    CutAdjustmentPopover* popover() const { return popover_; }
+    BoundaryFormPopover* popover() const { return popover_; }
 
     QSize sizeHint() const override { return {kWidth, kHeight}; }
 
@@ -94,7 +94,7 @@ class WaveformBoundaryHandle : public QWidget {
     CutBoundary edge_;
     CutRegion cut_;
     double waveformWidth_ = 0;
-    QPointer<CutAdjustmentPopover> popover_;
+    QPointer<BoundaryFormPopover> popover_;
     Uuid popoverCut_;  // the pause the open popover adjusts
     // The gesture: a press, then a move of kGripDragDistance turns it into a drag, whose first
     // move begins the controller's boundary drag.

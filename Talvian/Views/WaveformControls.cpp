@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "Kit/StudioControls.h"
 #include "Model/Localization.h"
-#include "StudioControls.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {

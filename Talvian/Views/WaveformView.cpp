@@ -10,9 +10,9 @@
 #include <cmath>
 #include <utility>
 
+#include "Kit/Studio.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
-#include "Studio.h"
 #include "WaveformBoundaryHandle.h"
 #include "WaveformGeometry.h"
 #include "Workspace/Workspace.h"

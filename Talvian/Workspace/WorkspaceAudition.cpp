@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Export/AuditionComposer.h"
 #include "Export/SupportDiagnostics.h"
+#include "Media/AuditionComposer.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
 #include "Workspace.h"

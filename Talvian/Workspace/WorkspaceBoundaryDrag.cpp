@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
+#include "Support/NumberText.h"
 #include "Workspace.h"
 
 namespace talvian {

@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include "Export/SupportDiagnostics.h"
-#include "Model/AppConfiguration.h"
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Support/AppConfiguration.h"
+#include "Support/FileSystem.h"
 #include "Workspace.h"
 
 namespace fs = std::filesystem;

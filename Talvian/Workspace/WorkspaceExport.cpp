@@ -5,10 +5,10 @@
 #include "Export/CutExport.h"
 #include "Export/SupportDiagnostics.h"
 #include "Model/FileNaming.h"
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Model/ProjectFiles.h"
 #include "Process/Runner.h"
+#include "Support/FileSystem.h"
 #include "Workspace.h"
 
 namespace fs = std::filesystem;

@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #include "Export/SupportDiagnostics.h"
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Process/Runner.h"
+#include "Support/FileSystem.h"
 #include "Workspace.h"
 
 namespace fs = std::filesystem;

@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include "Model/FileSystem.h"
 #include "Process/Runner.h"
+#include "Support/FileSystem.h"
 #include "Workspace.h"
 
 namespace talvian {

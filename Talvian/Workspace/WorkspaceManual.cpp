@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
-#include "Model/UnicodeText.h"
+#include "Support/NumberText.h"
+#include "Support/UnicodeText.h"
 #include "Workspace.h"
 
 namespace talvian {

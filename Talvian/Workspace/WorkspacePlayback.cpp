@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
+#include "Support/NumberText.h"
 #include "Workspace.h"
 
 namespace fs = std::filesystem;

@@ -5,10 +5,10 @@
 
 #include "Analysis/SourceRelocation.h"
 #include "Export/SupportDiagnostics.h"
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Model/ProjectFiles.h"
 #include "Process/MediaProbe.h"
+#include "Support/FileSystem.h"
 #include "Workspace.h"
 
 namespace fs = std::filesystem;

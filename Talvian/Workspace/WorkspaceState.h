@@ -18,10 +18,10 @@
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
 #include "Model/ProjectSelection.h"
-#include "Model/SessionBackup.h"
 #include "Model/WaveformBoundaryDrag.h"
 #include "Model/WaveformWindow.h"
 #include "Process/MediaProbe.h"
+#include "Support/SessionBackup.h"
 
 namespace talvian {
 

@@ -15,12 +15,12 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
-#include "Model/FileSystem.h"
-#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
 #include "Process/Dependencies.h"
 #include "Process/MediaProbe.h"
+#include "Support/FileSystem.h"
+#include "Support/IntegerBounds.h"
+#include "Support/NumberText.h"
 
 namespace fs = std::filesystem;
 

@@ -16,15 +16,15 @@
 #include "DetailWaveform.h"
 #include "Model/CutMath.h"
 #include "Model/FileNaming.h"
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
 #include "Model/Uuid.h"
 #include "PcmReader.h"
 #include "Process/Dependencies.h"
 #include "Process/MediaProbe.h"
 #include "Process/Runner.h"
 #include "QuietRecordingGuard.h"
+#include "Support/FileSystem.h"
+#include "Support/NumberText.h"
 
 namespace talvian::VevazAvezud {
 

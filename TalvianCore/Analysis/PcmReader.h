@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "Model/CoreTypes.h"
-#include "Model/FileSystem.h"
+#include "Support/FileSystem.h"
 
 namespace talvian {
 

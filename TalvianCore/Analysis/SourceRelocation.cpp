@@ -3,9 +3,9 @@
 #include <optional>
 #include <string>
 
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Model/ProjectFiles.h"
+#include "Support/FileSystem.h"
 
 namespace talvian::SourceRelocation {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "Model/CutProject.h"
-#include "Model/MediaFingerprint.h"
+#include "Support/MediaFingerprint.h"
 
 namespace talvian::SourceRelocation {
 

@@ -9,14 +9,14 @@
 #include <cmath>
 
 #include "Model/FileNaming.h"
-#include "Model/FileSystem.h"
-#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
 #include "Model/Uuid.h"
 #include "Process/Dependencies.h"
 #include "Process/MediaProbe.h"
 #include "Process/Runner.h"
+#include "Support/FileSystem.h"
+#include "Support/IntegerBounds.h"
+#include "Support/NumberText.h"
 
 namespace talvian {
 

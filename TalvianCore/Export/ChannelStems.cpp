@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "Model/FileNaming.h"
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
-#include "Model/MediaFingerprint.h"
-#include "Model/NumberText.h"
-#include "Model/StrictJson.h"
 #include "Process/Dependencies.h"
 #include "Process/MediaProbe.h"
 #include "Process/Runner.h"
+#include "Support/FileSystem.h"
+#include "Support/MediaFingerprint.h"
+#include "Support/NumberText.h"
+#include "Support/StrictJson.h"
 
 namespace talvian::ChannelStems {
 

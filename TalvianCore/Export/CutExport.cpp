@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "AudioRenderer.h"
+#include "Media/VideoRenderStep.h"
 #include "Model/CutMath.h"
 #include "Model/FileNaming.h"
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
-#include "Model/MediaFingerprint.h"
 #include "Model/Uuid.h"
 #include "Process/MediaProbe.h"
-#include "VideoRenderStep.h"
+#include "Support/FileSystem.h"
+#include "Support/MediaFingerprint.h"
 
 namespace talvian::VevazAvezud {
 

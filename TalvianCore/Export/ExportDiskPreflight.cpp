@@ -6,11 +6,11 @@
 #include <limits>
 
 #include "CutExport.h"
-#include "Model/FileSystem.h"
-#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
 #include "Process/MediaProbe.h"
+#include "Support/FileSystem.h"
+#include "Support/IntegerBounds.h"
+#include "Support/NumberText.h"
 
 namespace talvian {
 

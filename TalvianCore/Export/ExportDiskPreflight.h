@@ -11,7 +11,7 @@
 
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
-#include "Model/FileSystem.h"
+#include "Support/FileSystem.h"
 
 namespace talvian {
 

@@ -10,11 +10,11 @@
 #include <cerrno>
 
 #include "Model/FileNaming.h"
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
-#include "Model/MediaFingerprint.h"
 #include "Model/ProjectJson.h"
-#include "Model/UnicodeText.h"
+#include "Support/FileSystem.h"
+#include "Support/MediaFingerprint.h"
+#include "Support/UnicodeText.h"
 
 namespace talvian::EditorHandoff {
 

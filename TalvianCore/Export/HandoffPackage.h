@@ -11,7 +11,7 @@
 #include "Export/HandoffPlan.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
-#include "Model/MediaFingerprint.h"
+#include "Support/MediaFingerprint.h"
 
 namespace talvian {
 

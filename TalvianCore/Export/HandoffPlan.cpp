@@ -7,11 +7,11 @@
 #include <optional>
 
 #include "Model/CutMath.h"
-#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
-#include "Model/UnicodeText.h"
 #include "Process/MediaProbe.h"
+#include "Support/IntegerBounds.h"
+#include "Support/NumberText.h"
+#include "Support/UnicodeText.h"
 
 namespace talvian {
 

@@ -9,11 +9,11 @@
 #include <fstream>
 #include <set>
 
-#include "Model/AsciiCharacters.h"
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
-#include "Model/UnicodeText.h"
 #include "Process/MediaProbe.h"
+#include "Support/AsciiCharacters.h"
+#include "Support/NumberText.h"
+#include "Support/UnicodeText.h"
 
 namespace talvian {
 

@@ -9,8 +9,8 @@
 #include <limits>
 #include <optional>
 
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Support/FileSystem.h"
 
 namespace talvian::media {
 

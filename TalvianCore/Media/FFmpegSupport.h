@@ -19,7 +19,7 @@ extern "C" {
 
 #include "MediaTime.h"
 #include "Model/CoreTypes.h"
-#include "Model/FileSystem.h"
+#include "Support/FileSystem.h"
 
 namespace talvian::media {
 

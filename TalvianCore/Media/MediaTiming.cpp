@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "Model/CoreTypes.h"
-#include "Model/IntegerBounds.h"
 #include "Model/Localization.h"
+#include "Support/IntegerBounds.h"
 
 namespace talvian::MediaTiming {
 

@@ -9,9 +9,9 @@
 
 #include "FFmpegSupport.h"
 #include "MediaPreparation.h"
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
 #include "Model/Uuid.h"
+#include "Support/FileSystem.h"
 
 namespace talvian::VideoRenderer {
 

@@ -7,7 +7,7 @@
 
 #include "MediaTime.h"
 #include "Model/CoreTypes.h"
-#include "Model/FileSystem.h"
+#include "Support/FileSystem.h"
 
 namespace talvian::VideoRenderer {
 

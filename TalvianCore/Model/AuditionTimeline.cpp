@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "IntegerBounds.h"
+#include "Support/IntegerBounds.h"
 
 namespace talvian {
 

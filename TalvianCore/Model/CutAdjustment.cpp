@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "NumberText.h"
+#include "Support/NumberText.h"
 
 namespace talvian::CutAdjustmentState {
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <string>
 
-#include "NumberText.h"
-#include "UnicodeText.h"
+#include "Support/NumberText.h"
+#include "Support/UnicodeText.h"
 
 namespace talvian {
 

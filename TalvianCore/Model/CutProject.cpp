@@ -7,9 +7,9 @@
 
 #include "CutMath.h"
 #include "FileNaming.h"
-#include "FileSystem.h"
 #include "Localization.h"
-#include "NumberText.h"
+#include "Support/FileSystem.h"
+#include "Support/NumberText.h"
 
 namespace talvian {
 

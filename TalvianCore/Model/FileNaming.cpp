@@ -8,9 +8,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "FileSystem.h"
-#include "IntegerBounds.h"
 #include "Localization.h"
+#include "Support/FileSystem.h"
+#include "Support/IntegerBounds.h"
 
 namespace talvian {
 

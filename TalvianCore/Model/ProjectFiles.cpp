@@ -4,10 +4,10 @@
 #include <system_error>
 
 #include "FileNaming.h"
-#include "FileSystem.h"
 #include "Localization.h"
-#include "Model/MediaFingerprint.h"
 #include "ProjectJson.h"
+#include "Support/FileSystem.h"
+#include "Support/MediaFingerprint.h"
 
 namespace talvian {
 

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CutProject.h"
-#include "StrictJson.h"
+#include "Support/StrictJson.h"
 
 namespace talvian {
 

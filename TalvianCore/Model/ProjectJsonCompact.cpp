@@ -11,7 +11,7 @@
 
 #include "Localization.h"
 #include "ProjectJson.h"
-#include "UnicodeText.h"
+#include "Support/UnicodeText.h"
 
 namespace talvian::ProjectJson {
 

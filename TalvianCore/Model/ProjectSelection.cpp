@@ -4,8 +4,8 @@
 
 #include <cerrno>
 
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
+#include "Support/FileSystem.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "Localization.h"
-#include "UnicodeText.h"
+#include "Support/UnicodeText.h"
 
 namespace talvian {
 

@@ -9,8 +9,8 @@
 #include "Dependencies.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
-#include "Model/NumberText.h"
 #include "Runner.h"
+#include "Support/NumberText.h"
 
 namespace talvian {
 

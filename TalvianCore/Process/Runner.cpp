@@ -17,10 +17,10 @@
 #include <mutex>
 #include <thread>
 
-#include "Model/FileSystem.h"
 #include "Model/Localization.h"
-#include "Model/UnicodeText.h"
 #include "Model/Uuid.h"
+#include "Support/FileSystem.h"
+#include "Support/UnicodeText.h"
 
 extern char** environ;
 

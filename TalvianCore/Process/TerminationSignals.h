@@ -9,7 +9,7 @@
 #include <optional>
 #include <thread>
 
-#include "Model/FileSystem.h"
+#include "Support/FileSystem.h"
 
 namespace talvian {
 

@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "Analysis/DetailWaveform.h"
-#include "Model/NumberText.h"
 #include "Process/Dependencies.h"
 #include "Process/Runner.h"
 #include "ProjectFixtures.h"
+#include "Support/NumberText.h"
 #include "TestSupport.h"
 
 using namespace talvian;

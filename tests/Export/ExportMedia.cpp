@@ -8,8 +8,8 @@
 
 #include "Model/CoreTypes.h"
 #include "Model/FileNaming.h"
-#include "Model/MediaFingerprint.h"
 #include "Process/MediaProbe.h"
+#include "Support/MediaFingerprint.h"
 #include "TestSupport.h"
 
 namespace talvian::test {

@@ -1,5 +1,5 @@
 #include "Export/SupportDiagnostics.h"
-#include "Model/AppConfiguration.h"
+#include "Support/AppConfiguration.h"
 
 #include <gtest/gtest.h>
 #include <sys/utsname.h>

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "Model/CutAdjustment.h"
-#include "Model/NumberText.h"
+#include "Support/NumberText.h"
 
 using namespace talvian;
 

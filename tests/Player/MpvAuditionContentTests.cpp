@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "Export/AuditionComposer.h"
+#include "Media/AuditionComposer.h"
 #include "Player/MpvPlayer.h"
 #include "PlayerTestSupport.h"
 #include "TestSupport.h"

@@ -2,7 +2,7 @@
 // abstract player the preview paints from.
 #include <gtest/gtest.h>
 
-#include "Export/AuditionComposer.h"
+#include "Media/AuditionComposer.h"
 #include "Player/MpvPlayer.h"
 #include "PlayerTestSupport.h"
 #include "TestSupport.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Export/AuditionComposer.h"
+#include "Media/AuditionComposer.h"
 
 namespace talvian {
 namespace {

@@ -14,13 +14,13 @@
 #include <ostream>
 
 #include "HandoffFixtures.h"
+#include "Kit/StudioPopover.h"
 #include "MediaTestSupport.h"
 #include "Shell/EditorView.h"
 #include "Shell/TimelineArea.h"
 #include "Shell/WorkspaceView.h"
 #include "ShellFixture.h"
 #include "Views/PauseListView.h"
-#include "Views/StudioPopover.h"
 
 namespace talvian::test {
 namespace {
@@ -374,12 +374,12 @@ TEST_F(AccessibilityTest, TheListsItemsActLikeTheirRows) {
 TEST_F(AccessibilityTest, EachPanel) {
     openEditor();
     struct Panel {
-        StudioModal modal;
+        ModalPanel modal;
         std::string opener;  // a toggle that shows the rest of the panel, toggled first
         std::vector<Control> controls;
     };
     const Panel panels[] = {
-        {StudioModal::settings,
+        {ModalPanel::settings,
          "高级",
          {{"关闭", kButton, {}},
           {"轻柔", kRadio, false},
@@ -395,7 +395,7 @@ TEST_F(AccessibilityTest, EachPanel) {
           {"重置", kButton, {}},
           {"取消", kButton, {}},
           {"应用", kButton, {}}}},
-        {StudioModal::exportPanel,
+        {ModalPanel::exportPanel,
          "",
          {{"M4A", kRadio, true},
           {"WAV", kRadio, false},
@@ -426,7 +426,7 @@ TEST_F(AccessibilityTest, EachPanel) {
 TEST_F(AccessibilityTest, AChoicePressedByAScreenReaderIsTheCheckedOneOfItsGroup) {
     openEditor();
     struct Press {
-        StudioModal modal;
+        ModalPanel modal;
         std::string choice;
         // The group's choices and whether each is checked afterwards.
         std::vector<Control> group;
@@ -434,26 +434,26 @@ TEST_F(AccessibilityTest, AChoicePressedByAScreenReaderIsTheCheckedOneOfItsGroup
     // Pressing the chosen one again keeps it checked; the last press of a panel is undone by
     // closing it, so each panel starts from the controller's state.
     const Press presses[] = {
-        {StudioModal::settings,
+        {ModalPanel::settings,
          "紧凑",
          {{"轻柔", kRadio, false}, {"自然", kRadio, false}, {"紧凑", kRadio, true}}},
-        {StudioModal::settings,
+        {ModalPanel::settings,
          "紧凑",
          {{"轻柔", kRadio, false}, {"自然", kRadio, false}, {"紧凑", kRadio, true}}},
-        {StudioModal::settings,
+        {ModalPanel::settings,
          "轻柔",
          {{"轻柔", kRadio, true}, {"自然", kRadio, false}, {"紧凑", kRadio, false}}},
-        {StudioModal::settings,
+        {ModalPanel::settings,
          "自动（测试版）",
          {{"手动阈值", kRadio, false}, {"自动（测试版）", kRadio, true}}},
-        {StudioModal::settings,
+        {ModalPanel::settings,
          "自动（测试版）",
          {{"手动阈值", kRadio, false}, {"自动（测试版）", kRadio, true}}},
-        {StudioModal::settings, "手动阈值", {{"手动阈值", kRadio, true}, {"自动（测试版）", kRadio, false}}},
-        {StudioModal::settings, "手动阈值", {{"手动阈值", kRadio, true}, {"自动（测试版）", kRadio, false}}},
-        {StudioModal::exportPanel, "WAV", {{"M4A", kRadio, false}, {"WAV", kRadio, true}}},
-        {StudioModal::exportPanel, "WAV", {{"M4A", kRadio, false}, {"WAV", kRadio, true}}},
-        {StudioModal::exportPanel, "M4A", {{"M4A", kRadio, true}, {"WAV", kRadio, false}}},
+        {ModalPanel::settings, "手动阈值", {{"手动阈值", kRadio, true}, {"自动（测试版）", kRadio, false}}},
+        {ModalPanel::settings, "手动阈值", {{"手动阈值", kRadio, true}, {"自动（测试版）", kRadio, false}}},
+        {ModalPanel::exportPanel, "WAV", {{"M4A", kRadio, false}, {"WAV", kRadio, true}}},
+        {ModalPanel::exportPanel, "WAV", {{"M4A", kRadio, false}, {"WAV", kRadio, true}}},
+        {ModalPanel::exportPanel, "M4A", {{"M4A", kRadio, true}, {"WAV", kRadio, false}}},
     };
     for (const Press& press : presses) {
         SCOPED_TRACE(press.choice);
@@ -463,7 +463,7 @@ TEST_F(AccessibilityTest, AChoicePressedByAScreenReaderIsTheCheckedOneOfItsGroup
         }
         ASSERT_NE(view().panel(), nullptr);
         QAccessibleInterface* root = QAccessible::queryAccessibleInterface(view().panel());
-        if (press.modal == StudioModal::settings && !find(root, "手动阈值")) {
+        if (press.modal == ModalPanel::settings && !find(root, "手动阈值")) {
             find(root, "高级")->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
             settle();
         }
@@ -511,7 +511,7 @@ TEST_F(AccessibilityTest, TheControlsThatOnlySomeStatesShow) {
     ASSERT_TRUE(waitUntil([&] { return !workspace->batchMode(); }, 5000));
 
     // Both sides kept separately: the right side's slider is named too.
-    view().setModal(StudioModal::settings);
+    view().setModal(ModalPanel::settings);
     settle();
     QAccessibleInterface* panel = QAccessible::queryAccessibleInterface(view().panel());
     if (!find(panel, "两侧分别保留"))
@@ -589,7 +589,7 @@ TEST_F(ResultCardAccessibilityTest, EveryControlOfTheCardAfterAnExportAndAHandOf
         }
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
             << workspace->cutStatus();
-        ASSERT_EQ(view().modal(), StudioModal::done);
+        ASSERT_EQ(view().modal(), ModalPanel::done);
         settle();
         QAccessibleInterface* card = QAccessible::queryAccessibleInterface(view().panel());
         EXPECT_EQ(controls(card), result.controls);

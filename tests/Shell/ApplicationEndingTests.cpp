@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "Model/SessionBackup.h"
 #include "Process/Dependencies.h"
 #include "ProcessTestSupport.h"
+#include "Support/SessionBackup.h"
 #include "TestSupport.h"
 
 namespace talvian {

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <functional>
 
+#include "Kit/StudioControls.h"
 #include "MediaTestSupport.h"
 #include "Shell/DetectionSettingsPanel.h"
 #include "ShellFixture.h"
-#include "Views/StudioControls.h"
 
 using namespace talvian;
 using namespace talvian::test;
@@ -107,7 +107,7 @@ TEST(DetectionDraftTest, OnlyOptionsMatchingNoPresetOpenTheAdvancedSection) {
 }
 
 TEST(DetectionSettingsTextsTest, NumbersUseThePanelsFormats) {
-    using namespace detection_settings;
+    using namespace DetectionSettingsTexts;
     const std::pair<std::string, std::string> cases[] = {
         {pauseText(DetectionPreset::gentle), "停顿 1.2 s"},
         {pauseText(DetectionPreset::natural), "停顿 0.8 s"},
@@ -149,12 +149,12 @@ TEST(DetectionSettingsTextsTest, ApplyNeedsAFinishedPreviewOfExactlyTheDraft) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(detection_settings::canApply(c.calculating, c.preview, draft), c.enabled);
+        EXPECT_EQ(DetectionSettingsTexts::canApply(c.calculating, c.preview, draft), c.enabled);
     }
 }
 
 TEST(DetectionSettingsTextsTest, TheSummaryLineAndTheQuietHintFollowThePreview) {
-    using detection_settings::Summary;
+    using DetectionSettingsTexts::SummaryLine;
     CutProject current;
     current.info.duration = 60;
     current.cuts = {CutRegion(1, 2, true), CutRegion(3, 4, false)};
@@ -171,7 +171,7 @@ TEST(DetectionSettingsTextsTest, TheSummaryLineAndTheQuietHintFollowThePreview) 
         std::optional<CutProject> preview;
         std::optional<std::string> issue;
         std::optional<CutProject> project;
-        Summary line;
+        SummaryLine line;
     };
     const Case cases[] = {
         {"calculating wins", true, preview, issue, current, {true, "正在计算…"}},
@@ -194,7 +194,7 @@ TEST(DetectionSettingsTextsTest, TheSummaryLineAndTheQuietHintFollowThePreview) 
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(detection_settings::summary(c.calculating, c.preview, c.issue, c.project), c.line);
+        EXPECT_EQ(DetectionSettingsTexts::summaryLine(c.calculating, c.preview, c.issue, c.project), c.line);
     }
 
     // The hint speaks only of a project made with exactly the draft.
@@ -205,11 +205,11 @@ TEST(DetectionSettingsTextsTest, TheSummaryLineAndTheQuietHintFollowThePreview) 
     CutProject quietPreview = quiet;
     quietPreview.options.thresholdDB = -30;
     const CutOptions draft = quiet.options;
-    EXPECT_EQ(detection_settings::quietHint(std::nullopt, quiet, draft), quiet.quietRecordingHint());
-    EXPECT_FALSE(detection_settings::quietHint(std::nullopt, quiet, quietPreview.options));
+    EXPECT_EQ(DetectionSettingsTexts::quietHint(std::nullopt, quiet, draft), quiet.quietRecordingHint());
+    EXPECT_FALSE(DetectionSettingsTexts::quietHint(std::nullopt, quiet, quietPreview.options));
     // A preview of other options hides the current project's hint.
-    EXPECT_FALSE(detection_settings::quietHint(quietPreview, quiet, draft));
-    EXPECT_EQ(detection_settings::quietHint(quietPreview, quiet, quietPreview.options),
+    EXPECT_FALSE(DetectionSettingsTexts::quietHint(quietPreview, quiet, draft));
+    EXPECT_EQ(DetectionSettingsTexts::quietHint(quietPreview, quiet, quietPreview.options),
               quietPreview.quietRecordingHint());
 }
 
@@ -225,14 +225,14 @@ class DetectionSettingsPanelTest : public ShellTest {
             return cuts;
         };
         showWindow();
-        view().setPanelFactory([&](StudioModal modal, WorkspaceView& v) -> QWidget* {
-            if (modal == StudioModal::settings) return new DetectionSettingsPanel(*workspace, v);
-            if (modal == StudioModal::exportPanel) return new QLabel("x");
+        view().setPanelFactory([&](ModalPanel modal, WorkspaceView& v) -> QWidget* {
+            if (modal == ModalPanel::settings) return new DetectionSettingsPanel(*workspace, v);
+            if (modal == ModalPanel::exportPanel) return new QLabel("x");
             return nullptr;
         });
     }
     DetectionSettingsPanel* openPanel() {
-        view().setModal(StudioModal::settings);
+        view().setModal(ModalPanel::settings);
         auto* panel = view().panel() ? view().panel()->findChild<DetectionSettingsPanel*>() : nullptr;
         if (panel) QCoreApplication::processEvents();
         return panel;
@@ -366,7 +366,7 @@ TEST_F(DetectionSettingsPanelTest, EveryWayOutCancelsThePreviewAndLeavesTheOptio
             for (auto* button : panel.findChildren<StudioButton*>())
                 if (button->toolTip() == "关闭") QTest::mouseClick(button, Qt::LeftButton);
         },
-        [this](DetectionSettingsPanel&) { view().setModal(StudioModal::exportPanel); },
+        [this](DetectionSettingsPanel&) { view().setModal(ModalPanel::exportPanel); },
     };
     for (std::size_t i = 0; i < std::size(ways); ++i) {
         SCOPED_TRACE(i);
@@ -378,7 +378,7 @@ TEST_F(DetectionSettingsPanelTest, EveryWayOutCancelsThePreviewAndLeavesTheOptio
         QTest::mouseClick(&panel->presetCard(DetectionPreset::gentle), Qt::LeftButton);
         ASSERT_TRUE(waitUntil([&] { return analysis.calls().size() == calls + 1; }));
         ways[i](*panel);
-        EXPECT_NE(view().modal(), StudioModal::settings);
+        EXPECT_NE(view().modal(), ModalPanel::settings);
         EXPECT_FALSE(workspace->detectionCalculating());
         analysis.hold = false;
         analysis.release();
@@ -396,7 +396,7 @@ TEST_F(DetectionSettingsPanelTest, EveryWayOutCancelsThePreviewAndLeavesTheOptio
     ASSERT_TRUE(waitUntil([&] { return panel->applyButton().isEnabled(); }));
     QTest::mouseClick(&panel->presetCard(DetectionPreset::gentle), Qt::LeftButton);
     panel->apply();
-    EXPECT_EQ(view().modal(), StudioModal::settings);
+    EXPECT_EQ(view().modal(), ModalPanel::settings);
     EXPECT_EQ(panel->draft(), options(-35, 1.2, 0.3));
     EXPECT_EQ(workspace->cutOptions(), before);
 }

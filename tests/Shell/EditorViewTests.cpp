@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "Analysis/SourceRelocation.h"
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
 #include "Model/ProjectFiles.h"
 #include "Process/Runner.h"
 #include "Shell/EditorLayout.h"
@@ -15,9 +17,7 @@
 #include "Shell/FooterBar.h"
 #include "Shell/TimelineArea.h"
 #include "ShellFixture.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
-#include "Views/StudioManualCut.h"
+#include "Views/ManualCutForm.h"
 #include "Views/WaveformView.h"
 
 namespace talvian::test {
@@ -565,7 +565,7 @@ TEST_F(EditorViewTest, AddCutShowsOnlyWithAPopoverAndKeepsTheWindowInStep) {
     // The window opens the manual-range popover under the link.
     ASSERT_TRUE(addCut->isVisible());
     addCut->click();
-    QPointer<StudioManualCutPopover> manual = addCut->findChild<StudioManualCutPopover*>();
+    QPointer<ManualCutPopover> manual = addCut->findChild<ManualCutPopover*>();
     ASSERT_TRUE(manual && manual->isVisible());
     EXPECT_TRUE(view().manualPresented());
     manual->close();

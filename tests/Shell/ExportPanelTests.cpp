@@ -389,14 +389,14 @@ class ExportPanelTest : public ShellTest {
     QPointer<ExportPanel> current;
 
     ExportPanel* openPanel() {
-        view().setPanelFactory([this](StudioModal modal, WorkspaceView& shown) -> QWidget* {
-            if (modal != StudioModal::exportPanel) return nullptr;
+        view().setPanelFactory([this](ModalPanel modal, WorkspaceView& shown) -> QWidget* {
+            if (modal != ModalPanel::exportPanel) return nullptr;
             auto* panel = new ExportPanel(*workspace, shown);
             if (codecReader) panel->setCodecReader(*codecReader);
             current = panel;
             return panel;
         });
-        view().setModal(StudioModal::exportPanel);
+        view().setModal(ModalPanel::exportPanel);
         return current;
     }
     bool shows(const QString& text) {
@@ -433,7 +433,7 @@ TEST_F(ExportPanelTest, AnAudioProjectChoosesItsContainerAndExplainsTheHandoffIn
     EXPECT_TRUE(buttonWithText(*panel, "WAV")->isChecked());
     EXPECT_FALSE(buttonWithText(*panel, "M4A")->isChecked());
     buttonWithText(*panel, "导出到其他剪辑软件…")->click();
-    EXPECT_EQ(view().modal(), StudioModal::exportPanel);
+    EXPECT_EQ(view().modal(), ModalPanel::exportPanel);
     EXPECT_TRUE(shows("纯音频请导出 WAV，再导入剪辑软件。"));
     EXPECT_TRUE(shows("导出 WAV"));
     saveShot(*mainWindow, "export-panel-audio");
@@ -575,7 +575,7 @@ TEST_F(ExportPanelTest, ExportingFromThePanelDeliversTheCut) {
     ExportPanel* panel = openPanel();
     ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioSpecLabel().has_value(); }));
     QTest::mouseClick(buttonWithText(*panel, "导出"), Qt::LeftButton);
-    EXPECT_FALSE(view().modal() == StudioModal::exportPanel);
+    EXPECT_FALSE(view().modal() == ModalPanel::exportPanel);
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput().has_value(); }));
     EXPECT_TRUE(fs::exists(*workspace->cutOutput()));
 }

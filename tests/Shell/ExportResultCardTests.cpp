@@ -128,8 +128,8 @@ class ExportResultCardTest : public ShellTest {
         // The window answers the controller's file panels itself (MainWindow).
         showWindow();
         workspace->setWindow(&window);
-        view().setPanelFactory([this](StudioModal modal, WorkspaceView& v) -> QWidget* {
-            return modal == StudioModal::done ? new ExportResultCard(*workspace, v) : nullptr;
+        view().setPanelFactory([this](ModalPanel modal, WorkspaceView& v) -> QWidget* {
+            return modal == ModalPanel::done ? new ExportResultCard(*workspace, v) : nullptr;
         });
     }
     ExportResultCard* card() {
@@ -139,7 +139,7 @@ class ExportResultCardTest : public ShellTest {
         workspace->exportCut();
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
             << workspace->cutStatus();
-        ASSERT_EQ(view().modal(), StudioModal::done);
+        ASSERT_EQ(view().modal(), ModalPanel::done);
         ASSERT_TRUE(card());
     }
     void handoffAndWait(const fs::path& package) {
@@ -243,7 +243,7 @@ TEST_F(ExportResultCardTest, DoneAndEscapeCloseTheCard) {
     EXPECT_FALSE(view().modal());
     EXPECT_FALSE(workspace->studioOverlayPresented());
 
-    view().setModal(StudioModal::done);
+    view().setModal(ModalPanel::done);
     ASSERT_TRUE(card());
     mainWindow->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(mainWindow.get()));

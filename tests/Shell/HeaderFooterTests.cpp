@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include "Kit/StudioControls.h"
 #include "NameCases.h"
 #include "Shell/FooterBar.h"
 #include "Shell/HeaderBar.h"
 #include "Shell/ShellWidgets.h"
 #include "Shell/StartScreen.h"
 #include "ShellFixture.h"
-#include "Views/StudioControls.h"
 
 namespace talvian::test {
 namespace {

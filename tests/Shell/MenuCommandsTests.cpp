@@ -457,7 +457,7 @@ TEST_F(MenuCommandsTest, TheMenusAreBuiltOnceAndFollowTheController) {
     // The audio hand-off's explanation is in the export panel, which the item opens.
     action(Command::exportHandoff).trigger();
     EXPECT_TRUE(workspace->audioHandoffInfoPresented());
-    EXPECT_EQ(view().modal(), StudioModal::exportPanel);
+    EXPECT_EQ(view().modal(), ModalPanel::exportPanel);
 }
 
 TEST_F(MenuCommandsTest, NoShortcutActsWhileAPanelIsOpen) {
@@ -467,7 +467,7 @@ TEST_F(MenuCommandsTest, NoShortcutActsWhileAPanelIsOpen) {
     const CutProject edited = *workspace->project();
     activate();
 
-    view().setModal(StudioModal::settings);
+    view().setModal(ModalPanel::settings);
     ASSERT_TRUE(workspace->studioOverlayPresented());
     for (QAction* item : blockableActions()) EXPECT_FALSE(item->isEnabled()) << item->text().toStdString();
     EXPECT_FALSE(action(Command::shortcutHelp).isEnabled());
@@ -563,7 +563,7 @@ TEST_F(MenuCommandsTest, WhileAJobRunsOnlyTheBackupLinksAndQuittingAct) {
 TEST_F(MenuCommandsTest, HelpLinksAndTheBackupGoThroughTheDesktop) {
     install({}, AppServiceConfiguration(nlohmann::json{{"TalvianSupportEmail", "help@example.org"},
                                                        {"TalvianGuideURL", "https://example.org/guide"}}));
-    mainWindow->view().setModal(StudioModal::settings);
+    mainWindow->view().setModal(ModalPanel::settings);
     // Help is never blocked.
     ASSERT_TRUE(action(Command::contactSupport).isVisible());
     action(Command::contactSupport).trigger();
@@ -672,7 +672,7 @@ TEST_F(MenuCommandsTest, TheUpdateItemsLeadHelpAndFollowTheUpdater) {
     EXPECT_TRUE(action(Command::checkForUpdates).isVisible());
     EXPECT_FALSE(action(Command::automaticChecks).isChecked());
 
-    view().setModal(StudioModal::settings);
+    view().setModal(ModalPanel::settings);
     ASSERT_TRUE(action(Command::checkForUpdates).isEnabled()) << "never blocked";
     action(Command::checkForUpdates).trigger();
     EXPECT_EQ(updater->checks, 1);

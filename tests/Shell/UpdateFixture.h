@@ -26,8 +26,8 @@
 #include <gtest/gtest.h>
 
 #include "../Workspace/WorkspaceFixture.h"
-#include "Model/AppConfiguration.h"
 #include "Shell/FeedUpdater.h"
+#include "Support/AppConfiguration.h"
 #include "TestSupport.h"
 
 namespace talvian::test {

@@ -99,16 +99,16 @@ TEST_F(WindowIntegration, ANewExportResultOpensTheResultCard) {
     const fs::path talk = folder / "talk.wav";
     makeTalk(talk, 9);
     window->show();
-    window->view().setPanelFactory([](StudioModal modal, WorkspaceView&) -> QWidget* {
+    window->view().setPanelFactory([](ModalPanel modal, WorkspaceView&) -> QWidget* {
         return new QLabel(QString::number(static_cast<int>(modal)));
     });
     workspace->loadSource(talk, true);
     ASSERT_TRUE(waitUntil([&] { return workspace->project() && !workspace->cutBusy(); }, 120000));
-    window->view().setModal(StudioModal::settings);
+    window->view().setModal(ModalPanel::settings);
     workspace->exportCut();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 120000));
     ASSERT_TRUE(workspace->cutOutput()) << workspace->cutStatus();
-    EXPECT_EQ(window->view().modal(), StudioModal::done);
+    EXPECT_EQ(window->view().modal(), ModalPanel::done);
     // An edit clears the output again: nothing opens or closes.
     window->view().setModal(std::nullopt);
     workspace->toggleCut(workspace->project()->cuts.front().id);

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "Shell/DropTarget.h"
 #include "Shell/EditorView.h"
 #include "Shell/HeaderBar.h"
 #include "Shell/StartScreen.h"
-#include "Shell/StudioDropTarget.h"
 #include "ShellFixture.h"
 
 namespace talvian::test {
@@ -19,7 +19,7 @@ class WorkspaceViewTest : public ShellTest {
   protected:
     // Panels answer with a plain label until their own views exist.
     void installPanels() {
-        view().setPanelFactory([](StudioModal modal, WorkspaceView&) -> QWidget* {
+        view().setPanelFactory([](ModalPanel modal, WorkspaceView&) -> QWidget* {
             return new QLabel(QString::number(static_cast<int>(modal)));
         });
     }
@@ -52,7 +52,7 @@ TEST_F(WorkspaceViewTest, APanelDimsAndBlocksTheWindow) {
     installPanels();
     const auto review = workspace->reviewID();
 
-    view().setModal(StudioModal::exportPanel);
+    view().setModal(ModalPanel::exportPanel);
     ASSERT_TRUE(view().obstructed());
     ASSERT_NE(view().panel(), nullptr);
     EXPECT_TRUE(workspace->studioOverlayPresented());
@@ -200,25 +200,25 @@ struct DropCase {
     bool obstructed;
     bool busy;
     qsizetype count;
-    StudioDropTarget::Outcome outcome;
+    DropTarget::Outcome outcome;
 };
 
-TEST(StudioDropTarget, DecisionTable) {
-    using Outcome = StudioDropTarget::Outcome;
+TEST(DropTarget, DecisionTable) {
+    using Outcome = DropTarget::Outcome;
     const DropCase cases[] = {
         {true, false, 1, Outcome::refused},  {false, true, 1, Outcome::refused},
         {true, true, 2, Outcome::refused},   {false, false, 1, Outcome::accepted},
         {false, false, 2, Outcome::tooMany}, {false, false, 5, Outcome::tooMany},
     };
     for (const DropCase& c : cases)
-        EXPECT_EQ(StudioDropTarget::decide(c.obstructed, c.busy, c.count), c.outcome)
+        EXPECT_EQ(DropTarget::decide(c.obstructed, c.busy, c.count), c.outcome)
             << c.obstructed << c.busy << c.count;
 }
 
 TEST_F(WorkspaceViewTest, TheHighlightShowsWhileAFileHoversEvenWhenTheDropWillBeRefused) {
     showWindow();
     installPanels();
-    view().setModal(StudioModal::exportPanel);
+    view().setModal(ModalPanel::exportPanel);
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(sourceA.string()))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);

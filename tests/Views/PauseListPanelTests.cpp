@@ -9,11 +9,11 @@
 #include <QTest>
 
 #include "../Workspace/WorkspaceFixture.h"
+#include "Kit/StudioControls.h"
 #include "Pixels.h"
+#include "Views/CutRow.h"
 #include "Views/PauseListPanel.h"
 #include "Views/PauseListView.h"
-#include "Views/StudioControls.h"
-#include "Views/StudioCutRow.h"
 #include "WaveformFixture.h"
 
 namespace talvian::test {

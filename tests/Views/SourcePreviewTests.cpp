@@ -7,10 +7,10 @@
 #include <filesystem>
 
 #include "../Workspace/PlaybackFixture.h"
+#include "Kit/StudioControls.h"
 #include "Pixels.h"
 #include "Player/MpvPlayer.h"
 #include "Views/SourcePreview.h"
-#include "Views/StudioControls.h"
 #include "WaveformFixture.h"
 
 namespace talvian::test {

@@ -8,9 +8,9 @@
 #include <QVBoxLayout>
 
 #include "../Workspace/PlaybackFixture.h"
+#include "Kit/StudioControls.h"
 #include "Pixels.h"
-#include "Views/StudioControls.h"
-#include "Views/StudioTimecode.h"
+#include "Views/PlaybackTimecode.h"
 #include "Views/TransportBar.h"
 #include "WaveformFixture.h"
 

@@ -4,11 +4,11 @@
 
 #include <functional>
 
-#include "Model/NumberText.h"
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
 #include "Player/FakePlayer.h"
-#include "Views/CutAdjustment.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
+#include "Support/NumberText.h"
+#include "Views/BoundaryForm.h"
 #include "WaveformFixture.h"
 
 using namespace talvian;
@@ -342,7 +342,7 @@ TEST_F(GripTest, AClickSpaceOrReturnOpenTheExactTimesOfTheDrawnPause) {
         host.keysReceived.clear();
         way.open();
         ASSERT_TRUE(handle.popoverOpen());
-        CutAdjustment& form = handle.popover()->form();
+        BoundaryForm& form = handle.popover()->form();
         EXPECT_EQ(form.startField().text(), QStringLiteral("10.0000"));
         EXPECT_EQ(form.endField().text(), QStringLiteral("12.0000"));
         EXPECT_TRUE(handle.popover()->isVisible());
@@ -360,7 +360,7 @@ TEST_F(GripTest, AClickSpaceOrReturnOpenTheExactTimesOfTheDrawnPause) {
     // A typed edge applied from the popover is one edit; the grip follows it and keeps the keys.
     sendKey(handle, Qt::Key_Space);
     ASSERT_TRUE(handle.popoverOpen());
-    CutAdjustment& form = handle.popover()->form();
+    BoundaryForm& form = handle.popover()->form();
     form.endField().setText(QStringLiteral("12.5"));
     QTest::keyClick(&form.endField(), Qt::Key_Return);
     EXPECT_FALSE(handle.popoverOpen());
@@ -386,7 +386,7 @@ class GripAuditionTest : public WaveformTest {
         review(removed);
         ASSERT_TRUE(showActive());
     }
-    CutAdjustment& openPopover() {
+    BoundaryForm& openPopover() {
         dragGrip(CutBoundary::start, 1);
         EXPECT_TRUE(grip(CutBoundary::start).popoverOpen());
         return grip(CutBoundary::start).popover()->form();
@@ -399,7 +399,7 @@ class GripAuditionTest : public WaveformTest {
 }  // namespace
 
 TEST_F(GripAuditionTest, TypingOrClosingStopsTheDraftAuditionOfThisPauseOnly) {
-    CutAdjustment* form = &openPopover();
+    BoundaryForm* form = &openPopover();
     form->originalButton().click();
     ASSERT_TRUE(waitUntil([&] { return draftPlaying(); }, 10000));
     QTest::keyClick(&form->startField(), Qt::Key_5);

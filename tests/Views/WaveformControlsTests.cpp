@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "../Workspace/WorkspaceFixture.h"
-#include "Views/Studio.h"
-#include "Views/StudioControls.h"
+#include "Kit/Studio.h"
+#include "Kit/StudioControls.h"
 
 namespace talvian {
 // The six flags in the row's order, for failure messages.

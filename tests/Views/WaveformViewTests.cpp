@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "../Workspace/PlaybackFixture.h"
-#include "Views/Studio.h"
+#include "Kit/Studio.h"
 #include "WaveformFixture.h"
 
 using namespace talvian;

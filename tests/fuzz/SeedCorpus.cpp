@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "Model/FileSystem.h"
 #include "Model/ProjectJson.h"
-#include "Model/StrictJson.h"
+#include "Support/FileSystem.h"
+#include "Support/StrictJson.h"
 
 namespace {
 

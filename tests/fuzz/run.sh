@@ -29,10 +29,11 @@ mkdir -p "$out/obj" "$out/corpus" "$out/artifacts"
 echo "== building in $out"
 # The project model and what it calls, nothing that reaches the media layers. The objects carry
 # coverage but no fuzzer main (fuzzer-no-link), so they link into both the fuzzer and the seed writer.
-model=(CoreTypes CutMath CutProject FileNaming FileSystem Localization NumberText ProjectJson ProjectJsonCompact StrictJson Uuid)
+model=(Model/CoreTypes Model/CutMath Model/CutProject Model/FileNaming Support/FileSystem Model/Localization
+       Support/NumberText Model/ProjectJson Model/ProjectJsonCompact Support/StrictJson Model/Uuid)
 rm -f "$out"/obj/*.o
 for name in "${model[@]}"; do
-    source=$repo/TalvianCore/Model/$name.cpp
+    source=$repo/TalvianCore/$name.cpp
     "$cxx" "${common[@]}" -fsanitize=fuzzer-no-link,$sanitizers -c "$source" \
         -o "$out/obj/$(basename "$source" .cpp).o" &
 done

@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "Model/FileNaming.h"
-#include "Model/NumberText.h"
 #include "Process/MediaProbe.h"
+#include "Support/NumberText.h"
 #include "TestSupport.h"
 
 namespace talvian::test {

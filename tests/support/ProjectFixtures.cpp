@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "Model/FileNaming.h"
-#include "Model/MediaFingerprint.h"
 #include "Model/ProjectJson.h"
+#include "Support/MediaFingerprint.h"
 #include "TestSupport.h"
 
 namespace talvian::test {

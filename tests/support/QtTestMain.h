@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Kit/Studio.h"
+#include "Kit/StudioPopover.h"
 #include "TestSupport.h"
-#include "Views/Studio.h"
-#include "Views/StudioPopover.h"
 
 namespace talvian::test {
 
