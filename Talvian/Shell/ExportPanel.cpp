@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <QShortcut>
 #include <QShowEvent>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -123,8 +122,7 @@ ExportPanel::ExportPanel(Workspace& workspace, WorkspaceView& view, QWidget* par
       codecReader_([](const fs::path& source, bool copiesOriginal, std::optional<std::int64_t> channels,
                       const CancellationToken& token) {
           return StudioVideoMetadata::read(source, copiesOriginal, channels, token);
-      }),
-      codecCancellation_(makeCancellation()) {
+      }) {
     setFixedWidth(kWidth);
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
@@ -414,15 +412,13 @@ void ExportPanel::hideEvent(QHideEvent* event) {
 }
 
 void ExportPanel::disappear() {
-    codecCancellation_->cancel();
+    workspace_.cancelExportCodecs();
     awaitingAudioInfo_ = false;
     workspace_.cancelExportAudioInfo();
 }
 
 void ExportPanel::load() {
-    codecCancellation_->cancel();
-    codecCancellation_ = makeCancellation();
-    ++generation_;
+    workspace_.cancelExportCodecs();
     videoCodecs_.reset();
     refresh();
     awaitingAudioInfo_ = true;
@@ -441,29 +437,18 @@ void ExportPanel::continueLoading() {
     const bool copiesOriginal = workspace_.exportCopiesOriginal();
     std::optional<std::int64_t> channels;
     if (const auto& info = workspace_.exportAudioInfo()) channels = info->channels;
-    const std::uint64_t generation = generation_;
-    const CancellationToken token = codecCancellation_;
+    // On the controller's pool, so that quitting cancels the read and waits for it.
     const QPointer<ExportPanel> self(this);
-    QThreadPool::globalInstance()->start(
-        [reader = codecReader_, source = *source, copiesOriginal, channels, token, generation, self] {
-            std::optional<std::string> codecs;
-            try {
-                codecs = reader(source, copiesOriginal, channels, token);
-            } catch (...) {
-                // A failed, timed-out or cancelled read leaves the picture size alone.
-            }
-            QMetaObject::invokeMethod(
-                qApp,
-                [self, generation, token, source, codecs] {
-                    if (self) self->applyCodecs(generation, token, source, codecs);
-                },
-                Qt::QueuedConnection);
+    workspace_.readExportCodecs(
+        [reader = codecReader_, source = *source, copiesOriginal, channels](const CancellationToken& token) {
+            return reader(source, copiesOriginal, channels, token);
+        },
+        [self, source = *source](const std::optional<std::string>& codecs) {
+            if (self) self->applyCodecs(source, codecs);
         });
 }
 
-void ExportPanel::applyCodecs(std::uint64_t generation, const CancellationToken& token,
-                              const fs::path& source, const std::optional<std::string>& codecs) {
-    if (generation != generation_ || token != codecCancellation_ || token->isCancelled()) return;
+void ExportPanel::applyCodecs(const fs::path& source, const std::optional<std::string>& codecs) {
     if (workspace_.exportAudioSource() != source) return;
     videoCodecs_ = codecs;
     refresh();

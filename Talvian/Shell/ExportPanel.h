@@ -77,7 +77,7 @@ class ExportPanel : public QWidget {
     static State state(const Facts& facts);
     Facts facts() const;
 
-    // Reads the codecs of the export source; the panel runs it on a pool thread. Replaceable
+    // Reads the codecs of the export source; the controller runs it on its pool. Replaceable
     // so that a test can hold a read open.
     using CodecReader = std::function<std::optional<std::string>(
         const std::filesystem::path& source, bool copiesOriginal, std::optional<std::int64_t> channels,
@@ -85,8 +85,6 @@ class ExportPanel : public QWidget {
     void setCodecReader(CodecReader reader) { codecReader_ = std::move(reader); }
 
     const std::optional<std::string>& videoCodecs() const { return videoCodecs_; }
-    // The token of the running (or last) codec read.
-    const CancellationToken& codecCancellation() const { return codecCancellation_; }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -96,8 +94,7 @@ class ExportPanel : public QWidget {
     void close();
     void load();
     void continueLoading();
-    void applyCodecs(std::uint64_t generation, const CancellationToken& token,
-                     const std::filesystem::path& source, const std::optional<std::string>& codecs);
+    void applyCodecs(const std::filesystem::path& source, const std::optional<std::string>& codecs);
     void disappear();
     void refresh();
     void fitCard();
@@ -105,12 +102,9 @@ class ExportPanel : public QWidget {
     Workspace& workspace_;
     WorkspaceView& view_;
     CodecReader codecReader_;
-    // The identity of the loading run: "重试读取" starts a new one, which drops the old one's result.
-    std::uint64_t generation_ = 0;
     bool awaitingAudioInfo_ = false;
     bool started_ = false;
     std::optional<std::string> videoCodecs_;
-    CancellationToken codecCancellation_;
 
     FilledShape* mp4Box_ = nullptr;
     FilledShape* formatBox_ = nullptr;

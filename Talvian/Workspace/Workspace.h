@@ -416,6 +416,13 @@ class Workspace : public QObject {
     void readExportAudioInfo();
     // Stops a running read; facts already read stay.
     void cancelExportAudioInfo();
+    // The export panel's codec read (its wording is the panel's): `read` runs on the
+    // controller's pool with the token of a new load, which replaces the previous one and which
+    // quitting and teardown cancel and wait for; `apply` runs on the main thread only while that
+    // load is still current. A read that throws gives nullopt.
+    using CodecRead = std::function<std::optional<std::string>(const CancellationToken&)>;
+    void readExportCodecs(CodecRead read, std::function<void(const std::optional<std::string>&)> apply);
+    void cancelExportCodecs() { exportCodecLoader_.cancel(); }
 
     // Exports the open, analysed project into outputFolder after a free-space check.
     void exportCut();
@@ -678,6 +685,7 @@ class Workspace : public QObject {
     DiskPreflight diskPreflight_;
     AudioInfoReader exportAudioInfoReader_;
     BackgroundLoader exportAudioLoader_{std::chrono::milliseconds(0)};
+    BackgroundLoader exportCodecLoader_{std::chrono::milliseconds(0)};
     // The source the export panel's audio facts were read from.
     std::optional<std::filesystem::path> exportAudioInfoSource_;
     // ==== end of export

@@ -136,4 +136,24 @@ void Workspace::openOutput() {
     desktopServices().openFolder(outputFolder());
 }
 
+// ---- The codec read of the export panel
+
+void Workspace::readExportCodecs(CodecRead read,
+                                 std::function<void(const std::optional<std::string>&)> apply) {
+    exportCodecLoader_.request(
+        [this, read = std::move(read), apply = std::move(apply)](const LoadTicket& ticket) {
+            runInBackground([read, apply, ticket](const MainThreadPost& post) {
+                std::optional<std::string> codecs;
+                try {
+                    codecs = read(ticket.token);
+                } catch (...) {
+                    // A failed, timed-out or cancelled read leaves the picture size alone.
+                }
+                post([apply, ticket, codecs](Workspace& workspace) {
+                    if (workspace.exportCodecLoader_.isCurrent(ticket)) apply(codecs);
+                });
+            });
+        });
+}
+
 }  // namespace talvian

@@ -33,6 +33,7 @@ void Workspace::cancelAllWork() {
     detectionLoader_.cancel();
     waveformLoader_.cancel();
     exportAudioLoader_.cancel();
+    exportCodecLoader_.cancel();
     previewTimeout_.stop();
     if (audition_) {
         audition_->timeout.stop();

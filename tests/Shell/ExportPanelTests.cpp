@@ -11,7 +11,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "MediaTestSupport.h"
@@ -567,6 +569,77 @@ TEST_F(ExportPanelTest, ALateCodecResultIsDroppedOnceItsReadIsNoLongerCurrent) {
     view().setModal(std::nullopt);
     EXPECT_TRUE(held.token(3)->isCancelled());
     EXPECT_FALSE(workspace->exportAudioInfoLoading());
+}
+
+// The names of this process's children, read from /proc.
+std::vector<std::string> childNames() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // "pid (name) state ppid …": the name may hold spaces, so read from its closing bracket.
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state = 0;
+        pid_t parent = 0;
+        if ((rest >> state >> parent) && parent == getpid())
+            names.push_back(line.substr(line.find('(') + 1, close - line.find('(') - 1));
+    }
+    return names;
+}
+
+TEST_F(ExportPanelTest, QuittingWhileTheCodecProbeBlocksOnAPipeEndsItWithinTheBound) {
+    // The panel's real probe, on a pipe that nobody ever writes: ffprobe waits in open().
+    const fs::path pipe = folder / "never-written.mp4";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::atomic<bool> readEnded = false;
+    CancellationToken readToken;
+    std::mutex tokenLock;
+    codecReader = [&](const fs::path&, bool copiesOriginal, std::optional<std::int64_t> channels,
+                      const CancellationToken& token) -> std::optional<std::string> {
+        {
+            std::lock_guard guard(tokenLock);
+            readToken = token;
+        }
+        struct Ended {
+            std::atomic<bool>& flag;
+            ~Ended() { flag = true; }
+        } ended{readEnded};
+        return StudioVideoMetadata::read(pipe, copiesOriginal, channels, token);
+    };
+    open(video());
+    showWindow();
+    openPanel();
+    // The codec read runs once the audio read is over; its ffprobe is then the only child.
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard guard(tokenLock);
+        return readToken && childNames() == std::vector<std::string>{"ffprobe"};
+    }));
+    QTest::qWait(200);
+    EXPECT_FALSE(readEnded);
+
+    // The application's quit: the controller cancels the read and waits for it, so nothing of
+    // it outlives the controller.
+    constexpr auto kBound = std::chrono::milliseconds(3000);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(workspace->shutdown(kBound));
+    EXPECT_LT(clock.elapsed(), kBound.count() + 500);
+    EXPECT_TRUE(readEnded);
+    {
+        std::lock_guard guard(tokenLock);
+        ASSERT_TRUE(readToken);
+        EXPECT_TRUE(readToken->isCancelled());
+    }
+    EXPECT_TRUE(childNames().empty());
+
+    // Taking the window and the controller apart afterwards waits for nothing.
+    clock.restart();
+    mainWindow.reset();
+    workspace.reset();
+    EXPECT_LT(clock.elapsed(), 1000);
 }
 
 TEST_F(ExportPanelTest, ExportingFromThePanelDeliversTheCut) {
