@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "Analysis/DetailWaveform.h"
 #include "Analysis/PauseAnalysis.h"
 #include "BenchProject.h"
 #include "Model/FileNaming.h"

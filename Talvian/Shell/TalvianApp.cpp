@@ -32,7 +32,7 @@ TalvianApp::TalvianApp(QApplication& application, const QStringList& arguments)
       players_(previewSettings()),
       workspace_(players_, SessionBackup::defaultURL(), standardArguments(arguments), &VevazAvezud::analyze),
       window_(workspace_, arguments) {
-    workspace_.setExportAudioInfoReader(&AudioStreamInfo::read);
+    workspace_.setExportAudioInfoReader(&AudioStreamProbe::read);
     quitWithTeardown(application, workspace_, kQuitBound);
     // A logout, a shutdown or Ctrl+C in a terminal takes the path of 退出 (closing the window).
     quitOnTerminationSignals(application, [this] { window_.close(); });

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "Analysis/DetailWaveform.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutAdjustment.h"
 #include "Model/WaveformBoundaryDrag.h"
+#include "Model/WaveformSlice.h"
 #include "Model/WaveformWindow.h"
 
 namespace talvian::WaveformGeometry {

@@ -7,6 +7,7 @@
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
 #include "Model/ProjectFiles.h"
+#include "Process/MediaProbe.h"
 #include "Process/Runner.h"
 #include "Support/FileSystem.h"
 #include "Workspace.h"
@@ -105,7 +106,7 @@ void Workspace::startExport(const CutProject& project, const fs::path& folder, A
         std::optional<std::int64_t> channels;
         try {
             // Its own token: a cancel after delivery must not lose the channel count.
-            channels = AudioStreamInfo::read(output, makeCancellation()).channels;
+            channels = AudioStreamProbe::read(output, makeCancellation()).channels;
         } catch (...) {
             // Unknown channels have their own notice below.
         }

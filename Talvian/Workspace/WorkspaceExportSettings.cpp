@@ -7,6 +7,7 @@
 
 #include "Export/SupportDiagnostics.h"
 #include "Model/Localization.h"
+#include "Process/MediaProbe.h"
 #include "Process/Runner.h"
 #include "Support/FileSystem.h"
 #include "Workspace.h"
@@ -78,10 +79,11 @@ void Workspace::readExportAudioInfo() {
     if (!url) return;
     exportAudioInfoSource_ = url;
     set(export_, &ExportState::audioInfoLoading, true);
-    const AudioInfoReader reader =
-        exportAudioInfoReader_
-            ? exportAudioInfoReader_
-            : [](const fs::path& file, const CancellationToken& t) { return AudioStreamInfo::read(file, t); };
+    const AudioInfoReader reader = exportAudioInfoReader_
+                                       ? exportAudioInfoReader_
+                                       : [](const fs::path& file, const CancellationToken& t) {
+                                             return AudioStreamProbe::read(file, t);
+                                         };
     exportAudioLoader_.request([this, reader, url = *url](const LoadTicket& ticket) {
         runInBackground([reader, url, ticket](const MainThreadPost& post) {
             std::optional<AudioStreamInfo> info;

@@ -13,14 +13,14 @@
 #include <string_view>
 #include <vector>
 
-#include "Analysis/DetailWaveform.h"
 #include "Export/AuditionPlan.h"
+#include "Model/AudioStreamInfo.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
 #include "Model/ProjectSelection.h"
 #include "Model/WaveformBoundaryDrag.h"
+#include "Model/WaveformSlice.h"
 #include "Model/WaveformWindow.h"
-#include "Process/MediaProbe.h"
 #include "Support/SessionBackup.h"
 
 namespace talvian {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Analysis/DetailWaveform.h"
 #include "Model/Localization.h"
 #include "Workspace.h"
 

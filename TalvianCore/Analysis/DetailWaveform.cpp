@@ -1,4 +1,5 @@
 #include "DetailWaveform.h"
+#include "DetailWaveformAnswer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

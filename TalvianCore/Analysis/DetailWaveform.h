@@ -8,24 +8,14 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
+#include "Model/WaveformSlice.h"
 #include "Model/WaveformWindow.h"
 #include "Process/MediaProbe.h"
 #include "Process/Runner.h"
 
 namespace talvian {
-
-// The peaks of one window.
-struct WaveformSlice {
-    WaveformWindow window;        // exactly the requested window
-    std::vector<double> peaks;    // 1024 values in [0, 1], square-root-normalised bucket peaks
-    std::int64_t channels = 0;    // channels of the first audio track, 1…64
-    std::int64_t sampleRate = 0;  // the decoding rate, 4000
-    bool operator==(const WaveformSlice&) const = default;
-};
 
 namespace DetailWaveform {
 
@@ -67,10 +57,9 @@ bool maySeek(std::int64_t firstSample);
 ProbeQuery probeQuery();
 
 // Runs `probeQuery()` on `project`'s source. Blocking. Throws the runner's errors and
-// MediaError "无法读取局部波形的音轨。" when the channel count is unusable.
+// MediaError "无法读取局部波形的音轨。" when the channel count is unusable. The same judgement
+// on an answer already at hand is sourceAudio (DetailWaveformAnswer.h).
 SourceAudio probeAudio(const CutProject& project, const CancellationToken& cancellation);
-// The same judgement on ffprobe's answer.
-SourceAudio sourceAudio(const nlohmann::json& answer);
 
 // The facts of a source are kept per identity (path, size and modification time, as a project
 // records them) for the life of the process, so that zooming in does not start ffprobe: the

@@ -14,6 +14,7 @@
 
 #include "AdaptiveDetector.h"
 #include "DetailWaveform.h"
+#include "DetailWaveformAnswer.h"
 #include "Model/CutMath.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
@@ -251,7 +252,7 @@ CutProject analyze(const std::filesystem::path& sourcePath, const CutOptions& op
     if (info.bytes != before.bytes) throw changedDuringAnalysis();
     // The sound's format, judged on the same answer as "-select_streams a:0" would give.
     const nlohmann::json audioAnswer = MediaProbe::firstAudioAnswer(probed);
-    const AudioStreamInfo stream = AudioStreamInfo::fromStream(MediaProbe::firstStream(audioAnswer));
+    const AudioStreamInfo stream = AudioStreamProbe::fromStream(MediaProbe::firstStream(audioAnswer));
     const bool adaptive = options.mode == DetectionMode::adaptive;
     const int channels = static_cast<int>(std::max<std::int64_t>(stream.channels, 2));
     const int rate = adaptive ? kAdaptiveSampleRate : kFixedSampleRate;

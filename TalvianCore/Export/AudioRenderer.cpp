@@ -180,7 +180,7 @@ void join(const std::filesystem::path& decoded, const std::filesystem::path& joi
 
 void verify(const std::filesystem::path& destination, const RenderStreamFormat& source,
             AudioOutputFormat output, const CancellationToken& cancellation) {
-    auto result = AudioStreamInfo::read(destination, cancellation);
+    auto result = AudioStreamProbe::read(destination, cancellation);
     const bool aac = usesAac(source, output);
     const std::int64_t expectedRate = aac ? AudioRenderer::kAacSampleRate : source.sampleRate;
     if (result.channels != source.channels || result.sampleRate != expectedRate) throw channelCountError();
@@ -203,7 +203,7 @@ namespace AudioRenderer {
 RenderStreamFormat streamFormatFromProbeOutput(std::string_view text) {
     const auto stream = MediaProbe::firstStream(MediaProbe::parse(text));
     try {
-        const auto format = AudioStreamInfo::fromStream(stream);
+        const auto format = AudioStreamProbe::fromStream(stream);
         return RenderStreamFormat{format.sampleRate, format.channels, stream->channelLayout};
     } catch (const MediaError&) {
         throw MediaError(L("无法读取音频采样率或声道信息。"));

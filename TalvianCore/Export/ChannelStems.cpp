@@ -98,7 +98,7 @@ std::filesystem::path exportStems(const std::filesystem::path& input,
 
     const auto info = Runner::probe(source, token);
     if (info.audioTracks != 1) throw MediaError(L("分声道需要恰好一条音轨；多音轨文件请分别处理。"));
-    const auto audio = AudioStreamInfo::read(source, token);
+    const auto audio = AudioStreamProbe::read(source, token);
     if (audio.channels <= 2) throw MediaError(L("此文件不是多声道文件，无需分声道。"));
     const auto before = readMetadata(source);
     if (!before.isRegularFile) throw MediaError(L("无法读取导出文件。"));

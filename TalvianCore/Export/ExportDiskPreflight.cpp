@@ -166,7 +166,7 @@ std::optional<DiskSpaceShortfall> check(const CutProject& project, bool copiesOr
 std::optional<DiskSpaceShortfall> check(const CutProject& project, const std::filesystem::path& outputFolder,
                                         AudioOutputFormat format, const CancellationToken& cancellation) {
     auto readAudio = [](const std::filesystem::path& file, const CancellationToken& token) {
-        auto stream = AudioStreamInfo::read(file, token);
+        auto stream = AudioStreamProbe::read(file, token);
         return PreflightAudioStream{stream.sampleRate, stream.channels};
     };
     return check(project, VevazAvezud::copiesOriginal(project, format), outputFolder, cancellation,

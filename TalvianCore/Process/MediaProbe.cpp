@@ -21,10 +21,6 @@ using nlohmann::json;
 // The frame rate when a file's own cannot be read (no video, "0/0", garbage).
 constexpr double kFallbackFrameRate = 30.0;
 
-MediaError audioStreamError() {
-    return MediaError(L("无法读取音频的采样率或声道。"));
-}
-
 const json* member(const json& object, const char* key) {
     if (!object.is_object()) return nullptr;
     auto found = object.find(key);
@@ -80,24 +76,18 @@ std::vector<const json*> streamsOf(const json& top) {
 
 }  // namespace
 
-AudioStreamInfo::AudioStreamInfo(std::int64_t sampleRate, std::int64_t channels)
-    : sampleRate(sampleRate), channels(channels) {
-    if (sampleRate < 1 || sampleRate > kMaximumSampleRate || channels < 1 || channels > kMaximumChannels)
-        throw audioStreamError();
-}
-
-AudioStreamInfo AudioStreamInfo::read(const std::filesystem::path& file,
-                                      const CancellationToken& cancellation) {
+AudioStreamInfo AudioStreamProbe::read(const std::filesystem::path& file,
+                                       const CancellationToken& cancellation) {
     return fromProbeOutput(
         MediaProbe::run(ProbeQuery::firstAudio("stream=sample_rate,channels"), file, cancellation));
 }
 
-AudioStreamInfo AudioStreamInfo::fromProbeOutput(std::string_view text) {
+AudioStreamInfo AudioStreamProbe::fromProbeOutput(std::string_view text) {
     return fromStream(MediaProbe::firstStream(MediaProbe::parse(text)));
 }
 
-AudioStreamInfo AudioStreamInfo::fromStream(const std::optional<ProbedStream>& stream) {
-    if (!stream || !stream->sampleRate || !stream->channels) throw audioStreamError();
+AudioStreamInfo AudioStreamProbe::fromStream(const std::optional<ProbedStream>& stream) {
+    if (!stream || !stream->sampleRate || !stream->channels) throw AudioStreamInfo::unreadable();
     return AudioStreamInfo(*stream->sampleRate, *stream->channels);
 }
 

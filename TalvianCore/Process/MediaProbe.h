@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Model/AudioStreamInfo.h"
 #include "Model/CoreTypes.h"
 
 namespace talvian {
@@ -87,28 +88,17 @@ nlohmann::json firstAudioAnswer(const nlohmann::json& answer);
 
 // ---- The common questions -----------------------------------------------------------------
 
-// Sample rate and channel count of a file's first audio stream; no invalid value exists.
-struct AudioStreamInfo {
-    static constexpr std::int64_t kMaximumSampleRate = 768000;
-    static constexpr std::int64_t kMaximumChannels = 64;
-
-    // Throws MediaError "无法读取音频的采样率或声道。" unless sampleRate is in 1…768000 and
-    // channels in 1…64.
-    AudioStreamInfo(std::int64_t sampleRate, std::int64_t channels);
-
-    // Runs ffprobe on the first audio stream (time limit 15 s). Throws the locator's and the
-    // runner's errors, and MediaError "无法读取音频的采样率或声道。" for a file without audio
-    // or a malformed or out-of-range answer.
-    static AudioStreamInfo read(const std::filesystem::path& file, const CancellationToken& cancellation);
-    // The same judgement on ffprobe's JSON answer, and on its first stream (for an answer that
-    // lists every stream, on MediaProbe::firstAudioAnswer's).
-    static AudioStreamInfo fromProbeOutput(std::string_view json);
-    static AudioStreamInfo fromStream(const std::optional<ProbedStream>& stream);
-
-    std::int64_t sampleRate = 0;  // samples per second
-    std::int64_t channels = 0;
-    bool operator==(const AudioStreamInfo&) const = default;
-};
+// Reads a file's AudioStreamInfo with ffprobe.
+namespace AudioStreamProbe {
+// Runs ffprobe on the first audio stream (time limit 15 s). Throws the locator's and the
+// runner's errors, and AudioStreamInfo::unreadable() for a file without audio or a malformed or
+// out-of-range answer.
+AudioStreamInfo read(const std::filesystem::path& file, const CancellationToken& cancellation);
+// The same judgement on ffprobe's JSON answer, and on its first stream (for an answer that
+// lists every stream, on MediaProbe::firstAudioAnswer's).
+AudioStreamInfo fromProbeOutput(std::string_view json);
+AudioStreamInfo fromStream(const std::optional<ProbedStream>& stream);
+}  // namespace AudioStreamProbe
 
 // Where the first audio stream ends as its file states it and where its data really ends. A
 // file whose index was written before its data (an MPEG-4 with the index in front, a WAV

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "Analysis/DetailWaveform.h"
+#include "Analysis/DetailWaveformAnswer.h"
 #include "Process/Dependencies.h"
 #include "Process/Runner.h"
 #include "ProjectFixtures.h"

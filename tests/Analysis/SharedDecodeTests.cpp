@@ -41,7 +41,7 @@ const std::string kPauses = "lt(t,1)+between(t,2.5,3.5)+gte(t,5.5)";
 CutProject analyzedInTwoDecodes(const fs::path& source, const CutOptions& options, const fs::path& work) {
     const auto token = makeCancellation();
     const MediaInfo info = Runner::probe(source, token);
-    const AudioStreamInfo stream = AudioStreamInfo::read(source, token);
+    const AudioStreamInfo stream = AudioStreamProbe::read(source, token);
     const bool adaptive = options.mode == DetectionMode::adaptive;
     const int channels = static_cast<int>(std::max<std::int64_t>(stream.channels, 2));
     const fs::path ffmpeg = Dependencies::require("ffmpeg");

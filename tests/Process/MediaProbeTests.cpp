@@ -61,9 +61,9 @@ TEST(MediaProbe, ReadsTheFactsOfGeneratedMedia) {
         expected.bytes = static_cast<std::int64_t>(std::filesystem::file_size(file));
         EXPECT_EQ(info, expected) << c.file;
         if (c.audio)
-            EXPECT_EQ(AudioStreamInfo::read(file, makeCancellation()), *c.audio) << c.file;
+            EXPECT_EQ(AudioStreamProbe::read(file, makeCancellation()), *c.audio) << c.file;
         else
-            EXPECT_EQ(messageOf([&] { AudioStreamInfo::read(file, makeCancellation()); }), kNoAudioFormat)
+            EXPECT_EQ(messageOf([&] { AudioStreamProbe::read(file, makeCancellation()); }), kNoAudioFormat)
                 << c.file;
     }
 }
@@ -94,13 +94,13 @@ TEST(MediaProbe, FilesFfprobeCannotReadFailWithItsReport) {
     for (const auto& c : cases) {
         EXPECT_EQ(failureOf([&] { Runner::probe(c.file, makeCancellation()); }),
                   std::make_pair(incomplete, c.report));
-        EXPECT_EQ(failureOf([&] { AudioStreamInfo::read(c.file, makeCancellation()); }),
+        EXPECT_EQ(failureOf([&] { AudioStreamProbe::read(c.file, makeCancellation()); }),
                   std::make_pair(incomplete, c.report));
     }
     auto cancelled = makeCancellation();
     cancelled->cancel();
     EXPECT_THROW(Runner::probe(text, cancelled), OperationCancelled);
-    EXPECT_THROW(AudioStreamInfo::read(text, cancelled), OperationCancelled);
+    EXPECT_THROW(AudioStreamProbe::read(text, cancelled), OperationCancelled);
 }
 
 // ---- Judging ffprobe's answer ------------------------------------------------------------
@@ -347,9 +347,10 @@ TEST(MediaProbe, AudioStreamAnswerMustBeInRange) {
     };
     for (const auto& c : cases) {
         if (c.expected)
-            EXPECT_EQ(AudioStreamInfo::fromProbeOutput(c.json), *c.expected) << c.json;
+            EXPECT_EQ(AudioStreamProbe::fromProbeOutput(c.json), *c.expected) << c.json;
         else
-            EXPECT_EQ(messageOf([&] { AudioStreamInfo::fromProbeOutput(c.json); }), kNoAudioFormat) << c.json;
+            EXPECT_EQ(messageOf([&] { AudioStreamProbe::fromProbeOutput(c.json); }), kNoAudioFormat)
+                << c.json;
     }
     EXPECT_EQ(messageOf([] { AudioStreamInfo(44100, 65); }), kNoAudioFormat);
     EXPECT_EQ(messageOf([] { AudioStreamInfo(0, 2); }), kNoAudioFormat);

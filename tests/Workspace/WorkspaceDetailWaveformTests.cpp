@@ -1,5 +1,6 @@
 #include <thread>
 
+#include "Process/Runner.h"
 #include "WorkspaceFixture.h"
 
 using namespace talvian;

@@ -1,3 +1,4 @@
+#include "Process/Runner.h"
 #include "WorkspaceFixture.h"
 
 using namespace talvian;

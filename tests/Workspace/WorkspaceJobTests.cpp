@@ -1,3 +1,4 @@
+#include "Process/Runner.h"
 #include "WorkspaceFixture.h"
 
 #include "Model/Localization.h"
