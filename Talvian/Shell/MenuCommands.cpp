@@ -9,7 +9,7 @@
 #include "MainWindow.h"
 #include "Model/Localization.h"
 #include "RecentSessionsMenu.h"
-#include "UpdateService.h"
+#include "Update/UpdateService.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"
 

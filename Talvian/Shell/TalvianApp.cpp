@@ -7,6 +7,7 @@
 #include "QuitTeardown.h"
 #include "ShortcutReference.h"
 #include "Support/SessionBackup.h"
+#include "UpdateDialogs.h"
 #include "WorkspaceView.h"
 
 namespace talvian {
@@ -49,7 +50,7 @@ TalvianApp::TalvianApp(QApplication& application, const QStringList& arguments)
 }
 
 UpdateService& TalvianApp::updates() {
-    if (!updates_) updates_ = std::make_unique<UpdateService>();
+    if (!updates_) updates_ = std::make_unique<UpdateService>(readInfoDictionary(), &makeUpdaterWithDialogs);
     return *updates_;
 }
 

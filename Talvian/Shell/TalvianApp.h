@@ -12,7 +12,7 @@
 #include "Loader/MediaModule.h"
 #include "MainWindow.h"
 #include "Support/AppConfiguration.h"
-#include "UpdateService.h"
+#include "Update/UpdateService.h"
 #include "Workspace/Workspace.h"
 
 class QApplication;

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <utility>
 
-#include "FeedUpdater.h"
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
 #include "Support/UnicodeText.h"
+#include "Update/UpdateService.h"
 #include "Workspace/DesktopServices.h"
 
 namespace talvian {
@@ -34,17 +34,27 @@ QMessageBox* makeBox(const QString& text, const QString& detail) {
 
 }  // namespace
 
-UpdateDialogs::UpdateDialogs(FeedUpdater& updater, std::shared_ptr<DesktopServices> desktop, QObject* parent)
+std::unique_ptr<Updater> makeUpdaterWithDialogs(const AppServiceConfiguration& configuration) {
+    auto desktop = std::make_shared<SystemDesktopServices>();
+    auto updater = UpdateService::makeFeedUpdater(configuration, desktop);
+    if (!updater) return nullptr;
+    // A child of the updater: the dialogs go with it.
+    new UpdateDialogs(*updater, std::move(desktop), updater.get());
+    return updater;
+}
+
+UpdateDialogs::UpdateDialogs(OfferingUpdater& updater, std::shared_ptr<DesktopServices> desktop,
+                             QObject* parent)
     : QObject(parent), updater_(updater), desktop_(std::move(desktop)) {
-    connect(&updater_, &FeedUpdater::updateFound, this, &UpdateDialogs::showOffer);
-    connect(&updater_, &FeedUpdater::upToDate, this, [this](const QString& runningVersion) {
+    connect(&updater_, &OfferingUpdater::updateFound, this, &UpdateDialogs::showOffer);
+    connect(&updater_, &OfferingUpdater::upToDate, this, [this](const QString& runningVersion) {
         showReport(qt(L("已是最新版本")), qt(L("当前版本：%@", runningVersion.toStdString())));
     });
-    connect(&updater_, &FeedUpdater::failed, this, [this](const QString& message) {
+    connect(&updater_, &OfferingUpdater::failed, this, [this](const QString& message) {
         closeProgress();
         showReport(message, {});
     });
-    connect(&updater_, &FeedUpdater::downloaded, this, [this](const QString& path) {
+    connect(&updater_, &OfferingUpdater::downloaded, this, [this](const QString& path) {
         closeProgress();
         const std::string name = displayedName(std::filesystem::path(path.toStdString()).filename().string());
         showReport(qt(L("新版本已下载")), qt(L("已保存为“%@”，签名验证无误。安装前请先退出本程序。", name)),
@@ -122,7 +132,7 @@ void UpdateDialogs::showProgress() {
         closeProgress();
         updater_.cancelDownload();
     });
-    connect(&updater_, &FeedUpdater::downloadProgress, dialog, [dialog](qint64 received, qint64 total) {
+    connect(&updater_, &OfferingUpdater::downloadProgress, dialog, [dialog](qint64 received, qint64 total) {
         if (total > 0) dialog->setValue(static_cast<int>(received * kProgressSteps / total));
     });
     progress_ = dialog;

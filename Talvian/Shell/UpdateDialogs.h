@@ -14,15 +14,23 @@ class QProgressDialog;
 
 namespace talvian {
 
+struct AppServiceConfiguration;
 class DesktopServices;
-class FeedUpdater;
+class OfferingUpdater;
+class Updater;
+
+// The application's updater for a configuration with updates enabled: the feed updater with
+// its dialogs as its child (they go with it), both on the desktop's services; none otherwise.
+// Touches no network.
+std::unique_ptr<Updater> makeUpdaterWithDialogs(const AppServiceConfiguration& configuration);
 
 class UpdateDialogs : public QObject {
     Q_OBJECT
 
   public:
     // `desktop` shows a kept download in its folder.
-    UpdateDialogs(FeedUpdater& updater, std::shared_ptr<DesktopServices> desktop, QObject* parent = nullptr);
+    UpdateDialogs(OfferingUpdater& updater, std::shared_ptr<DesktopServices> desktop,
+                  QObject* parent = nullptr);
     ~UpdateDialogs() override;
 
     // The dialogs while they are open (null otherwise).
@@ -37,7 +45,7 @@ class UpdateDialogs : public QObject {
     // A report with "知道了"; `reveal`, when given, adds "在文件夹中显示" for that file.
     void showReport(const QString& text, const QString& detail, const QString& reveal = {});
 
-    FeedUpdater& updater_;
+    OfferingUpdater& updater_;
     std::shared_ptr<DesktopServices> desktop_;
     QPointer<QMessageBox> offer_;
     QPointer<QProgressDialog> progress_;

@@ -20,8 +20,8 @@
 #include "Shell/QuitTeardown.h"
 #include "Shell/RecentSessionsMenu.h"
 #include "Shell/ShortcutReference.h"
-#include "Shell/UpdateService.h"
 #include "ShellFixture.h"
+#include "Update/UpdateService.h"
 
 namespace talvian::test {
 namespace {

@@ -1,6 +1,7 @@
 // The updater's dialogs: what they say, and that every choice reaches the updater.
 
 #include <QMessageBox>
+#include <QNetworkAccessManager>
 #include <QProgressDialog>
 #include <QPushButton>
 
@@ -8,6 +9,7 @@
 
 #include "Shell/UpdateDialogs.h"
 #include "ShellFixture.h"
+#include "Update/UpdateService.h"
 #include "UpdateFixture.h"
 
 namespace talvian::test {
@@ -24,6 +26,21 @@ QStringList buttonTexts(QMessageBox& box) {
     }
     texts.sort();
     return texts;
+}
+
+TEST(UpdateDialogs, TheApplicationsUpdaterIsTheFeedUpdaterWithItsDialogs) {
+    const nlohmann::json info{
+        {"SUFeedURL", "https://updates.example.com/talvian/feed.json"},
+        {"SUPublicEDKey", "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="},
+    };
+    const UpdateService service(info, &makeUpdaterWithDialogs);
+    auto* updater = qobject_cast<FeedUpdater*>(service.controller());
+    ASSERT_NE(updater, nullptr);
+    EXPECT_EQ(updater->findChildren<UpdateDialogs*>().size(), 1);
+    // The network objects come with the first check, not with the updater.
+    EXPECT_TRUE(updater->findChildren<QNetworkAccessManager*>().isEmpty());
+    // The default build configures no updates: no updater, no dialogs.
+    EXPECT_EQ(makeUpdaterWithDialogs(AppServiceConfiguration(readInfoDictionary())), nullptr);
 }
 
 TEST_F(FeedUpdaterTest, DialogsOfferReportAndCallTheUpdaterBack) {

@@ -73,7 +73,7 @@ QString downloadFailureText(Outcome outcome, int writeError) {
 }  // namespace
 
 FeedUpdater::FeedUpdater(const AppServiceConfiguration& configuration, Options options, QObject* parent)
-    : Updater(parent),
+    : OfferingUpdater(parent),
       feedURL_(configuration.feedURL.value_or("")),
       publicKey_(decodeBase64(configuration.publicKey.value_or("")).value_or("")),
       options_(std::move(options)) {

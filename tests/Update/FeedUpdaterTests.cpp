@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Shell/UpdateService.h"
+#include "Update/UpdateService.h"
 #include "UpdateFixture.h"
 
 namespace talvian::test {

@@ -2,9 +2,9 @@
 // The application's updater: reads the feed (UpdateFeed.h) over https when the user asks or,
 // once they turn it on, once a day; offers a newer version; downloads its package into the
 // Downloads folder on request and keeps it only when its Ed25519 signature verifies. Nothing
-// is installed, unpacked or run. The logic reports through signals; UpdateDialogs shows them.
-// Constructing it touches no network: the network objects come with the first check.
-// Main thread.
+// is installed, unpacked or run. The logic reports through the signals of OfferingUpdater;
+// the shell's UpdateDialogs shows them. Constructing it touches no network: the network
+// objects come with the first check. Main thread.
 
 #include <QDateTime>
 #include <QList>
@@ -43,7 +43,7 @@ inline constexpr std::chrono::milliseconds kUpdateTransferTimeout = std::chrono:
 inline constexpr const char* kAutomaticChecksKey = "talvian.updates.automaticChecks";
 inline constexpr const char* kLastCheckKey = "talvian.updates.lastCheck";
 
-class FeedUpdater : public Updater {
+class FeedUpdater : public OfferingUpdater {
     Q_OBJECT
 
   public:
@@ -74,32 +74,19 @@ class FeedUpdater : public Updater {
     // A manual check: it reports up to date and failures too. Does nothing unless idle.
     void checkForUpdates() override;
 
-    // ---- The open offer of a newer version; each of the first three ends it ----
+    // ---- OfferingUpdater ----
     // Opens the release's page through the desktop services.
-    void openDownloadPage();
-    // Downloads the package; ends in downloaded() or failed().
-    void downloadUpdate();
-    void dismissUpdate();
-    // Stops a running download and removes what it wrote; reports nothing.
-    void cancelDownload();
+    void openDownloadPage() override;
+    void downloadUpdate() override;
+    void dismissUpdate() override;
+    void cancelDownload() override;
+
     // The feed of the open offer or the running download.
     const std::optional<UpdateFeed>& offer() const { return offer_; }
     const std::string& runningVersion() const { return options_.runningVersion; }
 
     // When the next automatic check is due (UTC); none while automatic checks are off.
     std::optional<QDateTime> nextAutomaticCheck() const;
-
-  signals:
-    // A check found a newer version; the offer stays open until one of the calls above.
-    void updateFound(const QString& version, const QString& runningVersion);
-    // A manual check found nothing newer.
-    void upToDate(const QString& runningVersion);
-    // A manual check or a download failed: a complete Chinese sentence. Automatic checks fail
-    // silently.
-    void failed(const QString& message);
-    void downloadProgress(qint64 receivedBytes, qint64 totalBytes);
-    // The package verified and was kept at `path`, under a name nothing else had.
-    void downloaded(const QString& path);
 
   private:
     enum class Phase { idle, checking, offering, downloading };

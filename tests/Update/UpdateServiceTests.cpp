@@ -5,15 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include "Shell/FeedUpdater.h"
-#include "Shell/UpdateDialogs.h"
-#include "Shell/UpdateService.h"
+#include "Update/FeedUpdater.h"
+#include "Update/UpdateService.h"
+#include "Workspace/DesktopServices.h"
 
 namespace talvian {
 namespace {
 
+std::unique_ptr<Updater> feedUpdater(const AppServiceConfiguration& configuration) {
+    return UpdateService::makeFeedUpdater(configuration, std::make_shared<SystemDesktopServices>());
+}
+
 TEST(UpdateService, DefaultBuildHasNoUpdater) {
-    const UpdateService service;
+    const UpdateService service(readInfoDictionary(), &feedUpdater);
     EXPECT_EQ(service.controller(), nullptr);
     EXPECT_FALSE(service.canCheck());
     EXPECT_FALSE(service.automaticChecks());
@@ -23,7 +27,7 @@ TEST(UpdateService, DefaultBuildHasNoUpdater) {
         return std::unique_ptr<Updater>();
     });
     EXPECT_EQ(calls, 0);
-    EXPECT_EQ(UpdateService::makeFeedUpdater(AppServiceConfiguration(readInfoDictionary())), nullptr);
+    EXPECT_EQ(feedUpdater(AppServiceConfiguration(readInfoDictionary())), nullptr);
 }
 
 TEST(UpdateService, ConfiguredServiceHoldsTheFeedUpdaterWithoutTouchingTheNetwork) {
@@ -31,13 +35,12 @@ TEST(UpdateService, ConfiguredServiceHoldsTheFeedUpdaterWithoutTouchingTheNetwor
         {"SUFeedURL", "https://updates.example.com/talvian/feed.json"},
         {"SUPublicEDKey", "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8="},
     };
-    const UpdateService service(info, &UpdateService::makeFeedUpdater);
+    const UpdateService service(info, &feedUpdater);
     auto* updater = qobject_cast<FeedUpdater*>(service.controller());
     ASSERT_NE(updater, nullptr);
     EXPECT_TRUE(service.canCheck());
     EXPECT_FALSE(service.automaticChecks());
     EXPECT_EQ(updater->runningVersion(), readInfoDictionary().value("CFBundleShortVersionString", ""));
-    EXPECT_EQ(updater->findChildren<UpdateDialogs*>().size(), 1);
     // The network objects come with the first check, not with the updater.
     EXPECT_TRUE(updater->findChildren<QNetworkAccessManager*>().isEmpty());
 }

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "Model/UserError.h"
-#include "Shell/UpdateFeed.h"
+#include "Update/UpdateFeed.h"
 #include "UpdateFixture.h"
 
 namespace talvian::test {

@@ -3,13 +3,8 @@
 #include <utility>
 
 #include "FeedUpdater.h"
-#include "UpdateDialogs.h"
-#include "Workspace/DesktopServices.h"
 
 namespace talvian {
-
-UpdateService::UpdateService(QObject* parent)
-    : UpdateService(readInfoDictionary(), &makeFeedUpdater, parent) {}
 
 UpdateService::UpdateService(const nlohmann::json& info, const UpdaterFactory& factory, QObject* parent)
     : QObject(parent) {
@@ -30,18 +25,15 @@ UpdateService::UpdateService(const nlohmann::json& info, const UpdaterFactory& f
 
 UpdateService::~UpdateService() = default;
 
-std::unique_ptr<Updater> UpdateService::makeFeedUpdater(const AppServiceConfiguration& configuration) {
+std::unique_ptr<OfferingUpdater> UpdateService::makeFeedUpdater(const AppServiceConfiguration& configuration,
+                                                                std::shared_ptr<DesktopServices> desktop) {
     if (!configuration.updatesEnabled()) return nullptr;
     FeedUpdater::Options options;
     const auto info = readInfoDictionary();
     if (auto version = info.find("CFBundleShortVersionString"); version != info.end() && version->is_string())
         options.runningVersion = version->get<std::string>();
-    auto desktop = std::make_shared<SystemDesktopServices>();
-    options.desktop = desktop;
-    auto updater = std::make_unique<FeedUpdater>(configuration, std::move(options));
-    // A child of the updater: the dialogs go with it.
-    new UpdateDialogs(*updater, std::move(desktop), updater.get());
-    return updater;
+    options.desktop = std::move(desktop);
+    return std::make_unique<FeedUpdater>(configuration, std::move(options));
 }
 
 }  // namespace talvian

@@ -26,9 +26,9 @@
 #include <gtest/gtest.h>
 
 #include "../Workspace/WorkspaceFixture.h"
-#include "Shell/FeedUpdater.h"
 #include "Support/AppConfiguration.h"
 #include "TestSupport.h"
+#include "Update/FeedUpdater.h"
 
 namespace talvian::test {
 
