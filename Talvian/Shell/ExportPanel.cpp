@@ -14,13 +14,13 @@
 
 #include <algorithm>
 
+#include "ExportCodecText.h"
 #include "Kit/Studio.h"
 #include "Kit/StudioControls.h"
 #include "Kit/StudioLabel.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
-#include "StudioVideoMetadata.h"
 #include "Support/UnicodeText.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"

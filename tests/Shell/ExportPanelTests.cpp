@@ -19,8 +19,8 @@
 #include "MediaTestSupport.h"
 #include "Model/FileNaming.h"
 #include "Process/Dependencies.h"
+#include "Shell/ExportCodecText.h"
 #include "Shell/ExportPanel.h"
-#include "Shell/StudioVideoMetadata.h"
 #include "ShellFixture.h"
 #include "TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "StudioVideoMetadata.h"
+#include "ExportCodecText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
