@@ -121,7 +121,7 @@ ExportPanel::ExportPanel(Workspace& workspace, WorkspaceView& view, QWidget* par
       view_(view),
       codecReader_([](const fs::path& source, bool copiesOriginal, std::optional<std::int64_t> channels,
                       const CancellationToken& token) {
-          return StudioVideoMetadata::read(source, copiesOriginal, channels, token);
+          return ExportCodecText::read(source, copiesOriginal, channels, token);
       }) {
     setFixedWidth(kWidth);
     auto* stack = new QVBoxLayout(this);

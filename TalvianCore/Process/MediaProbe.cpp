@@ -102,8 +102,11 @@ ProbedStream::ProbedStream(const json& stream)
       channelLayout(text(stream, "channel_layout")),
       timeBase(text(stream, "time_base")),
       startTime(text(stream, "start_time")),
-      durationTicks(integer(member(stream, "duration_ts"))) {
+      durationTicks(integer(member(stream, "duration_ts"))),
+      pixelFormat(text(stream, "pix_fmt")),
+      colorTransfer(text(stream, "color_transfer")) {
     if (auto rate = text(stream, "sample_rate")) sampleRate = parseInteger(*rate);
+    if (auto bits = text(stream, "bits_per_raw_sample")) bitsPerRawSample = parseInteger(*bits);
 }
 
 namespace MediaProbe {
@@ -197,6 +200,38 @@ std::optional<double> dataEndSeconds(const std::filesystem::path& file, double f
 }
 
 }  // namespace AudioReach
+
+namespace CodecProbe {
+
+ProbeQuery query() {
+    return ProbeQuery{
+        .show = {"-show_entries", "stream=codec_type,codec_name,pix_fmt,bits_per_raw_sample,color_transfer"},
+        .timeLimitSeconds = kTimeLimitSeconds};
+}
+
+CodecStreams read(const std::filesystem::path& file, const CancellationToken& cancellation,
+                  const std::function<std::filesystem::path()>& locate) {
+    const std::filesystem::path ffprobe = locate ? locate() : Dependencies::require("ffprobe");
+    const ProbeQuery question = query();
+    return fromProbeOutput(
+        Runner::run(ffprobe, MediaProbe::arguments(question, file), cancellation, question.timeLimitSeconds)
+            .stdout);
+}
+
+CodecStreams fromProbeOutput(std::string_view text) {
+    const json answer = MediaProbe::parse(text);
+    // ffprobe answers with an object; a lone number or text is as unreadable as broken JSON.
+    if (answer.is_discarded() || !(answer.is_object() || answer.is_array()))
+        throw MediaError(L("无法读取媒体信息。"));
+    CodecStreams found;
+    for (const json* stream : streamsOf(answer)) {
+        if (!found.video && textEquals(*stream, "codec_type", "video")) found.video = ProbedStream(*stream);
+        if (!found.audio && textEquals(*stream, "codec_type", "audio")) found.audio = ProbedStream(*stream);
+    }
+    return found;
+}
+
+}  // namespace CodecProbe
 
 namespace Runner {
 

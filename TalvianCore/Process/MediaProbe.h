@@ -1,12 +1,13 @@
 #pragma once
 // Every question asked of a media file through ffprobe: any query (chosen streams and
 // entries, JSON or another output form, a time limit), the facts of one stream as ffprobe
-// states them, and the two questions most callers ask: the file's overall facts and the
-// format of its first audio stream. Everything blocks the calling thread (a background
-// task) for the child's life and keeps no state.
+// states them, and the questions callers ask: the file's overall facts, the format of its
+// first audio stream, and the codecs of its first video and audio streams. Everything blocks
+// the calling thread (a background task) for the child's life and keeps no state.
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,17 +41,20 @@ struct ProbeQuery {
 };
 
 // What ffprobe states about one stream. A fact is absent unless it is stated in the form
-// ffprobe prints it: texts as texts, counts as integers within 64 bits, the sample rate as a
-// decimal text.
+// ffprobe prints it: texts as texts, counts as integers within 64 bits, the sample rate and
+// the raw sample depth as decimal texts.
 struct ProbedStream {
-    std::optional<std::string> codecType;       // "codec_type": "audio", "video" …
-    std::optional<std::string> codecName;       // "codec_name"
-    std::optional<std::int64_t> channels;       // "channels"
-    std::optional<std::int64_t> sampleRate;     // "sample_rate", Hz
-    std::optional<std::string> channelLayout;   // "channel_layout"
-    std::optional<std::string> timeBase;        // "time_base", e.g. "1/48000"
-    std::optional<std::string> startTime;       // "start_time" as printed, e.g. "-0.021333"
-    std::optional<std::int64_t> durationTicks;  // "duration_ts", in time-base ticks
+    std::optional<std::string> codecType;          // "codec_type": "audio", "video" …
+    std::optional<std::string> codecName;          // "codec_name"
+    std::optional<std::int64_t> channels;          // "channels"
+    std::optional<std::int64_t> sampleRate;        // "sample_rate", Hz
+    std::optional<std::string> channelLayout;      // "channel_layout"
+    std::optional<std::string> timeBase;           // "time_base", e.g. "1/48000"
+    std::optional<std::string> startTime;          // "start_time" as printed, e.g. "-0.021333"
+    std::optional<std::int64_t> durationTicks;     // "duration_ts", in time-base ticks
+    std::optional<std::string> pixelFormat;        // "pix_fmt", e.g. "yuv420p10le"
+    std::optional<std::int64_t> bitsPerRawSample;  // "bits_per_raw_sample", e.g. 8
+    std::optional<std::string> colorTransfer;      // "color_transfer", e.g. "smpte2084"
 
     ProbedStream() = default;
     // `stream` is one element of an answer's "streams" list; anything but an object states nothing.
@@ -99,6 +103,33 @@ AudioStreamInfo read(const std::filesystem::path& file, const CancellationToken&
 AudioStreamInfo fromProbeOutput(std::string_view json);
 AudioStreamInfo fromStream(const std::optional<ProbedStream>& stream);
 }  // namespace AudioStreamProbe
+
+// The first video stream and the first audio stream of a file as ffprobe states them: their
+// codec names, and the picture's pixel format, raw sample depth and colour transfer, which
+// decide the codecs a re-encode chooses. Either is absent when the file has no such stream.
+struct CodecStreams {
+    std::optional<ProbedStream> video;  // the first stream whose "codec_type" is "video"
+    std::optional<ProbedStream> audio;  // the first stream whose "codec_type" is "audio"
+    bool operator==(const CodecStreams&) const = default;
+};
+
+// Reads a file's CodecStreams with ffprobe.
+namespace CodecProbe {
+// A stalled source must not keep the reading thread for long.
+inline constexpr double kTimeLimitSeconds = 12;
+// Every stream's codec_type, codec_name, pix_fmt, bits_per_raw_sample and color_transfer, as
+// JSON, within kTimeLimitSeconds.
+ProbeQuery query();
+// Runs the query on `file` with the ffprobe that `locate` names (without one,
+// Dependencies::require("ffprobe")). Throws the locator's and the runner's errors (cancelled,
+// timed out, failed), and MediaError "无法读取媒体信息。" for an answer that is not a JSON
+// object or list.
+CodecStreams read(const std::filesystem::path& file, const CancellationToken& cancellation,
+                  const std::function<std::filesystem::path()>& locate = {});
+// The same judgement on ffprobe's answer. A top level that is not an object, or a "streams"
+// value that is not a list made entirely of objects, states no stream.
+CodecStreams fromProbeOutput(std::string_view json);
+}  // namespace CodecProbe
 
 // Where the first audio stream ends as its file states it and where its data really ends. A
 // file whose index was written before its data (an MPEG-4 with the index in front, a WAV

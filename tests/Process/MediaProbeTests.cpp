@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "Process/Dependencies.h"
 #include "Process/Runner.h"
 #include "ProjectFixtures.h"
 #include "TestSupport.h"
@@ -281,9 +287,14 @@ TEST(MediaProbe, QueriesSpellTheirCommandLines) {
              .streams = "v:0", .show = {"-show_entries", "packet=pts_time"}, .outputFormat = "csv=p=0"},
          {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time", "-of", "csv=p=0",
           "/m/a b.wav"}},
+        {CodecProbe::query(),
+         {"-v", "error", "-show_entries",
+          "stream=codec_type,codec_name,pix_fmt,bits_per_raw_sample,color_transfer", "-of", "json",
+          "/m/a b.wav"}},
     };
     for (const auto& c : cases) EXPECT_EQ(MediaProbe::arguments(c.query, "/m/a b.wav"), c.expected);
     EXPECT_EQ(ProbeQuery::firstAudio("stream=channels").timeLimitSeconds, Runner::kProbeTimeoutSeconds);
+    EXPECT_EQ(CodecProbe::query().timeLimitSeconds, 12.0);
 }
 
 TEST(MediaProbe, StreamFactsCountOnlyInTheFormFfprobePrintsThem) {
@@ -354,6 +365,109 @@ TEST(MediaProbe, AudioStreamAnswerMustBeInRange) {
     }
     EXPECT_EQ(messageOf([] { AudioStreamInfo(44100, 65); }), kNoAudioFormat);
     EXPECT_EQ(messageOf([] { AudioStreamInfo(0, 2); }), kNoAudioFormat);
+}
+
+// ---- The codecs of a file ----------------------------------------------------------------
+
+// A stream with the facts the codecs' question asks for.
+ProbedStream codecStream(const char* type, std::optional<std::string> codec,
+                         std::optional<std::string> pixelFormat = std::nullopt,
+                         std::optional<std::int64_t> bits = std::nullopt,
+                         std::optional<std::string> transfer = std::nullopt) {
+    ProbedStream stream;
+    stream.codecType = type;
+    stream.codecName = std::move(codec);
+    stream.pixelFormat = std::move(pixelFormat);
+    stream.bitsPerRawSample = bits;
+    stream.colorTransfer = std::move(transfer);
+    return stream;
+}
+
+TEST(CodecProbe, ReadsTheCodecsOfGeneratedFiles) {
+    TempDir folder;
+    const std::string picture = "-f lavfi -i testsrc=size=160x120:rate=10:duration=1 ";
+    const std::string sound = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -ac 2 ";
+    const ProbedStream aac = codecStream("audio", "aac");
+    struct Case {
+        std::string name;
+        std::string arguments;
+        CodecStreams expected;
+    };
+    const std::vector<Case> cases{
+        {"h264-aac.mp4",
+         picture + sound + "-c:v libx264 -pix_fmt yuv420p -c:a aac",
+         {codecStream("video", "h264", "yuv420p", 8), aac}},
+        {"h264-opus.mp4",
+         picture + sound + "-c:v libx264 -pix_fmt yuv420p -c:a libopus",
+         {codecStream("video", "h264", "yuv420p", 8), codecStream("audio", "opus")}},
+        {"h264-10bit.mp4",
+         picture + sound + "-c:v libx264 -pix_fmt yuv420p10le -c:a aac",
+         {codecStream("video", "h264", "yuv420p10le", 10), aac}},
+        {"sound.m4a", sound + "-c:a aac", {std::nullopt, aac}},
+    };
+    for (const auto& test : cases) {
+        const auto file = folder / test.name;
+        makeMedia(test.arguments, file);
+        EXPECT_EQ(CodecProbe::read(file, makeCancellation()), test.expected) << test.name;
+    }
+}
+
+TEST(CodecProbe, ACancelledProbeOnABlockedPipeEndsPromptly) {
+    TempDir folder;
+    const auto pipe = folder / "never-written";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const CancellationToken token = makeCancellation();
+    std::string message;
+    std::atomic<bool> done = false;
+    std::thread reader([&] {
+        message = messageOf([&] { CodecProbe::read(pipe, token); });
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(done);
+    const auto cancelled = std::chrono::steady_clock::now();
+    token->cancel();
+    reader.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::milliseconds(2500));
+    EXPECT_EQ(message, "任务已取消，原文件未改动。");
+}
+
+TEST(CodecProbe, AMissingProbeToolIsThrown) {
+    TempDir folder;
+    const auto empty = folder / "resources";
+    std::filesystem::create_directories(empty / "bin");
+    const std::string message = messageOf([&] {
+        CodecProbe::read(folder / "any.mp4", makeCancellation(),
+                         [&] { return Dependencies::require("ffprobe", empty, true); });
+    });
+    EXPECT_NE(message.find("ffprobe"), std::string::npos) << message;
+}
+
+TEST(CodecProbe, PicksTheStreamsFromTheProbeOutput) {
+    ProbedStream untyped;
+    untyped.codecType = "video";
+    const std::vector<std::pair<std::string, CodecStreams>> cases{
+        {R"({"streams":[{"codec_type":"audio","codec_name":"opus"},{"codec_type":"video","codec_name":"hevc"},)"
+         R"({"codec_type":"audio","codec_name":"aac"}]})",
+         {codecStream("video", "hevc"), codecStream("audio", "opus")}},
+        {R"({"streams":[{"codec_type":"audio","codec_name":"aac"}]})",
+         {std::nullopt, codecStream("audio", "aac")}},
+        {R"({"streams":[{"codec_type":"video","codec_name":"h264"},3]})", {}},
+        {R"({"streams":{"codec_type":"video"}})", {}},
+        {R"([{"codec_type":"video","codec_name":"h264"}])", {}},
+        // The picture's facts count only in the form ffprobe prints them: texts.
+        {R"({"streams":[{"codec_type":"video","codec_name":"hevc","pix_fmt":"yuv420p10le",)"
+         R"("bits_per_raw_sample":"+10","color_transfer":"smpte2084"}]})",
+         {codecStream("video", "hevc", "yuv420p10le", 10, "smpte2084"), std::nullopt}},
+        {R"({"streams":[{"codec_type":"video","codec_name":264,"pix_fmt":7,"bits_per_raw_sample":10,)"
+         R"("color_transfer":null}]})",
+         {untyped, std::nullopt}},
+    };
+    for (const auto& [output, expected] : cases)
+        EXPECT_EQ(CodecProbe::fromProbeOutput(output), expected) << output;
+    // ffprobe answers with an object: broken JSON and a lone value are equally unreadable.
+    for (const char* unreadable : {"{streams", "3", R"("streams")"})
+        EXPECT_THROW(CodecProbe::fromProbeOutput(unreadable), MediaError) << unreadable;
 }
 
 }  // namespace

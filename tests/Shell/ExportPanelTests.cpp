@@ -18,7 +18,6 @@
 
 #include "MediaTestSupport.h"
 #include "Model/FileNaming.h"
-#include "Process/Dependencies.h"
 #include "Shell/ExportCodecText.h"
 #include "Shell/ExportPanel.h"
 #include "ShellFixture.h"
@@ -191,28 +190,28 @@ TEST(ExportPanelState, ShowsWhatTheFactsSay) {
     }
 }
 
-QJsonObject stream(std::initializer_list<std::pair<QString, QJsonValue>> fields) {
-    QJsonObject object;
-    for (const auto& [key, value] : fields) object.insert(key, value);
-    return object;
+// A stream as the core reads it from ffprobe's answer.
+ProbedStream stream(const nlohmann::json& fields) {
+    return ProbedStream(fields);
 }
 
 TEST(CodecSummary, WordsTheStreams) {
     const auto h264 = stream({{"codec_name", "h264"}});
     const auto aac = stream({{"codec_name", "aac"}});
     const auto opus = stream({{"codec_name", "opus"}});
-    const auto picture = [](QJsonValue format, QJsonValue bits, QJsonValue transfer) {
-        QJsonObject video;
-        if (!format.isUndefined()) video.insert("pix_fmt", format);
-        if (!bits.isUndefined()) video.insert("bits_per_raw_sample", bits);
-        if (!transfer.isUndefined()) video.insert("color_transfer", transfer);
-        return video;
+    const auto picture = [](std::optional<nlohmann::json> format, std::optional<nlohmann::json> bits,
+                            std::optional<nlohmann::json> transfer) {
+        nlohmann::json video = nlohmann::json::object();
+        if (format) video["pix_fmt"] = *format;
+        if (bits) video["bits_per_raw_sample"] = *bits;
+        if (transfer) video["color_transfer"] = *transfer;
+        return stream(video);
     };
-    const QJsonValue none(QJsonValue::Undefined);
+    const std::optional<nlohmann::json> none;
     struct Case {
         std::string name;
-        QJsonObject video;
-        std::optional<QJsonObject> audio;
+        ProbedStream video;
+        std::optional<ProbedStream> audio;
         bool copies;
         std::optional<std::int64_t> channels;
         std::optional<std::string> expected;
@@ -221,7 +220,7 @@ TEST(CodecSummary, WordsTheStreams) {
         {"copy h264 aac", h264, aac, true, 2, "H.264, AAC"},
         {"copy h264 opus", h264, opus, true, 6, "H.264, OPUS"},
         {"copy without audio", h264, std::nullopt, true, 2, "H.264"},
-        {"copy without a video name", QJsonObject{}, aac, true, 2, std::nullopt},
+        {"copy without a video name", ProbedStream{}, aac, true, 2, std::nullopt},
         {"copy with a number as name", stream({{"codec_name", 264}}), aac, true, 2, std::nullopt},
         {"10 bit whatever else", picture("rgb24", "10", "bt709"), std::nullopt, false, 2, "HEVC, AAC"},
         {"8 bit PQ", picture("yuv420p", "8", "smpte2084"), std::nullopt, false, std::nullopt, "HEVC"},
@@ -241,24 +240,8 @@ TEST(CodecSummary, WordsTheStreams) {
         {"gray", picture("gray", none, none), std::nullopt, false, std::nullopt, "H.264"},
     };
     for (const auto& test : cases)
-        EXPECT_EQ(StudioVideoMetadata::codecs(test.video, test.audio, test.copies, test.channels),
-                  test.expected)
+        EXPECT_EQ(ExportCodecText::codecs(test.video, test.audio, test.copies, test.channels), test.expected)
             << test.name;
-}
-
-TEST(CodecSummary, PicksTheStreamsFromTheProbeOutput) {
-    const std::vector<std::pair<std::string, std::optional<std::string>>> cases{
-        {R"({"streams":[{"codec_type":"audio","codec_name":"opus"},{"codec_type":"video","codec_name":"hevc"},)"
-         R"({"codec_type":"audio","codec_name":"aac"}]})",
-         "HEVC, OPUS"},
-        {R"({"streams":[{"codec_type":"audio","codec_name":"aac"}]})", std::nullopt},
-        {R"({"streams":[{"codec_type":"video","codec_name":"h264"},3]})", std::nullopt},
-        {R"({"streams":{"codec_type":"video"}})", std::nullopt},
-        {R"([{"codec_type":"video","codec_name":"h264"}])", std::nullopt},
-    };
-    for (const auto& [output, expected] : cases)
-        EXPECT_EQ(StudioVideoMetadata::summarize(output, true, 2), expected) << output;
-    EXPECT_THROW(StudioVideoMetadata::summarize("{streams", true, 2), MediaError);
 }
 
 class CodecSummaryMedia : public ::testing::Test {
@@ -287,38 +270,9 @@ TEST_F(CodecSummaryMedia, ReadsGeneratedFiles) {
     for (const auto& test : cases) {
         const fs::path file = folder / test.name;
         makeMedia(test.arguments, file);
-        EXPECT_EQ(StudioVideoMetadata::read(file, test.copies, 2, makeCancellation()), test.expected)
+        EXPECT_EQ(ExportCodecText::read(file, test.copies, 2, makeCancellation()), test.expected)
             << test.name;
     }
-}
-
-TEST_F(CodecSummaryMedia, ACancelledProbeOnABlockedPipeEndsPromptly) {
-    const fs::path pipe = folder / "never-written";
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    const CancellationToken token = makeCancellation();
-    std::string message;
-    std::atomic<bool> done = false;
-    std::thread reader([&] {
-        message = messageOf([&] { StudioVideoMetadata::read(pipe, false, 2, token); });
-        done = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_FALSE(done);
-    const auto cancelled = std::chrono::steady_clock::now();
-    token->cancel();
-    reader.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::milliseconds(2500));
-    EXPECT_EQ(message, "任务已取消，原文件未改动。");
-}
-
-TEST_F(CodecSummaryMedia, AMissingProbeToolIsThrown) {
-    const fs::path empty = folder / "resources";
-    fs::create_directories(empty / "bin");
-    const std::string message = messageOf([&] {
-        StudioVideoMetadata::read(folder / "any.mp4", true, 2, makeCancellation(),
-                                  [&] { return Dependencies::require("ffprobe", empty, true); });
-    });
-    EXPECT_NE(message.find("ffprobe"), std::string::npos) << message;
 }
 
 // ---- The panel in the real window
@@ -607,7 +561,7 @@ TEST_F(ExportPanelTest, QuittingWhileTheCodecProbeBlocksOnAPipeEndsItWithinTheBo
             std::atomic<bool>& flag;
             ~Ended() { flag = true; }
         } ended{readEnded};
-        return StudioVideoMetadata::read(pipe, copiesOriginal, channels, token);
+        return ExportCodecText::read(pipe, copiesOriginal, channels, token);
     };
     open(video());
     showWindow();
