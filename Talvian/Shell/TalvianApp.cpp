@@ -1,6 +1,7 @@
 #include "TalvianApp.h"
 
 #include <QApplication>
+#include <nlohmann/json.hpp>
 
 #include "Analysis/PauseAnalysis.h"
 #include "Process/MediaProbe.h"

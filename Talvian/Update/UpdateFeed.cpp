@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "Model/Localization.h"
 #include "Model/UserError.h"

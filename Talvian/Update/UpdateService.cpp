@@ -1,5 +1,6 @@
 #include "UpdateService.h"
 
+#include <nlohmann/json.hpp>
 #include <utility>
 
 #include "FeedUpdater.h"

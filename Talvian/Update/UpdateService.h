@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "Support/AppConfiguration.h"
 

@@ -2,7 +2,7 @@
 // The detail loader's judgement of an ffprobe answer that is already parsed (the analysis's own
 // probe, or a test's), apart from DetailWaveform.h so that its readers need no JSON library.
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "Analysis/DetailWaveform.h"
 

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <nlohmann/json.hpp>
 
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"

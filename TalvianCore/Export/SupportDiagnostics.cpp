@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "Model/Localization.h"

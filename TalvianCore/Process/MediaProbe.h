@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "Model/AudioStreamInfo.h"
 #include "Model/CoreTypes.h"

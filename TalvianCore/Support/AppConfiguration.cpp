@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <nlohmann/json.hpp>
 
 #include "AsciiCharacters.h"
 #include "Base64.h"

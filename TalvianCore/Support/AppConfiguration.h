@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 namespace talvian {
 

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "Analysis/DetailWaveform.h"
 #include "Analysis/DetailWaveformAnswer.h"

@@ -5,6 +5,7 @@
 #include <sys/utsname.h>
 
 #include <limits>
+#include <nlohmann/json.hpp>
 
 #include "TestSupport.h"
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "Process/Dependencies.h"

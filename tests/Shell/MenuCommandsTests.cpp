@@ -14,6 +14,7 @@
 #include <set>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "Shell/MainWindow.h"
 #include "Shell/MenuCommands.h"

@@ -1,6 +1,7 @@
 #include "Support/AppConfiguration.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "TestSupport.h"
 

@@ -5,6 +5,7 @@
 #include <QSignalBlocker>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "Update/UpdateService.h"
 #include "UpdateFixture.h"

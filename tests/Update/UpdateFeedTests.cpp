@@ -2,6 +2,7 @@
 // file, and Ed25519 signatures.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "Model/UserError.h"
 #include "Update/UpdateFeed.h"

@@ -4,6 +4,7 @@
 #include <QNetworkAccessManager>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "Update/FeedUpdater.h"
 #include "Update/UpdateService.h"

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "../Workspace/WorkspaceFixture.h"
 #include "Support/AppConfiguration.h"
