@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "BenchProject.h"
-#include "Media/AuditionComposer.h"
+#include "Media/MediaEntries.h"
 #include "Model/FileNaming.h"
 #include "Player/MpvPlayer.h"
 #include "Workspace/Workspace.h"
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
             // From the request to the ready player: plan, track list, layout, timeline load.
             compose.restart();
             AuditionPlan plan = AuditionPlan::forFullEdit(cuts, duration);
-            timeline = AuditionComposer::timeline(source, plan);
+            timeline = linkedMediaEntries().auditionTimeline(source, plan, nullptr);
             return std::make_unique<MpvPlayer>(timeline, settings);
         },
         playSeconds);

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
             lastStep = step;
             std::fprintf(stderr, "%3d%% %s\n", percent, step.c_str());
         };
-        auto output = VevazAvezud::exportCut(project, argv[2], format, token, progress);
+        auto output = VevazAvezud::exportCut(linkedMediaEntries(), project, argv[2], format, token, progress);
         std::printf("%s\n", output.c_str());
         // For the benchmark: this process's own peak, apart from the ffmpeg children it ran.
         struct rusage self {

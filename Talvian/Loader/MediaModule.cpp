@@ -7,7 +7,6 @@
 #include <mutex>
 #include <string>
 
-#include "Media/AuditionComposer.h"
 #include "Model/Localization.h"
 #include "Model/UserError.h"
 #include "Player/EmptyPlayer.h"
@@ -74,6 +73,27 @@ void preload() {
     (void)pending;
 }
 
+// ---- The media entry points, through the module
+
+namespace {
+
+void renderVideo(const fs::path& source, const MediaInfo& info, const std::vector<CutRegion>& kept,
+                 const fs::path& workFile, const CancellationToken& cancellation,
+                 const ProgressCallback& progress) {
+    entry().media.renderVideo(source, info, kept, workFile, cancellation, progress);
+}
+
+AuditionTimeline auditionTimeline(const fs::path& source, const AuditionPlan& plan,
+                                  const CancellationToken& cancellation) {
+    return entry().media.auditionTimeline(source, plan, cancellation);
+}
+
+}  // namespace
+
+MediaEntries mediaEntries() {
+    return {&renderVideo, &auditionTimeline};
+}
+
 // ---- Players
 
 ModulePlayerFactory::~ModulePlayerFactory() = default;
@@ -104,22 +124,3 @@ std::unique_ptr<Player> ModulePlayerFactory::makeAuditionPlayer(const AuditionTi
 }
 
 }  // namespace talvian::MediaModule
-
-// ---- The core's entry points into the media layer, for the application: through the module.
-
-namespace talvian {
-
-namespace fs = std::filesystem;
-
-void VideoRenderer::render(const fs::path& source, const MediaInfo& info, const std::vector<CutRegion>& kept,
-                           const fs::path& workFile, const CancellationToken& cancellation,
-                           const ProgressCallback& progress) {
-    MediaModule::entry().renderVideo(source, info, kept, workFile, cancellation, progress);
-}
-
-AuditionTimeline AuditionComposer::timeline(const fs::path& source, const AuditionPlan& plan,
-                                            const CancellationToken& cancellation) {
-    return MediaModule::entry().auditionTimeline(source, plan, cancellation);
-}
-
-}  // namespace talvian

@@ -4,6 +4,11 @@
 // instead of at launch — those libraries and theirs take longer to load than the whole window
 // takes to appear. Tests and tools link the same code directly and never load the module.
 //
+// The export and the audition never name the media layer's functions: they take its entry
+// points as a table (MediaEntries), which the controller gets from its player factory. Tests and
+// tools hand over the table of the media layer linked into them; the application hands over the
+// one here, whose calls load the module first, with a player factory that does the same.
+//
 // The module's own references stay inside it; what it uses of the rest of the application
 // (the core library, the Player base class) it takes from the executable, which exports it.
 
@@ -11,24 +16,19 @@
 #include <memory>
 #include <vector>
 
-#include "Export/AuditionPlan.h"
-#include "Media/VideoRenderStep.h"
-#include "Model/AuditionTimeline.h"
-#include "Model/CoreTypes.h"
+#include "Media/MediaEntries.h"
 #include "Player/MpvPlayer.h"
 
 namespace talvian::MediaModule {
 
 // What the module offers, filled in by the module itself. Bump kVersion with every change of
-// this table: a module of another build is refused.
+// this table or of the interfaces it hands out (MediaEntries, PlayerFactory): a module of
+// another build is refused.
 struct Entry {
-    static constexpr int kVersion = 1;
+    static constexpr int kVersion = 2;
     int version = kVersion;
-    void (*renderVideo)(const std::filesystem::path& source, const MediaInfo& info,
-                        const std::vector<CutRegion>& kept, const std::filesystem::path& workFile,
-                        const CancellationToken& cancellation, const ProgressCallback& progress) = nullptr;
-    AuditionTimeline (*auditionTimeline)(const std::filesystem::path& source, const AuditionPlan& plan,
-                                         const CancellationToken& cancellation) = nullptr;
+    // The media layer linked into the module (its linkedMediaEntries()).
+    MediaEntries media;
     // A player factory over libmpv; the caller owns it.
     PlayerFactory* (*makePlayerFactory)(const MpvSettings& settings) = nullptr;
 };
@@ -44,6 +44,10 @@ std::vector<std::filesystem::path> candidates(const std::filesystem::path& execu
 const Entry& entry();
 // Starts loading the module on a background thread, so that the first use finds it ready.
 void preload();
+// The application's media entry points: each call loads the module first (entry(), so a
+// module that cannot be loaded makes the call throw entry()'s MediaError), then calls the
+// module's own. Getting the table loads nothing. Any thread.
+MediaEntries mediaEntries();
 
 // A player factory that makes the empty player itself and every other player through the
 // module, loaded when the first source is opened. A module that cannot be loaded gives players
@@ -55,6 +59,8 @@ class ModulePlayerFactory : public PlayerFactory {
     std::unique_ptr<Player> makeEmptyPlayer() override;
     std::unique_ptr<Player> makePlayer(const std::filesystem::path& file) override;
     std::unique_ptr<Player> makeAuditionPlayer(const AuditionTimeline& timeline) override;
+    // mediaEntries(): the export and the audition load the module when they first need it.
+    MediaEntries media() const override { return mediaEntries(); }
 
   private:
     PlayerFactory* loaded();

@@ -1,7 +1,6 @@
 // The media module's entry point: the table of what it offers the application.
 
 #include "Loader/MediaModule.h"
-#include "Media/AuditionComposer.h"
 #include "Player/MpvPlayer.h"
 
 namespace {
@@ -10,18 +9,11 @@ talvian::PlayerFactory* makeFactory(const talvian::MpvSettings& settings) {
     return new talvian::MpvPlayerFactory(settings);
 }
 
-talvian::AuditionTimeline auditionTimeline(const std::filesystem::path& source,
-                                           const talvian::AuditionPlan& plan,
-                                           const talvian::CancellationToken& cancellation) {
-    return talvian::AuditionComposer::timeline(source, plan, cancellation);
-}
-
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) const talvian::MediaModule::Entry*
 talvian_media_module_entry() {
     static const talvian::MediaModule::Entry entry{talvian::MediaModule::Entry::kVersion,
-                                                   &talvian::VideoRenderer::render, &auditionTimeline,
-                                                   &makeFactory};
+                                                   talvian::linkedMediaEntries(), &makeFactory};
     return &entry;
 }

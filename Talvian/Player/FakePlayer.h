@@ -96,12 +96,16 @@ class FakePlayer : public Player {
 };
 
 // Makes FakePlayers and remembers them; `onCreate` may script each one (for example
-// finish its loading) before the caller gets it.
+// finish its loading) before the caller gets it. Exports and auditions still go through a real
+// media layer: by default the one linked into the test (the default argument names it where the
+// factory is made, so only programs that make one need the media layer).
 class FakePlayerFactory : public PlayerFactory {
   public:
+    explicit FakePlayerFactory(MediaEntries media = linkedMediaEntries()) : media_(media) {}
     std::unique_ptr<Player> makeEmptyPlayer() override;
     std::unique_ptr<Player> makePlayer(const std::filesystem::path& file) override;
     std::unique_ptr<Player> makeAuditionPlayer(const AuditionTimeline& timeline) override;
+    MediaEntries media() const override { return media_; }
 
     std::function<void(FakePlayer&)> onCreate;
     // Every player made so far, in order; entries become null when a player is destroyed.
@@ -110,6 +114,7 @@ class FakePlayerFactory : public PlayerFactory {
 
   private:
     std::unique_ptr<Player> keep(std::unique_ptr<FakePlayer> player);
+    MediaEntries media_;
 };
 
 }  // namespace talvian

@@ -420,4 +420,8 @@ std::unique_ptr<Player> MpvPlayerFactory::makeAuditionPlayer(const AuditionTimel
     return std::make_unique<MpvPlayer>(timeline, settings_);
 }
 
+MediaEntries MpvPlayerFactory::media() const {
+    return linkedMediaEntries();
+}
+
 }  // namespace talvian

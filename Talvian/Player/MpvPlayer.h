@@ -121,6 +121,8 @@ class MpvPlayerFactory : public PlayerFactory {
     std::unique_ptr<Player> makeEmptyPlayer() override;
     std::unique_ptr<Player> makePlayer(const std::filesystem::path& file) override;
     std::unique_ptr<Player> makeAuditionPlayer(const AuditionTimeline& timeline) override;
+    // The media layer linked beside the player (inside the module, the module's own).
+    MediaEntries media() const override;
 
   private:
     MpvSettings settings_;

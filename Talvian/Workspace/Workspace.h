@@ -57,8 +57,9 @@ class Workspace : public QObject {
     using Analyzer = std::function<CutProject(const std::filesystem::path&, const CutOptions&,
                                               const CancellationToken&, const ProgressCallback&)>;
 
-    // players: makes the preview and audition players (libmpv in the application; it must
-    // outlive the controller). sessionBackupURL: the last-session file
+    // players: makes the preview and audition players and hands over the media entry points
+    // that exports and auditions call (the media module's in the application; it must outlive
+    // the controller). sessionBackupURL: the last-session file
     // (SessionBackup::defaultURL() in the application); nullopt disables the backup.
     // `arguments` are the launch arguments ("--output <folder>"). Starts no task.
     Workspace(PlayerFactory& players, std::optional<std::filesystem::path> sessionBackupURL,

@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "Export/SupportDiagnostics.h"
-#include "Media/AuditionComposer.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
 #include "Workspace.h"
@@ -214,12 +213,13 @@ void Workspace::startAudition(const AuditionPlan& plan, const CutProject& projec
     // The source check and the track list read block: both run on the pool.
     const Uuid generation = audition_->generation;
     const CancellationToken token = audition_->preparation;
-    runInBackground([project, plan, token, generation](const MainThreadPost& post) {
+    const MediaEntries media = playerFactory_.media();
+    runInBackground([media, project, plan, token, generation](const MainThreadPost& post) {
         std::optional<AuditionTimeline> timeline;
         std::exception_ptr error;
         try {
             project.validateSource();
-            timeline = AuditionComposer::timeline(project.source, plan, token);
+            timeline = media.auditionTimeline(project.source, plan, token);
         } catch (...) {
             error = std::current_exception();
         }

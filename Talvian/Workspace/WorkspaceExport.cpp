@@ -86,12 +86,13 @@ void Workspace::startExport(const CutProject& project, const fs::path& folder, A
     pausePlayer();
     const CancellationToken token = job_.start(L("准备导出"));
     setCutOutput(std::nullopt);
-    runInBackground([project, folder, format, token](const MainThreadPost& post) {
+    const MediaEntries media = playerFactory_.media();
+    runInBackground([media, project, folder, format, token](const MainThreadPost& post) {
         fs::path output;
         try {
             // The export's reports carry on to the end, also after a cancel: its last step texts
             // say what was left on disk.
-            output = VevazAvezud::exportCut(project, folder, format, token,
+            output = VevazAvezud::exportCut(media, project, folder, format, token,
                                             [post, token](double f, const std::string& step) {
                                                 post([token, f, step](Workspace& workspace) {
                                                     workspace.job_.report(token, f, step, true);

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "AudioRenderer.h"
-#include "Media/VideoRenderStep.h"
 #include "Model/CutMath.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
@@ -121,9 +120,9 @@ std::string outputExtension(const CutProject& project, AudioOutputFormat format)
     return project.info.hasVideo ? "mp4" : rawValue(format);
 }
 
-std::filesystem::path exportCut(const CutProject& project, const std::filesystem::path& outputFolder,
-                                AudioOutputFormat format, const CancellationToken& cancellation,
-                                const ProgressCallback& progress) {
+std::filesystem::path exportCut(const MediaEntries& media, const CutProject& project,
+                                const std::filesystem::path& outputFolder, AudioOutputFormat format,
+                                const CancellationToken& cancellation, const ProgressCallback& progress) {
     project.validateSource();
     cancellation->check();
     if (format == AudioOutputFormat::wav && project.info.hasVideo)
@@ -159,7 +158,7 @@ std::filesystem::path exportCut(const CutProject& project, const std::filesystem
     }
 
     if (project.info.hasVideo)
-        VideoRenderer::render(source, project.info, kept, work.path(), cancellation, progress);
+        media.renderVideo(source, project.info, kept, work.path(), cancellation, progress);
     else
         AudioRenderer::render(source, kept, work.path(), format, cancellation, progress, std::nullopt);
     checkSourceUnchanged(project, before);

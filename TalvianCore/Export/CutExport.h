@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "Media/MediaEntries.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
 
@@ -39,10 +40,11 @@ std::string outputExtension(const CutProject& project, AudioOutputFormat format)
 // chunk, then checked against the source by size and SHA-256). Every other export first probes
 // the source: its duration within kSourceDurationTolerance of the project's, and a picture
 // exactly when the project has one. Audio-only sources go through the audio renderer. Video
-// sources are rendered in a hidden ".TalvianVideo-<UUID>" folder beside the output: the
-// picture writer (progress 0…0.68), the audio renderer as AAC over the analysed duration
-// (0.68 + 0.27 × its fraction), the mux (0.96…0.99), and the merged file must hold both tracks
-// and last the picture's length within max(1 / frame rate + 0.002, 0.04) seconds. After the
+// sources go through the media layer's render step, `media.renderVideo` (the only use of
+// `media`), in a hidden ".TalvianVideo-<UUID>" folder beside the output: the picture writer
+// (progress 0…0.68), the audio renderer as AAC over the analysed duration (0.68 + 0.27 × its
+// fraction), the mux (0.96…0.99), and the merged file must hold both tracks and last the
+// picture's length within max(1 / frame rate + 0.002, 0.04) seconds. After the
 // render the source must still be the file it was before (SourceMetadata equal: same file,
 // size and exact time), and the result is probed: a sound track, a picture track exactly when
 // the source has one, and the predicted kept duration within max(0.15, 0.04 × ranges) seconds.
@@ -55,8 +57,8 @@ std::string outputExtension(const CutProject& project, AudioOutputFormat format)
 // file errors and the errors of the renderers, the mux and the probe. Whatever fails, nothing
 // exists under the output name and no work file or work folder is left; the source is never
 // written. The token must not be null. Blocks a background thread.
-std::filesystem::path exportCut(const CutProject& project, const std::filesystem::path& outputFolder,
-                                AudioOutputFormat format, const CancellationToken& cancellation,
-                                const ProgressCallback& progress);
+std::filesystem::path exportCut(const MediaEntries& media, const CutProject& project,
+                                const std::filesystem::path& outputFolder, AudioOutputFormat format,
+                                const CancellationToken& cancellation, const ProgressCallback& progress);
 
 }  // namespace talvian::VevazAvezud

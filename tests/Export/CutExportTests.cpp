@@ -58,7 +58,7 @@ std::filesystem::path exportQuietly(const CutProject& project, const std::filesy
                                     AudioOutputFormat format,
                                     const CancellationToken& token = makeCancellation(),
                                     Reports* reports = nullptr) {
-    return VevazAvezud::exportCut(project, folder, format, token,
+    return VevazAvezud::exportCut(linkedMediaEntries(), project, folder, format, token,
                                   [&](double fraction, const std::string& step) {
                                       if (reports) reports->emplace_back(fraction, step);
                                   });
@@ -405,7 +405,7 @@ TEST(CutExport, FailedOrCancelledExportsLeaveNoFileAndNoWorkFile) {
         std::filesystem::remove_all(out);
         auto token = makeCancellation();
         auto message = messageOf([&] {
-            VevazAvezud::exportCut(*c.project, out, AudioOutputFormat::m4a, token,
+            VevazAvezud::exportCut(linkedMediaEntries(), *c.project, out, AudioOutputFormat::m4a, token,
                                    [&](double, const std::string& step) {
                                        if (c.onProgress) c.onProgress(token, step);
                                    });
@@ -491,8 +491,8 @@ TEST(CutExport, ASourceChangedDuringTheAudioRenderIsNotDelivered) {
         // Once the decode is over, so that a decoder that loses its file cannot fail first.
         bool changed = false;
         auto message = messageOf([&] {
-            VevazAvezud::exportCut(project, folder / "out", AudioOutputFormat::m4a, makeCancellation(),
-                                   [&](double, const std::string& step) {
+            VevazAvezud::exportCut(linkedMediaEntries(), project, folder / "out", AudioOutputFormat::m4a,
+                                   makeCancellation(), [&](double, const std::string& step) {
                                        if (!changed && step == "拼接保留片段") {
                                            changed = true;
                                            change.apply(source);
@@ -526,8 +526,8 @@ TEST(CutExport, ASourceChangedDuringTheVideoRenderIsNotDelivered) {
         auto project = projectOf(source, {CutRegion(0.5, 1, true)});
         bool changed = false;
         auto message = messageOf([&] {
-            VevazAvezud::exportCut(project, folder / "out", AudioOutputFormat::m4a, makeCancellation(),
-                                   [&](double, const std::string& step) {
+            VevazAvezud::exportCut(linkedMediaEntries(), project, folder / "out", AudioOutputFormat::m4a,
+                                   makeCancellation(), [&](double, const std::string& step) {
                                        if (!changed && step == picture) {
                                            changed = true;
                                            change.apply(source);
@@ -552,8 +552,8 @@ TEST(CutExport, ANameTakenMeanwhileGivesTheResultTheNextFreeName) {
     // checks its result: both chose "talk-粗剪.m4a" at their start.
     std::filesystem::path second;
     bool started = false;
-    auto first = VevazAvezud::exportCut(project, out, AudioOutputFormat::m4a, makeCancellation(),
-                                        [&](double, const std::string& step) {
+    auto first = VevazAvezud::exportCut(linkedMediaEntries(), project, out, AudioOutputFormat::m4a,
+                                        makeCancellation(), [&](double, const std::string& step) {
                                             if (!started && step == "检查导出音频") {
                                                 started = true;
                                                 second = exportQuietly(project, out, AudioOutputFormat::m4a);
@@ -567,8 +567,8 @@ TEST(CutExport, ANameTakenMeanwhileGivesTheResultTheNextFreeName) {
     // A file of another kind that took the name is left as it was.
     std::filesystem::remove_all(out);
     started = false;
-    first = VevazAvezud::exportCut(project, out, AudioOutputFormat::m4a, makeCancellation(),
-                                   [&](double, const std::string& step) {
+    first = VevazAvezud::exportCut(linkedMediaEntries(), project, out, AudioOutputFormat::m4a,
+                                   makeCancellation(), [&](double, const std::string& step) {
                                        if (!started && step == "检查导出音频") {
                                            started = true;
                                            writeFile(out / "talk-粗剪.m4a", "taken");

@@ -41,7 +41,8 @@ std::string exportVideo(const CutProject& project, const std::filesystem::path& 
                         std::filesystem::path* delivered) {
     testing::internal::CaptureStderr();
     try {
-        auto file = VevazAvezud::exportCut(project, folder, AudioOutputFormat::m4a, token, progress);
+        auto file = VevazAvezud::exportCut(linkedMediaEntries(), project, folder, AudioOutputFormat::m4a,
+                                           token, progress);
         if (delivered) *delivered = file;
     } catch (...) {
         testing::internal::GetCapturedStderr();
@@ -288,7 +289,7 @@ TEST(CutExportVideo, FailedOrCancelledExportsLeaveNoFileNoWorkFileAndNoWorkFolde
         auto token = makeCancellation();
         testing::internal::CaptureStderr();
         auto message = messageOf([&] {
-            VevazAvezud::exportCut(*c.project, out, c.format, token,
+            VevazAvezud::exportCut(linkedMediaEntries(), *c.project, out, c.format, token,
                                    [&](double fraction, const std::string& step) {
                                        if (c.onProgress) c.onProgress(token, fraction, step);
                                    });
@@ -302,11 +303,12 @@ TEST(CutExportVideo, FailedOrCancelledExportsLeaveNoFileNoWorkFileAndNoWorkFolde
 
     // A name taken during the render passes the result on to the next free name.
     std::filesystem::remove_all(out);
-    auto delivered = VevazAvezud::exportCut(
-        project, out, AudioOutputFormat::m4a, makeCancellation(), [&](double, const std::string& step) {
-            if (step == kMuxStep && !std::filesystem::exists(out / "clip-粗剪.mp4"))
-                writeFile(out / "clip-粗剪.mp4", "taken");
-        });
+    auto delivered =
+        VevazAvezud::exportCut(linkedMediaEntries(), project, out, AudioOutputFormat::m4a, makeCancellation(),
+                               [&](double, const std::string& step) {
+                                   if (step == kMuxStep && !std::filesystem::exists(out / "clip-粗剪.mp4"))
+                                       writeFile(out / "clip-粗剪.mp4", "taken");
+                               });
     EXPECT_EQ(delivered, out / "clip-粗剪-2.mp4");
     EXPECT_EQ(test::readFile(out / "clip-粗剪.mp4"), "taken");
     EXPECT_EQ(entriesOf(out), (std::vector<std::string>{"clip-粗剪-2.mp4", "clip-粗剪.mp4"}));

@@ -1,0 +1,12 @@
+#include "MediaEntries.h"
+
+#include "AuditionComposer.h"
+#include "VideoRenderStep.h"
+
+namespace talvian {
+
+MediaEntries linkedMediaEntries() {
+    return {&VideoRenderer::render, &AuditionComposer::timeline};
+}
+
+}  // namespace talvian
