@@ -20,6 +20,7 @@
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"
 
@@ -422,8 +423,7 @@ DetectionSettingsPanel::DetectionSettingsPanel(Workspace& workspace, WorkspaceVi
     escape_ = new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &DetectionSettingsPanel::close,
                             Qt::WindowShortcut);
 
-    connect(&workspace_, &Workspace::detectionChanged, this, &DetectionSettingsPanel::showPreview);
-    connect(&workspace_, &Workspace::documentChanged, this, &DetectionSettingsPanel::showPreview);
+    bindSlices(*this, workspace_, {Slice::detection, Slice::document}, [this] { showPreview(); });
     showDraft();
 }
 

@@ -19,6 +19,7 @@
 #include "Views/PauseListPanel.h"
 #include "Views/SourcePreview.h"
 #include "Views/TransportBar.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -124,12 +125,13 @@ EditorView::EditorView(Workspace& workspace, QWidget* parent) : QWidget(parent),
     timeline_ = new TimelineArea(workspace_, this);
     buildBanner();
 
-    // The recovery card follows the document itself and was connected first, so the layout
-    // below sees its new height.
-    connect(&workspace_, &Workspace::documentChanged, this, &EditorView::documentChanged);
-    connect(&workspace_, &Workspace::detectionChanged, this, &EditorView::refreshBanner);
-    connect(&workspace_, &Workspace::jobChanged, this, &EditorView::jobChanged);
-    connect(&workspace_, &Workspace::playbackChanged, this, &EditorView::playbackChanged);
+    // The recovery card follows the document itself and was bound first, so its refresh runs
+    // first and the layout below sees its new height. Each part has its own binding: a progress
+    // report refreshes only the job's texts and bars.
+    bindSlices(*this, workspace_, {Slice::document}, [this] { documentChanged(); });
+    bindSlices(*this, workspace_, {Slice::detection}, [this] { refreshBanner(); });
+    bindSlices(*this, workspace_, {Slice::job}, [this] { jobChanged(); });
+    bindSlices(*this, workspace_, {Slice::playback}, [this] { playbackChanged(); });
     refreshPreview();
     jobChanged();
     playbackChanged();

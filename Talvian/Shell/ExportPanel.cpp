@@ -22,6 +22,7 @@
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
 #include "Support/UnicodeText.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"
 
@@ -275,13 +276,10 @@ ExportPanel::ExportPanel(Workspace& workspace, WorkspaceView& view, QWidget* par
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, [this] { close(); });
 
-    connect(&workspace_, &Workspace::exportChanged, this, [this] {
-        continueLoading();
-        refresh();
-    });
-    connect(&workspace_, &Workspace::documentChanged, this, &ExportPanel::refresh);
-    connect(&workspace_, &Workspace::jobChanged, this, &ExportPanel::refresh);
-    connect(&workspace_, &Workspace::detectionChanged, this, &ExportPanel::refresh);
+    // The codec read starts as soon as the controller's audio read is over: an action, not a refresh.
+    connect(&workspace_, &Workspace::exportChanged, this, &ExportPanel::continueLoading);
+    bindSlices(*this, workspace_, {Slice::exports, Slice::document, Slice::job, Slice::detection},
+               [this] { refresh(); });
     refresh();
 }
 

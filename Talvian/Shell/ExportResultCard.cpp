@@ -13,6 +13,7 @@
 #include "Model/Localization.h"
 #include "Support/UnicodeText.h"
 #include "Workspace/DesktopServices.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"
 
@@ -150,8 +151,7 @@ ExportResultCard::ExportResultCard(Workspace& workspace, WorkspaceView& view, QW
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, &ExportResultCard::close);
 
-    for (auto signal : {&Workspace::exportChanged, &Workspace::documentChanged, &Workspace::jobChanged})
-        connect(&workspace_, signal, this, &ExportResultCard::refresh);
+    bindSlices(*this, workspace_, {Slice::exports, Slice::document, Slice::job}, [this] { refresh(); });
     refresh();
 }
 

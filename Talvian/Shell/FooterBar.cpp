@@ -9,6 +9,7 @@
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
 #include "Support/UnicodeText.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -53,7 +54,7 @@ FooterBar::FooterBar(Workspace& workspace, QWidget* parent) : QWidget(parent), w
     row->addSpacing(kMinimumTrailingSpace);
 
     connect(retry_, &QAbstractButton::clicked, this, [this] { workspace_.retrySessionBackup(); });
-    connect(&workspace_, &Workspace::documentChanged, this, &FooterBar::refresh);
+    bindSlices(*this, workspace_, {Slice::document}, [this] { refresh(); });
     refresh();
 }
 
@@ -110,8 +111,7 @@ RecoveryCard::RecoveryCard(Workspace& workspace, QWidget* parent)
     connect(relocate_, &QAbstractButton::clicked, this, [this] { workspace_.relocateSource(recovery_); });
     connect(close, &QAbstractButton::clicked, this, [this] { workspace_.dismissProjectRecovery(); });
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    connect(&workspace_, &Workspace::documentChanged, this,
-            [this] { setRecovery(workspace_.projectRecovery()); });
+    bindSlices(*this, workspace_, {Slice::document}, [this] { setRecovery(workspace_.projectRecovery()); });
     hide();
     setRecovery(workspace_.projectRecovery());
 }

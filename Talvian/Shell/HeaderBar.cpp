@@ -13,6 +13,7 @@
 #include "ShellWidgets.h"
 #include "Support/UnicodeText.h"
 #include "Views/TimePresentation.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -65,8 +66,7 @@ HeaderBar::HeaderBar(Workspace& workspace, QWidget* parent) : QWidget(parent), w
     connect(undo_, &QAbstractButton::clicked, this, [this] { workspace_.undoInContext(); });
     connect(redo_, &QAbstractButton::clicked, this, [this] { workspace_.redoInContext(); });
     connect(export_, &QAbstractButton::clicked, this, &HeaderBar::exportRequested);
-    for (auto signal : {&Workspace::documentChanged, &Workspace::jobChanged, &Workspace::detectionChanged})
-        connect(&workspace_, signal, this, &HeaderBar::refresh);
+    bindSlices(*this, workspace_, {Slice::document, Slice::job, Slice::detection}, [this] { refresh(); });
     refresh();
 }
 

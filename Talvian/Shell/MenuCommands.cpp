@@ -10,6 +10,7 @@
 #include "Model/Localization.h"
 #include "RecentSessionsMenu.h"
 #include "Update/UpdateService.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"
 
@@ -146,7 +147,7 @@ MenuCommands::MenuCommands(MainWindow& window, Workspace& workspace, Services se
     if (services_.updates) updates_ = &services_.updates();
     recent_ = new RecentSessionsMenu(workspace_, &window_);
     build(model(state()));
-    connect(&workspace_, &Workspace::changed, this, &MenuCommands::refresh);
+    bindSlices(*this, workspace_, {Slice::any}, [this] { refresh(); });
     if (updates_) connect(updates_, &UpdateService::changed, this, &MenuCommands::refresh);
     refresh();
 }
@@ -214,8 +215,8 @@ void MenuCommands::build(const std::vector<Menu>& menus) {
 }
 
 void MenuCommands::refresh() {
-    // The submenu follows the controller by itself; made before this object connects, it has
-    // refreshed by the time a change reaches here (slots run in the order they were connected).
+    // The submenu follows the controller by itself; made and bound before this object, it has
+    // refreshed by the time a change reaches here (queued calls run in the order they were posted).
     const std::vector<Menu> menus = model(state());
     for (std::size_t m = 0; m < menus.size(); ++m) {
         const auto& [shown, actions] = menus_[m];

@@ -6,6 +6,7 @@
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
 #include "Support/UnicodeText.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -68,7 +69,7 @@ RecentSessionsMenu::RecentSessionsMenu(Workspace& workspace, QWidget* parent)
     setAccessibleName(QString::fromStdString(L("最近剪辑，找回切换或重分析前的修改")));
     // Each earlier edit names its full source path in its tooltip.
     setToolTipsVisible(true);
-    connect(&workspace_, &Workspace::changed, this, &RecentSessionsMenu::refresh);
+    bindSlices(*this, workspace_, {Slice::any}, [this] { refresh(); });
     refresh();
 }
 

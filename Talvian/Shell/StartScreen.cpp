@@ -10,6 +10,7 @@
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
 #include "Support/UnicodeText.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -101,9 +102,9 @@ StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent
     connect(sample, &QAbstractButton::clicked, this, [this] { workspace_.sample(); });
     connect(open, &QAbstractButton::clicked, this, [this] { workspace_.openProject(); });
     connect(resume_, &QAbstractButton::clicked, this, [this] { workspace_.resumeSessionBackup(); });
-    connect(&workspace_, &Workspace::documentChanged, this, &StartScreen::refresh);
+    bindSlices(*this, workspace_, {Slice::document}, [this] { refresh(); });
     // Everything stays visible during a job but does nothing; progress reports change nothing else.
-    connect(&workspace_, &Workspace::jobChanged, this, [this] { setEnabled(!workspace_.cutBusy()); });
+    bindSlices(*this, workspace_, {Slice::job}, [this] { setEnabled(!workspace_.cutBusy()); });
     setEnabled(!workspace_.cutBusy());
     refresh();
 }

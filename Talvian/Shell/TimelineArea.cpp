@@ -13,6 +13,7 @@
 #include "ShellWidgets.h"
 #include "Views/WaveformControls.h"
 #include "Views/WaveformView.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -100,9 +101,9 @@ TimelineArea::TimelineArea(Workspace& workspace, QWidget* parent) : QWidget(pare
 
     connect(addCut_, &QAbstractButton::clicked, this, &TimelineArea::toggleManualPopover);
     connect(retry, &QAbstractButton::clicked, this, [this] { workspace_.reloadWaveformDetail(); });
-    connect(&workspace_, &Workspace::documentChanged, this, &TimelineArea::documentChanged);
-    connect(&workspace_, &Workspace::jobChanged, this, &TimelineArea::refreshEmptyText);
-    connect(&workspace_, &Workspace::waveformChanged, this, &TimelineArea::refreshWaveformLabel);
+    bindSlices(*this, workspace_, {Slice::document}, [this] { documentChanged(); });
+    bindSlices(*this, workspace_, {Slice::job}, [this] { refreshEmptyText(); });
+    bindSlices(*this, workspace_, {Slice::waveform}, [this] { refreshWaveformLabel(); });
     documentChanged();
     refreshEmptyText();
     refreshWaveformLabel();

@@ -23,6 +23,7 @@
 #include "StartScreen.h"
 #include "TimelineArea.h"
 #include "Views/ManualCutForm.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -103,8 +104,8 @@ WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidge
         popover->present();
         return popover;
     });
-    connect(&workspace_, &Workspace::documentChanged, this, &WorkspaceView::documentChanged);
-    connect(&workspace_, &Workspace::jobChanged, this, &WorkspaceView::syncNotice);
+    bindSlices(*this, workspace_, {Slice::document}, [this] { documentChanged(); });
+    bindSlices(*this, workspace_, {Slice::job}, [this] { syncNotice(); });
     shownOutput_ = workspace_.cutOutput();
     documentChanged();
     workspace_.setStudioOverlayPresented(false);

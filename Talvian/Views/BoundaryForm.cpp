@@ -13,6 +13,7 @@
 #include "Model/CutAdjustment.h"
 #include "Model/Localization.h"
 #include "Support/NumberText.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -93,7 +94,7 @@ BoundaryForm::BoundaryForm(Workspace& workspace, const CutRegion& cut, double du
     connect(startField_, &QLineEdit::textChanged, this, &BoundaryForm::textChanged);
     connect(endField_, &QLineEdit::textChanged, this, &BoundaryForm::textChanged);
     // The audition buttons need the preview player.
-    connect(&workspace_, &Workspace::playbackChanged, this, &BoundaryForm::refresh);
+    bindSlices(*this, workspace_, {Slice::playback}, [this] { refresh(); });
     refresh();
 }
 

@@ -10,6 +10,7 @@
 #include "Kit/StudioLabel.h"
 #include "Model/CutAdjustment.h"
 #include "Model/Localization.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -91,10 +92,10 @@ ManualCutForm::ManualCutForm(Workspace& workspace, QWidget* parent) : QWidget(pa
 
     // The texts live in the review slice; the hint and the guards read the project, the job,
     // the options, the waveform drag and the preview.
-    for (auto signal :
-         {&Workspace::reviewChanged, &Workspace::documentChanged, &Workspace::jobChanged,
-          &Workspace::detectionChanged, &Workspace::waveformChanged, &Workspace::playbackChanged})
-        connect(&workspace_, signal, this, &ManualCutForm::refresh);
+    bindSlices(
+        *this, workspace_,
+        {Slice::review, Slice::document, Slice::job, Slice::detection, Slice::waveform, Slice::playback},
+        [this] { refresh(); });
     refresh();
 }
 

@@ -10,6 +10,7 @@
 #include "Kit/StudioControls.h"
 #include "Model/Localization.h"
 #include "PauseListView.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -177,9 +178,9 @@ PauseListPanel::PauseListPanel(Workspace& workspace, QWidget* parent)
     connect(settings_, &QAbstractButton::clicked, this, &PauseListPanel::settingsRequested);
     column->addWidget(settings_, 0, Qt::AlignLeft);
 
-    for (auto signal : {&Workspace::documentChanged, &Workspace::reviewChanged, &Workspace::jobChanged,
-                        &Workspace::detectionChanged, &Workspace::playbackChanged})
-        connect(&workspace_, signal, this, &PauseListPanel::scheduleRefresh);
+    bindSlices(*this, workspace_,
+               {Slice::document, Slice::review, Slice::job, Slice::detection, Slice::playback},
+               [this] { refresh(); });
     refresh();
 }
 
@@ -187,16 +188,6 @@ PauseListPanel::~PauseListPanel() = default;
 
 CutRow& PauseListPanel::rowWidget() const {
     return list_->rowWidget();
-}
-
-void PauseListPanel::scheduleRefresh() {
-    if (std::exchange(refreshPending_, true)) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (refreshPending_) refresh();
-        },
-        Qt::QueuedConnection);
 }
 
 void PauseListPanel::toggleBatchMode() {
@@ -207,7 +198,6 @@ void PauseListPanel::toggleBatchMode() {
 }
 
 void PauseListPanel::refresh() {
-    refreshPending_ = false;
     const auto& project = workspace_.project();
 
     const PauseListSummary summary = PauseListSummary::of(project);

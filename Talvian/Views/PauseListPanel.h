@@ -97,12 +97,9 @@ class PauseListPanel : public QWidget {
     void settingsRequested();
 
   private:
-    // Called from the controller's signals: the refresh runs once the signal has returned.
-    void scheduleRefresh();
     void toggleBatchMode();
 
     Workspace& workspace_;
-    bool refreshPending_ = false;
     bool everRefreshed_ = false;
     std::optional<Uuid> lastReviewID_;
     std::optional<PauseListSummary::Warning> shownWarning_;

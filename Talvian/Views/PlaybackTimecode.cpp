@@ -14,6 +14,7 @@
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
 #include "Support/NumberText.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -128,7 +129,7 @@ TimeJumpPopover::TimeJumpPopover(Workspace& workspace, const QString& text, QWid
     connect(field_, &QLineEdit::returnPressed, this, &TimeJumpPopover::jump);
     connect(field_, &QLineEdit::textChanged, this, &TimeJumpPopover::refresh);
     // The project may go away (or come) while the popover is open.
-    connect(&workspace_, &Workspace::documentChanged, this, &TimeJumpPopover::refresh);
+    bindSlices(*this, workspace_, {Slice::document}, [this] { refresh(); });
     refresh();
     field_->setFocus();
 }
@@ -161,9 +162,9 @@ PlaybackTimecode::PlaybackTimecode(Workspace& workspace, QWidget* parent)
     connect(clock_, &QAbstractButton::clicked, this, &PlaybackTimecode::openJump);
     // canJumpToSourceTime reads the job, the settings (needsAnalysis), the project, the drag
     // and the preview with its audition; the duration is the project's.
-    for (auto signal : {&Workspace::jobChanged, &Workspace::detectionChanged, &Workspace::documentChanged,
-                        &Workspace::waveformChanged, &Workspace::playbackChanged})
-        connect(&workspace_, signal, this, &PlaybackTimecode::refresh);
+    bindSlices(*this, workspace_,
+               {Slice::job, Slice::detection, Slice::document, Slice::waveform, Slice::playback},
+               [this] { refresh(); });
     refresh();
 }
 

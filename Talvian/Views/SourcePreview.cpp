@@ -11,6 +11,7 @@
 #include "Kit/StudioLabel.h"
 #include "Model/Localization.h"
 #include "Player/Player.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -132,8 +133,7 @@ SourcePreview::SourcePreview(Workspace& workspace, QWidget* parent) : QWidget(pa
     connect(reselect_, &QAbstractButton::clicked, this, [this] { workspace_.reselectPreviewSource(); });
 
     // The active player, the issue and the readiness are playback facts; a job disables both.
-    connect(&workspace_, &Workspace::playbackChanged, this, &SourcePreview::refresh);
-    connect(&workspace_, &Workspace::jobChanged, this, &SourcePreview::refresh);
+    bindSlices(*this, workspace_, {Slice::playback, Slice::job}, [this] { refresh(); });
     refresh();
 }
 

@@ -10,6 +10,7 @@
 #include "Kit/StudioControls.h"
 #include "Model/Localization.h"
 #include "PlaybackTimecode.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -85,9 +86,9 @@ TransportBar::TransportBar(Workspace& workspace, QWidget* parent) : QWidget(pare
 
     // Players, speed and auditions (playback), the job, the settings behind needsAnalysis
     // (detection), the project, and the reviewed pause (review).
-    for (auto signal : {&Workspace::playbackChanged, &Workspace::jobChanged, &Workspace::detectionChanged,
-                        &Workspace::documentChanged, &Workspace::reviewChanged})
-        connect(&workspace_, signal, this, &TransportBar::refresh);
+    bindSlices(*this, workspace_,
+               {Slice::playback, Slice::job, Slice::detection, Slice::document, Slice::review},
+               [this] { refresh(); });
     refresh();
 }
 

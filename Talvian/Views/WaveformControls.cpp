@@ -6,6 +6,7 @@
 
 #include "Kit/StudioControls.h"
 #include "Model/Localization.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -58,9 +59,9 @@ WaveformControls::WaveformControls(Workspace& workspace, QWidget* parent)
     connect(fit_, &QAbstractButton::clicked, this, [this] { workspace_.fitWaveform(); });
     // The window and the drag (waveform), the reviewed pause (review), the project and its cuts
     // (document), the running job (job) and the settings behind needsAnalysis (detection).
-    for (auto signal : {&Workspace::waveformChanged, &Workspace::reviewChanged, &Workspace::documentChanged,
-                        &Workspace::jobChanged, &Workspace::detectionChanged})
-        connect(&workspace_, signal, this, &WaveformControls::refresh);
+    bindSlices(*this, workspace_,
+               {Slice::waveform, Slice::review, Slice::document, Slice::job, Slice::detection},
+               [this] { refresh(); });
     refresh();
 }
 

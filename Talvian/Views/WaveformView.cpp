@@ -15,6 +15,7 @@
 #include "Model/Localization.h"
 #include "WaveformBoundaryHandle.h"
 #include "WaveformGeometry.h"
+#include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 
 namespace talvian {
@@ -202,17 +203,14 @@ WaveformView::WaveformView(Workspace& workspace, std::function<void(double fract
         handles_[static_cast<std::size_t>(edge)] = handle;
     }
 
-    connect(&workspace_, &Workspace::documentChanged, this, &WaveformView::refreshScene);
-    connect(&workspace_, &Workspace::reviewChanged, this, &WaveformView::refreshScene);
-    connect(&workspace_, &Workspace::waveformChanged, this, [this] {
+    // The audition's range lives in the playback slice; the cursor follows the zoomed window.
+    bindSlices(*this, workspace_, {Slice::document, Slice::review, Slice::waveform, Slice::playback}, [this] {
         refreshScene();
         placeCursor();
     });
-    // The audition's range lives in the playback slice.
-    connect(&workspace_, &Workspace::playbackChanged, this, &WaveformView::refreshScene);
     // Whether the grips may show also depends on the running job and the detection settings.
-    connect(&workspace_, &Workspace::jobChanged, this, &WaveformView::placeHandles);
-    connect(&workspace_, &Workspace::detectionChanged, this, &WaveformView::placeHandles);
+    bindSlices(*this, workspace_, {Slice::job, Slice::detection}, [this] { placeHandles(); });
+    // The position ticks are no slice: the cursor follows each of them at once.
     connect(&workspace_.playbackClock(), &PlaybackClock::positionChanged, this, &WaveformView::placeCursor);
     refreshScene();
     placeCursor();
@@ -220,8 +218,7 @@ WaveformView::WaveformView(Workspace& workspace, std::function<void(double fract
 
 WaveformView::~WaveformView() {
     // A grip that goes in the middle of a drag abandons it, which the controller publishes:
-    // this view no longer listens by then.
-    disconnect(&workspace_, nullptr, this, nullptr);
+    // the refresh that asks for goes with this view's bindings, and the clock is no longer heard.
     disconnect(&workspace_.playbackClock(), nullptr, this, nullptr);
     for (WaveformBoundaryHandle*& handle : handles_) delete std::exchange(handle, nullptr);
 }

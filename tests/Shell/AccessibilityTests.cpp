@@ -589,8 +589,8 @@ TEST_F(ResultCardAccessibilityTest, EveryControlOfTheCardAfterAnExportAndAHandOf
         }
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
             << workspace->cutStatus();
-        ASSERT_EQ(view().modal(), ModalPanel::done);
         settle();
+        ASSERT_EQ(view().modal(), ModalPanel::done);
         QAccessibleInterface* card = QAccessible::queryAccessibleInterface(view().panel());
         EXPECT_EQ(controls(card), result.controls);
         // The copy button's value says whether the path was copied; its name stays.

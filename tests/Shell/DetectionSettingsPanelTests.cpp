@@ -273,6 +273,8 @@ TEST_F(DetectionSettingsPanelTest, ApplyingTightInstallsTheDraftAndKeepsTheRepla
     auto* panel = openPanel();
     ASSERT_TRUE(panel);
     QTest::mouseClick(&panel->presetCard(DetectionPreset::tight), Qt::LeftButton);
+    // One turn: the panel follows the controller, the preview's debounce has not run out yet.
+    QCoreApplication::processEvents();
     EXPECT_TRUE(panel->presetHighlighted(DetectionPreset::tight));
     EXPECT_FALSE(panel->presetHighlighted(DetectionPreset::natural));
     EXPECT_TRUE(workspace->detectionCalculating());

@@ -246,6 +246,7 @@ TEST_F(EditorViewTest, ARecoveryCardLeavesTheWaveformAboveTheFooter) {
             options.thresholdDB -= 5;
             workspace->setCutOptions(options);
         }
+        settle();
         ASSERT_EQ(editor().banner(), c.banner ? Banner::changedSettings : Banner::none);
         const fs::path file = projectWithMovedSource(folder / ("moved-" + std::to_string(c.height) + ".wav"));
         workspace->beginProjectLoad(file);
@@ -294,12 +295,14 @@ TEST_F(EditorViewTest, TheFirstAnalysisShowsThePanelAndTheEmptyTimelineThenTheTi
     EXPECT_EQ(editor().banner(), Banner::none);
     EXPECT_FALSE(editor().bannerRow().isVisible());
     ASSERT_TRUE(waitUntil([&] { return workspace->cutProgress() == 0.5; }));
+    settle();
     EXPECT_EQ(editor().analysisPanel().findChild<StudioProgress*>()->fraction(), 0.5);
     EXPECT_TRUE(visibleTexts(editor().analysisPanel()).contains(QStringLiteral("解码原始音频")));
     shots("editor-analysis-panel");
 
     analysis.release();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     EXPECT_TRUE(timeline().showsTimeline());
     EXPECT_TRUE(timeline().waveform().isVisible());
     EXPECT_FALSE(editor().analysisPanel().isVisible());
@@ -317,6 +320,7 @@ TEST_F(EditorViewTest, ThePanelsCancelStopsTheFirstAnalysisAndTheEmptyTimelineSh
     cancel->click();
     analysis.release();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     EXPECT_FALSE(workspace->project());
     EXPECT_FALSE(editor().analysisPanel().isVisible());
     EXPECT_FALSE(timeline().showsTimeline());
@@ -334,6 +338,7 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
     CutOptions changed = workspace->cutOptions();
     changed.thresholdDB -= 5;
     workspace->setCutOptions(changed);
+    settle();
     ASSERT_TRUE(workspace->needsAnalysis());
     EXPECT_EQ(editor().banner(), Banner::changedSettings);
     EXPECT_TRUE(editorTexts().contains(QStringLiteral("参数已变化，需要重新分析。")));
@@ -359,6 +364,7 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
     const auto children = editor().findChildren<QWidget*>();
     GeometryWatch watch{&editor().mainRow(), &timeline(), &editor().bannerRow()};
     ASSERT_TRUE(waitUntil([&] { return workspace->cutProgress() == 0.5; }));
+    settle();
     EXPECT_EQ(progress->fraction(), 0.5);
     EXPECT_TRUE(visibleTexts(editor().bannerRow()).contains(QStringLiteral("解码原始音频")));
     EXPECT_EQ(editor().findChildren<QWidget*>(), children);
@@ -369,8 +375,10 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
     bannerButton("取消")->click();
     analysis.release();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     EXPECT_EQ(editor().banner(), Banner::changedSettings);
     bannerButton("恢复本次分析参数")->click();
+    settle();
     EXPECT_FALSE(workspace->needsAnalysis());
     EXPECT_EQ(editor().banner(), Banner::none);
     EXPECT_FALSE(editor().bannerRow().isVisible());
@@ -378,9 +386,11 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
 
     analysis.hold = false;
     workspace->setCutOptions(changed);
+    settle();
     const auto calls = analysis.calls().size();
     bannerButton("重新分析")->click();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     EXPECT_EQ(analysis.calls().size(), calls + 1);
     EXPECT_EQ(analysis.calls().back(), changed);
     EXPECT_EQ(editor().banner(), Banner::none);
@@ -392,6 +402,7 @@ TEST_F(EditorViewTest, ASourceReadTimeOutOffersChoosingTheSourceAgain) {
     analysis.thrown = std::make_exception_ptr(ProcessTimeout());
     workspace->analyze();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     ASSERT_TRUE(workspace->sourceReadIssue());
     EXPECT_EQ(editor().banner(), Banner::sourceRead);
     EXPECT_TRUE(
@@ -404,6 +415,7 @@ TEST_F(EditorViewTest, ASourceReadTimeOutOffersChoosingTheSourceAgain) {
     bannerButton("重新选择同一素材…")->click();
     ASSERT_EQ(window.openPanels.size(), 1u);
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     EXPECT_FALSE(workspace->sourceReadIssue());
     EXPECT_EQ(editor().banner(), Banner::none);
 }
@@ -420,6 +432,7 @@ TEST_F(EditorViewTest, ARelocatedSourceAsksForASaveUntilItIsSaved) {
     window.chosenSource = moved;
     workspace->relocateSource(workspace->projectRecovery());
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     ASSERT_TRUE(workspace->sourceLocationNeedsSaving());
     EXPECT_EQ(editor().banner(), Banner::relocated);
     EXPECT_TRUE(visibleTexts(editor().bannerRow())
@@ -430,6 +443,7 @@ TEST_F(EditorViewTest, ARelocatedSourceAsksForASaveUntilItIsSaved) {
     bannerButton("保存新位置…")->click();
     ASSERT_EQ(window.savePanels.size(), 1u);
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     EXPECT_FALSE(workspace->sourceLocationNeedsSaving());
     EXPECT_EQ(editor().banner(), Banner::none);
 }
@@ -470,13 +484,17 @@ TEST_F(EditorViewTest, TheNotesAndTheAuditionLineFollowPlayback) {
     EXPECT_TRUE(editorTexts().contains(loading));
     players.last()->finishLoading(10);
     ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    settle();
     EXPECT_FALSE(editorTexts().contains(loading));
     EXPECT_FALSE(editorTexts().contains(muted));
     players.last()->setMuted(true);
     ASSERT_TRUE(waitUntil([&] { return workspace->previewSoundMuted(); }));
+    settle();
     EXPECT_TRUE(editorTexts().contains(muted));
 
     workspace->audition(workspace->project()->cuts[1].id, AuditionMode::original);
+    // One turn: the notes follow, the audition is still preparing.
+    QCoreApplication::processEvents();
     ASSERT_TRUE(workspace->auditionStatus());
     EXPECT_TRUE(editorTexts().contains(QString::fromStdString(*workspace->auditionStatus())));
     QAbstractButton* back = buttonWithText(editor(), QStringLiteral("返回全片"));
@@ -486,6 +504,7 @@ TEST_F(EditorViewTest, TheNotesAndTheAuditionLineFollowPlayback) {
     EXPECT_EQ(editor().mainRow().height(), 395);
     saveShot(*mainWindow, "editor-audition-line");
     back->click();
+    settle();
     EXPECT_FALSE(workspace->auditionStatus());
     EXPECT_FALSE(back->isVisible());
 }
@@ -500,6 +519,7 @@ TEST_F(EditorViewTest, TheDetailLabelsShowTheLoadAndItsFailureWithARetry) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(visibleTexts(timeline()).contains(QStringLiteral("正在加载局部波形…")));
     ASSERT_TRUE(waitUntil([&] { return workspace->waveformIssue().has_value(); }));
+    settle();
     QStringList texts = visibleTexts(timeline());
     EXPECT_TRUE(texts.contains(QString::fromStdString(*workspace->waveformIssue())));
     EXPECT_FALSE(texts.contains(QStringLiteral("正在加载局部波形…")));
@@ -509,6 +529,8 @@ TEST_F(EditorViewTest, TheDetailLabelsShowTheLoadAndItsFailureWithARetry) {
     ASSERT_TRUE(retry && retry->isVisible());
     retry->click();
     EXPECT_TRUE(workspace->waveformLoading());
+    // One turn: the reload fails again soon after.
+    QCoreApplication::processEvents();
     texts = visibleTexts(timeline());
     EXPECT_TRUE(texts.contains(QStringLiteral("正在加载局部波形…")));
     EXPECT_FALSE(texts.contains(QStringLiteral("重试")));
@@ -527,6 +549,7 @@ TEST_F(EditorViewTest, AWaveformClickSeeksWithinTheWindowShown) {
     ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
     workspace->playbackClock().setPosition(6);
     workspace->zoomWaveform(true);
+    settle();
     const WaveformWindow window = workspace->visibleWaveformWindow();
     ASSERT_TRUE(workspace->waveformWindow());
     ASSERT_GT(window.start, 0);

@@ -355,7 +355,9 @@ class ExportPanelTest : public ShellTest {
         view().setModal(ModalPanel::exportPanel);
         return current;
     }
+    // Whether the panel shows `text` once it has followed the controller.
     bool shows(const QString& text) {
+        settle();
         return current && current->isVisible() && visibleTexts(*current).contains(text);
     }
 };
@@ -424,19 +426,25 @@ TEST_F(ExportPanelTest, EachButtonClosesThePanelOrLeavesItOpen) {
         {"重试读取", false},
         {"重新选择同一素材…", true, dismissChooser},
         {"导出到其他剪辑软件…", false},
-        {"导出 WAV", true, [&] { workspace->setAudioHandoffInfoPresented(true); }},
+        {"导出 WAV", true,
+         [&] {
+             workspace->setAudioHandoffInfoPresented(true);
+             settle();
+         }},
         {"导出", true},
     };
     for (const auto& test : cases) {
         ExportPanel* panel = openPanel();
         ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioInfoIssue().has_value(); }))
             << test.button.toStdString();
+        settle();
         QAbstractButton* button = buttonWithText(*panel, test.button);
         test.before();
         ASSERT_TRUE(button && button->isVisible()) << test.button.toStdString();
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(view().modal().has_value(), !test.closes) << test.button.toStdString();
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        settle();
         view().setModal(std::nullopt);
     }
     EXPECT_EQ(desktop.openedFolders.size(), 1u);
@@ -459,10 +467,12 @@ TEST_F(ExportPanelTest, ChannelsAndStemsOfTheLastExportGoWithItsRecording) {
     workspace->exportCut();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
         << workspace->cutStatus();
+    settle();
     view().setModal(std::nullopt);
     window.chosenFolder = folder.path();
     workspace->exportChannelStems();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     ASSERT_TRUE(workspace->channelStemsFolder()) << workspace->cutStatus();
     ASSERT_EQ(workspace->exportedAudioChannels(), 6);
     workspace->setNotice(std::nullopt);

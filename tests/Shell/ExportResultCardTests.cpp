@@ -139,6 +139,7 @@ class ExportResultCardTest : public ShellTest {
         workspace->exportCut();
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
             << workspace->cutStatus();
+        settle();
         ASSERT_EQ(view().modal(), ModalPanel::done);
         ASSERT_TRUE(card());
     }
@@ -147,6 +148,7 @@ class ExportResultCardTest : public ShellTest {
         workspace->exportHandoff();
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
             << workspace->cutStatus();
+        settle();
         ASSERT_TRUE(card());
     }
 };
@@ -216,6 +218,7 @@ TEST_F(ExportResultCardTest, AHandOffOfAnotherRecordingNeverOffersTheEarlierStem
     window.chosenFolder = folder.path();
     workspace->exportChannelStems();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     ASSERT_TRUE(workspace->channelStemsFolder()) << workspace->cutStatus();
     workspace->setNotice(std::nullopt);
     view().setModal(std::nullopt);

@@ -77,6 +77,7 @@ TEST_F(HeaderStartTest, HeaderFollowsTheSourceAndTheProject) {
     ASSERT_NE(undoButton, undo.end());
     EXPECT_FALSE((*undoButton)->isEnabled());
     workspace->toggleCut(workspace->project()->cuts.front().id);
+    settle();
     EXPECT_TRUE((*undoButton)->isEnabled());
     (*undoButton)->click();
     EXPECT_TRUE(workspace->project()->cuts.front().remove);
@@ -85,6 +86,7 @@ TEST_F(HeaderStartTest, HeaderFollowsTheSourceAndTheProject) {
     CutOptions options = workspace->cutOptions();
     options.thresholdDB -= 5;
     workspace->setCutOptions(options);
+    settle();
     EXPECT_FALSE(exportButton->isEnabled());
 }
 
@@ -237,6 +239,7 @@ TEST_F(HeaderStartTest, FooterShowsTheBackupAndRetriesAFailure) {
     saveShot(*mainWindow, "footer-retry");
     holder.reset();
     buttonWithText(*footer, QStringLiteral("备份失败，重试"))->click();
+    settle();
     EXPECT_TRUE(visibleTexts(*footer).contains(QStringLiteral("已备份到本机")));
     EXPECT_FALSE(visibleTexts(*footer).contains(QStringLiteral("备份失败，重试")));
 }
@@ -294,6 +297,7 @@ TEST_F(HeaderStartTest, ABackupThatKeepsFailingSaysWhyOnTheButtonAndAfterARetry)
         const CutProject edit = *workspace->project();
         retry->click();
         ASSERT_TRUE(waitUntil([&] { return view().noticeShown(); }, 5000));
+        settle();
         EXPECT_EQ(workspace->notice(), c.reason);
         EXPECT_EQ(view().noticeAlert()->text(), reason);
         EXPECT_TRUE(retry->isVisible());
@@ -315,6 +319,7 @@ TEST_F(HeaderStartTest, ABackupThatKeepsFailingSaysWhyOnTheButtonAndAfterARetry)
     holder.reset();
     auto* footer = view().findChild<FooterBar*>();
     buttonWithText(*footer, QStringLiteral("备份失败，重试"))->click();
+    settle();
     EXPECT_TRUE(visibleTexts(*footer).contains(QStringLiteral("已备份到本机")));
     EXPECT_FALSE(workspace->notice());
 }

@@ -396,16 +396,20 @@ class MenuCommandsTest : public ShellTest {
         QApplication::setActiveWindow(mainWindow.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(mainWindow.get()));
     }
+    // Each lets the window follow the controller before the test reads it.
     void press(int key, Qt::KeyboardModifiers modifiers) {
         QTest::keyClick(mainWindow.get(), Qt::Key(key), modifiers);
+        settle();
     }
     void openReady() {
         open(sourceA);
         players.last()->finishLoading(analysis.duration);
         ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+        settle();
     }
     void waitIdle() {
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        settle();
     }
     // The file, edit and review items (the groups the window blocks), without the separators.
     std::vector<QAction*> blockableActions() {
@@ -469,6 +473,7 @@ TEST_F(MenuCommandsTest, NoShortcutActsWhileAPanelIsOpen) {
     activate();
 
     view().setModal(ModalPanel::settings);
+    settle();
     ASSERT_TRUE(workspace->studioOverlayPresented());
     for (QAction* item : blockableActions()) EXPECT_FALSE(item->isEnabled()) << item->text().toStdString();
     EXPECT_FALSE(action(Command::shortcutHelp).isEnabled());
@@ -482,6 +487,7 @@ TEST_F(MenuCommandsTest, NoShortcutActsWhileAPanelIsOpen) {
     EXPECT_EQ(workspace->reviewIndex(), reviewed);
 
     view().setModal(std::nullopt);
+    settle();
     EXPECT_TRUE(action(Command::undo).isEnabled());
     press(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_NE(workspace->project(), edited) << "Ctrl+Z undoes once the panel is closed";
@@ -528,6 +534,7 @@ TEST_F(MenuCommandsTest, TheLoopToggleShowsWhatTheControllerAccepted) {
     auto* player = dynamic_cast<FakePlayer*>(workspace->auditionPlayer());
     player->finishLoading(player->timeline()->durationSeconds());
     ASSERT_TRUE(waitUntil([&] { return workspace->canRepeatAudition(); }));
+    settle();
     EXPECT_EQ(player->timeline()->mode, AuditionMode::original);
     EXPECT_TRUE(loop.isEnabled());
     press(Qt::Key_L, Qt::ControlModifier | Qt::AltModifier);
@@ -548,6 +555,7 @@ TEST_F(MenuCommandsTest, WhileAJobRunsOnlyTheBackupLinksAndQuittingAct) {
     analysis.hold = true;
     workspace->analyze();
     ASSERT_TRUE(workspace->cutBusy());
+    settle();
     for (Command command :
          {Command::importFiles, Command::openProject, Command::recentSessions, Command::saveProject,
           Command::exportHandoff, Command::reselectSource, Command::undo, Command::redo,
@@ -565,6 +573,7 @@ TEST_F(MenuCommandsTest, HelpLinksAndTheBackupGoThroughTheDesktop) {
     install({}, AppServiceConfiguration(nlohmann::json{{"TalvianSupportEmail", "help@example.org"},
                                                        {"TalvianGuideURL", "https://example.org/guide"}}));
     mainWindow->view().setModal(ModalPanel::settings);
+    settle();
     // Help is never blocked.
     ASSERT_TRUE(action(Command::contactSupport).isVisible());
     action(Command::contactSupport).trigger();
@@ -572,6 +581,7 @@ TEST_F(MenuCommandsTest, HelpLinksAndTheBackupGoThroughTheDesktop) {
     EXPECT_EQ(desktop.openedLinks,
               (std::vector<std::string>{"mailto:help@example.org", "https://example.org/guide"}));
     mainWindow->view().setModal(std::nullopt);
+    settle();
     action(Command::revealBackup).trigger();
     EXPECT_EQ(desktop.revealedFiles, std::vector<fs::path>{backupURL});
 
@@ -587,6 +597,7 @@ TEST_F(MenuCommandsTest, TheShortcutSheetBlocksTheMenusUntilItCloses) {
     install();
     openReady();
     workspace->toggleCut(ids()[0]);
+    settle();
     const CutProject edited = *workspace->project();
     activate();
     std::map<QAction*, bool> before;
@@ -674,6 +685,7 @@ TEST_F(MenuCommandsTest, TheUpdateItemsLeadHelpAndFollowTheUpdater) {
     EXPECT_FALSE(action(Command::automaticChecks).isChecked());
 
     view().setModal(ModalPanel::settings);
+    settle();
     ASSERT_TRUE(action(Command::checkForUpdates).isEnabled()) << "never blocked";
     action(Command::checkForUpdates).trigger();
     EXPECT_EQ(updater->checks, 1);

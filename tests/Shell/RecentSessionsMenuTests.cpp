@@ -110,8 +110,10 @@ QAction* actionStartingWith(const QMenu& menu, const QString& text) {
 
 class RecentSessionsMenuTest : public ShellTest {
   protected:
+    // Waits for the job, then lets the menu follow the controller.
     void waitIdle() {
         ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        settle();
     }
 };
 
@@ -190,6 +192,7 @@ TEST_F(RecentSessionsMenuTest, AnEarlierEditIsNotOpenedOverAnEditThatCouldNotBeB
     fs::remove(backupURL);
     fs::create_directory(backupURL);
     workspace->toggleCut(ids()[1]);
+    settle();
     ASSERT_FALSE(workspace->sessionBackupSaved());
     const CutProject edit = *workspace->project();
     // The edit is not backed up: the submenu offers the last session again, and the entry.

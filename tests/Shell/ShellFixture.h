@@ -66,6 +66,11 @@ class ShellTest : public WorkspaceTest {
         ASSERT_TRUE(waitUntil([&] { return mainWindow->isVisible(); }));
     }
     WorkspaceView& view() { return mainWindow->view(); }
+    // Loads a source and waits for its analysis, then lets the window follow the controller.
+    void open(const std::filesystem::path& source) {
+        WorkspaceTest::open(source);
+        settle();
+    }
     void TearDown() override {
         mainWindow.reset();
         WorkspaceTest::TearDown();

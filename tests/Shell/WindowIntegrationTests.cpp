@@ -87,6 +87,7 @@ TEST_F(WindowIntegration, ADroppedRecordingIsAnalysedIntoAnEditThatIsBackedUp) {
     window->show();
     ASSERT_TRUE(dropFiles(window->view(), {QUrl::fromLocalFile(QString::fromStdString(talk.string()))}));
     ASSERT_TRUE(waitUntil([&] { return workspace->source() == talk; }));
+    settle();
     EXPECT_TRUE(window->view().findChild<EditorView*>()->isVisible());
     ASSERT_TRUE(waitUntil([&] { return workspace->project() && !workspace->cutBusy(); }, 120000))
         << workspace->cutStatus();
@@ -107,11 +108,13 @@ TEST_F(WindowIntegration, ANewExportResultOpensTheResultCard) {
     window->view().setModal(ModalPanel::settings);
     workspace->exportCut();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 120000));
+    settle();
     ASSERT_TRUE(workspace->cutOutput()) << workspace->cutStatus();
     EXPECT_EQ(window->view().modal(), ModalPanel::done);
     // An edit clears the output again: nothing opens or closes.
     window->view().setModal(std::nullopt);
     workspace->toggleCut(workspace->project()->cuts.front().id);
+    settle();
     ASSERT_FALSE(workspace->cutOutput());
     EXPECT_FALSE(window->view().modal());
 }

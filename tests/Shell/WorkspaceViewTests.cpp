@@ -36,11 +36,13 @@ TEST_F(WorkspaceViewTest, TheStartScreenGivesWayToTheEditorAsSoonAsASourceIsSet)
     workspace->loadSource(sourceA, true);
     // Before the analysis has finished.
     ASSERT_TRUE(workspace->cutBusy());
+    settle();
     EXPECT_FALSE(startScreenShown());
     EXPECT_TRUE(view().findChild<EditorView*>()->isVisible());
     saveShot(*mainWindow, "editor-busy");
     analysis.release();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     EXPECT_FALSE(startScreenShown());
 }
 

@@ -47,13 +47,14 @@ class StudioManualCutTest : public PlaybackTest {
         form = made;
         return *made;
     }
-    // Replaces the text of a field as a person would.
+    // Replaces the text of a field as a person would, and lets the form follow the controller.
     static void type(StudioField& field, const QString& text) {
         field.selectAll();
         if (text.isEmpty())
             QTest::keyClick(&field, Qt::Key_Backspace);
         else
             QTest::keyClicks(&field, text);
+        settle();
     }
     Controls shown() const {
         EXPECT_EQ(form->takeStartButton().isEnabled(), form->takeEndButton().isEnabled());
@@ -207,10 +208,12 @@ TEST_F(StudioManualCutTest, FieldsShowTheControllersTextsAndKeepTheCaretWhileTyp
     start.setFocus();
     start.setCursorPosition(1);
     QTest::keyClick(&start, Qt::Key_0);
+    settle();
     EXPECT_EQ(workspace->manualStart(), "20.5");
     EXPECT_EQ(start.cursorPosition(), 2);
     // Another text set elsewhere (a menu command) reaches its field; this one is left alone.
     workspace->setManualEnd("22");
+    settle();
     EXPECT_EQ(form->endField().text(), "22");
     EXPECT_EQ(start.cursorPosition(), 2);
     EXPECT_EQ(start.text(), "20.5");
@@ -219,6 +222,7 @@ TEST_F(StudioManualCutTest, FieldsShowTheControllersTextsAndKeepTheCaretWhileTyp
     ASSERT_TRUE(workspace->jumpToSourceTime("6.25"));
     settle();
     QTest::mouseClick(&form->takeEndButton(), Qt::LeftButton);
+    settle();
     EXPECT_EQ(Workspace::manualSeconds(workspace->manualEnd()), 6.25);
     EXPECT_EQ(form->endField().text().toStdString(), workspace->manualEnd());
     EXPECT_EQ(start.text(), "20.5");
@@ -256,6 +260,7 @@ TEST_F(StudioManualCutTest, ThePopoverAddsTheRangeThenReadsAlreadyAdded) {
 
     // A changed text is a new range again.
     QTest::keyClick(&shownForm.endField(), Qt::Key_5);
+    settle();
     EXPECT_EQ(hint(), "区间 0.55 秒 · 添加后预计多删 0.05 秒");
     EXPECT_TRUE(shownForm.addButton().isEnabled());
     popover->close();

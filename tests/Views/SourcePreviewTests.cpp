@@ -74,6 +74,7 @@ TEST_F(SourcePreviewTest, PaintsTheSoundingPlayerAndSwapsToTheAuditionAndBack) {
     EXPECT_EQ(centre(), QColor(Qt::blue));
 
     workspace->stopAudition(true);
+    settle();
     EXPECT_EQ(view().picture().player(), &workspace->player());
     EXPECT_EQ(view().picture().rebuilds(), rebuilds + 2);
     EXPECT_EQ(centre(), QColor(Qt::yellow));
@@ -97,13 +98,16 @@ TEST_F(SourcePreviewTest, PaintsTheSoundingPlayerAndSwapsToTheAuditionAndBack) {
 TEST_F(SourcePreviewTest, ThePictureIsDisabledUnlessThePreviewCanPlay) {
     EXPECT_FALSE(view().picture().isEnabled());
     open(sourceA);
+    settle();
     EXPECT_FALSE(view().picture().isEnabled()) << "still loading";
     preview().finishLoading(analysis.duration);
     ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    settle();
     EXPECT_TRUE(view().picture().isEnabled());
 
     workspace->audition(cut(0).id, AuditionMode::original);
     ASSERT_TRUE(waitUntil([&] { return auditionPlayer() != nullptr; }));
+    settle();
     EXPECT_TRUE(workspace->auditionLoading());
     EXPECT_FALSE(view().picture().isEnabled()) << "an audition is loading";
     playAudition();
@@ -113,10 +117,12 @@ TEST_F(SourcePreviewTest, ThePictureIsDisabledUnlessThePreviewCanPlay) {
     analysis.hold = true;
     workspace->analyze();
     ASSERT_TRUE(workspace->cutBusy());
+    settle();
     EXPECT_FALSE(view().picture().isEnabled()) << "a job runs";
     analysis.hold = false;
     analysis.release();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     EXPECT_TRUE(view().picture().isEnabled());
 }
 
@@ -126,6 +132,7 @@ TEST_F(SourcePreviewTest, AnIssueCoversTheAreaAndOffersToChooseTheSourceAgain) {
     EXPECT_FALSE(view().issueCard().isVisible());
     preview().failLoading();
     ASSERT_TRUE(waitUntil([&] { return workspace->previewIssue().has_value(); }));
+    settle();
 
     ASSERT_TRUE(view().issueCard().isVisible());
     EXPECT_EQ(view().issueTitle().text().toStdString(), kCardTitle);
@@ -154,12 +161,14 @@ TEST_F(SourcePreviewTest, AnIssueCoversTheAreaAndOffersToChooseTheSourceAgain) {
     analysis.hold = true;
     workspace->analyze();
     ASSERT_TRUE(workspace->cutBusy());
+    settle();
     EXPECT_FALSE(button.isEnabled());
     QTest::mouseClick(&button, Qt::LeftButton);
     EXPECT_EQ(window.openPanels.size(), 1u);
     analysis.hold = false;
     analysis.release();
     ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    settle();
     EXPECT_TRUE(button.isEnabled());
     saveShot(view(), "source-preview-issue");
 

@@ -232,9 +232,11 @@ TEST_F(TransportBarTest, PlayAndSpeedActOnlyOnAReadyPreview) {
     EXPECT_TRUE(bar->playButton().toolTip().isEmpty());
 
     QTest::mouseClick(&bar->playButton(), Qt::LeftButton);
+    settle();
     EXPECT_TRUE(workspace->isPlaying());
     EXPECT_EQ(bar->playButton().symbol(), "pause.fill");
     QTest::mouseClick(&bar->playButton(), Qt::LeftButton);
+    settle();
     EXPECT_FALSE(workspace->isPlaying());
     EXPECT_EQ(bar->playButton().symbol(), "play.fill");
 

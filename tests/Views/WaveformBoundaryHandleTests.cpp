@@ -138,6 +138,7 @@ TEST_F(GripTest, GripsShowOnTheVisibleEdgesOfALongEnoughReviewedPause) {
     CutOptions changed = workspace->cutOptions();
     changed.padding = 0.2;
     workspace->setCutOptions(changed);
+    settle();
     EXPECT_FALSE(grip(CutBoundary::end).isVisibleTo(view));
 }
 
@@ -363,6 +364,7 @@ TEST_F(GripTest, AClickSpaceOrReturnOpenTheExactTimesOfTheDrawnPause) {
     BoundaryForm& form = handle.popover()->form();
     form.endField().setText(QStringLiteral("12.5"));
     QTest::keyClick(&form.endField(), Qt::Key_Return);
+    settle();
     EXPECT_FALSE(handle.popoverOpen());
     EXPECT_EQ(current(removed.id).end, 12.5);
     EXPECT_NEAR(handle.x() + 12, xOf(12.5), 0.5);

@@ -29,12 +29,14 @@ inline void saveShot(QWidget& widget, const std::string& name) {
 }
 
 // A pointer event at `local` in `widget`; the global position defaults to where `local` is now.
+// The views then follow what it did, as they do before a person's next event arrives.
 inline void sendMouse(QWidget& widget, QEvent::Type type, const QPointF& local,
                       Qt::KeyboardModifiers modifiers = Qt::NoModifier, std::optional<QPointF> global = {}) {
     const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
     const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
     QMouseEvent event(type, local, global.value_or(widget.mapToGlobal(local)), button, buttons, modifiers);
     QApplication::sendEvent(&widget, &event);
+    settle();
 }
 
 // A press at `from`, moves to `to` in one-pixel steps, a release there.
@@ -48,11 +50,13 @@ inline void pointerDrag(QWidget& widget, QPointF from, QPointF to, Qt::KeyboardM
     sendMouse(widget, QEvent::MouseButtonRelease, to, modifiers);
 }
 
-// A key press sent to `widget` (Qt passes an ignored key on to the parents, up to the window).
+// A key press sent to `widget` (Qt passes an ignored key on to the parents, up to the window);
+// the views then follow what it did.
 inline void sendKey(QWidget& widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
                     bool autoRepeat = false, quint32 nativeModifiers = 0) {
     QKeyEvent event(QEvent::KeyPress, key, modifiers, 0, 0, nativeModifiers, QString(), autoRepeat);
     QApplication::sendEvent(&widget, &event);
+    settle();
 }
 
 // The window the waveform sits on; records every key press that reached it.
@@ -105,8 +109,15 @@ class WaveformTest : public WorkspaceTest {
         host.activateWindow();
         return QTest::qWaitForWindowActive(&host);
     }
-    void zoom(double start, double end) { workspace->setWaveformWindow(WaveformWindow{start, end}); }
-    void review(const CutRegion& region) { workspace->selectCutRow(region.id, false, false); }
+    // Each lets the view follow the controller before the test reads it.
+    void zoom(double start, double end) {
+        workspace->setWaveformWindow(WaveformWindow{start, end});
+        settle();
+    }
+    void review(const CutRegion& region) {
+        workspace->selectCutRow(region.id, false, false);
+        settle();
+    }
     CutRegion current(const Uuid& id) const {
         for (const auto& region : workspace->project()->cuts)
             if (region.id == id) return region;
@@ -118,7 +129,10 @@ class WaveformTest : public WorkspaceTest {
         const WaveformWindow window = workspace->visibleWaveformWindow();
         return kWidth * (seconds - window.start) / window.length();
     }
-    QImage picture() { return grabbed(host); }
+    QImage picture() {
+        settle();
+        return grabbed(host);
+    }
     WaveformBoundaryHandle& grip(CutBoundary edge) { return *view->handle(edge); }
     // The grip's centre in global coordinates.
     QPointF gripCentre(CutBoundary edge) {

@@ -170,6 +170,7 @@ TEST_F(WaveformTest, AClickSelectsThePauseUnderItOrSeeksThere) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         workspace->navigateWaveform(100);  // reviews nothing
+        settle();
         seeks.clear();
         sendMouse(*view, QEvent::MouseButtonPress, QPointF(c.x, 120));
         sendMouse(*view, QEvent::MouseButtonRelease, QPointF(c.x, 120));
@@ -204,6 +205,7 @@ TEST_F(WaveformTest, AFourPixelMoveIsAClickAndAFivePixelMoveADragSelection) {
         SCOPED_TRACE(c.what);
         workspace->resetBatchSelection();
         workspace->navigateWaveform(100);
+        settle();
         seeks.clear();
         pointerDrag(*view, QPointF(c.from, 120), QPointF(c.to, 120));
         EXPECT_EQ(workspace->batchMode(), !c.batch.empty());

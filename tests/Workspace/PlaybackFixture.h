@@ -7,11 +7,6 @@
 
 namespace talvian::test {
 
-// Runs the event loop until every queued report (and the reports those cause) is delivered.
-inline void settle() {
-    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
 class PlaybackTest : public WorkspaceTest {
   protected:
     void SetUp() override {

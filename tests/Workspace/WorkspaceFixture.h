@@ -35,6 +35,13 @@ inline bool waitUntil(const std::function<bool()>& done, int milliseconds = 6000
     return done();
 }
 
+// Runs the event loop until every queued report (and the reports those cause) is delivered,
+// and every view has followed the controller: a view refreshes at a turn of the event loop
+// after the controller published (Workspace/SliceBinding.h).
+inline void settle() {
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
 // Another process holds the session backup's lock, as a second running instance would, until
 // this object goes.
 class ForeignBackupLock {
