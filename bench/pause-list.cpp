@@ -87,7 +87,9 @@ Figures measure(const char* label, int pauses, int rounds, const fs::path& folde
         second.show();
         QCoreApplication::sendPostedEvents();
         second.repaint();
-        figures.listMemory = static_cast<double>(mallinfo2().uordblks - before) / (1024.0 * 1024.0);
+        // Signed: other work may free memory meanwhile, and then the panel adds nothing to count.
+        const auto added = static_cast<double>(mallinfo2().uordblks) - static_cast<double>(before);
+        figures.listMemory = std::max(0.0, added) / (1024.0 * 1024.0);
     }
 
     PauseListView& list = panel->list();
