@@ -87,8 +87,8 @@ Measure measureWorkspace(const std::filesystem::path& source, double duration,
                         [project](const std::filesystem::path&, const CutOptions&, const CancellationToken&,
                                   const ProgressCallback&) { return project; });
     workspace.loadSource(source, true);
-    if (!runUntil([&] { return !workspace.cutBusy() && workspace.previewReady(); }, 30) ||
-        !workspace.project()) {
+    if (!runUntil([&] { return !workspace.job().busy && workspace.playback().previewReady; }, 30) ||
+        !workspace.document().project) {
         std::fprintf(stderr, "the controller did not load the source\n");
         std::exit(1);
     }
@@ -100,7 +100,7 @@ Measure measureWorkspace(const std::filesystem::path& source, double duration,
     if (!runUntil([&] { return workspace.auditionPlayer() && !workspace.auditionLoading(); }, 30) ||
         !workspace.auditionID()) {
         std::fprintf(stderr, "the whole-edit audition did not become ready: %s\n",
-                     workspace.notice().value_or("").c_str());
+                     workspace.job().notice.value_or("").c_str());
         std::exit(1);
     }
     result.readySeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
@@ -110,7 +110,7 @@ Measure measureWorkspace(const std::filesystem::path& source, double duration,
     runUntil([] { return false; }, playSeconds);
     result.processorShare =
         (processorSeconds() - cpuBefore) / (static_cast<double>(clock.nsecsElapsed()) / 1e9);
-    if (!workspace.isPlaying()) {
+    if (!workspace.playback().isPlaying) {
         std::fprintf(stderr, "the audition stopped playing\n");
         std::exit(1);
     }

@@ -70,14 +70,14 @@ void measure(const char* label, const fs::path& source, int rounds, const fs::pa
     Workspace workspace(players, folder / (std::string("Recovery-") + label) / "last-session.quenlo.json", {},
                         &VevazAvezud::analyze);
     workspace.loadSource(source, true);
-    while (workspace.cutBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (!workspace.project()) {
+    while (workspace.job().busy) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!workspace.document().project) {
         std::fprintf(stderr, "the project was not installed\n");
         std::exit(1);
     }
-    const CutProject project = *workspace.project();
+    const CutProject project = *workspace.document().project;
     // The zoom centres on the playhead, which moves only once the preview player has the file.
-    if (!waitFor([&] { return workspace.previewReady(); })) {
+    if (!waitFor([&] { return workspace.playback().previewReady; })) {
         std::fprintf(stderr, "the preview player did not load the source\n");
         std::exit(1);
     }
@@ -96,12 +96,12 @@ void measure(const char* label, const fs::path& source, int rounds, const fs::pa
             QElapsedTimer clock;
             clock.start();
             workspace.zoomWaveform(true);
-            while (!workspace.waveformDetail() && !workspace.waveformIssue())
+            while (!workspace.waveform().detail && !workspace.waveform().issue)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-            if (workspace.waveformIssue() || workspace.waveformDetail()->window != window) {
+            if (workspace.waveform().issue || workspace.waveform().detail->window != window) {
                 std::fprintf(
                     stderr, "%s %s: the detail was not loaded (%s)\n", label, name,
-                    workspace.waveformIssue() ? workspace.waveformIssue()->c_str() : "another window");
+                    workspace.waveform().issue ? workspace.waveform().issue->c_str() : "another window");
                 std::exit(1);
             }
             zooms.push_back(milliseconds(clock));

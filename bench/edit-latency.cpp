@@ -56,15 +56,16 @@ void measure(int pauses, int rounds, const fs::path& folder) {
                         [project](const fs::path&, const CutOptions&, const CancellationToken&,
                                   const ProgressCallback&) { return project; });
     workspace.loadSource(source, true);
-    while (workspace.cutBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (!workspace.project() || !workspace.sessionBackupSaved()) {
+    while (workspace.job().busy) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!workspace.document().project || !workspace.document().sessionBackupSaved) {
         std::fprintf(stderr, "the project was not installed and backed up\n");
         std::exit(1);
     }
     std::vector<double> edits, undos, toggles;
     QElapsedTimer clock;
     for (int round = 0; round < rounds; ++round) {
-        const Uuid id = workspace.project()->cuts[static_cast<std::size_t>(round * 7919 % pauses)].id;
+        const Uuid id =
+            workspace.document().project->cuts[static_cast<std::size_t>(round * 7919 % pauses)].id;
         clock.start();
         workspace.toggleCut(id);
         edits.push_back(clock.nsecsElapsed() / 1e6);

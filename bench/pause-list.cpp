@@ -66,8 +66,8 @@ Figures measure(const char* label, int pauses, int rounds, const fs::path& folde
                         [project](const fs::path&, const CutOptions&, const CancellationToken&,
                                   const ProgressCallback&) { return project; });
     workspace.loadSource(source, true);
-    while (workspace.cutBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (!workspace.project() || workspace.project()->cuts.size() != project.cuts.size()) {
+    while (workspace.job().busy) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!workspace.document().project || workspace.document().project->cuts.size() != project.cuts.size()) {
         std::fprintf(stderr, "%s: the project was not installed\n", label);
         std::exit(1);
     }
@@ -95,7 +95,7 @@ Figures measure(const char* label, int pauses, int rounds, const fs::path& folde
     PauseListView& list = panel->list();
     const auto ids = [&] {
         std::vector<Uuid> list;
-        for (const auto& region : workspace.project()->cuts) list.push_back(region.id);
+        for (const auto& region : workspace.document().project->cuts) list.push_back(region.id);
         return list;
     }();
 
@@ -105,7 +105,7 @@ Figures measure(const char* label, int pauses, int rounds, const fs::path& folde
     QElapsedTimer clock;
     for (int round = 0; round < rounds; ++round) {
         const Uuid& id = ids[static_cast<std::size_t>(round % 5)];
-        const auto before = workspace.project()->cuts[static_cast<std::size_t>(round % 5)].remove;
+        const auto before = workspace.document().project->cuts[static_cast<std::size_t>(round % 5)].remove;
         clock.start();
         workspace.toggleCut(id);
         edits.push_back(milliseconds(clock));

@@ -78,8 +78,8 @@ Figures measure(const char* label, bool withPauses, int rounds, const fs::path& 
                         [project](const fs::path&, const CutOptions&, const CancellationToken&,
                                   const ProgressCallback&) { return project; });
     workspace.loadSource(source, true);
-    while (workspace.cutBusy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    if (!workspace.project() || workspace.project()->cuts.size() != project.cuts.size()) {
+    while (workspace.job().busy) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!workspace.document().project || workspace.document().project->cuts.size() != project.cuts.size()) {
         std::fprintf(stderr, "%s: the project was not installed\n", label);
         std::exit(1);
     }

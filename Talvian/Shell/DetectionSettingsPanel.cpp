@@ -292,7 +292,7 @@ void setOpacity(QWidget* widget, double opacity) {
 }  // namespace
 
 DetectionSettingsPanel::DetectionSettingsPanel(Workspace& workspace, WorkspaceView& view, QWidget* parent)
-    : QWidget(parent), workspace_(workspace), view_(view), draft_(workspace.cutOptions()) {
+    : QWidget(parent), workspace_(workspace), view_(view), draft_(workspace.detection().cutOptions) {
     setFixedWidth(kWidth);
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
@@ -499,14 +499,14 @@ void DetectionSettingsPanel::showDraft() {
 }
 
 void DetectionSettingsPanel::showPreview() {
-    const auto& preview = workspace_.detectionPreview();
-    const auto& project = workspace_.project();
-    const bool calculating = workspace_.detectionCalculating();
+    const auto& preview = workspace_.detection().preview;
+    const auto& project = workspace_.document().project;
+    const bool calculating = workspace_.detection().calculating;
     const auto hint = DetectionSettingsTexts::quietHint(preview, project, draft_.options());
     hint_->setText(QString::fromStdString(hint.value_or(std::string())));
     hint_->setVisible(hint.has_value());
-    const auto line = DetectionSettingsTexts::summaryLine(calculating, preview,
-                                                          workspace_.detectionPreviewIssue(), project);
+    const auto line =
+        DetectionSettingsTexts::summaryLine(calculating, preview, workspace_.detection().issue, project);
     hourglass_->setVisible(line.calculating);
     summary_->setText(QString::fromStdString(line.text));
     apply_->setEnabled(DetectionSettingsTexts::canApply(calculating, preview, draft_.options()));

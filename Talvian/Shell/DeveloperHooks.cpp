@@ -148,9 +148,9 @@ void takeScreenshotWhenIdle(QMainWindow& window, Workspace& workspace, bool demo
     if (size.size() == 2) window.resize(size.at(0).toInt(), size.at(1).toInt());
     auto* timer = new QTimer(&window);
     QObject::connect(timer, &QTimer::timeout, &window, [&window, &workspace, demo, file, timer, watch] {
-        const bool idle = !workspace.cutBusy() && !workspace.previewLoading() &&
-                          !workspace.waveformLoading() &&
-                          (!demo || workspace.project() || workspace.notice());
+        const bool idle = !workspace.job().busy && !workspace.playback().previewLoading &&
+                          !workspace.waveform().loading &&
+                          (!demo || workspace.document().project || workspace.job().notice);
         if (!idle) watch->sinceIdle.invalidate();
         if (idle && !watch->sinceIdle.isValid()) watch->sinceIdle.start();
         const bool settled = watch->sinceIdle.isValid() && watch->sinceIdle.elapsed() >= kSettleMilliseconds;
@@ -165,9 +165,9 @@ void takeScreenshotWhenIdle(QMainWindow& window, Workspace& workspace, bool demo
         if (!saved) std::fprintf(stderr, "screenshot: could not write %s\n", qPrintable(file));
         // What the shot shows, for scripts that check the state without reading the picture.
         std::printf("screenshot: source %s; preview %s; notice %s\n",
-                    workspace.source() ? workspace.source()->c_str() : "(none)",
-                    workspace.previewReady() ? "ready" : "not ready",
-                    workspace.notice() ? workspace.notice()->c_str() : "(none)");
+                    workspace.document().source ? workspace.document().source->c_str() : "(none)",
+                    workspace.playback().previewReady ? "ready" : "not ready",
+                    workspace.job().notice ? workspace.job().notice->c_str() : "(none)");
         std::fflush(stdout);
         QCoreApplication::exit(saved ? 0 : 1);
     });

@@ -14,7 +14,7 @@ DropTarget::Outcome DropTarget::decide(bool obstructed, bool busy, qsizetype cou
 }
 
 bool DropTarget::drop(Workspace& workspace, bool obstructed, const QList<QUrl>& urls) {
-    switch (decide(obstructed, workspace.cutBusy(), urls.size())) {
+    switch (decide(obstructed, workspace.job().busy, urls.size())) {
         case Outcome::refused:
             return false;
         case Outcome::tooMany:

@@ -273,8 +273,8 @@ void EditorView::documentChanged() {
 }
 
 void EditorView::jobChanged() {
-    const double progress = workspace_.cutProgress();
-    const QString status = qt(workspace_.cutStatus());
+    const double progress = workspace_.job().progress;
+    const QString status = qt(workspace_.job().status);
     refreshPreview();
     analysisProgress_->setFraction(progress);
     analysisStatus_->setText(status);
@@ -284,8 +284,8 @@ void EditorView::jobChanged() {
 }
 
 void EditorView::playbackChanged() {
-    loadingNote_->setVisible(workspace_.previewLoading());
-    mutedNote_->setVisible(workspace_.previewSoundMuted());
+    loadingNote_->setVisible(workspace_.playback().previewLoading);
+    mutedNote_->setVisible(workspace_.playback().soundMuted);
     const auto audition = workspace_.auditionStatus();
     auditionLine_->setVisible(audition.has_value());
     if (audition) auditionText_->setText(qt(*audition));
@@ -293,19 +293,19 @@ void EditorView::playbackChanged() {
 }
 
 void EditorView::refreshPreview() {
-    const auto& project = workspace_.project();
+    const auto& project = workspace_.document().project;
     // An audio recording shows its symbol once analysed; until then the player stays.
     const bool audioOnly = project && !project->info.hasVideo;
     audioSymbol_->setVisible(audioOnly);
     preview_->setVisible(!audioOnly);
-    analysisPanel_->setVisible(workspace_.cutBusy() && !project);
+    analysisPanel_->setVisible(workspace_.job().busy && !project);
 }
 
 void EditorView::refreshBanner() {
-    const auto& readIssue = workspace_.sourceReadIssue();
-    const Banner banner =
-        EditorLayout::banner(workspace_.cutBusy(), workspace_.project().has_value(), readIssue.has_value(),
-                             workspace_.sourceLocationNeedsSaving(), workspace_.needsAnalysis());
+    const auto& readIssue = workspace_.playback().sourceReadIssue;
+    const Banner banner = EditorLayout::banner(
+        workspace_.job().busy, workspace_.document().project.has_value(), readIssue.has_value(),
+        workspace_.document().sourceLocationNeedsSaving, workspace_.needsAnalysis());
     const QString readText = readIssue ? qt(*readIssue) : QString();
     const bool readTextChanged = readText != sourceReadText_->text();
     sourceReadText_->setText(readText);

@@ -228,7 +228,7 @@ ExportPanel::ExportPanel(Workspace& workspace, WorkspaceView& view, QWidget* par
     stack->addWidget(caption);
     connect(handoff, &QAbstractButton::clicked, this, [this] {
         // An audio-only project gets the explanation inside the panel, so it stays open.
-        if (workspace_.project() && workspace_.project()->info.hasVideo) close();
+        if (workspace_.document().project && workspace_.document().project->info.hasVideo) close();
         workspace_.exportHandoff();
     });
 
@@ -241,7 +241,7 @@ ExportPanel::ExportPanel(Workspace& workspace, WorkspaceView& view, QWidget* par
     showStems_ = new StudioButton(qt(L("显示声道")), false, this);
     stack->addWidget(showStems_, 0, Qt::AlignLeft);
     connect(showStems_, &QAbstractButton::clicked, this, [this] {
-        if (const auto& folder = workspace_.channelStemsFolder())
+        if (const auto& folder = workspace_.exports().channelStemsFolder)
             workspace_.desktopServices().revealFile(*folder);
     });
 
@@ -330,7 +330,7 @@ ExportPanel::State ExportPanel::state(const Facts& facts) {
 
 ExportPanel::Facts ExportPanel::facts() const {
     Facts facts;
-    if (const auto& project = workspace_.project()) {
+    if (const auto& project = workspace_.document().project) {
         facts.hasProject = true;
         facts.hasVideo = project->info.hasVideo;
         facts.width = project->info.width;
@@ -342,15 +342,15 @@ ExportPanel::Facts ExportPanel::facts() const {
     // All of the controller's export facts are judged with exportFormat(), the format the
     // export will really write (M4A for a picture, whatever was chosen for sound alone).
     facts.audioSpecLabel = workspace_.exportAudioSpecLabel();
-    facts.audioInfoIssue = workspace_.exportAudioInfoIssue();
+    facts.audioInfoIssue = workspace_.exports().audioInfoIssue;
     facts.audioTrackNote = workspace_.exportAudioTrackNote();
     facts.copiesOriginal = workspace_.exportCopiesOriginal();
-    facts.hasOutput = workspace_.cutOutput().has_value();
-    facts.exportedAudioChannels = workspace_.exportedAudioChannels();
-    facts.outputIsHandoff = workspace_.outputIsHandoff();
-    facts.channelStemsFolderSet = workspace_.channelStemsFolder().has_value();
-    facts.audioHandoffInfoPresented = workspace_.audioHandoffInfoPresented();
-    facts.cutBusy = workspace_.cutBusy();
+    facts.hasOutput = workspace_.document().cutOutput.has_value();
+    facts.exportedAudioChannels = workspace_.exports().exportedAudioChannels;
+    facts.outputIsHandoff = workspace_.exports().outputIsHandoff;
+    facts.channelStemsFolderSet = workspace_.exports().channelStemsFolder.has_value();
+    facts.audioHandoffInfoPresented = workspace_.exports().audioHandoffInfoPresented;
+    facts.cutBusy = workspace_.job().busy;
     facts.needsAnalysis = workspace_.needsAnalysis();
     return facts;
 }
@@ -359,8 +359,8 @@ void ExportPanel::refresh() {
     const State shown = state(facts());
     mp4Box_->setVisible(!shown.formatChoice);
     formatBox_->setVisible(shown.formatChoice);
-    m4a_->setChecked(workspace_.audioOutputFormat() == AudioOutputFormat::m4a);
-    wav_->setChecked(workspace_.audioOutputFormat() == AudioOutputFormat::wav);
+    m4a_->setChecked(workspace_.exports().audioOutputFormat == AudioOutputFormat::m4a);
+    wav_->setChecked(workspace_.exports().audioOutputFormat == AudioOutputFormat::wav);
     keptDuration_->setText(qt(shown.keptDuration));
     videoRow_->setVisible(shown.videoRow.has_value());
     videoValue_->setText(qt(shown.videoRow.value_or("")));
@@ -372,7 +372,7 @@ void ExportPanel::refresh() {
     trackNote_->setVisible(shown.trackNote.has_value());
     trackNote_->setText(qt(shown.trackNote.value_or("")));
     copyNote_->setVisible(shown.copyNote);
-    const std::string path = workspace_.outputFolder().string();
+    const std::string path = workspace_.exports().outputFolder.string();
     folder_->setText(qt(displayedName(displayPath(path, QDir::homePath().toStdString()))));
     folder_->setToolTip(plainToolTip(qt(displayedName(path))));
     stems_->setVisible(shown.offersStems);
@@ -426,15 +426,15 @@ void ExportPanel::load() {
 
 // The rest of the loading run, once the controller's audio read is over.
 void ExportPanel::continueLoading() {
-    if (!awaitingAudioInfo_ || workspace_.exportAudioInfoLoading()) return;
+    if (!awaitingAudioInfo_ || workspace_.exports().audioInfoLoading) return;
     awaitingAudioInfo_ = false;
-    const auto& project = workspace_.project();
+    const auto& project = workspace_.document().project;
     if (!project || !project->info.hasVideo) return;
     const auto source = workspace_.exportAudioSource();
     if (!source) return;
     const bool copiesOriginal = workspace_.exportCopiesOriginal();
     std::optional<std::int64_t> channels;
-    if (const auto& info = workspace_.exportAudioInfo()) channels = info->channels;
+    if (const auto& info = workspace_.exports().audioInfo) channels = info->channels;
     // On the controller's pool, so that quitting cancels the read and waits for it.
     const QPointer<ExportPanel> self(this);
     workspace_.readExportCodecs(

@@ -44,8 +44,9 @@ bool holds(const fs::path& folder, const fs::path& file) {
 }  // namespace
 
 ResultCardFacts ResultCardFacts::of(const Workspace& workspace) {
-    return {workspace.cutOutput(),          workspace.exportedAudioChannels(), workspace.outputIsHandoff(),
-            workspace.channelStemsFolder(), workspace.handoffXMLURL(),         workspace.cutBusy()};
+    return {workspace.document().cutOutput,      workspace.exports().exportedAudioChannels,
+            workspace.exports().outputIsHandoff, workspace.exports().channelStemsFolder,
+            workspace.exports().handoffXMLURL,   workspace.job().busy};
 }
 
 ResultCardState ResultCardState::make(const ResultCardFacts& facts) {

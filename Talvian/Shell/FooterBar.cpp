@@ -66,13 +66,13 @@ FooterBar::BackupDisplay FooterBar::backupDisplay(bool hasProject, bool saved, b
 
 void FooterBar::refresh() {
     const BackupDisplay display =
-        backupDisplay(workspace_.project().has_value(), workspace_.sessionBackupSaved(),
-                      workspace_.sessionBackupIssue().has_value());
+        backupDisplay(workspace_.document().project.has_value(), workspace_.document().sessionBackupSaved,
+                      workspace_.document().sessionBackupIssue.has_value());
     saved_->setVisible(display == BackupDisplay::saved);
     retry_->setVisible(display == BackupDisplay::retry);
     // The button names the failure, not its reason: the reason is there on hover and for
     // screen readers.
-    const QString reason = qt(workspace_.sessionBackupIssue().value_or(std::string()));
+    const QString reason = qt(workspace_.document().sessionBackupIssue.value_or(std::string()));
     retry_->setToolTip(plainToolTip(reason));
     retry_->setAccessibleDescription(reason);
 }
@@ -111,9 +111,10 @@ RecoveryCard::RecoveryCard(Workspace& workspace, QWidget* parent)
     connect(relocate_, &QAbstractButton::clicked, this, [this] { workspace_.relocateSource(recovery_); });
     connect(close, &QAbstractButton::clicked, this, [this] { workspace_.dismissProjectRecovery(); });
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    bindSlices(*this, workspace_, {Slice::document}, [this] { setRecovery(workspace_.projectRecovery()); });
+    bindSlices(*this, workspace_, {Slice::document},
+               [this] { setRecovery(workspace_.document().projectRecovery); });
     hide();
-    setRecovery(workspace_.projectRecovery());
+    setRecovery(workspace_.document().projectRecovery);
 }
 
 void RecoveryCard::setRecovery(const std::optional<ProjectRecovery>& recovery) {

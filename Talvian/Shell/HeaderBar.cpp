@@ -87,14 +87,14 @@ bool HeaderBar::canExport(bool hasProject, bool needsAnalysis, bool busy, bool o
 }
 
 void HeaderBar::refresh() {
-    const auto& source = workspace_.source();
+    const auto& source = workspace_.document().source;
     const QString name =
         source ? QString::fromStdString(displayedName(source->filename().string())) : kAppName;
     title_->setText(name);
     title_->setToolTip(
         plainToolTip(source ? QString::fromStdString(displayedName(source->string())) : kAppName));
 
-    const auto& project = workspace_.project();
+    const auto& project = workspace_.document().project;
     divider_->setVisible(project.has_value());
     durations_->setVisible(project.has_value());
     if (project) {
@@ -110,7 +110,7 @@ void HeaderBar::refresh() {
     undo_->setEnabled(workspace_.canUndoCut());
     redo_->setEnabled(workspace_.canRedoCut());
     export_->setEnabled(
-        canExport(project.has_value(), workspace_.needsAnalysis(), workspace_.cutBusy(), obstructed_));
+        canExport(project.has_value(), workspace_.needsAnalysis(), workspace_.job().busy, obstructed_));
 }
 
 void HeaderBar::paintEvent(QPaintEvent*) {

@@ -159,18 +159,18 @@ MenuCommands::~MenuCommands() {
 
 MenuCommands::State MenuCommands::state() const {
     State s;
-    s.cutBusy = workspace_.cutBusy();
-    s.hasProject = workspace_.project().has_value();
-    s.projectHasVideo = s.hasProject && workspace_.project()->info.hasVideo;
+    s.cutBusy = workspace_.job().busy;
+    s.hasProject = workspace_.document().project.has_value();
+    s.projectHasVideo = s.hasProject && workspace_.document().project->info.hasVideo;
     s.needsAnalysis = workspace_.needsAnalysis();
-    s.hasSource = workspace_.source().has_value();
+    s.hasSource = workspace_.document().source.has_value();
     s.canRelocateSource = workspace_.canRelocateSource();
     s.canReview = workspace_.canReview();
     s.canReviewNext = workspace_.canReviewNext();
     s.reviewIndex = workspace_.reviewIndex();
     if (const auto cut = workspace_.reviewCut()) s.reviewCutRemoved = cut->remove;
     s.canRepeatAudition = workspace_.canRepeatAudition();
-    s.repeatAudition = workspace_.repeatAudition();
+    s.repeatAudition = workspace_.playback().repeatAudition;
     s.canCaptureManualPosition = workspace_.canCaptureManualPosition();
     s.canAddManualCut = workspace_.canAddManualCut();
     s.recentSessionsEnabled = recent_ && recent_->model().enabled;
@@ -186,7 +186,7 @@ MenuCommands::State MenuCommands::state() const {
 }
 
 bool MenuCommands::blocked() const {
-    return sheet_ || workspace_.studioOverlayPresented();
+    return sheet_ || workspace_.job().studioOverlayPresented;
 }
 
 void MenuCommands::build(const std::vector<Menu>& menus) {
@@ -251,7 +251,7 @@ void MenuCommands::perform(Command command, bool checked) {
             workspace_.exportHandoff();
             // The audio hand-off's explanation lives in the export panel: shown from here, it
             // needs the panel, or the item would seem to do nothing.
-            if (workspace_.audioHandoffInfoPresented() && !window_.view().modal())
+            if (workspace_.exports().audioHandoffInfoPresented && !window_.view().modal())
                 window_.view().setModal(ModalPanel::exportPanel);
             break;
         case Command::reselectSource:
@@ -299,7 +299,7 @@ void MenuCommands::perform(Command command, bool checked) {
             break;
         case Command::addManualCut: {
             // Copies: the call may change the texts it reads.
-            const std::string start = workspace_.manualStart(), end = workspace_.manualEnd();
+            const std::string start = workspace_.review().manualStart, end = workspace_.review().manualEnd;
             workspace_.addManualCut(start, end);
             break;
         }

@@ -51,11 +51,12 @@ RecentSessionsMenu::Model RecentSessionsMenu::of(const State& state) {
 
 RecentSessionsMenu::State RecentSessionsMenu::stateOf(const Workspace& workspace) {
     State state;
-    state.cutBusy = workspace.cutBusy();
-    if (const auto& name = workspace.sessionBackupName()) state.sessionBackupName = displayedName(*name);
-    state.projectOpen = workspace.project().has_value();
-    state.sessionBackupSaved = workspace.sessionBackupSaved();
-    for (const RecentSession& session : workspace.recentSessions())
+    state.cutBusy = workspace.job().busy;
+    if (const auto& name = workspace.document().sessionBackupName)
+        state.sessionBackupName = displayedName(*name);
+    state.projectOpen = workspace.document().project.has_value();
+    state.sessionBackupSaved = workspace.document().sessionBackupSaved;
+    for (const RecentSession& session : workspace.document().recentSessions)
         state.recent.push_back({session.id, session.menuLabel(), displayedName(session.project.source)});
     return state;
 }

@@ -104,8 +104,8 @@ StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent
     connect(resume_, &QAbstractButton::clicked, this, [this] { workspace_.resumeSessionBackup(); });
     bindSlices(*this, workspace_, {Slice::document}, [this] { refresh(); });
     // Everything stays visible during a job but does nothing; progress reports change nothing else.
-    bindSlices(*this, workspace_, {Slice::job}, [this] { setEnabled(!workspace_.cutBusy()); });
-    setEnabled(!workspace_.cutBusy());
+    bindSlices(*this, workspace_, {Slice::job}, [this] { setEnabled(!workspace_.job().busy); });
+    setEnabled(!workspace_.job().busy);
     refresh();
 }
 
@@ -128,15 +128,16 @@ std::optional<std::string> StartScreen::backupLine(const std::optional<std::stri
 }
 
 void StartScreen::refresh() {
-    const auto& backupName = workspace_.sessionBackupName();
+    const auto& backupName = workspace_.document().sessionBackupName;
     resume_->setVisible(backupName.has_value());
     if (backupName) resumeName_->setText(qt(displayedName(*backupName)));
     // A screen reader hears what the row does before the name it shows.
     resume_->setAccessibleName(backupName ? qt(L("继续上次剪辑：%@", displayedName(*backupName)))
                                           : QString());
-    const auto listed = listedSessions(workspace_.recentSessions());
+    const auto listed = listedSessions(workspace_.document().recentSessions);
     if (listed != shownSessions_) rebuildRecentRows(listed);
-    const auto line = backupLine(backupName, workspace_.recentSessions(), workspace_.sessionBackupIssue());
+    const auto line = backupLine(backupName, workspace_.document().recentSessions,
+                                 workspace_.document().sessionBackupIssue);
     if (line) backupNote_->setText(qt(*line));
     backupNote_->setVisible(line.has_value());
 }

@@ -114,15 +114,15 @@ bool TimelineArea::showsTimeline() const {
 }
 
 void TimelineArea::documentChanged() {
-    const bool hasProject = workspace_.project().has_value();
+    const bool hasProject = workspace_.document().project.has_value();
     static_cast<QStackedLayout*>(layout())->setCurrentWidget(hasProject ? timeline_ : emptyTimeline_);
     // The popover edits the project: it has nothing to work on without one.
     if (!hasProject && manualPopover_) manualPopover_->close();
 }
 
 void TimelineArea::refreshEmptyText() {
-    emptyText_->setText(workspace_.cutBusy() ? qt(L("分析完成后，停顿会直接标在波形上。"))
-                                             : qt(workspace_.cutStatus()));
+    emptyText_->setText(workspace_.job().busy ? qt(L("分析完成后，停顿会直接标在波形上。"))
+                                              : qt(workspace_.job().status));
 }
 
 TimelineArea::WaveformNote TimelineArea::waveformNote(bool loading, bool hasIssue) {
@@ -131,8 +131,8 @@ TimelineArea::WaveformNote TimelineArea::waveformNote(bool loading, bool hasIssu
 }
 
 void TimelineArea::refreshWaveformLabel() {
-    const auto& issue = workspace_.waveformIssue();
-    const WaveformNote note = waveformNote(workspace_.waveformLoading(), issue.has_value());
+    const auto& issue = workspace_.waveform().issue;
+    const WaveformNote note = waveformNote(workspace_.waveform().loading, issue.has_value());
     loadingLabel_->setVisible(note == WaveformNote::loading);
     issueRow_->setVisible(note == WaveformNote::issue);
     if (issue) issueText_->setText(qt(*issue));

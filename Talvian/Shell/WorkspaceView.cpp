@@ -106,7 +106,7 @@ WorkspaceView::WorkspaceView(Workspace& workspace, QStringList arguments, QWidge
     });
     bindSlices(*this, workspace_, {Slice::document}, [this] { documentChanged(); });
     bindSlices(*this, workspace_, {Slice::job}, [this] { syncNotice(); });
-    shownOutput_ = workspace_.cutOutput();
+    shownOutput_ = workspace_.document().cutOutput;
     documentChanged();
     workspace_.setStudioOverlayPresented(false);
 }
@@ -117,12 +117,12 @@ WorkspaceView::~WorkspaceView() {
 }
 
 bool WorkspaceView::showsStartScreen() const {
-    return !workspace_.source() && !workspace_.project();
+    return !workspace_.document().source && !workspace_.document().project;
 }
 
 void WorkspaceView::documentChanged() {
     pages_->setCurrentWidget(showsStartScreen() ? static_cast<QWidget*>(start_) : editor_);
-    const auto& output = workspace_.cutOutput();
+    const auto& output = workspace_.document().cutOutput;
     if (output != shownOutput_) {
         shownOutput_ = output;
         if (output) setModal(ModalPanel::done);
@@ -171,7 +171,7 @@ bool WorkspaceView::noticeShown() const {
 }
 
 void WorkspaceView::syncNotice() {
-    const auto& notice = workspace_.notice();
+    const auto& notice = workspace_.job().notice;
     if (!notice) {
         if (notice_) notice_->done(QMessageBox::Cancel);
         return;
@@ -184,7 +184,7 @@ void WorkspaceView::syncNotice() {
         // However the alert goes away (its button, Esc, the window's close box), the notice is
         // read.
         connect(notice_, &QMessageBox::finished, this, [this] {
-            if (workspace_.notice()) workspace_.setNotice(std::nullopt);
+            if (workspace_.job().notice) workspace_.setNotice(std::nullopt);
         });
     }
     notice_->setText(text);
@@ -192,7 +192,7 @@ void WorkspaceView::syncNotice() {
 }
 
 bool WorkspaceView::handleKey(const QKeyEvent& event) {
-    if (blocked() || manualPresented_ || workspace_.cutBusy() || (event.modifiers() & kKeyBlockers))
+    if (blocked() || manualPresented_ || workspace_.job().busy || (event.modifiers() & kKeyBlockers))
         return false;
     switch (event.key()) {
         case Qt::Key_Backspace:

@@ -126,7 +126,7 @@ std::optional<std::pair<double, double>> BoundaryForm::typedRange() const {
 
 void BoundaryForm::audition(AuditionMode mode) {
     const auto range = typedRange();
-    if (!range || !workspace_.previewReady()) return;
+    if (!range || !workspace_.playback().previewReady) return;
     const auto project = workspace_.adjustmentProject(cut_.id, range->first, range->second);
     if (!project) return;
     for (const auto& region : project->cuts) {
@@ -179,8 +179,8 @@ void BoundaryForm::refresh() {
     const auto issue = validation();
     validation_->setVisible(issue.has_value());
     validation_->setText(issue ? qs(*issue) : QString());
-    original_->setEnabled(!issue && workspace_.previewReady());
-    edited_->setEnabled(!issue && workspace_.previewReady());
+    original_->setEnabled(!issue && workspace_.playback().previewReady);
+    edited_->setEnabled(!issue && workspace_.playback().previewReady);
     apply_->setEnabled(!issue);
 }
 

@@ -274,7 +274,7 @@ void CutRow::setCut(const CutRegion& cut, const CutRowState& state) {
     if (otherRegion) setIssue(complaintFor(cut_.id));
     if (regionChanged) resetTexts();
     // The preview becomes ready (or stops) without any change to the region or the row.
-    auditionLine_->setEnabled(workspace_.previewReady());
+    auditionLine_->setEnabled(workspace_.playback().previewReady);
     if (!regionChanged && !stateChanged) return;
 
     auto* mark = static_cast<MarkButton*>(mark_);
@@ -319,7 +319,7 @@ void CutRow::resetTexts() {
 }
 
 void CutRow::applyBoundary() {
-    const auto& project = workspace_.project();
+    const auto& project = workspace_.document().project;
     const double duration = project ? project->info.duration : 0;
     const auto pair =
         boundaryDecision(startField_->text().toStdString(), endField_->text().toStdString(), cut_, duration);

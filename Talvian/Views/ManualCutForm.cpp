@@ -87,7 +87,7 @@ ManualCutForm::ManualCutForm(Workspace& workspace, QWidget* parent) : QWidget(pa
             [this] { workspace_.auditionManual(AuditionMode::edited); });
     connect(add_, &QAbstractButton::clicked, this, [this] {
         // The texts as they stand; the form stays open with them.
-        workspace_.addManualCut(workspace_.manualStart(), workspace_.manualEnd());
+        workspace_.addManualCut(workspace_.review().manualStart, workspace_.review().manualEnd);
     });
 
     // The texts live in the review slice; the hint and the guards read the project, the job,
@@ -104,11 +104,11 @@ ManualCutForm::Controls ManualCutForm::controls(bool canCapture, bool previewRea
 }
 
 void ManualCutForm::refresh() {
-    showText(*startField_, workspace_.manualStart());
-    showText(*endField_, workspace_.manualEnd());
+    showText(*startField_, workspace_.review().manualStart);
+    showText(*endField_, workspace_.review().manualEnd);
     hint_->setText(qs(workspace_.manualCutHint()));
-    const Controls enabled = controls(workspace_.canCaptureManualPosition(), workspace_.previewReady(),
-                                      workspace_.canAddManualCut());
+    const Controls enabled = controls(workspace_.canCaptureManualPosition(),
+                                      workspace_.playback().previewReady, workspace_.canAddManualCut());
     takeStart_->setEnabled(enabled.take);
     takeEnd_->setEnabled(enabled.take);
     original_->setEnabled(enabled.audition);

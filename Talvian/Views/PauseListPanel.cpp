@@ -191,14 +191,14 @@ CutRow& PauseListPanel::rowWidget() const {
 }
 
 void PauseListPanel::toggleBatchMode() {
-    if (!workspace_.batchMode())
+    if (!workspace_.review().batchMode)
         workspace_.beginBatchSelection();
-    else if (!workspace_.cutBusy())
+    else if (!workspace_.job().busy)
         workspace_.resetBatchSelection();
 }
 
 void PauseListPanel::refresh() {
-    const auto& project = workspace_.project();
+    const auto& project = workspace_.document().project;
 
     const PauseListSummary summary = PauseListSummary::of(project);
     title_->setText(qs(summary.title));
@@ -218,10 +218,10 @@ void PauseListPanel::refresh() {
     list_->setVisible(!summary.showsEmptyText);
 
     orderButton_->setText(
-        qs(workspace_.reviewOrder() == ReviewOrder::longestFirst ? L("长段优先") : L("按时间")));
+        qs(workspace_.review().order == ReviewOrder::longestFirst ? L("长段优先") : L("按时间")));
     orderButton_->updateGeometry();
     const PauseListBatchBar bar = PauseListBatchBar::of(
-        workspace_.batchMode(), workspace_.batchIDs().size(), workspace_.canSelectBatch(),
+        workspace_.review().batchMode, workspace_.review().batchIDs.size(), workspace_.canSelectBatch(),
         workspace_.canKeepBatch(), workspace_.canDeleteBatch());
     selectionSwitch_->setText(qs(bar.switchText));
     selectionSwitch_->updateGeometry();
@@ -231,17 +231,17 @@ void PauseListPanel::refresh() {
     batchCount_->setText(qs(bar.countText));
     keep_->setEnabled(bar.keepEnabled);
     delete_->setEnabled(bar.deleteEnabled);
-    settings_->setEnabled(!workspace_.cutBusy() && workspace_.source().has_value());
+    settings_->setEnabled(!workspace_.job().busy && workspace_.document().source.has_value());
 
     PauseListState state;
-    state.reviewID = workspace_.reviewID();
-    state.batchMode = workspace_.batchMode();
-    state.batchIDs = workspace_.batchIDs();
-    state.disabled = workspace_.cutBusy() || workspace_.needsAnalysis();
+    state.reviewID = workspace_.review().reviewID;
+    state.batchMode = workspace_.review().batchMode;
+    state.batchIDs = workspace_.review().batchIDs;
+    state.disabled = workspace_.job().busy || workspace_.needsAnalysis();
     model_->refresh(workspace_.reviewCuts(), std::move(state));
     list_->rowWidget().keepComplaintsOf(model_->cuts());
 
-    const auto& reviewID = workspace_.reviewID();
+    const auto& reviewID = workspace_.review().reviewID;
     const auto row = reviewID ? model_->rowOf(*reviewID) : std::nullopt;
     if (row) list_->rowWidget().setCut(model_->cut(*row), model_->state().rowState(model_->cut(*row)));
     list_->setWidgetRow(row);

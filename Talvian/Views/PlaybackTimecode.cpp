@@ -35,7 +35,7 @@ QString qs(const std::string& text) {
 // What the typed time is checked against: not a number without a project, so the check says
 // the source time is unavailable.
 double checkedDuration(const Workspace& workspace) {
-    const auto& project = workspace.project();
+    const auto& project = workspace.document().project;
     return project ? project->info.duration : std::numeric_limits<double>::quiet_NaN();
 }
 
@@ -191,7 +191,7 @@ std::string PlaybackTimecode::prefill(double position, double duration) {
 }
 
 double PlaybackTimecode::duration() const {
-    const auto& project = workspace_.project();
+    const auto& project = workspace_.document().project;
     return project ? project->info.duration : 0;
 }
 

@@ -146,17 +146,17 @@ void SourcePreview::resizeEvent(QResizeEvent* event) {
 void SourcePreview::refresh() {
     Player* active = workspace_.auditionPlayer();
     if (!active) active = &workspace_.player();
-    picture_->follow(active, workspace_.playbackState().playerRevision);
+    picture_->follow(active, workspace_.playback().playerRevision);
     picture_->setEnabled(workspace_.canPlayPreview());
 
-    const auto& issue = workspace_.previewIssue();
+    const auto& issue = workspace_.playback().previewIssue;
     // The picture stays installed under the card and its player goes on; hidden, it takes no
     // clicks and is left out of the accessibility tree.
     picture_->setVisible(!issue);
     card_->setVisible(issue.has_value());
     card_->raise();
     issue_->setText(issue ? qs(*issue) : QString());
-    reselect_->setEnabled(!workspace_.cutBusy());
+    reselect_->setEnabled(!workspace_.job().busy);
 }
 
 }  // namespace talvian

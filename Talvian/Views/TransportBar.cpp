@@ -95,9 +95,9 @@ TransportBar::TransportBar(Workspace& workspace, QWidget* parent) : QWidget(pare
 TransportBar::Facts TransportBar::facts(const Workspace& workspace) {
     Facts result;
     result.canPlayPreview = workspace.canPlayPreview();
-    result.isPlaying = workspace.isPlaying();
+    result.isPlaying = workspace.playback().isPlaying;
     result.needsAnalysis = workspace.needsAnalysis();
-    result.cutBusy = workspace.cutBusy();
+    result.cutBusy = workspace.job().busy;
     result.canReview = workspace.canReview();
     result.hasReviewCut = workspace.reviewCut().has_value();
     result.hasAudition = workspace.auditionID().has_value();
@@ -129,12 +129,12 @@ void TransportBar::refresh() {
     play_->setSymbol(shownControls.playSymbol);
     play_->setEnabled(shownControls.playEnabled);
     speed_->setEnabled(shownControls.speedEnabled);
-    speed_->setText(qs(speedText(workspace_.playbackSpeed())));
+    speed_->setText(qs(speedText(workspace_.playback().speed)));
     skip_->setEnabled(shownControls.skipEnabled);
-    skip_->setChecked(workspace_.previewCuts());
+    skip_->setChecked(workspace_.playback().previewCuts);
     result_->setEnabled(shownControls.resultEnabled);
     loop_->setEnabled(shownControls.loopEnabled);
-    loop_->setChecked(workspace_.repeatAudition());
+    loop_->setChecked(workspace_.playback().repeatAudition);
     if (loop_->isHidden() == shownControls.loopShown) {
         loop_->setVisible(shownControls.loopShown);
         updateGeometry();

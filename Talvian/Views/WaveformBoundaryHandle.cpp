@@ -278,7 +278,7 @@ void WaveformBoundaryHandle::abandonDrag() {
 void WaveformBoundaryHandle::openPopover() {
     if (popoverOpen()) return;
     setFocus(Qt::OtherFocusReason);
-    const double duration = workspace_.project() ? workspace_.project()->info.duration : 0;
+    const double duration = workspace_.document().project ? workspace_.document().project->info.duration : 0;
     popover_ = new BoundaryFormPopover(workspace_, cut_, duration, this);
     popoverCut_ = cut_.id;
     connect(popover_, &StudioPopover::closed, this, &WaveformBoundaryHandle::popoverClosed);

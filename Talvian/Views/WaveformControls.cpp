@@ -82,9 +82,9 @@ WaveformControls::Enabling WaveformControls::enabling(bool canNavigate, bool has
 }
 
 void WaveformControls::refresh() {
-    const auto& project = workspace_.project();
+    const auto& project = workspace_.document().project;
     const Enabling enabled =
-        enabling(workspace_.canNavigateWaveform(), workspace_.waveformWindow().has_value(),
+        enabling(workspace_.canNavigateWaveform(), workspace_.waveform().window.has_value(),
                  workspace_.visibleWaveformWindow(),
                  project ? std::optional<double>(project->info.duration) : std::nullopt,
                  workspace_.reviewCut().has_value());

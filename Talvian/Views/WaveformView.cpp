@@ -233,16 +233,16 @@ void WaveformView::refreshScene() {
     next.size = size();
     next.pixelRatio = devicePixelRatioF();
     next.window = workspace_.visibleWaveformWindow();
-    const auto& project = workspace_.project();
+    const auto& project = workspace_.document().project;
     const Geometry::PeakSource peaks =
         Geometry::peakSource(project ? project->waveform : kNoPeaks, project ? project->info.duration : 0,
-                             workspace_.waveformDetail(), next.window);
+                             workspace_.waveform().detail, next.window);
     next.peaks = *peaks.peaks;
     next.peaksStart = peaks.start;
     next.peaksEnd = peaks.end;
-    if (project) next.pauses = Geometry::drawnPauses(project->cuts, workspace_.boundaryDrag());
-    next.reviewed = workspace_.reviewID();
-    next.batch = workspace_.batchIDs();
+    if (project) next.pauses = Geometry::drawnPauses(project->cuts, workspace_.waveform().boundaryDrag);
+    next.reviewed = workspace_.review().reviewID;
+    next.batch = workspace_.review().batchIDs;
     next.audition = workspace_.auditionSourceRange();
     if (dragStart_ && dragEnd_) next.dragBand = std::make_pair(*dragStart_, *dragEnd_);
     if (next != scene_) {
@@ -358,7 +358,7 @@ void WaveformView::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     const double fraction = Geometry::fraction(event->position().x(), width);
-    const double duration = workspace_.project() ? workspace_.project()->info.duration : 0;
+    const double duration = workspace_.document().project ? workspace_.document().project->info.duration : 0;
     const auto hit =
         WaveformSelection::target(Geometry::time(fraction, window), duration, scene_.pauses, scene_.reviewed);
     if (hit) {

@@ -163,7 +163,7 @@ void Workspace::setAudioOutputFormat(AudioOutputFormat value) {
 }
 void Workspace::setPreviewCuts(bool value) {
     const Operation operation(*this);
-    if (value == previewCuts()) return;
+    if (value == playback().previewCuts) return;
     set(playback_, &PlaybackState::previewCuts, value);
     refreshPreviewCutBoundaries();
 }
@@ -175,8 +175,8 @@ void Workspace::setCutBusy(bool value) {
 
 void Workspace::setCutOptions(const CutOptions& value) {
     const Operation operation(*this);
-    if (value == cutOptions()) return;
-    const CutOptions old = cutOptions();
+    if (value == detection().cutOptions) return;
+    const CutOptions old = detection().cutOptions;
     set(detection_, &DetectionState::cutOptions, value);
     if (!applyingOptionHistory_) recordOptions(old);
     set(export_, &ExportState::audioHandoffInfoPresented, false);
@@ -198,21 +198,21 @@ void Workspace::setSource(std::optional<fs::path> value) {
 }
 
 void Workspace::setReviewID(std::optional<Uuid> value) {
-    const bool changedValue = value != reviewID();
+    const bool changedValue = value != review().reviewID;
     set(review_, &ReviewState::reviewID, std::move(value));
     if (changedValue) revealWaveformReview();
 }
 
 void Workspace::setManualStart(const std::string& value) {
     const Operation operation(*this);
-    const bool changedText = value != manualStart();
+    const bool changedText = value != review().manualStart;
     set(review_, &ReviewState::manualStart, value);
     if (changedText && auditionIsManual()) stopAudition(true);
 }
 
 void Workspace::setManualEnd(const std::string& value) {
     const Operation operation(*this);
-    const bool changedText = value != manualEnd();
+    const bool changedText = value != review().manualEnd;
     set(review_, &ReviewState::manualEnd, value);
     if (changedText && auditionIsManual()) stopAudition(true);
 }
@@ -231,9 +231,9 @@ void Workspace::resetCutHistory() {
 // ---- Derived state
 
 bool Workspace::needsAnalysis() const {
-    if (!project()) return true;
-    const CutOptions& analysed = project()->options;
-    const CutOptions& current = cutOptions();
+    if (!document().project) return true;
+    const CutOptions& analysed = document().project->options;
+    const CutOptions& current = detection().cutOptions;
     if (analysed.mode != current.mode) return true;
     if (!sameSetting(analysed.thresholdDB, current.thresholdDB) ||
         !sameSetting(analysed.minimumSilence, current.minimumSilence) ||

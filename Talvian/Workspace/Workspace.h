@@ -78,22 +78,18 @@ class Workspace : public QObject {
     void setTeardownBound(std::chrono::milliseconds bound) { teardownBound_ = bound; }
 
     // ==== The published slices (WorkspaceState.h) and their signals below.
-    const DocumentState& documentState() const { return *document_; }
-    const JobState& jobState() const { return *jobState_; }
-    const DetectionState& detectionState() const { return *detection_; }
-    const ReviewState& reviewState() const { return *review_; }
-    const WaveformState& waveformState() const { return *waveform_; }
-    const PlaybackState& playbackState() const { return *playback_; }
-    const ExportState& exportState() const { return *export_; }
+    const DocumentState& document() const { return *document_; }
+    const JobState& job() const { return *jobState_; }
+    const DetectionState& detection() const { return *detection_; }
+    const ReviewState& review() const { return *review_; }
+    const WaveformState& waveform() const { return *waveform_; }
+    const PlaybackState& playback() const { return *playback_; }
+    // `export` is a keyword.
+    const ExportState& exports() const { return *export_; }
 
     // ---- Job state
-    bool cutBusy() const { return jobState_->busy; }
-    double cutProgress() const { return jobState_->progress; }
-    const std::string& cutStatus() const { return jobState_->status; }
-    const std::optional<std::string>& notice() const { return jobState_->notice; }
     void setNotice(std::optional<std::string> value);
     const std::optional<std::string>& lastDiagnosticError() const { return lastDiagnosticError_; }
-    bool studioOverlayPresented() const { return jobState_->studioOverlayPresented; }
     void setStudioOverlayPresented(bool value);
     // True without a project, or while the settings differ from the analysed ones.
     bool needsAnalysis() const;
@@ -103,18 +99,8 @@ class Workspace : public QObject {
     void cutFailed(const std::string& text);
 
     // ---- Source, project and outputs
-    const std::optional<std::filesystem::path>& source() const { return document_->source; }
-    const std::optional<CutProject>& project() const { return document_->project; }
-    const std::optional<std::filesystem::path>& cutOutput() const { return document_->cutOutput; }
-    const std::filesystem::path& outputFolder() const { return export_->outputFolder; }
-    AudioOutputFormat audioOutputFormat() const { return export_->audioOutputFormat; }
     void setAudioOutputFormat(AudioOutputFormat value);
-    bool audioHandoffInfoPresented() const { return export_->audioHandoffInfoPresented; }
-    const std::optional<std::string>& sourceReadIssue() const { return playback_->sourceReadIssue; }
-    bool previewCuts() const { return playback_->previewCuts; }
     void setPreviewCuts(bool value);
-    bool previewReady() const { return playback_->previewReady; }
-    bool isPlaying() const { return playback_->isPlaying; }
 
     // ---- Import and analysis
     void importFiles();
@@ -127,16 +113,12 @@ class Workspace : public QObject {
     void restoreAnalyzedOptions();
 
     // ---- Detection settings, preview and settings history
-    const CutOptions& cutOptions() const { return detection_->cutOptions; }
     void setCutOptions(const CutOptions& value);
-    const std::optional<CutProject>& detectionPreview() const { return detection_->preview; }
-    bool detectionCalculating() const { return detection_->calculating; }
-    const std::optional<std::string>& detectionPreviewIssue() const { return detection_->issue; }
     void previewDetection(const CutOptions& options);
     bool applyDetectionPreview(const CutOptions& options);
     void cancelDetectionPreview();
-    bool canUndoOptions() const { return !cutBusy() && !document_->optionPast.empty(); }
-    bool canRedoOptions() const { return !cutBusy() && !document_->optionFuture.empty(); }
+    bool canUndoOptions() const { return !job().busy && !document().optionPast.empty(); }
+    bool canRedoOptions() const { return !job().busy && !document().optionFuture.empty(); }
 
     // ---- Cut editing and undo
     const CutHistory& cutHistory() const { return cutHistory_; }
@@ -155,11 +137,6 @@ class Workspace : public QObject {
     bool canRedoCut() const;
 
     // ---- Review order, navigation and batch selection
-    ReviewOrder reviewOrder() const { return review_->order; }
-    const std::optional<Uuid>& reviewID() const { return review_->reviewID; }
-    bool batchMode() const { return review_->batchMode; }
-    const std::set<Uuid>& batchIDs() const { return review_->batchIDs; }
-    const std::optional<Uuid>& batchAnchor() const { return review_->batchAnchor; }
     std::vector<CutRegion> reviewCuts() const;
     std::optional<std::size_t> reviewIndex() const;
     std::optional<CutRegion> reviewCut() const;
@@ -180,8 +157,6 @@ class Workspace : public QObject {
     void resetBatchSelection();
 
     // ---- Manual ranges
-    const std::string& manualStart() const { return review_->manualStart; }
-    const std::string& manualEnd() const { return review_->manualEnd; }
     void setManualStart(const std::string& value);
     void setManualEnd(const std::string& value);
     static std::optional<double> manualSeconds(const std::string& text);
@@ -200,10 +175,6 @@ class Workspace : public QObject {
     bool captureManualPosition(CutBoundary edge);
 
     // ---- Session backup and recent sessions
-    const std::optional<std::string>& sessionBackupName() const { return document_->sessionBackupName; }
-    const std::optional<std::string>& sessionBackupIssue() const { return document_->sessionBackupIssue; }
-    bool sessionBackupSaved() const { return document_->sessionBackupSaved; }
-    const std::vector<RecentSession>& recentSessions() const { return document_->recentSessions; }
     const std::optional<std::filesystem::path>& sessionBackupURL() const { return sessionBackupURL_; }
     void backupCurrentProject();
     // The user's retry of a failed backup: backupCurrentProject(), and when it fails again the
@@ -213,7 +184,6 @@ class Workspace : public QObject {
     // ==== Waveform: window, selection, boundary dragging, detail loader (WorkspaceWaveform.cpp,
     //      WorkspaceBoundaryDrag.cpp). Main thread.
     // The zoomed stretch; none = the whole file.
-    const std::optional<WaveformWindow>& waveformWindow() const { return waveform_->window; }
     // waveformWindow, else [0, duration], or [0, 0] without a project.
     WaveformWindow visibleWaveformWindow() const;
     // Not busy, analysed, a project and no boundary drag: zoom, pan, focus, fit and clicks act.
@@ -237,7 +207,6 @@ class Workspace : public QObject {
     void selectWaveformRange(double from, double to);
 
     // The live drag of an edge of the reviewed pause; a view abandons it with nullopt.
-    const std::optional<WaveformBoundaryDrag>& boundaryDrag() const { return waveform_->boundaryDrag; }
     void setBoundaryDrag(std::optional<WaveformBoundaryDrag> value);
     // Not busy, analysed, a window of at most 60 s and a pause under review.
     bool canAdjustWaveformBoundary() const;
@@ -252,9 +221,6 @@ class Workspace : public QObject {
     bool nudgeWaveformBoundary(const Uuid& id, CutBoundary edge, int direction, bool coarse);
 
     // The detail waveform of the current window.
-    const std::optional<WaveformSlice>& waveformDetail() const { return waveform_->detail; }
-    bool waveformLoading() const { return waveform_->loading; }
-    const std::optional<std::string>& waveformIssue() const { return waveform_->issue; }
     // Restarts the detail load for the current window (after the delay); also the retry action.
     void reloadWaveformDetail();
     // The delay before a detail load starts (150 ms); tests shorten it.
@@ -274,13 +240,9 @@ class Workspace : public QObject {
     // The position in source seconds; never replaced.
     PlaybackClock& playbackClock() { return playbackClock_; }
     // The active player (the audition's while one exists) is muted or at volume 0.
-    bool previewSoundMuted() const { return playback_->soundMuted; }
     // The active player's default rate.
-    float playbackSpeed() const { return playback_->speed; }
-    bool previewLoading() const { return playback_->previewLoading; }
     // Why the preview cannot be shown (failure or slow load).
-    const std::optional<std::string>& previewIssue() const { return playback_->previewIssue; }
-    bool canPlayPreview() const { return previewReady() && !cutBusy() && !auditionLoading(); }
+    bool canPlayPreview() const { return playback().previewReady && !job().busy && !auditionLoading(); }
     // Play or pause the active player (restarts from 0 within 0.05 s of the end).
     void togglePlayback();
     // One of kPlaybackSpeeds, for the active player; anything else is ignored.
@@ -298,16 +260,14 @@ class Workspace : public QObject {
     // The selected audition: the region's id, or a fresh id for the whole edit.
     std::optional<Uuid> auditionID() const;
     // The mode of the last audition started.
-    AuditionMode auditionMode() const { return playback_->auditionMode; }
     // The audition player from installation until the audition stops; the active player.
     Player* auditionPlayer() const;
     // The status line: "正在准备…试听…" while preparing, else the description with the suffix
     // of the phase; none without an audition.
     std::optional<std::string> auditionStatus() const;
     bool auditionIsFull() const { return playback_->audition && playback_->audition->full; }
-    bool repeatAudition() const { return playback_->repeatAudition; }
     void setRepeatAudition(bool on);
-    bool canRepeatAudition() const { return playback_->audition && !auditionLoading() && !cutBusy(); }
+    bool canRepeatAudition() const { return playback().audition && !auditionLoading() && !job().busy; }
     bool canAuditionFull() const;
     // Source seconds covered by the current one-region plan; none otherwise.
     std::optional<std::pair<double, double>> auditionSourceRange() const;
@@ -349,9 +309,7 @@ class Workspace : public QObject {
     DesktopServices& desktopServices();
 
     // The recovery card of an open that failed because of its source.
-    const std::optional<ProjectRecovery>& projectRecovery() const { return document_->projectRecovery; }
     // The open project points at a relocated source and has not been saved since.
-    bool sourceLocationNeedsSaving() const { return document_->sourceLocationNeedsSaving; }
     // No job runs and the open project records a source identity.
     bool canRelocateSource() const;
     // User commands: each asks for its file with a panel, then starts its job.
@@ -387,14 +345,6 @@ class Workspace : public QObject {
     void setExportAudioInfoReader(AudioInfoReader reader) { exportAudioInfoReader_ = std::move(reader); }
 
     // The last delivered result: the cut file (or the hand-off package folder).
-    const std::optional<std::int64_t>& exportedAudioChannels() const {
-        return export_->exportedAudioChannels;
-    }
-    bool outputIsHandoff() const { return export_->outputIsHandoff; }
-    const std::optional<std::filesystem::path>& channelStemsFolder() const {
-        return export_->channelStemsFolder;
-    }
-    const std::optional<std::filesystem::path>& handoffXMLURL() const { return export_->handoffXMLURL; }
     void setAudioHandoffInfoPresented(bool value);
 
     // The format the export of the open project writes: m4a for a source with video (its
@@ -407,9 +357,6 @@ class Workspace : public QObject {
     std::optional<std::string> exportAudioSpecLabel() const;
     // "44.1 kHz · 双声道": the rate and channel text of an audio description.
     static std::string audioSpecText(std::int64_t sampleRate, std::int64_t channels);
-    const std::optional<AudioStreamInfo>& exportAudioInfo() const { return export_->audioInfo; }
-    bool exportAudioInfoLoading() const { return export_->audioInfoLoading; }
-    const std::optional<std::string>& exportAudioInfoIssue() const { return export_->audioInfoIssue; }
     // Reads the audio format of exportAudioSource() in the background (the export panel runs
     // it while shown). Facts already read for that source stay and nothing is read again;
     // without a source the facts are cleared. The end of the read is the export slice's

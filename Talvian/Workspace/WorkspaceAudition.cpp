@@ -43,7 +43,7 @@ std::string Workspace::auditionDescription(const AuditionPlan& plan) const {
 }
 
 std::string Workspace::auditionPlaybackSuffix() const {
-    return repeatAudition() ? L(" · 循环试听") : L(" · 播完自动停止");
+    return playback().repeatAudition ? L(" · 循环试听") : L(" · 播完自动停止");
 }
 
 std::optional<std::string> Workspace::auditionStatus() const {
@@ -88,8 +88,8 @@ bool Workspace::isCurrentAudition(const Uuid& generation, const Player* reportin
 // ---- Guards and derived state
 
 bool Workspace::canAuditionFull() const {
-    return previewReady() && !cutBusy() && !needsAnalysis() && !auditionLoading() && !boundaryDrag() &&
-           project();
+    return playback().previewReady && !job().busy && !needsAnalysis() && !auditionLoading() &&
+           !waveform().boundaryDrag && document().project;
 }
 
 std::optional<std::pair<double, double>> Workspace::auditionSourceRange() const {
@@ -99,12 +99,12 @@ std::optional<std::pair<double, double>> Workspace::auditionSourceRange() const 
 }
 
 std::optional<CutProject> Workspace::adjustmentProject(const Uuid& id, double start, double end) const {
-    if (!project() || cutBusy() || needsAnalysis()) return std::nullopt;
-    const double duration = project()->info.duration;
+    if (!document().project || job().busy || needsAnalysis()) return std::nullopt;
+    const double duration = document().project->info.duration;
     if (!std::isfinite(start) || !std::isfinite(end) || !std::isfinite(duration) || start < 0 ||
         end > duration || !(end - start > kAdjustmentMinimumLength))
         return std::nullopt;
-    CutProject moved = *project();
+    CutProject moved = *document().project;
     for (auto& region : moved.cuts) {
         if (region.id == id) {
             region.start = start;
@@ -119,13 +119,13 @@ std::optional<CutProject> Workspace::adjustmentProject(const Uuid& id, double st
 
 void Workspace::audition(const Uuid& id, AuditionMode mode) {
     const Operation operation(*this);
-    if (!project() || !previewReady() || cutBusy() || needsAnalysis()) return;
-    const auto& cuts = project()->cuts;
+    if (!document().project || !playback().previewReady || job().busy || needsAnalysis()) return;
+    const auto& cuts = document().project->cuts;
     const auto region =
         std::find_if(cuts.begin(), cuts.end(), [&id](const CutRegion& r) { return r.id == id; });
     if (region == cuts.end()) return;
     const CutRegion cut = *region;
-    const CutProject project = *this->project();
+    const CutProject project = *document().project;
     beginAudition(cut, project, mode, false, false);
 }
 
@@ -143,12 +143,12 @@ void Workspace::auditionReview(AuditionMode mode) {
 
 void Workspace::auditionManual(AuditionMode mode) {
     const Operation operation(*this);
-    if (!previewReady() || !canAddManualCut() || !project()) return;
-    const auto start = manualSeconds(manualStart());
-    const auto end = manualSeconds(manualEnd());
+    if (!playback().previewReady || !canAddManualCut() || !document().project) return;
+    const auto start = manualSeconds(review().manualStart);
+    const auto end = manualSeconds(review().manualEnd);
     if (!start || !end) return;
     const CutRegion region(*start, *end, true);
-    CutProject project = *this->project();
+    CutProject project = *document().project;
     project.cuts.push_back(region);
     std::stable_sort(project.cuts.begin(), project.cuts.end(),
                      [](const CutRegion& a, const CutRegion& b) { return a.start < b.start; });
@@ -182,7 +182,7 @@ void Workspace::auditionFull() {
     // The position of a running audition is taken over in source time.
     double sourceSeconds = activePlayer().currentTime();
     if (playback_->audition) sourceSeconds = playback_->audition->plan.sourceTime(sourceSeconds);
-    const CutProject project = *this->project();
+    const CutProject project = *document().project;
     std::optional<AuditionPlan> plan;
     try {
         plan = AuditionPlan::forFullEdit(project.cuts, project.info.duration);
@@ -326,7 +326,7 @@ void Workspace::auditionTick(double seconds) {
     // The cursor moves over the source waveform and jumps over what an edited plan leaves out.
     playbackClock_.setPosition(playback_->audition->plan.sourceTime(seconds));
     if (!audition_->restartPending) setIsPlaying(auditionPlayer()->rate() > 0);
-    if (isPlaying() && !auditionLoading()) setAuditionPhase(AuditionState::Phase::playing);
+    if (playback().isPlaying && !auditionLoading()) setAuditionPhase(AuditionState::Phase::playing);
 }
 
 void Workspace::auditionRateChanged() {
@@ -334,7 +334,7 @@ void Workspace::auditionRateChanged() {
     Player& reporting = *auditionPlayer();
     setIsPlaying(reporting.rate() > 0);
     if (auditionLoading()) return;
-    if (isPlaying()) return setAuditionPhase(AuditionState::Phase::playing);
+    if (playback().isPlaying) return setAuditionPhase(AuditionState::Phase::playing);
     const auto duration = reporting.duration();
     const bool ended = playback_->audition->phase == AuditionState::Phase::ended;
     if (duration && std::isfinite(*duration) && reporting.currentTime() < *duration - kAuditionEndTolerance &&
@@ -346,7 +346,7 @@ void Workspace::auditionEnded() {
     Player& reporting = *auditionPlayer();
     const AuditionPlan plan = playback_->audition->plan;
     if (reporting.rate() != 0 || reporting.currentTime() < plan.duration() - kAuditionEndTolerance) return;
-    if (!repeatAudition() || cutBusy()) {
+    if (!playback().repeatAudition || job().busy) {
         setIsPlaying(false);
         playbackClock_.setPosition(plan.sourceTime(plan.duration()));
         setAuditionPhase(AuditionState::Phase::ended);
@@ -365,7 +365,7 @@ void Workspace::auditionEnded() {
                 workspace.audition_->restartToken != restart)
                 return;
             workspace.audition_->restartPending = false;
-            if (finished && workspace.repeatAudition() && !workspace.cutBusy()) {
+            if (finished && workspace.playback().repeatAudition && !workspace.job().busy) {
                 workspace.playbackClock_.setPosition(workspace.playback_->audition->plan.sourceTime(0));
                 workspace.setAuditionPhase(AuditionState::Phase::playing);
                 weak->play();

@@ -7,14 +7,15 @@ namespace talvian {
 
 void Workspace::backupCurrentProject() {
     const Operation operation(*this);
-    if (!project() || !sessionBackupURL_) return;
+    if (!document().project || !sessionBackupURL_) return;
     try {
         if (!sessionBackupWriter_) sessionBackupWriter_ = std::make_unique<SessionBackup>(*sessionBackupURL_);
-        sessionBackupWriter_->write(*project(), sessionNeedsArchive_, RecentSession::Origin::switching);
+        sessionBackupWriter_->write(*document().project, sessionNeedsArchive_,
+                                    RecentSession::Origin::switching);
         sessionNeedsArchive_ = false;
         set(document_, &DocumentState::recentSessions, sessionBackupWriter_->recentSessions());
         set(document_, &DocumentState::sessionBackupName,
-            std::optional<std::string>(std::filesystem::path(project()->source).filename()));
+            std::optional<std::string>(std::filesystem::path(document().project->source).filename()));
         set(document_, &DocumentState::sessionBackupSaved, true);
         set(document_, &DocumentState::sessionBackupIssue, std::nullopt);
     } catch (...) {
@@ -29,7 +30,8 @@ void Workspace::retrySessionBackup() {
     const Operation operation(*this);
     backupCurrentProject();
     // The footer only offers the retry; a failure again would otherwise go unexplained.
-    if (project() && sessionBackupURL_ && sessionBackupIssue()) setNotice(*sessionBackupIssue());
+    if (document().project && sessionBackupURL_ && document().sessionBackupIssue)
+        setNotice(*document().sessionBackupIssue);
 }
 
 }  // namespace talvian

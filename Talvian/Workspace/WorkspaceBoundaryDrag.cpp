@@ -30,29 +30,31 @@ void Workspace::setBoundaryDrag(std::optional<WaveformBoundaryDrag> value) {
 }
 
 bool Workspace::canAdjustWaveformBoundary() const {
-    return !cutBusy() && !needsAnalysis() && visibleWaveformWindow().length() <= kLongestAdjustableWindow &&
+    return !job().busy && !needsAnalysis() && visibleWaveformWindow().length() <= kLongestAdjustableWindow &&
            reviewCut().has_value();
 }
 
 void Workspace::beginWaveformBoundary(const Uuid& id, CutBoundary edge) {
     const Operation operation(*this);
-    if (boundaryDrag() || !canAdjustWaveformBoundary() || !project()) return;
-    const CutRegion* region = findRegion(project()->cuts, id);
-    if (!region || reviewID() != id || !(region->end - region->start > CutAdjustmentState::kMinimumLength))
+    if (waveform().boundaryDrag || !canAdjustWaveformBoundary() || !document().project) return;
+    const CutRegion* region = findRegion(document().project->cuts, id);
+    if (!region || review().reviewID != id ||
+        !(region->end - region->start > CutAdjustmentState::kMinimumLength))
         return;
     const CutRegion original = *region;
     stopAudition(true);
     pausePlayer();
-    setBoundaryDrag(WaveformBoundaryDrag{original, project()->cuts, project()->source,
-                                         visibleWaveformWindow(), project()->info.duration, edge, original});
+    setBoundaryDrag(WaveformBoundaryDrag{original, document().project->cuts, document().project->source,
+                                         visibleWaveformWindow(), document().project->info.duration, edge,
+                                         original});
 }
 
 void Workspace::updateWaveformBoundary(double translationFraction) {
     const Operation operation(*this);
-    if (!boundaryDrag()) return;
-    const WaveformBoundaryDrag& drag = *boundaryDrag();
-    if (cutBusy() || needsAnalysis() || !project() || project()->source != drag.source ||
-        project()->info.duration != drag.duration || project()->cuts != drag.cutsBefore) {
+    if (!waveform().boundaryDrag) return;
+    const WaveformBoundaryDrag& drag = *waveform().boundaryDrag;
+    if (job().busy || needsAnalysis() || !document().project || document().project->source != drag.source ||
+        document().project->info.duration != drag.duration || document().project->cuts != drag.cutsBefore) {
         setBoundaryDrag(std::nullopt);
         return;
     }
@@ -63,11 +65,11 @@ void Workspace::updateWaveformBoundary(double translationFraction) {
 
 void Workspace::finishWaveformBoundary() {
     const Operation operation(*this);
-    if (!boundaryDrag()) return;
-    const WaveformBoundaryDrag drag = *boundaryDrag();
+    if (!waveform().boundaryDrag) return;
+    const WaveformBoundaryDrag drag = *waveform().boundaryDrag;
     setBoundaryDrag(std::nullopt);
-    if (cutBusy() || needsAnalysis() || !project() || project()->source != drag.source ||
-        project()->info.duration != drag.duration || project()->cuts != drag.cutsBefore)
+    if (job().busy || needsAnalysis() || !document().project || document().project->source != drag.source ||
+        document().project->info.duration != drag.duration || document().project->cuts != drag.cutsBefore)
         return;
     if (drag.proposed == drag.original) return;
     adjustCut(drag.original.id, drag.proposed.start, drag.proposed.end);
@@ -75,14 +77,15 @@ void Workspace::finishWaveformBoundary() {
 
 bool Workspace::nudgeWaveformBoundary(const Uuid& id, CutBoundary edge, int direction, bool coarse) {
     const Operation operation(*this);
-    if (boundaryDrag() || !canAdjustWaveformBoundary() || (direction != 1 && direction != -1) ||
-        reviewID() != id || !project())
+    if (waveform().boundaryDrag || !canAdjustWaveformBoundary() || (direction != 1 && direction != -1) ||
+        review().reviewID != id || !document().project)
         return false;
-    const CutRegion* region = findRegion(project()->cuts, id);
+    const CutRegion* region = findRegion(document().project->cuts, id);
     if (!region || !(region->end - region->start > CutAdjustmentState::kMinimumLength)) return false;
     const WaveformWindow window = visibleWaveformWindow();
-    WaveformBoundaryDrag drag{*region, project()->cuts, project()->source, window, project()->info.duration,
-                              edge,    *region};
+    WaveformBoundaryDrag drag{*region, document().project->cuts,          document().project->source,
+                              window,  document().project->info.duration, edge,
+                              *region};
     const double step = coarse ? kCoarseNudgeSeconds : kFineNudgeSeconds;
     drag.update(step * direction / window.length());
     if (drag.proposed == drag.original) return false;

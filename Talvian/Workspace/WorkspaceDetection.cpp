@@ -15,7 +15,7 @@ constexpr std::size_t kMaxOptionHistory = 50;
 }  // namespace
 
 void Workspace::recordOptions(const CutOptions& before) {
-    if (before == cutOptions()) return;
+    if (before == detection().cutOptions) return;
     DocumentState& document = edit(document_);
     document.optionPast.push_back(before);
     if (document.optionPast.size() > kMaxOptionHistory)
@@ -29,7 +29,7 @@ void Workspace::stepOptionHistory(bool undo) {
     auto& to = undo ? document.optionFuture : document.optionPast;
     const CutOptions target = from.back();
     from.pop_back();
-    to.push_back(cutOptions());
+    to.push_back(detection().cutOptions);
     applyingOptionHistory_ = true;
     setCutOptions(target);
     applyingOptionHistory_ = false;
@@ -47,9 +47,9 @@ void Workspace::cancelDetectionPreview() {
 void Workspace::previewDetection(const CutOptions& options) {
     const Operation operation(*this);
     cancelDetectionPreview();
-    if (!source() || cutBusy()) return;
+    if (!document().source || job().busy) return;
     set(detection_, &DetectionState::calculating, true);
-    const fs::path url = *source();
+    const fs::path url = *document().source;
     // The debounce: a newer request restarts the delay, so dragging a slider starts at most
     // one analysis per pause.
     detectionLoader_.request([this, url, options](const LoadTicket& ticket) {
@@ -63,7 +63,8 @@ void Workspace::previewDetection(const CutOptions& options) {
                 error = std::current_exception();
             }
             post([result = std::move(result), error, ticket, url](Workspace& workspace) mutable {
-                if (!workspace.detectionLoader_.isCurrent(ticket) || workspace.source() != url) return;
+                if (!workspace.detectionLoader_.isCurrent(ticket) || workspace.document().source != url)
+                    return;
                 workspace.set(workspace.detection_, &DetectionState::calculating, false);
                 if (result)
                     return workspace.set(workspace.detection_, &DetectionState::preview, std::move(result));
@@ -78,15 +79,17 @@ void Workspace::previewDetection(const CutOptions& options) {
 
 bool Workspace::applyDetectionPreview(const CutOptions& options) {
     const Operation operation(*this);
-    if (cutBusy() || detectionCalculating() || !detectionPreview() || !source() ||
-        fs::path(detectionPreview()->source) != *source() || !(detectionPreview()->options == options))
+    if (job().busy || detection().calculating || !detection().preview || !document().source ||
+        fs::path(detection().preview->source) != *document().source ||
+        !(detection().preview->options == options))
         return false;
-    const CutOptions remembered = cutOptions();
+    const CutOptions remembered = detection().cutOptions;
     setCutOptions(options);
-    const CutProject preview = *detectionPreview();
+    const CutProject preview = *detection().preview;
     // Installed exactly like a finished analysis: a job that completes at once.
     didAnalyze(preview, job_.start(std::nullopt));
-    if (project() && project()->cuts == preview.cuts && project()->options == options) {
+    if (document().project && document().project->cuts == preview.cuts &&
+        document().project->options == options) {
         cancelDetectionPreview();
         return true;
     }

@@ -46,8 +46,8 @@ void Workspace::exportDiagnostics() {
 
     // The snapshot: edits made while the report is built do not reach it.
     const std::optional<MediaInfo> info =
-        project() ? std::optional<MediaInfo>(project()->info) : std::nullopt;
-    const std::optional<fs::path> source = this->source();
+        document().project ? std::optional<MediaInfo>(document().project->info) : std::nullopt;
+    const std::optional<fs::path> source = document().source;
     const std::optional<std::string> lastError = lastDiagnosticError_;
     const nlohmann::json infoDictionary = readInfoDictionary();
     const std::string version = infoText(infoDictionary, "CFBundleShortVersionString");

@@ -8,15 +8,16 @@
 namespace talvian {
 
 bool Workspace::applyCuts(std::vector<CutRegion> list) {
-    if (cutBusy() || needsAnalysis() || !project() || list == project()->cuts) return false;
+    if (job().busy || needsAnalysis() || !document().project || list == document().project->cuts)
+        return false;
     if (window_ && !window_->endTextEditing()) return false;
     set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
     stopAudition(true);
     clearOptionHistory();
     // The history is changed in place: copying 50 whole cut lists per edit is too slow.
-    cutHistory_.record(project()->cuts, list);
+    cutHistory_.record(document().project->cuts, list);
     bumpCutHistory();
-    CutProject edited = *project();
+    CutProject edited = *document().project;
     edited.cuts = std::move(list);
     setProject(std::move(edited));
     reconcileReview();
@@ -27,8 +28,8 @@ bool Workspace::applyCuts(std::vector<CutRegion> list) {
 
 void Workspace::toggleCut(const Uuid& id) {
     const Operation operation(*this);
-    if (cutBusy() || needsAnalysis() || !project()) return;
-    auto list = project()->cuts;
+    if (job().busy || needsAnalysis() || !document().project) return;
+    auto list = document().project->cuts;
     const auto region =
         std::find_if(list.begin(), list.end(), [&id](const CutRegion& r) { return r.id == id; });
     if (region == list.end()) return;
@@ -39,7 +40,7 @@ void Workspace::toggleCut(const Uuid& id) {
 
 void Workspace::toggleReviewCut() {
     const Operation operation(*this);
-    if (cutBusy() || needsAnalysis()) return;
+    if (job().busy || needsAnalysis()) return;
     if (auto current = reviewCut()) toggleCut(current->id);
 }
 
@@ -50,26 +51,26 @@ void Workspace::toggleSelectedCuts() {
         return;
     }
     bool allRemoved = true;
-    for (const auto& region : project()->cuts)
-        if (batchIDs().contains(region.id) && !region.remove) allRemoved = false;
+    for (const auto& region : document().project->cuts)
+        if (review().batchIDs.contains(region.id) && !region.remove) allRemoved = false;
     applyBatch(!allRemoved);
 }
 
 void Workspace::setAllCuts(bool remove) {
     const Operation operation(*this);
-    if (!project()) return;
-    auto list = project()->cuts;
+    if (!document().project) return;
+    auto list = document().project->cuts;
     for (auto& region : list) region.remove = remove;
     applyCuts(std::move(list));
 }
 
 bool Workspace::applyBatch(bool remove) {
     const Operation operation(*this);
-    if (!canApplyBatch() || !project()) return false;
-    auto list = project()->cuts;
+    if (!canApplyBatch() || !document().project) return false;
+    auto list = document().project->cuts;
     long long count = 0;
     for (auto& region : list) {
-        if (batchIDs().contains(region.id) && region.remove != remove) {
+        if (review().batchIDs.contains(region.id) && region.remove != remove) {
             region.remove = remove;
             ++count;
         }
@@ -84,9 +85,9 @@ bool Workspace::applyBatch(bool remove) {
 
 bool Workspace::adjustCut(const Uuid& id, double start, double end) {
     const Operation operation(*this);
-    if (cutBusy() || needsAnalysis() || !project()) return false;
-    if (!CutAdjustmentState::valid(start, end, project()->info.duration)) return false;
-    auto list = project()->cuts;
+    if (job().busy || needsAnalysis() || !document().project) return false;
+    if (!CutAdjustmentState::valid(start, end, document().project->info.duration)) return false;
+    auto list = document().project->cuts;
     const auto region =
         std::find_if(list.begin(), list.end(), [&id](const CutRegion& r) { return r.id == id; });
     if (region == list.end()) return false;
@@ -119,10 +120,10 @@ void Workspace::redoInContext() {
 }
 
 bool Workspace::canUndoCut() const {
-    return !cutBusy() && !needsAnalysis() && cutHistory_.canUndo();
+    return !job().busy && !needsAnalysis() && cutHistory_.canUndo();
 }
 bool Workspace::canRedoCut() const {
-    return !cutBusy() && !needsAnalysis() && cutHistory_.canRedo();
+    return !job().busy && !needsAnalysis() && cutHistory_.canRedo();
 }
 
 void Workspace::undoCut() {
@@ -137,13 +138,14 @@ void Workspace::redoCut() {
 
 void Workspace::stepCutHistory(bool undo) {
     set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
-    if (!(undo ? canUndoCut() : canRedoCut()) || !project()) return;
-    auto restored = undo ? cutHistory_.undo(project()->cuts) : cutHistory_.redo(project()->cuts);
+    if (!(undo ? canUndoCut() : canRedoCut()) || !document().project) return;
+    auto restored =
+        undo ? cutHistory_.undo(document().project->cuts) : cutHistory_.redo(document().project->cuts);
     if (!restored) return;
     bumpCutHistory();
     clearOptionHistory();
     stopAudition(true);
-    CutProject edited = *project();
+    CutProject edited = *document().project;
     edited.cuts = std::move(*restored);
     setProject(std::move(edited));
     reconcileReview();

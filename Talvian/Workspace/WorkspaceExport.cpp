@@ -28,19 +28,19 @@ constexpr std::int64_t kMultichannelCount = 3;
 bool Workspace::exportCopiesOriginal() const {
     // The format the export will really use: a video's sound always goes to AAC in the MP4,
     // whatever container was chosen for audio-only sources.
-    return project() && VevazAvezud::copiesOriginal(*project(), exportFormat());
+    return document().project && VevazAvezud::copiesOriginal(*document().project, exportFormat());
 }
 
 std::optional<std::string> Workspace::exportAudioTrackNote() const {
-    if (!project() || project()->info.audioTracks <= 1) return std::nullopt;
+    if (!document().project || document().project->info.audioTracks <= 1) return std::nullopt;
     if (exportCopiesOriginal())
         return L("保留全部%@条音轨；此处显示第1条的规格。",
-                 static_cast<long long>(project()->info.audioTracks));
+                 static_cast<long long>(document().project->info.audioTracks));
     return L("仅导出第1条音轨。");
 }
 
 std::optional<std::string> Workspace::exportAudioSpecLabel() const {
-    const auto& info = exportAudioInfo();
+    const auto& info = exports().audioInfo;
     if (!exportAudioSource() || !info) return std::nullopt;
     std::int64_t rate = info->sampleRate;
     const bool encodesAac = exportFormat() == AudioOutputFormat::m4a && !exportCopiesOriginal() &&
@@ -53,11 +53,11 @@ std::optional<std::string> Workspace::exportAudioSpecLabel() const {
 
 void Workspace::exportCut() {
     const Operation operation(*this);
-    if (!project() || needsAnalysis() || cutBusy()) return;
+    if (!document().project || needsAnalysis() || job().busy) return;
     // The free-space check is a job of its own that keeps the status line.
     const CancellationToken token = job_.start(std::nullopt);
-    const CutProject project = *this->project();
-    const fs::path folder = outputFolder();
+    const CutProject project = *document().project;
+    const fs::path folder = exports().outputFolder;
     const AudioOutputFormat format = exportFormat();
     const DiskPreflight preflight =
         diskPreflight_ ? diskPreflight_

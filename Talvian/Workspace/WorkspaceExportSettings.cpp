@@ -24,13 +24,15 @@ void Workspace::setAudioHandoffInfoPresented(bool value) {
 // ---- The export panel's facts
 
 AudioOutputFormat Workspace::exportFormat() const {
-    return project() && project()->info.hasVideo ? AudioOutputFormat::m4a : audioOutputFormat();
+    return document().project && document().project->info.hasVideo ? AudioOutputFormat::m4a
+                                                                   : exports().audioOutputFormat;
 }
 
 std::optional<fs::path> Workspace::exportAudioSource() const {
-    if (cutBusy() || needsAnalysis() || !project() || !source() || project()->source != source()->string())
+    if (job().busy || needsAnalysis() || !document().project || !document().source ||
+        document().project->source != document().source->string())
         return std::nullopt;
-    return source();
+    return document().source;
 }
 
 std::string Workspace::audioSpecText(std::int64_t sampleRate, std::int64_t channels) {
@@ -74,7 +76,7 @@ void Workspace::readExportAudioInfo() {
     const Operation operation(*this);
     const auto url = exportAudioSource();
     // The facts of a source do not change while it stays the source.
-    if (url && exportAudioInfoSource_ == url && exportAudioInfo()) return;
+    if (url && exportAudioInfoSource_ == url && exports().audioInfo) return;
     resetExportAudioInfo();
     if (!url) return;
     exportAudioInfoSource_ = url;
@@ -117,7 +119,7 @@ void Workspace::chooseOutput() {
     const Operation operation(*this);
     if (!window_) return;
     const auto chosen = showPanel([this] {
-        return window_->chooseFolder({L("选择输出文件夹"), std::string(), outputFolder()});
+        return window_->chooseFolder({L("选择输出文件夹"), std::string(), exports().outputFolder});
     });
     if (!chosen) return;
     set(export_, &ExportState::outputFolder, *chosen);
@@ -128,14 +130,14 @@ void Workspace::chooseOutput() {
 void Workspace::openOutput() {
     const Operation operation(*this);
     std::error_code error;
-    fs::create_directories(outputFolder(), error);
+    fs::create_directories(exports().outputFolder, error);
     if (error) {
-        const std::string text = fileError(L("创建"), outputFolder(), error.value()).message();
+        const std::string text = fileError(L("创建"), exports().outputFolder, error.value()).message();
         lastDiagnosticError_ = SupportDiagnostics::privateError(text);
         setNotice(text);
         return;
     }
-    desktopServices().openFolder(outputFolder());
+    desktopServices().openFolder(exports().outputFolder);
 }
 
 // ---- The codec read of the export panel

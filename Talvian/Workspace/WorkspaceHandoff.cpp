@@ -25,19 +25,20 @@ constexpr std::size_t kStemsFolderIDCharacters = 8;
 
 void Workspace::exportChannelStems() {
     const Operation operation(*this);
-    if (cutBusy() || outputIsHandoff() || !cutOutput() || !exportedAudioChannels() ||
-        *exportedAudioChannels() < kMinimumStemChannels || !window_)
+    if (job().busy || exports().outputIsHandoff || !document().cutOutput ||
+        !exports().exportedAudioChannels || *exports().exportedAudioChannels < kMinimumStemChannels ||
+        !window_)
         return;
-    const fs::path exported = *cutOutput();
+    const fs::path exported = *document().cutOutput;
     const auto parent = showPanel([this] {
         return window_->chooseFolder(
             {L("选择声道文件保存位置"),
              L("将新建文件夹，每个声道生成一份同步 "
                "WAV。与视频一起使用时，请对齐起点并静音视频自带音频，再逐声道检查。"),
-             outputFolder()});
+             exports().outputFolder});
     });
     // The panel was modal: another job or result may have arrived meanwhile.
-    if (!parent || cutBusy() || cutOutput() != exported || outputIsHandoff()) return;
+    if (!parent || job().busy || document().cutOutput != exported || exports().outputIsHandoff) return;
     const fs::path stems =
         *parent / (L("声道") + "-WAV-" + Uuid::random().string().substr(0, kStemsFolderIDCharacters));
 
@@ -69,26 +70,26 @@ void Workspace::didExportChannelStems(const fs::path& folder, const Cancellation
 
 void Workspace::exportHandoff() {
     const Operation operation(*this);
-    if (!project() || needsAnalysis() || cutBusy()) return;
-    if (!project()->info.hasVideo) {
+    if (!document().project || needsAnalysis() || job().busy) return;
+    if (!document().project->info.hasVideo) {
         setAudioHandoffInfoPresented(true);
         return;
     }
     if (!window_) return;
-    const CutProject project = *this->project();
+    const CutProject project = *document().project;
     SavePanelRequest request;
     request.kind = SavePanelRequest::Kind::package;
     request.title = L("导出剪映工程 · 试验");
     request.prompt = L("生成交接包");
     request.nameLabel = L("交接包名称：");
     request.defaultName = fs::path(project.source).stem().string() + L(" 剪映交接");
-    request.startFolder = outputFolder();
+    request.startFolder = exports().outputFolder;
     request.message =
         L("保留完整原片和可调整的切点，约占用 %@。已用30fps H.264测试片实测剪映 Mac "
           "5.5.0、11.6.0。暂限标准 SDR（Rec.709）、固定帧率的单音轨视频。切点对齐整帧，不传递音频淡入淡出。",
           byteCountText(project.sourceBytes));
     const auto chosen = showPanel([this, &request] { return window_->chooseSaveLocation(request); });
-    if (!chosen || cutBusy()) return;
+    if (!chosen || job().busy) return;
     const fs::path package = *chosen;
 
     stopAudition(true);
@@ -123,8 +124,10 @@ void Workspace::exportHandoff() {
 
 void Workspace::exportAudioHandoffWAV() {
     const Operation operation(*this);
-    const bool ready = audioHandoffInfoPresented() && project() && !project()->info.hasVideo && source() &&
-                       project()->source == source()->string() && !needsAnalysis() && !cutBusy();
+    const bool ready = exports().audioHandoffInfoPresented && document().project &&
+                       !document().project->info.hasVideo && document().source &&
+                       document().project->source == document().source->string() && !needsAnalysis() &&
+                       !job().busy;
     setAudioHandoffInfoPresented(false);
     if (!ready) return;
     setAudioOutputFormat(AudioOutputFormat::wav);

@@ -10,14 +10,14 @@ namespace talvian {
 
 void Workspace::importFiles() {
     const Operation operation(*this);
-    if (cutBusy() || !window_) return;
+    if (job().busy || !window_) return;
     const auto chosen = showPanel([this] { return window_->chooseMediaFile(L("选择口播视频或音频")); });
     if (chosen) loadSource(*chosen, true);
 }
 
 void Workspace::sample() {
     const Operation operation(*this);
-    if (cutBusy()) return;
+    if (job().busy) return;
     const fs::path url = resourcesFolder() / "Samples" / "sample-talk.mp4";
     std::error_code error;
     if (resourcesFolder().empty() || !fs::exists(url, error)) {
@@ -28,12 +28,12 @@ void Workspace::sample() {
 }
 
 bool Workspace::editIsSafeToReplace() const {
-    return project() && savedProject_ && *project() == *savedProject_;
+    return document().project && savedProject_ && *document().project == *savedProject_;
 }
 
 bool Workspace::loadSource(const fs::path& url, bool analyzeImmediately) {
     const Operation operation(*this);
-    if (cutBusy()) {
+    if (job().busy) {
         setNotice(L("请等待当前任务完成，或先取消任务。"));
         return false;
     }
@@ -48,9 +48,9 @@ bool Workspace::switchSource(const fs::path& url, bool analyzeImmediately) {
     }
     // The edit on screen must be safe in the backup (or in its saved file) before anything of
     // it is dropped.
-    if (project()) {
+    if (document().project) {
         backupCurrentProject();
-        if (!sessionBackupSaved() && sessionBackupURL_ && !editIsSafeToReplace()) {
+        if (!document().sessionBackupSaved && sessionBackupURL_ && !editIsSafeToReplace()) {
             setNotice(L("当前剪辑尚未备份，请先保存项目，再打开其他素材。"));
             return false;
         }
@@ -86,14 +86,14 @@ bool Workspace::switchSource(const fs::path& url, bool analyzeImmediately) {
 
 void Workspace::analyze() {
     const Operation operation(*this);
-    if (!source() || cutBusy()) return;
+    if (!document().source || job().busy) return;
     stopAudition(true);
     pausePlayer();
     const CancellationToken token = job_.start(L("正在读取媒体信息"));
     setCutOutput(std::nullopt);
     setSourceReadIssue(std::nullopt);
-    const fs::path url = *source();
-    const CutOptions options = cutOptions();
+    const fs::path url = *document().source;
+    const CutOptions options = detection().cutOptions;
     const Analyzer analyzer = analyzer_;
     const ProgressCallback progress = jobProgress(token);
     runInBackground([analyzer, url, options, token, progress](const MainThreadPost& post) {
@@ -114,12 +114,12 @@ void Workspace::didAnalyze(CutProject result, const CancellationToken& token) {
     if (!job_.owns(token)) return;
     if (token->isCancelled()) return job_.finishCancelled();
     bool archived = false;
-    if (project() && sessionBackupURL_) {
+    if (document().project && sessionBackupURL_) {
         std::optional<std::string> failure;
         try {
             backupCurrentProject();
-            if (!sessionBackupSaved() || !sessionBackupWriter_)
-                throw MediaError(sessionBackupIssue().value_or(L("无法保留重新分析前的剪辑。")));
+            if (!document().sessionBackupSaved || !sessionBackupWriter_)
+                throw MediaError(document().sessionBackupIssue.value_or(L("无法保留重新分析前的剪辑。")));
             sessionBackupWriter_->write(result, true, RecentSession::Origin::reanalysis);
             set(document_, &DocumentState::recentSessions, sessionBackupWriter_->recentSessions());
             archived = true;
@@ -164,8 +164,8 @@ void Workspace::analysisFailed(std::exception_ptr error, const CancellationToken
 
 void Workspace::restoreAnalyzedOptions() {
     const Operation operation(*this);
-    if (cutBusy() || !project() || !needsAnalysis()) return;
-    setCutOptions(project()->options);
+    if (job().busy || !document().project || !needsAnalysis()) return;
+    setCutOptions(document().project->options);
 }
 
 }  // namespace talvian

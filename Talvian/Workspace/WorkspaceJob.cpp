@@ -18,7 +18,7 @@ CancellationToken Job::start(std::optional<std::string> status, Kind kind) {
 }
 
 void Job::report(const CancellationToken& token, double fraction, const std::string& step, bool afterCancel) {
-    if (!owns(token) || !workspace_.cutBusy() || (token->isCancelled() && !afterCancel)) return;
+    if (!owns(token) || !workspace_.job().busy || (token->isCancelled() && !afterCancel)) return;
     workspace_.setCutProgress(fraction);
     workspace_.setCutStatus(step);
 }

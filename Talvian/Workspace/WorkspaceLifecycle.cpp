@@ -61,7 +61,7 @@ void Workspace::removeStaleWorkInBackground() {
     std::error_code error;
     auto temporary = std::filesystem::temp_directory_path(error);
     if (!error) folders.push_back(std::move(temporary));
-    folders.push_back(outputFolder());
+    folders.push_back(exports().outputFolder);
     // Without a token: each entry is judged and removed on its own, and quitting waits for the
     // pool with a bound.
     runInBackground([folders = std::move(folders)](const MainThreadPost&) {

@@ -82,43 +82,43 @@ std::optional<std::string> Workspace::manualRangeIssue(const std::string& startT
 }
 
 std::optional<std::string> Workspace::manualCutIssue() const {
-    if (!project()) return std::nullopt;
-    return manualRangeIssue(manualStart(), manualEnd(), *project());
+    if (!document().project) return std::nullopt;
+    return manualRangeIssue(review().manualStart, review().manualEnd, *document().project);
 }
 
 std::string Workspace::manualCutHint() const {
     if (auto issue = manualCutIssue()) return *issue;
-    const auto start = manualSeconds(manualStart());
-    const auto end = manualSeconds(manualEnd());
-    if (!project() || !start || !end) return L("添加后才会删除");
+    const auto start = manualSeconds(review().manualStart);
+    const auto end = manualSeconds(review().manualEnd);
+    if (!document().project || !start || !end) return L("添加后才会删除");
     std::vector<CutRegion> removed;
-    for (const auto& region : project()->cuts)
+    for (const auto& region : document().project->cuts)
         if (region.remove) removed.push_back(region);
     removed.emplace_back(*start, *end, true);
     double total = 0;
-    for (const auto& region : CutMath::merged(removed, project()->info.duration))
+    for (const auto& region : CutMath::merged(removed, document().project->info.duration))
         total += std::max(0.0, region.end - region.start);
-    const double extra = std::max(0.0, total - project()->removedDuration());
+    const double extra = std::max(0.0, total - document().project->removedDuration());
     return L("区间 %@ 秒 · 添加后预计多删 %@ 秒", fixedDecimal(*end - *start, 2), fixedDecimal(extra, 2));
 }
 
 bool Workspace::canAddManualCut() const {
-    return !cutBusy() && !needsAnalysis() && !boundaryDrag() && (!auditionIsDraft() || auditionIsManual()) &&
-           project() && !manualCutIssue();
+    return !job().busy && !needsAnalysis() && !waveform().boundaryDrag &&
+           (!auditionIsDraft() || auditionIsManual()) && document().project && !manualCutIssue();
 }
 
 bool Workspace::addManualCut(const std::string& startText, const std::string& endText) {
     const Operation operation(*this);
-    if (cutBusy() || needsAnalysis() || boundaryDrag() || (auditionIsDraft() && !auditionIsManual()) ||
-        !project())
+    if (job().busy || needsAnalysis() || waveform().boundaryDrag ||
+        (auditionIsDraft() && !auditionIsManual()) || !document().project)
         return false;
-    if (auto issue = manualRangeIssue(startText, endText, *project())) {
+    if (auto issue = manualRangeIssue(startText, endText, *document().project)) {
         setNotice(*issue == L("此区间已添加") ? *issue : *issue + L("，再添加删除区间。"));
         return false;
     }
     const CutRegion region(*manualSeconds(startText), *manualSeconds(endText), true);
     pausePlayer();
-    auto list = project()->cuts;
+    auto list = document().project->cuts;
     list.push_back(region);
     std::stable_sort(list.begin(), list.end(),
                      [](const CutRegion& a, const CutRegion& b) { return a.start < b.start; });
@@ -130,20 +130,20 @@ bool Workspace::addManualCut(const std::string& startText, const std::string& en
 }
 
 bool Workspace::canCaptureManualPosition() const {
-    return !cutBusy() && !needsAnalysis() && !boundaryDrag() && previewReady() && !auditionLoading() &&
-           !auditionIsDraft();
+    return !job().busy && !needsAnalysis() && !waveform().boundaryDrag && playback().previewReady &&
+           !auditionLoading() && !auditionIsDraft();
 }
 
 bool Workspace::captureManualPosition(CutBoundary edge) {
     const Operation operation(*this);
-    if (!canCaptureManualPosition() || !project()) return false;
+    if (!canCaptureManualPosition() || !document().project) return false;
     Player& active = activePlayer();
     double seconds = active.currentTime();
     if (!std::isfinite(seconds) || seconds < 0) return false;
     // An edited audition's clock skips removed ranges: the text must hold source time.
     if (const auto& audition = playback_->audition) seconds = audition->plan.sourceTime(seconds);
     if (!std::isfinite(seconds)) return false;
-    const double duration = project()->info.duration;
+    const double duration = document().project->info.duration;
     if (!std::isfinite(duration) || !(duration > 0)) return false;
     seconds = std::clamp(seconds, 0.0, duration);
 

@@ -25,7 +25,7 @@ void Workspace::setUpPlayback() {
     previewTimeout_.setSingleShot(true);
     // The timer runs only while the current preview loads: installPlayer restarts it.
     connect(&previewTimeout_, &QTimer::timeout, this, asOperation([this] {
-        if (previewReady()) return;
+        if (playback().previewReady) return;
         set(playback_, &PlaybackState::previewLoading, false);
         set(playback_, &PlaybackState::previewIssue,
             std::optional<std::string>(L("预览加载较慢。可继续等待，或重新选择原素材；就绪后会自动恢复。")));
@@ -146,7 +146,7 @@ void Workspace::followSound(Player& player) {
 // ---- Transport
 
 void Workspace::seek(double seconds, bool play) {
-    if (!previewReady() || cutBusy()) return;
+    if (!playback().previewReady || job().busy) return;
     stopAudition(false);
     player().seek(seconds);
     if (play) player().play();
@@ -154,7 +154,7 @@ void Workspace::seek(double seconds, bool play) {
 
 void Workspace::togglePlayback() {
     const Operation operation(*this);
-    if (!previewReady() || cutBusy() || auditionLoading()) return;
+    if (!playback().previewReady || job().busy || auditionLoading()) return;
     Player& active = activePlayer();
     if ((audition_ && audition_->restartPending) || active.rate() > 0) {
         if (audition_) audition_->cancelRestart();
@@ -190,13 +190,13 @@ void Workspace::refreshPreviewCutBoundaries() {
     preview_->setBoundaryObserver({}, {});
 
     // Only skip-cuts mode watches the ranges; an edit outside it does not merge them.
-    const double duration = project() ? project()->info.duration : 0;
-    if (!previewCuts() || !project() || !std::isfinite(duration) || !(duration > 0)) {
+    const double duration = document().project ? document().project->info.duration : 0;
+    if (!playback().previewCuts || !document().project || !std::isfinite(duration) || !(duration > 0)) {
         previewRemovedRanges_.clear();
         return;
     }
     std::vector<CutRegion> removed;
-    for (const auto& region : project()->cuts)
+    for (const auto& region : document().project->cuts)
         if (region.remove) removed.push_back(region);
     previewRemovedRanges_ = CutMath::merged(removed, duration);
     if (!player().hasItem()) return;
@@ -215,7 +215,7 @@ void Workspace::refreshPreviewCutBoundaries() {
 }
 
 void Workspace::skipPreviewCutIfNeeded() {
-    if (!previewCuts() || needsAnalysis() || playback_->audition || !(player().rate() > 0)) return;
+    if (!playback().previewCuts || needsAnalysis() || playback_->audition || !(player().rate() > 0)) return;
     const double now = player().currentTime();
     if (!std::isfinite(now)) return;
     // Ranges are merged, so one seek clears a whole run; landing on an end does not skip again.
@@ -230,7 +230,7 @@ void Workspace::skipPreviewCutIfNeeded() {
 // ---- Typed jumps
 
 bool Workspace::canJumpToSourceTime() const {
-    return canNavigateWaveform() && previewReady() && !auditionLoading() && !auditionIsDraft();
+    return canNavigateWaveform() && playback().previewReady && !auditionLoading() && !auditionIsDraft();
 }
 
 std::optional<std::string> Workspace::sourceTimeIssue(const std::string& text, double durationSeconds) {
@@ -243,8 +243,8 @@ std::optional<std::string> Workspace::sourceTimeIssue(const std::string& text, d
 
 bool Workspace::jumpToSourceTime(const std::string& text) {
     const Operation operation(*this);
-    if (!canJumpToSourceTime() || !project()) return false;
-    const double duration = project()->info.duration;
+    if (!canJumpToSourceTime() || !document().project) return false;
+    const double duration = document().project->info.duration;
     if (sourceTimeIssue(text, duration)) return false;
     const auto seconds = manualSeconds(text);
     if (!seconds) return false;
@@ -253,7 +253,7 @@ bool Workspace::jumpToSourceTime(const std::string& text) {
     navigateWaveform(target);
     playbackClock_.setPosition(target);
     // A zoomed waveform keeps its width and follows the jump when the target is out of view.
-    const auto window = waveformWindow();
+    const auto window = waveform().window;
     if (window && (target < window->start || target > window->end))
         setWaveformWindow(WaveformWindow::centered(target, window->length(), duration));
     return true;

@@ -50,14 +50,14 @@ void Workspace::resetProjectLocation() {
 }
 
 bool Workspace::canRelocateSource() const {
-    return !cutBusy() && project() && project()->canRelocateSource();
+    return !job().busy && document().project && document().project->canRelocateSource();
 }
 
 // ---- Opening
 
 void Workspace::openProject() {
     const Operation operation(*this);
-    if (cutBusy() || !window_) return;
+    if (job().busy || !window_) return;
     const auto chosen = showPanel([this] {
         return window_->chooseProjectFile(
             {L("打开剪辑项目或交接包"),
@@ -70,7 +70,7 @@ void Workspace::openProject() {
 
 void Workspace::beginProjectLoad(const fs::path& selection) {
     const Operation operation(*this);
-    if (cutBusy()) return;
+    if (job().busy) return;
     fs::path projectFile;
     try {
         projectFile = ProjectSelection::projectURL(selection);
@@ -117,7 +117,7 @@ bool Workspace::didLoadProject(CutProject project, const CancellationToken& toke
     // The job itself replaces the source: no busy check.
     if (!switchSource(source, false)) {
         // The edit on screen could not be backed up; the notice says why.
-        job_.finish(JobOutcome::failed, notice().value_or(L("项目尚未打开：找不到原素材。")),
+        job_.finish(JobOutcome::failed, job().notice.value_or(L("项目尚未打开：找不到原素材。")),
                     FailureNotice::none);
         return false;
     }
@@ -159,28 +159,29 @@ void Workspace::projectLoadFailed(std::exception_ptr error, const CancellationTo
 
 void Workspace::retryProjectLoad() {
     const Operation operation(*this);
-    if (cutBusy() || !projectRecovery()) return;
-    beginProjectLoad(projectRecovery()->selection);
+    if (job().busy || !document().projectRecovery) return;
+    beginProjectLoad(document().projectRecovery->selection);
 }
 
 void Workspace::dismissProjectRecovery() {
     const Operation operation(*this);
-    if (cutBusy()) return;
+    if (job().busy) return;
     set(document_, &DocumentState::projectRecovery, std::nullopt);
-    setCutStatus(project() ? L("已关闭恢复提示，当前剪辑未改动。") : L("已关闭恢复提示，可重新打开项目。"));
+    setCutStatus(document().project ? L("已关闭恢复提示，当前剪辑未改动。")
+                                    : L("已关闭恢复提示，可重新打开项目。"));
 }
 
 // ---- Saving
 
 void Workspace::saveProject() {
     const Operation operation(*this);
-    if (cutBusy() || !project() || !window_) return;
+    if (job().busy || !document().project || !window_) return;
     SavePanelRequest request;
     request.kind = SavePanelRequest::Kind::project;
     request.defaultName = L("口播剪辑") + ".quenlo.json";
     request.message = L("保存时核对原片内容，搬移后可重新定位。请用新版 Talvian 打开。");
     const auto chosen = showPanel([this, &request] { return window_->chooseSaveLocation(request); });
-    if (chosen && project()) beginProjectSave(*project(), *chosen);
+    if (chosen && document().project) beginProjectSave(*document().project, *chosen);
 }
 
 CancellationToken Workspace::beginSourceCheck(const std::string& text) {
@@ -191,7 +192,7 @@ CancellationToken Workspace::beginSourceCheck(const std::string& text) {
 
 void Workspace::beginProjectSave(const CutProject& project, const fs::path& url) {
     const Operation operation(*this);
-    if (cutBusy()) return;
+    if (job().busy) return;
     const std::string step = L("正在核对原片并保存项目");
     const CancellationToken token = beginSourceCheck(step);
     runInBackground([project, url, token, step](const MainThreadPost& post) {
@@ -237,21 +238,24 @@ void Workspace::sourceCheckFailed(std::exception_ptr error, const CancellationTo
 
 void Workspace::relocateSource(const std::optional<ProjectRecovery>& recovery) {
     const Operation operation(*this);
-    if (cutBusy() || !window_) return;
-    if (recovery ? !recovery->canRelocate : !(project() && project()->canRelocateSource())) return;
+    if (job().busy || !window_) return;
+    if (recovery ? !recovery->canRelocate : !(document().project && document().project->canRelocateSource()))
+        return;
     const auto chosen = showPanel([this] {
         return window_->chooseSourceFile(
             {L("重新定位原素材，保留剪辑"),
-             L("请选择搬移后的同一原片。将核对完整内容；选错或取消不会替换当前剪辑。"), folderOf(source())});
+             L("请选择搬移后的同一原片。将核对完整内容；选错或取消不会替换当前剪辑。"),
+             folderOf(document().source)});
     });
     if (chosen) beginSourceRelocation(*chosen, recovery);
 }
 
 void Workspace::beginSourceRelocation(const fs::path& url, const std::optional<ProjectRecovery>& recovery) {
     const Operation operation(*this);
-    if (cutBusy()) return;
-    if (recovery ? !recovery->canRelocate : !(project() && project()->canRelocateSource())) return;
-    const std::optional<CutProject> project = this->project();
+    if (job().busy) return;
+    if (recovery ? !recovery->canRelocate : !(document().project && document().project->canRelocateSource()))
+        return;
+    const std::optional<CutProject> project = document().project;
     const double position = playbackPosition();
     const std::string step = L("正在核对所选原片");
     const CancellationToken token = beginSourceCheck(step);
@@ -311,23 +315,23 @@ void Workspace::didRelocateSource(CutProject project, const fs::path& selected,
 
 void Workspace::reselectPreviewSource() {
     const Operation operation(*this);
-    if (cutBusy() || !source() || !window_) return;
+    if (job().busy || !document().source || !window_) return;
     const auto chosen = showPanel([this] {
         return window_->chooseSourceFile(
-            {L("重新选择当前素材，保留剪辑"), std::string(), folderOf(source())});
+            {L("重新选择当前素材，保留剪辑"), std::string(), folderOf(document().source)});
     });
-    if (!chosen || cutBusy() || !source()) return;
-    if (resolvedPath(*chosen) != resolvedPath(*source())) {
+    if (!chosen || job().busy || !document().source) return;
+    if (resolvedPath(*chosen) != resolvedPath(*document().source)) {
         setNotice(L("请选择当前的原素材。要换成其他素材，请使用“导入素材”。"));
         return;
     }
     // The chosen name may be a link to the source: the project keeps its own path, so that
     // it still matches the source it was analysed from.
-    const fs::path url = *source();
+    const fs::path url = *document().source;
     stopAudition(true);
     pausePlayer();
     const CancellationToken token = job_.start(L("正在检查原素材"));
-    const std::optional<CutProject> project = this->project();
+    const std::optional<CutProject> project = document().project;
     const double position = playbackPosition();
     runInBackground([url, project, position, token](const MainThreadPost& post) {
         try {
@@ -359,13 +363,13 @@ void Workspace::didReselectPreview(const fs::path& url, double position, const C
 
 void Workspace::resumeSessionBackup() {
     const Operation operation(*this);
-    if (cutBusy() || !sessionBackupName() || !sessionBackupURL_) return;
+    if (job().busy || !document().sessionBackupName || !sessionBackupURL_) return;
     beginProjectLoad(*sessionBackupURL_);
 }
 
 void Workspace::resumeRecentSession(const Uuid& id) {
     const Operation operation(*this);
-    if (cutBusy() || !sessionBackupWriter_) return;
+    if (job().busy || !sessionBackupWriter_) return;
     fs::path selected;
     try {
         selected = sessionBackupWriter_->selectRecent(id);

@@ -23,60 +23,62 @@ constexpr std::size_t kRewindSteps = 3;
 }  // namespace
 
 std::vector<CutRegion> Workspace::reviewCuts() const {
-    if (!project()) return {};
-    auto list = project()->cuts;
-    if (reviewOrder() == ReviewOrder::longestFirst) std::stable_sort(list.begin(), list.end(), longerFirst);
+    if (!document().project) return {};
+    auto list = document().project->cuts;
+    if (review().order == ReviewOrder::longestFirst) std::stable_sort(list.begin(), list.end(), longerFirst);
     return list;
 }
 
 std::optional<std::size_t> Workspace::reviewIndex() const {
-    if (!reviewID()) return std::nullopt;
+    if (!review().reviewID) return std::nullopt;
     const auto list = reviewCuts();
     for (std::size_t i = 0; i < list.size(); ++i)
-        if (list[i].id == *reviewID()) return i;
+        if (list[i].id == *review().reviewID) return i;
     return std::nullopt;
 }
 
 std::optional<CutRegion> Workspace::reviewCut() const {
-    if (!reviewID() || !project()) return std::nullopt;
-    for (const auto& region : project()->cuts)
-        if (region.id == *reviewID()) return region;
+    if (!review().reviewID || !document().project) return std::nullopt;
+    for (const auto& region : document().project->cuts)
+        if (region.id == *review().reviewID) return region;
     return std::nullopt;
 }
 
 bool Workspace::canReview() const {
-    return !cutBusy() && !needsAnalysis() && previewReady() && project() && !project()->cuts.empty();
+    return !job().busy && !needsAnalysis() && playback().previewReady && document().project &&
+           !document().project->cuts.empty();
 }
 
 bool Workspace::canReviewNext() const {
     if (!canReview()) return false;
     const auto index = reviewIndex();
-    return (index ? *index + 1 : 0) < project()->cuts.size();
+    return (index ? *index + 1 : 0) < document().project->cuts.size();
 }
 
 bool Workspace::canSelectBatch() const {
-    return !cutBusy() && !needsAnalysis() && !boundaryDrag() && project() && !project()->cuts.empty();
+    return !job().busy && !needsAnalysis() && !waveform().boundaryDrag && document().project &&
+           !document().project->cuts.empty();
 }
 
 bool Workspace::canApplyBatch() const {
-    return batchMode() && canSelectBatch() && !batchIDs().empty();
+    return review().batchMode && canSelectBatch() && !review().batchIDs.empty();
 }
 
 bool Workspace::canKeepBatch() const {
     return canApplyBatch() &&
-           std::any_of(project()->cuts.begin(), project()->cuts.end(),
-                       [this](const CutRegion& r) { return batchIDs().contains(r.id) && r.remove; });
+           std::any_of(document().project->cuts.begin(), document().project->cuts.end(),
+                       [this](const CutRegion& r) { return review().batchIDs.contains(r.id) && r.remove; });
 }
 
 bool Workspace::canDeleteBatch() const {
     return canApplyBatch() &&
-           std::any_of(project()->cuts.begin(), project()->cuts.end(),
-                       [this](const CutRegion& r) { return batchIDs().contains(r.id) && !r.remove; });
+           std::any_of(document().project->cuts.begin(), document().project->cuts.end(),
+                       [this](const CutRegion& r) { return review().batchIDs.contains(r.id) && !r.remove; });
 }
 
 void Workspace::setReviewOrder(ReviewOrder order) {
     const Operation operation(*this);
-    if (cutBusy() || needsAnalysis() || order == reviewOrder()) return;
+    if (job().busy || needsAnalysis() || order == review().order) return;
     stopAudition(true);
     set(review_, &ReviewState::order, order);
     reconcileReview();
@@ -102,15 +104,16 @@ void Workspace::rewindReview() {
 }
 
 void Workspace::reconcileReview() {
-    if (!reviewIndex() && reviewID()) setReviewID(std::nullopt);
+    if (!reviewIndex() && review().reviewID) setReviewID(std::nullopt);
     // Nothing to keep is the common case (no batch selection): no set is built then.
-    if (batchIDs().empty()) return setBatchAnchor(std::nullopt);
+    if (review().batchIDs.empty()) return setBatchAnchor(std::nullopt);
     std::set<Uuid> kept;
-    if (project())
-        for (const auto& region : project()->cuts)
-            if (batchIDs().contains(region.id)) kept.insert(region.id);
+    if (document().project)
+        for (const auto& region : document().project->cuts)
+            if (review().batchIDs.contains(region.id)) kept.insert(region.id);
     setBatchIDs(std::move(kept));
-    if (batchAnchor() && !batchIDs().contains(*batchAnchor())) setBatchAnchor(std::nullopt);
+    if (review().batchAnchor && !review().batchIDs.contains(*review().batchAnchor))
+        setBatchAnchor(std::nullopt);
 }
 
 void Workspace::beginBatchSelection() {
@@ -126,16 +129,16 @@ void Workspace::beginBatchSelection() {
 void Workspace::selectCutRow(const Uuid& id, bool additive, bool extend) {
     const Operation operation(*this);
     if (!canSelectBatch()) return;
-    const auto& cuts = project()->cuts;
+    const auto& cuts = document().project->cuts;
     const auto region =
         std::find_if(cuts.begin(), cuts.end(), [&id](const CutRegion& r) { return r.id == id; });
     if (region == cuts.end()) return;
-    if (batchMode() || additive || extend) {
-        if (!batchMode()) {
-            const auto reviewed = reviewID();
+    if (review().batchMode || additive || extend) {
+        if (!review().batchMode) {
+            const auto reviewed = review().reviewID;
             beginBatchSelection();
             if (reviewed) {
-                std::set<Uuid> selection = batchIDs();
+                std::set<Uuid> selection = review().batchIDs;
                 selection.insert(*reviewed);
                 setBatchIDs(std::move(selection));
                 setBatchAnchor(reviewed);
@@ -153,7 +156,7 @@ void Workspace::selectCutRow(const Uuid& id, bool additive, bool extend) {
 
 void Workspace::toggleBatchCut(const Uuid& id, bool extend) {
     const Operation operation(*this);
-    if (!batchMode() || !canSelectBatch()) return;
+    if (!review().batchMode || !canSelectBatch()) return;
     const auto list = reviewCuts();
     auto position = [&list](const Uuid& target) -> std::optional<std::size_t> {
         for (std::size_t i = 0; i < list.size(); ++i)
@@ -162,9 +165,9 @@ void Workspace::toggleBatchCut(const Uuid& id, bool extend) {
     };
     const auto at = position(id);
     if (!at) return;
-    std::set<Uuid> selection = batchIDs();
-    if (extend && batchAnchor()) {
-        if (const auto anchor = position(*batchAnchor())) {
+    std::set<Uuid> selection = review().batchIDs;
+    if (extend && review().batchAnchor) {
+        if (const auto anchor = position(*review().batchAnchor)) {
             for (std::size_t i = std::min(*anchor, *at); i <= std::max(*anchor, *at); ++i)
                 selection.insert(list[i].id);
             setBatchIDs(std::move(selection));
@@ -178,16 +181,16 @@ void Workspace::toggleBatchCut(const Uuid& id, bool extend) {
 
 void Workspace::selectAllBatch() {
     const Operation operation(*this);
-    if (!batchMode() || !canSelectBatch()) return;
+    if (!review().batchMode || !canSelectBatch()) return;
     std::set<Uuid> selection;
-    for (const auto& region : project()->cuts) selection.insert(region.id);
+    for (const auto& region : document().project->cuts) selection.insert(region.id);
     setBatchIDs(std::move(selection));
-    if (!batchAnchor()) setBatchAnchor(reviewCuts().front().id);
+    if (!review().batchAnchor) setBatchAnchor(reviewCuts().front().id);
 }
 
 void Workspace::clearBatchSelection() {
     const Operation operation(*this);
-    if (!batchMode() || !canSelectBatch()) return;
+    if (!review().batchMode || !canSelectBatch()) return;
     setBatchIDs({});
     setBatchAnchor(std::nullopt);
 }

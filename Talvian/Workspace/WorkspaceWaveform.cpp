@@ -25,20 +25,20 @@ constexpr double kShortestFocusSpan = 12.0;
 }  // namespace
 
 WaveformWindow Workspace::visibleWaveformWindow() const {
-    if (waveformWindow()) return *waveformWindow();
-    if (project()) return WaveformWindow{0, project()->info.duration};
+    if (waveform().window) return *waveform().window;
+    if (document().project) return WaveformWindow{0, document().project->info.duration};
     return WaveformWindow{};
 }
 
 bool Workspace::canNavigateWaveform() const {
-    return !cutBusy() && !needsAnalysis() && project() && !boundaryDrag();
+    return !job().busy && !needsAnalysis() && document().project && !waveform().boundaryDrag;
 }
 
 void Workspace::setWaveformWindow(std::optional<WaveformWindow> window) {
     const Operation operation(*this);
-    if (!project()) return;
-    if (window && window->length() >= project()->info.duration - kWholeFileTolerance) window.reset();
-    if (window == waveformWindow()) return;
+    if (!document().project) return;
+    if (window && window->length() >= document().project->info.duration - kWholeFileTolerance) window.reset();
+    if (window == waveform().window) return;
     set(waveform_, &WaveformState::window, window);
     reloadWaveformDetail();
 }
@@ -52,16 +52,16 @@ void Workspace::zoomWaveform(bool inward) {
     if (inward)
         span = std::min(span / kZoomFactor, kLongestZoomedSpan);
     else
-        span = span >= kLongestZoomedSpan ? project()->info.duration : span * kZoomFactor;
-    setWaveformWindow(WaveformWindow::centered(centre, span, project()->info.duration));
+        span = span >= kLongestZoomedSpan ? document().project->info.duration : span * kZoomFactor;
+    setWaveformWindow(WaveformWindow::centered(centre, span, document().project->info.duration));
 }
 
 void Workspace::panWaveform(int step) {
     const Operation operation(*this);
-    if (!canNavigateWaveform() || (step != 1 && step != -1) || !waveformWindow()) return;
-    const WaveformWindow window = *waveformWindow();
+    if (!canNavigateWaveform() || (step != 1 && step != -1) || !waveform().window) return;
+    const WaveformWindow window = *waveform().window;
     const double centre = (window.start + window.end) / 2 + step * window.length() / 2;
-    setWaveformWindow(WaveformWindow::centered(centre, window.length(), project()->info.duration));
+    setWaveformWindow(WaveformWindow::centered(centre, window.length(), document().project->info.duration));
 }
 
 void Workspace::focusWaveformReview() {
@@ -72,8 +72,8 @@ void Workspace::focusWaveformReview() {
     const double framed = reviewed->end - reviewed->start + kPauseMargin;
     const double span =
         reviewed->end >= reviewed->start && framed >= kShortestFocusSpan ? framed : kShortestFocusSpan;
-    setWaveformWindow(
-        WaveformWindow::centered((reviewed->start + reviewed->end) / 2, span, project()->info.duration));
+    setWaveformWindow(WaveformWindow::centered((reviewed->start + reviewed->end) / 2, span,
+                                               document().project->info.duration));
 }
 
 void Workspace::fitWaveform() {
@@ -84,27 +84,27 @@ void Workspace::fitWaveform() {
 
 void Workspace::revealWaveformReview() {
     const Operation operation(*this);
-    if (!waveformWindow() || !project()) return;
+    if (!waveform().window || !document().project) return;
     const auto reviewed = reviewCut();
     if (!reviewed) return;
-    const WaveformWindow window = *waveformWindow();
+    const WaveformWindow window = *waveform().window;
     if (window.start <= reviewed->start && reviewed->end <= window.end) return;
     const double framed =
         reviewed->end < reviewed->start ? kPauseMargin : reviewed->end - reviewed->start + kPauseMargin;
     const double span = std::max(window.length(), framed);
-    setWaveformWindow(
-        WaveformWindow::centered((reviewed->start + reviewed->end) / 2, span, project()->info.duration));
+    setWaveformWindow(WaveformWindow::centered((reviewed->start + reviewed->end) / 2, span,
+                                               document().project->info.duration));
 }
 
 void Workspace::navigateWaveform(double seconds) {
     const Operation operation(*this);
-    if (boundaryDrag() || cutBusy() || needsAnalysis() || !project()) return;
-    const double duration = project()->info.duration;
+    if (waveform().boundaryDrag || job().busy || needsAnalysis() || !document().project) return;
+    const double duration = document().project->info.duration;
     if (!std::isfinite(duration) || duration <= 0 || !std::isfinite(seconds)) return;
     stopAudition(false);
     pausePlayer();
     const double time = std::clamp(seconds, 0.0, duration);
-    setReviewID(WaveformSelection::target(time, duration, project()->cuts, reviewID()));
+    setReviewID(WaveformSelection::target(time, duration, document().project->cuts, review().reviewID));
     seek(time, false);
 }
 
@@ -114,10 +114,10 @@ void Workspace::selectWaveformRange(double from, double to) {
     const double low = std::min(from, to);
     const double high = std::max(from, to);
     std::vector<Uuid> hits;
-    for (const auto& region : project()->cuts)
+    for (const auto& region : document().project->cuts)
         if (low <= region.end && high >= region.start) hits.push_back(region.id);
     if (hits.empty()) return;
-    if (!batchMode()) beginBatchSelection();
+    if (!review().batchMode) beginBatchSelection();
     setBatchIDs(std::set<Uuid>(hits.begin(), hits.end()));
     setBatchAnchor(hits.front());
 }
@@ -130,10 +130,10 @@ void Workspace::reloadWaveformDetail() {
     set(waveform_, &WaveformState::detail, std::nullopt);
     set(waveform_, &WaveformState::issue, std::nullopt);
     set(waveform_, &WaveformState::loading, false);
-    const auto window = waveformWindow();
-    if (!window || window->length() > DetailWaveform::kLongestWindow || !project()) return;
+    const auto window = waveform().window;
+    if (!window || window->length() > DetailWaveform::kLongestWindow || !document().project) return;
     set(waveform_, &WaveformState::loading, true);
-    const CutProject project = *this->project();
+    const CutProject project = *document().project;
     // The delay: a burst of zooms or pans restarts it, so only the last window of the burst
     // starts a decode.
     waveformLoader_.request([this, project, window = *window](const LoadTicket& ticket) {

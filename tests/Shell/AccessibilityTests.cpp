@@ -188,8 +188,8 @@ class AccessibilityTest : public ShellTest {
         showWindow();
         open(sourceA);
         players.last()->finishLoading(10);
-        ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }, 5000));
-        workspace->selectCutRow(workspace->project()->cuts.at(0).id, false, false);
+        ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }, 5000));
+        workspace->selectCutRow(workspace->document().project->cuts.at(0).id, false, false);
         settle();
     }
 };
@@ -223,17 +223,17 @@ TEST_F(AccessibilityTest, StartScreenWithAndWithoutAnEditToResume) {
     workspace.reset();
     workspace = makeWorkspace();
     showWindow();
-    ASSERT_EQ(workspace->sessionBackupName(), "c.wav");
-    ASSERT_GE(workspace->recentSessions().size(), 2u);
+    ASSERT_EQ(workspace->document().sessionBackupName, "c.wav");
+    ASSERT_GE(workspace->document().recentSessions.size(), 2u);
     std::vector<Control> resume = {{"继续上次剪辑：\u2068c.wav\u2069", kButton, {}}};
     for (std::size_t i = 0; i < 2; ++i)
-        resume.push_back({workspace->recentSessions()[i].menuLabel(), kButton, {}});
+        resume.push_back({workspace->document().recentSessions[i].menuLabel(), kButton, {}});
     EXPECT_EQ(windowControls(), joined(joined(kHeader, invitation), resume));
 
     // The named row does what it says.
     act("继续上次剪辑：\u2068c.wav\u2069", QAccessibleActionInterface::pressAction());
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->project(); }));
-    EXPECT_EQ(workspace->source(), sourceC);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->document().project; }));
+    EXPECT_EQ(workspace->document().source, sourceC);
 }
 
 TEST_F(AccessibilityTest, EditorWithEveryRowAndItsPopovers) {
@@ -324,17 +324,17 @@ TEST_F(AccessibilityTest, EditorWithEveryRowAndItsPopovers) {
 TEST_F(AccessibilityTest, TheListsItemsActLikeTheirRows) {
     openEditor();
     QAccessibleInterface* window = QAccessible::queryAccessibleInterface(mainWindow.get());
-    const Uuid second = workspace->project()->cuts.at(1).id;
+    const Uuid second = workspace->document().project->cuts.at(1).id;
 
     // Toggling a painted row flips its pause and its checked state; pressing it reviews it,
     // and the row widget takes its place under the same name.
     act("00:04.0 1.5 s", QAccessibleActionInterface::toggleAction());
     settle();
-    EXPECT_FALSE(workspace->project()->cuts.at(1).remove);
+    EXPECT_FALSE(workspace->document().project->cuts.at(1).remove);
     EXPECT_EQ(heard(*find(window, "00:04.0 1.5 s")), (Control{"00:04.0 1.5 s", kItem, false}));
     act("00:04.0 1.5 s", QAccessibleActionInterface::pressAction());
     settle();
-    EXPECT_EQ(workspace->reviewID(), second);
+    EXPECT_EQ(workspace->review().reviewID, second);
     QAccessibleInterface* row = find(window, "00:04.0 1.5 s");
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->object(), &view().editor().findChild<PauseListView*>()->rowWidget());
@@ -342,7 +342,7 @@ TEST_F(AccessibilityTest, TheListsItemsActLikeTheirRows) {
 
     // The mark of the row widget is checked with its checkmark: in batch mode, with the batch.
     act("切换保留或删除", QAccessibleActionInterface::toggleAction());
-    ASSERT_TRUE(waitUntil([&] { return workspace->project()->cuts.at(1).remove; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return workspace->document().project->cuts.at(1).remove; }, 5000));
     settle();
     EXPECT_EQ(heard(*find(window, "切换保留或删除")), (Control{"切换保留或删除", kCheckBox, true}));
     workspace->beginBatchSelection();
@@ -351,18 +351,18 @@ TEST_F(AccessibilityTest, TheListsItemsActLikeTheirRows) {
     EXPECT_EQ(heard(*find(window, "00:07.0 0.5 s")), (Control{"00:07.0 0.5 s", kItem, false}));
     act("00:07.0 0.5 s", QAccessibleActionInterface::toggleAction());
     settle();
-    EXPECT_EQ(workspace->batchIDs(), std::set<Uuid>{workspace->project()->cuts.at(2).id});
-    EXPECT_TRUE(workspace->project()->cuts.at(2).remove) << "in batch mode only the batch changes";
+    EXPECT_EQ(workspace->review().batchIDs, std::set<Uuid>{workspace->document().project->cuts.at(2).id});
+    EXPECT_TRUE(workspace->document().project->cuts.at(2).remove) << "in batch mode only the batch changes";
     EXPECT_EQ(heard(*find(window, "00:07.0 0.5 s")), (Control{"00:07.0 0.5 s", kItem, true}));
 
     // A new analysis lists new pauses: the items read the new list.
     workspace->resetBatchSelection();
     analysis.cuts = [](const CutOptions&) { return std::vector<CutRegion>{CutRegion(3, 3.5, false)}; };
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.minimumSilence = 1.5;
     workspace->setCutOptions(options);
     workspace->analyze();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && !workspace->needsAnalysis(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && !workspace->needsAnalysis(); }));
     settle();
     EXPECT_EQ(find(window, "00:04.0 1.5 s"), nullptr);
     QAccessibleInterface* list =
@@ -480,7 +480,7 @@ TEST_F(AccessibilityTest, AChoicePressedByAScreenReaderIsTheCheckedOneOfItsGroup
         }
         EXPECT_EQ(group, press.group);
     }
-    EXPECT_EQ(workspace->audioOutputFormat(), AudioOutputFormat::m4a);
+    EXPECT_EQ(workspace->exports().audioOutputFormat, AudioOutputFormat::m4a);
     view().setModal(std::nullopt);
     settle();
 }
@@ -490,7 +490,7 @@ TEST_F(AccessibilityTest, TheControlsThatOnlySomeStatesShow) {
 
     // Batch mode: the bar's links, and the reviewed row without its details, its mark selecting.
     workspace->beginBatchSelection();
-    workspace->toggleBatchCut(workspace->project()->cuts.at(1).id, false);
+    workspace->toggleBatchCut(workspace->document().project->cuts.at(1).id, false);
     settle();
     const std::vector<Control> all = windowControls();
     std::vector<Control> pauseList(std::find(all.begin(), all.end(), Control{"按时间", kMenu, {}}),
@@ -508,7 +508,7 @@ TEST_F(AccessibilityTest, TheControlsThatOnlySomeStatesShow) {
                                                {"00:04.0 1.5 s", kItem, true},
                                                {"00:07.0 0.5 s", kItem, false}}));
     act("完成选择", QAccessibleActionInterface::pressAction());
-    ASSERT_TRUE(waitUntil([&] { return !workspace->batchMode(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->review().batchMode; }, 5000));
 
     // Both sides kept separately: the right side's slider is named too.
     view().setModal(ModalPanel::settings);
@@ -587,8 +587,8 @@ TEST_F(ResultCardAccessibilityTest, EveryControlOfTheCardAfterAnExportAndAHandOf
         } else {
             workspace->exportCut();
         }
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
-            << workspace->cutStatus();
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->document().cutOutput; }))
+            << workspace->job().status;
         settle();
         ASSERT_EQ(view().modal(), ModalPanel::done);
         QAccessibleInterface* card = QAccessible::queryAccessibleInterface(view().panel());

@@ -250,7 +250,7 @@ TEST_F(DetectionSettingsPanelTest, OpeningRequestsNothingAndTheMatchingCardReque
     ASSERT_TRUE(panel);
     settle();
     EXPECT_EQ(analysis.calls().size(), calls);
-    EXPECT_FALSE(workspace->detectionCalculating());
+    EXPECT_FALSE(workspace->detection().calculating);
     EXPECT_EQ(panel->summaryLabel().text(), "修改参数即可预览结果。");
     EXPECT_FALSE(panel->applyButton().isEnabled());
     EXPECT_FALSE(panel->advancedOpen());
@@ -260,7 +260,7 @@ TEST_F(DetectionSettingsPanelTest, OpeningRequestsNothingAndTheMatchingCardReque
     QTest::mouseClick(&panel->presetCard(DetectionPreset::natural), Qt::LeftButton);
     settle();
     EXPECT_EQ(analysis.calls().size(), calls);
-    EXPECT_FALSE(workspace->detectionCalculating());
+    EXPECT_FALSE(workspace->detection().calculating);
     saveShot(*view().panel(), "detection-settings-natural");
 }
 
@@ -269,7 +269,7 @@ TEST_F(DetectionSettingsPanelTest, ApplyingTightInstallsTheDraftAndKeepsTheRepla
     makeMedia("-f lavfi -i sine=f=440:r=16000:d=10 -c:a pcm_s16le", sourceA);
     analysis.probeMedia = true;
     open(sourceA);
-    const auto before = workspace->project()->cuts;
+    const auto before = workspace->document().project->cuts;
     auto* panel = openPanel();
     ASSERT_TRUE(panel);
     QTest::mouseClick(&panel->presetCard(DetectionPreset::tight), Qt::LeftButton);
@@ -277,7 +277,7 @@ TEST_F(DetectionSettingsPanelTest, ApplyingTightInstallsTheDraftAndKeepsTheRepla
     QCoreApplication::processEvents();
     EXPECT_TRUE(panel->presetHighlighted(DetectionPreset::tight));
     EXPECT_FALSE(panel->presetHighlighted(DetectionPreset::natural));
-    EXPECT_TRUE(workspace->detectionCalculating());
+    EXPECT_TRUE(workspace->detection().calculating);
     EXPECT_EQ(panel->summaryLabel().text(), "正在计算…");
     EXPECT_FALSE(panel->applyButton().isEnabled());
     ASSERT_TRUE(waitUntil([&] { return panel->applyButton().isEnabled(); }));
@@ -287,11 +287,11 @@ TEST_F(DetectionSettingsPanelTest, ApplyingTightInstallsTheDraftAndKeepsTheRepla
 
     QTest::mouseClick(&panel->applyButton(), Qt::LeftButton);
     EXPECT_FALSE(view().modal());
-    EXPECT_EQ(workspace->cutOptions(), draft);
-    EXPECT_EQ(workspace->project()->options, draft);
-    EXPECT_EQ(workspace->project()->cuts.size(), 3u);
-    ASSERT_EQ(workspace->recentSessions().size(), 1u);
-    EXPECT_EQ(workspace->recentSessions()[0].origin, "reanalysis");
+    EXPECT_EQ(workspace->detection().cutOptions, draft);
+    EXPECT_EQ(workspace->document().project->options, draft);
+    EXPECT_EQ(workspace->document().project->cuts.size(), 3u);
+    ASSERT_EQ(workspace->document().recentSessions.size(), 1u);
+    EXPECT_EQ(workspace->document().recentSessions[0].origin, "reanalysis");
 }
 
 TEST_F(DetectionSettingsPanelTest, ChangingTheDraftAfterAPreviewDisablesApplyUntilTheNextOne) {
@@ -335,7 +335,7 @@ TEST_F(DetectionSettingsPanelTest, OptionsBeyondThePresetsOpenAdvancedAndResetRe
     open(sourceA);
     CutOptions custom = options(-50, 5, 0.3, 0.45);
     workspace->previewDetection(custom);
-    ASSERT_TRUE(waitUntil([&] { return workspace->detectionPreview().has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->detection().preview.has_value(); }));
     ASSERT_TRUE(workspace->applyDetectionPreview(custom));
     const std::size_t calls = analysis.calls().size();
     auto* panel = openPanel();
@@ -350,7 +350,7 @@ TEST_F(DetectionSettingsPanelTest, OptionsBeyondThePresetsOpenAdvancedAndResetRe
     EXPECT_EQ(panel->draft(), CutOptions());
     EXPECT_TRUE(panel->presetHighlighted(DetectionPreset::natural));
     EXPECT_FALSE(panel->paddingRightRow().isVisible());
-    ASSERT_TRUE(waitUntil([&] { return !workspace->detectionCalculating(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->detection().calculating; }));
     EXPECT_EQ(analysis.calls().size(), calls + 1);
     EXPECT_EQ(analysis.calls().back(), CutOptions());
 }
@@ -358,7 +358,7 @@ TEST_F(DetectionSettingsPanelTest, OptionsBeyondThePresetsOpenAdvancedAndResetRe
 // Escape, the close button, "取消", a refused apply and another panel replacing this one.
 TEST_F(DetectionSettingsPanelTest, EveryWayOutCancelsThePreviewAndLeavesTheOptions) {
     open(sourceA);
-    const CutOptions before = workspace->cutOptions();
+    const CutOptions before = workspace->detection().cutOptions;
     const std::function<void(DetectionSettingsPanel&)> ways[] = {
         [](DetectionSettingsPanel& panel) { QTest::keyClick(&panel, Qt::Key_Escape); },
         [](DetectionSettingsPanel& panel) {
@@ -381,13 +381,13 @@ TEST_F(DetectionSettingsPanelTest, EveryWayOutCancelsThePreviewAndLeavesTheOptio
         ASSERT_TRUE(waitUntil([&] { return analysis.calls().size() == calls + 1; }));
         ways[i](*panel);
         EXPECT_NE(view().modal(), ModalPanel::settings);
-        EXPECT_FALSE(workspace->detectionCalculating());
+        EXPECT_FALSE(workspace->detection().calculating);
         analysis.hold = false;
         analysis.release();
         settle();
         EXPECT_FALSE(alive);
-        EXPECT_FALSE(workspace->detectionPreview());
-        EXPECT_EQ(workspace->cutOptions(), before);
+        EXPECT_FALSE(workspace->detection().preview);
+        EXPECT_EQ(workspace->detection().cutOptions, before);
         view().setModal(std::nullopt);
     }
 
@@ -400,5 +400,5 @@ TEST_F(DetectionSettingsPanelTest, EveryWayOutCancelsThePreviewAndLeavesTheOptio
     panel->apply();
     EXPECT_EQ(view().modal(), ModalPanel::settings);
     EXPECT_EQ(panel->draft(), options(-35, 1.2, 0.3));
-    EXPECT_EQ(workspace->cutOptions(), before);
+    EXPECT_EQ(workspace->detection().cutOptions, before);
 }

@@ -208,9 +208,9 @@ TEST_F(EditorViewTest, AtTheSmallestWindowTheSizesAreTheTablesAndARecoveryCardDo
     // A second project whose source is missing: its card shows over the edit on screen.
     const fs::path file = projectWithMovedSource(folder / "moved.wav");
     workspace->beginProjectLoad(file);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    ASSERT_TRUE(workspace->projectRecovery());
-    ASSERT_TRUE(workspace->project());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    ASSERT_TRUE(workspace->document().projectRecovery);
+    ASSERT_TRUE(workspace->document().project);
     QCoreApplication::processEvents();
     EXPECT_TRUE(editorTexts().contains(QStringLiteral("找不到原素材")));
     EXPECT_EQ(mainWindow->size(), QSize(940, 760));
@@ -242,7 +242,7 @@ TEST_F(EditorViewTest, ARecoveryCardLeavesTheWaveformAboveTheFooter) {
         resizeWindow(c.width, c.height);
         open(sourceA);
         if (c.banner) {
-            CutOptions options = workspace->cutOptions();
+            CutOptions options = workspace->detection().cutOptions;
             options.thresholdDB -= 5;
             workspace->setCutOptions(options);
         }
@@ -250,8 +250,8 @@ TEST_F(EditorViewTest, ARecoveryCardLeavesTheWaveformAboveTheFooter) {
         ASSERT_EQ(editor().banner(), c.banner ? Banner::changedSettings : Banner::none);
         const fs::path file = projectWithMovedSource(folder / ("moved-" + std::to_string(c.height) + ".wav"));
         workspace->beginProjectLoad(file);
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-        ASSERT_TRUE(workspace->projectRecovery());
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+        ASSERT_TRUE(workspace->document().projectRecovery);
         QCoreApplication::processEvents();
         auto* card = editor().findChild<RecoveryCard*>();
         ASSERT_TRUE(card && card->isVisible());
@@ -279,13 +279,13 @@ TEST_F(EditorViewTest, TheFirstAnalysisShowsThePanelAndTheEmptyTimelineThenTheTi
     analysis.hold = true;
     showWindow();
     workspace->loadSource(sourceA, true);
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     QCoreApplication::processEvents();
     EXPECT_TRUE(editor().isVisible());
     EXPECT_TRUE(editor().analysisPanel().isVisible());
     const QStringList panel = visibleTexts(editor().analysisPanel());
     EXPECT_TRUE(panel.contains(QStringLiteral("正在查找停顿…")));
-    EXPECT_TRUE(panel.contains(QString::fromStdString(workspace->cutStatus())));
+    EXPECT_TRUE(panel.contains(QString::fromStdString(workspace->job().status)));
     EXPECT_TRUE(panel.contains(QStringLiteral("取消")));
     EXPECT_EQ(editor().analysisPanel().findChild<StudioProgress*>()->width(), 240);
     EXPECT_FALSE(timeline().showsTimeline());
@@ -294,14 +294,14 @@ TEST_F(EditorViewTest, TheFirstAnalysisShowsThePanelAndTheEmptyTimelineThenTheTi
     // No project yet: neither the busy nor the changed-settings banner.
     EXPECT_EQ(editor().banner(), Banner::none);
     EXPECT_FALSE(editor().bannerRow().isVisible());
-    ASSERT_TRUE(waitUntil([&] { return workspace->cutProgress() == 0.5; }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->job().progress == 0.5; }));
     settle();
     EXPECT_EQ(editor().analysisPanel().findChild<StudioProgress*>()->fraction(), 0.5);
     EXPECT_TRUE(visibleTexts(editor().analysisPanel()).contains(QStringLiteral("解码原始音频")));
     shots("editor-analysis-panel");
 
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
     EXPECT_TRUE(timeline().showsTimeline());
     EXPECT_TRUE(timeline().waveform().isVisible());
@@ -319,14 +319,14 @@ TEST_F(EditorViewTest, ThePanelsCancelStopsTheFirstAnalysisAndTheEmptyTimelineSh
     ASSERT_TRUE(cancel && cancel->isVisible());
     cancel->click();
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
-    EXPECT_FALSE(workspace->project());
+    EXPECT_FALSE(workspace->document().project);
     EXPECT_FALSE(editor().analysisPanel().isVisible());
     EXPECT_FALSE(timeline().showsTimeline());
-    ASSERT_FALSE(workspace->cutStatus().empty());
+    ASSERT_FALSE(workspace->job().status.empty());
     const QStringList texts = visibleTexts(timeline());
-    EXPECT_TRUE(texts.contains(QString::fromStdString(workspace->cutStatus())));
+    EXPECT_TRUE(texts.contains(QString::fromStdString(workspace->job().status)));
     EXPECT_FALSE(texts.contains(kFirstAnalysisHint));
     shots("editor-empty-timeline");
 }
@@ -335,7 +335,7 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
     showWindow();
     resizeWindow(940, 760);
     open(sourceA);
-    CutOptions changed = workspace->cutOptions();
+    CutOptions changed = workspace->detection().cutOptions;
     changed.thresholdDB -= 5;
     workspace->setCutOptions(changed);
     settle();
@@ -349,11 +349,11 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
 
     analysis.hold = true;
     workspace->analyze();
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     QCoreApplication::processEvents();
     EXPECT_EQ(editor().banner(), Banner::busy);
     QStringList texts = visibleTexts(editor().bannerRow());
-    EXPECT_TRUE(texts.contains(QString::fromStdString(workspace->cutStatus())));
+    EXPECT_TRUE(texts.contains(QString::fromStdString(workspace->job().status)));
     EXPECT_TRUE(texts.contains(QStringLiteral("取消")));
     EXPECT_FALSE(texts.contains(QStringLiteral("参数已变化，需要重新分析。")));
     EXPECT_FALSE(editor().analysisPanel().isVisible());
@@ -363,7 +363,7 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
     ASSERT_TRUE(progress && progress->isVisible());
     const auto children = editor().findChildren<QWidget*>();
     GeometryWatch watch{&editor().mainRow(), &timeline(), &editor().bannerRow()};
-    ASSERT_TRUE(waitUntil([&] { return workspace->cutProgress() == 0.5; }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->job().progress == 0.5; }));
     settle();
     EXPECT_EQ(progress->fraction(), 0.5);
     EXPECT_TRUE(visibleTexts(editor().bannerRow()).contains(QStringLiteral("解码原始音频")));
@@ -374,7 +374,7 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
     // Cancelled: the settings still differ, so the changed-settings banner returns.
     bannerButton("取消")->click();
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
     EXPECT_EQ(editor().banner(), Banner::changedSettings);
     bannerButton("恢复本次分析参数")->click();
@@ -389,7 +389,7 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
     settle();
     const auto calls = analysis.calls().size();
     bannerButton("重新分析")->click();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
     EXPECT_EQ(analysis.calls().size(), calls + 1);
     EXPECT_EQ(analysis.calls().back(), changed);
@@ -401,12 +401,12 @@ TEST_F(EditorViewTest, ASourceReadTimeOutOffersChoosingTheSourceAgain) {
     open(sourceA);
     analysis.thrown = std::make_exception_ptr(ProcessTimeout());
     workspace->analyze();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
-    ASSERT_TRUE(workspace->sourceReadIssue());
+    ASSERT_TRUE(workspace->playback().sourceReadIssue);
     EXPECT_EQ(editor().banner(), Banner::sourceRead);
-    EXPECT_TRUE(
-        visibleTexts(editor().bannerRow()).contains(QString::fromStdString(*workspace->sourceReadIssue())));
+    EXPECT_TRUE(visibleTexts(editor().bannerRow())
+                    .contains(QString::fromStdString(*workspace->playback().sourceReadIssue)));
     shots("editor-banner-source-read");
 
     // The file panels answer from the test.
@@ -414,9 +414,9 @@ TEST_F(EditorViewTest, ASourceReadTimeOutOffersChoosingTheSourceAgain) {
     window.chosenSource = sourceA;
     bannerButton("重新选择同一素材…")->click();
     ASSERT_EQ(window.openPanels.size(), 1u);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
-    EXPECT_FALSE(workspace->sourceReadIssue());
+    EXPECT_FALSE(workspace->playback().sourceReadIssue);
     EXPECT_EQ(editor().banner(), Banner::none);
 }
 
@@ -427,13 +427,13 @@ TEST_F(EditorViewTest, ARelocatedSourceAsksForASaveUntilItIsSaved) {
     // The file panels answer from the test.
     workspace->setWindow(&window);
     workspace->beginProjectLoad(file);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    ASSERT_TRUE(workspace->projectRecovery());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    ASSERT_TRUE(workspace->document().projectRecovery);
     window.chosenSource = moved;
-    workspace->relocateSource(workspace->projectRecovery());
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    workspace->relocateSource(workspace->document().projectRecovery);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
-    ASSERT_TRUE(workspace->sourceLocationNeedsSaving());
+    ASSERT_TRUE(workspace->document().sourceLocationNeedsSaving);
     EXPECT_EQ(editor().banner(), Banner::relocated);
     EXPECT_TRUE(visibleTexts(editor().bannerRow())
                     .contains(QStringLiteral("已核对并找回同一原片，剪辑已保留。请保存项目以记录新位置。")));
@@ -442,9 +442,9 @@ TEST_F(EditorViewTest, ARelocatedSourceAsksForASaveUntilItIsSaved) {
     window.chosenSaveLocation = file;
     bannerButton("保存新位置…")->click();
     ASSERT_EQ(window.savePanels.size(), 1u);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
-    EXPECT_FALSE(workspace->sourceLocationNeedsSaving());
+    EXPECT_FALSE(workspace->document().sourceLocationNeedsSaving);
     EXPECT_EQ(editor().banner(), Banner::none);
 }
 
@@ -454,23 +454,23 @@ TEST_F(EditorViewTest, AnAudioRecordingShowsTheSymbolOnlyOnceAnalysedAndAVideoNe
     workspace->loadSource(sourceA, true);
     workspace->cancelCut();
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    ASSERT_FALSE(workspace->project());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    ASSERT_FALSE(workspace->document().project);
     QCoreApplication::processEvents();
     EXPECT_FALSE(previewShowsSymbol());
 
     analysis.hold = false;
     workspace->analyze();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    ASSERT_TRUE(workspace->project());
-    ASSERT_FALSE(workspace->project()->info.hasVideo);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    ASSERT_TRUE(workspace->document().project);
+    ASSERT_FALSE(workspace->document().project->info.hasVideo);
     QCoreApplication::processEvents();
     EXPECT_TRUE(previewShowsSymbol());
 
     analysis.finish = [](CutProject& project) { project.info.hasVideo = true; };
     workspace->loadSource(sourceB, true);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    ASSERT_TRUE(workspace->project() && workspace->project()->info.hasVideo);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    ASSERT_TRUE(workspace->document().project && workspace->document().project->info.hasVideo);
     QCoreApplication::processEvents();
     EXPECT_FALSE(previewShowsSymbol());
 }
@@ -480,19 +480,19 @@ TEST_F(EditorViewTest, TheNotesAndTheAuditionLineFollowPlayback) {
     open(sourceA);
     const QString loading = QStringLiteral("正在载入预览…");
     const QString muted = QStringLiteral("预览已静音；导出音量不变。");
-    ASSERT_TRUE(workspace->previewLoading());
+    ASSERT_TRUE(workspace->playback().previewLoading);
     EXPECT_TRUE(editorTexts().contains(loading));
     players.last()->finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     settle();
     EXPECT_FALSE(editorTexts().contains(loading));
     EXPECT_FALSE(editorTexts().contains(muted));
     players.last()->setMuted(true);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewSoundMuted(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().soundMuted; }));
     settle();
     EXPECT_TRUE(editorTexts().contains(muted));
 
-    workspace->audition(workspace->project()->cuts[1].id, AuditionMode::original);
+    workspace->audition(workspace->document().project->cuts[1].id, AuditionMode::original);
     // One turn: the notes follow, the audition is still preparing.
     QCoreApplication::processEvents();
     ASSERT_TRUE(workspace->auditionStatus());
@@ -515,20 +515,20 @@ TEST_F(EditorViewTest, TheDetailLabelsShowTheLoadAndItsFailureWithARetry) {
     open(sourceA);
     // The source is no media: the detail load of a zoomed window fails.
     workspace->zoomWaveform(true);
-    ASSERT_TRUE(workspace->waveformLoading());
+    ASSERT_TRUE(workspace->waveform().loading);
     QCoreApplication::processEvents();
     EXPECT_TRUE(visibleTexts(timeline()).contains(QStringLiteral("正在加载局部波形…")));
-    ASSERT_TRUE(waitUntil([&] { return workspace->waveformIssue().has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->waveform().issue.has_value(); }));
     settle();
     QStringList texts = visibleTexts(timeline());
-    EXPECT_TRUE(texts.contains(QString::fromStdString(*workspace->waveformIssue())));
+    EXPECT_TRUE(texts.contains(QString::fromStdString(*workspace->waveform().issue)));
     EXPECT_FALSE(texts.contains(QStringLiteral("正在加载局部波形…")));
     shots("editor-waveform-issue");
 
     QAbstractButton* retry = buttonWithText(timeline(), QStringLiteral("重试"));
     ASSERT_TRUE(retry && retry->isVisible());
     retry->click();
-    EXPECT_TRUE(workspace->waveformLoading());
+    EXPECT_TRUE(workspace->waveform().loading);
     // One turn: the reload fails again soon after.
     QCoreApplication::processEvents();
     texts = visibleTexts(timeline());
@@ -546,12 +546,12 @@ TEST_F(EditorViewTest, AWaveformClickSeeksWithinTheWindowShown) {
     showWindow();
     open(sourceA);
     players.last()->finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     workspace->playbackClock().setPosition(6);
     workspace->zoomWaveform(true);
     settle();
     const WaveformWindow window = workspace->visibleWaveformWindow();
-    ASSERT_TRUE(workspace->waveformWindow());
+    ASSERT_TRUE(workspace->waveform().window);
     ASSERT_GT(window.start, 0);
     // A real click on the waveform's last column, outside every pause, reaches the window's end.
     auto& waveform = timeline().waveform();
@@ -576,7 +576,7 @@ TEST_F(EditorViewTest, AWaveformClickSeeksWithinTheWindowShown) {
     // A click inside a pause reviews it.
     workspace->fitWaveform();
     timeline().seek(0.15);
-    ASSERT_TRUE(workspace->reviewID());
+    ASSERT_TRUE(workspace->review().reviewID);
     EXPECT_EQ(workspace->reviewCut()->start, 1);
 }
 

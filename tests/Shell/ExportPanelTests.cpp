@@ -387,7 +387,7 @@ TEST_F(ExportPanelTest, AnAudioProjectChoosesItsContainerAndExplainsTheHandoffIn
     EXPECT_TRUE(shows(QString::fromStdString(*workspace->exportAudioSpecLabel())));
     EXPECT_FALSE(shows("MP4"));
     buttonWithText(*panel, "WAV")->click();
-    EXPECT_EQ(workspace->audioOutputFormat(), AudioOutputFormat::wav);
+    EXPECT_EQ(workspace->exports().audioOutputFormat, AudioOutputFormat::wav);
     EXPECT_TRUE(buttonWithText(*panel, "WAV")->isChecked());
     EXPECT_FALSE(buttonWithText(*panel, "M4A")->isChecked());
     buttonWithText(*panel, "导出到其他剪辑软件…")->click();
@@ -435,7 +435,7 @@ TEST_F(ExportPanelTest, EachButtonClosesThePanelOrLeavesItOpen) {
     };
     for (const auto& test : cases) {
         ExportPanel* panel = openPanel();
-        ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioInfoIssue().has_value(); }))
+        ASSERT_TRUE(waitUntil([&] { return workspace->exports().audioInfoIssue.has_value(); }))
             << test.button.toStdString();
         settle();
         QAbstractButton* button = buttonWithText(*panel, test.button);
@@ -443,7 +443,7 @@ TEST_F(ExportPanelTest, EachButtonClosesThePanelOrLeavesItOpen) {
         ASSERT_TRUE(button && button->isVisible()) << test.button.toStdString();
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(view().modal().has_value(), !test.closes) << test.button.toStdString();
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
         settle();
         view().setModal(std::nullopt);
     }
@@ -465,16 +465,16 @@ TEST_F(ExportPanelTest, ChannelsAndStemsOfTheLastExportGoWithItsRecording) {
     // The test answers the folder panel (the window would show a real one).
     workspace->setWindow(&window);
     workspace->exportCut();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
-        << workspace->cutStatus();
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->document().cutOutput; }))
+        << workspace->job().status;
     settle();
     view().setModal(std::nullopt);
     window.chosenFolder = folder.path();
     workspace->exportChannelStems();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
-    ASSERT_TRUE(workspace->channelStemsFolder()) << workspace->cutStatus();
-    ASSERT_EQ(workspace->exportedAudioChannels(), 6);
+    ASSERT_TRUE(workspace->exports().channelStemsFolder) << workspace->job().status;
+    ASSERT_EQ(workspace->exports().exportedAudioChannels, 6);
     workspace->setNotice(std::nullopt);
     view().setModal(std::nullopt);
 
@@ -485,9 +485,9 @@ TEST_F(ExportPanelTest, ChannelsAndStemsOfTheLastExportGoWithItsRecording) {
 
     // Another recording: what was exported of the first one is no longer offered.
     open(sound(2));
-    EXPECT_FALSE(workspace->cutOutput());
-    EXPECT_FALSE(workspace->exportedAudioChannels());
-    EXPECT_FALSE(workspace->channelStemsFolder());
+    EXPECT_FALSE(workspace->document().cutOutput);
+    EXPECT_FALSE(workspace->exports().exportedAudioChannels);
+    EXPECT_FALSE(workspace->exports().channelStemsFolder);
     openPanel();
     EXPECT_FALSE(shows(stemsButton));
     EXPECT_FALSE(shows(showStems));
@@ -495,7 +495,7 @@ TEST_F(ExportPanelTest, ChannelsAndStemsOfTheLastExportGoWithItsRecording) {
     const auto panelsBefore = window.openPanels.size();
     workspace->exportChannelStems();
     EXPECT_EQ(window.openPanels.size(), panelsBefore);
-    EXPECT_FALSE(workspace->cutBusy());
+    EXPECT_FALSE(workspace->job().busy);
 }
 
 TEST_F(ExportPanelTest, ALateCodecResultIsDroppedOnceItsReadIsNoLongerCurrent) {
@@ -532,7 +532,7 @@ TEST_F(ExportPanelTest, ALateCodecResultIsDroppedOnceItsReadIsNoLongerCurrent) {
     ASSERT_TRUE(waitUntil([&] { return held.calls() == 4; }));
     view().setModal(std::nullopt);
     EXPECT_TRUE(held.token(3)->isCancelled());
-    EXPECT_FALSE(workspace->exportAudioInfoLoading());
+    EXPECT_FALSE(workspace->exports().audioInfoLoading);
 }
 
 // The names of this process's children, read from /proc.
@@ -613,8 +613,9 @@ TEST_F(ExportPanelTest, ExportingFromThePanelDeliversTheCut) {
     ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioSpecLabel().has_value(); }));
     QTest::mouseClick(buttonWithText(*panel, "导出"), Qt::LeftButton);
     EXPECT_FALSE(view().modal() == ModalPanel::exportPanel);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput().has_value(); }));
-    EXPECT_TRUE(fs::exists(*workspace->cutOutput()));
+    ASSERT_TRUE(
+        waitUntil([&] { return !workspace->job().busy && workspace->document().cutOutput.has_value(); }));
+    EXPECT_TRUE(fs::exists(*workspace->document().cutOutput));
 }
 
 }  // namespace

@@ -137,8 +137,8 @@ class ExportResultCardTest : public ShellTest {
     }
     void exportAndWait() {
         workspace->exportCut();
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
-            << workspace->cutStatus();
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->document().cutOutput; }))
+            << workspace->job().status;
         settle();
         ASSERT_EQ(view().modal(), ModalPanel::done);
         ASSERT_TRUE(card());
@@ -146,8 +146,8 @@ class ExportResultCardTest : public ShellTest {
     void handoffAndWait(const fs::path& package) {
         window.chosenSaveLocation = package;
         workspace->exportHandoff();
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }))
-            << workspace->cutStatus();
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->document().cutOutput; }))
+            << workspace->job().status;
         settle();
         ASSERT_TRUE(card());
     }
@@ -192,7 +192,7 @@ TEST_F(ExportResultCardTest, AHandOffShowsItsGuideAndALaterCutExportDoesNot) {
     EXPECT_TRUE(texts.contains("\u2068clip 剪映交接\u2069"));
     EXPECT_FALSE(texts.contains("声道 WAV…"));
     ASSERT_TRUE(shown.guide());
-    const fs::path timeline = *workspace->handoffXMLURL();
+    const fs::path timeline = *workspace->exports().handoffXMLURL;
     EXPECT_TRUE(texts.contains(QString::fromStdString(HandoffGuide::sentence(timeline))));
     saveShot(*view().panel(), "export-result-card-handoff");
 
@@ -217,9 +217,9 @@ TEST_F(ExportResultCardTest, AHandOffOfAnotherRecordingNeverOffersTheEarlierStem
     view().setModal(std::nullopt);
     window.chosenFolder = folder.path();
     workspace->exportChannelStems();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
-    ASSERT_TRUE(workspace->channelStemsFolder()) << workspace->cutStatus();
+    ASSERT_TRUE(workspace->exports().channelStemsFolder) << workspace->job().status;
     workspace->setNotice(std::nullopt);
     view().setModal(std::nullopt);
 
@@ -228,7 +228,7 @@ TEST_F(ExportResultCardTest, AHandOffOfAnotherRecordingNeverOffersTheEarlierStem
     makeRec709Video(video, "30", 2);
     open(video);
     handoffAndWait(folder / "clip 剪映交接");
-    EXPECT_FALSE(workspace->channelStemsFolder());
+    EXPECT_FALSE(workspace->exports().channelStemsFolder);
     const QStringList texts = visibleTexts(*card());
     EXPECT_TRUE(texts.contains("\u2068clip 剪映交接\u2069"));
     EXPECT_FALSE(texts.contains("显示声道"));
@@ -244,7 +244,7 @@ TEST_F(ExportResultCardTest, DoneAndEscapeCloseTheCard) {
     EXPECT_FALSE(visibleTexts(*card()).contains("声道 WAV…"));
     buttonWithText(*card(), "完成")->click();
     EXPECT_FALSE(view().modal());
-    EXPECT_FALSE(workspace->studioOverlayPresented());
+    EXPECT_FALSE(workspace->job().studioOverlayPresented);
 
     view().setModal(ModalPanel::done);
     ASSERT_TRUE(card());

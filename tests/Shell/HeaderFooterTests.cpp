@@ -76,14 +76,14 @@ TEST_F(HeaderStartTest, HeaderFollowsTheSourceAndTheProject) {
                                          [](auto* b) { return b->toolTip() == QStringLiteral("撤销"); });
     ASSERT_NE(undoButton, undo.end());
     EXPECT_FALSE((*undoButton)->isEnabled());
-    workspace->toggleCut(workspace->project()->cuts.front().id);
+    workspace->toggleCut(workspace->document().project->cuts.front().id);
     settle();
     EXPECT_TRUE((*undoButton)->isEnabled());
     (*undoButton)->click();
-    EXPECT_TRUE(workspace->project()->cuts.front().remove);
+    EXPECT_TRUE(workspace->document().project->cuts.front().remove);
 
     // Changed settings that were not applied: no export.
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB -= 5;
     workspace->setCutOptions(options);
     settle();
@@ -100,7 +100,7 @@ TEST_F(HeaderStartTest, StartScreenListsTwoRecentEditsAndTheNoteOnlyWithNothingT
     const auto sourceC = folder / "c.wav";
     writeFile(sourceC, "c");
     for (const auto& source : {sourceA, sourceB, sourceC}) open(source);
-    ASSERT_GE(workspace->recentSessions().size(), 2u);
+    ASSERT_GE(workspace->document().recentSessions.size(), 2u);
     // Back on the start screen with nothing open: a fresh window over the same backup.
     mainWindow.reset();
     workspace.reset();
@@ -112,9 +112,10 @@ TEST_F(HeaderStartTest, StartScreenListsTwoRecentEditsAndTheNoteOnlyWithNothingT
     EXPECT_TRUE(texts.contains(QStringLiteral("继续上次剪辑")));
     EXPECT_TRUE(texts.contains(QStringLiteral("\u2068c.wav\u2069")));
     int listed = 0;
-    for (const auto& session : workspace->recentSessions())
+    for (const auto& session : workspace->document().recentSessions)
         listed += texts.contains(QString::fromStdString(session.menuLabel()));
-    EXPECT_EQ(listed, static_cast<int>(std::min<std::size_t>(workspace->recentSessions().size(), 2)));
+    EXPECT_EQ(listed,
+              static_cast<int>(std::min<std::size_t>(workspace->document().recentSessions.size(), 2)));
     saveShot(*mainWindow, "start-screen-recent");
 }
 
@@ -294,18 +295,18 @@ TEST_F(HeaderStartTest, ABackupThatKeepsFailingSaysWhyOnTheButtonAndAfterARetry)
         EXPECT_EQ(accessible->role(), QAccessible::Button);
 
         // The retry fails the same way and says so.
-        const CutProject edit = *workspace->project();
+        const CutProject edit = *workspace->document().project;
         retry->click();
         ASSERT_TRUE(waitUntil([&] { return view().noticeShown(); }, 5000));
         settle();
-        EXPECT_EQ(workspace->notice(), c.reason);
+        EXPECT_EQ(workspace->job().notice, c.reason);
         EXPECT_EQ(view().noticeAlert()->text(), reason);
         EXPECT_TRUE(retry->isVisible());
         EXPECT_EQ(shownToolTip(retry->toolTip()), reason);
-        EXPECT_EQ(workspace->project(), edit);
+        EXPECT_EQ(workspace->document().project, edit);
         if (holder) saveShot(*view().noticeAlert(), "footer-retry-failed");
         view().noticeAlert()->reject();
-        ASSERT_TRUE(waitUntil([&] { return !workspace->notice(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().notice; }, 5000));
     }
 
     // Once the other instance has gone, the retry succeeds without a notice.
@@ -321,7 +322,7 @@ TEST_F(HeaderStartTest, ABackupThatKeepsFailingSaysWhyOnTheButtonAndAfterARetry)
     buttonWithText(*footer, QStringLiteral("备份失败，重试"))->click();
     settle();
     EXPECT_TRUE(visibleTexts(*footer).contains(QStringLiteral("已备份到本机")));
-    EXPECT_FALSE(workspace->notice());
+    EXPECT_FALSE(workspace->job().notice);
 }
 
 TEST_F(HeaderStartTest, RecoveryCardOffersRelocationOnlyWhenPossible) {

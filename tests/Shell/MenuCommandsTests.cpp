@@ -404,11 +404,11 @@ class MenuCommandsTest : public ShellTest {
     void openReady() {
         open(sourceA);
         players.last()->finishLoading(analysis.duration);
-        ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+        ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
         settle();
     }
     void waitIdle() {
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
         settle();
     }
     // The file, edit and review items (the groups the window blocks), without the separators.
@@ -447,7 +447,7 @@ TEST_F(MenuCommandsTest, TheMenusAreBuiltOnceAndFollowTheController) {
     // Ctrl+Alt+N reviews the first pause of the review order; Ctrl+Alt+R toggles it.
     activate();
     press(Qt::Key_N, Qt::ControlModifier | Qt::AltModifier);
-    ASSERT_EQ(workspace->reviewID(), workspace->reviewCuts().front().id);
+    ASSERT_EQ(workspace->review().reviewID, workspace->reviewCuts().front().id);
     EXPECT_EQ(action(Command::auditionOriginal).text(), "听当前段原音");
     // The analysis removes every pause it finds.
     EXPECT_EQ(action(Command::toggleReviewCut).text(), "保留当前区间");
@@ -461,7 +461,7 @@ TEST_F(MenuCommandsTest, TheMenusAreBuiltOnceAndFollowTheController) {
 
     // The audio hand-off's explanation is in the export panel, which the item opens.
     action(Command::exportHandoff).trigger();
-    EXPECT_TRUE(workspace->audioHandoffInfoPresented());
+    EXPECT_TRUE(workspace->exports().audioHandoffInfoPresented);
     EXPECT_EQ(view().modal(), ModalPanel::exportPanel);
 }
 
@@ -469,12 +469,12 @@ TEST_F(MenuCommandsTest, NoShortcutActsWhileAPanelIsOpen) {
     install();
     openReady();
     workspace->toggleCut(ids()[0]);
-    const CutProject edited = *workspace->project();
+    const CutProject edited = *workspace->document().project;
     activate();
 
     view().setModal(ModalPanel::settings);
     settle();
-    ASSERT_TRUE(workspace->studioOverlayPresented());
+    ASSERT_TRUE(workspace->job().studioOverlayPresented);
     for (QAction* item : blockableActions()) EXPECT_FALSE(item->isEnabled()) << item->text().toStdString();
     EXPECT_FALSE(action(Command::shortcutHelp).isEnabled());
     EXPECT_TRUE(action(Command::quit).isEnabled());
@@ -483,16 +483,16 @@ TEST_F(MenuCommandsTest, NoShortcutActsWhileAPanelIsOpen) {
     const auto reviewed = workspace->reviewIndex();
     press(Qt::Key_Z, Qt::ControlModifier);
     press(Qt::Key_N, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(workspace->project(), edited);
+    EXPECT_EQ(workspace->document().project, edited);
     EXPECT_EQ(workspace->reviewIndex(), reviewed);
 
     view().setModal(std::nullopt);
     settle();
     EXPECT_TRUE(action(Command::undo).isEnabled());
     press(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_NE(workspace->project(), edited) << "Ctrl+Z undoes once the panel is closed";
+    EXPECT_NE(workspace->document().project, edited) << "Ctrl+Z undoes once the panel is closed";
     press(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(workspace->project(), edited) << "Ctrl+Shift+Z redoes";
+    EXPECT_EQ(workspace->document().project, edited) << "Ctrl+Shift+Z redoes";
     press(Qt::Key_N, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_EQ(workspace->reviewIndex(), reviewed.value_or(0) + 1);
 }
@@ -501,7 +501,7 @@ TEST_F(MenuCommandsTest, CtrlZInATextFieldUndoesTheTypingNotTheEdit) {
     install();
     openReady();
     workspace->toggleCut(ids()[0]);
-    const CutProject edited = *workspace->project();
+    const CutProject edited = *workspace->document().project;
     auto* field = new QLineEdit(&view());
     field->show();
     activate();
@@ -512,7 +512,7 @@ TEST_F(MenuCommandsTest, CtrlZInATextFieldUndoesTheTypingNotTheEdit) {
 
     press(Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(field->text(), "");
-    EXPECT_EQ(workspace->project(), edited);
+    EXPECT_EQ(workspace->document().project, edited);
 }
 
 TEST_F(MenuCommandsTest, TheLoopToggleShowsWhatTheControllerAccepted) {
@@ -525,7 +525,7 @@ TEST_F(MenuCommandsTest, TheLoopToggleShowsWhatTheControllerAccepted) {
     EXPECT_FALSE(loop.isEnabled());
     loop.setEnabled(true);
     loop.trigger();
-    EXPECT_FALSE(workspace->repeatAudition());
+    EXPECT_FALSE(workspace->playback().repeatAudition);
     EXPECT_FALSE(loop.isChecked());
 
     activate();
@@ -538,10 +538,10 @@ TEST_F(MenuCommandsTest, TheLoopToggleShowsWhatTheControllerAccepted) {
     EXPECT_EQ(player->timeline()->mode, AuditionMode::original);
     EXPECT_TRUE(loop.isEnabled());
     press(Qt::Key_L, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_TRUE(workspace->repeatAudition());
+    EXPECT_TRUE(workspace->playback().repeatAudition);
     EXPECT_TRUE(loop.isChecked());
     loop.trigger();
-    EXPECT_FALSE(workspace->repeatAudition());
+    EXPECT_FALSE(workspace->playback().repeatAudition);
     EXPECT_FALSE(loop.isChecked());
 }
 
@@ -550,11 +550,11 @@ TEST_F(MenuCommandsTest, WhileAJobRunsOnlyTheBackupLinksAndQuittingAct) {
                                                        {"TalvianGuideURL", "https://example.org/guide"}}));
     open(sourceA);
     open(sourceB);
-    ASSERT_EQ(workspace->recentSessions().size(), 1u);
+    ASSERT_EQ(workspace->document().recentSessions.size(), 1u);
     ASSERT_TRUE(action(Command::recentSessions).isEnabled());
     analysis.hold = true;
     workspace->analyze();
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     settle();
     for (Command command :
          {Command::importFiles, Command::openProject, Command::recentSessions, Command::saveProject,
@@ -598,7 +598,7 @@ TEST_F(MenuCommandsTest, TheShortcutSheetBlocksTheMenusUntilItCloses) {
     openReady();
     workspace->toggleCut(ids()[0]);
     settle();
-    const CutProject edited = *workspace->project();
+    const CutProject edited = *workspace->document().project;
     activate();
     std::map<QAction*, bool> before;
     for (QAction* item : blockableActions()) before[item] = item->isEnabled();
@@ -617,7 +617,7 @@ TEST_F(MenuCommandsTest, TheShortcutSheetBlocksTheMenusUntilItCloses) {
     action(Command::shortcutHelp).trigger();
     EXPECT_EQ(sheetsMade, 1);
     press(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(workspace->project(), edited);
+    EXPECT_EQ(workspace->document().project, edited);
 
     sheet->reject();
     EXPECT_FALSE(menus->blocked());
@@ -720,7 +720,7 @@ TEST_F(MenuCommandsTest, QuittingClosesTheWindowAndTearsTheWorkDown) {
     const auto watch = QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { aboutToQuit = true; });
     analysis.hold = true;
     workspace->analyze();
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
 
     QTimer::singleShot(0, mainWindow.get(), [&] { action(Command::quit).trigger(); });
     // Only a deadline in case the application does not quit.
@@ -741,7 +741,7 @@ TEST_F(MenuCommandsTest, QuittingClosesTheWindowAndTearsTheWorkDown) {
     // The analysis held through the quit finds its job cancelled by the teardown.
     analysis.release();
     waitIdle();
-    EXPECT_EQ(workspace->cutStatus(), "任务已取消，原文件未改动。");
+    EXPECT_EQ(workspace->job().status, "任务已取消，原文件未改动。");
 }
 
 }  // namespace

@@ -125,7 +125,7 @@ class WindowKeys : public ShellTest {};
 TEST_F(WindowKeys, TheSpaceBarPlaysRightAfterTheWindowOpens) {
     open(sourceA);
     players.last()->finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     showWindow();
     mainWindow->activateWindow();
     ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() != nullptr; }, 5000));
@@ -135,15 +135,15 @@ TEST_F(WindowKeys, TheSpaceBarPlaysRightAfterTheWindowOpens) {
     QApplication::sendEvent(focus, &space);
     QKeyEvent release(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
     QApplication::sendEvent(focus, &release);
-    EXPECT_TRUE(workspace->isPlaying());
-    EXPECT_FALSE(workspace->studioOverlayPresented());
+    EXPECT_TRUE(workspace->playback().isPlaying);
+    EXPECT_FALSE(workspace->job().studioOverlayPresented);
 }
 
 // Through the real window: a space typed into a field is text, the same space elsewhere plays.
 TEST_F(WindowKeys, ASpaceInAFieldIsTextAndElsewhereItPlays) {
     open(sourceA);
     players.last()->finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     showWindow();
     auto* field = new QLineEdit(&view());
     field->show();
@@ -162,7 +162,7 @@ TEST_F(WindowKeys, ASpaceInAFieldIsTextAndElsewhereItPlays) {
     QKeyEvent up(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
     QApplication::sendEvent(mainWindow.get(), &up);
     EXPECT_TRUE(space.isAccepted());
-    EXPECT_TRUE(workspace->isPlaying());
+    EXPECT_TRUE(workspace->playback().isPlaying);
 }
 
 }  // namespace

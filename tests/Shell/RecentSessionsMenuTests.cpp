@@ -112,7 +112,7 @@ class RecentSessionsMenuTest : public ShellTest {
   protected:
     // Waits for the job, then lets the menu follow the controller.
     void waitIdle() {
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
         settle();
     }
 };
@@ -128,8 +128,8 @@ TEST_F(RecentSessionsMenuTest, ListsTheArchivedEditsAndReopensTheChosenOne) {
 
     open(named);
     open(sourceB);
-    ASSERT_EQ(workspace->recentSessions().size(), 1u);
-    const RecentSession archived = workspace->recentSessions()[0];
+    ASSERT_EQ(workspace->document().recentSessions.size(), 1u);
+    const RecentSession archived = workspace->document().recentSessions[0];
     ASSERT_TRUE(archived.menuLabel().starts_with("自动保存 · \u2068x&y.wav\u2069 · "));
     EXPECT_TRUE(menu.model().enabled);
     // A file name's "&" is shown as itself, not as the underline of the next letter.
@@ -146,8 +146,8 @@ TEST_F(RecentSessionsMenuTest, ListsTheArchivedEditsAndReopensTheChosenOne) {
     // Choosing the entry opens that state; the items it came from are replaced meanwhile.
     actionStartingWith(menu, "自动保存")->trigger();
     waitIdle();
-    EXPECT_EQ(workspace->source(), named);
-    EXPECT_EQ(workspace->project()->source, named.string());
+    EXPECT_EQ(workspace->document().source, named);
+    EXPECT_EQ(workspace->document().project->source, named.string());
     // b.wav's edit was archived in turn and is offered now.
     ASSERT_NE(actionStartingWith(menu, "自动保存 · \u2068b.wav\u2069"), nullptr);
     EXPECT_EQ(shownToolTip(actionStartingWith(menu, "自动保存 · \u2068b.wav\u2069")->toolTip()),
@@ -166,18 +166,18 @@ TEST_F(RecentSessionsMenuTest, ResumingTheLastSessionNeverDropsAnEditThatCouldNo
     RecentSessionsMenu menu(*workspace);
     open(sourceA);
     workspace->toggleCut(ids()[0]);
-    ASSERT_FALSE(workspace->sessionBackupSaved());
-    const CutProject edit = *workspace->project();
+    ASSERT_FALSE(workspace->document().sessionBackupSaved);
+    const CutProject edit = *workspace->document().project;
 
     QAction* resume = actionStartingWith(menu, "继续最近一次：\u2068b.wav\u2069");
     ASSERT_NE(resume, nullptr);
     resume->trigger();
     waitIdle();
-    EXPECT_EQ(workspace->notice(), kRefused);
+    EXPECT_EQ(workspace->job().notice, kRefused);
     EXPECT_TRUE(waitUntil([&] { return view().noticeShown(); }));
     EXPECT_EQ(view().noticeAlert()->text(), QString::fromStdString(kRefused));
-    EXPECT_EQ(workspace->source(), sourceA);
-    EXPECT_EQ(workspace->project(), edit);
+    EXPECT_EQ(workspace->document().source, sourceA);
+    EXPECT_EQ(workspace->document().project, edit);
     EXPECT_TRUE(workspace->canUndoCut());
 }
 
@@ -187,14 +187,14 @@ TEST_F(RecentSessionsMenuTest, AnEarlierEditIsNotOpenedOverAnEditThatCouldNotBeB
     open(sourceA);
     open(sourceB);
     workspace->toggleCut(ids()[0]);
-    ASSERT_TRUE(workspace->sessionBackupSaved());
+    ASSERT_TRUE(workspace->document().sessionBackupSaved);
     // A folder in the way of the last-session file: every later backup of the edit fails.
     fs::remove(backupURL);
     fs::create_directory(backupURL);
     workspace->toggleCut(ids()[1]);
     settle();
-    ASSERT_FALSE(workspace->sessionBackupSaved());
-    const CutProject edit = *workspace->project();
+    ASSERT_FALSE(workspace->document().sessionBackupSaved);
+    const CutProject edit = *workspace->document().project;
     // The edit is not backed up: the submenu offers the last session again, and the entry.
     EXPECT_NE(actionStartingWith(menu, "继续最近一次：\u2068b.wav\u2069"), nullptr);
 
@@ -202,10 +202,10 @@ TEST_F(RecentSessionsMenuTest, AnEarlierEditIsNotOpenedOverAnEditThatCouldNotBeB
     ASSERT_NE(earlier, nullptr);
     earlier->trigger();
     waitIdle();
-    EXPECT_EQ(workspace->notice(), kRefused);
+    EXPECT_EQ(workspace->job().notice, kRefused);
     EXPECT_TRUE(waitUntil([&] { return view().noticeShown(); }));
-    EXPECT_EQ(workspace->source(), sourceB);
-    EXPECT_EQ(workspace->project(), edit);
+    EXPECT_EQ(workspace->document().source, sourceB);
+    EXPECT_EQ(workspace->document().project, edit);
 }
 
 }  // namespace

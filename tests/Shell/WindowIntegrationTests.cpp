@@ -86,14 +86,14 @@ TEST_F(WindowIntegration, ADroppedRecordingIsAnalysedIntoAnEditThatIsBackedUp) {
     makeTalk(talk, 12);
     window->show();
     ASSERT_TRUE(dropFiles(window->view(), {QUrl::fromLocalFile(QString::fromStdString(talk.string()))}));
-    ASSERT_TRUE(waitUntil([&] { return workspace->source() == talk; }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->document().source == talk; }));
     settle();
     EXPECT_TRUE(window->view().findChild<EditorView*>()->isVisible());
-    ASSERT_TRUE(waitUntil([&] { return workspace->project() && !workspace->cutBusy(); }, 120000))
-        << workspace->cutStatus();
-    EXPECT_FALSE(workspace->project()->cuts.empty());
+    ASSERT_TRUE(waitUntil([&] { return workspace->document().project && !workspace->job().busy; }, 120000))
+        << workspace->job().status;
+    EXPECT_FALSE(workspace->document().project->cuts.empty());
     EXPECT_TRUE(fs::exists(backupURL));
-    EXPECT_TRUE(workspace->sessionBackupSaved());
+    EXPECT_TRUE(workspace->document().sessionBackupSaved);
 }
 
 TEST_F(WindowIntegration, ANewExportResultOpensTheResultCard) {
@@ -104,18 +104,18 @@ TEST_F(WindowIntegration, ANewExportResultOpensTheResultCard) {
         return new QLabel(QString::number(static_cast<int>(modal)));
     });
     workspace->loadSource(talk, true);
-    ASSERT_TRUE(waitUntil([&] { return workspace->project() && !workspace->cutBusy(); }, 120000));
+    ASSERT_TRUE(waitUntil([&] { return workspace->document().project && !workspace->job().busy; }, 120000));
     window->view().setModal(ModalPanel::settings);
     workspace->exportCut();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 120000));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }, 120000));
     settle();
-    ASSERT_TRUE(workspace->cutOutput()) << workspace->cutStatus();
+    ASSERT_TRUE(workspace->document().cutOutput) << workspace->job().status;
     EXPECT_EQ(window->view().modal(), ModalPanel::done);
     // An edit clears the output again: nothing opens or closes.
     window->view().setModal(std::nullopt);
-    workspace->toggleCut(workspace->project()->cuts.front().id);
+    workspace->toggleCut(workspace->document().project->cuts.front().id);
     settle();
-    ASSERT_FALSE(workspace->cutOutput());
+    ASSERT_FALSE(workspace->document().cutOutput);
     EXPECT_FALSE(window->view().modal());
 }
 
@@ -131,8 +131,8 @@ TEST_F(WindowIntegration, QuittingDuringAnAnalysisLeavesNoChildAndNoWorkFile) {
     quitWithTeardown(*qApp, *workspace, kQuitBound);
     window->show();
     workspace->loadSource(talk, true);
-    ASSERT_TRUE(waitUntil([] { return !toolChildren().empty(); }, 60000)) << workspace->cutStatus();
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(waitUntil([] { return !toolChildren().empty(); }, 60000)) << workspace->job().status;
+    ASSERT_TRUE(workspace->job().busy);
 
     // Closing the window quits the application like the real one does.
     QTimer::singleShot(0, window.get(), [&] { window->close(); });

@@ -35,13 +35,13 @@ TEST_F(WorkspaceViewTest, TheStartScreenGivesWayToTheEditorAsSoonAsASourceIsSet)
     saveShot(*mainWindow, "start-screen");
     workspace->loadSource(sourceA, true);
     // Before the analysis has finished.
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     settle();
     EXPECT_FALSE(startScreenShown());
     EXPECT_TRUE(view().findChild<EditorView*>()->isVisible());
     saveShot(*mainWindow, "editor-busy");
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
     EXPECT_FALSE(startScreenShown());
 }
@@ -49,34 +49,34 @@ TEST_F(WorkspaceViewTest, TheStartScreenGivesWayToTheEditorAsSoonAsASourceIsSet)
 TEST_F(WorkspaceViewTest, APanelDimsAndBlocksTheWindow) {
     open(sourceA);
     players.last()->finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     showWindow();
     installPanels();
-    const auto review = workspace->reviewID();
+    const auto review = workspace->review().reviewID;
 
     view().setModal(ModalPanel::exportPanel);
     ASSERT_TRUE(view().obstructed());
     ASSERT_NE(view().panel(), nullptr);
-    EXPECT_TRUE(workspace->studioOverlayPresented());
+    EXPECT_TRUE(workspace->job().studioOverlayPresented);
     EXPECT_FALSE(view().findChild<HeaderBar*>()->isEnabled());
     saveShot(*mainWindow, "panel-open");
 
     // Single keys, the space bar and drops do nothing to the edit.
-    const auto cuts = workspace->project()->cuts;
+    const auto cuts = workspace->document().project->cuts;
     for (int key : {Qt::Key_Down, Qt::Key_Backspace, Qt::Key_Delete}) {
         const QKeyEvent event = keyEvent(QEvent::KeyPress, key);
         EXPECT_FALSE(view().handleKey(event)) << key;
     }
     view().togglePlayback();
-    EXPECT_FALSE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->playback().isPlaying);
     EXPECT_FALSE(dropFiles(view(), {QUrl::fromLocalFile(QString::fromStdString(sourceB.string()))}));
     QApplication::processEvents();
-    EXPECT_EQ(workspace->source(), sourceA);
-    EXPECT_EQ(workspace->project()->cuts, cuts);
-    EXPECT_EQ(workspace->reviewID(), review);
+    EXPECT_EQ(workspace->document().source, sourceA);
+    EXPECT_EQ(workspace->document().project->cuts, cuts);
+    EXPECT_EQ(workspace->review().reviewID, review);
 
     view().setModal(std::nullopt);
-    EXPECT_FALSE(workspace->studioOverlayPresented());
+    EXPECT_FALSE(workspace->job().studioOverlayPresented);
     EXPECT_TRUE(view().findChild<HeaderBar*>()->isEnabled());
     EXPECT_TRUE(view().handleKey(keyEvent(QEvent::KeyPress, Qt::Key_Down)));
 }
@@ -99,22 +99,22 @@ TEST_F(WorkspaceViewTest, TheNoticeShowsInAnAlertAndIsClearedHoweverItCloses) {
     EXPECT_FALSE(view().handleKey(keyEvent(QEvent::KeyPress, Qt::Key_Down)));
 
     gotIt->click();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->notice(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().notice; }, 5000));
     EXPECT_FALSE(view().noticeShown());
 
     workspace->setNotice(std::string("第二条"));
     ASSERT_TRUE(waitUntil([&] { return view().noticeShown(); }, 5000));
     EXPECT_EQ(view().noticeAlert()->text(), QStringLiteral("第二条"));
     view().noticeAlert()->reject();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->notice(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().notice; }, 5000));
 }
 
 TEST_F(WorkspaceViewTest, DemoLoadsTheSampleOnceEvenAfterHideAndShow) {
     arguments = {QStringLiteral("talvian"), QStringLiteral("--demo")};
     showWindow();
-    ASSERT_TRUE(waitUntil([&] { return workspace->source().has_value(); }));
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    EXPECT_EQ(workspace->source()->filename(), "sample-talk.mp4");
+    ASSERT_TRUE(waitUntil([&] { return workspace->document().source.has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    EXPECT_EQ(workspace->document().source->filename(), "sample-talk.mp4");
     mainWindow->hide();
     mainWindow->show();
     QApplication::processEvents();
@@ -126,7 +126,7 @@ TEST_F(WorkspaceViewTest, OnlyTheExactDemoArgumentCounts) {
     arguments = {QStringLiteral("talvian"), QStringLiteral("--demo=1"), QStringLiteral("demo")};
     showWindow();
     waitUntil([] { return false; }, 200);
-    EXPECT_FALSE(workspace->source());
+    EXPECT_FALSE(workspace->document().source);
     EXPECT_TRUE(analysis.calls().empty());
 }
 
@@ -170,23 +170,23 @@ TEST_F(WorkspaceViewTest, SingleKeysReachTheirOperations) {
     open(sourceA);
     showWindow();
     players.last()->finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     const auto order = workspace->reviewCuts();
     ASSERT_GE(order.size(), 2u);
-    ASSERT_FALSE(workspace->reviewID());
+    ASSERT_FALSE(workspace->review().reviewID);
     EXPECT_TRUE(view().handleKey(keyEvent(QEvent::KeyPress, Qt::Key_Down)));
-    EXPECT_EQ(workspace->reviewID(), order[0].id);
+    EXPECT_EQ(workspace->review().reviewID, order[0].id);
     EXPECT_TRUE(view().handleKey(keyEvent(QEvent::KeyPress, Qt::Key_Down)));
-    EXPECT_EQ(workspace->reviewID(), order[1].id);
+    EXPECT_EQ(workspace->review().reviewID, order[1].id);
     EXPECT_TRUE(view().handleKey(keyEvent(QEvent::KeyPress, Qt::Key_Up)));
-    EXPECT_EQ(workspace->reviewID(), order[0].id);
+    EXPECT_EQ(workspace->review().reviewID, order[0].id);
     const bool removed = workspace->reviewCut()->remove;
     EXPECT_TRUE(view().handleKey(keyEvent(QEvent::KeyPress, Qt::Key_Backspace)));
     EXPECT_NE(workspace->reviewCut()->remove, removed);
     EXPECT_TRUE(view().handleKey(keyEvent(QEvent::KeyPress, Qt::Key_Equal, {}, QStringLiteral("="))));
-    EXPECT_TRUE(workspace->waveformWindow().has_value());
+    EXPECT_TRUE(workspace->waveform().window.has_value());
     EXPECT_TRUE(view().handleKey(keyEvent(QEvent::KeyPress, Qt::Key_F, {}, QStringLiteral("f"))));
-    EXPECT_FALSE(workspace->waveformWindow().has_value());
+    EXPECT_FALSE(workspace->waveform().window.has_value());
 
     // During a job and while the manual popover is open, keys travel on.
     view().setManualPresented(true);
@@ -194,7 +194,7 @@ TEST_F(WorkspaceViewTest, SingleKeysReachTheirOperations) {
     view().setManualPresented(false);
     analysis.hold = true;
     workspace->analyze();
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     EXPECT_FALSE(view().handleKey(keyEvent(QEvent::KeyPress, Qt::Key_Down)));
 }
 
@@ -236,23 +236,23 @@ TEST_F(WorkspaceViewTest, DropsLoadOneFileAndRefuseTwo) {
     const QUrl a = QUrl::fromLocalFile(QString::fromStdString(sourceA.string()));
     const QUrl b = QUrl::fromLocalFile(QString::fromStdString(sourceB.string()));
     EXPECT_FALSE(dropFiles(view(), {a, b}));
-    EXPECT_EQ(workspace->notice(), std::optional<std::string>("一次导入一段口播素材。"));
-    EXPECT_FALSE(workspace->source());
+    EXPECT_EQ(workspace->job().notice, std::optional<std::string>("一次导入一段口播素材。"));
+    EXPECT_FALSE(workspace->document().source);
     workspace->setNotice(std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return !view().noticeShown(); }, 5000));
 
     // Dropped on the header, it still reaches the window.
     EXPECT_TRUE(dropFiles(*view().findChild<HeaderBar*>(), {a}) || dropFiles(view(), {a}));
-    ASSERT_TRUE(waitUntil([&] { return workspace->source() == sourceA; }));
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->document().source == sourceA; }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
 
     // During a job: refused silently.
     analysis.hold = true;
     workspace->analyze();
     EXPECT_FALSE(dropFiles(view(), {b}));
     QApplication::processEvents();
-    EXPECT_EQ(workspace->source(), sourceA);
-    EXPECT_FALSE(workspace->notice());
+    EXPECT_EQ(workspace->document().source, sourceA);
+    EXPECT_FALSE(workspace->job().notice);
 }
 
 TEST_F(WorkspaceViewTest, ARefusedDropShowsTheControllersReasonAndKeepsTheEdit) {
@@ -263,13 +263,13 @@ TEST_F(WorkspaceViewTest, ARefusedDropShowsTheControllersReasonAndKeepsTheEdit) 
     workspace = makeWorkspace();
     open(sourceA);
     showWindow();
-    workspace->toggleCut(workspace->project()->cuts.front().id);
-    const auto edited = workspace->project();
+    workspace->toggleCut(workspace->document().project->cuts.front().id);
+    const auto edited = workspace->document().project;
     ASSERT_TRUE(dropFiles(view(), {QUrl::fromLocalFile(QString::fromStdString(sourceB.string()))}));
     ASSERT_TRUE(waitUntil([&] { return view().noticeShown(); }, 5000));
     EXPECT_FALSE(view().noticeAlert()->text().isEmpty());
-    EXPECT_EQ(workspace->source(), sourceA);
-    EXPECT_EQ(workspace->project(), edited);
+    EXPECT_EQ(workspace->document().source, sourceA);
+    EXPECT_EQ(workspace->document().project, edited);
 }
 
 }  // namespace

@@ -81,8 +81,8 @@ class CutAdjustmentTest : public PlaybackTest {
         host = std::make_unique<QWidget>();
         host->resize(400, 300);
         host->show();
-        auto* popover =
-            new BoundaryFormPopover(*workspace, cut(0), workspace->project()->info.duration, host.get());
+        auto* popover = new BoundaryFormPopover(*workspace, cut(0),
+                                                workspace->document().project->info.duration, host.get());
         popover->present();
         shown = popover;
         return *popover;
@@ -137,7 +137,7 @@ TEST_F(CutAdjustmentTest, ReturnAppliesATypedRangeAsOneUndoStepOnlyWhileValid) {
 
 TEST_F(CutAdjustmentTest, EscapeAndAClickOutsideCloseWithoutChangingTheProject) {
     openReady();
-    const auto project = *workspace->project();
+    const auto project = *workspace->document().project;
     for (const bool escape : {true, false}) {
         auto& popover = openForm();
         QSignalSpy closed(&popover, &StudioPopover::closed);
@@ -148,7 +148,7 @@ TEST_F(CutAdjustmentTest, EscapeAndAClickOutsideCloseWithoutChangingTheProject) 
             popover.close();  // what Qt does on a click outside a popup
         EXPECT_TRUE(waitUntil([&] { return shown.isNull(); }));
         EXPECT_EQ(closed.count(), 1);
-        EXPECT_EQ(*workspace->project(), project);
+        EXPECT_EQ(*workspace->document().project, project);
     }
 }
 
@@ -168,7 +168,7 @@ TEST_F(CutAdjustmentTest, DraftAuditionNeedsTheReadyPreviewAndStopsWhenTheTextCh
     EXPECT_FALSE(form().editedButton().isEnabled());
     EXPECT_TRUE(form().applyButton().isEnabled());
     preview().finishLoading(analysis.duration);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     settle();
     EXPECT_TRUE(form().originalButton().isEnabled());
 
@@ -176,7 +176,7 @@ TEST_F(CutAdjustmentTest, DraftAuditionNeedsTheReadyPreviewAndStopsWhenTheTextCh
     QTest::mouseClick(&form().editedButton(), Qt::LeftButton);
     ASSERT_TRUE(workspace->auditionIsDraft());
     EXPECT_EQ(workspace->auditionID(), cut(0).id);
-    EXPECT_EQ(workspace->auditionMode(), AuditionMode::edited);
+    EXPECT_EQ(workspace->playback().auditionMode, AuditionMode::edited);
     playAudition();
     // The draft is heard, the project keeps its pause.
     EXPECT_EQ(cut(0).end, 2.98765432);

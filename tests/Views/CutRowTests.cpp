@@ -118,7 +118,7 @@ class StudioCutRowTest : public WorkspaceTest {
     static void settle() {
         for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
     }
-    CutRegion region(std::size_t index) const { return workspace->project()->cuts.at(index); }
+    CutRegion region(std::size_t index) const { return workspace->document().project->cuts.at(index); }
     void review(std::size_t index) {
         workspace->selectCutRow(region(index).id, false, false);
         settle();
@@ -201,12 +201,12 @@ TEST_F(StudioCutRowTest, TheRowWidgetFollowsTheReviewedPauseAndBatchMode) {
     // Batch mode hides the details at once; the mark then selects instead of flipping.
     QTest::mouseClick(&panel->selectionSwitch(), Qt::LeftButton);
     settle();
-    ASSERT_TRUE(workspace->batchMode());
+    ASSERT_TRUE(workspace->review().batchMode);
     EXPECT_FALSE(row.details().isVisibleTo(&row));
     EXPECT_EQ(row.height(), CutRowLook::kCollapsedHeight);
     QTest::mouseClick(&row.markButton(), Qt::LeftButton);
     settle();
-    EXPECT_EQ(workspace->batchIDs(), std::set<Uuid>{region(2).id});
+    EXPECT_EQ(workspace->review().batchIDs, std::set<Uuid>{region(2).id});
     EXPECT_FALSE(region(2).remove) << "the mark in batch mode never flips the pause";
     EXPECT_EQ(row.markButton().accessibleName().toStdString(), "选择区间");
 }
@@ -214,14 +214,14 @@ TEST_F(StudioCutRowTest, TheRowWidgetFollowsTheReviewedPauseAndBatchMode) {
 TEST_F(StudioCutRowTest, AuditionButtonsWaitForThePreviewAndABusyControllerDisablesTheRow) {
     review(1);
     CutRow& row = panel->rowWidget();
-    EXPECT_FALSE(workspace->previewReady());
+    EXPECT_FALSE(workspace->playback().previewReady);
     EXPECT_FALSE(row.originalButton().isEnabled());
     EXPECT_FALSE(row.editedButton().isEnabled());
     EXPECT_TRUE(row.startField().isEnabled());
     EXPECT_TRUE(row.flipLink().isEnabled());
 
     // New options await an analysis: the whole row is disabled.
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.minimumSilence = 1.5;
     workspace->setCutOptions(options);
     settle();
@@ -256,8 +256,8 @@ TEST_F(StudioCutRowTest, AuditionButtonsFollowEachReadinessChangeOfTheSamePause)
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
         step.act();
-        ASSERT_TRUE(
-            waitUntil([&] { return !workspace->cutBusy() && workspace->previewReady() == step.ready; }));
+        ASSERT_TRUE(waitUntil(
+            [&] { return !workspace->job().busy && workspace->playback().previewReady == step.ready; }));
         settle();
         ASSERT_EQ(region(1), reviewed);
         ASSERT_TRUE(row.details().isVisible());
@@ -316,11 +316,11 @@ TEST_F(StudioCutRowTest, AComplaintStaysWithItsPauseWhileThePauseIsListed) {
     saveShot(host, "pause-list-row-complaint-kept");
 
     // A new analysis lists new pauses: the old complaint belongs to none of them.
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.minimumSilence = 1.5;
     workspace->setCutOptions(options);
     workspace->analyze();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && !workspace->needsAnalysis(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && !workspace->needsAnalysis(); }));
     settle();
     review(1);
     EXPECT_EQ(shownComplaint(), std::nullopt);

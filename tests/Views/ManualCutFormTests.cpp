@@ -102,8 +102,8 @@ TEST_F(StudioManualCutTest, TheHintSaysWhatTheTypedRangeWouldDo) {
     for (const auto& c : cases) {
         type(form->startField(), c.start);
         type(form->endField(), c.end);
-        EXPECT_EQ(workspace->manualStart(), c.start) << "typing writes the controller";
-        EXPECT_EQ(workspace->manualEnd(), c.end);
+        EXPECT_EQ(workspace->review().manualStart, c.start) << "typing writes the controller";
+        EXPECT_EQ(workspace->review().manualEnd, c.end);
         EXPECT_EQ(hint(), c.hint) << c.start << " … " << c.end;
         const Controls expected{.take = true, .audition = c.valid, .add = c.valid};
         EXPECT_EQ(shown(), expected) << c.start << " … " << c.end;
@@ -133,13 +133,13 @@ TEST_F(StudioManualCutTest, EachSituationAllowsItsButtons) {
          [&] {
              analysis.hold = true;
              workspace->analyze();
-             ASSERT_TRUE(workspace->cutBusy());
+             ASSERT_TRUE(workspace->job().busy);
          },
          {}},
         {"options await a new analysis",
          true,
          [&] {
-             CutOptions options = workspace->cutOptions();
+             CutOptions options = workspace->detection().cutOptions;
              options.thresholdDB -= 6;
              workspace->setCutOptions(options);
              ASSERT_TRUE(workspace->needsAnalysis());
@@ -150,13 +150,14 @@ TEST_F(StudioManualCutTest, EachSituationAllowsItsButtons) {
          [&] {
              workspace->selectCutRow(cut(0).id, false, false);
              workspace->beginWaveformBoundary(cut(0).id, CutBoundary::end);
-             ASSERT_TRUE(workspace->boundaryDrag());
+             ASSERT_TRUE(workspace->waveform().boundaryDrag);
          },
          {}},
         {"adjustment draft playing",
          true,
          [&] {
-             workspace->beginAudition(cut(0), *workspace->project(), AuditionMode::original, true, false);
+             workspace->beginAudition(cut(0), *workspace->document().project, AuditionMode::original, true,
+                                      false);
              playAudition();
          },
          {}},
@@ -188,8 +189,8 @@ TEST_F(StudioManualCutTest, EachSituationAllowsItsButtons) {
         host.reset();
         analysis.hold = false;
         // Released only when held: a release with nobody waiting would let the next hold pass.
-        if (workspace->cutBusy()) analysis.release();
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        if (workspace->job().busy) analysis.release();
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     }
 }
 
@@ -209,7 +210,7 @@ TEST_F(StudioManualCutTest, FieldsShowTheControllersTextsAndKeepTheCaretWhileTyp
     start.setCursorPosition(1);
     QTest::keyClick(&start, Qt::Key_0);
     settle();
-    EXPECT_EQ(workspace->manualStart(), "20.5");
+    EXPECT_EQ(workspace->review().manualStart, "20.5");
     EXPECT_EQ(start.cursorPosition(), 2);
     // Another text set elsewhere (a menu command) reaches its field; this one is left alone.
     workspace->setManualEnd("22");
@@ -223,8 +224,8 @@ TEST_F(StudioManualCutTest, FieldsShowTheControllersTextsAndKeepTheCaretWhileTyp
     settle();
     QTest::mouseClick(&form->takeEndButton(), Qt::LeftButton);
     settle();
-    EXPECT_EQ(Workspace::manualSeconds(workspace->manualEnd()), 6.25);
-    EXPECT_EQ(form->endField().text().toStdString(), workspace->manualEnd());
+    EXPECT_EQ(Workspace::manualSeconds(workspace->review().manualEnd), 6.25);
+    EXPECT_EQ(form->endField().text().toStdString(), workspace->review().manualEnd);
     EXPECT_EQ(start.text(), "20.5");
 }
 
@@ -246,7 +247,7 @@ TEST_F(StudioManualCutTest, ThePopoverAddsTheRangeThenReadsAlreadyAdded) {
     ASSERT_TRUE(shownForm.addButton().isEnabled());
     QTest::mouseClick(&shownForm.addButton(), Qt::LeftButton);
 
-    ASSERT_EQ(workspace->project()->cuts.size(), 4u);
+    ASSERT_EQ(workspace->document().project->cuts.size(), 4u);
     EXPECT_EQ(cut(1).start, 2.5);
     EXPECT_EQ(cut(1).end, 3.0);
     settle();

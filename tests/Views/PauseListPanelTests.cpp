@@ -176,7 +176,7 @@ TEST_F(PauseListPanelTest, OrderMenuReordersTheList) {
 
     panel->orderMenu().actions()[1]->trigger();
     settle();
-    EXPECT_EQ(workspace->reviewOrder(), ReviewOrder::longestFirst);
+    EXPECT_EQ(workspace->review().order, ReviewOrder::longestFirst);
     EXPECT_EQ(listed(), (std::vector<Uuid>{stored[3], stored[1], stored[4], stored[0], stored[2]}));
     EXPECT_EQ(panel->orderButton().text().toStdString(), "长段优先");
 
@@ -192,34 +192,34 @@ TEST_F(PauseListPanelTest, PlainCtrlAndShiftClicksSelect) {
     const auto id = ids();
     // A plain click reviews the pause; its row becomes the real row widget.
     clickRow(1);
-    EXPECT_EQ(workspace->reviewID(), id[1]);
-    EXPECT_FALSE(workspace->batchMode());
+    EXPECT_EQ(workspace->review().reviewID, id[1]);
+    EXPECT_FALSE(workspace->review().batchMode);
     EXPECT_TRUE(panel->rowWidget().isVisible());
     EXPECT_EQ(panel->rowWidget().cut().id, id[1]);
 
     // Ctrl enters batch mode with the reviewed pause and this one.
     clickRow(3, Qt::ControlModifier);
-    EXPECT_TRUE(workspace->batchMode());
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{id[1], id[3]}));
+    EXPECT_TRUE(workspace->review().batchMode);
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{id[1], id[3]}));
     EXPECT_TRUE(panel->batchBar().isVisibleTo(panel));
     EXPECT_EQ(panel->batchCountLabel().text().toStdString(), "已选 2 段");
     EXPECT_EQ(panel->selectionSwitch().text().toStdString(), "完成选择");
 
     // Ctrl again on the same row takes it out again.
     clickRow(3, Qt::ControlModifier);
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{id[1]}));
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{id[1]}));
     clickRow(3, Qt::ControlModifier);
 
     // Shift adds the run from the anchor (the last Ctrl-clicked pause) to this one.
     clickRow(0, Qt::ShiftModifier);
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{id[0], id[1], id[2], id[3]}));
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{id[0], id[1], id[2], id[3]}));
     EXPECT_EQ(panel->batchCountLabel().text().toStdString(), "已选 4 段");
     saveShot(host, "pause-list-batch");
 
     // "完成选择" leaves batch mode and the bar hides.
     QTest::mouseClick(&panel->selectionSwitch(), Qt::LeftButton);
     settle();
-    EXPECT_FALSE(workspace->batchMode());
+    EXPECT_FALSE(workspace->review().batchMode);
     EXPECT_FALSE(panel->batchBar().isVisibleTo(panel));
 }
 
@@ -228,29 +228,29 @@ TEST_F(PauseListPanelTest, TheMarkFlipsOutsideBatchModeAndSelectsInside) {
     build();
     const auto id = ids();
     clickRow(2, {}, true);
-    EXPECT_TRUE(workspace->project()->cuts[2].remove);
+    EXPECT_TRUE(workspace->document().project->cuts[2].remove);
     EXPECT_EQ(panel->titleLabel().text().toStdString(), "待删除停顿 · 4");
 
     QTest::mouseClick(&panel->selectionSwitch(), Qt::LeftButton);
     settle();
-    ASSERT_TRUE(workspace->batchMode());
+    ASSERT_TRUE(workspace->review().batchMode);
     EXPECT_FALSE(panel->keepButton().isEnabled());
     EXPECT_FALSE(panel->deleteButton().isEnabled());
-    const auto before = workspace->project()->cuts;
+    const auto before = workspace->document().project->cuts;
     clickRow(4, {}, true);
     clickRow(0, {}, true);
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{id[0], id[4]}));
-    EXPECT_EQ(workspace->project()->cuts, before) << "the mark in batch mode never flips a pause";
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{id[0], id[4]}));
+    EXPECT_EQ(workspace->document().project->cuts, before) << "the mark in batch mode never flips a pause";
     EXPECT_TRUE(panel->keepButton().isEnabled());
     EXPECT_TRUE(panel->deleteButton().isEnabled());
     clickRow(4, {}, true);
-    EXPECT_EQ(workspace->batchIDs(), std::set<Uuid>{id[0]});
+    EXPECT_EQ(workspace->review().batchIDs, std::set<Uuid>{id[0]});
     // Only removed pauses selected: they can be kept, not deleted.
     EXPECT_TRUE(panel->keepButton().isEnabled());
     EXPECT_FALSE(panel->deleteButton().isEnabled());
     QTest::mouseClick(&panel->keepButton(), Qt::LeftButton);
     settle();
-    EXPECT_FALSE(workspace->project()->cuts[0].remove);
+    EXPECT_FALSE(workspace->document().project->cuts[0].remove);
 
     // The more menu keeps or deletes everything as one edit.
     ASSERT_EQ(panel->moreMenu().actions().size(), 2);

@@ -82,7 +82,7 @@ class StudioTimecodeTest : public PlaybackTest {
     void openClock() {
         open(sourceA);
         preview().finishLoading(725);
-        ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+        ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
         makeClock();
     }
     void makeClock() {
@@ -143,7 +143,7 @@ TEST_F(StudioTimecodeTest, WithoutAProjectTheClockShowsNoDurationAndIsDisabled) 
     EXPECT_EQ(clockText(), "00:00.0 / 12:05.0");
     EXPECT_FALSE(timecode->clockButton().isEnabled());
     preview().finishLoading(725);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     settle();
     EXPECT_TRUE(timecode->clockButton().isEnabled());
 }
@@ -199,9 +199,9 @@ TEST_F(StudioTimecodeTest, AJumpClosesThePopoverAndReviewsThePauseUnderTheTime) 
     saveShot(popover, "time-jump");
     QTest::mouseClick(&popover.jumpButton(), Qt::LeftButton);
     ASSERT_TRUE(closed());
-    EXPECT_EQ(workspace->reviewID(), workspace->project()->cuts.at(0).id);
+    EXPECT_EQ(workspace->review().reviewID, workspace->document().project->cuts.at(0).id);
     EXPECT_EQ(workspace->playbackClock().position(), 100.5);
-    EXPECT_FALSE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->playback().isPlaying);
     settle();
     EXPECT_EQ(clockText(), "01:40.5 / 12:05.0");
 
@@ -210,7 +210,7 @@ TEST_F(StudioTimecodeTest, AJumpClosesThePopoverAndReviewsThePauseUnderTheTime) 
     type(again.field(), "3:00");
     QTest::keyClick(&again.field(), Qt::Key_Return);
     ASSERT_TRUE(closed());
-    EXPECT_EQ(workspace->reviewID(), std::nullopt);
+    EXPECT_EQ(workspace->review().reviewID, std::nullopt);
     EXPECT_EQ(workspace->playbackClock().position(), 180);
 }
 
@@ -228,7 +228,7 @@ TEST_F(StudioTimecodeTest, AnInvalidTextOrARefusedJumpKeepsThePopoverOpen) {
     // neither the button nor Return moves anything.
     analysis.hold = true;
     workspace->analyze();
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     settle();
     EXPECT_FALSE(timecode->clockButton().isEnabled());
     ASSERT_EQ(timecode->popover(), &popover);
@@ -238,9 +238,9 @@ TEST_F(StudioTimecodeTest, AnInvalidTextOrARefusedJumpKeepsThePopoverOpen) {
     settle();
     EXPECT_EQ(timecode->popover(), &popover);
     EXPECT_EQ(workspace->playbackClock().position(), 0);
-    EXPECT_EQ(workspace->reviewID(), std::nullopt);
+    EXPECT_EQ(workspace->review().reviewID, std::nullopt);
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
 }
 
 TEST_F(StudioTimecodeTest, ThePopoverSaysWhenTheSourceTimeIsGone) {
@@ -250,7 +250,7 @@ TEST_F(StudioTimecodeTest, ThePopoverSaysWhenTheSourceTimeIsGone) {
     // Loading a source without analysing it leaves no project.
     ASSERT_TRUE(workspace->loadSource(sourceB, false));
     settle();
-    ASSERT_FALSE(workspace->project());
+    ASSERT_FALSE(workspace->document().project);
     ASSERT_EQ(timecode->popover(), &popover);
     EXPECT_EQ(popover.issueLabel().text().toStdString(), kUnavailable);
     EXPECT_FALSE(popover.jumpButton().isEnabled());

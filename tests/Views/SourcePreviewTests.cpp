@@ -101,7 +101,7 @@ TEST_F(SourcePreviewTest, ThePictureIsDisabledUnlessThePreviewCanPlay) {
     settle();
     EXPECT_FALSE(view().picture().isEnabled()) << "still loading";
     preview().finishLoading(analysis.duration);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     settle();
     EXPECT_TRUE(view().picture().isEnabled());
 
@@ -116,12 +116,12 @@ TEST_F(SourcePreviewTest, ThePictureIsDisabledUnlessThePreviewCanPlay) {
 
     analysis.hold = true;
     workspace->analyze();
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     settle();
     EXPECT_FALSE(view().picture().isEnabled()) << "a job runs";
     analysis.hold = false;
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
     EXPECT_TRUE(view().picture().isEnabled());
 }
@@ -131,7 +131,7 @@ TEST_F(SourcePreviewTest, AnIssueCoversTheAreaAndOffersToChooseTheSourceAgain) {
     preview().setFrameColour(Qt::red);
     EXPECT_FALSE(view().issueCard().isVisible());
     preview().failLoading();
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewIssue().has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewIssue.has_value(); }));
     settle();
 
     ASSERT_TRUE(view().issueCard().isVisible());
@@ -160,14 +160,14 @@ TEST_F(SourcePreviewTest, AnIssueCoversTheAreaAndOffersToChooseTheSourceAgain) {
     // A job disables the button; the card stays.
     analysis.hold = true;
     workspace->analyze();
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     settle();
     EXPECT_FALSE(button.isEnabled());
     QTest::mouseClick(&button, Qt::LeftButton);
     EXPECT_EQ(window.openPanels.size(), 1u);
     analysis.hold = false;
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     settle();
     EXPECT_TRUE(button.isEnabled());
     saveShot(view(), "source-preview-issue");
@@ -176,7 +176,7 @@ TEST_F(SourcePreviewTest, AnIssueCoversTheAreaAndOffersToChooseTheSourceAgain) {
     // comes back.
     window.chosenSource = sourceA;
     QTest::mouseClick(&button, Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->previewIssue() && !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->playback().previewIssue && !workspace->job().busy; }));
     settle();
     EXPECT_FALSE(view().issueCard().isVisible());
     preview().finishLoading(analysis.duration);
@@ -188,7 +188,7 @@ TEST_F(SourcePreviewTest, TheIssueTextWrapsInANarrowAreaAndStaysWhole) {
     shown = std::make_unique<PreviewHost>(*workspace, QSize(220, 260));
     open(sourceA);
     preview().failLoading();
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewIssue().has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewIssue.has_value(); }));
     settle();
     QLabel& text = view().issueText();
     const int line = QFontMetrics(text.font()).height();
@@ -242,7 +242,7 @@ TEST_F(SourcePreviewMpvTest, AFourByThreeFilmFillsTheHeightBetweenBlackBars) {
     const auto film = folder / "film.mp4";
     makeFilm(film);
     workspace->loadSource(film, true);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->playback().previewReady; }));
 
     // 320 × 120: the picture is 160 wide in the middle, 80 px of black on each side.
     PreviewHost shown(*workspace, QSize(320, 120));
@@ -267,7 +267,7 @@ TEST_F(SourcePreviewMpvTest, ATruncatedFilmShowsTheCardWithItsButton) {
 
     PreviewHost shown(*workspace, QSize(480, 270));
     workspace->loadSource(cut, false);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewIssue().has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewIssue.has_value(); }));
     settle();
     SourcePreview& view = *shown.view;
     ASSERT_TRUE(view.issueCard().isVisible());

@@ -225,7 +225,7 @@ TEST_F(TransportBarTest, PlayAndSpeedActOnlyOnAReadyPreview) {
     EXPECT_FALSE(bar->speedButton().isEnabled());
     EXPECT_EQ(bar->speedButton().text(), "1×");
     preview().finishLoading(analysis.duration);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     settle();
     ASSERT_TRUE(bar->playButton().isEnabled());
     EXPECT_EQ(bar->playButton().accessibleName(), "播放或暂停");
@@ -233,11 +233,11 @@ TEST_F(TransportBarTest, PlayAndSpeedActOnlyOnAReadyPreview) {
 
     QTest::mouseClick(&bar->playButton(), Qt::LeftButton);
     settle();
-    EXPECT_TRUE(workspace->isPlaying());
+    EXPECT_TRUE(workspace->playback().isPlaying);
     EXPECT_EQ(bar->playButton().symbol(), "pause.fill");
     QTest::mouseClick(&bar->playButton(), Qt::LeftButton);
     settle();
-    EXPECT_FALSE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->playback().isPlaying);
     EXPECT_EQ(bar->playButton().symbol(), "play.fill");
 
     // The menu lists the speeds in order, without a mark on the current one.
@@ -249,11 +249,11 @@ TEST_F(TransportBarTest, PlayAndSpeedActOnlyOnAReadyPreview) {
     EXPECT_EQ(items, (QStringList{"0.5×", "1×", "1.2×", "1.5×", "2×"}));
     chooseSpeed(2);
     settle();
-    EXPECT_EQ(workspace->playbackSpeed(), 1.25f);
+    EXPECT_EQ(workspace->playback().speed, 1.25f);
     EXPECT_EQ(bar->speedButton().text(), "1.2×");
     chooseSpeed(2);
     settle();
-    EXPECT_EQ(workspace->playbackSpeed(), 1.25f);
+    EXPECT_EQ(workspace->playback().speed, 1.25f);
     chooseSpeed(0);
     settle();
     EXPECT_EQ(bar->speedButton().text(), "0.5×");
@@ -265,11 +265,11 @@ TEST_F(TransportBarTest, SkipSwitchWritesTheControllerAndKeepsItsValueWhileDisab
     ASSERT_TRUE(bar->skipToggle().isEnabled());
     EXPECT_FALSE(bar->skipToggle().isChecked());
     QTest::mouseClick(&bar->skipToggle(), Qt::LeftButton);
-    EXPECT_TRUE(workspace->previewCuts());
+    EXPECT_TRUE(workspace->playback().previewCuts);
     EXPECT_TRUE(bar->skipToggle().isChecked());
 
     // Settings that differ from the analysed ones.
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.minimumSilence += 0.1;
     workspace->setCutOptions(options);
     settle();
@@ -280,7 +280,7 @@ TEST_F(TransportBarTest, SkipSwitchWritesTheControllerAndKeepsItsValueWhileDisab
     settle();
     EXPECT_TRUE(bar->skipToggle().isEnabled());
     QTest::mouseClick(&bar->skipToggle(), Qt::LeftButton);
-    EXPECT_FALSE(workspace->previewCuts());
+    EXPECT_FALSE(workspace->playback().previewCuts);
 }
 
 TEST_F(TransportBarTest, LoopShowsWithAReviewedPauseAndActsWithAnAudition) {
@@ -299,10 +299,10 @@ TEST_F(TransportBarTest, LoopShowsWithAReviewedPauseAndActsWithAnAudition) {
     playAudition();
     ASSERT_TRUE(bar->loopToggle().isEnabled());
     QTest::mouseClick(&bar->loopToggle(), Qt::LeftButton);
-    EXPECT_TRUE(workspace->repeatAudition());
+    EXPECT_TRUE(workspace->playback().repeatAudition);
     EXPECT_TRUE(bar->loopToggle().isChecked());
     QTest::mouseClick(&bar->loopToggle(), Qt::LeftButton);
-    EXPECT_FALSE(workspace->repeatAudition());
+    EXPECT_FALSE(workspace->playback().repeatAudition);
 }
 
 TEST_F(TransportBarTest, ResultPreviewPlaysTheWholeEdit) {

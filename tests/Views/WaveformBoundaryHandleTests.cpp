@@ -135,7 +135,7 @@ TEST_F(GripTest, GripsShowOnTheVisibleEdgesOfALongEnoughReviewedPause) {
     EXPECT_EQ(grip(CutBoundary::start).geometry().left(), 4);
     // Another job or changed settings take the grips away.
     zoom(0, 60);
-    CutOptions changed = workspace->cutOptions();
+    CutOptions changed = workspace->detection().cutOptions;
     changed.padding = 0.2;
     workspace->setCutOptions(changed);
     settle();
@@ -166,8 +166,8 @@ TEST_F(GripTest, DraggingAGripMovesItsEdgeByItsShareOfTheWindowInOneUndoStep) {
     dragGrip(CutBoundary::end, 40, false);
     // While dragging, the pause is drawn, hit and handled where the drag has put it.
     const double moved = 12 + 40.0 / kWidth * 60;
-    ASSERT_TRUE(workspace->boundaryDrag());
-    EXPECT_DOUBLE_EQ(workspace->boundaryDrag()->proposed.end, moved);
+    ASSERT_TRUE(workspace->waveform().boundaryDrag);
+    EXPECT_DOUBLE_EQ(workspace->waveform().boundaryDrag->proposed.end, moved);
     EXPECT_EQ(current(removed.id), removed);
     EXPECT_NEAR(handle.x() - left, 40, 1);
     EXPECT_TRUE(handle.hasFocus());
@@ -179,7 +179,7 @@ TEST_F(GripTest, DraggingAGripMovesItsEdgeByItsShareOfTheWindowInOneUndoStep) {
 
     const QPointF end = start + QPointF(40, 0);
     sendMouse(handle, QEvent::MouseButtonRelease, handle.mapFromGlobal(end), Qt::NoModifier, end);
-    EXPECT_EQ(workspace->boundaryDrag(), std::nullopt);
+    EXPECT_EQ(workspace->waveform().boundaryDrag, std::nullopt);
     EXPECT_DOUBLE_EQ(current(removed.id).end, moved);
     EXPECT_EQ(current(removed.id).start, 10);
     EXPECT_TRUE(handle.hasFocus());
@@ -197,7 +197,7 @@ TEST_F(GripTest, ADragThatEndsWithoutAReleaseChangesNoPause) {
         {"Escape", [&] { sendKey(grip(CutBoundary::start), Qt::Key_Escape); }},
         {"the grip hidden by changed settings",
          [&] {
-             CutOptions changed = workspace->cutOptions();
+             CutOptions changed = workspace->detection().cutOptions;
              changed.padding = 0.2;
              workspace->setCutOptions(changed);
          }},
@@ -214,9 +214,9 @@ TEST_F(GripTest, ADragThatEndsWithoutAReleaseChangesNoPause) {
         ASSERT_TRUE(grip(CutBoundary::start).isVisible());
         WaveformBoundaryHandle& handle = grip(CutBoundary::start);
         dragGrip(CutBoundary::start, -20, false);
-        ASSERT_TRUE(workspace->boundaryDrag());
+        ASSERT_TRUE(workspace->waveform().boundaryDrag);
         c.interrupt();
-        EXPECT_EQ(workspace->boundaryDrag(), std::nullopt);
+        EXPECT_EQ(workspace->waveform().boundaryDrag, std::nullopt);
         if (view) {
             const QPointF end = handle.mapToGlobal(QPointF(12, 14));
             sendMouse(handle, QEvent::MouseButtonRelease, QPointF(12, 14), Qt::NoModifier, end);
@@ -239,7 +239,7 @@ TEST_F(GripTest, AShortPressIsAClickThatOpensThePopoverAndBeginsNoDrag) {
     WaveformBoundaryHandle& handle = grip(CutBoundary::start);
     const int left = handle.x();
     dragGrip(CutBoundary::start, 2);
-    EXPECT_EQ(workspace->boundaryDrag(), std::nullopt);
+    EXPECT_EQ(workspace->waveform().boundaryDrag, std::nullopt);
     EXPECT_EQ(current(removed.id), removed);
     EXPECT_EQ(handle.x(), left);
     EXPECT_TRUE(handle.popoverOpen());
@@ -282,7 +282,7 @@ TEST_F(GripTest, ArrowKeysNudgeTheFocusedEdgeAndOtherKeysReachTheWindow) {
         // The grip is the same widget after the edit: the focus stays on it.
         EXPECT_TRUE(grip(CutBoundary::end).hasFocus());
         if (press.end != end) {
-            EXPECT_EQ(workspace->cutStatus(),
+            EXPECT_EQ(workspace->job().status,
                       "已将终点微调至 " + fixedDecimal(press.end, 4) + " 秒，可用Ctrl+Z撤销。");
             EXPECT_NE(readFile(backupURL), backup);
             EXPECT_EQ(handle.accessibleDescription().toStdString(), fixedDecimal(press.end, 4) + " 秒");
@@ -307,12 +307,12 @@ TEST_F(GripTest, ArrowKeysPassOnWithoutTheFocusOrOutsideAdjusting) {
     host.keysReceived.clear();
     analysis.hold = true;
     workspace->analyze();
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     sendKey(handle, Qt::Key_Right);
     EXPECT_EQ(host.keysReceived, std::vector<int>{Qt::Key_Right});
     EXPECT_EQ(current(removed.id), removed);
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
 }
 
 TEST_F(GripTest, GripsNameTheirEdgeAndTheirTime) {
@@ -383,7 +383,7 @@ class GripAuditionTest : public WaveformTest {
         makeMedia("-f lavfi -i sine=f=440:r=8000:d=120", sourceA);
         openView();
         dynamic_cast<FakePlayer&>(workspace->player()).finishLoading(120);
-        ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+        ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
         zoom(0, 60);
         review(removed);
         ASSERT_TRUE(showActive());

@@ -173,41 +173,41 @@ TEST_F(WaveformControlsTest, ButtonsMoveTheWindowAndFollowTheController) {
 
     // Zoom in around the playhead at 0: a window at the file's start.
     click(1);
-    ASSERT_TRUE(workspace->waveformWindow());
-    EXPECT_EQ(*workspace->waveformWindow(), (WaveformWindow{0, 5}));
+    ASSERT_TRUE(workspace->waveform().window);
+    EXPECT_EQ(*workspace->waveform().window, (WaveformWindow{0, 5}));
     EXPECT_EQ(shown(), flags(true, true, false, true, false, true));
     click(3);
-    EXPECT_EQ(*workspace->waveformWindow(), (WaveformWindow{2.5, 7.5}));
+    EXPECT_EQ(*workspace->waveform().window, (WaveformWindow{2.5, 7.5}));
     EXPECT_EQ(shown(), flags(true, true, true, true, false, true));
     click(2);
-    EXPECT_EQ(*workspace->waveformWindow(), (WaveformWindow{0, 5}));
+    EXPECT_EQ(*workspace->waveform().window, (WaveformWindow{0, 5}));
     click(0);
-    EXPECT_FALSE(workspace->waveformWindow());
+    EXPECT_FALSE(workspace->waveform().window);
     click(1);
     click(5);
-    EXPECT_FALSE(workspace->waveformWindow());
+    EXPECT_FALSE(workspace->waveform().window);
     EXPECT_EQ(shown(), flags(false, true, false, false, false, false));
 
     // A reviewed pause: "当前段" frames it with at least 12 s, here the whole file.
     players.last()->finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     workspace->moveReview(1);
     ASSERT_TRUE(workspace->reviewCut());
     EXPECT_EQ(shown(), flags(false, true, false, false, true, false));
     click(1);
-    ASSERT_TRUE(workspace->waveformWindow());
+    ASSERT_TRUE(workspace->waveform().window);
     click(4);
-    EXPECT_FALSE(workspace->waveformWindow());
+    EXPECT_FALSE(workspace->waveform().window);
 
     // Changed settings, a boundary drag and a running job turn the whole row off.
     click(1);
     ASSERT_TRUE(workspace->canAdjustWaveformBoundary());
-    workspace->beginWaveformBoundary(*workspace->reviewID(), CutBoundary::start);
-    ASSERT_TRUE(workspace->boundaryDrag());
+    workspace->beginWaveformBoundary(*workspace->review().reviewID, CutBoundary::start);
+    ASSERT_TRUE(workspace->waveform().boundaryDrag);
     EXPECT_EQ(shown(), kNone);
     workspace->setBoundaryDrag(std::nullopt);
     EXPECT_NE(shown(), kNone);
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB -= 5;
     workspace->setCutOptions(options);
     EXPECT_EQ(shown(), kNone);
@@ -215,7 +215,7 @@ TEST_F(WaveformControlsTest, ButtonsMoveTheWindowAndFollowTheController) {
     EXPECT_NE(shown(), kNone);
     analysis.hold = true;
     workspace->analyze();
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     EXPECT_EQ(shown(), kNone);
 }
 

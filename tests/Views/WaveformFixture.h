@@ -119,7 +119,7 @@ class WaveformTest : public WorkspaceTest {
         settle();
     }
     CutRegion current(const Uuid& id) const {
-        for (const auto& region : workspace->project()->cuts)
+        for (const auto& region : workspace->document().project->cuts)
             if (region.id == id) return region;
         ADD_FAILURE() << "no such region";
         return {};

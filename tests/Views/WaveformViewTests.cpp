@@ -131,7 +131,7 @@ TEST_F(WaveformTest, TheDetailPeaksAreDrawnOnlyForExactlyTheirWindow) {
     workspace->setWaveformDetailDelay(std::chrono::milliseconds(0));
     openView();
     zoom(0, 60);
-    ASSERT_TRUE(waitUntil([&] { return workspace->waveformDetail().has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->waveform().detail.has_value(); }));
     QImage image = picture();
     saveShot(host, "waveform-detail");
     // 20 px above the middle at 15 s: the 1-pixel floor of silence; at 45 s the tone's full peak.
@@ -174,7 +174,7 @@ TEST_F(WaveformTest, AClickSelectsThePauseUnderItOrSeeksThere) {
         seeks.clear();
         sendMouse(*view, QEvent::MouseButtonPress, QPointF(c.x, 120));
         sendMouse(*view, QEvent::MouseButtonRelease, QPointF(c.x, 120));
-        EXPECT_EQ(workspace->reviewID(), c.reviewed);
+        EXPECT_EQ(workspace->review().reviewID, c.reviewed);
         if (c.seek) {
             ASSERT_EQ(seeks.size(), 1u);
             EXPECT_DOUBLE_EQ(seeks[0], *c.seek);
@@ -208,10 +208,10 @@ TEST_F(WaveformTest, AFourPixelMoveIsAClickAndAFivePixelMoveADragSelection) {
         settle();
         seeks.clear();
         pointerDrag(*view, QPointF(c.from, 120), QPointF(c.to, 120));
-        EXPECT_EQ(workspace->batchMode(), !c.batch.empty());
-        EXPECT_EQ(workspace->batchIDs(), c.batch);
+        EXPECT_EQ(workspace->review().batchMode, !c.batch.empty());
+        EXPECT_EQ(workspace->review().batchIDs, c.batch);
         if (c.batch.empty()) {
-            EXPECT_EQ(workspace->reviewID(), c.reviewed);
+            EXPECT_EQ(workspace->review().reviewID, c.reviewed);
         }
         EXPECT_TRUE(seeks.empty());
         EXPECT_FALSE(view->scene().dragBand.has_value());
@@ -242,17 +242,17 @@ TEST_F(WaveformTest, CtrlAddsToTheBatchAndShiftExtendsIt) {
         sendMouse(*view, QEvent::MouseButtonRelease, QPointF(xOf(seconds), 120), modifiers);
     };
     click(11, Qt::NoModifier);
-    EXPECT_EQ(workspace->reviewID(), removed.id);
-    EXPECT_FALSE(workspace->batchMode());
+    EXPECT_EQ(workspace->review().reviewID, removed.id);
+    EXPECT_FALSE(workspace->review().batchMode);
     click(42, Qt::ControlModifier);
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{removed.id, wide.id}));
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{removed.id, wide.id}));
     click(42, Qt::ControlModifier);
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{removed.id}));
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{removed.id}));
     // Shift extends from the anchor (the pause clicked last) through the review order.
     click(11, Qt::ControlModifier);
     click(11, Qt::ControlModifier);
     click(42, Qt::ShiftModifier);
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{removed.id, kept.id, brief.id, wide.id}));
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{removed.id, kept.id, brief.id, wide.id}));
     saveShot(host, "waveform-batch");
     // Empty waveform seeks whatever the modifiers.
     click(50, Qt::ControlModifier | Qt::ShiftModifier);
@@ -265,7 +265,7 @@ TEST_F(WaveformTest, PlaybackMovesOnlyTheCursor) {
     zoom(0, 60);
     FakePlayer& preview = dynamic_cast<FakePlayer&>(workspace->player());
     preview.finishLoading(120);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     workspace->navigateWaveform(1);
     ASSERT_TRUE(waitUntil([&] { return workspace->playbackClock().position() == 1; }));
     host.show();
@@ -323,7 +323,7 @@ TEST_F(WaveformTest, TheAuditionedRangeIsMarkedAboveTheLane) {
     zoom(0, 60);
     FakePlayer& preview = dynamic_cast<FakePlayer&>(workspace->player());
     preview.finishLoading(120);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     const int builds = view->layerBuilds();
     workspace->audition(wide.id, AuditionMode::original);
     ASSERT_TRUE(waitUntil([&] { return workspace->auditionSourceRange().has_value(); }, 10000));

@@ -16,13 +16,13 @@ class PlaybackTest : public WorkspaceTest {
 
     FakePlayer& preview() { return dynamic_cast<FakePlayer&>(workspace->player()); }
     FakePlayer* auditionPlayer() { return dynamic_cast<FakePlayer*>(workspace->auditionPlayer()); }
-    CutRegion cut(std::size_t index) const { return workspace->project()->cuts.at(index); }
+    CutRegion cut(std::size_t index) const { return workspace->document().project->cuts.at(index); }
 
     // Opens sourceA, lets the analysis finish and the preview load.
     void openReady() {
         open(sourceA);
         preview().finishLoading(analysis.duration);
-        ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+        ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
         settle();
     }
     // Waits for the audition player of a started audition, loads it and waits until it plays.

@@ -49,7 +49,7 @@ class SliceBindingTest : public WorkspaceTest {
     }
     // Another setting of the detection: a change of the settings and of their history.
     void changeSettings() {
-        CutOptions options = workspace->cutOptions();
+        CutOptions options = workspace->detection().cutOptions;
         options.thresholdDB -= 1;
         workspace->setCutOptions(options);
     }

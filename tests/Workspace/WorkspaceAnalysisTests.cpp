@@ -33,41 +33,41 @@ TEST_F(RealAnalysisTest, ImportFindsThePausesAndBacksUpTheProject) {
     double lastProgress = 0;
     bool progressWentBack = false;
     QObject::connect(workspace.get(), &Workspace::changed, [&] {
-        if (workspace->cutProgress() < lastProgress && workspace->cutBusy()) progressWentBack = true;
-        lastProgress = workspace->cutProgress();
+        if (workspace->job().progress < lastProgress && workspace->job().busy) progressWentBack = true;
+        lastProgress = workspace->job().progress;
     });
     workspace->loadSource(source, true);
-    EXPECT_TRUE(workspace->cutBusy());
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 60000));
-    ASSERT_TRUE(workspace->project()) << workspace->cutStatus();
-    const auto& cuts = workspace->project()->cuts;
+    EXPECT_TRUE(workspace->job().busy);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }, 60000));
+    ASSERT_TRUE(workspace->document().project) << workspace->job().status;
+    const auto& cuts = workspace->document().project->cuts;
     // The leading and trailing quiet stretches and the two inner pauses, padded by 0.3 s.
-    ASSERT_EQ(cuts.size(), 4u) << workspace->cutStatus();
+    ASSERT_EQ(cuts.size(), 4u) << workspace->job().status;
     EXPECT_NEAR(cuts[1].start, 3.3, 0.05);
     EXPECT_NEAR(cuts[1].end, 4.2, 0.05);
-    EXPECT_EQ(workspace->cutStatus(), "找到 4 段停顿。先试听，再决定保留或删除。");
+    EXPECT_EQ(workspace->job().status, "找到 4 段停顿。先试听，再决定保留或删除。");
     EXPECT_FALSE(progressWentBack);
     EXPECT_FALSE(workspace->needsAnalysis());
-    EXPECT_TRUE(workspace->sessionBackupSaved());
+    EXPECT_TRUE(workspace->document().sessionBackupSaved);
     EXPECT_EQ(SessionBackup::project(folder / "Recovery/last-session.quenlo.json")->cuts, cuts);
 }
 
 TEST_F(RealAnalysisTest, CancellingARealAnalysisLeavesNoProject) {
     workspace->loadSource(source, true);
     workspace->cancelCut();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 60000));
-    EXPECT_EQ(workspace->cutStatus(), "任务已取消，原文件未改动。");
-    EXPECT_FALSE(workspace->project());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }, 60000));
+    EXPECT_EQ(workspace->job().status, "任务已取消，原文件未改动。");
+    EXPECT_FALSE(workspace->document().project);
 }
 
 TEST_F(RealAnalysisTest, ANonMediaFileFailsWithAChineseSentence) {
     writeFile(source, "not media");
     workspace->loadSource(source, true);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 60000));
-    EXPECT_FALSE(workspace->project());
-    ASSERT_TRUE(workspace->notice());
-    EXPECT_EQ(workspace->notice(), workspace->cutStatus());
-    EXPECT_EQ(workspace->notice()->find("Invalid data"), std::string::npos);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }, 60000));
+    EXPECT_FALSE(workspace->document().project);
+    ASSERT_TRUE(workspace->job().notice);
+    EXPECT_EQ(workspace->job().notice, workspace->job().status);
+    EXPECT_EQ(workspace->job().notice->find("Invalid data"), std::string::npos);
 }
 
 TEST_F(RealAnalysisTest, ASourceThatGoesAwayDuringTheAnalysisIsReportedMissing) {
@@ -106,11 +106,11 @@ TEST_F(RealAnalysisTest, ASourceThatGoesAwayDuringTheAnalysisIsReportedMissing) 
         };
         workspace = std::make_unique<Workspace>(players, std::nullopt, std::vector<std::string>{}, analyzer);
         workspace->loadSource(source, true);
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 60000));
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }, 60000));
         EXPECT_TRUE(acted);
-        EXPECT_FALSE(workspace->project());
-        EXPECT_EQ(workspace->notice(), missing);
-        EXPECT_EQ(workspace->cutStatus(), missing);
+        EXPECT_FALSE(workspace->document().project);
+        EXPECT_EQ(workspace->job().notice, missing);
+        EXPECT_EQ(workspace->job().status, missing);
     }
 
     // The detection preview runs the same analysis and says the same.
@@ -119,20 +119,20 @@ TEST_F(RealAnalysisTest, ASourceThatGoesAwayDuringTheAnalysisIsReportedMissing) 
     workspace =
         std::make_unique<Workspace>(players, std::nullopt, std::vector<std::string>{}, &VevazAvezud::analyze);
     workspace->loadSource(source, true);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 60000));
-    ASSERT_TRUE(workspace->project());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }, 60000));
+    ASSERT_TRUE(workspace->document().project);
     fs::remove(source);
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB = -40;
     workspace->setDetectionPreviewDelay(std::chrono::milliseconds(1));
     workspace->previewDetection(options);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->detectionCalculating(); }, 60000));
-    EXPECT_EQ(workspace->detectionPreviewIssue(), missing);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->detection().calculating; }, 60000));
+    EXPECT_EQ(workspace->detection().issue, missing);
 
     // A file that is still there keeps the analysis's own sentence.
     writeFile(source, "not media");
     workspace->loadSource(source, true);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }, 60000));
-    ASSERT_TRUE(workspace->notice());
-    EXPECT_NE(workspace->notice(), missing);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }, 60000));
+    ASSERT_TRUE(workspace->job().notice);
+    EXPECT_NE(workspace->job().notice, missing);
 }

@@ -29,7 +29,7 @@ TEST_F(PlaybackTest, OnePauseAsRecordedAndAsEditedMapsTheCursorToSourceTime) {
     for (const Case& c : cases) {
         workspace->togglePlayback();  // the preview plays; the audition pauses it
         workspace->audition(id, c.mode);
-        EXPECT_EQ(workspace->reviewID(), id);
+        EXPECT_EQ(workspace->review().reviewID, id);
         EXPECT_EQ(workspace->auditionID(), id);
         EXPECT_TRUE(workspace->auditionLoading());
         EXPECT_EQ(workspace->auditionStatus(), c.preparing);
@@ -38,7 +38,7 @@ TEST_F(PlaybackTest, OnePauseAsRecordedAndAsEditedMapsTheCursorToSourceTime) {
         EXPECT_EQ(player.timeline()->mode, c.mode);
         EXPECT_EQ(player.timeline()->source, sourceA);
         EXPECT_EQ(workspace->auditionStatus(), c.description + " · 播完自动停止");
-        EXPECT_TRUE(workspace->isPlaying());
+        EXPECT_TRUE(workspace->playback().isPlaying);
         EXPECT_DOUBLE_EQ(workspace->playbackClock().position(), 2.8);
         EXPECT_EQ(workspace->auditionSourceRange(), std::make_pair(2.8, 6.7));
         player.advance(1.3);
@@ -55,7 +55,7 @@ TEST_F(PlaybackTest, PauseResumeAndTheEndWithoutLoop) {
     FakePlayer& player = playAudition();
     workspace->togglePlayback();
     EXPECT_EQ(workspace->auditionStatus(), kOriginalDescription + " · 已暂停");
-    EXPECT_FALSE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->playback().isPlaying);
     EXPECT_EQ(player.rate(), 0);
     settle();
     EXPECT_EQ(workspace->auditionStatus(), kOriginalDescription + " · 已暂停");
@@ -65,7 +65,7 @@ TEST_F(PlaybackTest, PauseResumeAndTheEndWithoutLoop) {
     player.advance(5);
     settle();
     EXPECT_EQ(workspace->auditionStatus(), kOriginalDescription + " · 已结束");
-    EXPECT_FALSE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->playback().isPlaying);
     EXPECT_DOUBLE_EQ(workspace->playbackClock().position(), 6.7);
     EXPECT_EQ(workspace->auditionID(), cut(1).id) << "the ended audition stays selected";
     // Turning the loop on does not hide that it ended; play starts it again from 0.
@@ -92,7 +92,7 @@ TEST_F(PlaybackTest, ALoopRestartsWithoutEndingAndPlayPauseDuringTheRestartPause
                              [](const std::string& status) { return status.ends_with(" · 已结束"); }));
     EXPECT_EQ(player.seekLog().back(), 0);
     EXPECT_GT(player.rate(), 0);
-    EXPECT_TRUE(workspace->isPlaying());
+    EXPECT_TRUE(workspace->playback().isPlaying);
     EXPECT_EQ(workspace->auditionStatus(), kEditedDescription + " · 循环试听");
     EXPECT_DOUBLE_EQ(workspace->playbackClock().position(), 2.8);
 
@@ -100,13 +100,13 @@ TEST_F(PlaybackTest, ALoopRestartsWithoutEndingAndPlayPauseDuringTheRestartPause
     player.setHoldSeeks(true);
     player.advance(5);
     settle();
-    EXPECT_TRUE(workspace->isPlaying()) << "a pending restart counts as playing";
+    EXPECT_TRUE(workspace->playback().isPlaying) << "a pending restart counts as playing";
     workspace->togglePlayback();
     EXPECT_EQ(workspace->auditionStatus(), kEditedDescription + " · 已暂停");
     player.completeSeeks(true);
     settle();
     EXPECT_EQ(player.rate(), 0);
-    EXPECT_FALSE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->playback().isPlaying);
     EXPECT_EQ(workspace->auditionStatus(), kEditedDescription + " · 已暂停");
 }
 
@@ -119,7 +119,7 @@ TEST_F(PlaybackTest, StoppingReturnsThePreviewToTheCursorWithTheSoundAndSpeedOfT
     EXPECT_EQ(player.defaultRate(), 1.5f);
     EXPECT_EQ(player.rate(), 1.5f);
     player.setMuted(true);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewSoundMuted(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().soundMuted; }));
     EXPECT_FALSE(preview().isMuted());
     player.advance(1);  // 1.5 s of audition time: source 4.3
     settle();
@@ -127,17 +127,17 @@ TEST_F(PlaybackTest, StoppingReturnsThePreviewToTheCursorWithTheSoundAndSpeedOfT
     EXPECT_FALSE(workspace->auditionID());
     EXPECT_FALSE(workspace->auditionPlayer());
     EXPECT_FALSE(workspace->auditionStatus());
-    EXPECT_FALSE(workspace->isPlaying());
-    EXPECT_TRUE(workspace->repeatAudition()) << "the loop setting survives a stop";
+    EXPECT_FALSE(workspace->playback().isPlaying);
+    EXPECT_TRUE(workspace->playback().repeatAudition) << "the loop setting survives a stop";
     EXPECT_NEAR(preview().seekLog().back(), 4.3, 1e-9);
     EXPECT_EQ(preview().defaultRate(), 1.5f);
-    EXPECT_EQ(workspace->playbackSpeed(), 1.5f);
+    EXPECT_EQ(workspace->playback().speed, 1.5f);
     EXPECT_TRUE(preview().isMuted());
-    EXPECT_TRUE(workspace->previewSoundMuted());
+    EXPECT_TRUE(workspace->playback().soundMuted);
     // A new source turns the loop off and starts at normal speed.
     workspace->loadSource(sourceB, false);
-    EXPECT_FALSE(workspace->repeatAudition());
-    EXPECT_EQ(workspace->playbackSpeed(), 1.0f);
+    EXPECT_FALSE(workspace->playback().repeatAudition);
+    EXPECT_EQ(workspace->playback().speed, 1.0f);
 }
 
 TEST_F(PlaybackTest, TheWholeEditStartsAtTheSourcePositionInPlaybackTime) {
@@ -154,7 +154,7 @@ TEST_F(PlaybackTest, TheWholeEditStartsAtTheSourcePositionInPlaybackTime) {
     EXPECT_EQ(workspace->auditionStatus(), kFullDescription + " · 播完自动停止");
     EXPECT_DOUBLE_EQ(workspace->playbackClock().position(), 5.5);
     EXPECT_FALSE(workspace->auditionSourceRange());
-    EXPECT_FALSE(workspace->reviewID());
+    EXPECT_FALSE(workspace->review().reviewID);
 
     // Started again from the running audition, the position is taken over in source time.
     player.advance(1);  // source 6.5
@@ -187,9 +187,9 @@ TEST_F(PlaybackTest, AWholeEditWhosePositioningFailsStopsWithItsText) {
     EXPECT_TRUE(workspace->auditionLoading());
     player.completeSeeks(false);
     ASSERT_TRUE(waitUntil([&] { return !workspace->auditionID(); }));
-    EXPECT_EQ(workspace->notice(), "无法定位试听位置，请重试。");
+    EXPECT_EQ(workspace->job().notice, "无法定位试听位置，请重试。");
     EXPECT_FALSE(workspace->auditionPlayer());
-    EXPECT_FALSE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->playback().isPlaying);
 }
 
 TEST_F(PlaybackTest, FailedPreparationsStopTheAuditionWithTheirTexts) {
@@ -223,12 +223,12 @@ TEST_F(PlaybackTest, FailedPreparationsStopTheAuditionWithTheirTexts) {
             ASSERT_TRUE(waitUntil([&] { return auditionPlayer() != nullptr; }));
             c.script(*auditionPlayer());
         }
-        ASSERT_TRUE(waitUntil([&] { return workspace->notice().has_value(); }));
-        EXPECT_EQ(workspace->notice(), c.notice);
+        ASSERT_TRUE(waitUntil([&] { return workspace->job().notice.has_value(); }));
+        EXPECT_EQ(workspace->job().notice, c.notice);
         EXPECT_FALSE(workspace->auditionID());
         EXPECT_FALSE(workspace->auditionLoading());
         EXPECT_FALSE(workspace->auditionStatus());
-        EXPECT_EQ(workspace->reviewID(), cut(1).id);
+        EXPECT_EQ(workspace->review().reviewID, cut(1).id);
         // Back where the cursor was: the audition had shown its window start.
         EXPECT_DOUBLE_EQ(preview().seekLog().back(), workspace->playbackClock().position());
     }
@@ -242,7 +242,7 @@ TEST_F(PlaybackTest, APlanWithNothingKeptIsRefusedWithItsText) {
     openReady();
     workspace->audition(cut(1).id, AuditionMode::edited);
     const std::string text = "这段试听范围内没有保留内容。请先恢复区间，或听原音。";
-    EXPECT_EQ(workspace->notice(), text);
+    EXPECT_EQ(workspace->job().notice, text);
     // Diagnostics keep only the privacy-filtered form of a text outside the known few.
     EXPECT_EQ(workspace->lastDiagnosticError(), "发生错误。为保护隐私，详细错误文案已省略。");
     EXPECT_FALSE(workspace->auditionID());
@@ -270,18 +270,18 @@ TEST_F(PlaybackTest, ReviewNavigationAuditionsEachPauseAsRecorded) {
     workspace->setReviewOrder(ReviewOrder::longestFirst);
     workspace->auditionReview(AuditionMode::edited);
     EXPECT_EQ(workspace->auditionID(), cut(1).id);
-    EXPECT_EQ(workspace->auditionMode(), AuditionMode::edited);
+    EXPECT_EQ(workspace->playback().auditionMode, AuditionMode::edited);
     workspace->stopAudition(false);
     workspace->setReviewOrder(ReviewOrder::chronological);
     workspace->selectCutRow(cut(0).id, false, false);
     workspace->moveReview(-1);
     EXPECT_FALSE(workspace->auditionID()) << "nothing before the first pause";
     workspace->moveReview(1);
-    EXPECT_EQ(workspace->reviewID(), cut(1).id);
+    EXPECT_EQ(workspace->review().reviewID, cut(1).id);
     workspace->rewindReview();
-    EXPECT_EQ(workspace->reviewID(), cut(0).id);
+    EXPECT_EQ(workspace->review().reviewID, cut(0).id);
     EXPECT_EQ(workspace->auditionID(), cut(0).id);
-    EXPECT_EQ(workspace->auditionMode(), AuditionMode::original);
+    EXPECT_EQ(workspace->playback().auditionMode, AuditionMode::original);
     workspace->moveReview(1);
     workspace->moveReview(1);
     EXPECT_EQ(workspace->auditionID(), cut(2).id);
@@ -289,7 +289,7 @@ TEST_F(PlaybackTest, ReviewNavigationAuditionsEachPauseAsRecorded) {
     EXPECT_EQ(workspace->auditionID(), cut(0).id);
     workspace->auditionReview(AuditionMode::edited);
     EXPECT_EQ(workspace->auditionID(), cut(0).id);
-    EXPECT_EQ(workspace->auditionMode(), AuditionMode::edited);
+    EXPECT_EQ(workspace->playback().auditionMode, AuditionMode::edited);
 }
 
 TEST_F(PlaybackTest, ATypedRangeIsAuditionedAsADraftAndStopsWhenItsTextChanges) {
@@ -297,7 +297,7 @@ TEST_F(PlaybackTest, ATypedRangeIsAuditionedAsADraftAndStopsWhenItsTextChanges) 
     workspace->setManualStart("8.2");
     workspace->setManualEnd("9");
     workspace->auditionManual(AuditionMode::edited);
-    EXPECT_FALSE(workspace->reviewID());
+    EXPECT_FALSE(workspace->review().reviewID);
     EXPECT_TRUE(workspace->auditionIsManual());
     EXPECT_TRUE(workspace->auditionIsDraft());
     EXPECT_EQ(workspace->auditionStatus(), "正在准备待添加剪后试听…");
@@ -357,7 +357,7 @@ TEST_F(PlaybackTest, AnAdjustmentDraftStopsOnlyForItsOwnRegion) {
 
     const auto draft = *workspace->adjustmentProject(id, 3.5, 5.5);
     workspace->beginAudition(draft.cuts[1], draft, AuditionMode::original, true, false);
-    EXPECT_EQ(workspace->reviewID(), id);
+    EXPECT_EQ(workspace->review().reviewID, id);
     EXPECT_EQ(workspace->auditionStatus(), "正在准备草稿原音试听…");
     workspace->stopAdjustmentAudition(cut(0).id);
     EXPECT_EQ(workspace->auditionID(), id);
@@ -376,10 +376,10 @@ TEST_F(PlaybackTest, CapturingDuringAnEditedAuditionStoresTheSourceTime) {
     player.advance(1.3);
     settle();
     EXPECT_TRUE(workspace->captureManualPosition(CutBoundary::start));
-    EXPECT_EQ(workspace->manualStart(), "5.600");
+    EXPECT_EQ(workspace->review().manualStart, "5.600");
     EXPECT_FALSE(workspace->auditionID());
-    EXPECT_FALSE(workspace->isPlaying());
-    EXPECT_EQ(workspace->cutStatus(), "已取原片位置 5.600 秒作为起点；点“添加删除区间”后才会修改剪辑。");
+    EXPECT_FALSE(workspace->playback().isPlaying);
+    EXPECT_EQ(workspace->job().status, "已取原片位置 5.600 秒作为起点；点“添加删除区间”后才会修改剪辑。");
 }
 
 TEST_F(PlaybackTest, CapturingTheLastFrameNeverStoresATimeBeyondTheEnd) {
@@ -388,15 +388,15 @@ TEST_F(PlaybackTest, CapturingTheLastFrameNeverStoresATimeBeyondTheEnd) {
     preview().seek(9.9996);
     settle();
     EXPECT_TRUE(workspace->captureManualPosition(CutBoundary::end));
-    EXPECT_EQ(workspace->manualEnd(), "9.9996");
-    EXPECT_EQ(workspace->cutStatus(), "已取原片位置 9.9996 秒作为终点；点“添加删除区间”后才会修改剪辑。");
+    EXPECT_EQ(workspace->review().manualEnd, "9.9996");
+    EXPECT_EQ(workspace->job().status, "已取原片位置 9.9996 秒作为终点；点“添加删除区间”后才会修改剪辑。");
 }
 
 TEST_F(PlaybackTest, CaptureNeedsTheReadyPreview) {
     open(sourceA);
     EXPECT_FALSE(workspace->canCaptureManualPosition());
     EXPECT_FALSE(workspace->captureManualPosition(CutBoundary::start));
-    EXPECT_EQ(workspace->manualStart(), "0");
+    EXPECT_EQ(workspace->review().manualStart, "0");
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ class BoundaryTest : public WorkspaceTest {
     }
     void review(const CutRegion& region) { workspace->selectCutRow(region.id, false, false); }
     CutRegion current(const Uuid& id) const {
-        for (const auto& region : workspace->project()->cuts)
+        for (const auto& region : workspace->document().project->cuts)
             if (region.id == id) return region;
         ADD_FAILURE() << "no such region";
         return {};
@@ -39,24 +39,24 @@ class BoundaryTest : public WorkspaceTest {
 TEST_F(BoundaryTest, AFinishedDragIsOneUndoStep) {
     ASSERT_TRUE(workspace->canAdjustWaveformBoundary());
     workspace->beginWaveformBoundary(pause.id, CutBoundary::end);
-    ASSERT_TRUE(workspace->boundaryDrag());
-    const auto& drag = *workspace->boundaryDrag();
+    ASSERT_TRUE(workspace->waveform().boundaryDrag);
+    const auto& drag = *workspace->waveform().boundaryDrag;
     EXPECT_EQ(drag.original, pause);
     EXPECT_EQ(drag.proposed, pause);
     EXPECT_EQ(drag.window, (WaveformWindow{5, 15}));
     EXPECT_EQ(drag.duration, 600);
     EXPECT_EQ(drag.source, sourceA.string());
-    EXPECT_EQ(drag.cutsBefore, workspace->project()->cuts);
+    EXPECT_EQ(drag.cutsBefore, workspace->document().project->cuts);
 
     workspace->updateWaveformBoundary(0.3);
     workspace->updateWaveformBoundary(-0.1);  // the total translation counts, not the sum
-    EXPECT_DOUBLE_EQ(workspace->boundaryDrag()->proposed.end, 10.081);
+    EXPECT_DOUBLE_EQ(workspace->waveform().boundaryDrag->proposed.end, 10.081);
     EXPECT_EQ(current(pause.id), pause);  // nothing applied while dragging
     workspace->finishWaveformBoundary();
-    EXPECT_EQ(workspace->boundaryDrag(), std::nullopt);
+    EXPECT_EQ(workspace->waveform().boundaryDrag, std::nullopt);
     EXPECT_DOUBLE_EQ(current(pause.id).end, 10.081);
     EXPECT_EQ(current(pause.id).start, 10.0);
-    EXPECT_EQ(workspace->cutStatus(), "剪辑已调整，可撤销或继续试听。");
+    EXPECT_EQ(workspace->job().status, "剪辑已调整，可撤销或继续试听。");
     workspace->undoCut();
     EXPECT_EQ(current(pause.id), pause);
     EXPECT_FALSE(workspace->canUndoCut());
@@ -65,13 +65,13 @@ TEST_F(BoundaryTest, AFinishedDragIsOneUndoStep) {
 TEST_F(BoundaryTest, ADraggedStartIsHeldByTheEndAndByTheWindow) {
     workspace->beginWaveformBoundary(pause.id, CutBoundary::start);
     workspace->updateWaveformBoundary(0.2);
-    EXPECT_DOUBLE_EQ(workspace->boundaryDrag()->proposed.start, 10.419);
+    EXPECT_DOUBLE_EQ(workspace->waveform().boundaryDrag->proposed.start, 10.419);
     workspace->updateWaveformBoundary(-1);
-    EXPECT_EQ(workspace->boundaryDrag()->proposed.start, 5);
+    EXPECT_EQ(workspace->waveform().boundaryDrag->proposed.start, 5);
     workspace->finishWaveformBoundary();
     EXPECT_EQ(current(pause.id).start, 5);
     // The list stays sorted by start: the region moved ahead of nothing, still first.
-    EXPECT_EQ(workspace->project()->cuts.front().id, pause.id);
+    EXPECT_EQ(workspace->document().project->cuts.front().id, pause.id);
 }
 
 TEST_F(BoundaryTest, ADragThatEndsWhereItBeganRecordsNothing) {
@@ -102,7 +102,7 @@ TEST_F(BoundaryTest, ADragStartsOnlyOnTheReviewedAdjustablePauseInAZoomedWindow)
         {"an unknown region", [] {}, Uuid::random()},
         {"settings not analysed",
          [&] {
-             CutOptions options = workspace->cutOptions();
+             CutOptions options = workspace->detection().cutOptions;
              options.padding = 0.2;
              workspace->setCutOptions(options);
          },
@@ -112,7 +112,7 @@ TEST_F(BoundaryTest, ADragStartsOnlyOnTheReviewedAdjustablePauseInAZoomedWindow)
         SCOPED_TRACE(c.name);
         c.arrange();
         workspace->beginWaveformBoundary(c.id, CutBoundary::end);
-        EXPECT_EQ(workspace->boundaryDrag(), std::nullopt);
+        EXPECT_EQ(workspace->waveform().boundaryDrag, std::nullopt);
         EXPECT_FALSE(workspace->nudgeWaveformBoundary(c.id, CutBoundary::end, 1, false));
         workspace->restoreAnalyzedOptions();
         review(pause);
@@ -127,36 +127,36 @@ TEST_F(BoundaryTest, ADragStartsOnlyOnTheReviewedAdjustablePauseInAZoomedWindow)
     workspace->setWaveformWindow(WaveformWindow{5, 15});
     review(justLong);
     workspace->beginWaveformBoundary(justLong.id, CutBoundary::end);
-    ASSERT_TRUE(workspace->boundaryDrag());
+    ASSERT_TRUE(workspace->waveform().boundaryDrag);
     workspace->updateWaveformBoundary(-1);
-    EXPECT_DOUBLE_EQ(workspace->boundaryDrag()->proposed.end, 13.0805);
+    EXPECT_DOUBLE_EQ(workspace->waveform().boundaryDrag->proposed.end, 13.0805);
     // A second start while one runs is refused.
     workspace->beginWaveformBoundary(justLong.id, CutBoundary::start);
-    EXPECT_EQ(workspace->boundaryDrag()->edge, CutBoundary::end);
+    EXPECT_EQ(workspace->waveform().boundaryDrag->edge, CutBoundary::end);
 }
 
 TEST_F(BoundaryTest, ADragIsAbandonedWhenTheProjectChangesUnderIt) {
     // A drag whose recorded state no longer matches the project (source, duration or cut
     // list) is dropped by the next update or by the finish.
     workspace->beginWaveformBoundary(pause.id, CutBoundary::end);
-    auto stale = *workspace->boundaryDrag();
+    auto stale = *workspace->waveform().boundaryDrag;
     stale.source = "/elsewhere.wav";
     workspace->setBoundaryDrag(stale);
     workspace->updateWaveformBoundary(0.1);
-    EXPECT_EQ(workspace->boundaryDrag(), std::nullopt);
+    EXPECT_EQ(workspace->waveform().boundaryDrag, std::nullopt);
 
     workspace->beginWaveformBoundary(pause.id, CutBoundary::end);
     workspace->updateWaveformBoundary(0.1);
-    stale = *workspace->boundaryDrag();
+    stale = *workspace->waveform().boundaryDrag;
     stale.duration = 601;
     workspace->setBoundaryDrag(stale);
     workspace->finishWaveformBoundary();
-    EXPECT_EQ(workspace->boundaryDrag(), std::nullopt);
+    EXPECT_EQ(workspace->waveform().boundaryDrag, std::nullopt);
     EXPECT_EQ(current(pause.id), pause);
 
     workspace->beginWaveformBoundary(pause.id, CutBoundary::end);
     workspace->updateWaveformBoundary(0.1);
-    stale = *workspace->boundaryDrag();
+    stale = *workspace->waveform().boundaryDrag;
     stale.cutsBefore.pop_back();
     workspace->setBoundaryDrag(stale);
     workspace->finishWaveformBoundary();
@@ -168,14 +168,14 @@ TEST_F(BoundaryTest, ADragIsAbandonedWhenTheProjectChangesUnderIt) {
     workspace->updateWaveformBoundary(0.1);
     analysis.hold = true;
     workspace->analyze();
-    ASSERT_TRUE(workspace->cutBusy());
-    ASSERT_TRUE(workspace->boundaryDrag());
+    ASSERT_TRUE(workspace->job().busy);
+    ASSERT_TRUE(workspace->waveform().boundaryDrag);
     workspace->finishWaveformBoundary();
-    EXPECT_EQ(workspace->boundaryDrag(), std::nullopt);
+    EXPECT_EQ(workspace->waveform().boundaryDrag, std::nullopt);
     EXPECT_EQ(current(pause.id), pause);
     analysis.hold = false;
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
 }
 
 TEST_F(BoundaryTest, OperationsThatClearTheDragEndIt) {
@@ -184,7 +184,7 @@ TEST_F(BoundaryTest, OperationsThatClearTheDragEndIt) {
         {"redo", [&] { workspace->redoCut(); }},
         {"settings change",
          [&] {
-             CutOptions options = workspace->cutOptions();
+             CutOptions options = workspace->detection().cutOptions;
              options.minimumSilence = 1.0;
              workspace->setCutOptions(options);
              workspace->restoreAnalyzedOptions();
@@ -195,9 +195,9 @@ TEST_F(BoundaryTest, OperationsThatClearTheDragEndIt) {
         SCOPED_TRACE(name);
         review(pause);
         workspace->beginWaveformBoundary(pause.id, CutBoundary::start);
-        ASSERT_TRUE(workspace->boundaryDrag());
+        ASSERT_TRUE(workspace->waveform().boundaryDrag);
         clear();
-        EXPECT_EQ(workspace->boundaryDrag(), std::nullopt);
+        EXPECT_EQ(workspace->waveform().boundaryDrag, std::nullopt);
         workspace->finishWaveformBoundary();
         EXPECT_EQ(current(pause.id), pause);
     }
@@ -206,19 +206,19 @@ TEST_F(BoundaryTest, OperationsThatClearTheDragEndIt) {
 TEST_F(BoundaryTest, NudgesMoveOneEdgeAndReportTheNewValue) {
     EXPECT_TRUE(workspace->nudgeWaveformBoundary(pause.id, CutBoundary::start, -1, true));
     EXPECT_DOUBLE_EQ(current(pause.id).start, 9.9);
-    EXPECT_EQ(workspace->cutStatus(), "已将起点微调至 9.9000 秒，可用Ctrl+Z撤销。");
+    EXPECT_EQ(workspace->job().status, "已将起点微调至 9.9000 秒，可用Ctrl+Z撤销。");
     EXPECT_TRUE(workspace->nudgeWaveformBoundary(pause.id, CutBoundary::end, 1, false));
     EXPECT_DOUBLE_EQ(current(pause.id).end, 10.51);
-    EXPECT_EQ(workspace->cutStatus(), "已将终点微调至 10.5100 秒，可用Ctrl+Z撤销。");
+    EXPECT_EQ(workspace->job().status, "已将终点微调至 10.5100 秒，可用Ctrl+Z撤销。");
     workspace->undoCut();
     workspace->undoCut();
     EXPECT_EQ(current(pause.id), pause);
-    EXPECT_EQ(workspace->reviewID(), pause.id);
+    EXPECT_EQ(workspace->review().reviewID, pause.id);
 }
 
 TEST_F(BoundaryTest, ANudgeThatChangesNothingOrIsRefusedReportsNothing) {
-    const std::string status = workspace->cutStatus();
-    const auto cuts = workspace->project()->cuts;
+    const std::string status = workspace->job().status;
+    const auto cuts = workspace->document().project->cuts;
     // Guards and arguments.
     EXPECT_FALSE(workspace->nudgeWaveformBoundary(pause.id, CutBoundary::start, 0, false));
     EXPECT_FALSE(workspace->nudgeWaveformBoundary(pause.id, CutBoundary::start, 2, false));
@@ -237,9 +237,9 @@ TEST_F(BoundaryTest, ANudgeThatChangesNothingOrIsRefusedReportsNothing) {
     review(pause);
     workspace->setWaveformWindow(WaveformWindow{10.5 - 2, 10.5});
     EXPECT_FALSE(workspace->nudgeWaveformBoundary(pause.id, CutBoundary::end, 1, true));
-    EXPECT_EQ(workspace->project()->cuts, cuts);
+    EXPECT_EQ(workspace->document().project->cuts, cuts);
     EXPECT_FALSE(workspace->canUndoCut());
-    EXPECT_EQ(workspace->cutStatus(), status);
+    EXPECT_EQ(workspace->job().status, status);
 
     // The clamps pass but the edit is refused: a text field keeps the focus.
     workspace->setWaveformWindow(WaveformWindow{5, 15});
@@ -248,15 +248,15 @@ TEST_F(BoundaryTest, ANudgeThatChangesNothingOrIsRefusedReportsNothing) {
     workspace->beginWaveformBoundary(pause.id, CutBoundary::start);
     workspace->updateWaveformBoundary(-0.1);
     workspace->finishWaveformBoundary();
-    EXPECT_EQ(workspace->project()->cuts, cuts);
-    EXPECT_EQ(workspace->cutStatus(), status);
+    EXPECT_EQ(workspace->document().project->cuts, cuts);
+    EXPECT_EQ(workspace->job().status, status);
     window.keepsFocus = false;
 }
 
 TEST_F(BoundaryTest, ANudgeOfARegionTheEditRulesRejectReportsNothing) {
     // A region reaching past the file's end (as an older project may hold): moving its start
     // passes the drag's clamps, but the edit rules refuse the bounds.
-    auto cuts = workspace->project()->cuts;
+    auto cuts = workspace->document().project->cuts;
     for (auto& region : cuts)
         if (region.id == overhang.id) {
             region.start = 599.6;
@@ -271,9 +271,9 @@ TEST_F(BoundaryTest, ANudgeOfARegionTheEditRulesRejectReportsNothing) {
     open(sourceA);
     review(current(overhang.id));
     workspace->setWaveformWindow(WaveformWindow{590, 600});
-    const std::string status = workspace->cutStatus();
+    const std::string status = workspace->job().status;
     EXPECT_FALSE(workspace->nudgeWaveformBoundary(overhang.id, CutBoundary::start, -1, false));
-    EXPECT_EQ(workspace->cutStatus(), status);
+    EXPECT_EQ(workspace->job().status, status);
     EXPECT_EQ(current(overhang.id).start, 599.6);
     EXPECT_FALSE(workspace->canUndoCut());
 }

@@ -26,7 +26,7 @@ class DetailLoaderTest : public WorkspaceTest {
         workspace->setWaveformDetailDelay(std::chrono::milliseconds(0));
         open(talk);
         QObject::connect(workspace.get(), &Workspace::changed, [this] {
-            const auto& detail = workspace->waveformDetail();
+            const auto& detail = workspace->waveform().detail;
             const std::optional<WaveformWindow> window =
                 detail ? std::optional<WaveformWindow>(detail->window) : std::nullopt;
             if (window && (shown.empty() || shown.back() != window)) shown.push_back(window);
@@ -36,30 +36,30 @@ class DetailLoaderTest : public WorkspaceTest {
         WorkspaceTest::TearDown();
         ::unsetenv("TMPDIR");
     }
-    bool loaded() const { return workspace->waveformDetail().has_value(); }
+    bool loaded() const { return workspace->waveform().detail.has_value(); }
     bool idle() const { return Runner::liveChildCount() == 0 && fs::is_empty(temporary); }
 };
 
 }  // namespace
 
 TEST_F(DetailLoaderTest, AZoomedWindowOfAtMostSixtySecondsGetsItsDetail) {
-    EXPECT_FALSE(workspace->waveformLoading());  // the whole file uses the overview
+    EXPECT_FALSE(workspace->waveform().loading);  // the whole file uses the overview
     workspace->zoomWaveform(true);
-    EXPECT_TRUE(workspace->waveformLoading());
+    EXPECT_TRUE(workspace->waveform().loading);
     ASSERT_TRUE(waitUntil([&] { return loaded(); }));
-    EXPECT_EQ(workspace->waveformDetail()->window, (WaveformWindow{0, 60}));  // around the playhead
-    EXPECT_EQ(workspace->waveformDetail()->peaks.size(), 1024u);
-    EXPECT_FALSE(workspace->waveformLoading());
-    EXPECT_EQ(workspace->waveformIssue(), std::nullopt);
+    EXPECT_EQ(workspace->waveform().detail->window, (WaveformWindow{0, 60}));  // around the playhead
+    EXPECT_EQ(workspace->waveform().detail->peaks.size(), 1024u);
+    EXPECT_FALSE(workspace->waveform().loading);
+    EXPECT_EQ(workspace->waveform().issue, std::nullopt);
 
     workspace->setWaveformWindow(WaveformWindow{0, 60.5});  // too long: no load at all
-    EXPECT_FALSE(workspace->waveformLoading());
-    EXPECT_EQ(workspace->waveformDetail(), std::nullopt);
+    EXPECT_FALSE(workspace->waveform().loading);
+    EXPECT_EQ(workspace->waveform().detail, std::nullopt);
     workspace->setWaveformWindow(WaveformWindow{70, 130});
     ASSERT_TRUE(waitUntil([&] { return loaded(); }));
-    EXPECT_EQ(workspace->waveformDetail()->window, (WaveformWindow{70, 130}));
+    EXPECT_EQ(workspace->waveform().detail->window, (WaveformWindow{70, 130}));
     workspace->fitWaveform();
-    EXPECT_EQ(workspace->waveformDetail(), std::nullopt);
+    EXPECT_EQ(workspace->waveform().detail, std::nullopt);
     EXPECT_TRUE(waitUntil([&] { return idle(); }));
 }
 
@@ -68,7 +68,7 @@ TEST_F(DetailLoaderTest, ABurstOfWindowChangesShowsOnlyTheLastWindow) {
     workspace->zoomWaveform(true);
     workspace->zoomWaveform(true);
     workspace->zoomWaveform(true);
-    const auto last = *workspace->waveformWindow();
+    const auto last = *workspace->waveform().window;
     ASSERT_TRUE(waitUntil([&] { return loaded(); }));
     EXPECT_EQ(shown, (std::vector<std::optional<WaveformWindow>>{last}));
 }
@@ -89,25 +89,25 @@ TEST_F(DetailLoaderTest, ACancelledLoadStopsItsChildAndPublishesNothing) {
     workspace->setWaveformWindow(WaveformWindow{10, 70});
     ASSERT_TRUE(waitUntil([&] { return Runner::liveChildCount() > 0; }));
     workspace->fitWaveform();
-    EXPECT_FALSE(workspace->waveformLoading());
+    EXPECT_FALSE(workspace->waveform().loading);
     ASSERT_TRUE(waitUntil([&] { return idle(); }));
     QCoreApplication::processEvents();
     EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(workspace->waveformIssue(), std::nullopt);
-    EXPECT_FALSE(workspace->waveformLoading());
+    EXPECT_EQ(workspace->waveform().issue, std::nullopt);
+    EXPECT_FALSE(workspace->waveform().loading);
 }
 
 TEST_F(DetailLoaderTest, ASourceThatDisappearedLeavesTheOverviewWithAnIssue) {
     fs::remove(talk);
     workspace->zoomWaveform(true);
-    ASSERT_TRUE(waitUntil([&] { return workspace->waveformIssue().has_value(); }));
-    EXPECT_EQ(workspace->waveformIssue(), "局部波形未能加载。");
-    EXPECT_FALSE(workspace->waveformLoading());
-    EXPECT_EQ(workspace->waveformDetail(), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return workspace->waveform().issue.has_value(); }));
+    EXPECT_EQ(workspace->waveform().issue, "局部波形未能加载。");
+    EXPECT_FALSE(workspace->waveform().loading);
+    EXPECT_EQ(workspace->waveform().detail, std::nullopt);
     // The retry starts over and fails the same way; a new window clears the issue first.
     workspace->reloadWaveformDetail();
-    EXPECT_EQ(workspace->waveformIssue(), std::nullopt);
-    EXPECT_TRUE(workspace->waveformLoading());
-    ASSERT_TRUE(waitUntil([&] { return workspace->waveformIssue().has_value(); }));
+    EXPECT_EQ(workspace->waveform().issue, std::nullopt);
+    EXPECT_TRUE(workspace->waveform().loading);
+    ASSERT_TRUE(waitUntil([&] { return workspace->waveform().issue.has_value(); }));
     EXPECT_TRUE(waitUntil([&] { return idle(); }));
 }

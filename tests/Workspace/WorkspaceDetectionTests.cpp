@@ -7,19 +7,19 @@ using namespace talvian::test;
 TEST_F(WorkspaceTest, RapidPreviewRequestsRunOneAnalysisWithTheLastSettings) {
     open(sourceA);
     const std::size_t before = analysis.calls().size();
-    CutOptions first = workspace->cutOptions();
+    CutOptions first = workspace->detection().cutOptions;
     first.thresholdDB = -40;
     CutOptions second = first;
     second.thresholdDB = -45;
     workspace->setDetectionPreviewDelay(std::chrono::milliseconds(200));
     workspace->previewDetection(first);
     workspace->previewDetection(second);
-    EXPECT_TRUE(workspace->detectionCalculating());
-    ASSERT_TRUE(waitUntil([&] { return workspace->detectionPreview().has_value(); }));
+    EXPECT_TRUE(workspace->detection().calculating);
+    ASSERT_TRUE(waitUntil([&] { return workspace->detection().preview.has_value(); }));
     const auto calls = analysis.calls();
     ASSERT_EQ(calls.size(), before + 1);
     EXPECT_EQ(calls.back(), second);
-    EXPECT_FALSE(workspace->detectionCalculating());
+    EXPECT_FALSE(workspace->detection().calculating);
 }
 
 TEST_F(WorkspaceTest, ApplyingAPreviewInstallsItOnlyForExactlyItsSettings) {
@@ -29,28 +29,28 @@ TEST_F(WorkspaceTest, ApplyingAPreviewInstallsItOnlyForExactlyItsSettings) {
                    : std::vector<CutRegion>{CutRegion(1, 2, true), CutRegion(4, 5, true)};
     };
     open(sourceA);
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB = -45;
     workspace->previewDetection(options);
-    ASSERT_TRUE(waitUntil([&] { return workspace->detectionPreview().has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->detection().preview.has_value(); }));
     CutOptions nearly = options;
     nearly.padding = std::nextafter(nearly.padding, 1.0);
     EXPECT_FALSE(workspace->applyDetectionPreview(nearly));
-    EXPECT_EQ(workspace->project()->cuts.size(), 2u);
+    EXPECT_EQ(workspace->document().project->cuts.size(), 2u);
 
     EXPECT_TRUE(workspace->applyDetectionPreview(options));
-    EXPECT_EQ(workspace->project()->cuts.size(), 1u);
-    EXPECT_EQ(workspace->cutOptions(), options);
-    EXPECT_FALSE(workspace->detectionPreview());
-    ASSERT_EQ(workspace->recentSessions().size(), 1u);
-    EXPECT_EQ(workspace->recentSessions()[0].origin, "reanalysis");
+    EXPECT_EQ(workspace->document().project->cuts.size(), 1u);
+    EXPECT_EQ(workspace->detection().cutOptions, options);
+    EXPECT_FALSE(workspace->detection().preview);
+    ASSERT_EQ(workspace->document().recentSessions.size(), 1u);
+    EXPECT_EQ(workspace->document().recentSessions[0].origin, "reanalysis");
     // An installed analysis starts a fresh settings history.
     EXPECT_FALSE(workspace->canUndoOptions());
 }
 
 TEST_F(WorkspaceTest, APreviewFinishingAfterCancelOrANewSourceChangesNothing) {
     open(sourceA);
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB = -45;
     analysis.hold = true;
     workspace->setDetectionPreviewDelay(std::chrono::milliseconds(1));
@@ -60,8 +60,8 @@ TEST_F(WorkspaceTest, APreviewFinishingAfterCancelOrANewSourceChangesNothing) {
     analysis.hold = false;
     analysis.release();
     waitUntil([] { return false; }, 200);
-    EXPECT_FALSE(workspace->detectionPreview());
-    EXPECT_FALSE(workspace->detectionCalculating());
+    EXPECT_FALSE(workspace->detection().preview);
+    EXPECT_FALSE(workspace->detection().calculating);
 
     analysis.hold = true;
     workspace->previewDetection(options);
@@ -70,12 +70,12 @@ TEST_F(WorkspaceTest, APreviewFinishingAfterCancelOrANewSourceChangesNothing) {
     workspace->loadSource(sourceB, false);
     analysis.release();
     waitUntil([] { return false; }, 200);
-    EXPECT_FALSE(workspace->detectionPreview());
+    EXPECT_FALSE(workspace->detection().preview);
 }
 
 TEST_F(WorkspaceTest, AFailedPreviewOnlyFillsItsIssueWithTheErrorsOwnSentence) {
     open(sourceA);
-    const auto status = workspace->cutStatus();
+    const auto status = workspace->job().status;
     const std::string missing = sourceB.string();
     const std::pair<std::exception_ptr, std::string> cases[] = {
         {std::make_exception_ptr(MediaError("无法读取音频。")), "无法读取音频。"},
@@ -98,11 +98,11 @@ TEST_F(WorkspaceTest, AFailedPreviewOnlyFillsItsIssueWithTheErrorsOwnSentence) {
     for (const auto& [error, text] : cases) {
         SCOPED_TRACE(text);
         analysis.thrown = error;
-        workspace->previewDetection(workspace->cutOptions());
-        ASSERT_TRUE(waitUntil([&] { return !workspace->detectionCalculating(); }));
-        EXPECT_EQ(workspace->detectionPreviewIssue(), text);
-        EXPECT_FALSE(workspace->detectionPreview());
-        EXPECT_FALSE(workspace->notice());
-        EXPECT_EQ(workspace->cutStatus(), status);
+        workspace->previewDetection(workspace->detection().cutOptions);
+        ASSERT_TRUE(waitUntil([&] { return !workspace->detection().calculating; }));
+        EXPECT_EQ(workspace->detection().issue, text);
+        EXPECT_FALSE(workspace->detection().preview);
+        EXPECT_FALSE(workspace->job().notice);
+        EXPECT_EQ(workspace->job().status, status);
     }
 }

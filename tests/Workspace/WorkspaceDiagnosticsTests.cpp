@@ -51,7 +51,7 @@ TEST_F(WorkspaceDiagnosticsTest, WithoutAProjectTheReportHasTheSixGeneralLines) 
     // A source without a finished analysis adds nothing either.
     workspace->loadSource(sourceA, false);
     EXPECT_EQ(exportReport().size(), 6u);
-    EXPECT_FALSE(workspace->cutBusy());
+    EXPECT_FALSE(workspace->job().busy);
 }
 
 TEST_F(WorkspaceDiagnosticsTest, AVideoSourceReportsItsCodecsAndChannels) {
@@ -72,7 +72,7 @@ TEST_F(WorkspaceDiagnosticsTest, AProbeFailureLeavesTheMediaFactsOpenAndTheLastE
     analysis.thrown = std::make_exception_ptr(
         ProcessFailure(ProcessFailure::Kind::incomplete, "/home/someone/a.wav: Invalid data\n"));
     workspace->analyze();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     const auto report = exportReport();
     ASSERT_EQ(report.size(), 11u);
     EXPECT_EQ(
@@ -87,17 +87,17 @@ TEST_F(WorkspaceDiagnosticsTest, AnExistingReportIsReplacedAndAnUnwritablePlaceO
     workspace->exportDiagnostics();
     ASSERT_TRUE(waitUntil([&] { return readFile(report) != "old report"; }));
     EXPECT_EQ(lines(readFile(report)).size(), 6u);
-    EXPECT_FALSE(workspace->notice());
+    EXPECT_FALSE(workspace->job().notice);
 
     open(sourceA);
-    const auto status = workspace->cutStatus();
+    const auto status = workspace->job().status;
     writeFile(folder / "plain-file", "");
     window.chosenSaveLocation = folder / "plain-file/Talvian-Diagnostics.txt";
     workspace->exportDiagnostics();
-    ASSERT_TRUE(waitUntil([&] { return workspace->notice().has_value(); }));
-    EXPECT_EQ(workspace->notice(), "无法保存诊断信息，请选择其他保存位置。");
-    EXPECT_EQ(workspace->cutStatus(), status);
-    EXPECT_FALSE(workspace->cutBusy());
+    ASSERT_TRUE(waitUntil([&] { return workspace->job().notice.has_value(); }));
+    EXPECT_EQ(workspace->job().notice, "无法保存诊断信息，请选择其他保存位置。");
+    EXPECT_EQ(workspace->job().status, status);
+    EXPECT_FALSE(workspace->job().busy);
 
     // A cancelled panel does nothing at all.
     window.chosenSaveLocation.reset();
@@ -105,5 +105,5 @@ TEST_F(WorkspaceDiagnosticsTest, AnExistingReportIsReplacedAndAnUnwritablePlaceO
     workspace->exportDiagnostics();
     EXPECT_TRUE(workspace->shutdown(std::chrono::seconds(10)));
     QCoreApplication::processEvents();
-    EXPECT_FALSE(workspace->notice());
+    EXPECT_FALSE(workspace->job().notice);
 }

@@ -5,25 +5,25 @@ using namespace talvian::test;
 
 TEST_F(WorkspaceTest, EveryEditIsOneUndoStepAndUndoRedoWalkTheStates) {
     open(sourceA);
-    const auto original = workspace->project()->cuts;
+    const auto original = workspace->document().project->cuts;
     const auto id = ids()[1];
     workspace->toggleCut(id);
-    const auto once = workspace->project()->cuts;
+    const auto once = workspace->document().project->cuts;
     EXPECT_FALSE(once[1].remove);
-    EXPECT_EQ(workspace->reviewID(), id);
-    EXPECT_EQ(workspace->cutStatus(), "剪辑已调整，可撤销或继续试听。");
+    EXPECT_EQ(workspace->review().reviewID, id);
+    EXPECT_EQ(workspace->job().status, "剪辑已调整，可撤销或继续试听。");
     workspace->toggleCut(id);
-    EXPECT_EQ(workspace->project()->cuts, original);
+    EXPECT_EQ(workspace->document().project->cuts, original);
 
     workspace->undoInContext();
-    EXPECT_EQ(workspace->project()->cuts, once);
-    EXPECT_EQ(workspace->cutStatus(), "已撤销上一步剪辑。");
+    EXPECT_EQ(workspace->document().project->cuts, once);
+    EXPECT_EQ(workspace->job().status, "已撤销上一步剪辑。");
     workspace->undoInContext();
-    EXPECT_EQ(workspace->project()->cuts, original);
+    EXPECT_EQ(workspace->document().project->cuts, original);
     EXPECT_FALSE(workspace->canUndoCut());
     workspace->redoInContext();
-    EXPECT_EQ(workspace->project()->cuts, once);
-    EXPECT_EQ(workspace->cutStatus(), "已重做剪辑。");
+    EXPECT_EQ(workspace->document().project->cuts, once);
+    EXPECT_EQ(workspace->job().status, "已重做剪辑。");
     // Every state was backed up as it came.
     EXPECT_EQ(SessionBackup::project(backupURL)->cuts, once);
 }
@@ -33,14 +33,14 @@ TEST_F(WorkspaceTest, SetAllCutsAndEqualListsRecordNothing) {
     workspace->setAllCuts(true);  // all removed already
     EXPECT_FALSE(workspace->canUndoCut());
     workspace->setAllCuts(false);
-    for (const auto& region : workspace->project()->cuts) EXPECT_FALSE(region.remove);
+    for (const auto& region : workspace->document().project->cuts) EXPECT_FALSE(region.remove);
     EXPECT_TRUE(workspace->canUndoCut());
 }
 
 TEST_F(WorkspaceTest, TheThreeUndoLayersAreTriedInOrder) {
     open(sourceA);
     // Settings changed before a cut edit cannot be undone after it.
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB = -34;
     workspace->setCutOptions(options);
     workspace->restoreAnalyzedOptions();
@@ -52,28 +52,28 @@ TEST_F(WorkspaceTest, TheThreeUndoLayersAreTriedInOrder) {
     workspace->redoInContext();
     EXPECT_EQ(window.textUndos, 1);
     EXPECT_EQ(window.textRedos, 1);
-    EXPECT_FALSE(workspace->project()->cuts[0].remove);
+    EXPECT_FALSE(workspace->document().project->cuts[0].remove);
     window.editingText = false;
 
-    options = workspace->cutOptions();
+    options = workspace->detection().cutOptions;
     options.thresholdDB = -30;
     workspace->setCutOptions(options);
     workspace->undoInContext();
-    EXPECT_EQ(workspace->cutStatus(), "已撤销参数调整。");
-    EXPECT_EQ(workspace->cutOptions().thresholdDB, -35);
-    EXPECT_FALSE(workspace->project()->cuts[0].remove);
+    EXPECT_EQ(workspace->job().status, "已撤销参数调整。");
+    EXPECT_EQ(workspace->detection().cutOptions.thresholdDB, -35);
+    EXPECT_FALSE(workspace->document().project->cuts[0].remove);
     workspace->redoInContext();
-    EXPECT_EQ(workspace->cutStatus(), "已重做参数调整。");
-    EXPECT_EQ(workspace->cutOptions().thresholdDB, -30);
+    EXPECT_EQ(workspace->job().status, "已重做参数调整。");
+    EXPECT_EQ(workspace->detection().cutOptions.thresholdDB, -30);
     workspace->undoInContext();
     workspace->undoInContext();  // now the cut layer
-    EXPECT_TRUE(workspace->project()->cuts[0].remove);
+    EXPECT_TRUE(workspace->document().project->cuts[0].remove);
 }
 
 TEST_F(WorkspaceTest, SettingsHistoryKeepsTheLatestFiftyAndRecordsOnlyChanges) {
     open(sourceA);
     for (int i = 1; i <= 51; ++i) {
-        CutOptions options = workspace->cutOptions();
+        CutOptions options = workspace->detection().cutOptions;
         options.thresholdDB = -35 - i;
         workspace->setCutOptions(options);
         workspace->setCutOptions(options);  // the same value records nothing
@@ -84,9 +84,9 @@ TEST_F(WorkspaceTest, SettingsHistoryKeepsTheLatestFiftyAndRecordsOnlyChanges) {
         ++undos;
     }
     EXPECT_EQ(undos, 50);
-    EXPECT_EQ(workspace->cutOptions().thresholdDB, -36);
+    EXPECT_EQ(workspace->detection().cutOptions.thresholdDB, -36);
     workspace->redoInContext();
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.padding = 0.2;
     workspace->setCutOptions(options);
     EXPECT_FALSE(workspace->canRedoOptions());
@@ -94,19 +94,19 @@ TEST_F(WorkspaceTest, SettingsHistoryKeepsTheLatestFiftyAndRecordsOnlyChanges) {
 
 TEST_F(WorkspaceTest, NoEditWhileAnalysisIsNeededOrATextFieldKeepsTheFocus) {
     open(sourceA);
-    const auto before = workspace->project()->cuts;
+    const auto before = workspace->document().project->cuts;
     window.keepsFocus = true;
     workspace->toggleCut(ids()[0]);
-    EXPECT_EQ(workspace->project()->cuts, before);
+    EXPECT_EQ(workspace->document().project->cuts, before);
     window.keepsFocus = false;
 
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB = -30;
     workspace->setCutOptions(options);
     workspace->toggleCut(ids()[0]);
     workspace->setAllCuts(false);
     EXPECT_FALSE(workspace->adjustCut(ids()[0], 1, 3));
-    EXPECT_EQ(workspace->project()->cuts, before);
+    EXPECT_EQ(workspace->document().project->cuts, before);
 }
 
 TEST_F(WorkspaceTest, AdjustCutChecksTheRulesAndResortsByStart) {
@@ -118,8 +118,8 @@ TEST_F(WorkspaceTest, AdjustCutChecksTheRulesAndResortsByStart) {
     EXPECT_FALSE(workspace->canUndoCut());
     EXPECT_TRUE(workspace->adjustCut(first, 6, 6.5));
     EXPECT_EQ(ids()[1], first);
-    EXPECT_EQ(workspace->reviewID(), first);
-    EXPECT_EQ(workspace->project()->cuts[1].start, 6);
+    EXPECT_EQ(workspace->review().reviewID, first);
+    EXPECT_EQ(workspace->document().project->cuts[1].start, 6);
 }
 
 TEST_F(WorkspaceTest, BatchDeleteAndKeepCountOnlyChangedRegions) {
@@ -130,18 +130,18 @@ TEST_F(WorkspaceTest, BatchDeleteAndKeepCountOnlyChangedRegions) {
     for (const auto& id : list) workspace->toggleBatchCut(id, false);
     ASSERT_TRUE(workspace->canDeleteBatch());
     workspace->toggleSelectedCuts();
-    EXPECT_EQ(workspace->cutStatus(), "已将所选中的 1 段设为删除，可一次撤销。");
+    EXPECT_EQ(workspace->job().status, "已将所选中的 1 段设为删除，可一次撤销。");
     EXPECT_FALSE(workspace->applyBatch(true));
-    EXPECT_EQ(workspace->cutStatus(), "已将所选中的 1 段设为删除，可一次撤销。");
+    EXPECT_EQ(workspace->job().status, "已将所选中的 1 段设为删除，可一次撤销。");
     workspace->toggleSelectedCuts();  // every one removed: keep them all
-    EXPECT_EQ(workspace->cutStatus(), "已将所选中的 3 段设为保留，可一次撤销。");
+    EXPECT_EQ(workspace->job().status, "已将所选中的 3 段设为保留，可一次撤销。");
     workspace->undoCut();
-    for (const auto& region : workspace->project()->cuts) EXPECT_TRUE(region.remove);
+    for (const auto& region : workspace->document().project->cuts) EXPECT_TRUE(region.remove);
 }
 
 TEST_F(WorkspaceTest, UndoWithNothingToUndoStillEndsNothingElse) {
     open(sourceA);
     workspace->undoCut();
-    EXPECT_FALSE(workspace->boundaryDrag());
-    EXPECT_EQ(workspace->cutStatus(), "找到 3 段停顿。先试听，再决定保留或删除。");
+    EXPECT_FALSE(workspace->waveform().boundaryDrag);
+    EXPECT_EQ(workspace->job().status, "找到 3 段停顿。先试听，再决定保留或删除。");
 }

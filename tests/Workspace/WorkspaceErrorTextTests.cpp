@@ -82,27 +82,27 @@ TEST_F(WorkspaceTest, AFailedAnalysisShowsTheSentenceOfEveryKindOfError) {
         analysis.thrown = row.error;
         workspace->setNotice(std::nullopt);
         workspace->loadSource(sourceA, true);
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); })) << row.name;
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; })) << row.name;
         // A time-out is the source's read issue; every other failure is the notice.
-        const auto shown = workspace->notice() ? workspace->notice() : workspace->sourceReadIssue();
+        const auto shown =
+            workspace->job().notice ? workspace->job().notice : workspace->playback().sourceReadIssue;
         expectShown(shown, row.sentence, workspace->lastDiagnosticError(), row.name);
-        EXPECT_FALSE(workspace->project()) << row.name;
+        EXPECT_FALSE(workspace->document().project) << row.name;
     }
 }
 
 TEST_F(WorkspaceTest, AFailedDetectionPreviewShowsTheSentenceOfEveryKindOfError) {
     open(sourceA);
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     for (const auto& row : thrownErrors(sourceA)) {
         analysis.thrown = row.error;
         options.thresholdDB -= 1;  // a new setting each time: a new preview
         workspace->previewDetection(options);
-        ASSERT_TRUE(waitUntil([&] { return !workspace->detectionCalculating(); })) << row.name;
-        expectShown(workspace->detectionPreviewIssue(), row.sentence, workspace->lastDiagnosticError(),
-                    row.name);
+        ASSERT_TRUE(waitUntil([&] { return !workspace->detection().calculating; })) << row.name;
+        expectShown(workspace->detection().issue, row.sentence, workspace->lastDiagnosticError(), row.name);
         // Only the preview failed: the project, the status and the notice stay.
-        EXPECT_TRUE(workspace->project()) << row.name;
-        EXPECT_FALSE(workspace->notice()) << row.name;
+        EXPECT_TRUE(workspace->document().project) << row.name;
+        EXPECT_FALSE(workspace->job().notice) << row.name;
     }
 }
 
@@ -119,8 +119,8 @@ TEST_F(WorkspaceTest, AFailedAudioReadShowsThePanelsSentenceAndKeepsNoEnglish) {
                 std::rethrow_exception(error);
             });
         workspace->readExportAudioInfo();
-        ASSERT_TRUE(waitUntil([&] { return !workspace->exportAudioInfoLoading(); })) << row.name;
-        expectShown(workspace->exportAudioInfoIssue(), row.sentence == kTimeout ? timedOut : failed,
+        ASSERT_TRUE(waitUntil([&] { return !workspace->exports().audioInfoLoading; })) << row.name;
+        expectShown(workspace->exports().audioInfoIssue, row.sentence == kTimeout ? timedOut : failed,
                     workspace->lastDiagnosticError(), row.name);
         // The support report gets the sentence the user would have read, privacy-filtered.
         EXPECT_EQ(workspace->lastDiagnosticError(), SupportDiagnostics::privateError(row.sentence))
@@ -177,7 +177,7 @@ class WorkspaceErrorTextTest : public PlaybackTest {
             fs::copy_file(sourceA, condition.source, fs::copy_options::overwrite_existing);
         open(condition.source);
         preview().finishLoading(analysis.duration);
-        ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+        ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
         settle();
         workspace->setNotice(std::nullopt);
         condition.apply();
@@ -198,12 +198,12 @@ TEST_F(WorkspaceErrorTextTest, TheExportShowsOneSentenceForEveryWayTheSourceFail
     for (const auto& condition : conditions()) {
         openUnder(condition);
         workspace->exportCut();
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->notice(); }))
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->job().notice; }))
             << condition.name;
         const std::string expected = expectedText(condition);
-        expectShown(workspace->notice(), expected, workspace->lastDiagnosticError(), condition.name);
-        EXPECT_EQ(workspace->cutStatus(), expected) << condition.name;
-        EXPECT_FALSE(workspace->cutOutput()) << condition.name;
+        expectShown(workspace->job().notice, expected, workspace->lastDiagnosticError(), condition.name);
+        EXPECT_EQ(workspace->job().status, expected) << condition.name;
+        EXPECT_FALSE(workspace->document().cutOutput) << condition.name;
     }
 }
 
@@ -214,10 +214,10 @@ TEST_F(WorkspaceErrorTextTest, TheHandOffShowsOneSentenceForEveryWayTheSourceFai
         openUnder(condition);
         window.chosenSaveLocation = output / ("交接 " + std::to_string(++attempt));
         workspace->exportHandoff();
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->notice(); }))
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->job().notice; }))
             << condition.name;
         const std::string expected = expectedText(condition);
-        expectShown(workspace->notice(), expected, workspace->lastDiagnosticError(), condition.name);
+        expectShown(workspace->job().notice, expected, workspace->lastDiagnosticError(), condition.name);
         EXPECT_FALSE(fs::exists(*window.chosenSaveLocation)) << condition.name;
     }
 }
@@ -226,9 +226,9 @@ TEST_F(WorkspaceErrorTextTest, AnAuditionShowsOneSentenceForEveryWayTheSourceFai
     for (const auto& condition : conditions()) {
         openUnder(condition);
         workspace->audition(cut(1).id, AuditionMode::edited);
-        ASSERT_TRUE(waitUntil([&] { return workspace->notice().has_value(); })) << condition.name;
+        ASSERT_TRUE(waitUntil([&] { return workspace->job().notice.has_value(); })) << condition.name;
         const std::string expected = expectedText(condition, "无法读取这份素材的音视频轨道。");
-        expectShown(workspace->notice(), "无法试听：" + expected, workspace->lastDiagnosticError(),
+        expectShown(workspace->job().notice, "无法试听：" + expected, workspace->lastDiagnosticError(),
                     condition.name);
         EXPECT_FALSE(workspace->auditionID()) << condition.name;
     }
@@ -238,8 +238,8 @@ TEST_F(WorkspaceErrorTextTest, TheDetailWaveformShowsItsOwnSentenceForEveryWayTh
     for (const auto& condition : conditions()) {
         openUnder(condition);
         workspace->setWaveformWindow(WaveformWindow{0, 5});
-        ASSERT_TRUE(waitUntil([&] { return workspace->waveformIssue().has_value(); })) << condition.name;
-        expectShown(workspace->waveformIssue(), "局部波形未能加载。", workspace->lastDiagnosticError(),
+        ASSERT_TRUE(waitUntil([&] { return workspace->waveform().issue.has_value(); })) << condition.name;
+        expectShown(workspace->waveform().issue, "局部波形未能加载。", workspace->lastDiagnosticError(),
                     condition.name);
     }
 }
@@ -257,14 +257,16 @@ TEST_F(WorkspaceErrorTextTest, ProjectFilesShowTheirSentence) {
         {"open a damaged file", [&] { workspace->beginProjectLoad(broken); },
          "项目文件不是有效的 JSON 文本。"},
         {"save into a folder that is gone",
-         [&] { workspace->beginProjectSave(*workspace->project(), folder / "gone" / "a.quenlo.json"); },
+         [&] {
+             workspace->beginProjectSave(*workspace->document().project, folder / "gone" / "a.quenlo.json");
+         },
          "无法写入“a.quenlo.json”：文件或文件夹不存在。"},
     };
     for (const auto& c : cases) {
         workspace->setNotice(std::nullopt);
         c.act();
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->notice(); })) << c.name;
-        expectShown(workspace->notice(), c.shown, workspace->lastDiagnosticError(), c.name);
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->job().notice; })) << c.name;
+        expectShown(workspace->job().notice, c.shown, workspace->lastDiagnosticError(), c.name);
     }
 }
 
@@ -276,13 +278,13 @@ TEST_F(WorkspaceErrorTextTest, SplittingAnExportedFileThatIsNoLongerMediaShowsOn
     open(talk);
     workspace->setAudioOutputFormat(AudioOutputFormat::wav);
     workspace->exportCut();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutOutput(); }));
-    ASSERT_EQ(workspace->exportedAudioChannels(), 6);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->document().cutOutput; }));
+    ASSERT_EQ(workspace->exports().exportedAudioChannels, 6);
     // Replaced by something ffprobe reports on in English.
-    writeFile(*workspace->cutOutput(), "not a recording any more");
+    writeFile(*workspace->document().cutOutput, "not a recording any more");
     window.chosenFolder = output;
     workspace->setNotice(std::nullopt);
     workspace->exportChannelStems();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->notice(); }));
-    expectShown(workspace->notice(), kIncomplete, workspace->lastDiagnosticError(), "stems");
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->job().notice; }));
+    expectShown(workspace->job().notice, kIncomplete, workspace->lastDiagnosticError(), "stems");
 }

@@ -65,27 +65,27 @@ TEST_F(WorkspaceTest, TheAudioFormatReadKeepsOnlyTheCurrentAnswer) {
     workspace->setExportAudioInfoReader(gate.reader());
 
     workspace->readExportAudioInfo();
-    EXPECT_TRUE(workspace->exportAudioInfoLoading());
+    EXPECT_TRUE(workspace->exports().audioInfoLoading);
     ASSERT_TRUE(waitUntil([&] { return gate.calls() == 1; }));
     workspace->readExportAudioInfo();
     ASSERT_TRUE(waitUntil([&] { return gate.calls() == 2; }));
     gate.answer(1, [] { return AudioStreamInfo(44100, 2); });
-    ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioInfo().has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->exports().audioInfo.has_value(); }));
     gate.answer(0, [] { return AudioStreamInfo(8000, 1); });
     ASSERT_TRUE(workspace->shutdown(std::chrono::seconds(10)));
     QCoreApplication::processEvents();
-    EXPECT_EQ(workspace->exportAudioInfo(), AudioStreamInfo(44100, 2));
-    EXPECT_FALSE(workspace->exportAudioInfoLoading());
+    EXPECT_EQ(workspace->exports().audioInfo, AudioStreamInfo(44100, 2));
+    EXPECT_FALSE(workspace->exports().audioInfoLoading);
 
     // A read that ends after the source changed leaves nothing behind.
     workspace->readExportAudioInfo();
     workspace->loadSource(sourceB, false);
-    EXPECT_FALSE(workspace->exportAudioInfo());
+    EXPECT_FALSE(workspace->exports().audioInfo);
     gate.answer(2, [] { return AudioStreamInfo(48000, 2); });
     ASSERT_TRUE(workspace->shutdown(std::chrono::seconds(10)));
     QCoreApplication::processEvents();
-    EXPECT_FALSE(workspace->exportAudioInfo());
-    EXPECT_FALSE(workspace->exportAudioInfoLoading());
+    EXPECT_FALSE(workspace->exports().audioInfo);
+    EXPECT_FALSE(workspace->exports().audioInfoLoading);
 }
 
 TEST_F(WorkspaceTest, AudioFormatFailuresSayWhetherTheReadTimedOut) {
@@ -100,18 +100,18 @@ TEST_F(WorkspaceTest, AudioFormatFailuresSayWhetherTheReadTimedOut) {
         workspace->setExportAudioInfoReader(
             [failure](const fs::path&, const CancellationToken&) { return failure(); });
         workspace->readExportAudioInfo();
-        ASSERT_TRUE(waitUntil([&] { return !workspace->exportAudioInfoLoading(); }));
-        EXPECT_EQ(workspace->exportAudioInfoIssue(), text);
-        EXPECT_FALSE(workspace->exportAudioInfo());
+        ASSERT_TRUE(waitUntil([&] { return !workspace->exports().audioInfoLoading; }));
+        EXPECT_EQ(workspace->exports().audioInfoIssue, text);
+        EXPECT_FALSE(workspace->exports().audioInfo);
         EXPECT_TRUE(workspace->lastDiagnosticError());
     }
     // Nothing is read while the settings differ from the analysed ones.
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB = -50;
     workspace->setCutOptions(options);
     workspace->readExportAudioInfo();
-    EXPECT_FALSE(workspace->exportAudioInfoLoading());
-    EXPECT_FALSE(workspace->exportAudioInfoIssue());
+    EXPECT_FALSE(workspace->exports().audioInfoLoading);
+    EXPECT_FALSE(workspace->exports().audioInfoIssue);
 }
 
 TEST_F(WorkspaceTest, TheChosenOutputFolderIsRememberedAndOpenedOnRequest) {
@@ -120,12 +120,13 @@ TEST_F(WorkspaceTest, TheChosenOutputFolderIsRememberedAndOpenedOnRequest) {
     workspace->chooseOutput();
     ASSERT_EQ(window.openPanels.size(), 1u);
     EXPECT_EQ(window.openPanels[0].title, "选择输出文件夹");
-    EXPECT_EQ(workspace->outputFolder(), chosen);
+    EXPECT_EQ(workspace->exports().outputFolder, chosen);
     EXPECT_EQ(QSettings("Talvian", "Talvian").value("talvian.outputFolder").toString().toStdString(),
               chosen.string());
-    EXPECT_EQ(makeWorkspace()->outputFolder(), chosen);
-    EXPECT_EQ(Workspace(players, std::nullopt, {"Talvian", "--output", "/tmp/elsewhere"}).outputFolder(),
-              "/tmp/elsewhere");
+    EXPECT_EQ(makeWorkspace()->exports().outputFolder, chosen);
+    EXPECT_EQ(
+        Workspace(players, std::nullopt, {"Talvian", "--output", "/tmp/elsewhere"}).exports().outputFolder,
+        "/tmp/elsewhere");
 
     workspace->openOutput();
     EXPECT_TRUE(fs::is_directory(chosen));
@@ -135,7 +136,7 @@ TEST_F(WorkspaceTest, TheChosenOutputFolderIsRememberedAndOpenedOnRequest) {
     window.chosenFolder = folder / "in-the-way/out";
     workspace->chooseOutput();
     workspace->openOutput();
-    EXPECT_EQ(workspace->notice(), "无法创建“out”：路径中有一项不是文件夹。");
+    EXPECT_EQ(workspace->job().notice, "无法创建“out”：路径中有一项不是文件夹。");
     EXPECT_EQ(desktop.openedFolders.size(), 1u);
     QSettings("Talvian", "Talvian").remove("talvian.outputFolder");
 }
@@ -157,9 +158,9 @@ TEST_F(WorkspaceTest, TheAudioReadIsAwaitedThroughItsSliceAndACancelKeepsWhatWas
     std::vector<std::optional<AudioStreamInfo>> delivered;  // at each change that ends a read
     bool wasLoading = false;
     QObject::connect(workspace.get(), &Workspace::exportChanged, [&] {
-        if (wasLoading && !workspace->exportAudioInfoLoading())
-            delivered.push_back(workspace->exportAudioInfo());
-        wasLoading = workspace->exportAudioInfoLoading();
+        if (wasLoading && !workspace->exports().audioInfoLoading)
+            delivered.push_back(workspace->exports().audioInfo);
+        wasLoading = workspace->exports().audioInfoLoading;
     });
 
     workspace->readExportAudioInfo();
@@ -169,21 +170,21 @@ TEST_F(WorkspaceTest, TheAudioReadIsAwaitedThroughItsSliceAndACancelKeepsWhatWas
     workspace->readExportAudioInfo();
     workspace->cancelExportAudioInfo();
     EXPECT_EQ(reads, 1);
-    EXPECT_EQ(workspace->exportAudioInfo(), AudioStreamInfo(48000, 2));
-    EXPECT_FALSE(workspace->exportAudioInfoLoading());
+    EXPECT_EQ(workspace->exports().audioInfo, AudioStreamInfo(48000, 2));
+    EXPECT_FALSE(workspace->exports().audioInfoLoading);
 
     // Another source: a new read, which a cancel stops at once.
     workspace->loadSource(sourceB, true);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->project(); }));
-    EXPECT_FALSE(workspace->exportAudioInfo());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->document().project; }));
+    EXPECT_FALSE(workspace->exports().audioInfo);
     workspace->readExportAudioInfo();
     ASSERT_TRUE(waitUntil([&] { return holding.load(); }));
     workspace->cancelExportAudioInfo();
-    EXPECT_FALSE(workspace->exportAudioInfoLoading());
+    EXPECT_FALSE(workspace->exports().audioInfoLoading);
     ASSERT_TRUE(workspace->shutdown(std::chrono::seconds(10)));
     QCoreApplication::processEvents();
-    EXPECT_FALSE(workspace->exportAudioInfo());
-    EXPECT_FALSE(workspace->exportAudioInfoIssue()) << "a cancelled read is no failure";
+    EXPECT_FALSE(workspace->exports().audioInfo);
+    EXPECT_FALSE(workspace->exports().audioInfoIssue) << "a cancelled read is no failure";
 }
 
 TEST_F(WorkspaceTest, DestroyingTheControllerStopsTheAudioReadAndWaitsOnlyItsBound) {

@@ -50,15 +50,16 @@ class WorkspaceExportTest : public WorkspaceTest {
     }
     // Starts an export and waits until the back-end (not the free-space check) runs ffmpeg.
     void startExportUntilAChildRuns() {
-        const std::string before = workspace->cutStatus();
+        const std::string before = workspace->job().status;
         workspace->exportCut();
         ASSERT_TRUE(
-            waitUntil([&] { return workspace->cutStatus() != before && Runner::liveChildCount() > 0; }));
+            waitUntil([&] { return workspace->job().status != before && Runner::liveChildCount() > 0; }));
     }
     void exportAndWait() {
         workspace->exportCut();
-        ASSERT_TRUE(workspace->cutBusy());
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->cutStatus() != "准备导出"; }));
+        ASSERT_TRUE(workspace->job().busy);
+        ASSERT_TRUE(
+            waitUntil([&] { return !workspace->job().busy && workspace->job().status != "准备导出"; }));
     }
 };
 
@@ -68,15 +69,15 @@ TEST_F(WorkspaceExportTest, ExportsTheCutWithItsProjectAndKeepsAStereoNoticeAlon
     open(sound("talk.wav", 2));
     workspace->setNotice("older notice");
     exportAndWait();
-    EXPECT_EQ(workspace->cutStatus(), kExported);
-    ASSERT_TRUE(workspace->cutOutput());
-    const fs::path delivered = *workspace->cutOutput();
+    EXPECT_EQ(workspace->job().status, kExported);
+    ASSERT_TRUE(workspace->document().cutOutput);
+    const fs::path delivered = *workspace->document().cutOutput;
     EXPECT_EQ(delivered, output / "talk-粗剪.m4a");
-    EXPECT_EQ(readProjectFile(exportProjectURL(delivered)).cuts, workspace->project()->cuts);
-    EXPECT_EQ(workspace->exportedAudioChannels(), 2);
-    EXPECT_FALSE(workspace->outputIsHandoff());
-    EXPECT_EQ(workspace->cutProgress(), 1.0);
-    EXPECT_EQ(workspace->notice(), "older notice");
+    EXPECT_EQ(readProjectFile(exportProjectURL(delivered)).cuts, workspace->document().project->cuts);
+    EXPECT_EQ(workspace->exports().exportedAudioChannels, 2);
+    EXPECT_FALSE(workspace->exports().outputIsHandoff);
+    EXPECT_EQ(workspace->job().progress, 1.0);
+    EXPECT_EQ(workspace->job().notice, "older notice");
 
     // Nothing to split in a stereo file.
     window.chosenFolder = folder.path();
@@ -87,29 +88,29 @@ TEST_F(WorkspaceExportTest, ExportsTheCutWithItsProjectAndKeepsAStereoNoticeAlon
 TEST_F(WorkspaceExportTest, ASixChannelExportWarnsAndSplitsIntoStems) {
     open(sound("room.wav", 6));
     exportAndWait();
-    EXPECT_EQ(workspace->cutStatus(), kExported);
-    EXPECT_EQ(workspace->exportedAudioChannels(), 6);
-    EXPECT_EQ(workspace->notice(), kMultichannel);
+    EXPECT_EQ(workspace->job().status, kExported);
+    EXPECT_EQ(workspace->exports().exportedAudioChannels, 6);
+    EXPECT_EQ(workspace->job().notice, kMultichannel);
 
     window.chosenFolder = folder / "stems";
     fs::create_directories(*window.chosenFolder);
     workspace->exportChannelStems();
     ASSERT_EQ(window.openPanels.size(), 1u);
     EXPECT_EQ(window.openPanels[0].title, "选择声道文件保存位置");
-    EXPECT_EQ(workspace->cutStatus(), "准备分离声道");
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    EXPECT_EQ(workspace->cutStatus(), "已生成各声道 WAV；对齐视频起点并检查混音。");
-    ASSERT_TRUE(workspace->channelStemsFolder());
-    const std::string name = workspace->channelStemsFolder()->filename().string();
+    EXPECT_EQ(workspace->job().status, "准备分离声道");
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    EXPECT_EQ(workspace->job().status, "已生成各声道 WAV；对齐视频起点并检查混音。");
+    ASSERT_TRUE(workspace->exports().channelStemsFolder);
+    const std::string name = workspace->exports().channelStemsFolder->filename().string();
     EXPECT_TRUE(name.starts_with("声道-WAV-")) << name;
     const std::string id = name.substr(std::string("声道-WAV-").size());
     EXPECT_EQ(id.size(), 8u);
     EXPECT_EQ(id.find_first_not_of("0123456789ABCDEF"), std::string::npos) << id;
-    EXPECT_TRUE(fs::exists(*workspace->channelStemsFolder() / "声道-06.wav"));
+    EXPECT_TRUE(fs::exists(*workspace->exports().channelStemsFolder / "声道-06.wav"));
 
     // A later cut export forgets the stems.
     exportAndWait();
-    EXPECT_FALSE(workspace->channelStemsFolder());
+    EXPECT_FALSE(workspace->exports().channelStemsFolder);
 }
 
 TEST_F(WorkspaceTest, AVideoSourceIsExportedAsM4aWhateverTheAudioFormat) {
@@ -125,7 +126,7 @@ TEST_F(WorkspaceTest, AVideoSourceIsExportedAsM4aWhateverTheAudioFormat) {
         return std::optional<DiskSpaceShortfall>(DiskSpaceShortfall{DiskSpaceShortfall::Location::output, 1});
     });
     workspace->exportCut();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     EXPECT_EQ(checked, AudioOutputFormat::m4a);
 }
 
@@ -133,9 +134,9 @@ TEST_F(WorkspaceExportTest, CancellingTheExportLeavesNothingInTheOutputFolder) {
     open(sound("long.wav", 2, 300));
     startExportUntilAChildRuns();
     workspace->cancelCut();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    EXPECT_EQ(workspace->cutStatus(), "任务已取消，原文件未改动。");
-    EXPECT_FALSE(workspace->cutOutput());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    EXPECT_EQ(workspace->job().status, "任务已取消，原文件未改动。");
+    EXPECT_FALSE(workspace->document().cutOutput);
     EXPECT_TRUE(entries(output).empty());
 }
 
@@ -154,18 +155,18 @@ TEST_F(WorkspaceExportTest, QuittingDuringAnExportStopsFfmpegAndRemovesTheWorkFi
 
 TEST_F(WorkspaceExportTest, AShortfallOrACancelledPreflightWritesNothing) {
     open(sound("talk.wav", 2));
-    const auto status = workspace->cutStatus();
+    const auto status = workspace->job().status;
     workspace->setDiskPreflight(
         [](const CutProject&, const fs::path&, AudioOutputFormat, const CancellationToken&) {
             return std::optional<DiskSpaceShortfall>(
                 DiskSpaceShortfall{DiskSpaceShortfall::Location::output, 5'000'000});
         });
     workspace->exportCut();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    EXPECT_EQ(workspace->notice(),
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    EXPECT_EQ(workspace->job().notice,
               (DiskSpaceShortfall{DiskSpaceShortfall::Location::output, 5'000'000}.message()));
     EXPECT_EQ(workspace->lastDiagnosticError(), "磁盘空间不足。当前剪辑已保留。");
-    EXPECT_EQ(workspace->cutStatus(), status);
+    EXPECT_EQ(workspace->job().status, status);
 
     workspace->setNotice(std::nullopt);
     workspace->setDiskPreflight(
@@ -175,17 +176,17 @@ TEST_F(WorkspaceExportTest, AShortfallOrACancelledPreflightWritesNothing) {
         });
     workspace->exportCut();
     workspace->cancelCut();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    EXPECT_EQ(workspace->cutStatus(), status);
-    EXPECT_FALSE(workspace->notice());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    EXPECT_EQ(workspace->job().status, status);
+    EXPECT_FALSE(workspace->job().notice);
     EXPECT_TRUE(entries(output).empty());
 
     // Settings edited after the analysis: nothing starts.
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.padding = 0.1;
     workspace->setCutOptions(options);
     workspace->exportCut();
-    EXPECT_FALSE(workspace->cutBusy());
+    EXPECT_FALSE(workspace->job().busy);
 }
 
 TEST_F(WorkspaceExportTest, AnOutputFolderThatCannotBeMeasuredFailsWithItsOwnReason) {
@@ -194,9 +195,9 @@ TEST_F(WorkspaceExportTest, AnOutputFolderThatCannotBeMeasuredFailsWithItsOwnRea
     workspace = makeWorkspace("/proc/1/nope");
     open(sound("talk.wav", 2));
     exportAndWait();
-    EXPECT_EQ(workspace->notice(), "无法创建“nope”：文件或文件夹不存在。");
-    EXPECT_EQ(workspace->cutStatus(), workspace->notice());
-    EXPECT_FALSE(workspace->cutOutput());
+    EXPECT_EQ(workspace->job().notice, "无法创建“nope”：文件或文件夹不存在。");
+    EXPECT_EQ(workspace->job().status, workspace->job().notice);
+    EXPECT_FALSE(workspace->document().cutOutput);
 }
 
 TEST_F(WorkspaceTest, ThePanelsFactsFollowTheFormatTheExportWillUse) {
@@ -237,7 +238,7 @@ TEST_F(WorkspaceTest, ThePanelsFactsFollowTheFormatTheExportWillUse) {
         workspace->setExportAudioInfoReader(
             [&](const fs::path&, const CancellationToken&) { return AudioStreamInfo(44100, c.channels); });
         workspace->readExportAudioInfo();
-        ASSERT_TRUE(waitUntil([&] { return workspace->exportAudioInfo().has_value(); }));
+        ASSERT_TRUE(waitUntil([&] { return workspace->exports().audioInfo.has_value(); }));
         EXPECT_EQ(workspace->exportFormat(), c.hasVideo ? AudioOutputFormat::m4a : c.chosen);
         EXPECT_EQ(workspace->exportCopiesOriginal(), c.copies);
         EXPECT_EQ(workspace->exportAudioTrackNote(), c.note);

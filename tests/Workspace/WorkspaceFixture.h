@@ -275,12 +275,12 @@ class WorkspaceTest : public ::testing::Test {
     // Loads a source and waits for the analysis to be installed.
     void open(const std::filesystem::path& source) {
         workspace->loadSource(source, true);
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-        ASSERT_TRUE(workspace->project());
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+        ASSERT_TRUE(workspace->document().project);
     }
     std::vector<Uuid> ids() const {
         std::vector<Uuid> list;
-        for (const auto& region : workspace->project()->cuts) list.push_back(region.id);
+        for (const auto& region : workspace->document().project->cuts) list.push_back(region.id);
         return list;
     }
 };

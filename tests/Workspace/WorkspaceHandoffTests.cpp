@@ -18,18 +18,18 @@ TEST_F(WorkspaceTest, AnAudioHandOffOnlyShowsTheSheetWhoseActionExportsAWav) {
     // Without the sheet the action only closes it.
     open(talk);
     workspace->exportAudioHandoffWAV();
-    EXPECT_FALSE(workspace->cutBusy());
-    EXPECT_EQ(workspace->audioOutputFormat(), AudioOutputFormat::m4a);
+    EXPECT_FALSE(workspace->job().busy);
+    EXPECT_EQ(workspace->exports().audioOutputFormat, AudioOutputFormat::m4a);
 
     workspace->exportHandoff();
-    EXPECT_TRUE(workspace->audioHandoffInfoPresented());
+    EXPECT_TRUE(workspace->exports().audioHandoffInfoPresented);
     EXPECT_TRUE(window.savePanels.empty());
     workspace->exportAudioHandoffWAV();
-    EXPECT_FALSE(workspace->audioHandoffInfoPresented());
-    EXPECT_TRUE(workspace->cutBusy());
-    ASSERT_TRUE(waitUntil([&] { return workspace->cutOutput().has_value(); }));
-    EXPECT_EQ(workspace->cutOutput()->filename(), "talk-粗剪.wav");
-    EXPECT_EQ(workspace->audioOutputFormat(), AudioOutputFormat::wav);
+    EXPECT_FALSE(workspace->exports().audioHandoffInfoPresented);
+    EXPECT_TRUE(workspace->job().busy);
+    ASSERT_TRUE(waitUntil([&] { return workspace->document().cutOutput.has_value(); }));
+    EXPECT_EQ(workspace->document().cutOutput->filename(), "talk-粗剪.wav");
+    EXPECT_EQ(workspace->exports().audioOutputFormat, AudioOutputFormat::wav);
 }
 
 TEST_F(WorkspaceTest, TheHandOffPanelProposesTheSourceNameAndACancelChangesNothing) {
@@ -44,10 +44,10 @@ TEST_F(WorkspaceTest, TheHandOffPanelProposesTheSourceNameAndACancelChangesNothi
     EXPECT_EQ(panel.title, "导出剪映工程 · 试验");
     EXPECT_EQ(panel.prompt, "生成交接包");
     EXPECT_EQ(panel.nameLabel, "交接包名称：");
-    EXPECT_EQ(panel.startFolder, workspace->outputFolder());
+    EXPECT_EQ(panel.startFolder, workspace->exports().outputFolder);
     EXPECT_NE(panel.message.find("约占用 2.5 MB。"), std::string::npos) << panel.message;
-    EXPECT_FALSE(workspace->cutBusy());
-    EXPECT_FALSE(workspace->audioHandoffInfoPresented());
+    EXPECT_FALSE(workspace->job().busy);
+    EXPECT_FALSE(workspace->exports().audioHandoffInfoPresented);
 }
 
 TEST_F(WorkspaceTest, AHandOffPackageBecomesTheResultAndACancelledOneLeavesNothing) {
@@ -59,21 +59,21 @@ TEST_F(WorkspaceTest, AHandOffPackageBecomesTheResultAndACancelledOneLeavesNothi
 
     window.chosenSaveLocation = folder / "clip 剪映交接";
     workspace->exportHandoff();
-    EXPECT_EQ(workspace->cutStatus(), "正在检查工程交接条件…");
+    EXPECT_EQ(workspace->job().status, "正在检查工程交接条件…");
     workspace->cancelCut();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    EXPECT_EQ(workspace->cutStatus(), "已取消工程导出，原片未改动。");
-    EXPECT_FALSE(workspace->cutOutput());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    EXPECT_EQ(workspace->job().status, "已取消工程导出，原片未改动。");
+    EXPECT_FALSE(workspace->document().cutOutput);
     EXPECT_FALSE(fs::exists(folder / "clip 剪映交接"));
 
     workspace->exportHandoff();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    EXPECT_EQ(workspace->cutStatus(), "已生成 2 段工程，共 00:01.5。下一步在剪映首页导入时间线。");
-    EXPECT_EQ(workspace->cutOutput(), folder / "clip 剪映交接");
-    EXPECT_TRUE(workspace->outputIsHandoff());
-    ASSERT_TRUE(workspace->handoffXMLURL());
-    EXPECT_TRUE(fs::exists(*workspace->handoffXMLURL()));
-    EXPECT_EQ(workspace->cutProgress(), 1.0);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    EXPECT_EQ(workspace->job().status, "已生成 2 段工程，共 00:01.5。下一步在剪映首页导入时间线。");
+    EXPECT_EQ(workspace->document().cutOutput, folder / "clip 剪映交接");
+    EXPECT_TRUE(workspace->exports().outputIsHandoff);
+    ASSERT_TRUE(workspace->exports().handoffXMLURL);
+    EXPECT_TRUE(fs::exists(*workspace->exports().handoffXMLURL));
+    EXPECT_EQ(workspace->job().progress, 1.0);
 
     // A package is no file to split into channels.
     workspace->exportChannelStems();

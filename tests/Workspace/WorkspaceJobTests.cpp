@@ -8,21 +8,21 @@ using namespace talvian::test;
 namespace fs = std::filesystem;
 
 TEST_F(WorkspaceTest, StartsIdleWithTheWelcomeTextAndNoSession) {
-    EXPECT_FALSE(workspace->cutBusy());
-    EXPECT_EQ(workspace->cutStatus(), "导入一段口播，先看看哪些停顿可以省去。");
+    EXPECT_FALSE(workspace->job().busy);
+    EXPECT_EQ(workspace->job().status, "导入一段口播，先看看哪些停顿可以省去。");
     EXPECT_TRUE(workspace->needsAnalysis());
-    EXPECT_FALSE(workspace->sessionBackupName());
-    EXPECT_FALSE(workspace->sessionBackupIssue());
-    EXPECT_TRUE(workspace->recentSessions().empty());
-    EXPECT_EQ(workspace->manualStart(), "0");
-    EXPECT_EQ(workspace->manualEnd(), "1");
+    EXPECT_FALSE(workspace->document().sessionBackupName);
+    EXPECT_FALSE(workspace->document().sessionBackupIssue);
+    EXPECT_TRUE(workspace->document().recentSessions.empty());
+    EXPECT_EQ(workspace->review().manualStart, "0");
+    EXPECT_EQ(workspace->review().manualEnd, "1");
 }
 
 TEST(WorkspaceSettings, OutputFolderComesFromTheFirstOutputArgument) {
     TempDir folder;
     FakePlayerFactory players;
     const auto made = [&players](std::vector<std::string> arguments) {
-        return Workspace(players, std::nullopt, std::move(arguments)).outputFolder();
+        return Workspace(players, std::nullopt, std::move(arguments)).exports().outputFolder;
     };
     EXPECT_EQ(made({"Talvian", "--output", "/tmp/x", "--output", "/tmp/y"}), "/tmp/x");
     EXPECT_EQ(made({"Talvian", "--output"}).filename(), "Talvian 输出");
@@ -41,14 +41,14 @@ TEST(WorkspaceSettings, OutputFolderComesFromTheFirstOutputArgument) {
         EXPECT_EQ(made({"Talvian", "--output", argument}), expected) << argument;
     EXPECT_EQ(made({}).filename(), "Talvian 输出");
     Workspace withoutBackup(players, std::nullopt);
-    EXPECT_FALSE(withoutBackup.sessionBackupIssue());
-    EXPECT_TRUE(withoutBackup.recentSessions().empty());
+    EXPECT_FALSE(withoutBackup.document().sessionBackupIssue);
+    EXPECT_TRUE(withoutBackup.document().recentSessions.empty());
 }
 
 TEST_F(WorkspaceTest, NeedsAnalysisComparesSettingsWithTheAnalysedOnes) {
     open(sourceA);
     EXPECT_FALSE(workspace->needsAnalysis());
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.padding += 1e-13;
     workspace->setCutOptions(options);
     EXPECT_FALSE(workspace->needsAnalysis());
@@ -57,7 +57,7 @@ TEST_F(WorkspaceTest, NeedsAnalysisComparesSettingsWithTheAnalysedOnes) {
     EXPECT_TRUE(workspace->needsAnalysis());
     workspace->restoreAnalyzedOptions();
     EXPECT_FALSE(workspace->needsAnalysis());
-    options = workspace->cutOptions();
+    options = workspace->detection().cutOptions;
     options.paddingRight = 0.3;
     workspace->setCutOptions(options);
     EXPECT_TRUE(workspace->needsAnalysis());
@@ -66,50 +66,50 @@ TEST_F(WorkspaceTest, NeedsAnalysisComparesSettingsWithTheAnalysedOnes) {
 TEST_F(WorkspaceTest, ASecondJobIsRefusedWhileTheFirstRuns) {
     analysis.hold = true;
     workspace->loadSource(sourceA, true);
-    ASSERT_TRUE(workspace->cutBusy());
-    ASSERT_TRUE(waitUntil([&] { return workspace->cutProgress() == 0.5; }));
-    EXPECT_EQ(workspace->cutStatus(), "解码原始音频");
+    ASSERT_TRUE(workspace->job().busy);
+    ASSERT_TRUE(waitUntil([&] { return workspace->job().progress == 0.5; }));
+    EXPECT_EQ(workspace->job().status, "解码原始音频");
 
     workspace->loadSource(sourceB, true);
-    EXPECT_EQ(workspace->notice(), "请等待当前任务完成，或先取消任务。");
-    EXPECT_EQ(workspace->source(), sourceA);
+    EXPECT_EQ(workspace->job().notice, "请等待当前任务完成，或先取消任务。");
+    EXPECT_EQ(workspace->document().source, sourceA);
     workspace->analyze();
     workspace->sample();
     EXPECT_EQ(analysis.calls().size(), 1u);
 
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    ASSERT_TRUE(workspace->project());
-    EXPECT_EQ(workspace->project()->source, sourceA.string());
-    EXPECT_EQ(workspace->cutProgress(), 1.0);
-    EXPECT_EQ(workspace->cutStatus(), "找到 3 段停顿。先试听，再决定保留或删除。");
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    ASSERT_TRUE(workspace->document().project);
+    EXPECT_EQ(workspace->document().project->source, sourceA.string());
+    EXPECT_EQ(workspace->job().progress, 1.0);
+    EXPECT_EQ(workspace->job().status, "找到 3 段停顿。先试听，再决定保留或删除。");
 }
 
 TEST_F(WorkspaceTest, CancelDuringAnalysisStaysBusyUntilTheAnalysisReportsBack) {
     analysis.hold = true;
     workspace->loadSource(sourceA, true);
-    ASSERT_TRUE(waitUntil([&] { return workspace->cutProgress() == 0.5; }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->job().progress == 0.5; }));
     workspace->cancelCut();
-    EXPECT_TRUE(workspace->cutBusy());
+    EXPECT_TRUE(workspace->job().busy);
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    EXPECT_EQ(workspace->cutStatus(), "任务已取消，原文件未改动。");
-    EXPECT_EQ(workspace->notice(), "任务已取消，原文件未改动。");
-    EXPECT_FALSE(workspace->project());
-    EXPECT_EQ(workspace->cutProgress(), 0);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    EXPECT_EQ(workspace->job().status, "任务已取消，原文件未改动。");
+    EXPECT_EQ(workspace->job().notice, "任务已取消，原文件未改动。");
+    EXPECT_FALSE(workspace->document().project);
+    EXPECT_EQ(workspace->job().progress, 0);
 }
 
 TEST_F(WorkspaceTest, FailuresReachStatusAndNoticeAndKeepTheProject) {
     open(sourceA);
-    const auto before = *workspace->project();
+    const auto before = *workspace->document().project;
     analysis.thrown = std::make_exception_ptr(
         ProcessFailure(ProcessFailure::Kind::interrupted, "Exiting normally, received signal 15.\n"));
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB = -40;
     workspace->setCutOptions(options);
     workspace->analyze();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
-    EXPECT_EQ(workspace->notice(), "处理被中断。原片和已有剪辑已保留，可稍后重试。");
-    EXPECT_EQ(workspace->cutStatus(), "处理被中断。原片和已有剪辑已保留，可稍后重试。");
-    EXPECT_EQ(workspace->project(), before);
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
+    EXPECT_EQ(workspace->job().notice, "处理被中断。原片和已有剪辑已保留，可稍后重试。");
+    EXPECT_EQ(workspace->job().status, "处理被中断。原片和已有剪辑已保留，可稍后重试。");
+    EXPECT_EQ(workspace->document().project, before);
 }

@@ -19,7 +19,7 @@ TEST(ManualRanges, TypedTimesAcceptSecondsAndClockNotation) {
 
 TEST_F(WorkspaceTest, ManualRangeIssuesInTheirOrder) {
     open(sourceA);
-    const auto& project = *workspace->project();
+    const auto& project = *workspace->document().project;
     struct Case {
         const char* start;
         const char* end;
@@ -46,29 +46,29 @@ TEST_F(WorkspaceTest, AddingAManualRangeAndItsNotices) {
     ASSERT_TRUE(workspace->canAddManualCut());
 
     EXPECT_TRUE(workspace->addManualCut("2.5", "3.0"));
-    EXPECT_EQ(workspace->cutStatus(), "已添加手动删除区间，可撤销或试听。");
-    EXPECT_EQ(workspace->project()->cuts.size(), 4u);
-    EXPECT_EQ(workspace->project()->cuts[1].start, 2.5);
-    EXPECT_EQ(workspace->reviewID(), workspace->project()->cuts[1].id);
+    EXPECT_EQ(workspace->job().status, "已添加手动删除区间，可撤销或试听。");
+    EXPECT_EQ(workspace->document().project->cuts.size(), 4u);
+    EXPECT_EQ(workspace->document().project->cuts[1].start, 2.5);
+    EXPECT_EQ(workspace->review().reviewID, workspace->document().project->cuts[1].id);
 
     EXPECT_FALSE(workspace->addManualCut("2.5", "3.0"));
-    EXPECT_EQ(workspace->notice(), "此区间已添加");
+    EXPECT_EQ(workspace->job().notice, "此区间已添加");
     EXPECT_FALSE(workspace->addManualCut("x", "3.0"));
-    EXPECT_EQ(workspace->notice(), "填写秒数或分:秒，再添加删除区间。");
+    EXPECT_EQ(workspace->job().notice, "填写秒数或分:秒，再添加删除区间。");
     workspace->undoCut();
-    EXPECT_EQ(workspace->project()->cuts.size(), 3u);
+    EXPECT_EQ(workspace->document().project->cuts.size(), 3u);
 
     workspace->resetManualMarks();
-    EXPECT_EQ(workspace->manualStart(), "0");
-    EXPECT_EQ(workspace->manualEnd(), "1");
+    EXPECT_EQ(workspace->review().manualStart, "0");
+    EXPECT_EQ(workspace->review().manualEnd, "1");
 }
 
 TEST_F(WorkspaceTest, AManualRangeRefusedByTheEditPathReportsNothingAsDone) {
     open(sourceA);
     window.keepsFocus = true;
-    const auto status = workspace->cutStatus();
+    const auto status = workspace->job().status;
     EXPECT_FALSE(workspace->addManualCut("2.5", "3.0"));
-    EXPECT_EQ(workspace->project()->cuts.size(), 3u);
-    EXPECT_EQ(workspace->cutStatus(), status);
-    EXPECT_FALSE(workspace->reviewID());
+    EXPECT_EQ(workspace->document().project->cuts.size(), 3u);
+    EXPECT_EQ(workspace->job().status, status);
+    EXPECT_FALSE(workspace->review().reviewID);
 }

@@ -32,12 +32,12 @@ class WorkspaceMpvTest : public ::testing::Test {
 
 TEST_F(WorkspaceMpvTest, PreviewAndWholeEditAuditionRunOnLibmpv) {
     workspace->loadSource(source, true);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy() && workspace->previewReady(); }));
-    ASSERT_TRUE(workspace->project());
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && workspace->playback().previewReady; }));
+    ASSERT_TRUE(workspace->document().project);
 
     workspace->togglePlayback();
     ASSERT_TRUE(waitUntil([&] { return workspace->playbackClock().position() > 0.2; }));
-    EXPECT_TRUE(workspace->isPlaying());
+    EXPECT_TRUE(workspace->playback().isPlaying);
     workspace->togglePlayback();
     ASSERT_TRUE(waitUntil([&] { return workspace->player().rate() == 0; }));
 
@@ -49,7 +49,7 @@ TEST_F(WorkspaceMpvTest, PreviewAndWholeEditAuditionRunOnLibmpv) {
     ASSERT_TRUE(waitUntil([&] { return workspace->auditionPlayer() && !workspace->auditionLoading(); }));
     EXPECT_EQ(workspace->auditionStatus(), "完整剪后试听 · 原片位置 · 播完自动停止");
     ASSERT_TRUE(waitUntil([&] { return workspace->playbackClock().position() >= 1.7; }));
-    EXPECT_TRUE(workspace->isPlaying());
+    EXPECT_TRUE(workspace->playback().isPlaying);
     // The cursor is in source time: it jumps over the removed range, never into it.
     // The first report comes from a playing player: on a busy machine it may lag the start by a
     // few milliseconds, so it is held to the start within one report period, far from 0.
@@ -70,10 +70,10 @@ TEST_F(WorkspaceMpvTest, AFileThatIsNoMediaCannotBePreviewed) {
     const auto broken = folder / "broken.wav";
     writeFile(broken, "not a recording");
     workspace->loadSource(broken, false);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewIssue().has_value(); }));
-    EXPECT_EQ(workspace->previewIssue(), "无法预览这份素材。可重新选择原素材，或导入其他音视频。");
-    EXPECT_FALSE(workspace->previewReady());
-    EXPECT_FALSE(workspace->previewLoading());
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewIssue.has_value(); }));
+    EXPECT_EQ(workspace->playback().previewIssue, "无法预览这份素材。可重新选择原素材，或导入其他音视频。");
+    EXPECT_FALSE(workspace->playback().previewReady);
+    EXPECT_FALSE(workspace->playback().previewLoading);
 }
 
 }  // namespace

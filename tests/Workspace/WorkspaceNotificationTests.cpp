@@ -27,13 +27,13 @@ class NotificationRecorder {
   public:
     NotificationRecorder(Workspace& workspace, std::function<void()> invariant)
         : workspace_(workspace), invariant_(std::move(invariant)) {
-        watch("document", &Workspace::documentChanged, &Workspace::documentState);
-        watch("job", &Workspace::jobChanged, &Workspace::jobState);
-        watch("detection", &Workspace::detectionChanged, &Workspace::detectionState);
-        watch("review", &Workspace::reviewChanged, &Workspace::reviewState);
-        watch("waveform", &Workspace::waveformChanged, &Workspace::waveformState);
-        watch("playback", &Workspace::playbackChanged, &Workspace::playbackState);
-        watch("export", &Workspace::exportChanged, &Workspace::exportState);
+        watch("document", &Workspace::documentChanged, &Workspace::document);
+        watch("job", &Workspace::jobChanged, &Workspace::job);
+        watch("detection", &Workspace::detectionChanged, &Workspace::detection);
+        watch("review", &Workspace::reviewChanged, &Workspace::review);
+        watch("waveform", &Workspace::waveformChanged, &Workspace::waveform);
+        watch("playback", &Workspace::playbackChanged, &Workspace::playback);
+        watch("export", &Workspace::exportChanged, &Workspace::exports);
         QObject::connect(&workspace_, &Workspace::changed, [this] {
             EXPECT_FALSE(signalled_.empty()) << "changed() without a slice";
             for (const auto& unchanged : checks_) unchanged();
@@ -102,12 +102,12 @@ class NotificationTest : public WorkspaceTest {
 
     // The document is whole whenever anyone is told anything.
     void checkDocument() {
-        const DocumentState& document = workspace->documentState();
+        const DocumentState& document = workspace->document();
         ++invariantChecks;
         if (!document.project) {
             EXPECT_FALSE(workspace->cutHistory().canUndo() || workspace->cutHistory().canRedo())
                 << "a history without its project";
-            EXPECT_FALSE(workspace->reviewID());
+            EXPECT_FALSE(workspace->review().reviewID);
             return;
         }
         const CutProject& project = *document.project;
@@ -125,12 +125,12 @@ class NotificationTest : public WorkspaceTest {
             EXPECT_EQ(backup->options, project.options);
             EXPECT_EQ(document.sessionBackupName, fs::path(project.source).filename().string());
         }
-        EXPECT_TRUE(!workspace->reviewID() || workspace->reviewCut()) << "review of a lost pause";
-        for (const auto& id : workspace->batchIDs())
+        EXPECT_TRUE(!workspace->review().reviewID || workspace->reviewCut()) << "review of a lost pause";
+        for (const auto& id : workspace->review().batchIDs)
             EXPECT_TRUE(std::any_of(project.cuts.begin(), project.cuts.end(),
                                     [&id](const CutRegion& region) { return region.id == id; }));
-        const auto& detail = workspace->waveformDetail();
-        EXPECT_TRUE(!detail || detail->window == workspace->waveformWindow());
+        const auto& detail = workspace->waveform().detail;
+        EXPECT_TRUE(!detail || detail->window == workspace->waveform().window);
     }
 
     // Runs one user operation (and waits until `done`), then returns what it published.
@@ -148,7 +148,7 @@ class NotificationTest : public WorkspaceTest {
                     line.c_str());
         return counts;
     }
-    bool idle() const { return !workspace->cutBusy(); }
+    bool idle() const { return !workspace->job().busy; }
 
     int invariantChecks = 0;
     std::unique_ptr<NotificationRecorder> recorder;
@@ -164,13 +164,13 @@ TEST_F(NotificationTest, EachOperationPublishesOnceAndOnlyWhatChanged) {
     // Import with its analysis: the start, the progress report, the result.
     const auto sample = run(
         "sample", [&] { workspace->sample(); }, [&] { return idle(); });
-    ASSERT_TRUE(workspace->project());
+    ASSERT_TRUE(workspace->document().project);
     EXPECT_LE(sample.operations, 3);
     window.chosen = talk;
     const auto imported = run(
         "import+analysis", [&] { workspace->importFiles(); }, [&] { return idle(); });
-    ASSERT_TRUE(workspace->project());
-    EXPECT_EQ(workspace->source(), talk);
+    ASSERT_TRUE(workspace->document().project);
+    EXPECT_EQ(workspace->document().source, talk);
     EXPECT_LE(imported.operations, 3);
     EXPECT_EQ(imported.slices.at("document"), 2) << "the switch, then the project";
 
@@ -207,11 +207,11 @@ TEST_F(NotificationTest, EachOperationPublishesOnceAndOnlyWhatChanged) {
     EXPECT_EQ(finished.operations, 1);
     EXPECT_EQ(finished.slices, (Slices{{"document", 1}, {"job", 1}, {"waveform", 1}}));
 
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB = -40;
     const auto previewed = run(
         "detection preview", [&] { workspace->previewDetection(options); },
-        [&] { return workspace->detectionPreview().has_value(); });
+        [&] { return workspace->detection().preview.has_value(); });
     EXPECT_EQ(previewed.operations, 2) << "the request, then the result";
     EXPECT_EQ(previewed.slices, (Slices{{"detection", 2}}));
     const auto applied =
@@ -222,18 +222,18 @@ TEST_F(NotificationTest, EachOperationPublishesOnceAndOnlyWhatChanged) {
     window.chosenSaveLocation = saved;
     const auto save = run(
         "save project", [&] { workspace->saveProject(); }, [&] { return idle(); });
-    EXPECT_EQ(readProjectFile(saved).cuts, workspace->project()->cuts);
+    EXPECT_EQ(readProjectFile(saved).cuts, workspace->document().project->cuts);
     window.chosenProject = saved;
     const auto opened = run(
         "open project", [&] { workspace->openProject(); }, [&] { return idle(); });
-    EXPECT_EQ(workspace->cutStatus(), "已恢复项目，可继续调整和导出。");
+    EXPECT_EQ(workspace->job().status, "已恢复项目，可继续调整和导出。");
     EXPECT_EQ(opened.operations, 2) << "the check's start, then the project with its source";
 
     const auto exported = run(
         "export", [&] { workspace->exportCut(); },
-        [&] { return idle() && workspace->cutOutput().has_value(); });
-    EXPECT_TRUE(fs::exists(*workspace->cutOutput()));
-    EXPECT_EQ(workspace->cutStatus(), "已导出剪后文件及可恢复的剪辑项目。");
+        [&] { return idle() && workspace->document().cutOutput.has_value(); });
+    EXPECT_TRUE(fs::exists(*workspace->document().cutOutput));
+    EXPECT_EQ(workspace->job().status, "已导出剪后文件及可恢复的剪辑项目。");
 
     for (const auto* counts : {&sample, &imported, &previewed, &save, &opened, &exported})
         for (const auto& [slice, count] : counts->slices) EXPECT_LE(count, counts->operations) << slice;
@@ -242,7 +242,7 @@ TEST_F(NotificationTest, EachOperationPublishesOnceAndOnlyWhatChanged) {
 
 TEST_F(NotificationTest, ATogglePublishesTheEditAndWritesTheBackupOnce) {
     workspace->loadSource(talk, true);
-    ASSERT_TRUE(waitUntil([&] { return idle() && workspace->project(); }));
+    ASSERT_TRUE(waitUntil([&] { return idle() && workspace->document().project; }));
     const int watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watcher, 0);
     ASSERT_GE(inotify_add_watch(watcher, backupURL.parent_path().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
@@ -265,5 +265,5 @@ TEST_F(NotificationTest, ATogglePublishesTheEditAndWritesTheBackupOnce) {
     close(watcher);
     EXPECT_EQ(backupWrites, 1);
     EXPECT_EQ(changes, 1);
-    EXPECT_EQ(SessionBackup::project(backupURL)->cuts, workspace->project()->cuts);
+    EXPECT_EQ(SessionBackup::project(backupURL)->cuts, workspace->document().project->cuts);
 }

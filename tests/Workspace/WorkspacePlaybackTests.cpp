@@ -8,14 +8,14 @@ const std::string kFailedText = "无法预览这份素材。可重新选择原�
 
 TEST_F(PlaybackTest, ANewSourceLoadsAndIsPositionedOnlyWhenReady) {
     open(sourceA);
-    EXPECT_TRUE(workspace->previewLoading());
-    EXPECT_FALSE(workspace->previewReady());
+    EXPECT_TRUE(workspace->playback().previewLoading);
+    EXPECT_FALSE(workspace->playback().previewReady);
     EXPECT_EQ(preview().file(), sourceA);
     EXPECT_TRUE(preview().seekLog().empty());
     preview().finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
-    EXPECT_FALSE(workspace->previewLoading());
-    EXPECT_FALSE(workspace->previewIssue());
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
+    EXPECT_FALSE(workspace->playback().previewLoading);
+    EXPECT_FALSE(workspace->playback().previewIssue);
     EXPECT_EQ(preview().seekLog(), std::vector<double>{0.0});
     EXPECT_TRUE(workspace->canPlayPreview());
 }
@@ -23,38 +23,38 @@ TEST_F(PlaybackTest, ANewSourceLoadsAndIsPositionedOnlyWhenReady) {
 TEST_F(PlaybackTest, APreviewThatBecomesReadyDuringAJobIsNotMoved) {
     analysis.hold = true;
     workspace->loadSource(sourceA, true);
-    ASSERT_TRUE(workspace->cutBusy());
+    ASSERT_TRUE(workspace->job().busy);
     preview().finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     EXPECT_TRUE(preview().seekLog().empty());
     workspace->togglePlayback();
     EXPECT_EQ(preview().playCount(), 0) << "no playback while the analysis runs";
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
 }
 
 TEST_F(PlaybackTest, ASlowLoadSaysSoAndRecoversWhenTheItemBecomesReady) {
     workspace->setLoadTimeout(std::chrono::milliseconds(40));
     open(sourceA);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewIssue().has_value(); }));
-    EXPECT_EQ(workspace->previewIssue(), kSlowText);
-    EXPECT_FALSE(workspace->previewLoading());
-    EXPECT_FALSE(workspace->previewReady());
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewIssue.has_value(); }));
+    EXPECT_EQ(workspace->playback().previewIssue, kSlowText);
+    EXPECT_FALSE(workspace->playback().previewLoading);
+    EXPECT_FALSE(workspace->playback().previewReady);
     preview().finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
-    EXPECT_FALSE(workspace->previewIssue());
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
+    EXPECT_FALSE(workspace->playback().previewIssue);
 }
 
 TEST_F(PlaybackTest, AnItemThatFailsLeavesTheFailureTextAndNoSlowText) {
     workspace->setLoadTimeout(std::chrono::milliseconds(40));
     open(sourceA);
     preview().failLoading();
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewIssue() == kFailedText; }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewIssue == kFailedText; }));
     // The slow-load timer was stopped by the failure.
     waitUntil([] { return false; }, 100);
-    EXPECT_EQ(workspace->previewIssue(), kFailedText);
-    EXPECT_FALSE(workspace->previewLoading());
-    EXPECT_FALSE(workspace->previewReady());
+    EXPECT_EQ(workspace->playback().previewIssue, kFailedText);
+    EXPECT_FALSE(workspace->playback().previewLoading);
+    EXPECT_FALSE(workspace->playback().previewReady);
     EXPECT_FALSE(workspace->canPlayPreview());
     workspace->togglePlayback();
     EXPECT_EQ(preview().playCount(), 0);
@@ -68,27 +68,27 @@ TEST_F(PlaybackTest, AReplacedPlayerBeforeItsItemIsReadyChangesNothing) {
     workspace->loadSource(sourceB, false);
     settle();
     EXPECT_EQ(preview().file(), sourceB);
-    EXPECT_FALSE(workspace->previewReady());
-    EXPECT_TRUE(workspace->previewLoading());
+    EXPECT_FALSE(workspace->playback().previewReady);
+    EXPECT_TRUE(workspace->playback().previewLoading);
     EXPECT_FALSE(players.created[1]) << "the first source's player is released";
 }
 
 TEST_F(PlaybackTest, PlayAndPauseFollowThePlayerAndTheClockFollowsTicks) {
     openReady();
     workspace->togglePlayback();
-    EXPECT_TRUE(workspace->isPlaying());
+    EXPECT_TRUE(workspace->playback().isPlaying);
     EXPECT_GT(preview().rate(), 0);
     preview().advance(0.5);
     settle();
     EXPECT_DOUBLE_EQ(workspace->playbackClock().position(), 0.5);
     workspace->togglePlayback();
-    EXPECT_FALSE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->playback().isPlaying);
     EXPECT_EQ(preview().rate(), 0);
     // Reaching the end stops the transport.
     workspace->togglePlayback();
     preview().advance(20);
     settle();
-    EXPECT_FALSE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->playback().isPlaying);
     EXPECT_DOUBLE_EQ(workspace->playbackClock().position(), 10);
 }
 
@@ -116,14 +116,14 @@ TEST_F(PlaybackTest, PlayNearTheEndRestartsOnlyWithinTheTolerance) {
 TEST_F(PlaybackTest, OnlyTheFiveSpeedsAreAcceptedAndAPausedPlayerStaysPaused) {
     open(sourceA);
     workspace->setPlaybackSpeed(1.5f);  // not ready yet: ignored
-    EXPECT_EQ(workspace->playbackSpeed(), 1.0f);
+    EXPECT_EQ(workspace->playback().speed, 1.0f);
     preview().finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     workspace->setPlaybackSpeed(0.75f);
-    EXPECT_EQ(workspace->playbackSpeed(), 1.0f);
+    EXPECT_EQ(workspace->playback().speed, 1.0f);
     EXPECT_EQ(preview().defaultRate(), 1.0f);
     workspace->setPlaybackSpeed(1.5f);
-    EXPECT_EQ(workspace->playbackSpeed(), 1.5f);
+    EXPECT_EQ(workspace->playback().speed, 1.5f);
     EXPECT_EQ(preview().defaultRate(), 1.5f);
     EXPECT_EQ(preview().rate(), 0);
     workspace->togglePlayback();
@@ -132,23 +132,23 @@ TEST_F(PlaybackTest, OnlyTheFiveSpeedsAreAcceptedAndAPausedPlayerStaysPaused) {
     EXPECT_EQ(preview().rate(), 2.0f);
     // A speed set on the player itself (the view's own control) is reported too.
     preview().setDefaultRate(0.5f);
-    ASSERT_TRUE(waitUntil([&] { return workspace->playbackSpeed() == 0.5f; }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().speed == 0.5f; }));
     // A new source starts at normal speed.
     workspace->loadSource(sourceB, false);
-    EXPECT_EQ(workspace->playbackSpeed(), 1.0f);
+    EXPECT_EQ(workspace->playback().speed, 1.0f);
 }
 
 TEST_F(PlaybackTest, MuteAndZeroVolumeBothCountAsMuted) {
     openReady();
-    EXPECT_FALSE(workspace->previewSoundMuted());
+    EXPECT_FALSE(workspace->playback().soundMuted);
     preview().setMuted(true);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewSoundMuted(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().soundMuted; }));
     preview().setMuted(false);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->previewSoundMuted(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->playback().soundMuted; }));
     preview().setVolume(0);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewSoundMuted(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().soundMuted; }));
     preview().setVolume(0.5f);
-    ASSERT_TRUE(waitUntil([&] { return !workspace->previewSoundMuted(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->playback().soundMuted; }));
 }
 
 class SkipCutsTest : public PlaybackTest {
@@ -232,13 +232,13 @@ TEST_F(PlaybackTest, AJumpToATypedTimeMovesTheClockAndThePreview) {
     open(sourceA);
     EXPECT_FALSE(workspace->jumpToSourceTime("5")) << "the preview is not ready";
     preview().finishLoading(10);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     workspace->togglePlayback();
     EXPECT_TRUE(workspace->jumpToSourceTime("0:06.5"));
     EXPECT_DOUBLE_EQ(workspace->playbackClock().position(), 6.5);
     EXPECT_EQ(preview().seekLog().back(), 6.5);
     EXPECT_EQ(preview().rate(), 0);
-    EXPECT_FALSE(workspace->isPlaying());
+    EXPECT_FALSE(workspace->playback().isPlaying);
     for (const char* refused : {"abc", "11", "-1"}) {
         EXPECT_FALSE(workspace->jumpToSourceTime(refused)) << refused;
         EXPECT_DOUBLE_EQ(workspace->playbackClock().position(), 6.5) << refused;
@@ -250,15 +250,15 @@ TEST_F(PlaybackTest, AJumpOutOfAZoomedWaveformRecentresItWithTheSameWidth) {
     // Times between the pauses, so that no pause is revealed.
     workspace->setWaveformWindow(WaveformWindow{2, 5});
     EXPECT_TRUE(workspace->jumpToSourceTime("3"));
-    EXPECT_EQ(workspace->waveformWindow(), (WaveformWindow{2, 5}));
+    EXPECT_EQ(workspace->waveform().window, (WaveformWindow{2, 5}));
     EXPECT_TRUE(workspace->jumpToSourceTime("6"));
-    EXPECT_EQ(workspace->waveformWindow(), (WaveformWindow{4.5, 7.5}));
+    EXPECT_EQ(workspace->waveform().window, (WaveformWindow{4.5, 7.5}));
     EXPECT_TRUE(workspace->jumpToSourceTime("9.5"));
-    EXPECT_EQ(workspace->waveformWindow(), (WaveformWindow{7, 10})) << "pinned to the end";
+    EXPECT_EQ(workspace->waveform().window, (WaveformWindow{7, 10})) << "pinned to the end";
     // With the whole file shown nothing is zoomed.
     workspace->setWaveformWindow(std::nullopt);
     EXPECT_TRUE(workspace->jumpToSourceTime("0.5"));
-    EXPECT_EQ(workspace->waveformWindow(), std::nullopt);
+    EXPECT_EQ(workspace->waveform().window, std::nullopt);
 }
 
 TEST_F(PlaybackTest, AJumpIsRefusedDuringABoundaryDrag) {
@@ -266,10 +266,10 @@ TEST_F(PlaybackTest, AJumpIsRefusedDuringABoundaryDrag) {
     workspace->selectCutRow(cut(1).id, false, false);
     workspace->setWaveformWindow(WaveformWindow{3, 7});
     workspace->beginWaveformBoundary(cut(1).id, CutBoundary::start);
-    ASSERT_TRUE(workspace->boundaryDrag());
+    ASSERT_TRUE(workspace->waveform().boundaryDrag);
     EXPECT_FALSE(workspace->canJumpToSourceTime());
     EXPECT_FALSE(workspace->jumpToSourceTime("8"));
-    EXPECT_EQ(workspace->reviewID(), cut(1).id);
+    EXPECT_EQ(workspace->review().reviewID, cut(1).id);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ class WorkspaceProjectTest : public WorkspaceTest {
     }
 
     void waitIdle() {
-        ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+        ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     }
 };
 
@@ -77,7 +77,7 @@ TEST_F(WorkspaceProjectTest, AProjectWhoseDurationIsNotItsSourcesOpensLikeAChang
             fs::create_directories(backupURL.parent_path());
             writeFile(backupURL, SessionBackup::encoded(project));
             workspace = makeWorkspace();
-            ASSERT_EQ(workspace->sessionBackupName(), "talk.wav");
+            ASSERT_EQ(workspace->document().sessionBackupName, "talk.wav");
             workspace->resumeSessionBackup();
             selection = backupURL;
         } else {
@@ -87,27 +87,29 @@ TEST_F(WorkspaceProjectTest, AProjectWhoseDurationIsNotItsSourcesOpensLikeAChang
         waitIdle();
         switch (c.outcome) {
             case Outcome::opens:
-                ASSERT_TRUE(workspace->project());
-                EXPECT_EQ(workspace->project()->info.duration, c.duration);
-                EXPECT_EQ(workspace->source(), talk);
-                EXPECT_FALSE(workspace->projectRecovery());
-                EXPECT_EQ(workspace->cutStatus(), "已恢复项目，可继续调整和导出。");
+                ASSERT_TRUE(workspace->document().project);
+                EXPECT_EQ(workspace->document().project->info.duration, c.duration);
+                EXPECT_EQ(workspace->document().source, talk);
+                EXPECT_FALSE(workspace->document().projectRecovery);
+                EXPECT_EQ(workspace->job().status, "已恢复项目，可继续调整和导出。");
                 break;
             case Outcome::card:
-                ASSERT_TRUE(workspace->projectRecovery());
-                EXPECT_EQ(*workspace->projectRecovery(),
+                ASSERT_TRUE(workspace->document().projectRecovery);
+                EXPECT_EQ(*workspace->document().projectRecovery,
                           (ProjectRecovery{selection, talk.string(), true, true}));
-                EXPECT_EQ(workspace->cutStatus(), changedStatus);
-                EXPECT_TRUE(!workspace->project() || workspace->project()->info.duration == 5);
+                EXPECT_EQ(workspace->job().status, changedStatus);
+                EXPECT_TRUE(!workspace->document().project ||
+                            workspace->document().project->info.duration == 5);
                 break;
             case Outcome::refused:
-                EXPECT_FALSE(workspace->projectRecovery());
-                EXPECT_EQ(workspace->cutStatus(), changedWithoutDigest);
-                EXPECT_TRUE(!workspace->project() || workspace->project()->info.duration == 5);
+                EXPECT_FALSE(workspace->document().projectRecovery);
+                EXPECT_EQ(workspace->job().status, changedWithoutDigest);
+                EXPECT_TRUE(!workspace->document().project ||
+                            workspace->document().project->info.duration == 5);
                 break;
         }
         workspace->setNotice(std::nullopt);
-        if (workspace->projectRecovery()) workspace->dismissProjectRecovery();
+        if (workspace->document().projectRecovery) workspace->dismissProjectRecovery();
     }
 }
 
@@ -128,8 +130,8 @@ TEST_F(WorkspaceProjectTest, SelectionsThatAreNoProjectStartNoJob) {
         {text, invalid}, {linked, noProject}, {empty, noProject}, {"relative.json", invalid}};
     for (const auto& [selection, message] : cases) {
         workspace->beginProjectLoad(selection);
-        EXPECT_FALSE(workspace->cutBusy()) << selection;
-        EXPECT_EQ(workspace->notice(), message) << selection;
+        EXPECT_FALSE(workspace->job().busy) << selection;
+        EXPECT_EQ(workspace->job().notice, message) << selection;
         EXPECT_EQ(workspace->lastDiagnosticError(), "发生错误。为保护隐私，详细错误文案已省略。")
             << selection;
     }
@@ -144,63 +146,64 @@ TEST_F(WorkspaceProjectTest, OpensProjectFilesOfAnyJsonCaseAndHandOffFolders) {
     workspace->openProject();
     ASSERT_EQ(window.openPanels.size(), 1u);
     EXPECT_EQ(window.openPanels[0].title, "打开剪辑项目或交接包");
-    EXPECT_TRUE(workspace->cutBusy());
-    EXPECT_EQ(workspace->cutStatus(), "正在检查项目与原素材");
+    EXPECT_TRUE(workspace->job().busy);
+    EXPECT_EQ(workspace->job().status, "正在检查项目与原素材");
     waitIdle();
-    EXPECT_EQ(workspace->project(), saved);
-    EXPECT_EQ(workspace->source(), sourceB);
-    EXPECT_EQ(workspace->cutOptions(), saved.options);
+    EXPECT_EQ(workspace->document().project, saved);
+    EXPECT_EQ(workspace->document().source, sourceB);
+    EXPECT_EQ(workspace->detection().cutOptions, saved.options);
     EXPECT_FALSE(workspace->canUndoOptions());
-    EXPECT_EQ(workspace->cutProgress(), 1.0);
-    EXPECT_EQ(workspace->cutStatus(), "已恢复项目，可继续调整和导出。");
+    EXPECT_EQ(workspace->job().progress, 1.0);
+    EXPECT_EQ(workspace->job().status, "已恢复项目，可继续调整和导出。");
 
     const fs::path package = folder / "Talk 剪映交接";
     writePackage(package, "talk.wav", "packaged sound");
     workspace->beginProjectLoad(package);
     waitIdle();
-    ASSERT_TRUE(workspace->project());
-    EXPECT_EQ(workspace->source(), package / "media/talk.wav");
-    EXPECT_TRUE(workspace->project()->packagedSource);
+    ASSERT_TRUE(workspace->document().project);
+    EXPECT_EQ(workspace->document().source, package / "media/talk.wav");
+    EXPECT_TRUE(workspace->document().project->packagedSource);
 }
 
 TEST_F(WorkspaceProjectTest, AMissingSourceLeavesTheCardAndTheOpenEditAndARetryOpensIt) {
     open(sourceA);
     workspace->toggleCut(ids()[0]);
-    const auto edit = *workspace->project();
+    const auto edit = *workspace->document().project;
     const fs::path file = folder / "b.quenlo.json";
     const CutProject saved = saveProjectOf(sourceB, file, false);
     fs::rename(sourceB, folder / "away.wav");
 
     workspace->beginProjectLoad(file);
     waitIdle();
-    ASSERT_TRUE(workspace->projectRecovery());
-    EXPECT_EQ(*workspace->projectRecovery(), (ProjectRecovery{file, sourceB.string(), false, false}));
-    EXPECT_EQ(workspace->cutStatus(), kMissingSourceStatus);
-    EXPECT_EQ(workspace->cutProgress(), 0);
-    EXPECT_EQ(workspace->project(), edit);
-    EXPECT_EQ(workspace->source(), sourceA);
+    ASSERT_TRUE(workspace->document().projectRecovery);
+    EXPECT_EQ(*workspace->document().projectRecovery,
+              (ProjectRecovery{file, sourceB.string(), false, false}));
+    EXPECT_EQ(workspace->job().status, kMissingSourceStatus);
+    EXPECT_EQ(workspace->job().progress, 0);
+    EXPECT_EQ(workspace->document().project, edit);
+    EXPECT_EQ(workspace->document().source, sourceA);
     EXPECT_TRUE(workspace->canUndoCut());
 
     // Without a recorded identity the card offers no relocation.
     window.chosenSource = folder / "away.wav";
-    workspace->relocateSource(workspace->projectRecovery());
+    workspace->relocateSource(workspace->document().projectRecovery);
     EXPECT_TRUE(window.openPanels.empty());
-    EXPECT_FALSE(workspace->cutBusy());
+    EXPECT_FALSE(workspace->job().busy);
 
     fs::rename(folder / "away.wav", sourceB);
     workspace->retryProjectLoad();
     waitIdle();
-    EXPECT_FALSE(workspace->projectRecovery());
-    EXPECT_EQ(workspace->project(), saved);
-    EXPECT_EQ(workspace->source(), sourceB);
-    ASSERT_EQ(workspace->recentSessions().size(), 1u);
-    EXPECT_EQ(workspace->recentSessions()[0].project, edit);
+    EXPECT_FALSE(workspace->document().projectRecovery);
+    EXPECT_EQ(workspace->document().project, saved);
+    EXPECT_EQ(workspace->document().source, sourceB);
+    ASSERT_EQ(workspace->document().recentSessions.size(), 1u);
+    EXPECT_EQ(workspace->document().recentSessions[0].project, edit);
 }
 
 TEST_F(WorkspaceProjectTest, ASourceThatVanishesAfterTheCheckNeverReceivesTheProject) {
     open(sourceA);
     workspace->toggleCut(ids()[0]);
-    const auto edit = *workspace->project();
+    const auto edit = *workspace->document().project;
     const fs::path file = folder / "b.quenlo.json";
     saveProjectOf(sourceB, file, true);
 
@@ -209,10 +212,10 @@ TEST_F(WorkspaceProjectTest, ASourceThatVanishesAfterTheCheckNeverReceivesThePro
     const BeforeNextQueuedCall removal([&] { fs::remove(sourceB); });
     waitIdle();
     ASSERT_FALSE(fs::exists(sourceB));
-    EXPECT_EQ(workspace->projectRecovery(), (ProjectRecovery{file, sourceB.string(), true, false}));
-    EXPECT_EQ(workspace->cutStatus(), kMissingSourceStatus);
-    EXPECT_EQ(workspace->source(), sourceA);
-    EXPECT_EQ(workspace->project(), edit);
+    EXPECT_EQ(workspace->document().projectRecovery, (ProjectRecovery{file, sourceB.string(), true, false}));
+    EXPECT_EQ(workspace->job().status, kMissingSourceStatus);
+    EXPECT_EQ(workspace->document().source, sourceA);
+    EXPECT_EQ(workspace->document().project, edit);
     EXPECT_TRUE(workspace->canUndoCut());
 }
 
@@ -221,17 +224,17 @@ TEST_F(WorkspaceProjectTest, AProjectIsNotOpenedOverAnEditThatCannotBeBackedUp) 
     Workspace holder(players, backupURL);
     workspace = makeWorkspace();
     open(sourceA);
-    const auto edit = *workspace->project();
+    const auto edit = *workspace->document().project;
     const fs::path file = folder / "b.quenlo.json";
     saveProjectOf(sourceB, file, false);
 
     workspace->beginProjectLoad(file);
     waitIdle();
-    EXPECT_EQ(workspace->notice(), "当前剪辑尚未备份，请先保存项目，再打开其他素材。");
-    EXPECT_EQ(workspace->cutStatus(), "当前剪辑尚未备份，请先保存项目，再打开其他素材。");
-    EXPECT_EQ(workspace->source(), sourceA);
-    EXPECT_EQ(workspace->project(), edit);
-    EXPECT_NE(workspace->cutOptions(), (CutOptions(-40, 1.0, 0.2, DetectionMode::fixed)));
+    EXPECT_EQ(workspace->job().notice, "当前剪辑尚未备份，请先保存项目，再打开其他素材。");
+    EXPECT_EQ(workspace->job().status, "当前剪辑尚未备份，请先保存项目，再打开其他素材。");
+    EXPECT_EQ(workspace->document().source, sourceA);
+    EXPECT_EQ(workspace->document().project, edit);
+    EXPECT_NE(workspace->detection().cutOptions, (CutOptions(-40, 1.0, 0.2, DetectionMode::fixed)));
 }
 
 TEST_F(WorkspaceProjectTest, AChangedSourceIsRelocatedFromTheCardAndSavingRecordsTheNewPlace) {
@@ -244,22 +247,22 @@ TEST_F(WorkspaceProjectTest, AChangedSourceIsRelocatedFromTheCardAndSavingRecord
 
     workspace->beginProjectLoad(file);
     waitIdle();
-    EXPECT_EQ(workspace->projectRecovery(), (ProjectRecovery{file, sourceB.string(), true, true}));
-    EXPECT_EQ(workspace->cutStatus(), "项目尚未打开：原素材信息已变化，请重新定位并核对。");
+    EXPECT_EQ(workspace->document().projectRecovery, (ProjectRecovery{file, sourceB.string(), true, true}));
+    EXPECT_EQ(workspace->job().status, "项目尚未打开：原素材信息已变化，请重新定位并核对。");
 
     window.chosenSource = moved;
-    workspace->relocateSource(workspace->projectRecovery());
+    workspace->relocateSource(workspace->document().projectRecovery);
     ASSERT_EQ(window.openPanels.size(), 1u);
     EXPECT_EQ(window.openPanels[0].title, "重新定位原素材，保留剪辑");
-    EXPECT_EQ(workspace->cutStatus(), "正在核对所选原片");
+    EXPECT_EQ(workspace->job().status, "正在核对所选原片");
     waitIdle();
-    EXPECT_EQ(workspace->cutStatus(), kRelocatedStatus);
-    EXPECT_FALSE(workspace->projectRecovery());
-    EXPECT_TRUE(workspace->sourceLocationNeedsSaving());
-    EXPECT_EQ(workspace->source(), moved);
-    ASSERT_TRUE(workspace->project());
-    EXPECT_EQ(workspace->project()->cuts, saved.cuts);
-    EXPECT_EQ(workspace->project()->source, moved.string());
+    EXPECT_EQ(workspace->job().status, kRelocatedStatus);
+    EXPECT_FALSE(workspace->document().projectRecovery);
+    EXPECT_TRUE(workspace->document().sourceLocationNeedsSaving);
+    EXPECT_EQ(workspace->document().source, moved);
+    ASSERT_TRUE(workspace->document().project);
+    EXPECT_EQ(workspace->document().project->cuts, saved.cuts);
+    EXPECT_EQ(workspace->document().project->source, moved.string());
     // The file on disk still names the old place until it is saved.
     EXPECT_EQ(readProjectFile(file).source, sourceB.string());
 
@@ -268,8 +271,8 @@ TEST_F(WorkspaceProjectTest, AChangedSourceIsRelocatedFromTheCardAndSavingRecord
     ASSERT_EQ(window.savePanels.size(), 1u);
     EXPECT_EQ(window.savePanels[0].defaultName, "口播剪辑.quenlo.json");
     waitIdle();
-    EXPECT_EQ(workspace->cutStatus(), "已保存项目与原片身份，搬移后可重新定位原素材。");
-    EXPECT_FALSE(workspace->sourceLocationNeedsSaving());
+    EXPECT_EQ(workspace->job().status, "已保存项目与原片身份，搬移后可重新定位原素材。");
+    EXPECT_FALSE(workspace->document().sourceLocationNeedsSaving);
     EXPECT_EQ(readProjectFile(file).source, moved.string());
 }
 
@@ -278,14 +281,14 @@ TEST_F(WorkspaceProjectTest, RelocatingTheOpenProjectRepointsItAndAWrongFileChan
     saveProjectOf(sourceA, file, true);
     workspace->beginProjectLoad(file);
     waitIdle();
-    const auto opened = *workspace->project();
+    const auto opened = *workspace->document().project;
     EXPECT_TRUE(workspace->canRelocateSource());
 
     window.chosenSource = sourceB;
     workspace->relocateSource(std::nullopt);
     waitIdle();
-    EXPECT_EQ(workspace->notice(), "所选文件内容与原片不同，不能沿用这些切点。文件同名也不能替代原片。");
-    EXPECT_EQ(workspace->project(), opened);
+    EXPECT_EQ(workspace->job().notice, "所选文件内容与原片不同，不能沿用这些切点。文件同名也不能替代原片。");
+    EXPECT_EQ(workspace->document().project, opened);
 
     const fs::path moved = folder / "a-moved.wav";
     fs::rename(sourceA, moved);
@@ -294,13 +297,13 @@ TEST_F(WorkspaceProjectTest, RelocatingTheOpenProjectRepointsItAndAWrongFileChan
     workspace->relocateSource(std::nullopt);
     EXPECT_EQ(window.openPanels.back().startFolder, folder.path());
     waitIdle();
-    EXPECT_EQ(workspace->cutStatus(), kRelocatedStatus);
-    EXPECT_EQ(workspace->source(), moved);
-    EXPECT_EQ(workspace->project()->source, moved.string());
-    EXPECT_EQ(workspace->project()->cuts, opened.cuts);
+    EXPECT_EQ(workspace->job().status, kRelocatedStatus);
+    EXPECT_EQ(workspace->document().source, moved);
+    EXPECT_EQ(workspace->document().project->source, moved.string());
+    EXPECT_EQ(workspace->document().project->cuts, opened.cuts);
     EXPECT_EQ(workspace->playbackClock().position(), 3.5);
-    EXPECT_FALSE(workspace->cutOutput());
-    EXPECT_TRUE(workspace->sourceLocationNeedsSaving());
+    EXPECT_FALSE(workspace->document().cutOutput);
+    EXPECT_TRUE(workspace->document().sourceLocationNeedsSaving);
 }
 
 TEST_F(WorkspaceProjectTest, CancellingChecksEndsTheLoadLaterAndTheSaveAtOnce) {
@@ -308,59 +311,59 @@ TEST_F(WorkspaceProjectTest, CancellingChecksEndsTheLoadLaterAndTheSaveAtOnce) {
     saveProjectOf(sourceA, file, false);
     workspace->beginProjectLoad(file);
     workspace->cancelCut();
-    EXPECT_TRUE(workspace->cutBusy());
+    EXPECT_TRUE(workspace->job().busy);
     waitIdle();
-    EXPECT_EQ(workspace->cutStatus(), "已取消项目校验，原片未改动。");
-    EXPECT_FALSE(workspace->project());
+    EXPECT_EQ(workspace->job().status, "已取消项目校验，原片未改动。");
+    EXPECT_FALSE(workspace->document().project);
 
     open(sourceA);
     const fs::path target = folder / "saved.quenlo.json";
-    workspace->beginProjectSave(*workspace->project(), target);
-    EXPECT_EQ(workspace->cutStatus(), "正在核对原片并保存项目");
+    workspace->beginProjectSave(*workspace->document().project, target);
+    EXPECT_EQ(workspace->job().status, "正在核对原片并保存项目");
     workspace->cancelCut();
-    EXPECT_FALSE(workspace->cutBusy());
-    EXPECT_EQ(workspace->cutStatus(), "已取消原片核对，当前剪辑与项目文件未改动。");
+    EXPECT_FALSE(workspace->job().busy);
+    EXPECT_EQ(workspace->job().status, "已取消原片核对，当前剪辑与项目文件未改动。");
     ASSERT_TRUE(workspace->shutdown(std::chrono::seconds(10)));
     QCoreApplication::processEvents();
     EXPECT_FALSE(fs::exists(target));
-    EXPECT_EQ(workspace->cutStatus(), "已取消原片核对，当前剪辑与项目文件未改动。");
+    EXPECT_EQ(workspace->job().status, "已取消原片核对，当前剪辑与项目文件未改动。");
 }
 
 TEST_F(WorkspaceProjectTest, SavingOverTheSourceFailsAndKeepsTheEdit) {
     open(sourceA);
-    const auto edit = *workspace->project();
+    const auto edit = *workspace->document().project;
     workspace->beginProjectSave(edit, sourceA);
     waitIdle();
-    EXPECT_EQ(workspace->notice(), "项目文件不能覆盖原始素材，请另选保存位置。");
-    EXPECT_EQ(workspace->project(), edit);
+    EXPECT_EQ(workspace->job().notice, "项目文件不能覆盖原始素材，请另选保存位置。");
+    EXPECT_EQ(workspace->document().project, edit);
     EXPECT_EQ(readFile(sourceA), "a");
 }
 
 TEST_F(WorkspaceProjectTest, ReselectingThroughALinkKeepsTheProjectsOwnSourcePath) {
     open(sourceA);
-    const auto edit = *workspace->project();
+    const auto edit = *workspace->document().project;
     const fs::path link = folder / "link.wav";
     fs::create_symlink(sourceA, link);
 
     window.chosenSource = sourceB;
     workspace->reselectPreviewSource();
-    EXPECT_EQ(workspace->notice(), "请选择当前的原素材。要换成其他素材，请使用“导入素材”。");
-    EXPECT_FALSE(workspace->cutBusy());
+    EXPECT_EQ(workspace->job().notice, "请选择当前的原素材。要换成其他素材，请使用“导入素材”。");
+    EXPECT_FALSE(workspace->job().busy);
 
     window.chosenSource = link;
     workspace->reselectPreviewSource();
     EXPECT_EQ(window.openPanels.back().title, "重新选择当前素材，保留剪辑");
-    EXPECT_EQ(workspace->cutStatus(), "正在检查原素材");
+    EXPECT_EQ(workspace->job().status, "正在检查原素材");
     waitIdle();
-    EXPECT_EQ(workspace->cutStatus(), "已重新选择原素材，剪辑已保留。可继续试听或分析。");
-    EXPECT_EQ(workspace->source(), sourceA);
-    EXPECT_EQ(workspace->project(), edit);
+    EXPECT_EQ(workspace->job().status, "已重新选择原素材，剪辑已保留。可继续试听或分析。");
+    EXPECT_EQ(workspace->document().source, sourceA);
+    EXPECT_EQ(workspace->document().project, edit);
 
     writeFile(sourceA, "changed recording");
     workspace->reselectPreviewSource();
     waitIdle();
-    EXPECT_EQ(workspace->notice(), "源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。");
-    EXPECT_EQ(workspace->project(), edit);
+    EXPECT_EQ(workspace->job().notice, "源文件已变化，请重新导入并分析，避免用旧时间点剪错内容。");
+    EXPECT_EQ(workspace->document().project, edit);
 }
 
 TEST_F(WorkspaceProjectTest, DismissingTheCardSaysWhetherAnEditIsOpen) {
@@ -369,43 +372,43 @@ TEST_F(WorkspaceProjectTest, DismissingTheCardSaysWhetherAnEditIsOpen) {
     fs::remove(sourceB);
     workspace->beginProjectLoad(file);
     waitIdle();
-    ASSERT_TRUE(workspace->projectRecovery());
+    ASSERT_TRUE(workspace->document().projectRecovery);
     workspace->dismissProjectRecovery();
-    EXPECT_FALSE(workspace->projectRecovery());
-    EXPECT_EQ(workspace->cutStatus(), "已关闭恢复提示，可重新打开项目。");
+    EXPECT_FALSE(workspace->document().projectRecovery);
+    EXPECT_EQ(workspace->job().status, "已关闭恢复提示，可重新打开项目。");
 
     open(sourceA);
     workspace->beginProjectLoad(file);
     waitIdle();
     workspace->dismissProjectRecovery();
-    EXPECT_EQ(workspace->cutStatus(), "已关闭恢复提示，当前剪辑未改动。");
+    EXPECT_EQ(workspace->job().status, "已关闭恢复提示，当前剪辑未改动。");
 }
 
 TEST_F(WorkspaceProjectTest, TheLastSessionAndRecentSessionsReopenThroughTheLoadPath) {
     open(sourceA);
     workspace->toggleCut(ids()[0]);
-    const auto editA = *workspace->project();
+    const auto editA = *workspace->document().project;
     open(sourceB);
-    const auto editB = *workspace->project();
-    ASSERT_EQ(workspace->recentSessions().size(), 1u);
+    const auto editB = *workspace->document().project;
+    ASSERT_EQ(workspace->document().recentSessions.size(), 1u);
 
-    workspace->resumeRecentSession(workspace->recentSessions()[0].id);
+    workspace->resumeRecentSession(workspace->document().recentSessions[0].id);
     waitIdle();
-    EXPECT_EQ(workspace->project(), editA);
-    ASSERT_EQ(workspace->recentSessions().size(), 1u);
-    EXPECT_EQ(workspace->recentSessions()[0].project, editB);
-    EXPECT_EQ(workspace->recentSessions()[0].origin, "switching");
+    EXPECT_EQ(workspace->document().project, editA);
+    ASSERT_EQ(workspace->document().recentSessions.size(), 1u);
+    EXPECT_EQ(workspace->document().recentSessions[0].project, editB);
+    EXPECT_EQ(workspace->document().recentSessions[0].origin, "switching");
 
     workspace->resumeRecentSession(Uuid::random());
-    EXPECT_EQ(workspace->notice(), "这份先前剪辑已不在列表中，请打开已保存的项目。");
+    EXPECT_EQ(workspace->job().notice, "这份先前剪辑已不在列表中，请打开已保存的项目。");
 
     workspace.reset();
     workspace = makeWorkspace();
-    EXPECT_EQ(workspace->sessionBackupName(), "a.wav");
+    EXPECT_EQ(workspace->document().sessionBackupName, "a.wav");
     workspace->resumeSessionBackup();
     waitIdle();
-    EXPECT_EQ(workspace->project(), editA);
-    EXPECT_EQ(workspace->recentSessions().size(), 1u);
+    EXPECT_EQ(workspace->document().project, editA);
+    EXPECT_EQ(workspace->document().recentSessions.size(), 1u);
 
     workspace->revealSessionBackup();
     EXPECT_EQ(desktop.revealedFiles, std::vector<fs::path>{backupURL});
@@ -446,38 +449,38 @@ TEST_F(WorkspaceProjectTest, WithTheBackupHeldElsewhereOnlyAnEditEqualToItsSaved
     for (const auto& [name, switchMaterial, arrives] : switches) {
         SCOPED_TRACE(name);
         workspace = makeWorkspace();
-        ASSERT_EQ(workspace->sessionBackupName(), "b.wav");
+        ASSERT_EQ(workspace->document().sessionBackupName, "b.wav");
         open(sourceA);
         workspace->toggleCut(ids()[0]);
-        ASSERT_FALSE(workspace->sessionBackupSaved());
-        const auto edit = *workspace->project();
+        ASSERT_FALSE(workspace->document().sessionBackupSaved);
+        const auto edit = *workspace->document().project;
 
         switchMaterial();
         waitIdle();
-        EXPECT_EQ(workspace->notice(), refused);
-        EXPECT_EQ(workspace->source(), sourceA);
-        EXPECT_EQ(workspace->project(), edit);
+        EXPECT_EQ(workspace->job().notice, refused);
+        EXPECT_EQ(workspace->document().source, sourceA);
+        EXPECT_EQ(workspace->document().project, edit);
 
         window.chosenSaveLocation = folder / "a.quenlo.json";
         workspace->saveProject();
         waitIdle();
-        ASSERT_EQ(workspace->cutStatus(), "已保存项目与原片身份，搬移后可重新定位原素材。");
+        ASSERT_EQ(workspace->job().status, "已保存项目与原片身份，搬移后可重新定位原素材。");
         // An edit after the save is not in the file: still refused, until it is undone.
         workspace->toggleCut(ids()[1]);
         workspace->setNotice(std::nullopt);
         switchMaterial();
         waitIdle();
-        EXPECT_EQ(workspace->notice(), refused);
-        EXPECT_EQ(workspace->source(), sourceA);
+        EXPECT_EQ(workspace->job().notice, refused);
+        EXPECT_EQ(workspace->document().source, sourceA);
 
         workspace->undoCut();
         workspace->setNotice(std::nullopt);
         switchMaterial();
         waitIdle();
-        EXPECT_EQ(workspace->source(), arrives);
-        EXPECT_FALSE(workspace->notice());
-        ASSERT_TRUE(workspace->project());
-        EXPECT_EQ(workspace->project()->source, arrives.string());
-        EXPECT_FALSE(workspace->sessionBackupSaved()) << "the backup is still held elsewhere";
+        EXPECT_EQ(workspace->document().source, arrives);
+        EXPECT_FALSE(workspace->job().notice);
+        ASSERT_TRUE(workspace->document().project);
+        EXPECT_EQ(workspace->document().project->source, arrives.string());
+        EXPECT_FALSE(workspace->document().sessionBackupSaved) << "the backup is still held elsewhere";
     }
 }

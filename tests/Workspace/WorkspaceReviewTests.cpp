@@ -28,18 +28,18 @@ TEST_F(WorkspaceTest, CommandClickEntersBatchModeWithTheReviewedPause) {
     open(sourceA);
     const auto list = ids();
     workspace->selectCutRow(list[0], false, false);  // a plain click reviews
-    EXPECT_EQ(workspace->reviewID(), list[0]);
-    EXPECT_FALSE(workspace->batchMode());
+    EXPECT_EQ(workspace->review().reviewID, list[0]);
+    EXPECT_FALSE(workspace->review().batchMode);
     workspace->selectCutRow(list[2], true, false);
-    EXPECT_TRUE(workspace->batchMode());
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{list[0], list[2]}));
+    EXPECT_TRUE(workspace->review().batchMode);
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{list[0], list[2]}));
     workspace->selectCutRow(list[2], true, false);
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{list[0]}));
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{list[0]}));
     workspace->clearBatchSelection();
-    EXPECT_TRUE(workspace->batchIDs().empty());
-    EXPECT_TRUE(workspace->batchMode());
+    EXPECT_TRUE(workspace->review().batchIDs.empty());
+    EXPECT_TRUE(workspace->review().batchMode);
     workspace->resetBatchSelection();
-    EXPECT_FALSE(workspace->batchMode());
+    EXPECT_FALSE(workspace->review().batchMode);
 }
 
 TEST_F(WorkspaceTest, ShiftClickExtendsFromTheAnchorWithoutMovingIt) {
@@ -53,25 +53,25 @@ TEST_F(WorkspaceTest, ShiftClickExtendsFromTheAnchorWithoutMovingIt) {
     workspace->beginBatchSelection();
     workspace->toggleBatchCut(list[2], false);
     workspace->toggleBatchCut(list[5], true);
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{list[2], list[3], list[4], list[5]}));
-    EXPECT_EQ(workspace->batchAnchor(), list[2]);
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{list[2], list[3], list[4], list[5]}));
+    EXPECT_EQ(workspace->review().batchAnchor, list[2]);
     workspace->toggleBatchCut(list[3], true);
-    EXPECT_EQ(workspace->batchIDs().size(), 4u);
+    EXPECT_EQ(workspace->review().batchIDs.size(), 4u);
     workspace->selectAllBatch();
-    EXPECT_EQ(workspace->batchIDs().size(), 7u);
+    EXPECT_EQ(workspace->review().batchIDs.size(), 7u);
 }
 
 TEST_F(WorkspaceTest, ReconcileDropsSelectionsWhoseRegionsAreGone) {
     open(sourceA);
     ASSERT_TRUE(workspace->addManualCut("8.0", "9.0"));
-    const auto manual = *workspace->reviewID();
+    const auto manual = *workspace->review().reviewID;
     workspace->beginBatchSelection();
     workspace->toggleBatchCut(manual, false);
-    EXPECT_EQ(workspace->batchAnchor(), manual);
+    EXPECT_EQ(workspace->review().batchAnchor, manual);
     workspace->undoCut();
-    EXPECT_TRUE(workspace->batchIDs().empty());
-    EXPECT_FALSE(workspace->batchAnchor());
-    EXPECT_FALSE(workspace->reviewID());
+    EXPECT_TRUE(workspace->review().batchIDs.empty());
+    EXPECT_FALSE(workspace->review().batchAnchor);
+    EXPECT_FALSE(workspace->review().reviewID);
 }
 
 TEST_F(WorkspaceTest, ReviewNeedsTheReadyPreview) {
@@ -80,5 +80,5 @@ TEST_F(WorkspaceTest, ReviewNeedsTheReadyPreview) {
     EXPECT_FALSE(workspace->canReview());
     workspace->moveReview(1);
     workspace->rewindReview();
-    EXPECT_FALSE(workspace->reviewID());
+    EXPECT_FALSE(workspace->review().reviewID);
 }

@@ -25,26 +25,27 @@ TEST_F(SessionBackupTest, AGarbledLastSessionOffersNoResumeAtStart) {
     writeFile(url, "{garbled");
     FakePlayerFactory players;
     Workspace workspace(players, url);
-    EXPECT_EQ(workspace.sessionBackupIssue(), "上次备份无法读取。原文件已保留，可打开已保存的项目。");
-    EXPECT_FALSE(workspace.sessionBackupName());
+    EXPECT_EQ(workspace.document().sessionBackupIssue,
+              "上次备份无法读取。原文件已保留，可打开已保存的项目。");
+    EXPECT_FALSE(workspace.document().sessionBackupName);
 }
 
 TEST_F(WorkspaceTest, SwitchingSourcesArchivesThePreviousEdit) {
     open(sourceA);
     workspace->toggleCut(ids()[0]);
-    EXPECT_TRUE(workspace->sessionBackupSaved());
-    EXPECT_EQ(workspace->sessionBackupName(), "a.wav");
+    EXPECT_TRUE(workspace->document().sessionBackupSaved);
+    EXPECT_EQ(workspace->document().sessionBackupName, "a.wav");
     open(sourceB);
-    ASSERT_EQ(workspace->recentSessions().size(), 1u);
-    EXPECT_EQ(workspace->recentSessions()[0].origin, "switching");
-    EXPECT_EQ(workspace->recentSessions()[0].project.source, sourceA.string());
+    ASSERT_EQ(workspace->document().recentSessions.size(), 1u);
+    EXPECT_EQ(workspace->document().recentSessions[0].origin, "switching");
+    EXPECT_EQ(workspace->document().recentSessions[0].project.source, sourceA.string());
     EXPECT_EQ(SessionBackup::project(backupURL)->source, sourceB.string());
 
     // A restart offers the last session and lists the earlier one.
     workspace.reset();
     workspace = makeWorkspace();
-    EXPECT_EQ(workspace->sessionBackupName(), "b.wav");
-    EXPECT_EQ(workspace->recentSessions().size(), 1u);
+    EXPECT_EQ(workspace->document().sessionBackupName, "b.wav");
+    EXPECT_EQ(workspace->document().recentSessions.size(), 1u);
 }
 
 TEST_F(WorkspaceTest, ALockHeldByAnotherProcessIsReportedAtStartAndAtEveryBackup) {
@@ -70,16 +71,16 @@ TEST_F(WorkspaceTest, ALockHeldByAnotherProcessIsReportedAtStartAndAtEveryBackup
     };
     ASSERT_TRUE(waitUntil(lockIsHeld, 30000));
     workspace = makeWorkspace();
-    EXPECT_EQ(workspace->sessionBackupIssue(), "另一应用实例正在使用本机备份，请先保存当前项目。");
+    EXPECT_EQ(workspace->document().sessionBackupIssue, "另一应用实例正在使用本机备份，请先保存当前项目。");
     open(sourceA);
-    EXPECT_FALSE(workspace->sessionBackupSaved());
-    EXPECT_EQ(workspace->sessionBackupIssue(), "另一应用实例正在使用本机备份，请先保存当前项目。");
+    EXPECT_FALSE(workspace->document().sessionBackupSaved);
+    EXPECT_EQ(workspace->document().sessionBackupIssue, "另一应用实例正在使用本机备份，请先保存当前项目。");
     kill(-holder, SIGKILL);
     waitpid(holder, nullptr, 0);
     // flock's own child may still hold the inherited descriptor for a moment after its fork.
     ASSERT_TRUE(waitUntil([&] { return !lockIsHeld(); }, 10000));
     workspace->toggleCut(ids()[0]);  // the lock is free again: the next backup succeeds
-    EXPECT_TRUE(workspace->sessionBackupSaved());
+    EXPECT_TRUE(workspace->document().sessionBackupSaved);
 }
 
 // Run in a child process by the test below: edits, then waits to be killed.
@@ -92,8 +93,8 @@ TEST(SessionBackupCrash, EditsUntilKilled) {
     Workspace workspace(players, fs::path(folder) / "Recovery/last-session.quenlo.json", {},
                         analysis.analyzer());
     workspace.loadSource(source, true);
-    waitUntil([&] { return !workspace.cutBusy(); });
-    workspace.toggleCut(workspace.project()->cuts[1].id);
+    waitUntil([&] { return !workspace.job().busy; });
+    workspace.toggleCut(workspace.document().project->cuts[1].id);
     writeFile(fs::path(folder) / "edited", "1");
     waitUntil([] { return false; }, 30000);
 }
@@ -117,6 +118,6 @@ TEST_F(SessionBackupTest, KillBetweenTwoEditsKeepsTheFirst) {
     // The next instance takes the lock the killed one held.
     FakePlayerFactory nextPlayers;
     Workspace next(nextPlayers, url);
-    EXPECT_EQ(next.sessionBackupName(), "talk.wav");
-    EXPECT_FALSE(next.sessionBackupIssue());
+    EXPECT_EQ(next.document().sessionBackupName, "talk.wav");
+    EXPECT_FALSE(next.document().sessionBackupIssue);
 }

@@ -22,7 +22,7 @@ class WaveformTest : public WorkspaceTest {
         workspace->setWaveformDetailDelay(std::chrono::hours(1));
     }
     void review(const CutRegion& region) { workspace->selectCutRow(region.id, false, false); }
-    std::optional<WaveformWindow> window() const { return workspace->waveformWindow(); }
+    std::optional<WaveformWindow> window() const { return workspace->waveform().window; }
     // Windows computed from fractional centres, compared up to rounding.
     void expectWindow(double start, double end) const {
         ASSERT_TRUE(window());
@@ -38,16 +38,16 @@ TEST_F(WaveformTest, ZoomHalvesDownToTwoSecondsAndDoublesBackToTheWholeFile) {
     EXPECT_EQ(workspace->visibleWaveformWindow(), (WaveformWindow{0, 600}));
     // The playhead follows the preview player once it is ready and has landed.
     dynamic_cast<FakePlayer&>(workspace->player()).finishLoading(600);
-    ASSERT_TRUE(waitUntil([&] { return workspace->previewReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->playback().previewReady; }));
     workspace->navigateWaveform(250);  // no pause there: the playhead is the centre
-    ASSERT_EQ(workspace->reviewID(), std::nullopt);
+    ASSERT_EQ(workspace->review().reviewID, std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return workspace->playbackClock().position() == 250; }));
     const double spans[] = {60, 30, 15, 7.5, 3.75, 2, 2};
     for (double span : spans) {
         workspace->zoomWaveform(true);
         ASSERT_TRUE(window());
         EXPECT_EQ(*window(), (WaveformWindow{250 - span / 2, 250 + span / 2}));
-        EXPECT_TRUE(workspace->waveformLoading());
+        EXPECT_TRUE(workspace->waveform().loading);
     }
     workspace->setWaveformWindow(WaveformWindow{230, 270});
     workspace->zoomWaveform(false);
@@ -55,7 +55,7 @@ TEST_F(WaveformTest, ZoomHalvesDownToTwoSecondsAndDoublesBackToTheWholeFile) {
     workspace->zoomWaveform(false);
     EXPECT_EQ(window(), std::nullopt);
     EXPECT_EQ(workspace->visibleWaveformWindow(), (WaveformWindow{0, 600}));
-    EXPECT_FALSE(workspace->waveformLoading());  // the whole file uses the overview
+    EXPECT_FALSE(workspace->waveform().loading);  // the whole file uses the overview
 }
 
 TEST_F(WaveformTest, ZoomCentresOnThePauseUnderReview) {
@@ -127,7 +127,7 @@ TEST_F(WaveformTest, RevealKeepsTheLengthOrGrowsToFitThePause) {
     expectWindow(398.8, 421.2);
     const auto grown = window();
     workspace->navigateWaveform(410);  // the same pause stays reviewed: no change
-    EXPECT_EQ(workspace->reviewID(), longPause.id);
+    EXPECT_EQ(workspace->review().reviewID, longPause.id);
     EXPECT_EQ(window(), grown);
 }
 
@@ -138,20 +138,20 @@ TEST_F(WaveformTest, AClickReviewsThePauseItHitsAndSeeksThere) {
     analysis.cuts = [&](const CutOptions&) { return std::vector<CutRegion>{wide, narrow, last}; };
     open(sourceA);
     workspace->navigateWaveform(101.5);
-    EXPECT_EQ(workspace->reviewID(), narrow.id);
+    EXPECT_EQ(workspace->review().reviewID, narrow.id);
     workspace->navigateWaveform(100.5);
-    EXPECT_EQ(workspace->reviewID(), wide.id);
+    EXPECT_EQ(workspace->review().reviewID, wide.id);
     workspace->navigateWaveform(101.5);  // the selected wide pause keeps the selection
-    EXPECT_EQ(workspace->reviewID(), wide.id);
+    EXPECT_EQ(workspace->review().reviewID, wide.id);
     workspace->navigateWaveform(103);  // the end of a pause is outside it
-    EXPECT_EQ(workspace->reviewID(), std::nullopt);
+    EXPECT_EQ(workspace->review().reviewID, std::nullopt);
     workspace->navigateWaveform(650);  // clamped to the file's end, where the last pause ends
-    EXPECT_EQ(workspace->reviewID(), last.id);
+    EXPECT_EQ(workspace->review().reviewID, last.id);
     workspace->navigateWaveform(std::nan(""));
-    EXPECT_EQ(workspace->reviewID(), last.id);
+    EXPECT_EQ(workspace->review().reviewID, last.id);
     // The playhead is where the click was: zooming centres there.
     workspace->navigateWaveform(-4);
-    EXPECT_EQ(workspace->reviewID(), std::nullopt);
+    EXPECT_EQ(workspace->review().reviewID, std::nullopt);
     workspace->zoomWaveform(true);
     EXPECT_EQ(window(), (WaveformWindow{0, 60}));
 }
@@ -159,18 +159,18 @@ TEST_F(WaveformTest, AClickReviewsThePauseItHitsAndSeeksThere) {
 TEST_F(WaveformTest, DraggingAcrossTheWaveformBatchSelectsTheTouchedPauses) {
     open(sourceA);
     workspace->selectWaveformRange(200, 250);  // touches nothing
-    EXPECT_FALSE(workspace->batchMode());
+    EXPECT_FALSE(workspace->review().batchMode);
     workspace->selectWaveformRange(420, 300.7);  // touching ends count, either direction
-    EXPECT_TRUE(workspace->batchMode());
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{middle.id, longPause.id}));
-    EXPECT_EQ(workspace->batchAnchor(), middle.id);
+    EXPECT_TRUE(workspace->review().batchMode);
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{middle.id, longPause.id}));
+    EXPECT_EQ(workspace->review().batchAnchor, middle.id);
     workspace->selectWaveformRange(300.7, 420);
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{middle.id, longPause.id}));
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{middle.id, longPause.id}));
     workspace->selectWaveformRange(0, 11);  // replaces the earlier selection
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{early.id}));
-    EXPECT_EQ(workspace->batchAnchor(), early.id);
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{early.id}));
+    EXPECT_EQ(workspace->review().batchAnchor, early.id);
     workspace->selectWaveformRange(200, 250);  // a miss keeps the selection
-    EXPECT_EQ(workspace->batchIDs(), (std::set<Uuid>{early.id}));
+    EXPECT_EQ(workspace->review().batchIDs, (std::set<Uuid>{early.id}));
 }
 
 TEST_F(WaveformTest, NothingNavigatesWhileBusyUnanalysedOrDragging) {
@@ -178,7 +178,7 @@ TEST_F(WaveformTest, NothingNavigatesWhileBusyUnanalysedOrDragging) {
     review(middle);
     workspace->setWaveformWindow(WaveformWindow{290, 310});
     workspace->beginWaveformBoundary(middle.id, CutBoundary::end);
-    ASSERT_TRUE(workspace->boundaryDrag());
+    ASSERT_TRUE(workspace->waveform().boundaryDrag);
     EXPECT_FALSE(workspace->canNavigateWaveform());
     workspace->zoomWaveform(true);
     workspace->zoomWaveform(false);
@@ -188,18 +188,18 @@ TEST_F(WaveformTest, NothingNavigatesWhileBusyUnanalysedOrDragging) {
     workspace->navigateWaveform(10.2);
     workspace->selectWaveformRange(0, 600);
     EXPECT_EQ(window(), (WaveformWindow{290, 310}));
-    EXPECT_EQ(workspace->reviewID(), middle.id);
-    EXPECT_FALSE(workspace->batchMode());
+    EXPECT_EQ(workspace->review().reviewID, middle.id);
+    EXPECT_FALSE(workspace->review().batchMode);
     workspace->setBoundaryDrag(std::nullopt);  // the view abandons the gesture
 
-    CutOptions options = workspace->cutOptions();
+    CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB = -30;
     workspace->setCutOptions(options);  // not analysed with these settings
     EXPECT_FALSE(workspace->canNavigateWaveform());
     workspace->fitWaveform();
     workspace->navigateWaveform(10.2);
     EXPECT_EQ(window(), (WaveformWindow{290, 310}));
-    EXPECT_EQ(workspace->reviewID(), middle.id);
+    EXPECT_EQ(workspace->review().reviewID, middle.id);
     // Storing a window needs only a project.
     workspace->setWaveformWindow(WaveformWindow{0, 20});
     EXPECT_EQ(window(), (WaveformWindow{0, 20}));
@@ -212,10 +212,10 @@ TEST_F(WaveformTest, NothingNavigatesWhileBusyUnanalysedOrDragging) {
     EXPECT_EQ(window(), (WaveformWindow{0, 20}));
     analysis.hold = false;
     analysis.release();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->cutBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy; }));
     // A new analysis shows the whole file again.
     EXPECT_EQ(window(), std::nullopt);
-    EXPECT_FALSE(workspace->waveformLoading());
+    EXPECT_FALSE(workspace->waveform().loading);
 }
 
 TEST_F(WaveformTest, WithoutAProjectTheWindowIsEmptyAndNothingActs) {
@@ -225,5 +225,5 @@ TEST_F(WaveformTest, WithoutAProjectTheWindowIsEmptyAndNothingActs) {
     workspace->zoomWaveform(true);
     workspace->navigateWaveform(1);
     EXPECT_EQ(window(), std::nullopt);
-    EXPECT_FALSE(workspace->waveformLoading());
+    EXPECT_FALSE(workspace->waveform().loading);
 }
