@@ -97,7 +97,7 @@ Measure measureWorkspace(const std::filesystem::path& source, double duration,
     clock.start();
     workspace.auditionFull();
     // Ready: the audition player reported its item ready and was started.
-    if (!runUntil([&] { return workspace.auditionPlayer() && !workspace.auditionLoading(); }, 30) ||
+    if (!runUntil([&] { return workspace.auditionPlayer() && !workspace.guards().auditionLoading; }, 30) ||
         !workspace.auditionID()) {
         std::fprintf(stderr, "the whole-edit audition did not become ready: %s\n",
                      workspace.job().notice.value_or("").c_str());

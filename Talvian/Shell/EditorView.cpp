@@ -305,7 +305,7 @@ void EditorView::refreshBanner() {
     const auto& readIssue = workspace_.playback().sourceReadIssue;
     const Banner banner = EditorLayout::banner(
         workspace_.job().busy, workspace_.document().project.has_value(), readIssue.has_value(),
-        workspace_.document().sourceLocationNeedsSaving, workspace_.needsAnalysis());
+        workspace_.document().sourceLocationNeedsSaving, workspace_.guards().needsAnalysis);
     const QString readText = readIssue ? qt(*readIssue) : QString();
     const bool readTextChanged = readText != sourceReadText_->text();
     sourceReadText_->setText(readText);

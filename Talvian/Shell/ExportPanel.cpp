@@ -350,8 +350,8 @@ ExportPanel::Facts ExportPanel::facts() const {
     facts.outputIsHandoff = workspace_.exports().outputIsHandoff;
     facts.channelStemsFolderSet = workspace_.exports().channelStemsFolder.has_value();
     facts.audioHandoffInfoPresented = workspace_.exports().audioHandoffInfoPresented;
-    facts.cutBusy = workspace_.job().busy;
-    facts.needsAnalysis = workspace_.needsAnalysis();
+    facts.cutBusy = workspace_.guards().cutBusy;
+    facts.needsAnalysis = workspace_.guards().needsAnalysis;
     return facts;
 }
 

@@ -46,7 +46,7 @@ bool holds(const fs::path& folder, const fs::path& file) {
 ResultCardFacts ResultCardFacts::of(const Workspace& workspace) {
     return {workspace.document().cutOutput,      workspace.exports().exportedAudioChannels,
             workspace.exports().outputIsHandoff, workspace.exports().channelStemsFolder,
-            workspace.exports().handoffXMLURL,   workspace.job().busy};
+            workspace.exports().handoffXMLURL,   workspace.guards().cutBusy};
 }
 
 ResultCardState ResultCardState::make(const ResultCardFacts& facts) {

@@ -107,10 +107,10 @@ void HeaderBar::refresh() {
         durations_->setText(QString::fromStdString(durationText(*project)));
     }
 
-    undo_->setEnabled(workspace_.canUndoCut());
-    redo_->setEnabled(workspace_.canRedoCut());
-    export_->setEnabled(
-        canExport(project.has_value(), workspace_.needsAnalysis(), workspace_.job().busy, obstructed_));
+    undo_->setEnabled(workspace_.guards().canUndoCut);
+    redo_->setEnabled(workspace_.guards().canRedoCut);
+    export_->setEnabled(canExport(project.has_value(), workspace_.guards().needsAnalysis,
+                                  workspace_.guards().cutBusy, obstructed_));
 }
 
 void HeaderBar::paintEvent(QPaintEvent*) {

@@ -159,20 +159,20 @@ MenuCommands::~MenuCommands() {
 
 MenuCommands::State MenuCommands::state() const {
     State s;
-    s.cutBusy = workspace_.job().busy;
+    s.cutBusy = workspace_.guards().cutBusy;
     s.hasProject = workspace_.document().project.has_value();
     s.projectHasVideo = s.hasProject && workspace_.document().project->info.hasVideo;
-    s.needsAnalysis = workspace_.needsAnalysis();
+    s.needsAnalysis = workspace_.guards().needsAnalysis;
     s.hasSource = workspace_.document().source.has_value();
-    s.canRelocateSource = workspace_.canRelocateSource();
-    s.canReview = workspace_.canReview();
-    s.canReviewNext = workspace_.canReviewNext();
+    s.canRelocateSource = workspace_.guards().canRelocateSource;
+    s.canReview = workspace_.guards().canReview;
+    s.canReviewNext = workspace_.guards().canReviewNext;
     s.reviewIndex = workspace_.reviewIndex();
     if (const auto cut = workspace_.reviewCut()) s.reviewCutRemoved = cut->remove;
-    s.canRepeatAudition = workspace_.canRepeatAudition();
+    s.canRepeatAudition = workspace_.guards().canRepeatAudition;
     s.repeatAudition = workspace_.playback().repeatAudition;
-    s.canCaptureManualPosition = workspace_.canCaptureManualPosition();
-    s.canAddManualCut = workspace_.canAddManualCut();
+    s.canCaptureManualPosition = workspace_.guards().canCaptureManualPosition;
+    s.canAddManualCut = workspace_.guards().canAddManualCut;
     s.recentSessionsEnabled = recent_ && recent_->model().enabled;
     s.blocked = blocked();
     if (updates_ && updates_->controller()) {

@@ -51,7 +51,7 @@ RecentSessionsMenu::Model RecentSessionsMenu::of(const State& state) {
 
 RecentSessionsMenu::State RecentSessionsMenu::stateOf(const Workspace& workspace) {
     State state;
-    state.cutBusy = workspace.job().busy;
+    state.cutBusy = workspace.guards().cutBusy;
     if (const auto& name = workspace.document().sessionBackupName)
         state.sessionBackupName = displayedName(*name);
     state.projectOpen = workspace.document().project.has_value();

@@ -104,8 +104,8 @@ StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent
     connect(resume_, &QAbstractButton::clicked, this, [this] { workspace_.resumeSessionBackup(); });
     bindSlices(*this, workspace_, {Slice::document}, [this] { refresh(); });
     // Everything stays visible during a job but does nothing; progress reports change nothing else.
-    bindSlices(*this, workspace_, {Slice::job}, [this] { setEnabled(!workspace_.job().busy); });
-    setEnabled(!workspace_.job().busy);
+    bindSlices(*this, workspace_, {Slice::job}, [this] { setEnabled(!workspace_.guards().cutBusy); });
+    setEnabled(!workspace_.guards().cutBusy);
     refresh();
 }
 

@@ -107,8 +107,9 @@ void ManualCutForm::refresh() {
     showText(*startField_, workspace_.review().manualStart);
     showText(*endField_, workspace_.review().manualEnd);
     hint_->setText(qs(workspace_.manualCutHint()));
-    const Controls enabled = controls(workspace_.canCaptureManualPosition(),
-                                      workspace_.playback().previewReady, workspace_.canAddManualCut());
+    const Controls enabled =
+        controls(workspace_.guards().canCaptureManualPosition, workspace_.playback().previewReady,
+                 workspace_.guards().canAddManualCut);
     takeStart_->setEnabled(enabled.take);
     takeEnd_->setEnabled(enabled.take);
     original_->setEnabled(enabled.audition);

@@ -220,9 +220,10 @@ void PauseListPanel::refresh() {
     orderButton_->setText(
         qs(workspace_.review().order == ReviewOrder::longestFirst ? L("长段优先") : L("按时间")));
     orderButton_->updateGeometry();
-    const PauseListBatchBar bar = PauseListBatchBar::of(
-        workspace_.review().batchMode, workspace_.review().batchIDs.size(), workspace_.canSelectBatch(),
-        workspace_.canKeepBatch(), workspace_.canDeleteBatch());
+    const PauseListBatchBar bar =
+        PauseListBatchBar::of(workspace_.review().batchMode, workspace_.review().batchIDs.size(),
+                              workspace_.guards().canSelectBatch, workspace_.guards().canKeepBatch,
+                              workspace_.guards().canDeleteBatch);
     selectionSwitch_->setText(qs(bar.switchText));
     selectionSwitch_->updateGeometry();
     selectionSwitch_->setEnabled(bar.switchEnabled);
@@ -231,13 +232,13 @@ void PauseListPanel::refresh() {
     batchCount_->setText(qs(bar.countText));
     keep_->setEnabled(bar.keepEnabled);
     delete_->setEnabled(bar.deleteEnabled);
-    settings_->setEnabled(!workspace_.job().busy && workspace_.document().source.has_value());
+    settings_->setEnabled(!workspace_.guards().cutBusy && workspace_.document().source.has_value());
 
     PauseListState state;
     state.reviewID = workspace_.review().reviewID;
     state.batchMode = workspace_.review().batchMode;
     state.batchIDs = workspace_.review().batchIDs;
-    state.disabled = workspace_.job().busy || workspace_.needsAnalysis();
+    state.disabled = workspace_.guards().cutBusy || workspace_.guards().needsAnalysis;
     model_->refresh(workspace_.reviewCuts(), std::move(state));
     list_->rowWidget().keepComplaintsOf(model_->cuts());
 

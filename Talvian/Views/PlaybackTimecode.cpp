@@ -196,7 +196,7 @@ double PlaybackTimecode::duration() const {
 }
 
 void PlaybackTimecode::openJump() {
-    if (popover_ || !workspace_.canJumpToSourceTime()) return;
+    if (popover_ || !workspace_.guards().canJumpToSourceTime) return;
     const QString text = qs(prefill(workspace_.playbackClock().position(), duration()));
     auto* popover = new TimeJumpPopover(workspace_, text, clock_);
     popover_ = popover;
@@ -207,7 +207,7 @@ void PlaybackTimecode::openJump() {
 
 void PlaybackTimecode::refresh() {
     clock_->setDuration(duration());
-    clock_->setEnabled(workspace_.canJumpToSourceTime());
+    clock_->setEnabled(workspace_.guards().canJumpToSourceTime);
 }
 
 }  // namespace talvian

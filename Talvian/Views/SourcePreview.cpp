@@ -147,7 +147,7 @@ void SourcePreview::refresh() {
     Player* active = workspace_.auditionPlayer();
     if (!active) active = &workspace_.player();
     picture_->follow(active, workspace_.playback().playerRevision);
-    picture_->setEnabled(workspace_.canPlayPreview());
+    picture_->setEnabled(workspace_.guards().canPlayPreview);
 
     const auto& issue = workspace_.playback().previewIssue;
     // The picture stays installed under the card and its player goes on; hidden, it takes no
@@ -156,7 +156,7 @@ void SourcePreview::refresh() {
     card_->setVisible(issue.has_value());
     card_->raise();
     issue_->setText(issue ? qs(*issue) : QString());
-    reselect_->setEnabled(!workspace_.job().busy);
+    reselect_->setEnabled(!workspace_.guards().cutBusy);
 }
 
 }  // namespace talvian

@@ -94,14 +94,14 @@ TransportBar::TransportBar(Workspace& workspace, QWidget* parent) : QWidget(pare
 
 TransportBar::Facts TransportBar::facts(const Workspace& workspace) {
     Facts result;
-    result.canPlayPreview = workspace.canPlayPreview();
+    result.canPlayPreview = workspace.guards().canPlayPreview;
     result.isPlaying = workspace.playback().isPlaying;
-    result.needsAnalysis = workspace.needsAnalysis();
-    result.cutBusy = workspace.job().busy;
-    result.canReview = workspace.canReview();
+    result.needsAnalysis = workspace.guards().needsAnalysis;
+    result.cutBusy = workspace.guards().cutBusy;
+    result.canReview = workspace.guards().canReview;
     result.hasReviewCut = workspace.reviewCut().has_value();
     result.hasAudition = workspace.auditionID().has_value();
-    result.canRepeatAudition = workspace.canRepeatAudition();
+    result.canRepeatAudition = workspace.guards().canRepeatAudition;
     return result;
 }
 

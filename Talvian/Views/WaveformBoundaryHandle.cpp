@@ -260,7 +260,8 @@ void WaveformBoundaryHandle::focusOutEvent(QFocusEvent* event) {
 WaveformHandleKeys::Decision WaveformBoundaryHandle::decision(const QKeyEvent& event) const {
     return WaveformHandleKeys::decide(event.key(), event.modifiers(), event.isAutoRepeat(),
                                       WaveformHandleKeys::capsLockIn(event.nativeModifiers()), isEnabled(),
-                                      hasFocus(), workspace_.canAdjustWaveformBoundary(), popoverOpen());
+                                      hasFocus(), workspace_.guards().canAdjustWaveformBoundary,
+                                      popoverOpen());
 }
 
 double WaveformBoundaryHandle::translationFraction(const QPointF& globalPosition) const {

@@ -84,7 +84,7 @@ WaveformControls::Enabling WaveformControls::enabling(bool canNavigate, bool has
 void WaveformControls::refresh() {
     const auto& project = workspace_.document().project;
     const Enabling enabled =
-        enabling(workspace_.canNavigateWaveform(), workspace_.waveform().window.has_value(),
+        enabling(workspace_.guards().canNavigateWaveform, workspace_.waveform().window.has_value(),
                  workspace_.visibleWaveformWindow(),
                  project ? std::optional<double>(project->info.duration) : std::nullopt,
                  workspace_.reviewCut().has_value());

@@ -255,8 +255,8 @@ void WaveformView::refreshScene() {
 
 void WaveformView::placeHandles() {
     const std::vector<Geometry::GripPlacement> placements =
-        Geometry::grips(workspace_.canAdjustWaveformBoundary(), scene_.pauses, scene_.reviewed, scene_.window,
-                        width(), height());
+        Geometry::grips(workspace_.guards().canAdjustWaveformBoundary, scene_.pauses, scene_.reviewed,
+                        scene_.window, width(), height());
     for (WaveformBoundaryHandle* handle : handles_) {
         const auto placed = std::find_if(placements.begin(), placements.end(),
                                          [handle](const auto& grip) { return grip.edge == handle->edge(); });

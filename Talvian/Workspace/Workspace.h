@@ -43,6 +43,7 @@
 #include "Player/PlayerFactory.h"
 #include "PublishedState.h"
 #include "Support/SessionBackup.h"
+#include "WorkspaceGuards.h"
 #include "WorkspaceJob.h"
 #include "WorkspaceState.h"
 #include "WorkspaceWindow.h"
@@ -86,13 +87,13 @@ class Workspace : public QObject {
     const PlaybackState& playback() const { return *playback_; }
     // `export` is a keyword.
     const ExportState& exports() const { return *export_; }
+    // Whether each command can act (WorkspaceGuards.h), as the last operation left them.
+    const WorkspaceGuards& guards() const { return guards_; }
 
     // ---- Job state
     void setNotice(std::optional<std::string> value);
     const std::optional<std::string>& lastDiagnosticError() const { return lastDiagnosticError_; }
     void setStudioOverlayPresented(bool value);
-    // True without a project, or while the settings differ from the analysed ones.
-    bool needsAnalysis() const;
     // Asks the running job to stop.
     void cancelCut();
     // The shared failure path of jobs.
@@ -117,8 +118,6 @@ class Workspace : public QObject {
     void previewDetection(const CutOptions& options);
     bool applyDetectionPreview(const CutOptions& options);
     void cancelDetectionPreview();
-    bool canUndoOptions() const { return !job().busy && !document().optionPast.empty(); }
-    bool canRedoOptions() const { return !job().busy && !document().optionFuture.empty(); }
 
     // ---- Cut editing and undo
     const CutHistory& cutHistory() const { return cutHistory_; }
@@ -133,19 +132,11 @@ class Workspace : public QObject {
     void redoInContext();
     void undoCut();
     void redoCut();
-    bool canUndoCut() const;
-    bool canRedoCut() const;
 
     // ---- Review order, navigation and batch selection
     std::vector<CutRegion> reviewCuts() const;
     std::optional<std::size_t> reviewIndex() const;
     std::optional<CutRegion> reviewCut() const;
-    bool canReview() const;
-    bool canReviewNext() const;
-    bool canSelectBatch() const;
-    bool canApplyBatch() const;
-    bool canKeepBatch() const;
-    bool canDeleteBatch() const;
     void setReviewOrder(ReviewOrder order);
     void moveReview(int step);
     void rewindReview();
@@ -164,12 +155,9 @@ class Workspace : public QObject {
                                                        const CutProject& project);
     std::optional<std::string> manualCutIssue() const;
     std::string manualCutHint() const;
-    bool canAddManualCut() const;
     // True when the range was added to the cut list.
     bool addManualCut(const std::string& start, const std::string& end);
     void resetManualMarks();
-    // Not busy, analysed, no drag, the preview ready, no audition loading and no draft audition.
-    bool canCaptureManualPosition() const;
     // Takes the active player's position (in source time) into manualStart or manualEnd,
     // stopping playback; false when nothing was taken.
     bool captureManualPosition(CutBoundary edge);
@@ -186,8 +174,6 @@ class Workspace : public QObject {
     // The zoomed stretch; none = the whole file.
     // waveformWindow, else [0, duration], or [0, 0] without a project.
     WaveformWindow visibleWaveformWindow() const;
-    // Not busy, analysed, a project and no boundary drag: zoom, pan, focus, fit and clicks act.
-    bool canNavigateWaveform() const;
     // Stores the window (one as long as the file counts as none) and reloads the detail when it
     // changed. Needs a project.
     void setWaveformWindow(std::optional<WaveformWindow> window);
@@ -208,8 +194,6 @@ class Workspace : public QObject {
 
     // The live drag of an edge of the reviewed pause; a view abandons it with nullopt.
     void setBoundaryDrag(std::optional<WaveformBoundaryDrag> value);
-    // Not busy, analysed, a window of at most 60 s and a pause under review.
-    bool canAdjustWaveformBoundary() const;
     void beginWaveformBoundary(const Uuid& id, CutBoundary edge);
     // The handle's horizontal translation ÷ max(view width, 1); abandons the drag when the
     // project changed under it.
@@ -228,7 +212,6 @@ class Workspace : public QObject {
     // ==== end of waveform
 
     // ---- Audition flags read by the guards
-    bool auditionLoading() const;
     bool auditionIsDraft() const { return playback_->audition && playback_->audition->draft; }
     bool auditionIsManual() const { return playback_->audition && playback_->audition->manual; }
 
@@ -242,12 +225,10 @@ class Workspace : public QObject {
     // The active player (the audition's while one exists) is muted or at volume 0.
     // The active player's default rate.
     // Why the preview cannot be shown (failure or slow load).
-    bool canPlayPreview() const { return playback().previewReady && !job().busy && !auditionLoading(); }
     // Play or pause the active player (restarts from 0 within 0.05 s of the end).
     void togglePlayback();
     // One of kPlaybackSpeeds, for the active player; anything else is ignored.
     void setPlaybackSpeed(float speed);
-    bool canJumpToSourceTime() const;
     // Moves playback and selection to a typed source time; true when it moved.
     bool jumpToSourceTime(const std::string& text);
     // Why a typed time cannot be used with a source of `durationSeconds`; none when it can.
@@ -267,8 +248,6 @@ class Workspace : public QObject {
     std::optional<std::string> auditionStatus() const;
     bool auditionIsFull() const { return playback_->audition && playback_->audition->full; }
     void setRepeatAudition(bool on);
-    bool canRepeatAudition() const { return playback().audition && !auditionLoading() && !job().busy; }
-    bool canAuditionFull() const;
     // Source seconds covered by the current one-region plan; none otherwise.
     std::optional<std::pair<double, double>> auditionSourceRange() const;
     // The region with this id in the current project.
@@ -310,8 +289,6 @@ class Workspace : public QObject {
 
     // The recovery card of an open that failed because of its source.
     // The open project points at a relocated source and has not been saved since.
-    // No job runs and the open project records a source identity.
-    bool canRelocateSource() const;
     // User commands: each asks for its file with a panel, then starts its job.
     void openProject();
     void saveProject();
@@ -395,7 +372,9 @@ class Workspace : public QObject {
     void waveformChanged();
     void playbackChanged();
     void exportChanged();
-    // Something changed: once per operation that changed any slice, after the slice signals.
+    // The guards' value changed; after the slice signals.
+    void guardsChanged();
+    // Something changed: once per operation that changed any slice or the guards, last.
     void changed();
 
   private:
@@ -425,7 +404,8 @@ class Workspace : public QObject {
       private:
         QPointer<Workspace> workspace_;
     };
-    // Emits the signals of the changed slices, then changed().
+    // Emits the signals of the changed slices, then guardsChanged() when the guards computed
+    // from them differ from the last published ones, then changed().
     void publishChanges();
     // Every write of a slice goes through these two; a write outside any operation (a path
     // that forgot its operation) is published from the event loop.
@@ -492,6 +472,32 @@ class Workspace : public QObject {
     // written by Save or read from a file: nothing of it would be lost.
     bool editIsSafeToReplace() const;
 
+    // ==== Guards computed from the live state (the feature files; WorkspaceGuards.h says what each
+    //      one allows). An operation asks these mid-way; guards() is what the last one published.
+    WorkspaceGuards computeGuards() const;
+    bool needsAnalysis() const;
+    bool auditionLoading() const;
+    bool canUndoOptions() const { return !job().busy && !document().optionPast.empty(); }
+    bool canRedoOptions() const { return !job().busy && !document().optionFuture.empty(); }
+    bool canUndoCut() const;
+    bool canRedoCut() const;
+    bool canReview() const;
+    bool canReviewNext() const;
+    bool canSelectBatch() const;
+    bool canApplyBatch() const;
+    bool canKeepBatch() const;
+    bool canDeleteBatch() const;
+    bool canAddManualCut() const;
+    bool canCaptureManualPosition() const;
+    bool canNavigateWaveform() const;
+    bool canAdjustWaveformBoundary() const;
+    bool canPlayPreview() const { return playback().previewReady && !job().busy && !auditionLoading(); }
+    bool canJumpToSourceTime() const;
+    bool canRepeatAudition() const { return playback().audition && !auditionLoading() && !job().busy; }
+    bool canAuditionFull() const;
+    bool canRelocateSource() const;
+    // ==== end of guards
+
     // The single edit path of the cut list; false when nothing was changed.
     bool applyCuts(std::vector<CutRegion> list);
     void reconcileReview();
@@ -555,6 +561,8 @@ class Workspace : public QObject {
     Published<WaveformState> waveform_;
     Published<PlaybackState> playback_;
     Published<ExportState> export_;
+    // The guards as last published.
+    WorkspaceGuards guards_;
     int operationDepth_ = 0;
     bool publishPosted_ = false;
     bool tearingDown_ = false;

@@ -17,6 +17,11 @@ void Workspace::publishChanges() {
     const bool waveform = waveform_.settle();
     const bool playback = playback_.settle();
     const bool exports = export_.settle();
+    // The guards follow from the settled slices (and the cut history, whose every change bumps
+    // the document's revision); they are in place before any slot can read them.
+    WorkspaceGuards guards = computeGuards();
+    const bool guardsMoved = !(guards == guards_);
+    if (guardsMoved) guards_ = guards;
     if (document) emit documentChanged();
     if (job) emit jobChanged();
     if (detection) emit detectionChanged();
@@ -24,7 +29,36 @@ void Workspace::publishChanges() {
     if (waveform) emit waveformChanged();
     if (playback) emit playbackChanged();
     if (exports) emit exportChanged();
-    if (document || job || detection || review || waveform || playback || exports) emit changed();
+    if (guardsMoved) emit guardsChanged();
+    if (document || job || detection || review || waveform || playback || exports || guardsMoved)
+        emit changed();
+}
+
+WorkspaceGuards Workspace::computeGuards() const {
+    WorkspaceGuards guards;
+    guards.cutBusy = job().busy;
+    guards.needsAnalysis = needsAnalysis();
+    guards.canRelocateSource = canRelocateSource();
+    guards.canUndoCut = canUndoCut();
+    guards.canRedoCut = canRedoCut();
+    guards.canUndoOptions = canUndoOptions();
+    guards.canRedoOptions = canRedoOptions();
+    guards.canReview = canReview();
+    guards.canReviewNext = canReviewNext();
+    guards.canSelectBatch = canSelectBatch();
+    guards.canApplyBatch = canApplyBatch();
+    guards.canKeepBatch = canKeepBatch();
+    guards.canDeleteBatch = canDeleteBatch();
+    guards.canAddManualCut = canAddManualCut();
+    guards.canCaptureManualPosition = canCaptureManualPosition();
+    guards.canNavigateWaveform = canNavigateWaveform();
+    guards.canAdjustWaveformBoundary = canAdjustWaveformBoundary();
+    guards.auditionLoading = auditionLoading();
+    guards.canPlayPreview = canPlayPreview();
+    guards.canJumpToSourceTime = canJumpToSourceTime();
+    guards.canRepeatAudition = canRepeatAudition();
+    guards.canAuditionFull = canAuditionFull();
+    return guards;
 }
 
 void Workspace::noteWrite() {

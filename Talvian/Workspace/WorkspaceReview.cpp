@@ -30,11 +30,21 @@ std::vector<CutRegion> Workspace::reviewCuts() const {
 }
 
 std::optional<std::size_t> Workspace::reviewIndex() const {
-    if (!review().reviewID) return std::nullopt;
-    const auto list = reviewCuts();
-    for (std::size_t i = 0; i < list.size(); ++i)
-        if (list[i].id == *review().reviewID) return i;
-    return std::nullopt;
+    const auto& project = document().project;
+    if (!review().reviewID || !project) return std::nullopt;
+    const auto& cuts = project->cuts;
+    const auto found = std::find_if(cuts.begin(), cuts.end(),
+                                    [this](const CutRegion& r) { return r.id == *review().reviewID; });
+    if (found == cuts.end()) return std::nullopt;
+    const auto at = static_cast<std::size_t>(found - cuts.begin());
+    if (review().order == ReviewOrder::chronological) return at;
+    // Its place in the stable sort of reviewCuts(), counted instead of sorted (the guards ask
+    // at the end of every operation): the pauses that sort before it, and the equal ones
+    // that stand before it.
+    std::size_t before = 0;
+    for (std::size_t i = 0; i < cuts.size(); ++i)
+        if (i != at && (longerFirst(cuts[i], *found) || (i < at && !longerFirst(*found, cuts[i])))) ++before;
+    return before;
 }
 
 std::optional<CutRegion> Workspace::reviewCut() const {

@@ -362,7 +362,7 @@ TEST_F(AccessibilityTest, TheListsItemsActLikeTheirRows) {
     options.minimumSilence = 1.5;
     workspace->setCutOptions(options);
     workspace->analyze();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && !workspace->needsAnalysis(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && !workspace->guards().needsAnalysis; }));
     settle();
     EXPECT_EQ(find(window, "00:04.0 1.5 s"), nullptr);
     QAccessibleInterface* list =

@@ -339,7 +339,7 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
     changed.thresholdDB -= 5;
     workspace->setCutOptions(changed);
     settle();
-    ASSERT_TRUE(workspace->needsAnalysis());
+    ASSERT_TRUE(workspace->guards().needsAnalysis);
     EXPECT_EQ(editor().banner(), Banner::changedSettings);
     EXPECT_TRUE(editorTexts().contains(QStringLiteral("参数已变化，需要重新分析。")));
     // The banner takes its 44 from the main row only.
@@ -379,7 +379,7 @@ TEST_F(EditorViewTest, AReanalysisShowsOnlyTheBusyBannerAndTheChangedSettingsBan
     EXPECT_EQ(editor().banner(), Banner::changedSettings);
     bannerButton("恢复本次分析参数")->click();
     settle();
-    EXPECT_FALSE(workspace->needsAnalysis());
+    EXPECT_FALSE(workspace->guards().needsAnalysis);
     EXPECT_EQ(editor().banner(), Banner::none);
     EXPECT_FALSE(editor().bannerRow().isVisible());
     EXPECT_EQ(editor().mainRow().height(), 350);

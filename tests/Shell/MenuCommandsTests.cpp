@@ -533,7 +533,7 @@ TEST_F(MenuCommandsTest, TheLoopToggleShowsWhatTheControllerAccepted) {
     ASSERT_TRUE(waitUntil([&] { return workspace->auditionPlayer() != nullptr; }));
     auto* player = dynamic_cast<FakePlayer*>(workspace->auditionPlayer());
     player->finishLoading(player->timeline()->durationSeconds());
-    ASSERT_TRUE(waitUntil([&] { return workspace->canRepeatAudition(); }));
+    ASSERT_TRUE(waitUntil([&] { return workspace->guards().canRepeatAudition; }));
     settle();
     EXPECT_EQ(player->timeline()->mode, AuditionMode::original);
     EXPECT_TRUE(loop.isEnabled());

@@ -178,7 +178,7 @@ TEST_F(RecentSessionsMenuTest, ResumingTheLastSessionNeverDropsAnEditThatCouldNo
     EXPECT_EQ(view().noticeAlert()->text(), QString::fromStdString(kRefused));
     EXPECT_EQ(workspace->document().source, sourceA);
     EXPECT_EQ(workspace->document().project, edit);
-    EXPECT_TRUE(workspace->canUndoCut());
+    EXPECT_TRUE(workspace->guards().canUndoCut);
 }
 
 TEST_F(RecentSessionsMenuTest, AnEarlierEditIsNotOpenedOverAnEditThatCouldNotBeBackedUp) {

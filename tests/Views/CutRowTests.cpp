@@ -147,7 +147,7 @@ TEST_F(StudioCutRowTest, ReturnAppliesExactlyAndKeepsTheRowWidget) {
     QTest::keyClick(&row.startField(), Qt::Key_Return);
     settle();
     EXPECT_EQ(bits(region(1).start), bits(before.start));
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
 
     type(row.startField(), "1:05.25");
     QTest::keyClick(&row.startField(), Qt::Key_Return);
@@ -320,7 +320,7 @@ TEST_F(StudioCutRowTest, AComplaintStaysWithItsPauseWhileThePauseIsListed) {
     options.minimumSilence = 1.5;
     workspace->setCutOptions(options);
     workspace->analyze();
-    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && !workspace->needsAnalysis(); }));
+    ASSERT_TRUE(waitUntil([&] { return !workspace->job().busy && !workspace->guards().needsAnalysis; }));
     settle();
     review(1);
     EXPECT_EQ(shownComplaint(), std::nullopt);

@@ -142,7 +142,7 @@ TEST_F(StudioManualCutTest, EachSituationAllowsItsButtons) {
              CutOptions options = workspace->detection().cutOptions;
              options.thresholdDB -= 6;
              workspace->setCutOptions(options);
-             ASSERT_TRUE(workspace->needsAnalysis());
+             ASSERT_TRUE(workspace->guards().needsAnalysis);
          },
          {}},
         {"boundary dragged",

@@ -108,7 +108,7 @@ TEST_F(SourcePreviewTest, ThePictureIsDisabledUnlessThePreviewCanPlay) {
     workspace->audition(cut(0).id, AuditionMode::original);
     ASSERT_TRUE(waitUntil([&] { return auditionPlayer() != nullptr; }));
     settle();
-    EXPECT_TRUE(workspace->auditionLoading());
+    EXPECT_TRUE(workspace->guards().auditionLoading);
     EXPECT_FALSE(view().picture().isEnabled()) << "an audition is loading";
     playAudition();
     EXPECT_TRUE(view().picture().isEnabled());

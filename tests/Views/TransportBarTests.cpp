@@ -273,7 +273,7 @@ TEST_F(TransportBarTest, SkipSwitchWritesTheControllerAndKeepsItsValueWhileDisab
     options.minimumSilence += 0.1;
     workspace->setCutOptions(options);
     settle();
-    ASSERT_TRUE(workspace->needsAnalysis());
+    ASSERT_TRUE(workspace->guards().needsAnalysis);
     EXPECT_FALSE(bar->skipToggle().isEnabled());
     EXPECT_TRUE(bar->skipToggle().isChecked());
     workspace->restoreAnalyzedOptions();

@@ -185,7 +185,7 @@ TEST_F(GripTest, DraggingAGripMovesItsEdgeByItsShareOfTheWindowInOneUndoStep) {
     EXPECT_TRUE(handle.hasFocus());
     workspace->undoCut();
     EXPECT_EQ(current(removed.id), removed);
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
 }
 
 TEST_F(GripTest, ADragThatEndsWithoutAReleaseChangesNoPause) {
@@ -222,7 +222,7 @@ TEST_F(GripTest, ADragThatEndsWithoutAReleaseChangesNoPause) {
             sendMouse(handle, QEvent::MouseButtonRelease, QPointF(12, 14), Qt::NoModifier, end);
         }
         EXPECT_EQ(current(removed.id), removed);
-        EXPECT_FALSE(workspace->canUndoCut());
+        EXPECT_FALSE(workspace->guards().canUndoCut);
         // Back to the starting state for the next way.
         workspace->restoreAnalyzedOptions();
         if (!view) {
@@ -243,7 +243,7 @@ TEST_F(GripTest, AShortPressIsAClickThatOpensThePopoverAndBeginsNoDrag) {
     EXPECT_EQ(current(removed.id), removed);
     EXPECT_EQ(handle.x(), left);
     EXPECT_TRUE(handle.popoverOpen());
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
 }
 
 TEST_F(GripTest, ArrowKeysNudgeTheFocusedEdgeAndOtherKeysReachTheWindow) {

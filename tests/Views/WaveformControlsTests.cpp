@@ -201,7 +201,7 @@ TEST_F(WaveformControlsTest, ButtonsMoveTheWindowAndFollowTheController) {
 
     // Changed settings, a boundary drag and a running job turn the whole row off.
     click(1);
-    ASSERT_TRUE(workspace->canAdjustWaveformBoundary());
+    ASSERT_TRUE(workspace->guards().canAdjustWaveformBoundary);
     workspace->beginWaveformBoundary(*workspace->review().reviewID, CutBoundary::start);
     ASSERT_TRUE(workspace->waveform().boundaryDrag);
     EXPECT_EQ(shown(), kNone);

@@ -30,7 +30,7 @@ class PlaybackTest : public WorkspaceTest {
         EXPECT_TRUE(waitUntil([&] { return auditionPlayer() != nullptr; }));
         FakePlayer& player = *auditionPlayer();
         player.finishLoading(player.timeline()->durationSeconds());
-        EXPECT_TRUE(waitUntil([&] { return !workspace->auditionLoading(); }));
+        EXPECT_TRUE(waitUntil([&] { return !workspace->guards().auditionLoading; }));
         settle();
         return player;
     }

@@ -47,7 +47,7 @@ TEST_F(RealAnalysisTest, ImportFindsThePausesAndBacksUpTheProject) {
     EXPECT_NEAR(cuts[1].end, 4.2, 0.05);
     EXPECT_EQ(workspace->job().status, "找到 4 段停顿。先试听，再决定保留或删除。");
     EXPECT_FALSE(progressWentBack);
-    EXPECT_FALSE(workspace->needsAnalysis());
+    EXPECT_FALSE(workspace->guards().needsAnalysis);
     EXPECT_TRUE(workspace->document().sessionBackupSaved);
     EXPECT_EQ(SessionBackup::project(folder / "Recovery/last-session.quenlo.json")->cuts, cuts);
 }

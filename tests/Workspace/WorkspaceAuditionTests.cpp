@@ -31,7 +31,7 @@ TEST_F(PlaybackTest, OnePauseAsRecordedAndAsEditedMapsTheCursorToSourceTime) {
         workspace->audition(id, c.mode);
         EXPECT_EQ(workspace->review().reviewID, id);
         EXPECT_EQ(workspace->auditionID(), id);
-        EXPECT_TRUE(workspace->auditionLoading());
+        EXPECT_TRUE(workspace->guards().auditionLoading);
         EXPECT_EQ(workspace->auditionStatus(), c.preparing);
         EXPECT_EQ(preview().rate(), 0);
         FakePlayer& player = playAudition();
@@ -184,7 +184,7 @@ TEST_F(PlaybackTest, AWholeEditWhosePositioningFailsStopsWithItsText) {
     FakePlayer& player = *auditionPlayer();
     player.finishLoading(player.timeline()->durationSeconds());
     settle();
-    EXPECT_TRUE(workspace->auditionLoading());
+    EXPECT_TRUE(workspace->guards().auditionLoading);
     player.completeSeeks(false);
     ASSERT_TRUE(waitUntil([&] { return !workspace->auditionID(); }));
     EXPECT_EQ(workspace->job().notice, "无法定位试听位置，请重试。");
@@ -226,7 +226,7 @@ TEST_F(PlaybackTest, FailedPreparationsStopTheAuditionWithTheirTexts) {
         ASSERT_TRUE(waitUntil([&] { return workspace->job().notice.has_value(); }));
         EXPECT_EQ(workspace->job().notice, c.notice);
         EXPECT_FALSE(workspace->auditionID());
-        EXPECT_FALSE(workspace->auditionLoading());
+        EXPECT_FALSE(workspace->guards().auditionLoading);
         EXPECT_FALSE(workspace->auditionStatus());
         EXPECT_EQ(workspace->review().reviewID, cut(1).id);
         // Back where the cursor was: the audition had shown its window start.
@@ -303,7 +303,7 @@ TEST_F(PlaybackTest, ATypedRangeIsAuditionedAsADraftAndStopsWhenItsTextChanges) 
     EXPECT_EQ(workspace->auditionStatus(), "正在准备待添加剪后试听…");
     playAudition();
     EXPECT_EQ(workspace->auditionStatus(), "待添加剪后试听 · 原素材 00:07.0–00:10.0 · 播完自动停止");
-    EXPECT_FALSE(workspace->canCaptureManualPosition()) << "a draft audition plays";
+    EXPECT_FALSE(workspace->guards().canCaptureManualPosition) << "a draft audition plays";
     workspace->setManualEnd("9");
     EXPECT_TRUE(workspace->auditionID()) << "the same text changes nothing";
     workspace->setManualEnd("9.5");
@@ -394,7 +394,7 @@ TEST_F(PlaybackTest, CapturingTheLastFrameNeverStoresATimeBeyondTheEnd) {
 
 TEST_F(PlaybackTest, CaptureNeedsTheReadyPreview) {
     open(sourceA);
-    EXPECT_FALSE(workspace->canCaptureManualPosition());
+    EXPECT_FALSE(workspace->guards().canCaptureManualPosition);
     EXPECT_FALSE(workspace->captureManualPosition(CutBoundary::start));
     EXPECT_EQ(workspace->review().manualStart, "0");
 }

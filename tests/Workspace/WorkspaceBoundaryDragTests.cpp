@@ -37,7 +37,7 @@ class BoundaryTest : public WorkspaceTest {
 }  // namespace
 
 TEST_F(BoundaryTest, AFinishedDragIsOneUndoStep) {
-    ASSERT_TRUE(workspace->canAdjustWaveformBoundary());
+    ASSERT_TRUE(workspace->guards().canAdjustWaveformBoundary);
     workspace->beginWaveformBoundary(pause.id, CutBoundary::end);
     ASSERT_TRUE(workspace->waveform().boundaryDrag);
     const auto& drag = *workspace->waveform().boundaryDrag;
@@ -59,7 +59,7 @@ TEST_F(BoundaryTest, AFinishedDragIsOneUndoStep) {
     EXPECT_EQ(workspace->job().status, "剪辑已调整，可撤销或继续试听。");
     workspace->undoCut();
     EXPECT_EQ(current(pause.id), pause);
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
 }
 
 TEST_F(BoundaryTest, ADraggedStartIsHeldByTheEndAndByTheWindow) {
@@ -79,9 +79,9 @@ TEST_F(BoundaryTest, ADragThatEndsWhereItBeganRecordsNothing) {
     workspace->updateWaveformBoundary(0.2);
     workspace->updateWaveformBoundary(0);
     workspace->finishWaveformBoundary();
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
     workspace->finishWaveformBoundary();  // no drag: nothing
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
 }
 
 TEST_F(BoundaryTest, ADragStartsOnlyOnTheReviewedAdjustablePauseInAZoomedWindow) {
@@ -118,12 +118,12 @@ TEST_F(BoundaryTest, ADragStartsOnlyOnTheReviewedAdjustablePauseInAZoomedWindow)
         review(pause);
         workspace->setWaveformWindow(WaveformWindow{5, 15});
     }
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
     // Exactly 60 s still allows adjusting; a region of 0.0805 s too.
     workspace->setWaveformWindow(WaveformWindow{0, 60});
-    EXPECT_TRUE(workspace->canAdjustWaveformBoundary());
+    EXPECT_TRUE(workspace->guards().canAdjustWaveformBoundary);
     workspace->setWaveformWindow(WaveformWindow{0, 60.5});
-    EXPECT_FALSE(workspace->canAdjustWaveformBoundary());
+    EXPECT_FALSE(workspace->guards().canAdjustWaveformBoundary);
     workspace->setWaveformWindow(WaveformWindow{5, 15});
     review(justLong);
     workspace->beginWaveformBoundary(justLong.id, CutBoundary::end);
@@ -161,7 +161,7 @@ TEST_F(BoundaryTest, ADragIsAbandonedWhenTheProjectChangesUnderIt) {
     workspace->setBoundaryDrag(stale);
     workspace->finishWaveformBoundary();
     EXPECT_EQ(current(pause.id), pause);
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
 
     // A job that starts during the drag: the update abandons it, the finish applies nothing.
     workspace->beginWaveformBoundary(pause.id, CutBoundary::end);
@@ -238,7 +238,7 @@ TEST_F(BoundaryTest, ANudgeThatChangesNothingOrIsRefusedReportsNothing) {
     workspace->setWaveformWindow(WaveformWindow{10.5 - 2, 10.5});
     EXPECT_FALSE(workspace->nudgeWaveformBoundary(pause.id, CutBoundary::end, 1, true));
     EXPECT_EQ(workspace->document().project->cuts, cuts);
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
     EXPECT_EQ(workspace->job().status, status);
 
     // The clamps pass but the edit is refused: a text field keeps the focus.
@@ -275,5 +275,5 @@ TEST_F(BoundaryTest, ANudgeOfARegionTheEditRulesRejectReportsNothing) {
     EXPECT_FALSE(workspace->nudgeWaveformBoundary(overhang.id, CutBoundary::start, -1, false));
     EXPECT_EQ(workspace->job().status, status);
     EXPECT_EQ(current(overhang.id).start, 599.6);
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
 }

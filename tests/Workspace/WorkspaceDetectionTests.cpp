@@ -45,7 +45,7 @@ TEST_F(WorkspaceTest, ApplyingAPreviewInstallsItOnlyForExactlyItsSettings) {
     ASSERT_EQ(workspace->document().recentSessions.size(), 1u);
     EXPECT_EQ(workspace->document().recentSessions[0].origin, "reanalysis");
     // An installed analysis starts a fresh settings history.
-    EXPECT_FALSE(workspace->canUndoOptions());
+    EXPECT_FALSE(workspace->guards().canUndoOptions);
 }
 
 TEST_F(WorkspaceTest, APreviewFinishingAfterCancelOrANewSourceChangesNothing) {

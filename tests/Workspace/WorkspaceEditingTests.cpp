@@ -20,7 +20,7 @@ TEST_F(WorkspaceTest, EveryEditIsOneUndoStepAndUndoRedoWalkTheStates) {
     EXPECT_EQ(workspace->job().status, "已撤销上一步剪辑。");
     workspace->undoInContext();
     EXPECT_EQ(workspace->document().project->cuts, original);
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
     workspace->redoInContext();
     EXPECT_EQ(workspace->document().project->cuts, once);
     EXPECT_EQ(workspace->job().status, "已重做剪辑。");
@@ -31,10 +31,10 @@ TEST_F(WorkspaceTest, EveryEditIsOneUndoStepAndUndoRedoWalkTheStates) {
 TEST_F(WorkspaceTest, SetAllCutsAndEqualListsRecordNothing) {
     open(sourceA);
     workspace->setAllCuts(true);  // all removed already
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
     workspace->setAllCuts(false);
     for (const auto& region : workspace->document().project->cuts) EXPECT_FALSE(region.remove);
-    EXPECT_TRUE(workspace->canUndoCut());
+    EXPECT_TRUE(workspace->guards().canUndoCut);
 }
 
 TEST_F(WorkspaceTest, TheThreeUndoLayersAreTriedInOrder) {
@@ -45,7 +45,7 @@ TEST_F(WorkspaceTest, TheThreeUndoLayersAreTriedInOrder) {
     workspace->setCutOptions(options);
     workspace->restoreAnalyzedOptions();
     workspace->toggleCut(ids()[0]);
-    ASSERT_FALSE(workspace->canUndoOptions());
+    ASSERT_FALSE(workspace->guards().canUndoOptions);
 
     window.editingText = true;
     workspace->undoInContext();
@@ -79,7 +79,7 @@ TEST_F(WorkspaceTest, SettingsHistoryKeepsTheLatestFiftyAndRecordsOnlyChanges) {
         workspace->setCutOptions(options);  // the same value records nothing
     }
     int undos = 0;
-    while (workspace->canUndoOptions()) {
+    while (workspace->guards().canUndoOptions) {
         workspace->undoInContext();
         ++undos;
     }
@@ -89,7 +89,7 @@ TEST_F(WorkspaceTest, SettingsHistoryKeepsTheLatestFiftyAndRecordsOnlyChanges) {
     CutOptions options = workspace->detection().cutOptions;
     options.padding = 0.2;
     workspace->setCutOptions(options);
-    EXPECT_FALSE(workspace->canRedoOptions());
+    EXPECT_FALSE(workspace->guards().canRedoOptions);
 }
 
 TEST_F(WorkspaceTest, NoEditWhileAnalysisIsNeededOrATextFieldKeepsTheFocus) {
@@ -115,7 +115,7 @@ TEST_F(WorkspaceTest, AdjustCutChecksTheRulesAndResortsByStart) {
     EXPECT_FALSE(workspace->adjustCut(first, 0, 0.08));    // exactly the minimum length
     EXPECT_FALSE(workspace->adjustCut(first, 9.5, 10.5));  // past the end
     EXPECT_FALSE(workspace->adjustCut(Uuid::random(), 1, 2));
-    EXPECT_FALSE(workspace->canUndoCut());
+    EXPECT_FALSE(workspace->guards().canUndoCut);
     EXPECT_TRUE(workspace->adjustCut(first, 6, 6.5));
     EXPECT_EQ(ids()[1], first);
     EXPECT_EQ(workspace->review().reviewID, first);
@@ -128,7 +128,7 @@ TEST_F(WorkspaceTest, BatchDeleteAndKeepCountOnlyChangedRegions) {
     workspace->toggleCut(list[1]);  // one kept among removed ones
     workspace->beginBatchSelection();
     for (const auto& id : list) workspace->toggleBatchCut(id, false);
-    ASSERT_TRUE(workspace->canDeleteBatch());
+    ASSERT_TRUE(workspace->guards().canDeleteBatch);
     workspace->toggleSelectedCuts();
     EXPECT_EQ(workspace->job().status, "已将所选中的 1 段设为删除，可一次撤销。");
     EXPECT_FALSE(workspace->applyBatch(true));

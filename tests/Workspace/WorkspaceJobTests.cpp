@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 TEST_F(WorkspaceTest, StartsIdleWithTheWelcomeTextAndNoSession) {
     EXPECT_FALSE(workspace->job().busy);
     EXPECT_EQ(workspace->job().status, "导入一段口播，先看看哪些停顿可以省去。");
-    EXPECT_TRUE(workspace->needsAnalysis());
+    EXPECT_TRUE(workspace->guards().needsAnalysis);
     EXPECT_FALSE(workspace->document().sessionBackupName);
     EXPECT_FALSE(workspace->document().sessionBackupIssue);
     EXPECT_TRUE(workspace->document().recentSessions.empty());
@@ -47,20 +47,20 @@ TEST(WorkspaceSettings, OutputFolderComesFromTheFirstOutputArgument) {
 
 TEST_F(WorkspaceTest, NeedsAnalysisComparesSettingsWithTheAnalysedOnes) {
     open(sourceA);
-    EXPECT_FALSE(workspace->needsAnalysis());
+    EXPECT_FALSE(workspace->guards().needsAnalysis);
     CutOptions options = workspace->detection().cutOptions;
     options.padding += 1e-13;
     workspace->setCutOptions(options);
-    EXPECT_FALSE(workspace->needsAnalysis());
+    EXPECT_FALSE(workspace->guards().needsAnalysis);
     options.padding += 1e-11;
     workspace->setCutOptions(options);
-    EXPECT_TRUE(workspace->needsAnalysis());
+    EXPECT_TRUE(workspace->guards().needsAnalysis);
     workspace->restoreAnalyzedOptions();
-    EXPECT_FALSE(workspace->needsAnalysis());
+    EXPECT_FALSE(workspace->guards().needsAnalysis);
     options = workspace->detection().cutOptions;
     options.paddingRight = 0.3;
     workspace->setCutOptions(options);
-    EXPECT_TRUE(workspace->needsAnalysis());
+    EXPECT_TRUE(workspace->guards().needsAnalysis);
 }
 
 TEST_F(WorkspaceTest, ASecondJobIsRefusedWhileTheFirstRuns) {

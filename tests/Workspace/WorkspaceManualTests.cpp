@@ -43,7 +43,7 @@ TEST_F(WorkspaceTest, AddingAManualRangeAndItsNotices) {
     workspace->setManualStart("2.5");
     workspace->setManualEnd("3.0");
     EXPECT_EQ(workspace->manualCutHint(), "区间 0.50 秒 · 添加后预计多删 0.50 秒");
-    ASSERT_TRUE(workspace->canAddManualCut());
+    ASSERT_TRUE(workspace->guards().canAddManualCut);
 
     EXPECT_TRUE(workspace->addManualCut("2.5", "3.0"));
     EXPECT_EQ(workspace->job().status, "已添加手动删除区间，可撤销或试听。");

@@ -46,7 +46,8 @@ TEST_F(WorkspaceMpvTest, PreviewAndWholeEditAuditionRunOnLibmpv) {
     QObject::connect(&workspace->playbackClock(), &PlaybackClock::positionChanged,
                      [&positions](double seconds) { positions.push_back(seconds); });
     workspace->auditionFull();
-    ASSERT_TRUE(waitUntil([&] { return workspace->auditionPlayer() && !workspace->auditionLoading(); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return workspace->auditionPlayer() && !workspace->guards().auditionLoading; }));
     EXPECT_EQ(workspace->auditionStatus(), "完整剪后试听 · 原片位置 · 播完自动停止");
     ASSERT_TRUE(waitUntil([&] { return workspace->playbackClock().position() >= 1.7; }));
     EXPECT_TRUE(workspace->playback().isPlaying);

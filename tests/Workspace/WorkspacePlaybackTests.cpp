@@ -17,7 +17,7 @@ TEST_F(PlaybackTest, ANewSourceLoadsAndIsPositionedOnlyWhenReady) {
     EXPECT_FALSE(workspace->playback().previewLoading);
     EXPECT_FALSE(workspace->playback().previewIssue);
     EXPECT_EQ(preview().seekLog(), std::vector<double>{0.0});
-    EXPECT_TRUE(workspace->canPlayPreview());
+    EXPECT_TRUE(workspace->guards().canPlayPreview);
 }
 
 TEST_F(PlaybackTest, APreviewThatBecomesReadyDuringAJobIsNotMoved) {
@@ -55,7 +55,7 @@ TEST_F(PlaybackTest, AnItemThatFailsLeavesTheFailureTextAndNoSlowText) {
     EXPECT_EQ(workspace->playback().previewIssue, kFailedText);
     EXPECT_FALSE(workspace->playback().previewLoading);
     EXPECT_FALSE(workspace->playback().previewReady);
-    EXPECT_FALSE(workspace->canPlayPreview());
+    EXPECT_FALSE(workspace->guards().canPlayPreview);
     workspace->togglePlayback();
     EXPECT_EQ(preview().playCount(), 0);
 }
@@ -267,7 +267,7 @@ TEST_F(PlaybackTest, AJumpIsRefusedDuringABoundaryDrag) {
     workspace->setWaveformWindow(WaveformWindow{3, 7});
     workspace->beginWaveformBoundary(cut(1).id, CutBoundary::start);
     ASSERT_TRUE(workspace->waveform().boundaryDrag);
-    EXPECT_FALSE(workspace->canJumpToSourceTime());
+    EXPECT_FALSE(workspace->guards().canJumpToSourceTime);
     EXPECT_FALSE(workspace->jumpToSourceTime("8"));
     EXPECT_EQ(workspace->review().reviewID, cut(1).id);
 }

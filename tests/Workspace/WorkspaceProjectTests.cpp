@@ -152,7 +152,7 @@ TEST_F(WorkspaceProjectTest, OpensProjectFilesOfAnyJsonCaseAndHandOffFolders) {
     EXPECT_EQ(workspace->document().project, saved);
     EXPECT_EQ(workspace->document().source, sourceB);
     EXPECT_EQ(workspace->detection().cutOptions, saved.options);
-    EXPECT_FALSE(workspace->canUndoOptions());
+    EXPECT_FALSE(workspace->guards().canUndoOptions);
     EXPECT_EQ(workspace->job().progress, 1.0);
     EXPECT_EQ(workspace->job().status, "已恢复项目，可继续调整和导出。");
 
@@ -182,7 +182,7 @@ TEST_F(WorkspaceProjectTest, AMissingSourceLeavesTheCardAndTheOpenEditAndARetryO
     EXPECT_EQ(workspace->job().progress, 0);
     EXPECT_EQ(workspace->document().project, edit);
     EXPECT_EQ(workspace->document().source, sourceA);
-    EXPECT_TRUE(workspace->canUndoCut());
+    EXPECT_TRUE(workspace->guards().canUndoCut);
 
     // Without a recorded identity the card offers no relocation.
     window.chosenSource = folder / "away.wav";
@@ -216,7 +216,7 @@ TEST_F(WorkspaceProjectTest, ASourceThatVanishesAfterTheCheckNeverReceivesThePro
     EXPECT_EQ(workspace->job().status, kMissingSourceStatus);
     EXPECT_EQ(workspace->document().source, sourceA);
     EXPECT_EQ(workspace->document().project, edit);
-    EXPECT_TRUE(workspace->canUndoCut());
+    EXPECT_TRUE(workspace->guards().canUndoCut);
 }
 
 TEST_F(WorkspaceProjectTest, AProjectIsNotOpenedOverAnEditThatCannotBeBackedUp) {
@@ -282,7 +282,7 @@ TEST_F(WorkspaceProjectTest, RelocatingTheOpenProjectRepointsItAndAWrongFileChan
     workspace->beginProjectLoad(file);
     waitIdle();
     const auto opened = *workspace->document().project;
-    EXPECT_TRUE(workspace->canRelocateSource());
+    EXPECT_TRUE(workspace->guards().canRelocateSource);
 
     window.chosenSource = sourceB;
     workspace->relocateSource(std::nullopt);

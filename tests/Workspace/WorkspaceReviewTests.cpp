@@ -77,7 +77,7 @@ TEST_F(WorkspaceTest, ReconcileDropsSelectionsWhoseRegionsAreGone) {
 TEST_F(WorkspaceTest, ReviewNeedsTheReadyPreview) {
     open(sourceA);
     // Navigation auditions each pause; without a ready preview player nothing moves.
-    EXPECT_FALSE(workspace->canReview());
+    EXPECT_FALSE(workspace->guards().canReview);
     workspace->moveReview(1);
     workspace->rewindReview();
     EXPECT_FALSE(workspace->review().reviewID);

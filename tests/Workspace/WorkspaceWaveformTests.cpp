@@ -179,7 +179,7 @@ TEST_F(WaveformTest, NothingNavigatesWhileBusyUnanalysedOrDragging) {
     workspace->setWaveformWindow(WaveformWindow{290, 310});
     workspace->beginWaveformBoundary(middle.id, CutBoundary::end);
     ASSERT_TRUE(workspace->waveform().boundaryDrag);
-    EXPECT_FALSE(workspace->canNavigateWaveform());
+    EXPECT_FALSE(workspace->guards().canNavigateWaveform);
     workspace->zoomWaveform(true);
     workspace->zoomWaveform(false);
     workspace->panWaveform(1);
@@ -195,7 +195,7 @@ TEST_F(WaveformTest, NothingNavigatesWhileBusyUnanalysedOrDragging) {
     CutOptions options = workspace->detection().cutOptions;
     options.thresholdDB = -30;
     workspace->setCutOptions(options);  // not analysed with these settings
-    EXPECT_FALSE(workspace->canNavigateWaveform());
+    EXPECT_FALSE(workspace->guards().canNavigateWaveform);
     workspace->fitWaveform();
     workspace->navigateWaveform(10.2);
     EXPECT_EQ(window(), (WaveformWindow{290, 310}));
@@ -207,7 +207,7 @@ TEST_F(WaveformTest, NothingNavigatesWhileBusyUnanalysedOrDragging) {
 
     analysis.hold = true;
     workspace->analyze();
-    EXPECT_FALSE(workspace->canNavigateWaveform());
+    EXPECT_FALSE(workspace->guards().canNavigateWaveform);
     workspace->panWaveform(1);
     EXPECT_EQ(window(), (WaveformWindow{0, 20}));
     analysis.hold = false;
@@ -220,7 +220,7 @@ TEST_F(WaveformTest, NothingNavigatesWhileBusyUnanalysedOrDragging) {
 
 TEST_F(WaveformTest, WithoutAProjectTheWindowIsEmptyAndNothingActs) {
     EXPECT_EQ(workspace->visibleWaveformWindow(), (WaveformWindow{0, 0}));
-    EXPECT_FALSE(workspace->canNavigateWaveform());
+    EXPECT_FALSE(workspace->guards().canNavigateWaveform);
     workspace->setWaveformWindow(WaveformWindow{0, 10});
     workspace->zoomWaveform(true);
     workspace->navigateWaveform(1);
