@@ -26,6 +26,7 @@
 #include "Process/Dependencies.h"
 #include "Process/Runner.h"
 #include "Support/NumberText.h"
+#include "Workspace/PlaybackClock.h"
 #include "Workspace/Workspace.h"
 
 using namespace talvian;

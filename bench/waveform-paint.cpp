@@ -26,6 +26,7 @@
 #include "Model/FileNaming.h"
 #include "Player/MpvPlayer.h"
 #include "Views/WaveformView.h"
+#include "Workspace/PlaybackClock.h"
 #include "Workspace/Workspace.h"
 
 using namespace talvian;

@@ -22,6 +22,7 @@
 #include "Model/Localization.h"
 #include "ShellWidgets.h"
 #include "Support/UnicodeText.h"
+#include "Workspace/DesktopServices.h"
 #include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"

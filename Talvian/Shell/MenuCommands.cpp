@@ -10,6 +10,7 @@
 #include "Model/Localization.h"
 #include "RecentSessionsMenu.h"
 #include "Update/UpdateService.h"
+#include "Workspace/DesktopServices.h"
 #include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 #include "WorkspaceView.h"

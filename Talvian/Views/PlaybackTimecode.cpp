@@ -14,6 +14,7 @@
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
 #include "Support/NumberText.h"
+#include "Workspace/PlaybackClock.h"
 #include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 

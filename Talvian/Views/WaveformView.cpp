@@ -15,6 +15,7 @@
 #include "Model/Localization.h"
 #include "WaveformBoundaryHandle.h"
 #include "WaveformGeometry.h"
+#include "Workspace/PlaybackClock.h"
 #include "Workspace/SliceBinding.h"
 #include "Workspace/Workspace.h"
 

@@ -1,4 +1,4 @@
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -95,19 +95,24 @@ std::optional<ReviewOrder> reviewOrderFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
-Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBackupURL,
-                     std::vector<std::string> arguments, Analyzer analyzer, QObject* parent)
-    : QObject(parent),
+Workspace::Internals::Internals(Workspace& owner, PlayerFactory& players,
+                                std::optional<fs::path> sessionBackupURL, Analyzer analyzer)
+    : owner(owner),
       playerFactory_(players),
       analyzer_(reportingMissingSource(std::move(analyzer))),
       pool_(std::make_unique<QThreadPool>()),
       sessionBackupURL_(std::move(sessionBackupURL)),
-      preview_(std::make_unique<OwnedPlayer>(players.makeEmptyPlayer())) {
+      preview_(std::make_unique<OwnedPlayer>(players.makeEmptyPlayer())) {}
+
+Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBackupURL,
+                     std::vector<std::string> arguments, Analyzer analyzer, QObject* parent)
+    : QObject(parent),
+      d_(std::make_unique<Internals>(*this, players, std::move(sessionBackupURL), std::move(analyzer))) {
     // The start values are published like any operation (before anyone can listen).
     const Operation operation(*this);
-    pool_->setMaxThreadCount(kMaxBackgroundThreads);
-    setCutStatus(L("导入一段口播，先看看哪些停顿可以省去。"));
-    setUpPlayback();
+    d_->pool_->setMaxThreadCount(kMaxBackgroundThreads);
+    d_->setCutStatus(L("导入一段口播，先看看哪些停顿可以省去。"));
+    d_->setUpPlayback();
 
     // Output folder: Downloads/"Talvian 输出", the saved setting over it, "--output" over both.
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
@@ -121,108 +126,171 @@ Workspace::Workspace(PlayerFactory& players, std::optional<fs::path> sessionBack
             break;
         }
     }
-    set(export_, &ExportState::outputFolder, std::move(outputFolder));
+    d_->set(&ExportState::outputFolder, std::move(outputFolder));
 
-    if (sessionBackupURL_) {
+    if (d_->sessionBackupURL_) {
         try {
-            sessionBackupWriter_ = std::make_unique<SessionBackup>(*sessionBackupURL_);
-            set(document_, &DocumentState::recentSessions, sessionBackupWriter_->recentSessions());
-            set(document_, &DocumentState::sessionBackupIssue, sessionBackupWriter_->historyIssue());
+            d_->sessionBackupWriter_ = std::make_unique<SessionBackup>(*d_->sessionBackupURL_);
+            d_->set(&DocumentState::recentSessions, d_->sessionBackupWriter_->recentSessions());
+            d_->set(&DocumentState::sessionBackupIssue, d_->sessionBackupWriter_->historyIssue());
         } catch (...) {
-            set(document_, &DocumentState::sessionBackupIssue,
-                std::optional<std::string>(
-                    describeError(std::current_exception(), L("本机备份不可写，请先保存项目。"))));
+            d_->set(&DocumentState::sessionBackupIssue,
+                    std::optional<std::string>(
+                        describeError(std::current_exception(), L("本机备份不可写，请先保存项目。"))));
         }
         try {
-            if (auto last = SessionBackup::project(*sessionBackupURL_))
-                set(document_, &DocumentState::sessionBackupName,
-                    std::optional<std::string>(fs::path(last->source).filename().string()));
+            if (auto last = SessionBackup::project(*d_->sessionBackupURL_))
+                d_->set(&DocumentState::sessionBackupName,
+                        std::optional<std::string>(fs::path(last->source).filename().string()));
         } catch (...) {
             // Whatever the reason, the same advice: the saved projects are still there. A damaged
             // list of earlier edits is still said after it, so neither is dropped without a word.
             std::string issue = L("上次备份无法读取。原文件已保留，可打开已保存的项目。");
-            if (document_->sessionBackupIssue) issue += *document_->sessionBackupIssue;
-            set(document_, &DocumentState::sessionBackupIssue, std::optional<std::string>(std::move(issue)));
+            if (document().sessionBackupIssue) issue += *document().sessionBackupIssue;
+            d_->set(&DocumentState::sessionBackupIssue, std::optional<std::string>(std::move(issue)));
         }
     }
+}
+
+// ---- The published state and what only the controller holds
+
+const DocumentState& Workspace::document() const {
+    return d_->document();
+}
+const JobState& Workspace::job() const {
+    return d_->job();
+}
+const DetectionState& Workspace::detection() const {
+    return d_->detection();
+}
+const ReviewState& Workspace::review() const {
+    return d_->review();
+}
+const WaveformState& Workspace::waveform() const {
+    return d_->waveform();
+}
+const PlaybackState& Workspace::playback() const {
+    return d_->playback();
+}
+const ExportState& Workspace::exports() const {
+    return d_->exports();
+}
+const WorkspaceGuards& Workspace::guards() const {
+    return d_->guards_;
+}
+PlaybackClock& Workspace::playbackClock() {
+    return d_->playbackClock_;
+}
+const CutHistory& Workspace::cutHistory() const {
+    return d_->cutHistory_;
+}
+const std::optional<std::string>& Workspace::lastDiagnosticError() const {
+    return d_->lastDiagnosticError_;
+}
+
+// ---- Hooks of the application and the tests
+
+void Workspace::setWindow(WorkspaceWindow* window) {
+    d_->window_ = window;
+}
+void Workspace::setDesktopServices(DesktopServices* services) {
+    d_->desktop_ = services;
+}
+void Workspace::setDiskPreflight(DiskPreflight preflight) {
+    d_->diskPreflight_ = std::move(preflight);
+}
+void Workspace::setExportAudioInfoReader(AudioInfoReader reader) {
+    d_->exportAudioInfoReader_ = std::move(reader);
+}
+void Workspace::setDetectionPreviewDelay(std::chrono::milliseconds delay) {
+    d_->detectionLoader_.setDelay(delay);
+}
+void Workspace::setWaveformDetailDelay(std::chrono::milliseconds delay) {
+    d_->waveformLoader_.setDelay(delay);
+}
+void Workspace::setLoadTimeout(std::chrono::milliseconds timeout) {
+    d_->loadTimeout_ = timeout;
+}
+void Workspace::setTeardownBound(std::chrono::milliseconds bound) {
+    d_->teardownBound_ = bound;
 }
 
 // ---- Setters and assignment rules
 
 void Workspace::setNotice(std::optional<std::string> value) {
     const Operation operation(*this);
-    set(jobState_, &JobState::notice, std::move(value));
+    d_->set(&JobState::notice, std::move(value));
 }
 void Workspace::setStudioOverlayPresented(bool value) {
     const Operation operation(*this);
-    set(jobState_, &JobState::studioOverlayPresented, value);
+    d_->set(&JobState::studioOverlayPresented, value);
 }
 void Workspace::setAudioOutputFormat(AudioOutputFormat value) {
     const Operation operation(*this);
-    set(export_, &ExportState::audioOutputFormat, value);
+    d_->set(&ExportState::audioOutputFormat, value);
 }
 void Workspace::setPreviewCuts(bool value) {
     const Operation operation(*this);
     if (value == playback().previewCuts) return;
-    set(playback_, &PlaybackState::previewCuts, value);
-    refreshPreviewCutBoundaries();
+    d_->set(&PlaybackState::previewCuts, value);
+    d_->refreshPreviewCutBoundaries();
 }
 
-void Workspace::setCutBusy(bool value) {
-    set(jobState_, &JobState::busy, value);
-    if (value) set(export_, &ExportState::audioHandoffInfoPresented, false);
+void Workspace::Internals::setCutBusy(bool value) {
+    set(&JobState::busy, value);
+    if (value) set(&ExportState::audioHandoffInfoPresented, false);
 }
 
 void Workspace::setCutOptions(const CutOptions& value) {
     const Operation operation(*this);
     if (value == detection().cutOptions) return;
     const CutOptions old = detection().cutOptions;
-    set(detection_, &DetectionState::cutOptions, value);
-    if (!applyingOptionHistory_) recordOptions(old);
-    set(export_, &ExportState::audioHandoffInfoPresented, false);
-    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
+    d_->set(&DetectionState::cutOptions, value);
+    if (!d_->applyingOptionHistory_) d_->recordOptions(old);
+    d_->set(&ExportState::audioHandoffInfoPresented, false);
+    d_->set(&WaveformState::boundaryDrag, std::nullopt);
     stopAudition(true);
 }
 
-void Workspace::setProject(std::optional<CutProject> value) {
-    set(document_, &DocumentState::project, std::move(value));
-    set(export_, &ExportState::audioHandoffInfoPresented, false);
+void Workspace::Internals::setProject(std::optional<CutProject> value) {
+    set(&DocumentState::project, std::move(value));
+    set(&ExportState::audioHandoffInfoPresented, false);
     backupCurrentProject();
     refreshPreviewCutBoundaries();
 }
 
-void Workspace::setSource(std::optional<fs::path> value) {
-    set(document_, &DocumentState::source, std::move(value));
-    set(export_, &ExportState::audioHandoffInfoPresented, false);
+void Workspace::Internals::setSource(std::optional<fs::path> value) {
+    set(&DocumentState::source, std::move(value));
+    set(&ExportState::audioHandoffInfoPresented, false);
     resetExportAudioInfo();
 }
 
-void Workspace::setReviewID(std::optional<Uuid> value) {
+void Workspace::Internals::setReviewID(std::optional<Uuid> value) {
     const bool changedValue = value != review().reviewID;
-    set(review_, &ReviewState::reviewID, std::move(value));
+    set(&ReviewState::reviewID, std::move(value));
     if (changedValue) revealWaveformReview();
 }
 
 void Workspace::setManualStart(const std::string& value) {
     const Operation operation(*this);
     const bool changedText = value != review().manualStart;
-    set(review_, &ReviewState::manualStart, value);
+    d_->set(&ReviewState::manualStart, value);
     if (changedText && auditionIsManual()) stopAudition(true);
 }
 
 void Workspace::setManualEnd(const std::string& value) {
     const Operation operation(*this);
     const bool changedText = value != review().manualEnd;
-    set(review_, &ReviewState::manualEnd, value);
+    d_->set(&ReviewState::manualEnd, value);
     if (changedText && auditionIsManual()) stopAudition(true);
 }
 
-void Workspace::clearOptionHistory() {
-    set(document_, &DocumentState::optionPast, std::vector<CutOptions>());
-    set(document_, &DocumentState::optionFuture, std::vector<CutOptions>());
+void Workspace::Internals::clearOptionHistory() {
+    set(&DocumentState::optionPast, std::vector<CutOptions>());
+    set(&DocumentState::optionFuture, std::vector<CutOptions>());
 }
 
-void Workspace::resetCutHistory() {
+void Workspace::Internals::resetCutHistory() {
     if (!cutHistory_.canUndo() && !cutHistory_.canRedo()) return;
     cutHistory_ = CutHistory();
     bumpCutHistory();
@@ -230,7 +298,7 @@ void Workspace::resetCutHistory() {
 
 // ---- Derived state
 
-bool Workspace::needsAnalysis() const {
+bool Workspace::Internals::needsAnalysis() const {
     if (!document().project) return true;
     const CutOptions& analysed = document().project->options;
     const CutOptions& current = detection().cutOptions;
@@ -244,29 +312,29 @@ bool Workspace::needsAnalysis() const {
 
 // ---- Background work
 
-void Workspace::runInBackground(std::function<void(const MainThreadPost&)> work) {
-    pool_->start([work = std::move(work), post = MainThreadPost(*this)] { work(post); });
+void Workspace::Internals::runInBackground(std::function<void(const MainThreadPost&)> work) {
+    pool_->start([work = std::move(work), post = MainThreadPost(owner)] { work(post); });
 }
 
-void Workspace::MainThreadPost::operator()(std::function<void(Workspace&)> step) const {
+void Workspace::MainThreadPost::operator()(std::function<void(Internals&)> step) const {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [workspace = workspace_, step = std::move(step)] {
             if (!workspace) return;
             const Operation operation(*workspace);
-            step(*workspace);
+            step(*workspace->d_);
         },
         Qt::QueuedConnection);
 }
 
-void Workspace::postToMain(std::function<void(Workspace&)> step) {
-    const MainThreadPost post(*this);
+void Workspace::Internals::postToMain(std::function<void(Internals&)> step) {
+    const MainThreadPost post(owner);
     post(std::move(step));
 }
 
-ProgressCallback Workspace::jobProgress(const CancellationToken& token) {
-    return [post = MainThreadPost(*this), token](double fraction, const std::string& step) {
-        post([token, fraction, step](Workspace& workspace) { workspace.job_.report(token, fraction, step); });
+ProgressCallback Workspace::Internals::jobProgress(const CancellationToken& token) {
+    return [post = MainThreadPost(owner), token](double fraction, const std::string& step) {
+        post([token, fraction, step](Internals& in) { in.job_.report(token, fraction, step); });
     };
 }
 
@@ -274,12 +342,7 @@ ProgressCallback Workspace::jobProgress(const CancellationToken& token) {
 
 void Workspace::cancelCut() {
     const Operation operation(*this);
-    job_.cancel();
-}
-
-void Workspace::cutFailed(const std::string& text) {
-    const Operation operation(*this);
-    job_.finish(JobOutcome::failed, text);
+    d_->job_.cancel();
 }
 
 }  // namespace talvian

@@ -8,7 +8,7 @@
 #include "Export/SupportDiagnostics.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace talvian {
 
@@ -25,29 +25,30 @@ constexpr double kOneTick = 1.0 / kAuditionTimescale;
 // Shortest region a draft audition of an adjustment accepts, seconds.
 constexpr double kAdjustmentMinimumLength = 0.08;
 
-}  // namespace
-
-// ---- Texts and published facts
-
-std::string Workspace::auditionLabel(AuditionMode mode, bool manual, bool draft) {
+std::string auditionLabel(AuditionMode mode, bool manual, bool draft) {
     const bool edited = mode == AuditionMode::edited;
     if (manual) return edited ? L("待添加剪后") : L("待添加原音");
     if (draft) return edited ? L("草稿剪后") : L("草稿原音");
     return edited ? L("剪后") : L("原音");
 }
 
-std::string Workspace::auditionDescription(const AuditionPlan& plan) const {
-    if (auditionIsFull()) return L("完整剪后试听 · 原片位置");
-    return L("%@试听 · 原素材 %@–%@", auditionLabel(plan.mode, auditionIsManual(), auditionIsDraft()),
+std::string auditionDescription(const AuditionState& audition) {
+    if (audition.full) return L("完整剪后试听 · 原片位置");
+    const AuditionPlan& plan = audition.plan;
+    return L("%@试听 · 原素材 %@–%@", auditionLabel(plan.mode, audition.manual, audition.draft),
              timeLabel(plan.sourceStart), timeLabel(plan.sourceEnd));
 }
 
-std::string Workspace::auditionPlaybackSuffix() const {
-    return playback().repeatAudition ? L(" · 循环试听") : L(" · 播完自动停止");
+std::string auditionPlaybackSuffix(bool repeat) {
+    return repeat ? L(" · 循环试听") : L(" · 播完自动停止");
 }
 
+}  // namespace
+
+// ---- Texts and published facts
+
 std::optional<std::string> Workspace::auditionStatus() const {
-    const auto& audition = playback_->audition;
+    const auto& audition = playback().audition;
     if (!audition) return std::nullopt;
     switch (audition->phase) {
         case AuditionState::Phase::preparing:
@@ -55,51 +56,52 @@ std::optional<std::string> Workspace::auditionStatus() const {
                      audition->full ? L("完整剪后")
                                     : auditionLabel(audition->plan.mode, audition->manual, audition->draft));
         case AuditionState::Phase::playing:
-            return auditionDescription(audition->plan) + auditionPlaybackSuffix();
+            return auditionDescription(*audition) + auditionPlaybackSuffix(playback().repeatAudition);
         case AuditionState::Phase::paused:
-            return auditionDescription(audition->plan) + L(" · 已暂停");
+            return auditionDescription(*audition) + L(" · 已暂停");
         case AuditionState::Phase::ended:
-            return auditionDescription(audition->plan) + L(" · 已结束");
+            return auditionDescription(*audition) + L(" · 已结束");
     }
     return std::nullopt;
 }
 
 std::optional<Uuid> Workspace::auditionID() const {
-    if (!playback_->audition) return std::nullopt;
-    return playback_->audition->id;
+    if (!playback().audition) return std::nullopt;
+    return playback().audition->id;
 }
 
 Player* Workspace::auditionPlayer() const {
-    return audition_ && audition_->player ? audition_->player->get() : nullptr;
+    return d_->audition_ && d_->audition_->player ? d_->audition_->player->get() : nullptr;
 }
 
-bool Workspace::auditionLoading() const {
+bool Workspace::Internals::auditionLoading() const {
     return playback_->audition && playback_->audition->phase == AuditionState::Phase::preparing;
 }
 
-void Workspace::setAuditionPhase(AuditionState::Phase phase) {
+void Workspace::Internals::setAuditionPhase(AuditionState::Phase phase) {
     if (playback_->audition && playback_->audition->phase != phase) edit(playback_).audition->phase = phase;
 }
 
-bool Workspace::isCurrentAudition(const Uuid& generation, const Player* reporting) const {
-    return audition_ && audition_->generation == generation && reporting && reporting == auditionPlayer();
+bool Workspace::Internals::isCurrentAudition(const Uuid& generation, const Player* reporting) const {
+    return audition_ && audition_->generation == generation && reporting &&
+           reporting == owner.auditionPlayer();
 }
 
 // ---- Guards and derived state
 
-bool Workspace::canAuditionFull() const {
+bool Workspace::Internals::canAuditionFull() const {
     return playback().previewReady && !job().busy && !needsAnalysis() && !auditionLoading() &&
            !waveform().boundaryDrag && document().project;
 }
 
 std::optional<std::pair<double, double>> Workspace::auditionSourceRange() const {
-    const auto& audition = playback_->audition;
+    const auto& audition = playback().audition;
     if (!audition || audition->full) return std::nullopt;
     return std::make_pair(audition->plan.sourceStart, audition->plan.sourceEnd);
 }
 
 std::optional<CutProject> Workspace::adjustmentProject(const Uuid& id, double start, double end) const {
-    if (!document().project || job().busy || needsAnalysis()) return std::nullopt;
+    if (!document().project || job().busy || d_->needsAnalysis()) return std::nullopt;
     const double duration = document().project->info.duration;
     if (!std::isfinite(start) || !std::isfinite(end) || !std::isfinite(duration) || start < 0 ||
         end > duration || !(end - start > kAdjustmentMinimumLength))
@@ -119,7 +121,7 @@ std::optional<CutProject> Workspace::adjustmentProject(const Uuid& id, double st
 
 void Workspace::audition(const Uuid& id, AuditionMode mode) {
     const Operation operation(*this);
-    if (!document().project || !playback().previewReady || job().busy || needsAnalysis()) return;
+    if (!document().project || !playback().previewReady || job().busy || d_->needsAnalysis()) return;
     const auto& cuts = document().project->cuts;
     const auto region =
         std::find_if(cuts.begin(), cuts.end(), [&id](const CutRegion& r) { return r.id == id; });
@@ -131,7 +133,7 @@ void Workspace::audition(const Uuid& id, AuditionMode mode) {
 
 void Workspace::auditionReview(AuditionMode mode) {
     const Operation operation(*this);
-    if (!canReview()) return;
+    if (!d_->canReview()) return;
     auto region = reviewCut();
     if (!region) {
         const auto list = reviewCuts();
@@ -143,7 +145,7 @@ void Workspace::auditionReview(AuditionMode mode) {
 
 void Workspace::auditionManual(AuditionMode mode) {
     const Operation operation(*this);
-    if (!playback().previewReady || !canAddManualCut() || !document().project) return;
+    if (!playback().previewReady || !d_->canAddManualCut() || !document().project) return;
     const auto start = manualSeconds(review().manualStart);
     const auto end = manualSeconds(review().manualEnd);
     if (!start || !end) return;
@@ -158,53 +160,53 @@ void Workspace::auditionManual(AuditionMode mode) {
 void Workspace::beginAudition(const CutRegion& cut, const CutProject& project, AuditionMode mode, bool draft,
                               bool manual) {
     const Operation operation(*this);
-    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
-    if (!manual) setReviewID(cut.id);
+    d_->set(&WaveformState::boundaryDrag, std::nullopt);
+    if (!manual) d_->setReviewID(cut.id);
     stopAudition(true);
-    pausePlayer();
+    d_->pausePlayer();
     std::optional<AuditionPlan> plan;
     try {
         plan = AuditionPlan::forCut(cut, project.cuts, project.info.duration, mode, kAuditionContext);
     } catch (...) {
         const std::string text = describeError(std::current_exception());
-        lastDiagnosticError_ = SupportDiagnostics::privateError(text);
+        d_->lastDiagnosticError_ = SupportDiagnostics::privateError(text);
         setNotice(text);
         return;
     }
     // A draft is auditioned while its numbers are being typed: the field keeps the keyboard.
-    if (!draft && window_) window_->endTextEditing();
-    startAudition(*plan, project, cut.id, draft, manual, false, 0);
+    if (!draft && d_->window_) d_->window_->endTextEditing();
+    d_->startAudition(*plan, project, cut.id, draft, manual, false, 0);
 }
 
 void Workspace::auditionFull() {
     const Operation operation(*this);
-    if (!canAuditionFull()) return;
+    if (!d_->canAuditionFull()) return;
     // The position of a running audition is taken over in source time.
-    double sourceSeconds = activePlayer().currentTime();
-    if (playback_->audition) sourceSeconds = playback_->audition->plan.sourceTime(sourceSeconds);
+    double sourceSeconds = d_->activePlayer().currentTime();
+    if (playback().audition) sourceSeconds = playback().audition->plan.sourceTime(sourceSeconds);
     const CutProject project = *document().project;
     std::optional<AuditionPlan> plan;
     try {
         plan = AuditionPlan::forFullEdit(project.cuts, project.info.duration);
     } catch (...) {
         const std::string text = describeError(std::current_exception());
-        lastDiagnosticError_ = SupportDiagnostics::privateError(text);
+        d_->lastDiagnosticError_ = SupportDiagnostics::privateError(text);
         setNotice(text);
         return;
     }
     const double playback = plan->playbackTime(sourceSeconds);
     const double offset = playback >= plan->duration() - kOneTick ? 0 : playback;
-    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
+    d_->set(&WaveformState::boundaryDrag, std::nullopt);
     stopAudition(true);
-    pausePlayer();
-    if (window_) window_->endTextEditing();
-    startAudition(*plan, project, Uuid::random(), false, false, true, offset);
+    d_->pausePlayer();
+    if (d_->window_) d_->window_->endTextEditing();
+    d_->startAudition(*plan, project, Uuid::random(), false, false, true, offset);
 }
 
 // ---- Preparation and installation
 
-void Workspace::startAudition(const AuditionPlan& plan, const CutProject& project, const Uuid& id, bool draft,
-                              bool manual, bool full, double startOffset) {
+void Workspace::Internals::startAudition(const AuditionPlan& plan, const CutProject& project, const Uuid& id,
+                                         bool draft, bool manual, bool full, double startOffset) {
     audition_ = std::make_unique<AuditionSession>(startOffset);
     PlaybackState& playback = edit(playback_);
     playback.audition = AuditionState{id, plan, draft, manual, full, AuditionState::Phase::preparing};
@@ -223,58 +225,56 @@ void Workspace::startAudition(const AuditionPlan& plan, const CutProject& projec
         } catch (...) {
             error = std::current_exception();
         }
-        post([timeline = std::move(timeline), error, token, generation](Workspace& workspace) {
-            if (token->isCancelled() || !workspace.audition_ || workspace.audition_->generation != generation)
-                return;
-            if (!error) return workspace.installAudition(*timeline, generation);
-            workspace.failAudition(
-                L("无法试听：%@", describeError(error, L("无法读取这份素材的音视频轨道。"))));
+        post([timeline = std::move(timeline), error, token, generation](Internals& in) {
+            if (token->isCancelled() || !in.audition_ || in.audition_->generation != generation) return;
+            if (!error) return in.installAudition(*timeline, generation);
+            in.failAudition(L("无法试听：%@", describeError(error, L("无法读取这份素材的音视频轨道。"))));
         });
     });
 
     // The time limit goes with the session: a later audition has a timer of its own.
-    connect(&audition_->timeout, &QTimer::timeout, this, asOperation([this] {
+    connect(&audition_->timeout, &QTimer::timeout, &owner, asOperation([this] {
         if (auditionLoading()) failAudition(L("对比试听加载超时，请重新试听或重新选择原素材。"));
     }));
     audition_->timeout.start(loadTimeout_);
 }
 
-void Workspace::failAudition(const std::string& message) {
-    stopAudition(true);
-    setNotice(message);
+void Workspace::Internals::failAudition(const std::string& message) {
+    owner.stopAudition(true);
+    owner.setNotice(message);
 }
 
-void Workspace::installAudition(const AuditionTimeline& timeline, const Uuid& generation) {
+void Workspace::Internals::installAudition(const AuditionTimeline& timeline, const Uuid& generation) {
     audition_->player = std::make_unique<OwnedPlayer>(playerFactory_.makeAuditionPlayer(timeline));
     OwnedPlayer& owned = *audition_->player;
     Player* current = owned.get();
-    current->setVolume(player().volume());
-    current->setMuted(player().isMuted());
-    current->setDefaultRate(player().defaultRate());
-    set(playback_, &PlaybackState::activePlayer, ActivePlayer::audition);
+    current->setVolume(owner.player().volume());
+    current->setMuted(owner.player().isMuted());
+    current->setDefaultRate(owner.player().defaultRate());
+    set(&PlaybackState::activePlayer, ActivePlayer::audition);
     ++edit(playback_).playerRevision;
     observeSound(owned);
     followSound(*current);
 
     // Every report checks that it still belongs to this audition and this player.
     const QPointer<Player> weak(current);
-    const auto belongs = [weak, generation](const Workspace& workspace) {
-        return workspace.isCurrentAudition(generation, weak.data());
+    const auto belongs = [weak, generation](const Internals& in) {
+        return in.isCurrentAudition(generation, weak.data());
     };
-    owned.keep(connect(current, &Player::rateChanged, this, asOperation([this, belongs] {
+    owned.keep(connect(current, &Player::rateChanged, &owner, asOperation([this, belongs] {
                            if (belongs(*this)) auditionRateChanged();
                        }),
                        Qt::QueuedConnection));
-    owned.keep(connect(current, &Player::statusChanged, this, asOperation([this, belongs] {
+    owned.keep(connect(current, &Player::statusChanged, &owner, asOperation([this, belongs] {
                            if (belongs(*this)) auditionStatusChanged();
                        }),
                        Qt::QueuedConnection));
-    owned.addPeriodicObserver(kAuditionTickSeconds, [post = MainThreadPost(*this), belongs](double seconds) {
-        post([belongs, seconds](Workspace& workspace) {
-            if (belongs(workspace)) workspace.auditionTick(seconds);
+    owned.addPeriodicObserver(kAuditionTickSeconds, [post = MainThreadPost(owner), belongs](double seconds) {
+        post([belongs, seconds](Internals& in) {
+            if (belongs(in)) in.auditionTick(seconds);
         });
     });
-    owned.keep(connect(current, &Player::reachedEnd, this, asOperation([this, belongs] {
+    owned.keep(connect(current, &Player::reachedEnd, &owner, asOperation([this, belongs] {
                            if (belongs(*this)) auditionEnded();
                        }),
                        Qt::QueuedConnection));
@@ -282,8 +282,8 @@ void Workspace::installAudition(const AuditionTimeline& timeline, const Uuid& ge
 
 // ---- Reports of the audition player
 
-void Workspace::auditionStatusChanged() {
-    Player& reporting = *auditionPlayer();
+void Workspace::Internals::auditionStatusChanged() {
+    Player& reporting = *owner.auditionPlayer();
     switch (reporting.status()) {
         case PlayerItemStatus::readyToPlay: {
             if (!auditionLoading()) return;
@@ -294,14 +294,13 @@ void Workspace::auditionStatusChanged() {
             }
             const Uuid generation = audition_->generation;
             const QPointer<Player> weak(&reporting);
-            reporting.seek(offset, [post = MainThreadPost(*this), weak, generation, offset](bool finished) {
-                post([weak, generation, offset, finished](Workspace& workspace) {
-                    if (!workspace.isCurrentAudition(generation, weak.data()) || !workspace.auditionLoading())
-                        return;
+            reporting.seek(offset, [post = MainThreadPost(owner), weak, generation, offset](bool finished) {
+                post([weak, generation, offset, finished](Internals& in) {
+                    if (!in.isCurrentAudition(generation, weak.data()) || !in.auditionLoading()) return;
                     if (finished)
-                        workspace.beginAuditionPlayback(offset);
+                        in.beginAuditionPlayback(offset);
                     else
-                        workspace.failAudition(L("无法定位试听位置，请重试。"));
+                        in.failAudition(L("无法定位试听位置，请重试。"));
                 });
             });
             break;
@@ -314,24 +313,24 @@ void Workspace::auditionStatusChanged() {
     }
 }
 
-void Workspace::beginAuditionPlayback(double seconds) {
+void Workspace::Internals::beginAuditionPlayback(double seconds) {
     audition_->timeout.stop();
     setAuditionPhase(AuditionState::Phase::playing);
     playbackClock_.setPosition(playback_->audition->plan.sourceTime(seconds));
-    auditionPlayer()->play();
+    owner.auditionPlayer()->play();
     setIsPlaying(true);
 }
 
-void Workspace::auditionTick(double seconds) {
+void Workspace::Internals::auditionTick(double seconds) {
     // The cursor moves over the source waveform and jumps over what an edited plan leaves out.
     playbackClock_.setPosition(playback_->audition->plan.sourceTime(seconds));
-    if (!audition_->restartPending) setIsPlaying(auditionPlayer()->rate() > 0);
+    if (!audition_->restartPending) setIsPlaying(owner.auditionPlayer()->rate() > 0);
     if (playback().isPlaying && !auditionLoading()) setAuditionPhase(AuditionState::Phase::playing);
 }
 
-void Workspace::auditionRateChanged() {
+void Workspace::Internals::auditionRateChanged() {
     if (audition_->restartPending) return;
-    Player& reporting = *auditionPlayer();
+    Player& reporting = *owner.auditionPlayer();
     setIsPlaying(reporting.rate() > 0);
     if (auditionLoading()) return;
     if (playback().isPlaying) return setAuditionPhase(AuditionState::Phase::playing);
@@ -342,8 +341,8 @@ void Workspace::auditionRateChanged() {
         setAuditionPhase(AuditionState::Phase::paused);
 }
 
-void Workspace::auditionEnded() {
-    Player& reporting = *auditionPlayer();
+void Workspace::Internals::auditionEnded() {
+    Player& reporting = *owner.auditionPlayer();
     const AuditionPlan plan = playback_->audition->plan;
     if (reporting.rate() != 0 || reporting.currentTime() < plan.duration() - kAuditionEndTolerance) return;
     if (!playback().repeatAudition || job().busy) {
@@ -359,20 +358,19 @@ void Workspace::auditionEnded() {
     setIsPlaying(true);
     const Uuid generation = audition_->generation;
     const QPointer<Player> weak(&reporting);
-    reporting.seek(0, [post = MainThreadPost(*this), weak, generation, restart](bool finished) {
-        post([weak, generation, restart, finished](Workspace& workspace) {
-            if (!workspace.isCurrentAudition(generation, weak.data()) ||
-                workspace.audition_->restartToken != restart)
+    reporting.seek(0, [post = MainThreadPost(owner), weak, generation, restart](bool finished) {
+        post([weak, generation, restart, finished](Internals& in) {
+            if (!in.isCurrentAudition(generation, weak.data()) || in.audition_->restartToken != restart)
                 return;
-            workspace.audition_->restartPending = false;
-            if (finished && workspace.playback().repeatAudition && !workspace.job().busy) {
-                workspace.playbackClock_.setPosition(workspace.playback_->audition->plan.sourceTime(0));
-                workspace.setAuditionPhase(AuditionState::Phase::playing);
+            in.audition_->restartPending = false;
+            if (finished && in.playback().repeatAudition && !in.job().busy) {
+                in.playbackClock_.setPosition(in.playback_->audition->plan.sourceTime(0));
+                in.setAuditionPhase(AuditionState::Phase::playing);
                 weak->play();
-                workspace.setIsPlaying(true);
+                in.setIsPlaying(true);
             } else {
-                workspace.setIsPlaying(false);
-                workspace.setAuditionPhase(AuditionState::Phase::paused);
+                in.setIsPlaying(false);
+                in.setAuditionPhase(AuditionState::Phase::paused);
             }
         });
     });
@@ -382,37 +380,37 @@ void Workspace::auditionEnded() {
 
 void Workspace::setRepeatAudition(bool on) {
     const Operation operation(*this);
-    if (!canRepeatAudition()) return;
-    set(playback_, &PlaybackState::repeatAudition, on);
+    if (!d_->canRepeatAudition()) return;
+    d_->set(&PlaybackState::repeatAudition, on);
     // Unless it reports the end, the status line now names the new playback mode.
-    const bool ended = playback_->audition->phase == AuditionState::Phase::ended;
-    if ((on || !audition_->restartPending) && !ended) setAuditionPhase(AuditionState::Phase::playing);
-    if (!on && audition_->restartPending) {
-        audition_->cancelRestart();
+    const bool ended = playback().audition->phase == AuditionState::Phase::ended;
+    if ((on || !d_->audition_->restartPending) && !ended) d_->setAuditionPhase(AuditionState::Phase::playing);
+    if (!on && d_->audition_->restartPending) {
+        d_->audition_->cancelRestart();
         if (Player* playing = auditionPlayer()) playing->pause();
-        setIsPlaying(false);
-        setAuditionPhase(AuditionState::Phase::paused);
+        d_->setIsPlaying(false);
+        d_->setAuditionPhase(AuditionState::Phase::paused);
     }
 }
 
 void Workspace::stopAudition(bool returnToSource) {
     const Operation operation(*this);
-    if (!playback_->audition) return;
-    const double shown = playbackClock_.position();
-    std::unique_ptr<AuditionSession> session = std::move(audition_);
+    if (!playback().audition) return;
+    const double shown = d_->playbackClock_.position();
+    std::unique_ptr<AuditionSession> session = std::move(d_->audition_);
     if (Player* playing = session->player ? session->player->get() : nullptr) {
         // Sound and speed changed during the audition carry over to the preview.
         player().setVolume(playing->volume());
         player().setMuted(playing->isMuted());
         player().setDefaultRate(playing->defaultRate());
         playing->pause();
-        set(playback_, &PlaybackState::activePlayer, ActivePlayer::preview);
-        ++edit(playback_).playerRevision;
+        d_->set(&PlaybackState::activePlayer, ActivePlayer::preview);
+        ++d_->edit(d_->playback_).playerRevision;
     }
     // Its player goes with its observers and connections; its tasks and timer with it.
     session.reset();
-    followSound(player());
-    PlaybackState& playback = edit(playback_);
+    d_->followSound(player());
+    PlaybackState& playback = d_->edit(d_->playback_);
     playback.audition.reset();
     playback.isPlaying = false;
     if (returnToSource) player().seek(shown);

@@ -5,7 +5,7 @@
 
 #include "Model/Localization.h"
 #include "Support/NumberText.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace talvian {
 
@@ -26,24 +26,25 @@ const CutRegion* findRegion(const std::vector<CutRegion>& cuts, const Uuid& id) 
 
 void Workspace::setBoundaryDrag(std::optional<WaveformBoundaryDrag> value) {
     const Operation operation(*this);
-    set(waveform_, &WaveformState::boundaryDrag, std::move(value));
+    d_->set(&WaveformState::boundaryDrag, std::move(value));
 }
 
-bool Workspace::canAdjustWaveformBoundary() const {
-    return !job().busy && !needsAnalysis() && visibleWaveformWindow().length() <= kLongestAdjustableWindow &&
-           reviewCut().has_value();
+bool Workspace::Internals::canAdjustWaveformBoundary() const {
+    return !job().busy && !needsAnalysis() &&
+           owner.visibleWaveformWindow().length() <= kLongestAdjustableWindow &&
+           owner.reviewCut().has_value();
 }
 
 void Workspace::beginWaveformBoundary(const Uuid& id, CutBoundary edge) {
     const Operation operation(*this);
-    if (waveform().boundaryDrag || !canAdjustWaveformBoundary() || !document().project) return;
+    if (waveform().boundaryDrag || !d_->canAdjustWaveformBoundary() || !document().project) return;
     const CutRegion* region = findRegion(document().project->cuts, id);
     if (!region || review().reviewID != id ||
         !(region->end - region->start > CutAdjustmentState::kMinimumLength))
         return;
     const CutRegion original = *region;
     stopAudition(true);
-    pausePlayer();
+    d_->pausePlayer();
     setBoundaryDrag(WaveformBoundaryDrag{original, document().project->cuts, document().project->source,
                                          visibleWaveformWindow(), document().project->info.duration, edge,
                                          original});
@@ -53,8 +54,9 @@ void Workspace::updateWaveformBoundary(double translationFraction) {
     const Operation operation(*this);
     if (!waveform().boundaryDrag) return;
     const WaveformBoundaryDrag& drag = *waveform().boundaryDrag;
-    if (job().busy || needsAnalysis() || !document().project || document().project->source != drag.source ||
-        document().project->info.duration != drag.duration || document().project->cuts != drag.cutsBefore) {
+    if (job().busy || d_->needsAnalysis() || !document().project ||
+        document().project->source != drag.source || document().project->info.duration != drag.duration ||
+        document().project->cuts != drag.cutsBefore) {
         setBoundaryDrag(std::nullopt);
         return;
     }
@@ -68,8 +70,9 @@ void Workspace::finishWaveformBoundary() {
     if (!waveform().boundaryDrag) return;
     const WaveformBoundaryDrag drag = *waveform().boundaryDrag;
     setBoundaryDrag(std::nullopt);
-    if (job().busy || needsAnalysis() || !document().project || document().project->source != drag.source ||
-        document().project->info.duration != drag.duration || document().project->cuts != drag.cutsBefore)
+    if (job().busy || d_->needsAnalysis() || !document().project ||
+        document().project->source != drag.source || document().project->info.duration != drag.duration ||
+        document().project->cuts != drag.cutsBefore)
         return;
     if (drag.proposed == drag.original) return;
     adjustCut(drag.original.id, drag.proposed.start, drag.proposed.end);
@@ -77,7 +80,7 @@ void Workspace::finishWaveformBoundary() {
 
 bool Workspace::nudgeWaveformBoundary(const Uuid& id, CutBoundary edge, int direction, bool coarse) {
     const Operation operation(*this);
-    if (waveform().boundaryDrag || !canAdjustWaveformBoundary() || (direction != 1 && direction != -1) ||
+    if (waveform().boundaryDrag || !d_->canAdjustWaveformBoundary() || (direction != 1 && direction != -1) ||
         review().reviewID != id || !document().project)
         return false;
     const CutRegion* region = findRegion(document().project->cuts, id);
@@ -90,13 +93,13 @@ bool Workspace::nudgeWaveformBoundary(const Uuid& id, CutBoundary edge, int dire
     drag.update(step * direction / window.length());
     if (drag.proposed == drag.original) return false;
     stopAudition(true);
-    pausePlayer();
+    d_->pausePlayer();
     // A refused edit (a text field keeps the focus, bounds the edit rules reject) is not
     // reported as a nudge: the status keeps saying what really happened.
     if (!adjustCut(id, drag.proposed.start, drag.proposed.end)) return false;
     const double moved = edge == CutBoundary::start ? drag.proposed.start : drag.proposed.end;
-    setCutStatus(L("已将%@微调至 %@ 秒，可用Ctrl+Z撤销。", edge == CutBoundary::start ? L("起点") : L("终点"),
-                   fixedDecimal(moved, 4)));
+    d_->setCutStatus(L("已将%@微调至 %@ 秒，可用Ctrl+Z撤销。",
+                       edge == CutBoundary::start ? L("起点") : L("终点"), fixedDecimal(moved, 4)));
     return true;
 }
 

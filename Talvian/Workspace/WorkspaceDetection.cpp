@@ -2,7 +2,7 @@
 
 #include "Export/SupportDiagnostics.h"
 #include "Model/Localization.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace fs = std::filesystem;
 
@@ -14,7 +14,7 @@ constexpr std::size_t kMaxOptionHistory = 50;
 
 }  // namespace
 
-void Workspace::recordOptions(const CutOptions& before) {
+void Workspace::Internals::recordOptions(const CutOptions& before) {
     if (before == detection().cutOptions) return;
     DocumentState& document = edit(document_);
     document.optionPast.push_back(before);
@@ -23,7 +23,7 @@ void Workspace::recordOptions(const CutOptions& before) {
     document.optionFuture.clear();
 }
 
-void Workspace::stepOptionHistory(bool undo) {
+void Workspace::Internals::stepOptionHistory(bool undo) {
     DocumentState& document = edit(document_);
     auto& from = undo ? document.optionPast : document.optionFuture;
     auto& to = undo ? document.optionFuture : document.optionPast;
@@ -31,30 +31,30 @@ void Workspace::stepOptionHistory(bool undo) {
     from.pop_back();
     to.push_back(detection().cutOptions);
     applyingOptionHistory_ = true;
-    setCutOptions(target);
+    owner.setCutOptions(target);
     applyingOptionHistory_ = false;
     setCutStatus(undo ? L("已撤销参数调整。") : L("已重做参数调整。"));
 }
 
 void Workspace::cancelDetectionPreview() {
     const Operation operation(*this);
-    detectionLoader_.cancel();
-    set(detection_, &DetectionState::calculating, false);
-    set(detection_, &DetectionState::preview, std::nullopt);
-    set(detection_, &DetectionState::issue, std::nullopt);
+    d_->detectionLoader_.cancel();
+    d_->set(&DetectionState::calculating, false);
+    d_->set(&DetectionState::preview, std::nullopt);
+    d_->set(&DetectionState::issue, std::nullopt);
 }
 
 void Workspace::previewDetection(const CutOptions& options) {
     const Operation operation(*this);
     cancelDetectionPreview();
     if (!document().source || job().busy) return;
-    set(detection_, &DetectionState::calculating, true);
+    d_->set(&DetectionState::calculating, true);
     const fs::path url = *document().source;
     // The debounce: a newer request restarts the delay, so dragging a slider starts at most
     // one analysis per pause.
-    detectionLoader_.request([this, url, options](const LoadTicket& ticket) {
-        const Analyzer analyzer = analyzer_;
-        runInBackground([analyzer, url, options, ticket](const MainThreadPost& post) {
+    d_->detectionLoader_.request([this, url, options](const LoadTicket& ticket) {
+        const Analyzer analyzer = d_->analyzer_;
+        d_->runInBackground([analyzer, url, options, ticket](const MainThreadPost& post) {
             std::optional<CutProject> result;
             std::exception_ptr error;
             try {
@@ -62,16 +62,14 @@ void Workspace::previewDetection(const CutOptions& options) {
             } catch (...) {
                 error = std::current_exception();
             }
-            post([result = std::move(result), error, ticket, url](Workspace& workspace) mutable {
-                if (!workspace.detectionLoader_.isCurrent(ticket) || workspace.document().source != url)
-                    return;
-                workspace.set(workspace.detection_, &DetectionState::calculating, false);
-                if (result)
-                    return workspace.set(workspace.detection_, &DetectionState::preview, std::move(result));
+            post([result = std::move(result), error, ticket, url](Internals& in) mutable {
+                if (!in.detectionLoader_.isCurrent(ticket) || in.document().source != url) return;
+                in.set(&DetectionState::calculating, false);
+                if (result) return in.set(&DetectionState::preview, std::move(result));
                 // The same text a failed analysis shows: a child's own words never reach the screen.
                 const std::string text = describeError(error);
-                workspace.lastDiagnosticError_ = SupportDiagnostics::privateError(text);
-                workspace.set(workspace.detection_, &DetectionState::issue, std::optional<std::string>(text));
+                in.lastDiagnosticError_ = SupportDiagnostics::privateError(text);
+                in.set(&DetectionState::issue, std::optional<std::string>(text));
             });
         });
     });
@@ -87,7 +85,7 @@ bool Workspace::applyDetectionPreview(const CutOptions& options) {
     setCutOptions(options);
     const CutProject preview = *detection().preview;
     // Installed exactly like a finished analysis: a job that completes at once.
-    didAnalyze(preview, job_.start(std::nullopt));
+    d_->didAnalyze(preview, d_->job_.start(std::nullopt));
     if (document().project && document().project->cuts == preview.cuts &&
         document().project->options == options) {
         cancelDetectionPreview();

@@ -10,7 +10,7 @@
 #include "Model/Localization.h"
 #include "Support/AppConfiguration.h"
 #include "Support/FileSystem.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace fs = std::filesystem;
 
@@ -37,24 +37,24 @@ std::string preferredLanguage() {
 
 void Workspace::exportDiagnostics() {
     const Operation operation(*this);
-    if (!window_) return;
+    if (!d_->window_) return;
     SavePanelRequest request;
     request.kind = SavePanelRequest::Kind::plainText;
     request.defaultName = "Talvian-Diagnostics.txt";
-    const auto target = showPanel([this, &request] { return window_->chooseSaveLocation(request); });
+    const auto target = d_->showPanel([this, &request] { return d_->window_->chooseSaveLocation(request); });
     if (!target) return;
 
     // The snapshot: edits made while the report is built do not reach it.
     const std::optional<MediaInfo> info =
         document().project ? std::optional<MediaInfo>(document().project->info) : std::nullopt;
     const std::optional<fs::path> source = document().source;
-    const std::optional<std::string> lastError = lastDiagnosticError_;
+    const std::optional<std::string> lastError = d_->lastDiagnosticError_;
     const nlohmann::json infoDictionary = readInfoDictionary();
     const std::string version = infoText(infoDictionary, "CFBundleShortVersionString");
     const std::string build = infoText(infoDictionary, "CFBundleVersion");
     const std::string language = preferredLanguage();
 
-    runInBackground(
+    d_->runInBackground(
         [target = *target, info, source, lastError, version, build, language](const MainThreadPost& post) {
             const DiagnosticStreams streams =
                 source ? SupportDiagnostics::probeStreams(*source) : DiagnosticStreams();
@@ -63,12 +63,12 @@ void Workspace::exportDiagnostics() {
             const std::string report =
                 SupportDiagnostics::text(version, build, SupportDiagnostics::systemVersion(),
                                          SupportDiagnostics::processorName(), language, lastError, media);
-            post([target, report](Workspace& workspace) {
+            post([target, report](Internals& in) {
                 try {
                     writeFileAtomically(target, report);
                 } catch (...) {
                     // One advice whatever the reason: the user picks another place.
-                    workspace.setNotice(L("无法保存诊断信息，请选择其他保存位置。"));
+                    in.owner.setNotice(L("无法保存诊断信息，请选择其他保存位置。"));
                 }
             });
         });

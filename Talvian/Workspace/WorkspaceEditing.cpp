@@ -3,16 +3,16 @@
 #include <algorithm>
 
 #include "Model/Localization.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace talvian {
 
-bool Workspace::applyCuts(std::vector<CutRegion> list) {
+bool Workspace::Internals::applyCuts(std::vector<CutRegion> list) {
     if (job().busy || needsAnalysis() || !document().project || list == document().project->cuts)
         return false;
     if (window_ && !window_->endTextEditing()) return false;
-    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
-    stopAudition(true);
+    set(&WaveformState::boundaryDrag, std::nullopt);
+    owner.stopAudition(true);
     clearOptionHistory();
     // The history is changed in place: copying 50 whole cut lists per edit is too slow.
     cutHistory_.record(document().project->cuts, list);
@@ -28,25 +28,25 @@ bool Workspace::applyCuts(std::vector<CutRegion> list) {
 
 void Workspace::toggleCut(const Uuid& id) {
     const Operation operation(*this);
-    if (job().busy || needsAnalysis() || !document().project) return;
+    if (job().busy || d_->needsAnalysis() || !document().project) return;
     auto list = document().project->cuts;
     const auto region =
         std::find_if(list.begin(), list.end(), [&id](const CutRegion& r) { return r.id == id; });
     if (region == list.end()) return;
-    setReviewID(id);
+    d_->setReviewID(id);
     region->remove = !region->remove;
-    applyCuts(std::move(list));
+    d_->applyCuts(std::move(list));
 }
 
 void Workspace::toggleReviewCut() {
     const Operation operation(*this);
-    if (job().busy || needsAnalysis()) return;
+    if (job().busy || d_->needsAnalysis()) return;
     if (auto current = reviewCut()) toggleCut(current->id);
 }
 
 void Workspace::toggleSelectedCuts() {
     const Operation operation(*this);
-    if (!canApplyBatch()) {
+    if (!d_->canApplyBatch()) {
         toggleReviewCut();
         return;
     }
@@ -61,12 +61,12 @@ void Workspace::setAllCuts(bool remove) {
     if (!document().project) return;
     auto list = document().project->cuts;
     for (auto& region : list) region.remove = remove;
-    applyCuts(std::move(list));
+    d_->applyCuts(std::move(list));
 }
 
 bool Workspace::applyBatch(bool remove) {
     const Operation operation(*this);
-    if (!canApplyBatch() || !document().project) return false;
+    if (!d_->canApplyBatch() || !document().project) return false;
     auto list = document().project->cuts;
     long long count = 0;
     for (auto& region : list) {
@@ -76,16 +76,16 @@ bool Workspace::applyBatch(bool remove) {
         }
     }
     if (count == 0) return false;
-    pausePlayer();
+    d_->pausePlayer();
     // A text field that keeps the focus refuses the edit: nothing is reported as done.
-    if (!applyCuts(std::move(list))) return false;
-    setCutStatus(L("已将所选中的 %@ 段设为%@，可一次撤销。", count, remove ? L("删除") : L("保留")));
+    if (!d_->applyCuts(std::move(list))) return false;
+    d_->setCutStatus(L("已将所选中的 %@ 段设为%@，可一次撤销。", count, remove ? L("删除") : L("保留")));
     return true;
 }
 
 bool Workspace::adjustCut(const Uuid& id, double start, double end) {
     const Operation operation(*this);
-    if (job().busy || needsAnalysis() || !document().project) return false;
+    if (job().busy || d_->needsAnalysis() || !document().project) return false;
     if (!CutAdjustmentState::valid(start, end, document().project->info.duration)) return false;
     auto list = document().project->cuts;
     const auto region =
@@ -93,17 +93,17 @@ bool Workspace::adjustCut(const Uuid& id, double start, double end) {
     if (region == list.end()) return false;
     region->start = start;
     region->end = end;
-    setReviewID(id);
+    d_->setReviewID(id);
     std::stable_sort(list.begin(), list.end(),
                      [](const CutRegion& a, const CutRegion& b) { return a.start < b.start; });
-    return applyCuts(std::move(list));
+    return d_->applyCuts(std::move(list));
 }
 
 void Workspace::undoInContext() {
     const Operation operation(*this);
-    if (window_ && window_->undoTextEditing()) return;
-    if (canUndoOptions()) {
-        stepOptionHistory(true);
+    if (d_->window_ && d_->window_->undoTextEditing()) return;
+    if (d_->canUndoOptions()) {
+        d_->stepOptionHistory(true);
         return;
     }
     undoCut();
@@ -111,40 +111,40 @@ void Workspace::undoInContext() {
 
 void Workspace::redoInContext() {
     const Operation operation(*this);
-    if (window_ && window_->redoTextEditing()) return;
-    if (canRedoOptions()) {
-        stepOptionHistory(false);
+    if (d_->window_ && d_->window_->redoTextEditing()) return;
+    if (d_->canRedoOptions()) {
+        d_->stepOptionHistory(false);
         return;
     }
     redoCut();
 }
 
-bool Workspace::canUndoCut() const {
+bool Workspace::Internals::canUndoCut() const {
     return !job().busy && !needsAnalysis() && cutHistory_.canUndo();
 }
-bool Workspace::canRedoCut() const {
+bool Workspace::Internals::canRedoCut() const {
     return !job().busy && !needsAnalysis() && cutHistory_.canRedo();
 }
 
 void Workspace::undoCut() {
     const Operation operation(*this);
-    stepCutHistory(true);
+    d_->stepCutHistory(true);
 }
 
 void Workspace::redoCut() {
     const Operation operation(*this);
-    stepCutHistory(false);
+    d_->stepCutHistory(false);
 }
 
-void Workspace::stepCutHistory(bool undo) {
-    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
+void Workspace::Internals::stepCutHistory(bool undo) {
+    set(&WaveformState::boundaryDrag, std::nullopt);
     if (!(undo ? canUndoCut() : canRedoCut()) || !document().project) return;
     auto restored =
         undo ? cutHistory_.undo(document().project->cuts) : cutHistory_.redo(document().project->cuts);
     if (!restored) return;
     bumpCutHistory();
     clearOptionHistory();
-    stopAudition(true);
+    owner.stopAudition(true);
     CutProject edited = *document().project;
     edited.cuts = std::move(*restored);
     setProject(std::move(edited));

@@ -10,7 +10,7 @@
 #include "Process/MediaProbe.h"
 #include "Process/Runner.h"
 #include "Support/FileSystem.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace fs = std::filesystem;
 
@@ -53,36 +53,38 @@ std::optional<std::string> Workspace::exportAudioSpecLabel() const {
 
 void Workspace::exportCut() {
     const Operation operation(*this);
-    if (!document().project || needsAnalysis() || job().busy) return;
+    if (!document().project || d_->needsAnalysis() || job().busy) return;
     // The free-space check is a job of its own that keeps the status line.
-    const CancellationToken token = job_.start(std::nullopt);
+    const CancellationToken token = d_->job_.start(std::nullopt);
     const CutProject project = *document().project;
     const fs::path folder = exports().outputFolder;
     const AudioOutputFormat format = exportFormat();
-    const DiskPreflight preflight =
-        diskPreflight_ ? diskPreflight_
-                       : [](const CutProject& p, const fs::path& f, AudioOutputFormat a,
-                            const CancellationToken& t) { return ExportDiskPreflight::check(p, f, a, t); };
-    runInBackground([project, folder, format, preflight, token](const MainThreadPost& post) {
+    const DiskPreflight preflight = d_->diskPreflight_ ? d_->diskPreflight_
+                                                       : [](const CutProject& p, const fs::path& f,
+                                                            AudioOutputFormat a, const CancellationToken& t) {
+                                                             return ExportDiskPreflight::check(p, f, a, t);
+                                                         };
+    d_->runInBackground([project, folder, format, preflight, token](const MainThreadPost& post) {
         std::optional<DiskSpaceShortfall> shortfall;
         try {
             shortfall = preflight(project, folder, format, token);
         } catch (...) {
             // The check is advisory: without an answer the export goes ahead.
         }
-        post([project, folder, format, token, shortfall](Workspace& workspace) {
-            if (!workspace.job_.owns(token)) return;
-            if (token->isCancelled()) return workspace.job_.finish(JobOutcome::cancelled, std::nullopt);
-            if (!shortfall) return workspace.startExport(project, folder, format);
-            workspace.job_.finish(JobOutcome::failed, std::nullopt);
-            workspace.setNotice(shortfall->message());
-            workspace.lastDiagnosticError_ = L("磁盘空间不足。当前剪辑已保留。");
+        post([project, folder, format, token, shortfall](Internals& in) {
+            if (!in.job_.owns(token)) return;
+            if (token->isCancelled()) return in.job_.finish(JobOutcome::cancelled, std::nullopt);
+            if (!shortfall) return in.startExport(project, folder, format);
+            in.job_.finish(JobOutcome::failed, std::nullopt);
+            in.owner.setNotice(shortfall->message());
+            in.lastDiagnosticError_ = L("磁盘空间不足。当前剪辑已保留。");
         });
     });
 }
 
-void Workspace::startExport(const CutProject& project, const fs::path& folder, AudioOutputFormat format) {
-    stopAudition(true);
+void Workspace::Internals::startExport(const CutProject& project, const fs::path& folder,
+                                       AudioOutputFormat format) {
+    owner.stopAudition(true);
     pausePlayer();
     const CancellationToken token = job_.start(L("准备导出"));
     setCutOutput(std::nullopt);
@@ -92,16 +94,12 @@ void Workspace::startExport(const CutProject& project, const fs::path& folder, A
         try {
             // The export's reports carry on to the end, also after a cancel: its last step texts
             // say what was left on disk.
-            output = VevazAvezud::exportCut(media, project, folder, format, token,
-                                            [post, token](double f, const std::string& step) {
-                                                post([token, f, step](Workspace& workspace) {
-                                                    workspace.job_.report(token, f, step, true);
-                                                });
-                                            });
+            output = VevazAvezud::exportCut(
+                media, project, folder, format, token, [post, token](double f, const std::string& step) {
+                    post([token, f, step](Internals& in) { in.job_.report(token, f, step, true); });
+                });
         } catch (...) {
-            post([error = std::current_exception(), token](Workspace& workspace) {
-                workspace.exportFailed(error, token);
-            });
+            post([error = std::current_exception(), token](Internals& in) { in.exportFailed(error, token); });
             return;
         }
         std::optional<std::int64_t> channels;
@@ -117,15 +115,14 @@ void Workspace::startExport(const CutProject& project, const fs::path& folder, A
         } catch (...) {
             saveError = describeError(std::current_exception());
         }
-        post([output, channels, saveError, token](Workspace& workspace) {
-            if (workspace.didExport(output, channels, token) && saveError)
-                workspace.projectSaveFailed(*saveError);
+        post([output, channels, saveError, token](Internals& in) {
+            if (in.didExport(output, channels, token) && saveError) in.projectSaveFailed(*saveError);
         });
     });
 }
 
-bool Workspace::didExport(const fs::path& url, std::optional<std::int64_t> channels,
-                          const CancellationToken& token) {
+bool Workspace::Internals::didExport(const fs::path& url, std::optional<std::int64_t> channels,
+                                     const CancellationToken& token) {
     if (!job_.owns(token)) return false;
     if (token->isCancelled()) {
         job_.finishCancelled(L("已取消导出，原片未改动。"));
@@ -133,26 +130,26 @@ bool Workspace::didExport(const fs::path& url, std::optional<std::int64_t> chann
     }
     setSourceReadIssue(std::nullopt);
     setCutOutput(url);
-    set(export_, &ExportState::outputIsHandoff, false);
-    set(export_, &ExportState::exportedAudioChannels, channels);
-    set(export_, &ExportState::channelStemsFolder, std::nullopt);
+    set(&ExportState::outputIsHandoff, false);
+    set(&ExportState::exportedAudioChannels, channels);
+    set(&ExportState::channelStemsFolder, std::nullopt);
     job_.finish(JobOutcome::succeeded, L("已导出剪后文件及可恢复的剪辑项目。"));
     if (!channels)
-        setNotice(L("文件已导出，但未能读取输出声道数。请在目标软件中确认声音和声道后再使用。"));
+        owner.setNotice(L("文件已导出，但未能读取输出声道数。请在目标软件中确认声音和声道后再使用。"));
     else if (*channels >= kMultichannelCount)
-        setNotice(
+        owner.setNotice(
             L("已导出多声道文件。部分剪辑软件会将它混为双声道，可能漏掉某些声道的声音。剪映 11.6 "
               "的一次默认导出测试中，第 4 声道的信号几乎消失。请保留原片，并在目标软件中逐声道核验。"));
     return true;
 }
 
-void Workspace::projectSaveFailed(const std::string& text) {
+void Workspace::Internals::projectSaveFailed(const std::string& text) {
     lastDiagnosticError_ = SupportDiagnostics::privateError(text);
     setCutStatus(L("剪后文件已导出，但项目文件保存失败。"));
-    setNotice(L("视频或音频已成功导出。项目文件保存失败：%@", text));
+    owner.setNotice(L("视频或音频已成功导出。项目文件保存失败：%@", text));
 }
 
-void Workspace::exportFailed(std::exception_ptr error, const CancellationToken& token) {
+void Workspace::Internals::exportFailed(std::exception_ptr error, const CancellationToken& token) {
     if (!job_.owns(token)) return;
     if (errorIs<ProcessTimeout>(error)) setSourceReadIssue(describeError(error));
     job_.finish(error);

@@ -10,7 +10,7 @@
 #include "Process/MediaProbe.h"
 #include "Process/Runner.h"
 #include "Support/FileSystem.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace fs = std::filesystem;
 
@@ -18,7 +18,7 @@ namespace talvian {
 
 void Workspace::setAudioHandoffInfoPresented(bool value) {
     const Operation operation(*this);
-    set(export_, &ExportState::audioHandoffInfoPresented, value);
+    d_->set(&ExportState::audioHandoffInfoPresented, value);
 }
 
 // ---- The export panel's facts
@@ -29,7 +29,7 @@ AudioOutputFormat Workspace::exportFormat() const {
 }
 
 std::optional<fs::path> Workspace::exportAudioSource() const {
-    if (job().busy || needsAnalysis() || !document().project || !document().source ||
+    if (job().busy || d_->needsAnalysis() || !document().project || !document().source ||
         document().project->source != document().source->string())
         return std::nullopt;
     return document().source;
@@ -58,36 +58,36 @@ std::string Workspace::audioSpecText(std::int64_t sampleRate, std::int64_t chann
 
 // ---- The audio-format read
 
-void Workspace::resetExportAudioInfo() {
+void Workspace::Internals::resetExportAudioInfo() {
     exportAudioLoader_.cancel();
     exportAudioInfoSource_.reset();
-    set(export_, &ExportState::audioInfo, std::nullopt);
-    set(export_, &ExportState::audioInfoLoading, false);
-    set(export_, &ExportState::audioInfoIssue, std::nullopt);
+    set(&ExportState::audioInfo, std::nullopt);
+    set(&ExportState::audioInfoLoading, false);
+    set(&ExportState::audioInfoIssue, std::nullopt);
 }
 
 void Workspace::cancelExportAudioInfo() {
     const Operation operation(*this);
-    exportAudioLoader_.cancel();
-    set(export_, &ExportState::audioInfoLoading, false);
+    d_->exportAudioLoader_.cancel();
+    d_->set(&ExportState::audioInfoLoading, false);
 }
 
 void Workspace::readExportAudioInfo() {
     const Operation operation(*this);
     const auto url = exportAudioSource();
     // The facts of a source do not change while it stays the source.
-    if (url && exportAudioInfoSource_ == url && exports().audioInfo) return;
-    resetExportAudioInfo();
+    if (url && d_->exportAudioInfoSource_ == url && exports().audioInfo) return;
+    d_->resetExportAudioInfo();
     if (!url) return;
-    exportAudioInfoSource_ = url;
-    set(export_, &ExportState::audioInfoLoading, true);
-    const AudioInfoReader reader = exportAudioInfoReader_
-                                       ? exportAudioInfoReader_
+    d_->exportAudioInfoSource_ = url;
+    d_->set(&ExportState::audioInfoLoading, true);
+    const AudioInfoReader reader = d_->exportAudioInfoReader_
+                                       ? d_->exportAudioInfoReader_
                                        : [](const fs::path& file, const CancellationToken& t) {
                                              return AudioStreamProbe::read(file, t);
                                          };
-    exportAudioLoader_.request([this, reader, url = *url](const LoadTicket& ticket) {
-        runInBackground([reader, url, ticket](const MainThreadPost& post) {
+    d_->exportAudioLoader_.request([this, reader, url = *url](const LoadTicket& ticket) {
+        d_->runInBackground([reader, url, ticket](const MainThreadPost& post) {
             std::optional<AudioStreamInfo> info;
             std::exception_ptr error;
             try {
@@ -95,19 +95,18 @@ void Workspace::readExportAudioInfo() {
             } catch (...) {
                 error = std::current_exception();
             }
-            post([info, error, url, ticket](Workspace& workspace) {
-                if (!workspace.exportAudioLoader_.isCurrent(ticket)) return;
+            post([info, error, url, ticket](Internals& in) {
+                if (!in.exportAudioLoader_.isCurrent(ticket)) return;
                 // The read is over either way: a view waiting for it is never left waiting.
-                workspace.set(workspace.export_, &ExportState::audioInfoLoading, false);
-                if (workspace.exportAudioSource() != url) return;
-                if (info) return workspace.set(workspace.export_, &ExportState::audioInfo, info);
-                workspace.lastDiagnosticError_ = SupportDiagnostics::privateError(describeError(error));
+                in.set(&ExportState::audioInfoLoading, false);
+                if (in.owner.exportAudioSource() != url) return;
+                if (info) return in.set(&ExportState::audioInfo, info);
+                in.lastDiagnosticError_ = SupportDiagnostics::privateError(describeError(error));
                 const bool timedOut = errorIs<ProcessTimeout>(error);
-                workspace.set(
-                    workspace.export_, &ExportState::audioInfoIssue,
-                    std::optional<std::string>(
-                        timedOut ? L("读取音频规格超时。可重新选择同一素材后重试，当前剪辑保留。")
-                                 : L("无法读取音频规格。可重新选择同一素材后重试，当前剪辑保留。")));
+                in.set(&ExportState::audioInfoIssue,
+                       std::optional<std::string>(
+                           timedOut ? L("读取音频规格超时。可重新选择同一素材后重试，当前剪辑保留。")
+                                    : L("无法读取音频规格。可重新选择同一素材后重试，当前剪辑保留。")));
             });
         });
     });
@@ -117,12 +116,12 @@ void Workspace::readExportAudioInfo() {
 
 void Workspace::chooseOutput() {
     const Operation operation(*this);
-    if (!window_) return;
-    const auto chosen = showPanel([this] {
-        return window_->chooseFolder({L("选择输出文件夹"), std::string(), exports().outputFolder});
+    if (!d_->window_) return;
+    const auto chosen = d_->showPanel([this] {
+        return d_->window_->chooseFolder({L("选择输出文件夹"), std::string(), exports().outputFolder});
     });
     if (!chosen) return;
-    set(export_, &ExportState::outputFolder, *chosen);
+    d_->set(&ExportState::outputFolder, *chosen);
     QSettings("Talvian", "Talvian")
         .setValue("talvian.outputFolder", QString::fromStdString(chosen->string()));
 }
@@ -133,7 +132,7 @@ void Workspace::openOutput() {
     fs::create_directories(exports().outputFolder, error);
     if (error) {
         const std::string text = fileError(L("创建"), exports().outputFolder, error.value()).message();
-        lastDiagnosticError_ = SupportDiagnostics::privateError(text);
+        d_->lastDiagnosticError_ = SupportDiagnostics::privateError(text);
         setNotice(text);
         return;
     }
@@ -142,19 +141,23 @@ void Workspace::openOutput() {
 
 // ---- The codec read of the export panel
 
+void Workspace::cancelExportCodecs() {
+    d_->exportCodecLoader_.cancel();
+}
+
 void Workspace::readExportCodecs(CodecRead read,
                                  std::function<void(const std::optional<std::string>&)> apply) {
-    exportCodecLoader_.request(
+    d_->exportCodecLoader_.request(
         [this, read = std::move(read), apply = std::move(apply)](const LoadTicket& ticket) {
-            runInBackground([read, apply, ticket](const MainThreadPost& post) {
+            d_->runInBackground([read, apply, ticket](const MainThreadPost& post) {
                 std::optional<std::string> codecs;
                 try {
                     codecs = read(ticket.token);
                 } catch (...) {
                     // A failed, timed-out or cancelled read leaves the picture size alone.
                 }
-                post([apply, ticket, codecs](Workspace& workspace) {
-                    if (workspace.exportCodecLoader_.isCurrent(ticket)) apply(codecs);
+                post([apply, ticket, codecs](Internals& in) {
+                    if (in.exportCodecLoader_.isCurrent(ticket)) apply(codecs);
                 });
             });
         });

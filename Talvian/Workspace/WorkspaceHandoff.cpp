@@ -6,7 +6,7 @@
 #include "Export/HandoffPackage.h"
 #include "Model/FileNaming.h"
 #include "Model/Localization.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace fs = std::filesystem;
 
@@ -27,11 +27,11 @@ void Workspace::exportChannelStems() {
     const Operation operation(*this);
     if (job().busy || exports().outputIsHandoff || !document().cutOutput ||
         !exports().exportedAudioChannels || *exports().exportedAudioChannels < kMinimumStemChannels ||
-        !window_)
+        !d_->window_)
         return;
     const fs::path exported = *document().cutOutput;
-    const auto parent = showPanel([this] {
-        return window_->chooseFolder(
+    const auto parent = d_->showPanel([this] {
+        return d_->window_->chooseFolder(
             {L("选择声道文件保存位置"),
              L("将新建文件夹，每个声道生成一份同步 "
                "WAV。与视频一起使用时，请对齐起点并静音视频自带音频，再逐声道检查。"),
@@ -42,26 +42,26 @@ void Workspace::exportChannelStems() {
     const fs::path stems =
         *parent / (L("声道") + "-WAV-" + Uuid::random().string().substr(0, kStemsFolderIDCharacters));
 
-    const CancellationToken token = job_.start(L("准备分离声道"));
-    const ProgressCallback progress = jobProgress(token);
-    runInBackground([exported, stems, token, progress](const MainThreadPost& post) {
+    const CancellationToken token = d_->job_.start(L("准备分离声道"));
+    const ProgressCallback progress = d_->jobProgress(token);
+    d_->runInBackground([exported, stems, token, progress](const MainThreadPost& post) {
         try {
             const fs::path folder = ChannelStems::exportStems(exported, stems, token, progress);
-            post([folder, token](Workspace& workspace) { workspace.didExportChannelStems(folder, token); });
+            post([folder, token](Internals& in) { in.didExportChannelStems(folder, token); });
         } catch (...) {
-            post([error = std::current_exception(), token](Workspace& workspace) {
-                if (workspace.job_.owns(token)) workspace.job_.finish(error);
+            post([error = std::current_exception(), token](Internals& in) {
+                if (in.job_.owns(token)) in.job_.finish(error);
             });
         }
     });
 }
 
-void Workspace::didExportChannelStems(const fs::path& folder, const CancellationToken& token) {
+void Workspace::Internals::didExportChannelStems(const fs::path& folder, const CancellationToken& token) {
     if (!job_.owns(token)) return;
     if (token->isCancelled()) return job_.finishCancelled(L("已取消导出，原片未改动。"));
-    set(export_, &ExportState::channelStemsFolder, std::optional<fs::path>(folder));
+    set(&ExportState::channelStemsFolder, std::optional<fs::path>(folder));
     job_.finish(JobOutcome::succeeded, L("已生成各声道 WAV；对齐视频起点并检查混音。"));
-    setNotice(L(
+    owner.setNotice(L(
         "各声道 WAV 已生成。请分别放入独立音轨并对齐到同一起点，勿首尾串接；与视频一起使用时先静音视频自带音"
         "频。逐声道试听；混音后检查同步、相位和峰值，峰值超标时降低音轨音量并重新检查。"));
 }
@@ -70,12 +70,12 @@ void Workspace::didExportChannelStems(const fs::path& folder, const Cancellation
 
 void Workspace::exportHandoff() {
     const Operation operation(*this);
-    if (!document().project || needsAnalysis() || job().busy) return;
+    if (!document().project || d_->needsAnalysis() || job().busy) return;
     if (!document().project->info.hasVideo) {
         setAudioHandoffInfoPresented(true);
         return;
     }
-    if (!window_) return;
+    if (!d_->window_) return;
     const CutProject project = *document().project;
     SavePanelRequest request;
     request.kind = SavePanelRequest::Kind::package;
@@ -88,35 +88,32 @@ void Workspace::exportHandoff() {
         L("保留完整原片和可调整的切点，约占用 %@。已用30fps H.264测试片实测剪映 Mac "
           "5.5.0、11.6.0。暂限标准 SDR（Rec.709）、固定帧率的单音轨视频。切点对齐整帧，不传递音频淡入淡出。",
           byteCountText(project.sourceBytes));
-    const auto chosen = showPanel([this, &request] { return window_->chooseSaveLocation(request); });
+    const auto chosen = d_->showPanel([this, &request] { return d_->window_->chooseSaveLocation(request); });
     if (!chosen || job().busy) return;
     const fs::path package = *chosen;
 
     stopAudition(true);
-    pausePlayer();
-    const CancellationToken token = job_.start(L("正在检查工程交接条件…"));
-    setCutOutput(std::nullopt);
-    const ProgressCallback progress = jobProgress(token);
-    runInBackground([project, package, token, progress](const MainThreadPost& post) {
+    d_->pausePlayer();
+    const CancellationToken token = d_->job_.start(L("正在检查工程交接条件…"));
+    d_->setCutOutput(std::nullopt);
+    const ProgressCallback progress = d_->jobProgress(token);
+    d_->runInBackground([project, package, token, progress](const MainThreadPost& post) {
         try {
             EditorHandoffResult result = EditorHandoff::exportPackage(project, package, token, progress);
-            post([result = std::move(result), token](Workspace& workspace) {
-                if (!workspace.job_.owns(token)) return;
-                if (token->isCancelled())
-                    return workspace.job_.finishCancelled(L("已取消工程导出，原片未改动。"));
-                workspace.set(workspace.export_, &ExportState::handoffXMLURL,
-                              std::optional<fs::path>(result.xmlURL));
-                workspace.setCutOutput(result.folder);
-                workspace.set(workspace.export_, &ExportState::outputIsHandoff, true);
-                workspace.job_.finish(JobOutcome::succeeded,
-                                      L("已生成 %@ 段工程，共 %@。下一步在剪映首页导入时间线。",
-                                        static_cast<long long>(result.clips), timeLabel(result.duration)));
+            post([result = std::move(result), token](Internals& in) {
+                if (!in.job_.owns(token)) return;
+                if (token->isCancelled()) return in.job_.finishCancelled(L("已取消工程导出，原片未改动。"));
+                in.set(&ExportState::handoffXMLURL, std::optional<fs::path>(result.xmlURL));
+                in.setCutOutput(result.folder);
+                in.set(&ExportState::outputIsHandoff, true);
+                in.job_.finish(JobOutcome::succeeded,
+                               L("已生成 %@ 段工程，共 %@。下一步在剪映首页导入时间线。",
+                                 static_cast<long long>(result.clips), timeLabel(result.duration)));
             });
         } catch (...) {
-            post([error = std::current_exception(), token](Workspace& workspace) {
+            post([error = std::current_exception(), token](Internals& in) {
                 // A failure of a job that was replaced meanwhile must not end the new one.
-                if (workspace.job_.owns(token))
-                    workspace.job_.finish(error, L("已取消工程导出，原片未改动。"));
+                if (in.job_.owns(token)) in.job_.finish(error, L("已取消工程导出，原片未改动。"));
             });
         }
     });
@@ -126,7 +123,7 @@ void Workspace::exportAudioHandoffWAV() {
     const Operation operation(*this);
     const bool ready = exports().audioHandoffInfoPresented && document().project &&
                        !document().project->info.hasVideo && document().source &&
-                       document().project->source == document().source->string() && !needsAnalysis() &&
+                       document().project->source == document().source->string() && !d_->needsAnalysis() &&
                        !job().busy;
     setAudioHandoffInfoPresented(false);
     if (!ready) return;

@@ -2,7 +2,7 @@
 
 #include "Model/Localization.h"
 #include "Process/Runner.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace fs = std::filesystem;
 
@@ -10,8 +10,9 @@ namespace talvian {
 
 void Workspace::importFiles() {
     const Operation operation(*this);
-    if (job().busy || !window_) return;
-    const auto chosen = showPanel([this] { return window_->chooseMediaFile(L("选择口播视频或音频")); });
+    if (job().busy || !d_->window_) return;
+    const auto chosen =
+        d_->showPanel([this] { return d_->window_->chooseMediaFile(L("选择口播视频或音频")); });
     if (chosen) loadSource(*chosen, true);
 }
 
@@ -27,7 +28,7 @@ void Workspace::sample() {
     loadSource(url, true);
 }
 
-bool Workspace::editIsSafeToReplace() const {
+bool Workspace::Internals::editIsSafeToReplace() const {
     return document().project && savedProject_ && *document().project == *savedProject_;
 }
 
@@ -37,13 +38,13 @@ bool Workspace::loadSource(const fs::path& url, bool analyzeImmediately) {
         setNotice(L("请等待当前任务完成，或先取消任务。"));
         return false;
     }
-    return switchSource(url, analyzeImmediately);
+    return d_->switchSource(url, analyzeImmediately);
 }
 
-bool Workspace::switchSource(const fs::path& url, bool analyzeImmediately) {
+bool Workspace::Internals::switchSource(const fs::path& url, bool analyzeImmediately) {
     std::error_code error;
     if (!url.is_absolute() || !fs::exists(url, error)) {
-        setNotice(L("找不到素材文件，请重新导入。"));
+        owner.setNotice(L("找不到素材文件，请重新导入。"));
         return false;
     }
     // The edit on screen must be safe in the backup (or in its saved file) before anything of
@@ -51,26 +52,26 @@ bool Workspace::switchSource(const fs::path& url, bool analyzeImmediately) {
     if (document().project) {
         backupCurrentProject();
         if (!document().sessionBackupSaved && sessionBackupURL_ && !editIsSafeToReplace()) {
-            setNotice(L("当前剪辑尚未备份，请先保存项目，再打开其他素材。"));
+            owner.setNotice(L("当前剪辑尚未备份，请先保存项目，再打开其他素材。"));
             return false;
         }
     }
-    cancelDetectionPreview();
+    owner.cancelDetectionPreview();
     sessionNeedsArchive_ = true;
-    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
-    set(waveform_, &WaveformState::window, std::nullopt);
-    reloadWaveformDetail();
-    resetBatchSelection();
-    resetManualMarks();
+    set(&WaveformState::boundaryDrag, std::nullopt);
+    set(&WaveformState::window, std::nullopt);
+    owner.reloadWaveformDetail();
+    owner.resetBatchSelection();
+    owner.resetManualMarks();
     resetProjectLocation();
     setSource(url);
     setProject(std::nullopt);
     savedProject_.reset();
     setCutOutput(std::nullopt);
     // The channels and stems of the last export belong to the previous recording.
-    set(export_, &ExportState::exportedAudioChannels, std::nullopt);
-    set(export_, &ExportState::channelStemsFolder, std::nullopt);
-    setPreviewCuts(false);
+    set(&ExportState::exportedAudioChannels, std::nullopt);
+    set(&ExportState::channelStemsFolder, std::nullopt);
+    owner.setPreviewCuts(false);
     setSourceReadIssue(std::nullopt);
     resetCutHistory();
     clearOptionHistory();
@@ -78,8 +79,8 @@ bool Workspace::switchSource(const fs::path& url, bool analyzeImmediately) {
     installPlayer(url, 0);
     setCutStatus(L("正在读取媒体信息"));
     if (analyzeImmediately) {
-        setCutOptions(CutOptions());
-        analyze();
+        owner.setCutOptions(CutOptions());
+        owner.analyze();
     }
     return true;
 }
@@ -88,29 +89,29 @@ void Workspace::analyze() {
     const Operation operation(*this);
     if (!document().source || job().busy) return;
     stopAudition(true);
-    pausePlayer();
-    const CancellationToken token = job_.start(L("正在读取媒体信息"));
-    setCutOutput(std::nullopt);
-    setSourceReadIssue(std::nullopt);
+    d_->pausePlayer();
+    const CancellationToken token = d_->job_.start(L("正在读取媒体信息"));
+    d_->setCutOutput(std::nullopt);
+    d_->setSourceReadIssue(std::nullopt);
     const fs::path url = *document().source;
     const CutOptions options = detection().cutOptions;
-    const Analyzer analyzer = analyzer_;
-    const ProgressCallback progress = jobProgress(token);
-    runInBackground([analyzer, url, options, token, progress](const MainThreadPost& post) {
+    const Analyzer analyzer = d_->analyzer_;
+    const ProgressCallback progress = d_->jobProgress(token);
+    d_->runInBackground([analyzer, url, options, token, progress](const MainThreadPost& post) {
         try {
             CutProject result = analyzer(url, options, token, progress);
-            post([result = std::move(result), token](Workspace& workspace) mutable {
-                workspace.didAnalyze(std::move(result), token);
+            post([result = std::move(result), token](Internals& in) mutable {
+                in.didAnalyze(std::move(result), token);
             });
         } catch (...) {
-            post([error = std::current_exception(), token](Workspace& workspace) {
-                workspace.analysisFailed(error, token);
+            post([error = std::current_exception(), token](Internals& in) {
+                in.analysisFailed(error, token);
             });
         }
     });
 }
 
-void Workspace::didAnalyze(CutProject result, const CancellationToken& token) {
+void Workspace::Internals::didAnalyze(CutProject result, const CancellationToken& token) {
     if (!job_.owns(token)) return;
     if (token->isCancelled()) return job_.finishCancelled();
     bool archived = false;
@@ -121,14 +122,14 @@ void Workspace::didAnalyze(CutProject result, const CancellationToken& token) {
             if (!document().sessionBackupSaved || !sessionBackupWriter_)
                 throw MediaError(document().sessionBackupIssue.value_or(L("无法保留重新分析前的剪辑。")));
             sessionBackupWriter_->write(result, true, RecentSession::Origin::reanalysis);
-            set(document_, &DocumentState::recentSessions, sessionBackupWriter_->recentSessions());
+            set(&DocumentState::recentSessions, sessionBackupWriter_->recentSessions());
             archived = true;
         } catch (...) {
             failure = describeError(std::current_exception(), L("无法保留重新分析前的剪辑。"));
         }
         if (failure) {
-            set(document_, &DocumentState::sessionBackupSaved, false);
-            set(document_, &DocumentState::sessionBackupIssue, failure);
+            set(&DocumentState::sessionBackupSaved, false);
+            set(&DocumentState::sessionBackupIssue, failure);
             // An edit that equals its saved file loses nothing when it is replaced.
             if (!editIsSafeToReplace())
                 return job_.finish(JobOutcome::failed, L("当前剪辑保留。请重试备份后重新分析。"),
@@ -140,11 +141,11 @@ void Workspace::didAnalyze(CutProject result, const CancellationToken& token) {
     resetCutHistory();
     clearOptionHistory();
     setReviewID(std::nullopt);
-    resetBatchSelection();
-    resetManualMarks();
-    set(waveform_, &WaveformState::boundaryDrag, std::nullopt);
-    set(waveform_, &WaveformState::window, std::nullopt);
-    reloadWaveformDetail();
+    owner.resetBatchSelection();
+    owner.resetManualMarks();
+    set(&WaveformState::boundaryDrag, std::nullopt);
+    set(&WaveformState::window, std::nullopt);
+    owner.reloadWaveformDetail();
     std::string status =
         regions > 0 ? L("找到 %@ 段停顿。先试听，再决定保留或删除。", static_cast<long long>(regions))
                     : L("未找到符合条件的长停顿。底噪也可能遮住停顿，可试听后调整参数。");
@@ -152,7 +153,7 @@ void Workspace::didAnalyze(CutProject result, const CancellationToken& token) {
     job_.finish(JobOutcome::succeeded, status);
 }
 
-void Workspace::analysisFailed(std::exception_ptr error, const CancellationToken& token) {
+void Workspace::Internals::analysisFailed(std::exception_ptr error, const CancellationToken& token) {
     if (!job_.owns(token)) return;
     if (!token->isCancelled() && errorIs<ProcessTimeout>(error)) {
         setSourceReadIssue(describeError(error));
@@ -164,7 +165,7 @@ void Workspace::analysisFailed(std::exception_ptr error, const CancellationToken
 
 void Workspace::restoreAnalyzedOptions() {
     const Operation operation(*this);
-    if (job().busy || !document().project || !needsAnalysis()) return;
+    if (job().busy || !document().project || !d_->needsAnalysis()) return;
     setCutOptions(document().project->options);
 }
 

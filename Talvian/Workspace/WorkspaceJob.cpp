@@ -4,7 +4,7 @@
 
 #include "Export/SupportDiagnostics.h"
 #include "Model/Localization.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace talvian {
 
@@ -33,14 +33,14 @@ void Job::finish(JobOutcome outcome, std::optional<std::string> status, FailureN
     workspace_.setCutStatus(message);
     if (notice == FailureNotice::none) return;
     workspace_.lastDiagnosticError_ = SupportDiagnostics::privateError(message);
-    workspace_.setNotice(message);
+    workspace_.owner.setNotice(message);
 }
 
 void Job::finishCancelled(std::optional<std::string> ownSentence) {
     if (ownSentence) return finish(JobOutcome::cancelled, std::move(ownSentence));
     const std::string sentence = OperationCancelled().message();
     finish(JobOutcome::cancelled, sentence);
-    workspace_.setNotice(sentence);
+    workspace_.owner.setNotice(sentence);
 }
 
 void Job::finish(const std::exception_ptr& error, std::optional<std::string> cancelledSentence) {

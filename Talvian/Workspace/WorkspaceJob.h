@@ -8,10 +8,9 @@
 #include <string>
 
 #include "Model/CoreTypes.h"
+#include "Workspace.h"
 
 namespace talvian {
-
-class Workspace;
 
 // How a job ended.
 enum class JobOutcome { succeeded, cancelled, failed };
@@ -24,7 +23,7 @@ class Job {
     // until their work reports back.
     enum class Kind { work, sourceCheck };
 
-    explicit Job(Workspace& workspace) : workspace_(workspace) {}
+    explicit Job(Workspace::Internals& workspace) : workspace_(workspace) {}
 
     // Starts a job: busy, progress 0, `status` as the status line (none keeps the line), and a
     // fresh token, which it returns.
@@ -52,7 +51,7 @@ class Job {
     void cancel();
 
   private:
-    Workspace& workspace_;
+    Workspace::Internals& workspace_;
     CancellationToken token_ = makeCancellation();
     Kind kind_ = Kind::work;
 };

@@ -5,7 +5,7 @@
 
 #include "Process/Runner.h"
 #include "Support/FileSystem.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace talvian {
 
@@ -19,16 +19,16 @@ constexpr std::chrono::milliseconds kShutdownPollInterval{50};
 
 Workspace::~Workspace() {
     // Nothing is published any more: the views are going too.
-    tearingDown_ = true;
-    cancelAllWork();
-    if (pool_->waitForDone(static_cast<int>(teardownBound_.count()))) return;
+    d_->tearingDown_ = true;
+    d_->cancelAllWork();
+    if (d_->pool_->waitForDone(static_cast<int>(d_->teardownBound_.count()))) return;
     // Work that outlives the bound holds no reference to this object and finds it gone when
     // it reports back; its pool goes with the application object.
-    QThreadPool* rest = pool_.release();
+    QThreadPool* rest = d_->pool_.release();
     rest->setParent(QCoreApplication::instance());
 }
 
-void Workspace::cancelAllWork() {
+void Workspace::Internals::cancelAllWork() {
     job_.token()->cancel();
     detectionLoader_.cancel();
     waveformLoader_.cancel();
@@ -43,7 +43,7 @@ void Workspace::cancelAllWork() {
 
 bool Workspace::shutdown(std::chrono::milliseconds bound) {
     const Operation operation(*this);
-    cancelAllWork();
+    d_->cancelAllWork();
     cancelExportAudioInfo();
     QElapsedTimer clock;
     clock.start();
@@ -51,8 +51,9 @@ bool Workspace::shutdown(std::chrono::milliseconds bound) {
         // Work that cannot poll a token (the diagnostics probe) is stopped through its child.
         Runner::stopAllChildren();
         const auto left = bound - std::chrono::milliseconds(clock.elapsed());
-        if (left <= std::chrono::milliseconds::zero()) return pool_->waitForDone(0);
-        if (pool_->waitForDone(static_cast<int>(std::min(left, kShutdownPollInterval).count()))) return true;
+        if (left <= std::chrono::milliseconds::zero()) return d_->pool_->waitForDone(0);
+        if (d_->pool_->waitForDone(static_cast<int>(std::min(left, kShutdownPollInterval).count())))
+            return true;
     }
 }
 
@@ -64,13 +65,13 @@ void Workspace::removeStaleWorkInBackground() {
     folders.push_back(exports().outputFolder);
     // Without a token: each entry is judged and removed on its own, and quitting waits for the
     // pool with a bound.
-    runInBackground([folders = std::move(folders)](const MainThreadPost&) {
+    d_->runInBackground([folders = std::move(folders)](const MainThreadPost&) {
         for (const auto& folder : folders) removeStaleWork(folder);
     });
 }
 
 DesktopServices& Workspace::desktopServices() {
-    return desktop_ ? *desktop_ : systemDesktop_;
+    return d_->desktop_ ? *d_->desktop_ : d_->systemDesktop_;
 }
 
 }  // namespace talvian

@@ -6,7 +6,7 @@
 #include "Model/Localization.h"
 #include "Support/NumberText.h"
 #include "Support/UnicodeText.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace talvian {
 
@@ -81,13 +81,13 @@ std::optional<std::string> Workspace::manualRangeIssue(const std::string& startT
     return std::nullopt;
 }
 
-std::optional<std::string> Workspace::manualCutIssue() const {
+std::optional<std::string> Workspace::Internals::manualCutIssue() const {
     if (!document().project) return std::nullopt;
     return manualRangeIssue(review().manualStart, review().manualEnd, *document().project);
 }
 
 std::string Workspace::manualCutHint() const {
-    if (auto issue = manualCutIssue()) return *issue;
+    if (auto issue = d_->manualCutIssue()) return *issue;
     const auto start = manualSeconds(review().manualStart);
     const auto end = manualSeconds(review().manualEnd);
     if (!document().project || !start || !end) return L("添加后才会删除");
@@ -102,14 +102,14 @@ std::string Workspace::manualCutHint() const {
     return L("区间 %@ 秒 · 添加后预计多删 %@ 秒", fixedDecimal(*end - *start, 2), fixedDecimal(extra, 2));
 }
 
-bool Workspace::canAddManualCut() const {
+bool Workspace::Internals::canAddManualCut() const {
     return !job().busy && !needsAnalysis() && !waveform().boundaryDrag &&
-           (!auditionIsDraft() || auditionIsManual()) && document().project && !manualCutIssue();
+           (!owner.auditionIsDraft() || owner.auditionIsManual()) && document().project && !manualCutIssue();
 }
 
 bool Workspace::addManualCut(const std::string& startText, const std::string& endText) {
     const Operation operation(*this);
-    if (job().busy || needsAnalysis() || waveform().boundaryDrag ||
+    if (job().busy || d_->needsAnalysis() || waveform().boundaryDrag ||
         (auditionIsDraft() && !auditionIsManual()) || !document().project)
         return false;
     if (auto issue = manualRangeIssue(startText, endText, *document().project)) {
@@ -117,40 +117,40 @@ bool Workspace::addManualCut(const std::string& startText, const std::string& en
         return false;
     }
     const CutRegion region(*manualSeconds(startText), *manualSeconds(endText), true);
-    pausePlayer();
+    d_->pausePlayer();
     auto list = document().project->cuts;
     list.push_back(region);
     std::stable_sort(list.begin(), list.end(),
                      [](const CutRegion& a, const CutRegion& b) { return a.start < b.start; });
     // Only an edit that really happened selects the range and says so.
-    if (!applyCuts(std::move(list))) return false;
-    setReviewID(region.id);
-    setCutStatus(L("已添加手动删除区间，可撤销或试听。"));
+    if (!d_->applyCuts(std::move(list))) return false;
+    d_->setReviewID(region.id);
+    d_->setCutStatus(L("已添加手动删除区间，可撤销或试听。"));
     return true;
 }
 
-bool Workspace::canCaptureManualPosition() const {
+bool Workspace::Internals::canCaptureManualPosition() const {
     return !job().busy && !needsAnalysis() && !waveform().boundaryDrag && playback().previewReady &&
-           !auditionLoading() && !auditionIsDraft();
+           !auditionLoading() && !owner.auditionIsDraft();
 }
 
 bool Workspace::captureManualPosition(CutBoundary edge) {
     const Operation operation(*this);
-    if (!canCaptureManualPosition() || !document().project) return false;
-    Player& active = activePlayer();
+    if (!d_->canCaptureManualPosition() || !document().project) return false;
+    Player& active = d_->activePlayer();
     double seconds = active.currentTime();
     if (!std::isfinite(seconds) || seconds < 0) return false;
     // An edited audition's clock skips removed ranges: the text must hold source time.
-    if (const auto& audition = playback_->audition) seconds = audition->plan.sourceTime(seconds);
+    if (const auto& audition = playback().audition) seconds = audition->plan.sourceTime(seconds);
     if (!std::isfinite(seconds)) return false;
     const double duration = document().project->info.duration;
     if (!std::isfinite(duration) || !(duration > 0)) return false;
     seconds = std::clamp(seconds, 0.0, duration);
 
     active.pause();
-    playbackClock_.setPosition(seconds);
+    d_->playbackClock_.setPosition(seconds);
     stopAudition(true);
-    pausePlayer();
+    d_->pausePlayer();
 
     // Rounding to milliseconds may step past the end of the file; the exact value never does.
     std::string text = fixedDecimal(seconds, 3);
@@ -159,8 +159,8 @@ bool Workspace::captureManualPosition(CutBoundary edge) {
         setManualStart(text);
     else
         setManualEnd(text);
-    setCutStatus(L("已取原片位置 %@ 秒作为%@；点“添加删除区间”后才会修改剪辑。", text,
-                   edge == CutBoundary::start ? L("起点") : L("终点")));
+    d_->setCutStatus(L("已取原片位置 %@ 秒作为%@；点“添加删除区间”后才会修改剪辑。", text,
+                       edge == CutBoundary::start ? L("起点") : L("终点")));
     return true;
 }
 

@@ -6,7 +6,7 @@
 
 #include "Model/Localization.h"
 #include "Support/NumberText.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace fs = std::filesystem;
 
@@ -21,49 +21,53 @@ constexpr double kEndTolerance = 0.05;
 
 }  // namespace
 
-void Workspace::setUpPlayback() {
+void Workspace::Internals::setUpPlayback() {
     previewTimeout_.setSingleShot(true);
     // The timer runs only while the current preview loads: installPlayer restarts it.
-    connect(&previewTimeout_, &QTimer::timeout, this, asOperation([this] {
+    connect(&previewTimeout_, &QTimer::timeout, &owner, asOperation([this] {
         if (playback().previewReady) return;
-        set(playback_, &PlaybackState::previewLoading, false);
-        set(playback_, &PlaybackState::previewIssue,
+        set(&PlaybackState::previewLoading, false);
+        set(&PlaybackState::previewIssue,
             std::optional<std::string>(L("预览加载较慢。可继续等待，或重新选择原素材；就绪后会自动恢复。")));
     }));
     observeSound(*preview_);
-    followSound(player());
+    followSound(owner.player());
 }
 
-void Workspace::postForPlayer(Player* player, std::function<void(Workspace&, Player&)> step) {
+Player& Workspace::player() const {
+    return **d_->preview_;
+}
+
+void Workspace::Internals::postForPlayer(Player* player, std::function<void(Internals&, Player&)> step) {
     QPointer<Player> alive(player);
-    postToMain([alive, step = std::move(step)](Workspace& workspace) {
-        if (alive) step(workspace, *alive);
+    postToMain([alive, step = std::move(step)](Internals& in) {
+        if (alive) step(in, *alive);
     });
 }
 
-Player& Workspace::activePlayer() const {
-    return audition_ && audition_->player ? **audition_->player : player();
+Player& Workspace::Internals::activePlayer() const {
+    return audition_ && audition_->player ? **audition_->player : owner.player();
 }
 
-void Workspace::pausePlayer() {
-    player().pause();
+void Workspace::Internals::pausePlayer() {
+    owner.player().pause();
     setIsPlaying(false);
 }
 
 // ---- Installation
 
-void Workspace::installPlayer(const fs::path& url, double startSeconds) {
-    stopAudition(false);
-    set(playback_, &PlaybackState::repeatAudition, false);
+void Workspace::Internals::installPlayer(const fs::path& url, double startSeconds) {
+    owner.stopAudition(false);
+    set(&PlaybackState::repeatAudition, false);
 
-    player().pause();
+    owner.player().pause();
     previewTimeout_.stop();
     previewBoundaryGeneration_ = Uuid::random();
     playbackClock_.setPosition(startSeconds);
     setIsPlaying(false);
-    set(playback_, &PlaybackState::previewReady, false);
-    set(playback_, &PlaybackState::previewLoading, true);
-    set(playback_, &PlaybackState::previewIssue, std::nullopt);
+    set(&PlaybackState::previewReady, false);
+    set(&PlaybackState::previewLoading, true);
+    set(&PlaybackState::previewIssue, std::nullopt);
 
     // The old player goes with its observers and connections; its queued reports find it gone.
     preview_ = std::make_unique<OwnedPlayer>(playerFactory_.makePlayer(url));
@@ -75,37 +79,38 @@ void Workspace::installPlayer(const fs::path& url, double startSeconds) {
 
     // Queued reports may still arrive after a newer player replaced this one: compare identity.
     const QPointer<Player> weak(current.get());
-    current.keep(connect(current.get(), &Player::statusChanged, this, asOperation([this, weak, startSeconds] {
-                             if (weak && weak == &player()) previewStatusChanged(startSeconds);
+    current.keep(connect(current.get(), &Player::statusChanged, &owner,
+                         asOperation([this, weak, startSeconds] {
+                             if (weak && weak == &owner.player()) previewStatusChanged(startSeconds);
                          }),
                          Qt::QueuedConnection));
     previewTimeout_.start(loadTimeout_);
-    current.keep(connect(current.get(), &Player::reachedEnd, this, asOperation([this, weak] {
-                             if (weak && weak == &player()) setIsPlaying(false);
+    current.keep(connect(current.get(), &Player::reachedEnd, &owner, asOperation([this, weak] {
+                             if (weak && weak == &owner.player()) setIsPlaying(false);
                          }),
                          Qt::QueuedConnection));
     Player* raw = current.get();
     current.addPeriodicObserver(kPreviewTickSeconds, [this, raw](double seconds) {
-        postForPlayer(raw, [seconds](Workspace& workspace, Player& reporting) {
-            if (&reporting == &workspace.player()) workspace.previewTick(seconds);
+        postForPlayer(raw, [seconds](Internals& in, Player& reporting) {
+            if (&reporting == &in.owner.player()) in.previewTick(seconds);
         });
     });
 }
 
-void Workspace::previewStatusChanged(double startSeconds) {
-    switch (player().status()) {
+void Workspace::Internals::previewStatusChanged(double startSeconds) {
+    switch (owner.player().status()) {
         case PlayerItemStatus::failed:
-            set(playback_, &PlaybackState::previewLoading, false);
-            set(playback_, &PlaybackState::previewReady, false);
+            set(&PlaybackState::previewLoading, false);
+            set(&PlaybackState::previewReady, false);
             setIsPlaying(false);
             previewTimeout_.stop();
-            set(playback_, &PlaybackState::previewIssue,
+            set(&PlaybackState::previewIssue,
                 std::optional<std::string>(L("无法预览这份素材。可重新选择原素材，或导入其他音视频。")));
             break;
         case PlayerItemStatus::readyToPlay:
-            set(playback_, &PlaybackState::previewReady, true);
-            set(playback_, &PlaybackState::previewLoading, false);
-            set(playback_, &PlaybackState::previewIssue, std::nullopt);
+            set(&PlaybackState::previewReady, true);
+            set(&PlaybackState::previewLoading, false);
+            set(&PlaybackState::previewIssue, std::nullopt);
             previewTimeout_.stop();
             seek(startSeconds, false);
             break;
@@ -114,77 +119,77 @@ void Workspace::previewStatusChanged(double startSeconds) {
     }
 }
 
-void Workspace::previewTick(double seconds) {
+void Workspace::Internals::previewTick(double seconds) {
     if (playback_->audition) return;
     playbackClock_.setPosition(std::isfinite(seconds) ? seconds : 0);
-    setIsPlaying(player().rate() > 0);
+    setIsPlaying(owner.player().rate() > 0);
     skipPreviewCutIfNeeded();
 }
 
-void Workspace::observeSound(OwnedPlayer& owned) {
+void Workspace::Internals::observeSound(OwnedPlayer& owned) {
     Player* observed = owned.get();
     const QPointer<Player> weak(observed);
     // Only the active player's reports count: the preview's are ignored during an audition.
     const auto sound = asOperation([this, weak] {
         if (!weak || weak.data() != &activePlayer()) return;
-        set(playback_, &PlaybackState::soundMuted, weak->isMuted() || weak->volume() <= 0);
+        set(&PlaybackState::soundMuted, weak->isMuted() || weak->volume() <= 0);
     });
-    owned.keep(connect(observed, &Player::mutedChanged, this, sound, Qt::QueuedConnection));
-    owned.keep(connect(observed, &Player::volumeChanged, this, sound, Qt::QueuedConnection));
-    owned.keep(connect(observed, &Player::defaultRateChanged, this, asOperation([this, weak] {
+    owned.keep(connect(observed, &Player::mutedChanged, &owner, sound, Qt::QueuedConnection));
+    owned.keep(connect(observed, &Player::volumeChanged, &owner, sound, Qt::QueuedConnection));
+    owned.keep(connect(observed, &Player::defaultRateChanged, &owner, asOperation([this, weak] {
                            if (!weak || weak.data() != &activePlayer()) return;
-                           set(playback_, &PlaybackState::speed, weak->defaultRate());
+                           set(&PlaybackState::speed, weak->defaultRate());
                        }),
                        Qt::QueuedConnection));
 }
 
-void Workspace::followSound(Player& player) {
-    set(playback_, &PlaybackState::soundMuted, player.isMuted() || player.volume() <= 0);
-    set(playback_, &PlaybackState::speed, player.defaultRate());
+void Workspace::Internals::followSound(Player& player) {
+    set(&PlaybackState::soundMuted, player.isMuted() || player.volume() <= 0);
+    set(&PlaybackState::speed, player.defaultRate());
 }
 
 // ---- Transport
 
-void Workspace::seek(double seconds, bool play) {
+void Workspace::Internals::seek(double seconds, bool play) {
     if (!playback().previewReady || job().busy) return;
-    stopAudition(false);
-    player().seek(seconds);
-    if (play) player().play();
+    owner.stopAudition(false);
+    owner.player().seek(seconds);
+    if (play) owner.player().play();
 }
 
 void Workspace::togglePlayback() {
     const Operation operation(*this);
-    if (!playback().previewReady || job().busy || auditionLoading()) return;
-    Player& active = activePlayer();
-    if ((audition_ && audition_->restartPending) || active.rate() > 0) {
-        if (audition_) audition_->cancelRestart();
+    if (!playback().previewReady || job().busy || d_->auditionLoading()) return;
+    Player& active = d_->activePlayer();
+    if ((d_->audition_ && d_->audition_->restartPending) || active.rate() > 0) {
+        if (d_->audition_) d_->audition_->cancelRestart();
         active.pause();
-        setIsPlaying(false);
-        setAuditionPhase(AuditionState::Phase::paused);
+        d_->setIsPlaying(false);
+        d_->setAuditionPhase(AuditionState::Phase::paused);
         return;
     }
     const auto duration = active.duration();
     if (duration && std::isfinite(*duration) && active.currentTime() >= *duration - kEndTolerance)
         active.seek(0);
     active.play();
-    setIsPlaying(true);
-    setAuditionPhase(AuditionState::Phase::playing);
+    d_->setIsPlaying(true);
+    d_->setAuditionPhase(AuditionState::Phase::playing);
 }
 
 void Workspace::setPlaybackSpeed(float speed) {
     const Operation operation(*this);
     if (std::find(std::begin(kPlaybackSpeeds), std::end(kPlaybackSpeeds), speed) == std::end(kPlaybackSpeeds))
         return;
-    if (!canPlayPreview()) return;
-    Player& active = activePlayer();
+    if (!d_->canPlayPreview()) return;
+    Player& active = d_->activePlayer();
     active.setDefaultRate(speed);
     if (active.rate() > 0) active.setRate(speed);
-    set(playback_, &PlaybackState::speed, speed);
+    d_->set(&PlaybackState::speed, speed);
 }
 
 // ---- Skip-cuts mode
 
-void Workspace::refreshPreviewCutBoundaries() {
+void Workspace::Internals::refreshPreviewCutBoundaries() {
     const Uuid generation = Uuid::random();
     previewBoundaryGeneration_ = generation;
     preview_->setBoundaryObserver({}, {});
@@ -199,7 +204,7 @@ void Workspace::refreshPreviewCutBoundaries() {
     for (const auto& region : document().project->cuts)
         if (region.remove) removed.push_back(region);
     previewRemovedRanges_ = CutMath::merged(removed, duration);
-    if (!player().hasItem()) return;
+    if (!owner.player().hasItem()) return;
 
     // A range that starts at 0 has no crossing to watch: the tick handles it.
     std::vector<double> times;
@@ -207,21 +212,22 @@ void Workspace::refreshPreviewCutBoundaries() {
         if (range.start > 0 && range.start < duration) times.push_back(seekSeconds(range.start));
     Player* current = preview_->get();
     preview_->setBoundaryObserver(std::move(times), [this, current, generation] {
-        postForPlayer(current, [generation](Workspace& workspace, Player& reporting) {
-            if (&reporting == &workspace.player() && workspace.previewBoundaryGeneration_ == generation)
-                workspace.skipPreviewCutIfNeeded();
+        postForPlayer(current, [generation](Internals& in, Player& reporting) {
+            if (&reporting == &in.owner.player() && in.previewBoundaryGeneration_ == generation)
+                in.skipPreviewCutIfNeeded();
         });
     });
 }
 
-void Workspace::skipPreviewCutIfNeeded() {
-    if (!playback().previewCuts || needsAnalysis() || playback_->audition || !(player().rate() > 0)) return;
-    const double now = player().currentTime();
+void Workspace::Internals::skipPreviewCutIfNeeded() {
+    if (!playback().previewCuts || needsAnalysis() || playback_->audition || !(owner.player().rate() > 0))
+        return;
+    const double now = owner.player().currentTime();
     if (!std::isfinite(now)) return;
     // Ranges are merged, so one seek clears a whole run; landing on an end does not skip again.
     for (const auto& range : previewRemovedRanges_) {
         if (range.start <= now && now < range.end) {
-            player().seek(range.end);
+            owner.player().seek(range.end);
             return;
         }
     }
@@ -229,8 +235,8 @@ void Workspace::skipPreviewCutIfNeeded() {
 
 // ---- Typed jumps
 
-bool Workspace::canJumpToSourceTime() const {
-    return canNavigateWaveform() && playback().previewReady && !auditionLoading() && !auditionIsDraft();
+bool Workspace::Internals::canJumpToSourceTime() const {
+    return canNavigateWaveform() && playback().previewReady && !auditionLoading() && !owner.auditionIsDraft();
 }
 
 std::optional<std::string> Workspace::sourceTimeIssue(const std::string& text, double durationSeconds) {
@@ -243,15 +249,15 @@ std::optional<std::string> Workspace::sourceTimeIssue(const std::string& text, d
 
 bool Workspace::jumpToSourceTime(const std::string& text) {
     const Operation operation(*this);
-    if (!canJumpToSourceTime() || !document().project) return false;
+    if (!d_->canJumpToSourceTime() || !document().project) return false;
     const double duration = document().project->info.duration;
     if (sourceTimeIssue(text, duration)) return false;
     const auto seconds = manualSeconds(text);
     if (!seconds) return false;
     const double target = *seconds;
-    activePlayer().pause();
+    d_->activePlayer().pause();
     navigateWaveform(target);
-    playbackClock_.setPosition(target);
+    d_->playbackClock_.setPosition(target);
     // A zoomed waveform keeps its width and follows the jump when the target is out of view.
     const auto window = waveform().window;
     if (window && (target < window->start || target > window->end))

@@ -9,7 +9,7 @@
 #include "Model/ProjectFiles.h"
 #include "Process/MediaProbe.h"
 #include "Support/FileSystem.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace fs = std::filesystem;
 
@@ -42,14 +42,14 @@ void checkSourceDuration(const CutProject& project, const CancellationToken& tok
 
 }  // namespace
 
-void Workspace::resetProjectLocation() {
+void Workspace::Internals::resetProjectLocation() {
     projectSelectionAccess_.reset();
-    set(document_, &DocumentState::projectRecovery, std::nullopt);
-    set(document_, &DocumentState::sourceLocationNeedsSaving, false);
+    set(&DocumentState::projectRecovery, std::nullopt);
+    set(&DocumentState::sourceLocationNeedsSaving, false);
     sourceSelectionAccess_.reset();
 }
 
-bool Workspace::canRelocateSource() const {
+bool Workspace::Internals::canRelocateSource() const {
     return !job().busy && document().project && document().project->canRelocateSource();
 }
 
@@ -57,14 +57,14 @@ bool Workspace::canRelocateSource() const {
 
 void Workspace::openProject() {
     const Operation operation(*this);
-    if (job().busy || !window_) return;
-    const auto chosen = showPanel([this] {
-        return window_->chooseProjectFile(
+    if (job().busy || !d_->window_) return;
+    const auto chosen = d_->showPanel([this] {
+        return d_->window_->chooseProjectFile(
             {L("打开剪辑项目或交接包"),
              L("选择剪辑项目 JSON 文件，或包含 review.quenlo.json 的完整交接文件夹。"), std::nullopt});
     });
     if (!chosen) return;
-    set(document_, &DocumentState::projectRecovery, std::nullopt);
+    d_->set(&DocumentState::projectRecovery, std::nullopt);
     beginProjectLoad(*chosen);
 }
 
@@ -76,31 +76,31 @@ void Workspace::beginProjectLoad(const fs::path& selection) {
         projectFile = ProjectSelection::projectURL(selection);
     } catch (...) {
         const std::string text = describeError(std::current_exception());
-        lastDiagnosticError_ = SupportDiagnostics::privateError(text);
+        d_->lastDiagnosticError_ = SupportDiagnostics::privateError(text);
         setNotice(text);
         return;
     }
     stopAudition(true);
-    pausePlayer();
-    const CancellationToken token = job_.start(L("正在检查项目与原素材"));
-    runInBackground([projectFile, selection, token](const MainThreadPost& post) {
+    d_->pausePlayer();
+    const CancellationToken token = d_->job_.start(L("正在检查项目与原素材"));
+    d_->runInBackground([projectFile, selection, token](const MainThreadPost& post) {
         try {
             CutProject project = VevazAvezud::load(projectFile, *token);
             checkSourceDuration(project, token);
             token->check();
-            post([project = std::move(project), token, selection](Workspace& workspace) mutable {
-                workspace.didLoadProject(std::move(project), token, selection);
+            post([project = std::move(project), token, selection](Internals& in) mutable {
+                in.didLoadProject(std::move(project), token, selection);
             });
         } catch (...) {
-            post([error = std::current_exception(), token, selection](Workspace& workspace) {
-                workspace.projectLoadFailed(error, token, selection);
+            post([error = std::current_exception(), token, selection](Internals& in) {
+                in.projectLoadFailed(error, token, selection);
             });
         }
     });
 }
 
-bool Workspace::didLoadProject(CutProject project, const CancellationToken& token,
-                               const fs::path& selection) {
+bool Workspace::Internals::didLoadProject(CutProject project, const CancellationToken& token,
+                                          const fs::path& selection) {
     if (!job_.owns(token)) return false;
     if (token->isCancelled()) {
         job_.finishCancelled(L("已取消项目校验，原片未改动。"));
@@ -122,7 +122,7 @@ bool Workspace::didLoadProject(CutProject project, const CancellationToken& toke
         return false;
     }
     projectSelectionAccess_ = selection;
-    setCutOptions(project.options);
+    owner.setCutOptions(project.options);
     clearOptionHistory();
     // A file in the backup's own folder is no saved copy: the instance holding the backup
     // rewrites it.
@@ -133,17 +133,17 @@ bool Workspace::didLoadProject(CutProject project, const CancellationToken& toke
     return true;
 }
 
-void Workspace::showProjectRecovery(ProjectRecovery recovery) {
+void Workspace::Internals::showProjectRecovery(ProjectRecovery recovery) {
     const bool changed = recovery.sourceChanged;
-    set(document_, &DocumentState::projectRecovery, std::optional<ProjectRecovery>(std::move(recovery)));
+    set(&DocumentState::projectRecovery, std::optional<ProjectRecovery>(std::move(recovery)));
     job_.finish(
         JobOutcome::failed,
         changed ? L("项目尚未打开：原素材信息已变化，请重新定位并核对。") : L("项目尚未打开：找不到原素材。"),
         FailureNotice::none);
 }
 
-void Workspace::projectLoadFailed(std::exception_ptr error, const CancellationToken& token,
-                                  const std::optional<fs::path>& selection) {
+void Workspace::Internals::projectLoadFailed(std::exception_ptr error, const CancellationToken& token,
+                                             const std::optional<fs::path>& selection) {
     if (!job_.owns(token)) return;
     if (token->isCancelled()) return job_.finishCancelled(L("已取消项目校验，原片未改动。"));
     try {
@@ -166,26 +166,26 @@ void Workspace::retryProjectLoad() {
 void Workspace::dismissProjectRecovery() {
     const Operation operation(*this);
     if (job().busy) return;
-    set(document_, &DocumentState::projectRecovery, std::nullopt);
-    setCutStatus(document().project ? L("已关闭恢复提示，当前剪辑未改动。")
-                                    : L("已关闭恢复提示，可重新打开项目。"));
+    d_->set(&DocumentState::projectRecovery, std::nullopt);
+    d_->setCutStatus(document().project ? L("已关闭恢复提示，当前剪辑未改动。")
+                                        : L("已关闭恢复提示，可重新打开项目。"));
 }
 
 // ---- Saving
 
 void Workspace::saveProject() {
     const Operation operation(*this);
-    if (job().busy || !document().project || !window_) return;
+    if (job().busy || !document().project || !d_->window_) return;
     SavePanelRequest request;
     request.kind = SavePanelRequest::Kind::project;
     request.defaultName = L("口播剪辑") + ".quenlo.json";
     request.message = L("保存时核对原片内容，搬移后可重新定位。请用新版 Talvian 打开。");
-    const auto chosen = showPanel([this, &request] { return window_->chooseSaveLocation(request); });
+    const auto chosen = d_->showPanel([this, &request] { return d_->window_->chooseSaveLocation(request); });
     if (chosen && document().project) beginProjectSave(*document().project, *chosen);
 }
 
-CancellationToken Workspace::beginSourceCheck(const std::string& text) {
-    stopAudition(true);
+CancellationToken Workspace::Internals::beginSourceCheck(const std::string& text) {
+    owner.stopAudition(true);
     pausePlayer();
     return job_.start(text, Job::Kind::sourceCheck);
 }
@@ -194,27 +194,27 @@ void Workspace::beginProjectSave(const CutProject& project, const fs::path& url)
     const Operation operation(*this);
     if (job().busy) return;
     const std::string step = L("正在核对原片并保存项目");
-    const CancellationToken token = beginSourceCheck(step);
-    runInBackground([project, url, token, step](const MainThreadPost& post) {
+    const CancellationToken token = d_->beginSourceCheck(step);
+    d_->runInBackground([project, url, token, step](const MainThreadPost& post) {
         try {
             CutProject prepared =
                 SourceRelocation::prepareForSave(project, *token, [post, token, step](double f) {
-                    post([f, token, step](Workspace& workspace) { workspace.job_.report(token, f, step); });
+                    post([f, token, step](Internals& in) { in.job_.report(token, f, step); });
                 });
             token->check();
-            post([prepared = std::move(prepared), url, token](Workspace& workspace) {
-                workspace.commitProjectSave(prepared, url, token);
+            post([prepared = std::move(prepared), url, token](Internals& in) {
+                in.commitProjectSave(prepared, url, token);
             });
         } catch (...) {
-            post([error = std::current_exception(), token](Workspace& workspace) {
-                workspace.sourceCheckFailed(error, token);
+            post([error = std::current_exception(), token](Internals& in) {
+                in.sourceCheckFailed(error, token);
             });
         }
     });
 }
 
-void Workspace::commitProjectSave(const CutProject& project, const fs::path& url,
-                                  const CancellationToken& token) {
+void Workspace::Internals::commitProjectSave(const CutProject& project, const fs::path& url,
+                                             const CancellationToken& token) {
     if (!job_.owns(token)) return;
     if (token->isCancelled()) return job_.finishCancelled(L("已取消原片核对，当前剪辑与项目文件未改动。"));
     CutProject saved;
@@ -225,11 +225,11 @@ void Workspace::commitProjectSave(const CutProject& project, const fs::path& url
     }
     savedProject_ = saved;
     setProject(std::move(saved));
-    set(document_, &DocumentState::sourceLocationNeedsSaving, false);
+    set(&DocumentState::sourceLocationNeedsSaving, false);
     job_.finish(JobOutcome::succeeded, L("已保存项目与原片身份，搬移后可重新定位原素材。"));
 }
 
-void Workspace::sourceCheckFailed(std::exception_ptr error, const CancellationToken& token) {
+void Workspace::Internals::sourceCheckFailed(std::exception_ptr error, const CancellationToken& token) {
     if (!job_.owns(token)) return;
     job_.finish(error, L("已取消原片核对，当前剪辑与项目文件未改动。"));
 }
@@ -238,20 +238,21 @@ void Workspace::sourceCheckFailed(std::exception_ptr error, const CancellationTo
 
 void Workspace::relocateSource(const std::optional<ProjectRecovery>& recovery) {
     const Operation operation(*this);
-    if (job().busy || !window_) return;
+    if (job().busy || !d_->window_) return;
     if (recovery ? !recovery->canRelocate : !(document().project && document().project->canRelocateSource()))
         return;
-    const auto chosen = showPanel([this] {
-        return window_->chooseSourceFile(
+    const auto chosen = d_->showPanel([this] {
+        return d_->window_->chooseSourceFile(
             {L("重新定位原素材，保留剪辑"),
              L("请选择搬移后的同一原片。将核对完整内容；选错或取消不会替换当前剪辑。"),
              folderOf(document().source)});
     });
-    if (chosen) beginSourceRelocation(*chosen, recovery);
+    if (chosen) d_->beginSourceRelocation(*chosen, recovery);
 }
 
-void Workspace::beginSourceRelocation(const fs::path& url, const std::optional<ProjectRecovery>& recovery) {
-    const Operation operation(*this);
+void Workspace::Internals::beginSourceRelocation(const fs::path& url,
+                                                 const std::optional<ProjectRecovery>& recovery) {
+    const Operation operation(owner);
     if (job().busy) return;
     if (recovery ? !recovery->canRelocate : !(document().project && document().project->canRelocateSource()))
         return;
@@ -261,7 +262,7 @@ void Workspace::beginSourceRelocation(const fs::path& url, const std::optional<P
     const CancellationToken token = beginSourceCheck(step);
     runInBackground([url, recovery, project, position, token, step](const MainThreadPost& post) {
         const FractionCallback progress = [post, token, step](double f) {
-            post([f, token, step](Workspace& workspace) { workspace.job_.report(token, f, step); });
+            post([f, token, step](Internals& in) { in.job_.report(token, f, step); });
         };
         try {
             CutProject relocated;
@@ -273,21 +274,20 @@ void Workspace::beginSourceRelocation(const fs::path& url, const std::optional<P
                 relocated = SourceRelocation::relocateSavedProject(projectFile, url, *token, progress);
             }
             token->check();
-            post([relocated = std::move(relocated), url, recovery, position,
-                  token](Workspace& workspace) mutable {
-                workspace.didRelocateSource(std::move(relocated), url, recovery, position, token);
+            post([relocated = std::move(relocated), url, recovery, position, token](Internals& in) mutable {
+                in.didRelocateSource(std::move(relocated), url, recovery, position, token);
             });
         } catch (...) {
-            post([error = std::current_exception(), token](Workspace& workspace) {
-                workspace.sourceCheckFailed(error, token);
+            post([error = std::current_exception(), token](Internals& in) {
+                in.sourceCheckFailed(error, token);
             });
         }
     });
 }
 
-void Workspace::didRelocateSource(CutProject project, const fs::path& selected,
-                                  const std::optional<ProjectRecovery>& recovery, double position,
-                                  const CancellationToken& token) {
+void Workspace::Internals::didRelocateSource(CutProject project, const fs::path& selected,
+                                             const std::optional<ProjectRecovery>& recovery, double position,
+                                             const CancellationToken& token) {
     if (!job_.owns(token)) return;
     if (token->isCancelled()) return job_.finishCancelled(L("已取消原片核对，当前剪辑与项目文件未改动。"));
     if (!recovery) {
@@ -296,9 +296,9 @@ void Workspace::didRelocateSource(CutProject project, const fs::path& selected,
         setProject(std::move(project));
         setSourceReadIssue(std::nullopt);
         setCutOutput(std::nullopt);
-        set(export_, &ExportState::outputIsHandoff, false);
+        set(&ExportState::outputIsHandoff, false);
         installPlayer(source, position);
-        reloadWaveformDetail();
+        owner.reloadWaveformDetail();
         projectSelectionAccess_.reset();
     } else if (!didLoadProject(std::move(project), token, recovery->selection)) {
         return;
@@ -306,8 +306,8 @@ void Workspace::didRelocateSource(CutProject project, const fs::path& selected,
     // The project now names the new place, which no saved file records yet.
     savedProject_.reset();
     sourceSelectionAccess_ = selected;
-    set(document_, &DocumentState::projectRecovery, std::nullopt);
-    set(document_, &DocumentState::sourceLocationNeedsSaving, true);
+    set(&DocumentState::projectRecovery, std::nullopt);
+    set(&DocumentState::sourceLocationNeedsSaving, true);
     job_.finish(JobOutcome::succeeded, L("已核对并找回同一原片，剪辑已保留。请保存项目以记录新位置。"));
 }
 
@@ -315,9 +315,9 @@ void Workspace::didRelocateSource(CutProject project, const fs::path& selected,
 
 void Workspace::reselectPreviewSource() {
     const Operation operation(*this);
-    if (job().busy || !document().source || !window_) return;
-    const auto chosen = showPanel([this] {
-        return window_->chooseSourceFile(
+    if (job().busy || !document().source || !d_->window_) return;
+    const auto chosen = d_->showPanel([this] {
+        return d_->window_->chooseSourceFile(
             {L("重新选择当前素材，保留剪辑"), std::string(), folderOf(document().source)});
     });
     if (!chosen || job().busy || !document().source) return;
@@ -329,33 +329,32 @@ void Workspace::reselectPreviewSource() {
     // it still matches the source it was analysed from.
     const fs::path url = *document().source;
     stopAudition(true);
-    pausePlayer();
-    const CancellationToken token = job_.start(L("正在检查原素材"));
+    d_->pausePlayer();
+    const CancellationToken token = d_->job_.start(L("正在检查原素材"));
     const std::optional<CutProject> project = document().project;
-    const double position = playbackPosition();
-    runInBackground([url, project, position, token](const MainThreadPost& post) {
+    const double position = d_->playbackPosition();
+    d_->runInBackground([url, project, position, token](const MainThreadPost& post) {
         try {
             token->check();
             if (project) project->validateSource();
             token->check();
-            post([url, position, token](Workspace& workspace) {
-                workspace.didReselectPreview(url, position, token);
-            });
+            post([url, position, token](Internals& in) { in.didReselectPreview(url, position, token); });
         } catch (...) {
-            post([error = std::current_exception(), token](Workspace& workspace) {
-                workspace.analysisFailed(error, token);
+            post([error = std::current_exception(), token](Internals& in) {
+                in.analysisFailed(error, token);
             });
         }
     });
 }
 
-void Workspace::didReselectPreview(const fs::path& url, double position, const CancellationToken& token) {
+void Workspace::Internals::didReselectPreview(const fs::path& url, double position,
+                                              const CancellationToken& token) {
     if (!job_.owns(token)) return;
     if (token->isCancelled()) return job_.finishCancelled();
     setSource(url);
     setSourceReadIssue(std::nullopt);
     installPlayer(url, position);
-    reloadWaveformDetail();
+    owner.reloadWaveformDetail();
     job_.finish(JobOutcome::succeeded, L("已重新选择原素材，剪辑已保留。可继续试听或分析。"));
 }
 
@@ -363,19 +362,19 @@ void Workspace::didReselectPreview(const fs::path& url, double position, const C
 
 void Workspace::resumeSessionBackup() {
     const Operation operation(*this);
-    if (job().busy || !document().sessionBackupName || !sessionBackupURL_) return;
-    beginProjectLoad(*sessionBackupURL_);
+    if (job().busy || !document().sessionBackupName || !d_->sessionBackupURL_) return;
+    beginProjectLoad(*d_->sessionBackupURL_);
 }
 
 void Workspace::resumeRecentSession(const Uuid& id) {
     const Operation operation(*this);
-    if (job().busy || !sessionBackupWriter_) return;
+    if (job().busy || !d_->sessionBackupWriter_) return;
     fs::path selected;
     try {
-        selected = sessionBackupWriter_->selectRecent(id);
+        selected = d_->sessionBackupWriter_->selectRecent(id);
     } catch (...) {
         const std::string text = describeError(std::current_exception());
-        lastDiagnosticError_ = SupportDiagnostics::privateError(text);
+        d_->lastDiagnosticError_ = SupportDiagnostics::privateError(text);
         setNotice(text);
         return;
     }
@@ -383,7 +382,7 @@ void Workspace::resumeRecentSession(const Uuid& id) {
 }
 
 void Workspace::revealSessionBackup() {
-    if (sessionBackupURL_) desktopServices().revealFile(*sessionBackupURL_);
+    if (d_->sessionBackupURL_) desktopServices().revealFile(*d_->sessionBackupURL_);
 }
 
 }  // namespace talvian

@@ -2,11 +2,19 @@
 
 #include <QMetaObject>
 
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace talvian {
 
-void Workspace::publishChanges() {
+Workspace::Operation::Operation(Workspace& workspace) : workspace_(workspace) {
+    ++workspace_.d_->operationDepth_;
+}
+
+Workspace::Operation::~Operation() {
+    if (--workspace_.d_->operationDepth_ == 0) workspace_.d_->publishChanges();
+}
+
+void Workspace::Internals::publishChanges() {
     if (tearingDown_) return;
     // Every slice is settled before the first signal: a slot that calls back into the
     // controller runs an operation of its own, which publishes its own changes.
@@ -22,19 +30,19 @@ void Workspace::publishChanges() {
     WorkspaceGuards guards = computeGuards();
     const bool guardsMoved = !(guards == guards_);
     if (guardsMoved) guards_ = guards;
-    if (document) emit documentChanged();
-    if (job) emit jobChanged();
-    if (detection) emit detectionChanged();
-    if (review) emit reviewChanged();
-    if (waveform) emit waveformChanged();
-    if (playback) emit playbackChanged();
-    if (exports) emit exportChanged();
-    if (guardsMoved) emit guardsChanged();
+    if (document) emit owner.documentChanged();
+    if (job) emit owner.jobChanged();
+    if (detection) emit owner.detectionChanged();
+    if (review) emit owner.reviewChanged();
+    if (waveform) emit owner.waveformChanged();
+    if (playback) emit owner.playbackChanged();
+    if (exports) emit owner.exportChanged();
+    if (guardsMoved) emit owner.guardsChanged();
     if (document || job || detection || review || waveform || playback || exports || guardsMoved)
-        emit changed();
+        emit owner.changed();
 }
 
-WorkspaceGuards Workspace::computeGuards() const {
+WorkspaceGuards Workspace::Internals::computeGuards() const {
     WorkspaceGuards guards;
     guards.cutBusy = job().busy;
     guards.needsAnalysis = needsAnalysis();
@@ -61,13 +69,13 @@ WorkspaceGuards Workspace::computeGuards() const {
     return guards;
 }
 
-void Workspace::noteWrite() {
+void Workspace::Internals::noteWrite() {
     if (operationDepth_ > 0 || publishPosted_ || tearingDown_) return;
     // A write outside any operation is a path that forgot to mark itself: its changes still
     // go out, from the event loop, instead of being lost.
     publishPosted_ = true;
     QMetaObject::invokeMethod(
-        this,
+        &owner,
         [this] {
             publishPosted_ = false;
             if (operationDepth_ == 0) publishChanges();
@@ -75,14 +83,14 @@ void Workspace::noteWrite() {
         Qt::QueuedConnection);
 }
 
-std::function<void()> Workspace::asOperation(std::function<void()> step) {
+std::function<void()> Workspace::Internals::asOperation(std::function<void()> step) {
     return [this, step = std::move(step)] {
-        const Operation operation(*this);
+        const Operation operation(owner);
         step();
     };
 }
 
-void Workspace::bumpCutHistory() {
+void Workspace::Internals::bumpCutHistory() {
     ++edit(document_).cutHistoryRevision;
 }
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace talvian {
 
@@ -54,33 +54,33 @@ std::optional<CutRegion> Workspace::reviewCut() const {
     return std::nullopt;
 }
 
-bool Workspace::canReview() const {
+bool Workspace::Internals::canReview() const {
     return !job().busy && !needsAnalysis() && playback().previewReady && document().project &&
            !document().project->cuts.empty();
 }
 
-bool Workspace::canReviewNext() const {
+bool Workspace::Internals::canReviewNext() const {
     if (!canReview()) return false;
-    const auto index = reviewIndex();
+    const auto index = owner.reviewIndex();
     return (index ? *index + 1 : 0) < document().project->cuts.size();
 }
 
-bool Workspace::canSelectBatch() const {
+bool Workspace::Internals::canSelectBatch() const {
     return !job().busy && !needsAnalysis() && !waveform().boundaryDrag && document().project &&
            !document().project->cuts.empty();
 }
 
-bool Workspace::canApplyBatch() const {
+bool Workspace::Internals::canApplyBatch() const {
     return review().batchMode && canSelectBatch() && !review().batchIDs.empty();
 }
 
-bool Workspace::canKeepBatch() const {
+bool Workspace::Internals::canKeepBatch() const {
     return canApplyBatch() &&
            std::any_of(document().project->cuts.begin(), document().project->cuts.end(),
                        [this](const CutRegion& r) { return review().batchIDs.contains(r.id) && r.remove; });
 }
 
-bool Workspace::canDeleteBatch() const {
+bool Workspace::Internals::canDeleteBatch() const {
     return canApplyBatch() &&
            std::any_of(document().project->cuts.begin(), document().project->cuts.end(),
                        [this](const CutRegion& r) { return review().batchIDs.contains(r.id) && !r.remove; });
@@ -88,15 +88,15 @@ bool Workspace::canDeleteBatch() const {
 
 void Workspace::setReviewOrder(ReviewOrder order) {
     const Operation operation(*this);
-    if (job().busy || needsAnalysis() || order == review().order) return;
+    if (job().busy || d_->needsAnalysis() || order == review().order) return;
     stopAudition(true);
-    set(review_, &ReviewState::order, order);
-    reconcileReview();
+    d_->set(&ReviewState::order, order);
+    d_->reconcileReview();
 }
 
 void Workspace::moveReview(int step) {
     const Operation operation(*this);
-    if (!canReview() || (step != 1 && step != -1)) return;
+    if (!d_->canReview() || (step != 1 && step != -1)) return;
     const auto index = reviewIndex();
     const long long target = (index ? static_cast<long long>(*index) : -1) + step;
     const auto list = reviewCuts();
@@ -107,14 +107,14 @@ void Workspace::moveReview(int step) {
 void Workspace::rewindReview() {
     const Operation operation(*this);
     const auto list = reviewCuts();
-    if (!canReview() || list.empty()) return;
+    if (!d_->canReview() || list.empty()) return;
     const auto index = reviewIndex();
     const std::size_t target = index && *index >= kRewindSteps ? *index - kRewindSteps : 0;
     audition(list[target].id, AuditionMode::original);
 }
 
-void Workspace::reconcileReview() {
-    if (!reviewIndex() && review().reviewID) setReviewID(std::nullopt);
+void Workspace::Internals::reconcileReview() {
+    if (!owner.reviewIndex() && review().reviewID) setReviewID(std::nullopt);
     // Nothing to keep is the common case (no batch selection): no set is built then.
     if (review().batchIDs.empty()) return setBatchAnchor(std::nullopt);
     std::set<Uuid> kept;
@@ -128,17 +128,17 @@ void Workspace::reconcileReview() {
 
 void Workspace::beginBatchSelection() {
     const Operation operation(*this);
-    if (!canSelectBatch()) return;
+    if (!d_->canSelectBatch()) return;
     stopAudition(true);
-    pausePlayer();
-    set(review_, &ReviewState::batchMode, true);
-    setBatchIDs({});
-    setBatchAnchor(std::nullopt);
+    d_->pausePlayer();
+    d_->set(&ReviewState::batchMode, true);
+    d_->setBatchIDs({});
+    d_->setBatchAnchor(std::nullopt);
 }
 
 void Workspace::selectCutRow(const Uuid& id, bool additive, bool extend) {
     const Operation operation(*this);
-    if (!canSelectBatch()) return;
+    if (!d_->canSelectBatch()) return;
     const auto& cuts = document().project->cuts;
     const auto region =
         std::find_if(cuts.begin(), cuts.end(), [&id](const CutRegion& r) { return r.id == id; });
@@ -150,8 +150,8 @@ void Workspace::selectCutRow(const Uuid& id, bool additive, bool extend) {
             if (reviewed) {
                 std::set<Uuid> selection = review().batchIDs;
                 selection.insert(*reviewed);
-                setBatchIDs(std::move(selection));
-                setBatchAnchor(reviewed);
+                d_->setBatchIDs(std::move(selection));
+                d_->setBatchAnchor(reviewed);
             }
         }
         toggleBatchCut(id, extend);
@@ -159,14 +159,14 @@ void Workspace::selectCutRow(const Uuid& id, bool additive, bool extend) {
     }
     const double start = region->start;
     stopAudition(true);
-    pausePlayer();
-    setReviewID(id);
-    seek(start, false);
+    d_->pausePlayer();
+    d_->setReviewID(id);
+    d_->seek(start, false);
 }
 
 void Workspace::toggleBatchCut(const Uuid& id, bool extend) {
     const Operation operation(*this);
-    if (!review().batchMode || !canSelectBatch()) return;
+    if (!review().batchMode || !d_->canSelectBatch()) return;
     const auto list = reviewCuts();
     auto position = [&list](const Uuid& target) -> std::optional<std::size_t> {
         for (std::size_t i = 0; i < list.size(); ++i)
@@ -180,36 +180,36 @@ void Workspace::toggleBatchCut(const Uuid& id, bool extend) {
         if (const auto anchor = position(*review().batchAnchor)) {
             for (std::size_t i = std::min(*anchor, *at); i <= std::max(*anchor, *at); ++i)
                 selection.insert(list[i].id);
-            setBatchIDs(std::move(selection));
+            d_->setBatchIDs(std::move(selection));
             return;
         }
     }
     if (!selection.erase(id)) selection.insert(id);
-    setBatchIDs(std::move(selection));
-    setBatchAnchor(id);
+    d_->setBatchIDs(std::move(selection));
+    d_->setBatchAnchor(id);
 }
 
 void Workspace::selectAllBatch() {
     const Operation operation(*this);
-    if (!review().batchMode || !canSelectBatch()) return;
+    if (!review().batchMode || !d_->canSelectBatch()) return;
     std::set<Uuid> selection;
     for (const auto& region : document().project->cuts) selection.insert(region.id);
-    setBatchIDs(std::move(selection));
-    if (!review().batchAnchor) setBatchAnchor(reviewCuts().front().id);
+    d_->setBatchIDs(std::move(selection));
+    if (!review().batchAnchor) d_->setBatchAnchor(reviewCuts().front().id);
 }
 
 void Workspace::clearBatchSelection() {
     const Operation operation(*this);
-    if (!review().batchMode || !canSelectBatch()) return;
-    setBatchIDs({});
-    setBatchAnchor(std::nullopt);
+    if (!review().batchMode || !d_->canSelectBatch()) return;
+    d_->setBatchIDs({});
+    d_->setBatchAnchor(std::nullopt);
 }
 
 void Workspace::resetBatchSelection() {
     const Operation operation(*this);
-    set(review_, &ReviewState::batchMode, false);
-    setBatchIDs({});
-    setBatchAnchor(std::nullopt);
+    d_->set(&ReviewState::batchMode, false);
+    d_->setBatchIDs({});
+    d_->setBatchAnchor(std::nullopt);
 }
 
 }  // namespace talvian

@@ -6,7 +6,7 @@
 
 #include "Analysis/DetailWaveform.h"
 #include "Model/Localization.h"
-#include "Workspace.h"
+#include "WorkspaceInternals.h"
 
 namespace talvian {
 
@@ -30,7 +30,7 @@ WaveformWindow Workspace::visibleWaveformWindow() const {
     return WaveformWindow{};
 }
 
-bool Workspace::canNavigateWaveform() const {
+bool Workspace::Internals::canNavigateWaveform() const {
     return !job().busy && !needsAnalysis() && document().project && !waveform().boundaryDrag;
 }
 
@@ -39,15 +39,15 @@ void Workspace::setWaveformWindow(std::optional<WaveformWindow> window) {
     if (!document().project) return;
     if (window && window->length() >= document().project->info.duration - kWholeFileTolerance) window.reset();
     if (window == waveform().window) return;
-    set(waveform_, &WaveformState::window, window);
+    d_->set(&WaveformState::window, window);
     reloadWaveformDetail();
 }
 
 void Workspace::zoomWaveform(bool inward) {
     const Operation operation(*this);
-    if (!canNavigateWaveform()) return;
+    if (!d_->canNavigateWaveform()) return;
     const auto reviewed = reviewCut();
-    const double centre = reviewed ? (reviewed->start + reviewed->end) / 2 : playbackPosition();
+    const double centre = reviewed ? (reviewed->start + reviewed->end) / 2 : d_->playbackPosition();
     double span = visibleWaveformWindow().length();
     if (inward)
         span = std::min(span / kZoomFactor, kLongestZoomedSpan);
@@ -58,7 +58,7 @@ void Workspace::zoomWaveform(bool inward) {
 
 void Workspace::panWaveform(int step) {
     const Operation operation(*this);
-    if (!canNavigateWaveform() || (step != 1 && step != -1) || !waveform().window) return;
+    if (!d_->canNavigateWaveform() || (step != 1 && step != -1) || !waveform().window) return;
     const WaveformWindow window = *waveform().window;
     const double centre = (window.start + window.end) / 2 + step * window.length() / 2;
     setWaveformWindow(WaveformWindow::centered(centre, window.length(), document().project->info.duration));
@@ -66,7 +66,7 @@ void Workspace::panWaveform(int step) {
 
 void Workspace::focusWaveformReview() {
     const Operation operation(*this);
-    if (!canNavigateWaveform()) return;
+    if (!d_->canNavigateWaveform()) return;
     const auto reviewed = reviewCut();
     if (!reviewed) return;
     const double framed = reviewed->end - reviewed->start + kPauseMargin;
@@ -78,39 +78,39 @@ void Workspace::focusWaveformReview() {
 
 void Workspace::fitWaveform() {
     const Operation operation(*this);
-    if (!canNavigateWaveform()) return;
+    if (!d_->canNavigateWaveform()) return;
     setWaveformWindow(std::nullopt);
 }
 
-void Workspace::revealWaveformReview() {
-    const Operation operation(*this);
+void Workspace::Internals::revealWaveformReview() {
+    const Operation operation(owner);
     if (!waveform().window || !document().project) return;
-    const auto reviewed = reviewCut();
+    const auto reviewed = owner.reviewCut();
     if (!reviewed) return;
     const WaveformWindow window = *waveform().window;
     if (window.start <= reviewed->start && reviewed->end <= window.end) return;
     const double framed =
         reviewed->end < reviewed->start ? kPauseMargin : reviewed->end - reviewed->start + kPauseMargin;
     const double span = std::max(window.length(), framed);
-    setWaveformWindow(WaveformWindow::centered((reviewed->start + reviewed->end) / 2, span,
-                                               document().project->info.duration));
+    owner.setWaveformWindow(WaveformWindow::centered((reviewed->start + reviewed->end) / 2, span,
+                                                     document().project->info.duration));
 }
 
 void Workspace::navigateWaveform(double seconds) {
     const Operation operation(*this);
-    if (waveform().boundaryDrag || job().busy || needsAnalysis() || !document().project) return;
+    if (waveform().boundaryDrag || job().busy || d_->needsAnalysis() || !document().project) return;
     const double duration = document().project->info.duration;
     if (!std::isfinite(duration) || duration <= 0 || !std::isfinite(seconds)) return;
     stopAudition(false);
-    pausePlayer();
+    d_->pausePlayer();
     const double time = std::clamp(seconds, 0.0, duration);
-    setReviewID(WaveformSelection::target(time, duration, document().project->cuts, review().reviewID));
-    seek(time, false);
+    d_->setReviewID(WaveformSelection::target(time, duration, document().project->cuts, review().reviewID));
+    d_->seek(time, false);
 }
 
 void Workspace::selectWaveformRange(double from, double to) {
     const Operation operation(*this);
-    if (!canSelectBatch()) return;
+    if (!d_->canSelectBatch()) return;
     const double low = std::min(from, to);
     const double high = std::max(from, to);
     std::vector<Uuid> hits;
@@ -118,26 +118,26 @@ void Workspace::selectWaveformRange(double from, double to) {
         if (low <= region.end && high >= region.start) hits.push_back(region.id);
     if (hits.empty()) return;
     if (!review().batchMode) beginBatchSelection();
-    setBatchIDs(std::set<Uuid>(hits.begin(), hits.end()));
-    setBatchAnchor(hits.front());
+    d_->setBatchIDs(std::set<Uuid>(hits.begin(), hits.end()));
+    d_->setBatchAnchor(hits.front());
 }
 
 // ---- Detail waveform loader
 
 void Workspace::reloadWaveformDetail() {
     const Operation operation(*this);
-    waveformLoader_.cancel();
-    set(waveform_, &WaveformState::detail, std::nullopt);
-    set(waveform_, &WaveformState::issue, std::nullopt);
-    set(waveform_, &WaveformState::loading, false);
+    d_->waveformLoader_.cancel();
+    d_->set(&WaveformState::detail, std::nullopt);
+    d_->set(&WaveformState::issue, std::nullopt);
+    d_->set(&WaveformState::loading, false);
     const auto window = waveform().window;
     if (!window || window->length() > DetailWaveform::kLongestWindow || !document().project) return;
-    set(waveform_, &WaveformState::loading, true);
+    d_->set(&WaveformState::loading, true);
     const CutProject project = *document().project;
     // The delay: a burst of zooms or pans restarts it, so only the last window of the burst
     // starts a decode.
-    waveformLoader_.request([this, project, window = *window](const LoadTicket& ticket) {
-        runInBackground([project, window, ticket](const MainThreadPost& post) {
+    d_->waveformLoader_.request([this, project, window = *window](const LoadTicket& ticket) {
+        d_->runInBackground([project, window, ticket](const MainThreadPost& post) {
             std::optional<WaveformSlice> slice;
             std::exception_ptr error;
             try {
@@ -145,16 +145,14 @@ void Workspace::reloadWaveformDetail() {
             } catch (...) {
                 error = std::current_exception();
             }
-            post([slice = std::move(slice), error, ticket](Workspace& workspace) mutable {
-                if (!workspace.waveformLoader_.isCurrent(ticket)) return;
-                workspace.set(workspace.waveform_, &WaveformState::loading, false);
-                if (slice)
-                    return workspace.set(workspace.waveform_, &WaveformState::detail, std::move(slice));
+            post([slice = std::move(slice), error, ticket](Internals& in) mutable {
+                if (!in.waveformLoader_.isCurrent(ticket)) return;
+                in.set(&WaveformState::loading, false);
+                if (slice) return in.set(&WaveformState::detail, std::move(slice));
                 const bool timedOut = errorIs<ProcessTimeout>(error);
                 // The waveform's own short texts, by the kind of failure.
-                workspace.set(
-                    workspace.waveform_, &WaveformState::issue,
-                    std::optional<std::string>(timedOut ? L("局部波形加载超时。") : L("局部波形未能加载。")));
+                in.set(&WaveformState::issue, std::optional<std::string>(timedOut ? L("局部波形加载超时。")
+                                                                                  : L("局部波形未能加载。")));
             });
         });
     });

@@ -19,6 +19,7 @@
 #include "ShellFixture.h"
 #include "Views/ManualCutForm.h"
 #include "Views/WaveformView.h"
+#include "Workspace/PlaybackClock.h"
 
 namespace talvian::test {
 namespace {

@@ -14,6 +14,7 @@
 #include "Pixels.h"
 #include "Views/PlaybackTimecode.h"
 #include "WaveformFixture.h"
+#include "Workspace/PlaybackClock.h"
 
 namespace talvian::test {
 namespace {

@@ -9,6 +9,7 @@
 #include "../Workspace/PlaybackFixture.h"
 #include "Kit/Studio.h"
 #include "WaveformFixture.h"
+#include "Workspace/PlaybackClock.h"
 
 using namespace talvian;
 using namespace talvian::test;

@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "PlaybackFixture.h"
+#include "Workspace/PlaybackClock.h"
 
 namespace talvian::test {
 namespace {

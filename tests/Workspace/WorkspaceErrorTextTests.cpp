@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "Export/ExportDiskPreflight.h"
 #include "Export/SupportDiagnostics.h"
 #include "PlaybackFixture.h"
 #include "Process/Runner.h"

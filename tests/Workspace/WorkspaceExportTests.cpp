@@ -1,4 +1,5 @@
 #include "Export/CutExport.h"
+#include "Export/ExportDiskPreflight.h"
 #include "Model/ProjectFiles.h"
 #include "Process/Runner.h"
 #include "WorkspaceFixture.h"

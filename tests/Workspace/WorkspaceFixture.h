@@ -21,7 +21,9 @@
 #include "Player/FakePlayer.h"
 #include "Process/MediaProbe.h"
 #include "TestSupport.h"
+#include "Workspace/DesktopServices.h"
 #include "Workspace/Workspace.h"
+#include "Workspace/WorkspaceWindow.h"
 
 namespace talvian::test {
 

@@ -1,3 +1,4 @@
+#include "Model/CutMath.h"
 #include "WorkspaceFixture.h"
 
 using namespace talvian;

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "Player/MpvPlayer.h"
+#include "Workspace/PlaybackClock.h"
 #include "WorkspaceFixture.h"
 
 namespace talvian::test {

@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 
+#include "Model/CutMath.h"
 #include "Model/FileNaming.h"
 #include "Model/ProjectFiles.h"
 #include "WorkspaceFixture.h"

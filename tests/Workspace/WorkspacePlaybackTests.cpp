@@ -1,4 +1,5 @@
 #include "PlaybackFixture.h"
+#include "Workspace/PlaybackClock.h"
 
 namespace talvian::test {
 namespace {

@@ -6,6 +6,7 @@
 #include "Model/ProjectFiles.h"
 #include "Process/MediaProbe.h"
 #include "ProjectFixtures.h"
+#include "Workspace/PlaybackClock.h"
 #include "WorkspaceFixture.h"
 
 using namespace talvian;

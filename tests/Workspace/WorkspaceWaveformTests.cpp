@@ -1,4 +1,5 @@
 #include "PlaybackFixture.h"
+#include "Workspace/PlaybackClock.h"
 
 using namespace talvian;
 using namespace talvian::test;

@@ -30,6 +30,7 @@
 #include "Support/AppConfiguration.h"
 #include "TestSupport.h"
 #include "Update/FeedUpdater.h"
+#include "Workspace/DesktopServices.h"
 
 namespace talvian::test {
 
