@@ -129,7 +129,7 @@ EditorView::EditorView(Workspace& workspace, QWidget* parent) : QWidget(parent),
     // first and the layout below sees its new height. Each part has its own binding: a progress
     // report refreshes only the job's texts and bars.
     bindSlices(*this, workspace_, {Slice::document}, [this] { documentChanged(); });
-    bindSlices(*this, workspace_, {Slice::detection}, [this] { refreshBanner(); });
+    bindSlices(*this, workspace_, {Slice::guards}, [this] { refreshBanner(); });
     bindSlices(*this, workspace_, {Slice::job}, [this] { jobChanged(); });
     bindSlices(*this, workspace_, {Slice::playback}, [this] { playbackChanged(); });
     refreshPreview();

@@ -279,8 +279,7 @@ ExportPanel::ExportPanel(Workspace& workspace, WorkspaceView& view, QWidget* par
 
     // The codec read starts as soon as the controller's audio read is over: an action, not a refresh.
     connect(&workspace_, &Workspace::exportChanged, this, &ExportPanel::continueLoading);
-    bindSlices(*this, workspace_, {Slice::exports, Slice::document, Slice::job, Slice::detection},
-               [this] { refresh(); });
+    bindSlices(*this, workspace_, {Slice::exports, Slice::document, Slice::guards}, [this] { refresh(); });
     refresh();
 }
 

@@ -152,7 +152,7 @@ ExportResultCard::ExportResultCard(Workspace& workspace, WorkspaceView& view, QW
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, &ExportResultCard::close);
 
-    bindSlices(*this, workspace_, {Slice::exports, Slice::document, Slice::job}, [this] { refresh(); });
+    bindSlices(*this, workspace_, {Slice::exports, Slice::document, Slice::guards}, [this] { refresh(); });
     refresh();
 }
 

@@ -66,7 +66,7 @@ HeaderBar::HeaderBar(Workspace& workspace, QWidget* parent) : QWidget(parent), w
     connect(undo_, &QAbstractButton::clicked, this, [this] { workspace_.undoInContext(); });
     connect(redo_, &QAbstractButton::clicked, this, [this] { workspace_.redoInContext(); });
     connect(export_, &QAbstractButton::clicked, this, &HeaderBar::exportRequested);
-    bindSlices(*this, workspace_, {Slice::document, Slice::job, Slice::detection}, [this] { refresh(); });
+    bindSlices(*this, workspace_, {Slice::document, Slice::guards}, [this] { refresh(); });
     refresh();
 }
 

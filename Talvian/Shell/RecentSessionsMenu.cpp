@@ -70,6 +70,8 @@ RecentSessionsMenu::RecentSessionsMenu(Workspace& workspace, QWidget* parent)
     setAccessibleName(QString::fromStdString(L("最近剪辑，找回切换或重分析前的修改")));
     // Each earlier edit names its full source path in its tooltip.
     setToolTipsVisible(true);
+    // Bound like the menu bar, which reads this model when it refreshes: bound first, this one
+    // refreshes first.
     bindSlices(*this, workspace_, {Slice::any}, [this] { refresh(); });
     refresh();
 }

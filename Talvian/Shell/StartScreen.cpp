@@ -104,7 +104,7 @@ StartScreen::StartScreen(Workspace& workspace, QWidget* parent) : QWidget(parent
     connect(resume_, &QAbstractButton::clicked, this, [this] { workspace_.resumeSessionBackup(); });
     bindSlices(*this, workspace_, {Slice::document}, [this] { refresh(); });
     // Everything stays visible during a job but does nothing; progress reports change nothing else.
-    bindSlices(*this, workspace_, {Slice::job}, [this] { setEnabled(!workspace_.guards().cutBusy); });
+    bindSlices(*this, workspace_, {Slice::guards}, [this] { setEnabled(!workspace_.guards().cutBusy); });
     setEnabled(!workspace_.guards().cutBusy);
     refresh();
 }

@@ -90,12 +90,10 @@ ManualCutForm::ManualCutForm(Workspace& workspace, QWidget* parent) : QWidget(pa
         workspace_.addManualCut(workspace_.review().manualStart, workspace_.review().manualEnd);
     });
 
-    // The texts live in the review slice; the hint and the guards read the project, the job,
-    // the options, the waveform drag and the preview.
-    bindSlices(
-        *this, workspace_,
-        {Slice::review, Slice::document, Slice::job, Slice::detection, Slice::waveform, Slice::playback},
-        [this] { refresh(); });
+    // The texts live in the review slice and the hint reads the project; the auditions need the
+    // preview; the guards enable the rest.
+    bindSlices(*this, workspace_, {Slice::review, Slice::document, Slice::playback, Slice::guards},
+               [this] { refresh(); });
     refresh();
 }
 

@@ -178,8 +178,8 @@ PauseListPanel::PauseListPanel(Workspace& workspace, QWidget* parent)
     connect(settings_, &QAbstractButton::clicked, this, &PauseListPanel::settingsRequested);
     column->addWidget(settings_, 0, Qt::AlignLeft);
 
-    bindSlices(*this, workspace_,
-               {Slice::document, Slice::review, Slice::job, Slice::detection, Slice::playback},
+    // The rows need the preview for their auditions; the guards enable the bar and the rows.
+    bindSlices(*this, workspace_, {Slice::document, Slice::review, Slice::playback, Slice::guards},
                [this] { refresh(); });
     refresh();
 }

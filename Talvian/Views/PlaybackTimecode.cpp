@@ -161,11 +161,8 @@ PlaybackTimecode::PlaybackTimecode(Workspace& workspace, QWidget* parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 
     connect(clock_, &QAbstractButton::clicked, this, &PlaybackTimecode::openJump);
-    // canJumpToSourceTime reads the job, the settings (needsAnalysis), the project, the drag
-    // and the preview with its audition; the duration is the project's.
-    bindSlices(*this, workspace_,
-               {Slice::job, Slice::detection, Slice::document, Slice::waveform, Slice::playback},
-               [this] { refresh(); });
+    // Whether a typed time can be used is a guard; the duration is the project's.
+    bindSlices(*this, workspace_, {Slice::document, Slice::guards}, [this] { refresh(); });
     refresh();
 }
 

@@ -132,8 +132,9 @@ SourcePreview::SourcePreview(Workspace& workspace, QWidget* parent) : QWidget(pa
     column->addStretch(1);
     connect(reselect_, &QAbstractButton::clicked, this, [this] { workspace_.reselectPreviewSource(); });
 
-    // The active player, the issue and the readiness are playback facts; a job disables both.
-    bindSlices(*this, workspace_, {Slice::playback, Slice::job}, [this] { refresh(); });
+    // The active player and the issue are playback facts; the guards enable the picture and the
+    // button.
+    bindSlices(*this, workspace_, {Slice::playback, Slice::guards}, [this] { refresh(); });
     refresh();
 }
 

@@ -84,10 +84,9 @@ TransportBar::TransportBar(Workspace& workspace, QWidget* parent) : QWidget(pare
         refresh();
     });
 
-    // Players, speed and auditions (playback), the job, the settings behind needsAnalysis
-    // (detection), the project, and the reviewed pause (review).
-    bindSlices(*this, workspace_,
-               {Slice::playback, Slice::job, Slice::detection, Slice::document, Slice::review},
+    // Players, speed and auditions (playback), the reviewed pause of the project that shows the
+    // loop (review, document), and what each control may do (guards).
+    bindSlices(*this, workspace_, {Slice::playback, Slice::review, Slice::document, Slice::guards},
                [this] { refresh(); });
     refresh();
 }

@@ -57,10 +57,9 @@ WaveformControls::WaveformControls(Workspace& workspace, QWidget* parent)
     connect(forward_, &QAbstractButton::clicked, this, [this] { workspace_.panWaveform(1); });
     connect(current_, &QAbstractButton::clicked, this, [this] { workspace_.focusWaveformReview(); });
     connect(fit_, &QAbstractButton::clicked, this, [this] { workspace_.fitWaveform(); });
-    // The window and the drag (waveform), the reviewed pause (review), the project and its cuts
-    // (document), the running job (job) and the settings behind needsAnalysis (detection).
-    bindSlices(*this, workspace_,
-               {Slice::waveform, Slice::review, Slice::document, Slice::job, Slice::detection},
+    // The window (waveform), the reviewed pause (review), the project and its cuts (document),
+    // and whether the waveform may be navigated at all (guards).
+    bindSlices(*this, workspace_, {Slice::waveform, Slice::review, Slice::document, Slice::guards},
                [this] { refresh(); });
     refresh();
 }

@@ -209,8 +209,8 @@ WaveformView::WaveformView(Workspace& workspace, std::function<void(double fract
         refreshScene();
         placeCursor();
     });
-    // Whether the grips may show also depends on the running job and the detection settings.
-    bindSlices(*this, workspace_, {Slice::job, Slice::detection}, [this] { placeHandles(); });
+    // Whether the grips may show is a guard of its own.
+    bindSlices(*this, workspace_, {Slice::guards}, [this] { placeHandles(); });
     // The position ticks are no slice: the cursor follows each of them at once.
     connect(&workspace_.playbackClock(), &PlaybackClock::positionChanged, this, &WaveformView::placeCursor);
     refreshScene();

@@ -25,6 +25,9 @@ inline constexpr Signal review = &Workspace::reviewChanged;
 inline constexpr Signal waveform = &Workspace::waveformChanged;
 inline constexpr Signal playback = &Workspace::playbackChanged;
 inline constexpr Signal exports = &Workspace::exportChanged;
+// Whether each command can act (WorkspaceGuards.h): all that a button or menu item that only
+// enables itself follows.
+inline constexpr Signal guards = &Workspace::guardsChanged;
 // Every slice at once, for a view that shows a little of each (the menus).
 inline constexpr Signal any = &Workspace::changed;
 }  // namespace Slice

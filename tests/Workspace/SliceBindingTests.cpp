@@ -111,6 +111,24 @@ TEST_F(SliceBindingTest, OneRefreshPerTurnForTheBoundSlicesOnly) {
     }
 }
 
+TEST_F(SliceBindingTest, TheGuardsBindLikeASlice) {
+    bind(*view, {Slice::guards}, refreshes);
+    // Two operations that change guards in one turn (settings that differ from the analysed
+    // ones, then back again): one refresh.
+    changeSettings();
+    EXPECT_TRUE(workspace->guards().needsAnalysis);
+    workspace->undoInContext();
+    EXPECT_FALSE(workspace->guards().needsAnalysis);
+    EXPECT_EQ(refreshes, 0) << "refreshed before the turn";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(refreshes, 1);
+    // Operations that change slices but leave every guard as it was: none.
+    workspace->setNotice("提示");
+    workspace->setPreviewCuts(true);
+    settle();
+    EXPECT_EQ(refreshes, 1);
+}
+
 TEST_F(SliceBindingTest, ARefreshThatEditsIsFollowedByOneMoreInTheNextTurn) {
     bool edited = false;
     bindSlices(*view, *workspace, {Slice::document}, [&] {
