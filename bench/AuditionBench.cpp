@@ -18,7 +18,8 @@
 #include <memory>
 
 #include "BenchProject.h"
-#include "Media/MediaEntries.h"
+#include "Export/MediaEntries.h"
+#include "Media/LinkedMediaEntries.h"
 #include "Model/FileNaming.h"
 #include "Player/MpvPlayer.h"
 #include "Workspace/Workspace.h"

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Export/CutExport.h"
+#include "Media/LinkedMediaEntries.h"
 #include "Model/ProjectFiles.h"
 #include "ToolRun.h"
 

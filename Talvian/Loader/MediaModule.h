@@ -16,7 +16,8 @@
 #include <memory>
 #include <vector>
 
-#include "Media/MediaEntries.h"
+#include "Export/MediaEntries.h"
+#include "Media/LinkedMediaEntries.h"
 #include "Player/MpvPlayer.h"
 
 namespace talvian::MediaModule {

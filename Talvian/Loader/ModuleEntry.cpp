@@ -1,6 +1,7 @@
 // The media module's entry point: the table of what it offers the application.
 
 #include "Loader/MediaModule.h"
+#include "Media/LinkedMediaEntries.h"
 #include "Player/MpvPlayer.h"
 
 namespace {

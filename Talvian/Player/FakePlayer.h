@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Media/LinkedMediaEntries.h"
 #include "Player/Player.h"
 #include "Player/PlayerFactory.h"
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "Media/LinkedMediaEntries.h"
 #include "Player/MpvTimeline.h"
 
 namespace talvian {

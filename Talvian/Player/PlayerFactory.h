@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "Media/MediaEntries.h"
+#include "Export/MediaEntries.h"
 #include "Model/AuditionTimeline.h"
 #include "Player/Player.h"
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "Media/MediaEntries.h"
+#include "MediaEntries.h"
 #include "Model/CoreTypes.h"
 #include "Model/CutProject.h"
 

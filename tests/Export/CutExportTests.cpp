@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "ExportMedia.h"
+#include "Media/LinkedMediaEntries.h"
 #include "MediaTestSupport.h"
 #include "Model/FileNaming.h"
 #include "Process/MediaProbe.h"

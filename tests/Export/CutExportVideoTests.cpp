@@ -10,6 +10,7 @@
 
 #include "Export/CutExport.h"
 #include "ExportMedia.h"
+#include "Media/LinkedMediaEntries.h"
 #include "MediaTestSupport.h"
 #include "TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "MediaEntries.h"
+#include "LinkedMediaEntries.h"
 
 #include "AuditionComposer.h"
 #include "VideoRenderStep.h"

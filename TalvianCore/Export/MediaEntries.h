@@ -2,14 +2,14 @@
 // The media layer's entry points that code outside it calls: the export's video render step and
 // the audition's track reading. They travel as a table of plain function pointers, handed to the
 // export and to the controller, so that each program chooses where they lead: tests and tools
-// hand over the media layer linked into them (linkedMediaEntries()); the application hands over
+// hand over the media layer linked into them (Media/LinkedMediaEntries.h); the application hands over
 // its media module's table, whose first call loads the module (Talvian/Loader/MediaModule.h), so
 // that FFmpeg's libraries stay out of its launch. No FFmpeg header is needed here.
 
 #include <filesystem>
 #include <vector>
 
-#include "Export/AuditionPlan.h"
+#include "AuditionPlan.h"
 #include "Model/AuditionTimeline.h"
 #include "Model/CoreTypes.h"
 
@@ -31,9 +31,5 @@ struct MediaEntries {
 
     bool operator==(const MediaEntries&) const = default;
 };
-
-// The table of the media layer linked into this program (TalvianMedia; the media module carries
-// its own copy). A program that calls it needs FFmpeg's libraries at launch.
-MediaEntries linkedMediaEntries();
 
 }  // namespace talvian
