@@ -89,15 +89,25 @@ struct Workspace::Internals {
         if ((*slice).*field == value) return;
         edit(slice).*field = std::forward<Value>(value);
     }
+    // The slice whose value is a State.
     template <class State>
     Published<State>& published() {
-        if constexpr (std::is_same_v<State, DocumentState>) return document_;
-        if constexpr (std::is_same_v<State, JobState>) return jobState_;
-        if constexpr (std::is_same_v<State, DetectionState>) return detection_;
-        if constexpr (std::is_same_v<State, ReviewState>) return review_;
-        if constexpr (std::is_same_v<State, WaveformState>) return waveform_;
-        if constexpr (std::is_same_v<State, PlaybackState>) return playback_;
-        if constexpr (std::is_same_v<State, ExportState>) return export_;
+        if constexpr (std::is_same_v<State, DocumentState>) {
+            return document_;
+        } else if constexpr (std::is_same_v<State, JobState>) {
+            return jobState_;
+        } else if constexpr (std::is_same_v<State, DetectionState>) {
+            return detection_;
+        } else if constexpr (std::is_same_v<State, ReviewState>) {
+            return review_;
+        } else if constexpr (std::is_same_v<State, WaveformState>) {
+            return waveform_;
+        } else if constexpr (std::is_same_v<State, PlaybackState>) {
+            return playback_;
+        } else {
+            static_assert(std::is_same_v<State, ExportState>, "a field of a published slice");
+            return export_;
+        }
     }
     void noteWrite();
     // A callback that runs as an operation of its own (timers and player reports).

@@ -1,4 +1,5 @@
-// Publishing: each operation's changes go out once, at its end, slice by slice.
+// Publishing: each operation's changes go out once, at its end, slice by slice, then the
+// guards that follow from them.
 
 #include <QMetaObject>
 
