@@ -253,7 +253,9 @@ HandoffStreams checkStreams(const nlohmann::json& report) {
     if (average != base) refuse(L("可变帧率素材尚未验证工程交接。"));
 
     std::vector<double> tickParts;
-    for (auto piece : split(text(video, "time_base", ""), '/')) {
+    // Named: the pieces view into it, and a temporary in the loop's range would be gone before them.
+    const std::string timeBase = text(video, "time_base", "");
+    for (auto piece : split(timeBase, '/')) {
         if (piece.empty()) continue;
         if (auto number = parseDecimal(piece)) tickParts.push_back(*number);
     }

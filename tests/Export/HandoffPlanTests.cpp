@@ -189,6 +189,30 @@ TEST(EditorHandoffChecks, AcceptsAStandardReport) {
     EXPECT_EQ(media.sampleRate, 48000);
 }
 
+// A time base is read whole at any length: its text may be short enough to live inside the
+// string or long enough to live on the heap (the largest numerator and denominator FFmpeg keeps).
+TEST(EditorHandoffChecks, ReadsTheTimeBaseAtAnyLength) {
+    struct Case {
+        std::string timeBase;
+        double secondsPerTick;
+    };
+    const std::vector<Case> cases{
+        {"1/12800", 1.0 / 12800},
+        {"1/1000000000", 1.0 / 1000000000},
+        {"1001/2147483647", 1001.0 / 2147483647},
+        {"2147483646/2147483647", 2147483646.0 / 2147483647},
+        {"0000000000000000000000001/0000000000000000000000030000", 1.0 / 30000},
+    };
+    for (const auto& c : cases) {
+        auto report = goodReport();
+        report["streams"][0]["time_base"] = c.timeBase;
+        double secondsPerTick = 0;
+        EXPECT_EQ(messageOf([&] { secondsPerTick = EditorHandoff::checkStreams(report).secondsPerTick; }), "")
+            << c.timeBase;
+        EXPECT_DOUBLE_EQ(secondsPerTick, c.secondsPerTick) << c.timeBase;
+    }
+}
+
 TEST(EditorHandoffChecks, RefusesEachUnverifiedKindOfStream) {
     struct Case {
         const char* what;
