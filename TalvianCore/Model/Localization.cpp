@@ -12,11 +12,19 @@ namespace talvian {
 
 namespace {
 
+using Table = std::map<std::string, std::string, std::less<>>;
+
 // The table is read once, on first use; a missing or unreadable table leaves every
-// key as its own text, which is the Chinese text the user should see anyway.
-const std::map<std::string, std::string, std::less<>>& table() {
-    static const auto loaded = [] {
-        std::map<std::string, std::string, std::less<>> entries;
+// key as its own text, which is the Chinese text the user should see anyway. It is never
+// destroyed: a thread its caller stopped waiting for (a media load abandoned on a cancel) may
+// still build its sentence while exit() runs the static destructors.
+const Table& table() {
+    union Kept {
+        Table entries;
+        ~Kept() {}
+    };
+    static const Kept kept{[] {
+        Table entries;
         std::ifstream file(resourcesFolder() / "Localizable.json", std::ios::binary);
         if (!file) return entries;
         auto json = nlohmann::json::parse(file, nullptr, /*allow_exceptions=*/false);
@@ -24,8 +32,8 @@ const std::map<std::string, std::string, std::less<>>& table() {
         for (auto& [key, value] : json.items())
             if (value.is_string()) entries.emplace(key, value.get<std::string>());
         return entries;
-    }();
-    return loaded;
+    }()};
+    return kept.entries;
 }
 
 std::string lookUp(std::string_view key) {

@@ -6,10 +6,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <future>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "Model/CoreTypes.h"
+#include "Model/Localization.h"
 
 namespace talvian {
 namespace {
@@ -99,6 +104,60 @@ TEST(MediaPreparation, ATokenSetDuringAStuckLoadFailsWithoutWaitingForIt) {
     EXPECT_EQ(result.get(), "任务已取消，原文件未改动。");
     EXPECT_TRUE(waitUntil([&] { return calls->cancelLoading == 1; }));
     release->set_value();  // the abandoned load ends; its value goes nowhere
+}
+
+// The process may be ending when a load its caller gave up on finally returns (the user cancelled,
+// then quit): the real loads, told to stop, end by throwing their own sentence. exit() destroys
+// statics in the reverse order of their making, so the table of user texts, made by the caller's
+// cancellation sentence, would be gone before an object made earlier, whose destructor lets the
+// stuck load end only then. The load must still find every text it reads (a use after free
+// otherwise, which AddressSanitizer reports, ending the process with status 1).
+TEST(MediaPreparationDeathTest, AnAbandonedLoadEndingWhileTheProcessEndsStillFindsItsTexts) {
+    struct Case {
+        const char* what;
+        std::function<int()> ending;
+    };
+    const std::vector<Case> cases{
+        {"returns a value", [] { return 7; }},
+        {"throws its own sentence", []() -> int { throw MediaError(L("无法读取画面或音轨。")); }},
+    };
+    // The child runs this test alone in a fresh process, so no user text was read before it.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const auto& c : cases) {
+        EXPECT_EXIT(
+            {
+                struct ReleaseAtExit {
+                    std::promise<void> release;
+                    std::weak_ptr<Calls> loadHolds;
+                    ~ReleaseAtExit() {
+                        release.set_value();
+                        // The load's thread drops its copy of `calls` as its very last step.
+                        if (!waitUntil([&] { return loadHolds.expired(); })) std::_Exit(3);
+                    }
+                };
+                static ReleaseAtExit atExit;
+                auto released = atExit.release.get_future().share();
+                auto token = makeCancellation();
+                auto calls = std::make_shared<Calls>();
+                atExit.loadHolds = calls;
+                auto result = std::async(std::launch::async, [&] {
+                    return test::messageOf([&] {
+                        MediaPreparation::load<int>(token, nullptr, [calls, released, ending = c.ending] {
+                            ++calls->operation;
+                            released.wait();  // a platform load that ends only once told to stop
+                            return ending();
+                        });
+                    });
+                });
+                if (!waitUntil([&] { return calls->operation == 1; })) std::_Exit(2);
+                token->cancel();
+                if (result.get() != "任务已取消，原文件未改动。") std::_Exit(2);
+                calls.reset();
+                std::exit(0);
+            },
+            testing::ExitedWithCode(0), "")
+            << c.what;
+    }
 }
 
 TEST(MediaPreparation, AValueDeliveredAfterTheTokenWasSetIsDropped) {
