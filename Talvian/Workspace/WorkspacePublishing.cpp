@@ -26,11 +26,17 @@ void Workspace::Internals::publishChanges() {
     const bool waveform = waveform_.settle();
     const bool playback = playback_.settle();
     const bool exports = export_.settle();
+    const bool anySlice = document || job || detection || review || waveform || playback || exports;
     // The guards follow from the settled slices (and the cut history, whose every change bumps
-    // the document's revision); they are in place before any slot can read them.
-    WorkspaceGuards guards = computeGuards();
-    const bool guardsMoved = !(guards == guards_);
-    if (guardsMoved) guards_ = guards;
+    // the document's revision), so they can only move with a slice: an operation that changed
+    // nothing (a playback tick) does not recompute them. They are in place before any slot
+    // can read them.
+    bool guardsMoved = false;
+    if (anySlice) {
+        WorkspaceGuards guards = computeGuards();
+        guardsMoved = !(guards == guards_);
+        if (guardsMoved) guards_ = guards;
+    }
     if (document) emit owner.documentChanged();
     if (job) emit owner.jobChanged();
     if (detection) emit owner.detectionChanged();
@@ -39,8 +45,7 @@ void Workspace::Internals::publishChanges() {
     if (playback) emit owner.playbackChanged();
     if (exports) emit owner.exportChanged();
     if (guardsMoved) emit owner.guardsChanged();
-    if (document || job || detection || review || waveform || playback || exports || guardsMoved)
-        emit owner.changed();
+    if (anySlice) emit owner.changed();
 }
 
 WorkspaceGuards Workspace::Internals::computeGuards() const {

@@ -120,10 +120,9 @@ std::vector<std::string> arguments(const ProbeQuery& query, const std::filesyste
 }
 
 std::string run(const ProbeQuery& query, const std::filesystem::path& file,
-                const CancellationToken& cancellation) {
-    return Runner::run(Dependencies::require("ffprobe"), arguments(query, file), cancellation,
-                       query.timeLimitSeconds)
-        .stdout;
+                const CancellationToken& cancellation, const std::function<std::filesystem::path()>& locate) {
+    const std::filesystem::path ffprobe = locate ? locate() : Dependencies::require("ffprobe");
+    return Runner::run(ffprobe, arguments(query, file), cancellation, query.timeLimitSeconds).stdout;
 }
 
 json runJson(const ProbeQuery& query, const std::filesystem::path& file,
@@ -211,11 +210,7 @@ ProbeQuery query() {
 
 CodecStreams read(const std::filesystem::path& file, const CancellationToken& cancellation,
                   const std::function<std::filesystem::path()>& locate) {
-    const std::filesystem::path ffprobe = locate ? locate() : Dependencies::require("ffprobe");
-    const ProbeQuery question = query();
-    return fromProbeOutput(
-        Runner::run(ffprobe, MediaProbe::arguments(question, file), cancellation, question.timeLimitSeconds)
-            .stdout);
+    return fromProbeOutput(MediaProbe::run(query(), file, cancellation, locate));
 }
 
 CodecStreams fromProbeOutput(std::string_view text) {

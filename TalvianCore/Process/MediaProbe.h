@@ -66,9 +66,12 @@ namespace MediaProbe {
 
 // ffprobe's arguments (without the program) for `query` on `file`. Pure.
 std::vector<std::string> arguments(const ProbeQuery& query, const std::filesystem::path& file);
-// Runs the query; ffprobe's standard output. Throws the locator's and the runner's errors.
+// Runs the query with the ffprobe that `locate` names (without one,
+// Dependencies::require("ffprobe")); ffprobe's standard output. Throws the locator's and the
+// runner's errors.
 std::string run(const ProbeQuery& query, const std::filesystem::path& file,
-                const CancellationToken& cancellation);
+                const CancellationToken& cancellation,
+                const std::function<std::filesystem::path()>& locate = {});
 // The same, parsed: a discarded value (is_discarded()) when the answer is not JSON, for the
 // caller to judge; the parser's English text is of no use to anyone.
 nlohmann::json runJson(const ProbeQuery& query, const std::filesystem::path& file,

@@ -11,11 +11,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
+#include "ChildProcesses.h"
 #include "MediaTestSupport.h"
 #include "Model/FileNaming.h"
 #include "Shell/ExportCodecText.h"
@@ -535,25 +534,6 @@ TEST_F(ExportPanelTest, ALateCodecResultIsDroppedOnceItsReadIsNoLongerCurrent) {
     EXPECT_FALSE(workspace->exports().audioInfoLoading);
 }
 
-// The names of this process's children, read from /proc.
-std::vector<std::string> childNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line)) continue;
-        // "pid (name) state ppid …": the name may hold spaces, so read from its closing bracket.
-        const auto close = line.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(line.substr(close + 2));
-        char state = 0;
-        pid_t parent = 0;
-        if ((rest >> state >> parent) && parent == getpid())
-            names.push_back(line.substr(line.find('(') + 1, close - line.find('(') - 1));
-    }
-    return names;
-}
-
 TEST_F(ExportPanelTest, QuittingWhileTheCodecProbeBlocksOnAPipeEndsItWithinTheBound) {
     // The panel's real probe, on a pipe that nobody ever writes: ffprobe waits in open().
     const fs::path pipe = folder / "never-written.mp4";
@@ -579,7 +559,9 @@ TEST_F(ExportPanelTest, QuittingWhileTheCodecProbeBlocksOnAPipeEndsItWithinTheBo
     // The codec read runs once the audio read is over; its ffprobe is then the only child.
     ASSERT_TRUE(waitUntil([&] {
         std::lock_guard guard(tokenLock);
-        return readToken && childNames() == std::vector<std::string>{"ffprobe"};
+        if (!readToken) return false;
+        const auto children = childrenOf(getpid());
+        return children.size() == 1 && children.begin()->second.find(pipe.string()) != std::string::npos;
     }));
     QTest::qWait(200);
     EXPECT_FALSE(readEnded);
@@ -597,7 +579,7 @@ TEST_F(ExportPanelTest, QuittingWhileTheCodecProbeBlocksOnAPipeEndsItWithinTheBo
         ASSERT_TRUE(readToken);
         EXPECT_TRUE(readToken->isCancelled());
     }
-    EXPECT_TRUE(childNames().empty());
+    EXPECT_TRUE(childrenOf(getpid()).empty());
 
     // Taking the window and the controller apart afterwards waits for nothing.
     clock.restart();

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcesses.h"
+
 namespace talvian::test {
 
 // Every wait of these helpers ends by then.
@@ -42,10 +44,6 @@ class StartedProcess {
     std::filesystem::path stdout_, stderr_;
 };
 
-// The processes whose parent is `pid`, with their command lines (arguments joined by spaces).
-std::map<pid_t, std::string> childrenOf(pid_t pid);
-// Gone, or dead and waiting for its reaper.
-bool processEnded(pid_t pid);
 // Waits until `condition` holds; false when the deadline passed first.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = kProcessDeadline);
 
