@@ -494,8 +494,9 @@ TEST_F(EditorViewTest, TheNotesAndTheAuditionLineFollowPlayback) {
     EXPECT_TRUE(editorTexts().contains(muted));
 
     workspace->audition(workspace->document().project->cuts[1].id, AuditionMode::original);
-    // One turn: the notes follow, the audition is still preparing.
-    QCoreApplication::processEvents();
+    // Only the editor's own refreshes (queued to its bindings, its children): the audition's
+    // preparation, which reports back to the application object, must not end it meanwhile.
+    for (QObject* child : editor().children()) QCoreApplication::sendPostedEvents(child, QEvent::MetaCall);
     ASSERT_TRUE(workspace->auditionStatus());
     EXPECT_TRUE(editorTexts().contains(QString::fromStdString(*workspace->auditionStatus())));
     QAbstractButton* back = buttonWithText(editor(), QStringLiteral("返回全片"));
