@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "Export/MediaEntries.h"
-#include "Media/LinkedMediaEntries.h"
 #include "Player/MpvPlayer.h"
 
 namespace talvian::MediaModule {

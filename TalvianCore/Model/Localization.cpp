@@ -19,11 +19,7 @@ using Table = std::map<std::string, std::string, std::less<>>;
 // destroyed: a thread its caller stopped waiting for (a media load abandoned on a cancel) may
 // still build its sentence while exit() runs the static destructors.
 const Table& table() {
-    union Kept {
-        Table entries;
-        ~Kept() {}
-    };
-    static const Kept kept{[] {
+    static const Table& kept = *new Table([] {
         Table entries;
         std::ifstream file(resourcesFolder() / "Localizable.json", std::ios::binary);
         if (!file) return entries;
@@ -32,8 +28,8 @@ const Table& table() {
         for (auto& [key, value] : json.items())
             if (value.is_string()) entries.emplace(key, value.get<std::string>());
         return entries;
-    }()};
-    return kept.entries;
+    }());
+    return kept;
 }
 
 std::string lookUp(std::string_view key) {

@@ -18,6 +18,7 @@
 
 #include "Model/Uuid.h"
 #include "Process/Dependencies.h"
+#include "ProcessTestSupport.h"
 #include "TestSupport.h"
 
 namespace talvian {
@@ -57,22 +58,9 @@ void waitUntilExited(std::int32_t pid) {
     FAIL() << "child " << pid << " did not exit";
 }
 
-// Gone, or dead and waiting for its reaper (an orphan whose parent is init).
-bool processEnded(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return true;
-    auto close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
-}
-
+// Ended (gone, or a zombie waiting for its reaper) within the deadline.
 bool waitUntilEnded(pid_t pid) {
-    const auto deadline = Clock::now() + kDeadline;
-    while (Clock::now() < deadline) {
-        if (processEnded(pid)) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
+    return test::waitUntil([pid] { return test::processEnded(pid); }, kDeadline);
 }
 
 pid_t readPid(const std::filesystem::path& file) {
