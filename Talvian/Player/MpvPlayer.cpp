@@ -4,7 +4,9 @@
 #include <mpv/render.h>
 
 #include <QMetaObject>
+#include <QPainter>
 #include <QTimer>
+#include <QTransform>
 
 #include <algorithm>
 #include <chrono>
@@ -45,7 +47,17 @@ const std::pair<const char*, const char*> kBaseOptions[] = {
     {"hr-seek", "yes"},
     {"audio-fallback-to-null", "yes"},
     {"rebase-start-time", "no"},
+    // The software renderer cannot turn pictures: libmpv 0.35 asserts on a quarter turn and
+    // ignores a half turn. It draws the stored picture, and drawFrame turns it upright.
+    {"video-rotate", "no"},
 };
+
+// The clockwise quarter turns that show a picture with `degrees` of clockwise rotation
+// upright; a matrix between quarter turns takes the nearest one.
+int quarterTurns(std::int64_t degrees) {
+    const auto turns = static_cast<int>(std::lround(static_cast<double>(degrees) / 90.0)) % 4;
+    return turns < 0 ? turns + 4 : turns;
+}
 
 }  // namespace
 
@@ -387,6 +399,25 @@ bool MpvPlayer::drawFrame(QImage& target) {
     int configured = 0;
     if (mpv_get_property(handle_.get(), "vo-configured", MPV_FORMAT_FLAG, &configured) < 0 || !configured)
         return false;
+    // The track's display matrix, as mpv reads it whatever video-rotate says (clockwise degrees).
+    std::int64_t rotation = 0;
+    if (mpv_get_property(handle_.get(), "current-tracks/video/demux-rotation", MPV_FORMAT_INT64, &rotation) <
+        0)
+        rotation = 0;
+    const int turns = quarterTurns(rotation);
+    if (turns == 0) return drawStored(target);
+    // The stored picture is drawn into the target's shape before the turn (its sides swapped
+    // for a quarter turn), so the turned picture fills the target between its black bars.
+    QImage stored(turns % 2 ? target.height() : target.width(), turns % 2 ? target.width() : target.height(),
+                  target.format());
+    if (stored.isNull() || !drawStored(stored)) return false;
+    QPainter painter(&target);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, stored.transformed(QTransform().rotate(90.0 * turns)));
+    return true;
+}
+
+bool MpvPlayer::drawStored(QImage& target) {
     // Both formats are four bytes a pixel, the fourth one padding; RGB32 holds 0xffRRGGBB
     // words, which a little-endian machine stores as B, G, R, padding.
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "RGB32 is written as bgr0");

@@ -4,8 +4,8 @@
 // queue to the main thread; every report leaves from there.
 //
 // Video frames come from libmpv's software renderer into the caller's QImage
-// (Player::renderFrame) when the settings ask for them; otherwise pictures are decoded
-// nowhere (vo=null) and no frame is ever ready.
+// (Player::renderFrame) when the settings ask for them, turned upright by the track's rotation; otherwise
+// pictures are decoded nowhere (vo=null) and no frame is ever ready.
 
 #include <atomic>
 #include <filesystem>
@@ -89,6 +89,8 @@ class MpvPlayer : public Player {
     void issueSeek();
     void finishSeek(bool finished);
     void boundaryTick();
+    // Draws the picture as stored, unturned, into `target`.
+    bool drawStored(QImage& target);
 
     MpvSettings settings_;
     std::unique_ptr<mpv_handle, HandleDeleter> handle_;

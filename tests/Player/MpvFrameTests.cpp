@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Media/AuditionComposer.h"
+#include "MediaTestSupport.h"
 #include "Player/MpvPlayer.h"
 #include "PlayerTestSupport.h"
 #include "TestSupport.h"
@@ -72,6 +73,58 @@ TEST(MpvFrames, DrawsThePictureIntoTheCallersImage) {
     const QColor centre = auditionImage.pixelColor(32, 18);
     EXPECT_GT(centre.blue(), 200);
     EXPECT_LT(centre.red(), 60);
+}
+
+// The colour of `image` at the point that lies at the same share of its width and height as
+// (x, y) does in `frame`.
+std::array<int, 3> sameSpot(const QImage& image, const test::RgbFrame& frame, int x, int y) {
+    const QColor c = image.pixelColor(x * image.width() / frame.width, y * image.height() / frame.height);
+    return {c.red(), c.green(), c.blue()};
+}
+
+TEST(MpvFrames, RotatedRecordingsAreDrawnUprightAsFfmpegShowsThem) {
+    TempDir folder;
+    struct Case {
+        int degrees;
+        bool portrait;
+    };
+    for (const Case c : {Case{0, false}, Case{90, true}, Case{180, false}, Case{270, true}}) {
+        SCOPED_TRACE(c.degrees);
+        const auto file = folder / ("turned-" + std::to_string(c.degrees) + ".mp4");
+        test::makeRotatedVideo(file, c.degrees);
+        const test::RgbFrame upright = test::decodedFrame(file);
+        ASSERT_EQ(upright.width < upright.height, c.portrait) << "ffmpeg's own orientation";
+
+        // Twice the upright size: the picture fills the target, each quarter as ffmpeg shows it.
+        MpvPlayer player(file, frameSettings());
+        QImage image(2 * upright.width, 2 * upright.height, QImage::Format_RGB32);
+        ASSERT_TRUE(firstFrame(player, image));
+        const int w = upright.width, h = upright.height;
+        const std::pair<int, int> quarters[] = {
+            {w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}};
+        for (const auto& [x, y] : quarters)
+            EXPECT_LE(test::colourDistance(sameSpot(image, upright, x, y), upright.at(x, y)), 40)
+                << "at " << x << "," << y;
+
+        // An audition of the same recording is turned the same way.
+        AuditionPlan plan = AuditionPlan::forCut(CutRegion(0.5, 0.8, true), {}, 2, AuditionMode::edited, 0.1);
+        MpvPlayer audition(AuditionComposer::timeline(file, plan), frameSettings());
+        QImage auditionImage(w, h, QImage::Format_RGBX8888);
+        ASSERT_TRUE(firstFrame(audition, auditionImage));
+        for (const auto& [x, y] : quarters)
+            EXPECT_LE(test::colourDistance(sameSpot(auditionImage, upright, x, y), upright.at(x, y)), 40)
+                << "audition at " << x << "," << y;
+    }
+
+    // A portrait picture in a landscape target stands between black bars at its sides.
+    const auto portrait = folder / "turned-90.mp4";
+    MpvPlayer player(portrait, frameSettings());
+    QImage wide(128, 64, QImage::Format_RGB32);
+    ASSERT_TRUE(firstFrame(player, wide));
+    EXPECT_EQ(wide.pixelColor(4, 32), QColor(Qt::black));
+    EXPECT_EQ(wide.pixelColor(123, 32), QColor(Qt::black));
+    const QColor middle = wide.pixelColor(64, 16);
+    EXPECT_GT(std::max(middle.red(), middle.blue()), 200);
 }
 
 TEST(MpvFrames, NothingIsDrawnWithoutAPictureOrIntoAnUnusableImage) {

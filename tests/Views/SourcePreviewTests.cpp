@@ -8,6 +8,7 @@
 
 #include "../Workspace/PlaybackFixture.h"
 #include "Kit/StudioControls.h"
+#include "MediaTestSupport.h"
 #include "Pixels.h"
 #include "Player/MpvPlayer.h"
 #include "Views/SourcePreview.h"
@@ -255,6 +256,40 @@ TEST_F(SourcePreviewMpvTest, AFourByThreeFilmFillsTheHeightBetweenBlackBars) {
     for (const int x : {0, 40, 76, 243, 280, 319}) EXPECT_FALSE(columnHasPicture(image, x)) << x;
     for (const int x : {84, 120, 160, 200, 236}) EXPECT_TRUE(columnHasPicture(image, x)) << x;
     EXPECT_FALSE(shown.view->issueCard().isVisible());
+}
+
+TEST_F(SourcePreviewMpvTest, ARecordingHeldUprightIsShownUpright) {
+    // 90° and 270° make a portrait picture, 180° a landscape one the right way up.
+    for (const int degrees : {90, 180, 270}) {
+        SCOPED_TRACE(degrees);
+        const auto film = folder / ("turned-" + std::to_string(degrees) + ".mp4");
+        makeRotatedVideo(film, degrees);
+        const RgbFrame upright = decodedFrame(film);
+        workspace->loadSource(film, true);
+        ASSERT_TRUE(waitUntil([&] {
+            return !workspace->job().busy && workspace->playback().previewReady &&
+                   workspace->document().source == film;
+        }));
+
+        // 320 × 128: the picture fills the height at ffmpeg's upright shape, centred.
+        PreviewHost shown(*workspace, QSize(320, 128));
+        const int pictureWidth = 128 * upright.width / upright.height;
+        const int left = (320 - pictureWidth) / 2;
+        QImage image;
+        ASSERT_TRUE(waitUntil([&] {
+            image = grabbed(*shown.view);
+            return columnHasPicture(image, 160);
+        })) << "a picture arrives";
+        saveShot(*shown.view, "source-preview-turned-" + std::to_string(degrees));
+        EXPECT_FALSE(columnHasPicture(image, left - 4));
+        EXPECT_FALSE(columnHasPicture(image, left + pictureWidth + 3));
+        for (const auto& [x, y] : {std::pair{1, 1}, std::pair{3, 1}, std::pair{1, 3}, std::pair{3, 3}}) {
+            const QColor drawn = at(image, left + x * pictureWidth / 4, y * 128 / 4);
+            const auto expected = upright.at(x * upright.width / 4, y * upright.height / 4);
+            EXPECT_LE(colourDistance({drawn.red(), drawn.green(), drawn.blue()}, expected), 40)
+                << "quarter " << x << "," << y;
+        }
+    }
 }
 
 TEST_F(SourcePreviewMpvTest, ATruncatedFilmShowsTheCardWithItsButton) {

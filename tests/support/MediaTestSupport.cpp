@@ -4,7 +4,10 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "TestSupport.h"
@@ -48,6 +51,55 @@ std::int64_t timescaleOf(const nlohmann::json& stream) {
     std::string base = stream.value("time_base", "");
     EXPECT_EQ(base.rfind("1/", 0), 0u) << base;
     return std::stoll(base.substr(2));
+}
+
+std::array<int, 3> RgbFrame::at(int x, int y) const {
+    const std::size_t offset = (static_cast<std::size_t>(y) * width + x) * 3;
+    if (x < 0 || y < 0 || x >= width || y >= height || offset + 3 > rgb.size()) {
+        ADD_FAILURE() << "pixel " << x << "," << y << " outside " << width << "x" << height;
+        return {-1, -1, -1};
+    }
+    return {static_cast<unsigned char>(rgb[offset]), static_cast<unsigned char>(rgb[offset + 1]),
+            static_cast<unsigned char>(rgb[offset + 2])};
+}
+
+RgbFrame decodedFrame(const std::filesystem::path& file, double seconds, const std::string& filters) {
+    // A PPM carries its own size: "P6\n<width> <height>\n255\n" then the pixels.
+    const std::string vf = filters.empty() ? std::string() : " -vf " + shellQuote(filters);
+    const std::string ppm = commandOutput("ffmpeg -nostdin -v error -ss " + std::to_string(seconds) + " -i " +
+                                          shellQuote(file.string()) + vf +
+                                          " -frames:v 1 -f image2pipe -c:v ppm -pix_fmt rgb24 -");
+    RgbFrame frame;
+    int maximum = 0;
+    int headerLength = 0;
+    if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &frame.width, &frame.height, &maximum, &headerLength) !=
+            3 ||
+        maximum != 255) {
+        ADD_FAILURE() << "no picture decoded from " << file;
+        return {};
+    }
+    frame.rgb = ppm.substr(static_cast<std::size_t>(headerLength) + 1);
+    EXPECT_EQ(frame.rgb.size(), static_cast<std::size_t>(frame.width) * frame.height * 3);
+    return frame;
+}
+
+int colourDistance(const std::array<int, 3>& a, const std::array<int, 3>& b) {
+    return std::max({std::abs(a[0] - b[0]), std::abs(a[1] - b[1]), std::abs(a[2] - b[2])});
+}
+
+void makeRotatedVideo(const std::filesystem::path& file, int degrees, double seconds) {
+    const std::filesystem::path upright = file.string() + ".upright.mp4";
+    const std::string length = std::to_string(seconds);
+    makeMedia("-f lavfi -i color=c=red:s=64x36:r=10:d=" + length +
+                  ",drawbox=x=32:y=0:w=32:h=36:c=blue:t=fill,drawbox=x=0:y=0:w=32:h=18:c=green:t=fill -f "
+                  "lavfi -i sine=f=300:d=" +
+                  length + " -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest",
+              upright);
+    // Rotation is a fact of the track, written without touching the picture.
+    makeMedia(
+        "-i " + shellQuote(upright.string()) + " -c copy -metadata:s:v:0 rotate=" + std::to_string(degrees),
+        file);
+    std::filesystem::remove(upright);
 }
 
 namespace {

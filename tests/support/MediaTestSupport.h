@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -37,6 +38,20 @@ nlohmann::json firstStreamOf(const nlohmann::json& probe, const std::string& cod
 // A time base "1/T" as T.
 std::int64_t timescaleOf(const nlohmann::json& stream);
 
+// One picture decoded by ffmpeg into 8-bit RGB, rows top to bottom.
+struct RgbFrame {
+    int width = 0;
+    int height = 0;
+    std::string rgb;  // width × height × 3 bytes
+    std::array<int, 3> at(int x, int y) const;
+};
+// The picture of `file` at `seconds` (the first one at 0) as ffmpeg's command line shows it:
+// autorotated by the track's display matrix, converted from the range and matrix the file is
+// tagged with; `filters` (such as "scale=641:361") runs after that.
+RgbFrame decodedFrame(const std::filesystem::path& file, double seconds = 0, const std::string& filters = "");
+// The largest difference of one channel between two colours.
+int colourDistance(const std::array<int, 3>& a, const std::array<int, 3>& b);
+
 // Top-level MPEG-4 boxes of a file, in order ("ftyp", "moov", "mdat" …).
 std::vector<std::string> topLevelBoxes(const std::filesystem::path& file);
 // The timescale in the movie header (mvhd), if the file has one.
@@ -51,6 +66,10 @@ void makeVideo(const std::filesystem::path& file, const std::string& rate, doubl
 void makeLateVideo(const std::filesystem::path& file, double offset, double seconds);
 // A picture of `videoSeconds` and a sound of `audioSeconds` (sound running on after the picture).
 void makeVideoWithLongerSound(const std::filesystem::path& file, double videoSeconds, double audioSeconds);
+// A 64×36 picture, blue on its right half, green in its top left quarter and red in its bottom
+// left one (so every turn and flip looks different), with an AAC sine, for `seconds`; its track says to show
+// it turned `degrees` clockwise (the display matrix phones write), as ffmpeg's autorotation shows it.
+void makeRotatedVideo(const std::filesystem::path& file, int degrees, double seconds = 2);
 // An AAC-only file.
 void makeSound(const std::filesystem::path& file, double seconds, int sampleRate = 48000);
 // A picture-only file.
