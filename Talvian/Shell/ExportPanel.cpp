@@ -302,7 +302,11 @@ ExportPanel::State ExportPanel::state(const Facts& facts) {
     shown.keptDuration =
         timeLabel(facts.hasProject ? std::max(0.0, facts.duration - facts.removedDuration) : 0.0);
     if (facts.hasProject && facts.hasVideo) {
-        std::string size = std::to_string(facts.width) + " \u00D7 " + std::to_string(facts.height);
+        // The size the file will have: a re-encoded picture is written at even sides.
+        const auto side = [&](std::int64_t pixels) {
+            return std::to_string(facts.copiesOriginal ? pixels : encodedPictureSide(pixels));
+        };
+        std::string size = side(facts.width) + " \u00D7 " + side(facts.height);
         if (facts.videoCodecs) size += ", " + *facts.videoCodecs;
         shown.videoRow = size;
     }

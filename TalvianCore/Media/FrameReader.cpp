@@ -1,11 +1,68 @@
 #include "FrameReader.h"
 
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <cstring>
+
 #include "Model/Localization.h"
 
 namespace talvian::media {
 
-FrameReader::FrameReader(AVFormatContext& input, int streamIndex, AVPixelFormat format)
-    : input_(input), streamIndex_(streamIndex), format_(format), packet_(makePacket()) {
+namespace {
+
+// swscale's coefficient tables are numbered like FFmpeg's matrices; the ones it has no table
+// for (unspecified, RGB) take its default.
+int coefficientsOf(AVColorSpace matrix) {
+    switch (matrix) {
+        case AVCOL_SPC_BT709:
+        case AVCOL_SPC_FCC:
+        case AVCOL_SPC_BT470BG:
+        case AVCOL_SPC_SMPTE170M:
+        case AVCOL_SPC_SMPTE240M:
+        case AVCOL_SPC_BT2020_NCL:
+        case AVCOL_SPC_BT2020_CL:
+            return matrix;
+        default:
+            return SWS_CS_DEFAULT;
+    }
+}
+
+// Fills the columns right of `width` and the rows below `height` of each plane with copies of
+// the last ones the picture has, so an encoder that needs even sides sees no new edge.
+void repeatLastColumnAndRow(AVFrame& frame, int width, int height) {
+    if (width == frame.width && height == frame.height) return;
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+    int planes = av_pix_fmt_count_planes(static_cast<AVPixelFormat>(frame.format));
+    for (int plane = 0; plane < planes; ++plane) {
+        const bool chroma = plane == 1 || plane == 2;
+        const int shiftX = chroma ? descriptor->log2_chroma_w : 0;
+        const int shiftY = chroma ? descriptor->log2_chroma_h : 0;
+        const int usedWidth = AV_CEIL_RSHIFT(width, shiftX), usedHeight = AV_CEIL_RSHIFT(height, shiftY);
+        const int fullWidth = AV_CEIL_RSHIFT(frame.width, shiftX),
+                  fullHeight = AV_CEIL_RSHIFT(frame.height, shiftY);
+        // Planar formats only: one component per plane, `step` bytes per sample.
+        const int bytes = descriptor->comp[plane].step;
+        std::uint8_t* data = frame.data[plane];
+        const int stride = frame.linesize[plane];
+        for (int y = 0; y < usedHeight; ++y) {
+            std::uint8_t* row = data + static_cast<std::ptrdiff_t>(y) * stride;
+            for (int x = usedWidth; x < fullWidth; ++x)
+                std::memcpy(row + x * bytes, row + (usedWidth - 1) * bytes, bytes);
+        }
+        const std::uint8_t* last = data + static_cast<std::ptrdiff_t>(usedHeight - 1) * stride;
+        for (int y = usedHeight; y < fullHeight; ++y)
+            std::memcpy(data + static_cast<std::ptrdiff_t>(y) * stride, last,
+                        static_cast<std::size_t>(fullWidth) * bytes);
+    }
+}
+
+}  // namespace
+
+FrameReader::FrameReader(AVFormatContext& input, int streamIndex, FrameTarget target)
+    : input_(input), streamIndex_(streamIndex), target_(target), packet_(makePacket()) {
     const AVCodecParameters* parameters = input.streams[streamIndex]->codecpar;
     const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
     auto refuse = [] { return MediaError(L("系统无法顺序读取此画面格式。")); };
@@ -61,23 +118,57 @@ void FrameReader::checkSize(const AVFrame& frame) const {
 }
 
 Frame FrameReader::converted(Frame decoded) {
-    if (decoded->format == format_) return decoded;
+    // The common case costs nothing: the decoder's own frame in the encoder's format, size
+    // and range.
+    const bool fullRange = decoded->color_range == AVCOL_RANGE_JPEG;
+    if (decoded->format == target_.format && !fullRange && decoded->width == target_.width &&
+        decoded->height == target_.height)
+        return decoded;
     const std::string action = L("转换原片画面格式");
-    scaler_.reset(sws_getCachedContext(scaler_.release(), decoded->width, decoded->height,
-                                       static_cast<AVPixelFormat>(decoded->format), decoded->width,
-                                       decoded->height, format_, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!scaler_) checked(AVERROR(ENOSYS), action);
+    prepareScaler(*decoded);
     Frame output = makeFrame();
-    output->format = format_;
-    output->width = decoded->width;
-    output->height = decoded->height;
+    output->format = target_.format;
+    output->width = target_.width;
+    output->height = target_.height;
     checked(av_frame_get_buffer(output.get(), 0), action);
     checked(av_frame_copy_props(output.get(), decoded.get()), action);
-    output->color_range = AVCOL_RANGE_MPEG;  // the scaler writes video range into these formats
+    output->color_range = AVCOL_RANGE_MPEG;
+    // The picture keeps its own size in the top left corner of a larger frame.
     checked(sws_scale(scaler_.get(), decoded->data, decoded->linesize, 0, decoded->height, output->data,
                       output->linesize),
             action);
+    repeatLastColumnAndRow(*output, decoded->width, decoded->height);
     return output;
+}
+
+void FrameReader::prepareScaler(const AVFrame& decoded) {
+    const ScalerInput input{decoded.format, decoded.color_range == AVCOL_RANGE_JPEG, decoded.colorspace};
+    if (scaler_ && input == scalerInput_) return;
+    const std::string action = L("转换原片画面格式");
+    scaler_.reset(sws_alloc_context());
+    if (!scaler_) checked(AVERROR(ENOMEM), action);
+    // The ranges are options of the context itself: set before it is initialised, they keep
+    // it off the plain-copy path that a same-format, same-size conversion would otherwise take.
+    SwsContext* context = scaler_.get();
+    const bool optionsSet = av_opt_set_int(context, "srcw", decoded.width, 0) >= 0 &&
+                            av_opt_set_int(context, "srch", decoded.height, 0) >= 0 &&
+                            av_opt_set_int(context, "src_format", decoded.format, 0) >= 0 &&
+                            av_opt_set_int(context, "dstw", decoded.width, 0) >= 0 &&
+                            av_opt_set_int(context, "dsth", decoded.height, 0) >= 0 &&
+                            av_opt_set_int(context, "dst_format", target_.format, 0) >= 0 &&
+                            av_opt_set_int(context, "src_range", input.fullRange ? 1 : 0, 0) >= 0 &&
+                            av_opt_set_int(context, "dst_range", 0, 0) >= 0 &&
+                            av_opt_set_int(context, "sws_flags", SWS_BICUBIC, 0) >= 0;
+    if (!optionsSet) checked(AVERROR(ENOSYS), action);
+    checked(sws_init_context(context, nullptr, nullptr), action);
+    // Pictures stored as RGB are turned into YUV by the matrix the file is tagged with; YUV
+    // keeps its own coefficients (the converter does not change a YUV matrix).
+    const int* sourceCoefficients = sws_getCoefficients(coefficientsOf(input.matrix));
+    const int* targetCoefficients = sws_getCoefficients(coefficientsOf(target_.matrix));
+    checked(sws_setColorspaceDetails(context, sourceCoefficients, input.fullRange ? 1 : 0, targetCoefficients,
+                                     0, 0, 1 << 16, 1 << 16),
+            action);
+    scalerInput_ = input;
 }
 
 }  // namespace talvian::media

@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/rational.h>
 }
 
 #include <cmath>
@@ -28,6 +29,8 @@ constexpr double kKeyFrameSeconds = 2;
 // The picture's share of the whole export's progress.
 constexpr double kProgressShare = 0.68;
 constexpr std::int64_t kFramesPerProgressReport = 128;
+// The largest term of a pixel aspect ratio that every encoder writes unchanged.
+constexpr int kMaximumAspectTerm = 4096;
 
 double effectiveFrameRate(double frameRate) {
     return std::isnan(frameRate) ? 1.0 : std::max(frameRate, 1.0);
@@ -228,8 +231,8 @@ VideoCodec codec(const PictureFormat& format) {
 PictureSettings settings(const PictureFormat& format, double frameRate) {
     PictureSettings result;
     result.codec = codec(format);
-    result.width = format.width;
-    result.height = format.height;
+    result.width = static_cast<std::int32_t>(encodedPictureSide(format.width));
+    result.height = static_cast<std::int32_t>(encodedPictureSide(format.height));
     result.averageBitRate = averageBitRate(format.width, format.height, frameRate);
     result.expectedFrameRate = effectiveFrameRate(frameRate);
     result.maxKeyFrameInterval = maxKeyFrameInterval(frameRate);
@@ -240,6 +243,18 @@ PictureSettings settings(const PictureFormat& format, double frameRate) {
         auto [horizontal, vertical] = *format.pixelAspectRatio;
         if (horizontal < 1 || vertical < 1) throw MediaError(L("像素比例信息无效。"));
         result.pixelAspectRatio = format.pixelAspectRatio;
+    }
+    if (result.width != format.width || result.height != format.height) {
+        // The repeated column or row widens the stored picture; the pixels become narrower (or
+        // shorter) by as much, so it is shown at the source's display aspect.
+        auto [horizontal, vertical] = result.pixelAspectRatio.value_or(std::array<int, 2>{1, 1});
+        AVRational ratio = av_mul_q({horizontal, vertical}, {format.width, result.width});
+        ratio = av_mul_q(ratio, {result.height, format.height});
+        // H.264 and HEVC store the ratio in 16 bits (libx264 reduces it within 4096): the file's
+        // header and the stream then say the same.
+        int num = 1, den = 1;
+        av_reduce(&num, &den, ratio.num, ratio.den, kMaximumAspectTerm);
+        result.pixelAspectRatio = std::array<int, 2>{num, den};
     }
     return result;
 }
@@ -280,8 +295,12 @@ MediaTime render(const std::filesystem::path& source, const MediaInfo& info,
 
     // Reader, writer, encoder settings, track time base, in the order their failures rank.
     bool hevc = codec(format) == VideoCodec::hevc;
-    media::FrameReader reader(*picture->input, picture->videoIndex,
-                              hevc ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P);
+    const std::optional<int> matrix = format.matrixCoefficients;
+    media::FrameTarget target{hevc ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P,
+                              static_cast<int>(encodedPictureSide(format.width)),
+                              static_cast<int>(encodedPictureSide(format.height)),
+                              matrix ? static_cast<AVColorSpace>(*matrix) : AVCOL_SPC_UNSPECIFIED};
+    media::FrameReader reader(*picture->input, picture->videoIndex, target);
     media::OutputFile file(destination, *interrupt);
     PictureSettings chosen = settings(format, info.frameRate);
     const std::int32_t timescale = trackTimescale(picture->naturalTimescale, picture->sampleTimescale);

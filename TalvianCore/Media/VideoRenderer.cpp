@@ -107,15 +107,15 @@ class StreamCopy {
         return false;
     }
 
-    // The demuxer gives no duration for the last sample behind an edit list; without one the
-    // muxer would drop the last frame's time from the track. It lasts to the stream's end.
+    // The last sample lasts to the stream's end. Behind an edit list the demuxer gives it no
+    // duration, or (FFmpeg 5.1, a track that starts late) one clipped as if the track started at
+    // zero; either way the muxer would end the track early by as much.
     void completeLastDuration() {
         const AVStream& stream = *input_.streams[index_];
-        if (packet_->duration > 0 || packet_->pts == AV_NOPTS_VALUE || stream.duration == AV_NOPTS_VALUE)
-            return;
+        if (packet_->pts == AV_NOPTS_VALUE || stream.duration == AV_NOPTS_VALUE) return;
         std::int64_t start = stream.start_time == AV_NOPTS_VALUE ? 0 : stream.start_time;
         std::int64_t remaining = start + stream.duration - packet_->pts;
-        if (remaining > 0) packet_->duration = remaining;
+        if (remaining > packet_->duration) packet_->duration = remaining;
     }
 
     // A packet that runs past the cut ends at the cut.

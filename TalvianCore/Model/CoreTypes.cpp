@@ -80,6 +80,10 @@ bool matches(DetectionPreset preset, const CutOptions& options) {
            !options.paddingRight;
 }
 
+std::int64_t encodedPictureSide(std::int64_t side) {
+    return side % 2 == 0 ? side : side + 1;
+}
+
 const char* rawValue(AudioOutputFormat format) {
     return format == AudioOutputFormat::wav ? "wav" : "m4a";
 }

@@ -86,6 +86,10 @@ struct MediaInfo {
     bool operator==(const MediaInfo&) const = default;
 };
 
+// The side (width or height, pixels) a re-encoded picture is written at: the source's, raised
+// to the next even number, since the 4:2:0 encoders take no odd side.
+std::int64_t encodedPictureSide(std::int64_t side);
+
 // Container of the cut file for audio-only sources; the raw value is the extension.
 enum class AudioOutputFormat { m4a, wav };
 const char* rawValue(AudioOutputFormat format);

@@ -111,6 +111,47 @@ TEST(LinearVideoWriterRules, CodecColourAndPixelAspect) {
     }
 }
 
+TEST(LinearVideoWriterRules, OddSidesAreWrittenEvenAtTheSourcesDisplayAspect) {
+    struct Case {
+        std::int32_t width, height;
+        std::optional<std::array<int, 2>> storedRatio;
+        std::int32_t writtenWidth, writtenHeight;
+        std::optional<std::array<int, 2>> writtenRatio;  // none: the source's own (or none)
+    };
+    const Case cases[] = {
+        {640, 360, std::nullopt, 640, 360, std::nullopt},
+        {640, 360, std::array{4, 3}, 640, 360, std::array{4, 3}},
+        {641, 361, std::nullopt, 642, 362, std::nullopt},
+        {640, 361, std::nullopt, 640, 362, std::nullopt},
+        {2, 121, std::nullopt, 2, 122, std::nullopt},
+        {641, 360, std::array{4, 3}, 642, 360, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        PictureFormat format;
+        format.width = c.width;
+        format.height = c.height;
+        format.pixelAspectRatio = c.storedRatio;
+        const PictureSettings settings = LinearVideoWriter::settings(format, 30);
+        EXPECT_EQ(settings.width, c.writtenWidth);
+        EXPECT_EQ(settings.height, c.writtenHeight);
+        // The bit rate follows the source's own pixels, as the disk preflight estimates it.
+        EXPECT_EQ(settings.averageBitRate, LinearVideoWriter::averageBitRate(c.width, c.height, 30));
+        if (c.writtenWidth == c.width && c.writtenHeight == c.height) {
+            EXPECT_EQ(settings.pixelAspectRatio, c.storedRatio);
+            continue;
+        }
+        // A written ratio within the 4096 the encoders keep, showing the source's display aspect.
+        ASSERT_TRUE(settings.pixelAspectRatio.has_value());
+        const auto [h, v] = *settings.pixelAspectRatio;
+        EXPECT_LE(std::max(h, v), 4096);
+        const auto [sh, sv] = c.storedRatio.value_or(std::array{1, 1});
+        const double sourceAspect = double(c.width) * sh / (double(c.height) * sv);
+        const double writtenAspect = double(settings.width) * h / (double(settings.height) * v);
+        EXPECT_NEAR(writtenAspect / sourceAspect, 1.0, 1e-6);
+    }
+}
+
 // ---- Rendering generated sources ---------------------------------------------------
 
 struct Render {
@@ -347,6 +388,107 @@ TEST(LinearVideoWriter, KeepsTheRotationOfAPortraitRecording) {
     int source = rotation(test::firstStreamOf(test::probeStreams(dir / "source.mp4"), "video"));
     ASSERT_NE(source, 0);
     EXPECT_EQ(rotation(test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video")), source);
+}
+
+// A picture of flat patches: grey 64 over most of it, a near-black and a near-white block in the
+// middle, and the last 24 columns and rows (or all of a narrow picture's width) in colours of their
+// own, so that the last column and row can be told from the rest.
+std::string patches(const std::string& size) {
+    return "color=c=0x404040:s=" + size + ":r=10:d=2,format=rgb24," +
+           "drawbox=x=iw/4:y=ih/4:w=iw/4:h=ih/2:c=0x0A0A0A:t=fill," +
+           "drawbox=x=iw/2:y=ih/4:w=iw/4:h=ih/2:c=0xF5F5F5:t=fill," +
+           "drawbox=x=iw-24:y=0:w=24:h=ih:c=0x20C040:t=fill,drawbox=x=0:y=ih-24:w=iw:h=24:c=0x2040C0:t=fill";
+}
+
+// Where the patches of a `width` × `height` picture are, with the colour ffmpeg decodes there.
+std::vector<std::pair<int, int>> patchCentres(int width, int height) {
+    if (width < 48) return {{width / 2, height / 4}, {width - 1, height - 1}, {width - 1, 0}};
+    return {{width / 8, height / 8},  {3 * width / 8, height / 2}, {5 * width / 8, height / 2},
+            {width - 12, height / 2}, {width - 1, height / 2},     {width / 2, height - 12},
+            {width / 2, height - 1},  {width - 1, height - 1}};
+}
+
+TEST(LinearVideoWriter, OddSizedPicturesKeepEveryPixelAndTheirDisplayAspect) {
+    struct Case {
+        const char* name;
+        std::string size;
+        std::string encode;
+        int writtenWidth, writtenHeight;
+    };
+    const std::string vp9 = " -c:v libvpx-vp9 -deadline realtime -pix_fmt yuv420p -c:a libopus ";
+    const Case cases[] = {
+        {"641x361 VP9 in WebM", "641x361", vp9, 642, 362},
+        {"641x361 H.264 4:4:4", "641x361", " -c:v libx264 -pix_fmt yuv444p -c:a aac ", 642, 362},
+        {"640x361 VP9", "640x361", vp9, 640, 362},
+        {"2x121 VP9", "2x121", vp9, 2, 122},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const auto source = dir / (std::string("source") + (c.encode == vp9 ? ".webm" : ".mkv"));
+        test::makeMedia("-f lavfi -i " + test::shellQuote(patches(c.size)) + " -f lavfi -i sine=r=48000:d=2" +
+                            c.encode + "-shortest",
+                        source);
+        render(source, infoAt(10, 2), keptRanges({{0, 1}}), dir / "picture.mp4");
+
+        // The file decodes without a complaint.
+        EXPECT_EQ(test::commandOutput("ffmpeg -nostdin -v error -i " +
+                                      test::shellQuote((dir / "picture.mp4").string()) + " -f null - 2>&1"),
+                  "");
+        auto stream = test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video");
+        EXPECT_EQ(stream.value("width", 0), c.writtenWidth);
+        EXPECT_EQ(stream.value("height", 0), c.writtenHeight);
+
+        // Shown at the source's display size, the picture is the source's; stored, its last
+        // column and row are repeated, never a new edge.
+        const test::RgbFrame original = test::decodedFrame(source);
+        const test::RgbFrame shown = test::decodedFrame(
+            dir / "picture.mp4", 0,
+            "scale=" + std::to_string(original.width) + ":" + std::to_string(original.height) + ",setsar=1");
+        ASSERT_EQ(shown.width, original.width);
+        for (const auto& [x, y] : patchCentres(original.width, original.height))
+            EXPECT_LE(test::colourDistance(shown.at(x, y), original.at(x, y)), 6) << "at " << x << "," << y;
+        const test::RgbFrame stored = test::decodedFrame(dir / "picture.mp4", 0, "scale=iw:ih,setsar=1");
+        ASSERT_EQ(stored.width, c.writtenWidth);
+        const int w = original.width, h = original.height;
+        EXPECT_LE(test::colourDistance(stored.at(c.writtenWidth - 1, h / 2), original.at(w - 1, h / 2)), 6);
+        EXPECT_LE(test::colourDistance(stored.at(w / 2, c.writtenHeight - 1), original.at(w / 2, h - 1)), 6);
+    }
+}
+
+TEST(LinearVideoWriter, FullRangeSourcesKeepTheirShadowsAndHighlights) {
+    struct Case {
+        const char* name;
+        std::string encode;
+    };
+    const std::string full = " -color_range pc -vf scale=out_range=full,";
+    const Case cases[] = {
+        {"10-bit HEVC, full range",
+         full + "format=yuv420p10le -c:v libx265 -x265-params log-level=error -tag:v hvc1 -c:a aac"},
+        {"VP9, full range", full + "format=yuv420p -c:v libvpx-vp9 -deadline realtime -c:a libopus"},
+        {"H.264 yuvj420p", " -vf format=yuvj420p -c:v libx264 -c:a aac"},
+        {"H.264, video range", " -vf format=yuv420p -c:v libx264 -c:a aac"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const auto source = dir / "source.mkv";
+        test::makeMedia("-f lavfi -i " + test::shellQuote(patches("320x180")) +
+                            " -f lavfi -i sine=r=48000:d=2" + c.encode + " -shortest",
+                        source);
+        render(source, infoAt(10, 2), keptRanges({{0, 1}}), dir / "picture.mp4");
+        auto stream = test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video");
+        EXPECT_NE(stream.value("color_range", ""), "pc");
+
+        // Flat grey, near black, near white and the two colours: the same RGB as the source's.
+        const test::RgbFrame original = test::decodedFrame(source);
+        const test::RgbFrame cut = test::decodedFrame(dir / "picture.mp4");
+        ASSERT_EQ(cut.width, original.width);
+        for (const auto& [x, y] : patchCentres(320, 180)) {
+            if (x == 319 || y == 179) continue;  // edges: the encoder's own rounding
+            EXPECT_LE(test::colourDistance(cut.at(x, y), original.at(x, y)), 2) << "at " << x << "," << y;
+        }
+    }
 }
 
 TEST(LinearVideoWriter, ReportsProgressByTheReadPositionAndEndsAtTheWritersShare) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Media/LinearVideoWriter.h"
+#include "Media/VideoRenderStep.h"
 #include "MediaTestSupport.h"
 #include "Model/CoreTypes.h"
 #include "TestSupport.h"
@@ -136,6 +137,50 @@ TEST(VideoRendererMux, APictureStartingLateKeepsItsPlaceOnTheCutTimeline) {
     EXPECT_EQ(video.value("start_time", ""), "0.033000");
     EXPECT_EQ(video.value("start_pts", 0) + video.value("duration_ts", 0), test::timescaleOf(video));
     EXPECT_EQ(test::firstStreamOf(probe, "audio").value("duration", ""), "1.000000");
+}
+
+TEST(VideoRendererMux, BothTracksEndAtTheKeptDurationWhenThePictureStartsAfterTheSound) {
+    // ffmpeg's MKV and WebM put the picture a few milliseconds after the sound's priming; the
+    // speech runs to the very end, so the last kept range ends with the file.
+    struct Case {
+        const char* name;
+        std::string encode;
+        const char* container;
+    };
+    const Case cases[] = {
+        {"H.264 and AAC in MKV", "-c:v libx264 -c:a aac", "mkv"},
+        {"VP9 and Opus in WebM", "-c:v libvpx-vp9 -deadline realtime -c:a libopus", "webm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const auto source = dir / (std::string("source.") + c.container);
+        test::makeMedia(
+            "-f lavfi -i testsrc2=s=160x120:r=25:d=3 -f lavfi -i sine=r=48000:d=3 " + c.encode + " -shortest",
+            source);
+        auto probe = test::probeStreams(source);
+        const double videoStart = std::stod(test::firstStreamOf(probe, "video").value("start_time", "0"));
+        ASSERT_GT(videoStart, 0.001) << "the picture starts after the sound";
+        MediaInfo info;
+        info.frameRate = 25;
+        info.duration = std::stod(probe.at("format").value("duration", "0"));
+        info.hasVideo = info.hasAudio = true;
+        // Kept from the start, so the cut's picture starts late too.
+        const std::vector<CutRegion> kept{CutRegion(0, 1.5, false), CutRegion(2.0, info.duration, false)};
+        const double keptSeconds = 1.5 + (info.duration - 2.0);
+
+        test::writeFile(dir / "cut.mp4", "");
+        testing::internal::CaptureStderr();
+        VideoRenderer::render(source, info, kept, dir / "cut.mp4", makeCancellation(), {});
+        testing::internal::GetCapturedStderr();
+        auto cut = test::probeStreams(dir / "cut.mp4");
+        auto ends = [](const nlohmann::json& stream) {
+            return (stream.value("start_pts", 0) + stream.value("duration_ts", 0)) /
+                   static_cast<double>(test::timescaleOf(stream));
+        };
+        EXPECT_NEAR(ends(test::firstStreamOf(cut, "video")), keptSeconds, 0.001);
+        EXPECT_NEAR(ends(test::firstStreamOf(cut, "audio")), keptSeconds, 0.001);
+    }
 }
 
 TEST(VideoRendererMux, SoundRunsOnWhereThePictureEndedEarly) {

@@ -85,6 +85,33 @@ TEST(ExportPanelState, ShowsWhatTheFactsSay) {
              s.soundLine = SoundLine::format;
              s.soundText = "48 kHz · 双声道";
          }},
+        // A re-encoded picture is written at even sides; a copied one keeps the source's.
+        {"odd-sized video",
+         with(video,
+              [](Facts& f) {
+                  f.width = 641;
+                  f.height = 361;
+              }),
+         [&](State& s) {
+             s.keptDuration = timeLabel(60);
+             s.videoRow = "642 × 362, H.264, AAC";
+             s.soundLine = SoundLine::format;
+             s.soundText = "48 kHz · 双声道";
+         }},
+        {"odd-sized video copied",
+         with(video,
+              [](Facts& f) {
+                  f.width = 641;
+                  f.height = 361;
+                  f.copiesOriginal = true;
+              }),
+         [&](State& s) {
+             s.keptDuration = timeLabel(60);
+             s.videoRow = "641 × 361, H.264, AAC";
+             s.soundLine = SoundLine::format;
+             s.soundText = "48 kHz · 双声道";
+             s.copyNote = true;
+         }},
         {"audio", audio,
          [&](State& s) {
              s.formatChoice = true;

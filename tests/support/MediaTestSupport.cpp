@@ -65,7 +65,10 @@ std::array<int, 3> RgbFrame::at(int x, int y) const {
 
 RgbFrame decodedFrame(const std::filesystem::path& file, double seconds, const std::string& filters) {
     // A PPM carries its own size: "P6\n<width> <height>\n255\n" then the pixels.
-    const std::string vf = filters.empty() ? std::string() : " -vf " + shellQuote(filters);
+    // swscale's default conversion of 10-bit pictures to RGB is off by a few codes; the exact
+    // one is the reference.
+    const std::string exact = "scale=flags=accurate_rnd+full_chroma_int,format=rgb24";
+    const std::string vf = " -vf " + shellQuote(filters.empty() ? exact : filters + "," + exact);
     const std::string ppm = commandOutput("ffmpeg -nostdin -v error -ss " + std::to_string(seconds) + " -i " +
                                           shellQuote(file.string()) + vf +
                                           " -frames:v 1 -f image2pipe -c:v ppm -pix_fmt rgb24 -");
