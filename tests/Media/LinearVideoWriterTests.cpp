@@ -438,6 +438,14 @@ TEST(LinearVideoWriter, OddSizedPicturesKeepEveryPixelAndTheirDisplayAspect) {
         auto stream = test::firstStreamOf(test::probeStreams(dir / "picture.mp4"), "video");
         EXPECT_EQ(stream.value("width", 0), c.writtenWidth);
         EXPECT_EQ(stream.value("height", 0), c.writtenHeight);
+        // Its pixel aspect shows it at the source's display aspect.
+        int horizontal = 0, vertical = 0;
+        ASSERT_EQ(
+            std::sscanf(stream.value("sample_aspect_ratio", "").c_str(), "%d:%d", &horizontal, &vertical), 2);
+        const auto stored = test::firstStreamOf(test::probeStreams(source), "video");
+        EXPECT_NEAR(double(c.writtenWidth) * horizontal / (double(c.writtenHeight) * vertical) /
+                        (stored.value("width", 0.0) / stored.value("height", 1.0)),
+                    1.0, 1e-5);
 
         // Shown at the source's display size, the picture is the source's; stored, its last
         // column and row are repeated, never a new edge.
@@ -448,11 +456,11 @@ TEST(LinearVideoWriter, OddSizedPicturesKeepEveryPixelAndTheirDisplayAspect) {
         ASSERT_EQ(shown.width, original.width);
         for (const auto& [x, y] : patchCentres(original.width, original.height))
             EXPECT_LE(test::colourDistance(shown.at(x, y), original.at(x, y)), 6) << "at " << x << "," << y;
-        const test::RgbFrame stored = test::decodedFrame(dir / "picture.mp4", 0, "scale=iw:ih,setsar=1");
-        ASSERT_EQ(stored.width, c.writtenWidth);
+        const test::RgbFrame written = test::decodedFrame(dir / "picture.mp4", 0, "scale=iw:ih,setsar=1");
+        ASSERT_EQ(written.width, c.writtenWidth);
         const int w = original.width, h = original.height;
-        EXPECT_LE(test::colourDistance(stored.at(c.writtenWidth - 1, h / 2), original.at(w - 1, h / 2)), 6);
-        EXPECT_LE(test::colourDistance(stored.at(w / 2, c.writtenHeight - 1), original.at(w / 2, h - 1)), 6);
+        EXPECT_LE(test::colourDistance(written.at(c.writtenWidth - 1, h / 2), original.at(w - 1, h / 2)), 6);
+        EXPECT_LE(test::colourDistance(written.at(w / 2, c.writtenHeight - 1), original.at(w / 2, h - 1)), 6);
     }
 }
 
