@@ -6,7 +6,6 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QTimer>
-#include <QTransform>
 
 #include <algorithm>
 #include <chrono>
@@ -407,13 +406,19 @@ bool MpvPlayer::drawFrame(QImage& target) {
     const int turns = quarterTurns(rotation);
     if (turns == 0) return drawStored(target);
     // The stored picture is drawn into the target's shape before the turn (its sides swapped
-    // for a quarter turn), so the turned picture fills the target between its black bars.
-    QImage stored(turns % 2 ? target.height() : target.width(), turns % 2 ? target.width() : target.height(),
-                  target.format());
-    if (stored.isNull() || !drawStored(stored)) return false;
+    // for a quarter turn), so the turned picture fills the target between its black bars. The
+    // image is kept between frames: the preview asks for one per picture.
+    const QSize storedSize = turns % 2 ? target.size().transposed() : target.size();
+    if (unturned_.size() != storedSize || unturned_.format() != target.format())
+        unturned_ = QImage(storedSize, target.format());
+    if (unturned_.isNull() || !drawStored(unturned_)) return false;
+    // Turned about the origin, then moved back into the target: quarter turns map pixels onto
+    // pixels, so nothing is resampled.
     QPainter painter(&target);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(0, 0, stored.transformed(QTransform().rotate(90.0 * turns)));
+    painter.translate(turns == 3 ? 0 : target.width(), turns == 1 ? 0 : target.height());
+    painter.rotate(90.0 * turns);
+    painter.drawImage(0, 0, unturned_);
     return true;
 }
 

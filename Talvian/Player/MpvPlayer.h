@@ -4,8 +4,8 @@
 // queue to the main thread; every report leaves from there.
 //
 // Video frames come from libmpv's software renderer into the caller's QImage
-// (Player::renderFrame) when the settings ask for them, turned upright by the track's rotation; otherwise
-// pictures are decoded nowhere (vo=null) and no frame is ever ready.
+// (Player::renderFrame) when the settings ask for them, turned upright by the track's
+// rotation; otherwise pictures are decoded nowhere (vo=null) and no frame is ever ready.
 
 #include <atomic>
 #include <filesystem>
@@ -15,6 +15,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <QImage>
 
 #include "Player/Player.h"
 #include "Player/PlayerFactory.h"
@@ -115,6 +117,7 @@ class MpvPlayer : public Player {
     std::map<ObserverID, QTimer*> periodicTimers_;
     QTimer* boundaryTimer_ = nullptr;
     std::optional<double> boundaryFrom_;  // last time seen by the boundary timer while playing
+    QImage unturned_;  // a rotated recording's picture as stored, before drawFrame turns it
 };
 
 class MpvPlayerFactory : public PlayerFactory {
